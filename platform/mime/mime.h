@@ -1,0 +1,44 @@
+// The MIME layer: a parsed message (IMimeMessage) and its parts (IMimeBody).
+// Only the members this system uses are declared.
+#pragma once
+
+#include "platform/com/stream.h"
+#include "platform/com/unknown.h"
+
+// Names one part of one parsed message; valid while that message lives.
+using HBODY = struct HBODY__*;
+
+enum IMSGBODYTYPE : DWORD {
+  IBT_SECURE = 0,
+  IBT_ATTACHMENT = 1,
+  IBT_EMPTY = 2,
+};
+
+enum ENCODINGTYPE : DWORD {
+  IET_BINARY = 0,  // the decoded content
+};
+
+struct IMimeBody : IUnknown {
+  static constexpr IID iid = com::Guid("{C558834C-7F86-11D0-8252-00C04FD85AB4}");
+  using Base = IUnknown;
+  // A plain file name (never empty, ".", ".." or with a directory part), UTF-8,
+  // in task memory (CoTaskMemFree).
+  virtual HRESULT GetDisplayName(LPSTR* ppszDisplay) = 0;
+  // Writes the decoded content to `pszFilePath`, replacing a file that is there
+  // (and never following a symbolic link at that path).
+  virtual HRESULT SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) = 0;
+};
+
+struct IMimeMessage : IUnknown {
+  static constexpr IID iid = com::Guid("{FD853CD5-7F86-11D0-8252-00C04FD85AB4}");
+  using Base = IUnknown;
+  // Every leaf part except the message's own text body, in walk order; the
+  // array is in task memory (CoTaskMemFree), null when the count is 0.
+  virtual HRESULT GetAttachments(ULONG* pcAttach, HBODY** pprghAttach) = 0;
+  // S_OK when the part is of that type, S_FALSE when not.
+  virtual HRESULT IsBodyType(HBODY hBody, IMSGBODYTYPE bodytype) = 0;
+  virtual HRESULT BindToObject(HBODY hBody, REFIID riid, void** ppvObject) = 0;
+};
+
+constexpr IID IID_IMimeMessage = IMimeMessage::iid;
+constexpr IID IID_IMimeBody = IMimeBody::iid;

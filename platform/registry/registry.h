@@ -1,0 +1,68 @@
+// The registry: a hierarchy of keys with string and 32-bit values, kept in one
+// text file ($MAILQUARRY_REGISTRY, else $XDG_CONFIG_HOME/mailquarry/registry).
+// Key names compare case-insensitively and keep their case. Reads see the file
+// as last committed; an Edit applies all of its changes at once or none.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/com/hresult.h"
+
+namespace reg {
+
+enum class Root { ClassesRoot, LocalMachine, CurrentUser };
+
+// "HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER".
+std::string_view RootName(Root root);
+
+// The file in use now.
+std::string RegistryPath();
+
+// Key paths use `\` between components ("CLSID\{...}\InprocServer32").
+// An empty value name is the key's default value.
+//
+// Results: S_OK; REGDB_E_KEYMISSING when the key or value is absent or has
+// another type; REGDB_E_READREGDB when the file cannot be read or is damaged
+// (LastError() then names the file and line).
+HRESULT GetString(Root root, std::string_view key, std::string_view name, std::string* out);
+HRESULT GetDword(Root root, std::string_view key, std::string_view name, DWORD* out);
+bool KeyExists(Root root, std::string_view key);
+HRESULT ListSubkeys(Root root, std::string_view key, std::vector<std::string>* out);
+
+// A batch of changes, applied atomically (temporary file, fsync, rename) while
+// holding the lock that serialises writers across processes. The changes are
+// applied to the file's content as it is when Commit runs, so two processes
+// editing different keys both keep their changes.
+class Edit {
+ public:
+  Edit& CreateKey(Root root, std::string key);
+  Edit& SetString(Root root, std::string key, std::string name, std::string value);
+  Edit& SetDword(Root root, std::string key, std::string name, DWORD value);
+  Edit& DeleteValue(Root root, std::string key, std::string name);
+  // The key with all its subkeys and values; absent keys are no error.
+  Edit& DeleteTree(Root root, std::string key);
+
+  // S_OK; REGDB_E_WRITEREGDB when the file cannot be written;
+  // REGDB_E_READREGDB when the existing file is damaged (it is left as it is).
+  HRESULT Commit();
+
+  struct Change {
+    enum Kind { kCreateKey, kSetString, kSetDword, kDeleteValue, kDeleteTree } kind;
+    Root root;
+    std::string key;
+    std::string name;
+    std::string text;
+    DWORD number = 0;
+  };
+
+ private:
+  std::vector<Change> changes_;
+};
+
+// The message of the last failure on this thread, naming the file (and line,
+// for a damaged file); empty after a success.
+std::string LastError();
+
+}  // namespace reg
