@@ -54,7 +54,10 @@ struct AutomationError {
 template <class T>
 class Bindings;  // defined by the dispatch engine
 
-template <class T>
+// Implements IUnknown and IDispatch (and QueryInterface for the dispinterface's
+// IID) for T, which serves one dispinterface of a library; `Extra` are further
+// interfaces T implements itself (a control's platform interfaces, say).
+template <class T, class... Extra>
 class DispatchObject;  // defined by the dispatch engine
 
 }  // namespace com

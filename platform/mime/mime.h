@@ -42,3 +42,11 @@ struct IMimeMessage : IUnknown {
 
 constexpr IID IID_IMimeMessage = IMimeMessage::iid;
 constexpr IID IID_IMimeBody = IMimeBody::iid;
+
+namespace mime {
+// Parses the message file at `path` (UTF-8). The message reads the file as it
+// needs it rather than holding it in memory, so it keeps the file open while
+// it lives. E_INVALIDARG for a null argument; the errno-mapped HRESULT when the
+// file cannot be opened; a file that is not MIME still parses (as one text part).
+HRESULT OpenMessageFile(const char* path, IMimeMessage** out);
+}  // namespace mime
