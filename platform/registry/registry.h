@@ -21,7 +21,7 @@ std::string_view RootName(Root root);
 std::string RegistryPath();
 
 // Key paths use `\` between components ("CLSID\{...}\InprocServer32").
-// An empty value name is the key's default value.
+// An empty value name is the key's default value; an empty key path is the root.
 //
 // Results: S_OK; REGDB_E_KEYMISSING when the key or value is absent or has
 // another type; REGDB_E_READREGDB when the file cannot be read or is damaged
@@ -29,7 +29,10 @@ std::string RegistryPath();
 HRESULT GetString(Root root, std::string_view key, std::string_view name, std::string* out);
 HRESULT GetDword(Root root, std::string_view key, std::string_view name, DWORD* out);
 bool KeyExists(Root root, std::string_view key);
+// Names as stored (in their first-written case), sorted case-insensitively;
+// ListValues gives "" for the default value.
 HRESULT ListSubkeys(Root root, std::string_view key, std::vector<std::string>* out);
+HRESULT ListValues(Root root, std::string_view key, std::vector<std::string>* out);
 
 // A batch of changes, applied atomically (temporary file, fsync, rename) while
 // holding the lock that serialises writers across processes. The changes are
@@ -44,7 +47,8 @@ class Edit {
   // The key with all its subkeys and values; absent keys are no error.
   Edit& DeleteTree(Root root, std::string key);
 
-  // S_OK; REGDB_E_WRITEREGDB when the file cannot be written;
+  // S_OK; E_INVALIDARG for a key path with an empty component or a control
+  // character; REGDB_E_WRITEREGDB when the file cannot be written;
   // REGDB_E_READREGDB when the existing file is damaged (it is left as it is).
   HRESULT Commit();
 

@@ -1,0 +1,351 @@
+#include "platform/registry/registry.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using reg::Edit;
+using reg::Root;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/mq-registry-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    path_ = dir_ + "/config/registry";  // the parent does not exist yet
+    setenv("MAILQUARRY_REGISTRY", path_.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("MAILQUARRY_REGISTRY");
+    fs::remove_all(dir_);
+  }
+
+  std::string String(Root root, const std::string& key, const std::string& name) {
+    std::string out;
+    HRESULT hr = reg::GetString(root, key, name, &out);
+    return hr == S_OK ? out : "<" + com::HResultToString(hr) + ">";
+  }
+
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(Registry, MissingFileIsEmptyAndFirstCommitCreatesTheDirectory) {
+  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
+  std::vector<std::string> keys;
+  EXPECT_EQ(reg::ListSubkeys(Root::ClassesRoot, "", &keys), S_OK);
+  EXPECT_TRUE(keys.empty());
+  EXPECT_EQ(Edit().CreateKey(Root::ClassesRoot, "CLSID").Commit(), S_OK);
+  EXPECT_TRUE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
+  struct stat st;
+  ASSERT_EQ(stat((dir_ + "/config").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // An empty file (made by mkstemp, say) is an empty registry too.
+  WriteFile(path_, "");
+  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
+  EXPECT_EQ(Edit().SetDword(Root::LocalMachine, "A", "n", 1).Commit(), S_OK);
+}
+
+TEST_F(Registry, ValuesRoundTripWhateverBytesTheyHold) {
+  std::string every_byte;
+  for (int i = 0; i < 256; ++i) every_byte.push_back(static_cast<char>(i));
+  const std::string odd_name = "na\"me\\ with\nnewline \xff and \xc3\xa9";
+  ASSERT_EQ(Edit()
+                .SetString(Root::CurrentUser, "Software\\Odd", "", every_byte)
+                .SetString(Root::CurrentUser, "Software\\Odd", odd_name, "\"\\\r\n\t")
+                .SetString(Root::CurrentUser, "Software\\Odd", "empty", "")
+                .SetDword(Root::CurrentUser, "Software\\Odd", "max", 0xffffffffu)
+                .SetDword(Root::CurrentUser, "Software\\Odd", "zero", 0)
+                .SetString(Root::CurrentUser,
+                           "Software\\Gr\xc3\xbc\xc3\x9f"
+                           "e [x]",
+                           "v", "w")
+                .Commit(),
+            S_OK);
+  EXPECT_EQ(String(Root::CurrentUser, "Software\\Odd", ""), every_byte);
+  EXPECT_EQ(String(Root::CurrentUser, "Software\\Odd", odd_name), "\"\\\r\n\t");
+  EXPECT_EQ(String(Root::CurrentUser, "Software\\Odd", "empty"), "");
+  EXPECT_EQ(String(Root::CurrentUser,
+                   "Software\\Gr\xc3\xbc\xc3\x9f"
+                   "e [x]",
+                   "v"),
+            "w");
+  DWORD n = 1;
+  EXPECT_EQ(reg::GetDword(Root::CurrentUser, "Software\\Odd", "max", &n), S_OK);
+  EXPECT_EQ(n, 0xffffffffu);
+  EXPECT_EQ(reg::GetDword(Root::CurrentUser, "Software\\Odd", "zero", &n), S_OK);
+  EXPECT_EQ(n, 0u);
+  // A value of the other type is missing, as are absent keys and values.
+  EXPECT_EQ(reg::GetDword(Root::CurrentUser, "Software\\Odd", "", &n), REGDB_E_KEYMISSING);
+  EXPECT_EQ(String(Root::CurrentUser, "Software\\Odd", "max"), "<0x80040152>");
+  EXPECT_EQ(String(Root::CurrentUser, "Software\\Nothing", ""), "<0x80040152>");
+  EXPECT_EQ(String(Root::LocalMachine, "Software\\Odd", ""), "<0x80040152>");
+  // Every line of the file is one record, whatever the values hold.
+  std::string text = ReadFile(path_);
+  size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+  EXPECT_EQ(lines, 13u) << text;
+  // Key names that cannot be one line are refused, and nothing is written.
+  EXPECT_EQ(Edit().CreateKey(Root::CurrentUser, "A\\\\B").Commit(), E_INVALIDARG);
+  EXPECT_EQ(Edit().CreateKey(Root::CurrentUser, "A\nB").Commit(), E_INVALIDARG);
+  EXPECT_EQ(ReadFile(path_), text);
+}
+
+TEST_F(Registry, FileIsSortedReadableAndIndependentOfWriteOrder) {
+  ASSERT_EQ(Edit()
+                .SetString(Root::CurrentUser, "b", "z", "1")
+                .SetDword(Root::ClassesRoot, "CLSID\\{X}", "Flags", 42)
+                .SetString(Root::ClassesRoot, "CLSID\\{X}\\InprocServer32", "", "/lib/m.so")
+                .SetString(Root::ClassesRoot, "CLSID\\{X}", "", "Name")
+                .SetString(Root::CurrentUser, "a", "", "x\ny")
+                .Commit(),
+            S_OK);
+  const std::string expected =
+      "mailquarry-registry 1\n"
+      "\n[HKEY_CLASSES_ROOT\\CLSID]\n"
+      "\n[HKEY_CLASSES_ROOT\\CLSID\\{X}]\n"
+      "@=\"Name\"\n"
+      "\"Flags\"=dword:0000002a\n"
+      "\n[HKEY_CLASSES_ROOT\\CLSID\\{X}\\InprocServer32]\n"
+      "@=\"/lib/m.so\"\n"
+      "\n[HKEY_CURRENT_USER\\a]\n"
+      "@=\"x\\ny\"\n"
+      "\n[HKEY_CURRENT_USER\\b]\n"
+      "\"z\"=\"1\"\n";
+  EXPECT_EQ(ReadFile(path_), expected);
+  fs::remove(path_);
+  ASSERT_EQ(Edit()
+                .SetString(Root::CurrentUser, "a", "", "x\ny")
+                .SetString(Root::ClassesRoot, "CLSID\\{X}\\InprocServer32", "", "/lib/m.so")
+                .SetString(Root::ClassesRoot, "CLSID\\{X}", "", "Name")
+                .Commit(),
+            S_OK);
+  ASSERT_EQ(Edit()
+                .SetDword(Root::ClassesRoot, "CLSID\\{X}", "Flags", 42)
+                .SetString(Root::CurrentUser, "b", "z", "1")
+                .Commit(),
+            S_OK);
+  EXPECT_EQ(ReadFile(path_), expected);
+}
+
+TEST_F(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
+  ASSERT_EQ(Edit()
+                .SetString(Root::ClassesRoot, "CLSID\\{ABC-def}", "ThreadingModel", "Apartment")
+                .SetString(Root::ClassesRoot, "clsid\\{abc-DEF}", "threadingmodel", "Both")
+                .CreateKey(Root::ClassesRoot, "clsid\\Beta")
+                .CreateKey(Root::ClassesRoot, "CLSID\\alpha")
+                .Commit(),
+            S_OK);
+  EXPECT_EQ(String(Root::ClassesRoot, "Clsid\\{ABC-DEF}", "THREADINGMODEL"), "Both");
+  std::vector<std::string> names;
+  ASSERT_EQ(reg::ListSubkeys(Root::ClassesRoot, "CLSID", &names), S_OK);
+  EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Beta", "{ABC-def}"}));
+  ASSERT_EQ(reg::ListSubkeys(Root::ClassesRoot, "", &names), S_OK);
+  EXPECT_EQ(names, (std::vector<std::string>{"CLSID"}));
+  ASSERT_EQ(reg::ListValues(Root::ClassesRoot, "CLSID\\{abc-def}", &names), S_OK);
+  EXPECT_EQ(names, (std::vector<std::string>{"ThreadingModel"}));
+}
+
+TEST_F(Registry, DeleteTreeRemovesSubkeysAndNothingElse) {
+  ASSERT_EQ(Edit()
+                .SetString(Root::ClassesRoot, "App\\CLSID", "", "{1}")
+                .SetString(Root::ClassesRoot, "App\\CurVer\\Deep\\Deeper", "x", "y")
+                .SetString(Root::ClassesRoot, "App.1", "", "keep")
+                .SetString(Root::ClassesRoot, "Apple", "", "keep")
+                .SetString(Root::LocalMachine, "App", "", "other root")
+                .Commit(),
+            S_OK);
+  ASSERT_EQ(
+      Edit().DeleteTree(Root::ClassesRoot, "APP").DeleteTree(Root::ClassesRoot, "None\\X").Commit(),
+      S_OK);
+  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "App"));
+  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "App\\CurVer\\Deep"));
+  EXPECT_EQ(String(Root::ClassesRoot, "App.1", ""), "keep");
+  EXPECT_EQ(String(Root::ClassesRoot, "Apple", ""), "keep");
+  EXPECT_EQ(String(Root::LocalMachine, "App", ""), "other root");
+  // DeleteValue leaves the key; an Edit that changes nothing is no error.
+  ASSERT_EQ(Edit()
+                .DeleteValue(Root::ClassesRoot, "Apple", "")
+                .DeleteValue(Root::ClassesRoot, "No", "")
+                .Commit(),
+            S_OK);
+  EXPECT_TRUE(reg::KeyExists(Root::ClassesRoot, "Apple"));
+  EXPECT_EQ(String(Root::ClassesRoot, "Apple", ""), "<0x80040152>");
+}
+
+TEST_F(Registry, DamagedFileIsAnErrorNamingFileAndLineAndIsNeverOverwritten) {
+  ASSERT_EQ(Edit().CreateKey(Root::ClassesRoot, "X").Commit(), S_OK);
+  const std::pair<std::string, std::string> cases[] = {
+      {"garbage\n", ":1:"},
+      {"mailquarry-registry 9\n", ":1:"},
+      {"mailquarry-registry 1\n@=\"no key\"\n", ":2:"},
+      {"mailquarry-registry 1\n\n[HKEY_CLASSES_ROOT\\A]\n@=\"unterminated\n", ":4:"},
+      {"mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\A]\n\"v\"=\"bad \\q escape\"\n", ":3:"},
+      {"mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\A]\n\"v\"=dword:12\n", ":3:"},
+      {"mailquarry-registry 1\n[HKEY_NOWHERE\\A]\n", ":2:"},
+      {"mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\A\\\\B]\n", ":2:"},
+      {"mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\A]\n@=\"x\" trailing\n", ":3:"},
+  };
+  for (const auto& [text, line] : cases) {
+    SCOPED_TRACE(text);
+    WriteFile(path_, text);
+    std::string out;
+    EXPECT_EQ(reg::GetString(Root::ClassesRoot, "A", "", &out), REGDB_E_READREGDB);
+    EXPECT_NE(reg::LastError().find(path_ + line), std::string::npos) << reg::LastError();
+    EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "X"));
+    EXPECT_EQ(Edit().SetString(Root::ClassesRoot, "A", "", "new").Commit(), REGDB_E_READREGDB);
+    EXPECT_NE(reg::LastError().find(path_ + line), std::string::npos) << reg::LastError();
+    EXPECT_EQ(ReadFile(path_), text);
+  }
+  // Once repaired, the registry reads again and the error is cleared.
+  WriteFile(path_, "mailquarry-registry 1\r\n[hkey_classes_root\\A]\r\n@=\"fine\"\r\n");
+  EXPECT_EQ(String(Root::ClassesRoot, "A", ""), "fine");
+  EXPECT_EQ(reg::LastError(), "");
+}
+
+TEST_F(Registry, DefaultLocationIsPrivateUnderXdgConfigHome) {
+  unsetenv("MAILQUARRY_REGISTRY");
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  std::string saved = old ? old : "";
+  setenv("XDG_CONFIG_HOME", (dir_ + "/xdg").c_str(), 1);
+  EXPECT_EQ(reg::RegistryPath(), dir_ + "/xdg/mailquarry/registry");
+  EXPECT_EQ(Edit().SetDword(Root::CurrentUser, "K", "v", 7).Commit(), S_OK);
+  struct stat st;
+  ASSERT_EQ(stat((dir_ + "/xdg/mailquarry").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat((dir_ + "/xdg/mailquarry/registry").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0077, 0u);
+  if (old) {
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
+}
+
+// Runs body in a child process and waits for it; true when it exited with 0.
+template <typename F>
+pid_t Spawn(F body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  return pid;
+}
+
+bool Succeeded(pid_t pid) {
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(Registry, ReadsNeverServeAStaleCacheAfterAnotherProcessCommits) {
+  for (int i = 0; i < 40; ++i) {
+    // Same length each time, written within the same clock tick.
+    std::string before = String(Root::CurrentUser, "Cache", "v");
+    std::string next = std::to_string(1000 + i);
+    ASSERT_TRUE(Succeeded(Spawn([&] {
+      return Edit().SetString(Root::CurrentUser, "Cache", "v", next).Commit() == S_OK ? 0 : 1;
+    })));
+    ASSERT_EQ(String(Root::CurrentUser, "Cache", "v"), next) << "was " << before;
+  }
+}
+
+// The content a writer commits in step n: a large value, so that kills land
+// in the middle of writing it, and a counter that must match it.
+std::string Padding(DWORD n) {
+  return std::string(64 * 1024, static_cast<char>('a' + n % 26)) + std::to_string(n);
+}
+
+TEST_F(Registry, WriterKilledAtAnyMomentLeavesTheOldOrTheNewContent) {
+  ASSERT_EQ(Edit()
+                .SetDword(Root::CurrentUser, "Kill", "n", 0)
+                .SetString(Root::CurrentUser, "Kill", "pad", Padding(0))
+                .Commit(),
+            S_OK);
+  std::mt19937 random(12345);
+  DWORD last = 0;
+  int interrupted_mid_write = 0;
+  constexpr int kKills = 120;
+  for (int round = 0; round < kKills; ++round) {
+    pid_t pid = Spawn([] {
+      for (;;) {
+        DWORD n = 0;
+        if (reg::GetDword(Root::CurrentUser, "Kill", "n", &n) != S_OK) return 1;
+        if (Edit()
+                .SetDword(Root::CurrentUser, "Kill", "n", n + 1)
+                .SetString(Root::CurrentUser, "Kill", "pad", Padding(n + 1))
+                .Commit() != S_OK) {
+          return 2;
+        }
+      }
+    });
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 25000));
+    kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own: " << status;
+    if (fs::exists(path_ + ".tmp")) ++interrupted_mid_write;
+
+    DWORD n = 0;
+    ASSERT_EQ(reg::GetDword(Root::CurrentUser, "Kill", "n", &n), S_OK) << reg::LastError();
+    ASSERT_GE(n, last);
+    ASSERT_EQ(String(Root::CurrentUser, "Kill", "pad"), Padding(n)) << "round " << round;
+    last = n;
+  }
+  // The lock died with the writer, and the leftover temporary file is cleared.
+  EXPECT_EQ(Edit().SetDword(Root::CurrentUser, "Kill", "after", 1).Commit(), S_OK);
+  EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+  EXPECT_GT(last, 0u);
+  EXPECT_GT(interrupted_mid_write, 0);
+  std::printf("%d kills, %u commits completed, %d kills landed while a file was being written\n",
+              kKills, last, interrupted_mid_write);
+}
+
+TEST_F(Registry, ConcurrentWritersLoseNoChange) {
+  constexpr int kCommits = 150;
+  auto writer = [](const char* who) {
+    return [who] {
+      for (int i = 0; i < kCommits; ++i) {
+        if (Edit()
+                .SetDword(Root::CurrentUser, std::string("Writers\\") + who, std::to_string(i), i)
+                .Commit() != S_OK) {
+          return 1;
+        }
+      }
+      return 0;
+    };
+  };
+  pid_t a = Spawn(writer("A"));
+  pid_t b = Spawn(writer("B"));
+  ASSERT_TRUE(Succeeded(a));
+  ASSERT_TRUE(Succeeded(b));
+  for (const char* who : {"A", "B"}) {
+    std::vector<std::string> names;
+    ASSERT_EQ(reg::ListValues(Root::CurrentUser, std::string("Writers\\") + who, &names), S_OK);
+    EXPECT_EQ(names.size(), static_cast<size_t>(kCommits)) << who;
+  }
+}
+
+}  // namespace
