@@ -1,0 +1,437 @@
+// IMimeMessage and IMimeBody over GMime 3.
+//
+// A message is parsed once, from a file stream that the parser keeps: part
+// contents stay in the file as byte ranges and are decoded only when a body is
+// saved, so a message of any size costs little memory.
+//
+// Which leaves are the message's own text (and so not attachments): what a
+// mail reader shows as the message. Starting at the top part,
+//   - a text/plain or text/html leaf is the text, unless it is marked as an
+//     attachment (disposition "attachment" or a file name);
+//   - in multipart/alternative every alternative is followed (each is the same
+//     text in another form);
+//   - in any other multipart (mixed, related, signed, ...) only the first part
+//     is followed: the rest hang off the text as attachments or inline parts;
+//   - an attached message (message/rfc822) is never followed: it is one
+//     attachment, saved as its own bytes.
+// Every other leaf is listed by GetAttachments, including inline images and
+// text parts further down a multipart/mixed; IsBodyType then tells which of
+// them a user would call attachments.
+#include "platform/mime/mime.h"
+
+#include <fcntl.h>
+#include <gmime/gmime.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/com/memory.h"
+#include "platform/mime/mime_internal.h"
+
+namespace mime {
+namespace {
+
+void EnsureGMime() {
+  // GMime's own init is reference-counted but not thread-safe; the library
+  // stays up for the life of the process.
+  static std::once_flag once;
+  std::call_once(once, [] { g_mime_init(); });
+}
+
+struct GObjectUnref {
+  void operator()(gpointer p) const {
+    if (p) g_object_unref(p);
+  }
+};
+template <class T>
+using GPtr = std::unique_ptr<T, GObjectUnref>;
+
+// Decoding reads the part in large slices: few system calls, and memory stays
+// at a couple of these whatever the size of the part.
+constexpr std::size_t kChunk = 1 << 20;
+
+bool IsText(GMimeObject* obj) {
+  GMimeContentType* ct = g_mime_object_get_content_type(obj);
+  return ct && (g_mime_content_type_is_type(ct, "text", "plain") ||
+                g_mime_content_type_is_type(ct, "text", "html"));
+}
+
+bool HasAttachmentDisposition(GMimeObject* obj) {
+  const char* d = g_mime_object_get_disposition(obj);
+  return d && g_ascii_strcasecmp(d, GMIME_DISPOSITION_ATTACHMENT) == 0;
+}
+
+// The file name the sender gave the part (decoded to UTF-8 by GMime), or null.
+const char* RawFileName(GMimeObject* obj) {
+  const char* name = nullptr;
+  if (GMIME_IS_PART(obj)) {
+    name = g_mime_part_get_filename(GMIME_PART(obj));
+  } else {
+    name = g_mime_object_get_content_disposition_parameter(obj, "filename");
+    if (!name) name = g_mime_object_get_content_type_parameter(obj, "name");
+  }
+  return name && *name ? name : nullptr;
+}
+
+bool IsAttachment(GMimeObject* obj) {
+  return HasAttachmentDisposition(obj) || RawFileName(obj) || !IsText(obj);
+}
+
+struct Node {
+  GMimeObject* part;  // owned by the message tree
+  bool text = false;  // part of the message's own text
+};
+
+// Marks the leaves that make up the message's own text (see the file comment).
+void MarkText(GMimeObject* obj, std::vector<Node>& nodes) {
+  // Nesting is bounded by the stack of leaves below, but a hostile message can
+  // nest deeply: walk without recursion.
+  std::vector<GMimeObject*> todo{obj};
+  while (!todo.empty()) {
+    GMimeObject* cur = todo.back();
+    todo.pop_back();
+    if (!cur) continue;
+    if (GMIME_IS_MULTIPART(cur)) {
+      GMimeMultipart* mp = GMIME_MULTIPART(cur);
+      int count = g_mime_multipart_get_count(mp);
+      if (count == 0) continue;
+      GMimeContentType* ct = g_mime_object_get_content_type(cur);
+      if (ct && g_mime_content_type_is_type(ct, "multipart", "alternative")) {
+        for (int i = count - 1; i >= 0; --i) todo.push_back(g_mime_multipart_get_part(mp, i));
+      } else {
+        todo.push_back(g_mime_multipart_get_part(mp, 0));
+      }
+    } else if (GMIME_IS_PART(cur) && IsText(cur) && !HasAttachmentDisposition(cur) &&
+               !RawFileName(cur)) {
+      for (Node& n : nodes) {
+        if (n.part == cur) n.text = true;
+      }
+    }
+  }
+}
+
+std::vector<Node> CollectLeaves(GMimeObject* root) {
+  std::vector<Node> leaves;
+  std::vector<GMimeObject*> todo{root};
+  while (!todo.empty()) {
+    GMimeObject* cur = todo.back();
+    todo.pop_back();
+    if (!cur) continue;
+    if (GMIME_IS_MULTIPART(cur)) {
+      GMimeMultipart* mp = GMIME_MULTIPART(cur);
+      for (int i = g_mime_multipart_get_count(mp) - 1; i >= 0; --i) {
+        todo.push_back(g_mime_multipart_get_part(mp, i));
+      }
+    } else {
+      leaves.push_back(Node{cur});
+    }
+  }
+  return leaves;
+}
+
+int WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+// Decodes the content of a leaf part into `fd`. Returns 0 or an errno value.
+int DecodePart(GMimePart* part, int fd) {
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  if (!content) return 0;
+  GMimeStream* source = g_mime_data_wrapper_get_stream(content);
+  if (!source) return 0;
+  GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+  GPtr<GMimeFilter> decoder;
+  switch (encoding) {
+    case GMIME_CONTENT_ENCODING_BASE64:
+    case GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE:
+    case GMIME_CONTENT_ENCODING_UUENCODE:
+      decoder.reset(g_mime_filter_basic_new(encoding, FALSE));
+      break;
+    default:
+      break;
+  }
+  if (g_mime_stream_reset(source) < 0) return errno ? errno : EIO;
+
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
+  if (!buffer) return ENOMEM;
+  // A bounded file stream answers a read at its end with an error (EINVAL),
+  // not with 0: ask for the end first.
+  while (!g_mime_stream_eos(source)) {
+    ssize_t n = g_mime_stream_read(source, buffer.get(), kChunk);
+    if (n < 0) return errno ? errno : EIO;
+    if (n == 0) break;
+    char* out = buffer.get();
+    std::size_t outlen = static_cast<std::size_t>(n);
+    if (decoder) {
+      std::size_t outprespace = 0;
+      g_mime_filter_filter(decoder.get(), buffer.get(), static_cast<std::size_t>(n), 0, &out,
+                           &outlen, &outprespace);
+    }
+    if (int err = WriteAll(fd, out, outlen)) return err;
+  }
+  if (decoder) {
+    char* out = nullptr;
+    std::size_t outlen = 0, outprespace = 0;
+    g_mime_filter_complete(decoder.get(), buffer.get(), 0, 0, &out, &outlen, &outprespace);
+    if (int err = WriteAll(fd, out, outlen)) return err;
+  }
+  return 0;
+}
+
+// Writes an attached message as it stands in the mail: GMime writes headers as
+// they were received and contents as the byte ranges they were parsed from,
+// with the line ends of the file the message came from.
+int WriteMessagePart(GMimeMessagePart* part, bool crlf, int fd) {
+  GMimeMessage* message = g_mime_message_part_get_message(part);
+  if (!message) return 0;
+  GPtr<GMimeStream> file(g_mime_stream_fs_new(fd));
+  if (!file) return ENOMEM;
+  g_mime_stream_fs_set_owner(GMIME_STREAM_FS(file.get()), FALSE);
+  GPtr<GMimeStream> buffered(g_mime_stream_buffer_new(file.get(), GMIME_STREAM_BUFFER_BLOCK_WRITE));
+  GMimeFormatOptions* options = g_mime_format_options_new();
+  g_mime_format_options_set_newline_format(
+      options, crlf ? GMIME_NEWLINE_FORMAT_DOS : GMIME_NEWLINE_FORMAT_UNIX);
+  errno = 0;
+  ssize_t written = g_mime_object_write_to_stream(GMIME_OBJECT(message), options, buffered.get());
+  g_mime_format_options_free(options);
+  if (written < 0 || g_mime_stream_flush(buffered.get()) < 0) {
+    return errno ? errno : EIO;
+  }
+  return 0;
+}
+
+class Message final : public com::Object<IMimeMessage> {
+ public:
+  // `file` is the stream the message was parsed from: it owns the descriptor
+  // that every part's content reads through.
+  Message(GMimeStream* file, GMimeMessage* message, bool crlf)
+      : file_(file), message_(message), crlf_(crlf) {
+    if (GMimeObject* root = g_mime_message_get_mime_part(message_.get())) {
+      nodes_ = CollectLeaves(root);
+      MarkText(root, nodes_);
+    }
+  }
+
+  HRESULT GetAttachments(ULONG* pcAttach, HBODY** pprghAttach) override {
+    if (!pcAttach || !pprghAttach) return E_INVALIDARG;
+    *pcAttach = 0;
+    *pprghAttach = nullptr;
+    ULONG count = 0;
+    for (const Node& n : nodes_) count += n.text ? 0 : 1;
+    if (count == 0) return S_OK;
+    auto* handles = static_cast<HBODY*>(CoTaskMemAlloc(count * sizeof(HBODY)));
+    if (!handles) return E_OUTOFMEMORY;
+    ULONG i = 0;
+    for (Node& n : nodes_) {
+      if (!n.text) handles[i++] = ToHandle(&n);
+    }
+    *pcAttach = count;
+    *pprghAttach = handles;
+    return S_OK;
+  }
+
+  HRESULT IsBodyType(HBODY hBody, IMSGBODYTYPE bodytype) override {
+    Node* node = FromHandle(hBody);
+    if (!node) return E_INVALIDARG;
+    switch (bodytype) {
+      case IBT_ATTACHMENT:
+        return IsAttachment(node->part) ? S_OK : S_FALSE;
+      case IBT_EMPTY:
+        return IsEmpty(node->part) ? S_OK : S_FALSE;
+      case IBT_SECURE:
+        return S_FALSE;  // signed or encrypted parts are not taken apart here
+    }
+    return E_INVALIDARG;
+  }
+
+  HRESULT BindToObject(HBODY hBody, REFIID riid, void** ppvObject) override;
+
+  bool crlf() const { return crlf_; }
+
+ private:
+  static HBODY ToHandle(Node* node) { return reinterpret_cast<HBODY>(node); }
+
+  // The node behind a handle, or null for a handle that is not one of ours.
+  Node* FromHandle(HBODY handle) {
+    if (nodes_.empty()) return nullptr;
+    auto address = reinterpret_cast<std::uintptr_t>(handle);
+    auto first = reinterpret_cast<std::uintptr_t>(nodes_.data());
+    if (address < first) return nullptr;
+    std::uintptr_t offset = address - first;
+    if (offset % sizeof(Node) != 0 || offset / sizeof(Node) >= nodes_.size()) return nullptr;
+    return &nodes_[offset / sizeof(Node)];
+  }
+
+  static bool IsEmpty(GMimeObject* part) {
+    if (GMIME_IS_MESSAGE_PART(part)) {
+      return g_mime_message_part_get_message(GMIME_MESSAGE_PART(part)) == nullptr;
+    }
+    if (!GMIME_IS_PART(part)) return true;
+    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
+    GMimeStream* stream = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    return !stream || g_mime_stream_length(stream) <= 0;
+  }
+
+  GPtr<GMimeStream> file_;
+  GPtr<GMimeMessage> message_;
+  bool crlf_;                // the file's lines end in CR LF
+  std::vector<Node> nodes_;  // never resized after construction: handles point into it
+};
+
+class Body final : public com::Object<IMimeBody> {
+ public:
+  Body(com::ComPtr<Message> message, GMimeObject* part)
+      : message_(std::move(message)), part_(part) {}
+
+  HRESULT GetDisplayName(LPSTR* ppszDisplay) override;
+  HRESULT SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) override;
+
+ private:
+  std::string DisplayName() const;
+
+  com::ComPtr<Message> message_;  // keeps the tree that `part_` lives in
+  GMimeObject* part_;
+};
+
+HRESULT Message::BindToObject(HBODY hBody, REFIID riid, void** ppvObject) {
+  if (!ppvObject) return E_INVALIDARG;
+  *ppvObject = nullptr;
+  Node* node = FromHandle(hBody);
+  if (!node) return E_INVALIDARG;
+  if (riid != IID_IMimeBody && riid != IID_IUnknown) return E_NOINTERFACE;
+  auto body = com::MakeObject<Body>(com::ComPtr<Message>(this), node->part);
+  if (!body) return E_OUTOFMEMORY;
+  return body->QueryInterface(riid, ppvObject);
+}
+
+std::string Body::DisplayName() const {
+  std::string name;
+  if (const char* raw = RawFileName(part_)) name = detail::SanitizeFileName(raw);
+  if (!name.empty()) return name;
+
+  if (GMIME_IS_MESSAGE_PART(part_)) {
+    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part_));
+    const char* subject = inner ? g_mime_message_get_subject(inner) : nullptr;
+    std::string base = subject ? detail::SanitizeFileName(subject) : std::string();
+    if (base.empty()) return "message.eml";
+    if (base.size() > detail::kMaxNameBytes - 4) {
+      base = detail::SanitizeFileName(base.substr(0, detail::kMaxNameBytes - 4));
+    }
+    return base + ".eml";
+  }
+  GMimeContentType* ct = g_mime_object_get_content_type(part_);
+  const char* type = ct ? g_mime_content_type_get_media_type(ct) : nullptr;
+  const char* subtype = ct ? g_mime_content_type_get_media_subtype(ct) : nullptr;
+  return detail::GeneratedName(type ? type : "application", subtype ? subtype : "octet-stream");
+}
+
+HRESULT Body::GetDisplayName(LPSTR* ppszDisplay) {
+  if (!ppszDisplay) return E_INVALIDARG;
+  std::string name = DisplayName();
+  *ppszDisplay = com::CoTaskStrDup(name.c_str(), name.size());
+  return *ppszDisplay ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT Body::SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) {
+  if (ietEncoding != IET_BINARY) return E_INVALIDARG;
+  if (!pszFilePath || !*pszFilePath) return E_INVALIDARG;
+
+  // No link is followed, and nothing but a plain file is written to: a FIFO
+  // would block us, a device is not what anyone exports attachments to.
+  int fd =
+      ::open(pszFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return com::HResultFromErrno(errno == ELOOP ? EACCES : errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return E_ACCESSDENIED;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+
+  int err = 0;
+  if (GMIME_IS_MESSAGE_PART(part_)) {
+    err = WriteMessagePart(GMIME_MESSAGE_PART(part_), message_->crlf(), fd);
+  } else if (GMIME_IS_PART(part_)) {
+    err = DecodePart(GMIME_PART(part_), fd);
+  }
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    // A partly written file would pass for the whole attachment.
+    ::unlink(pszFilePath);
+    return com::HResultFromErrno(err) == E_FAIL ? STG_E_WRITEFAULT : com::HResultFromErrno(err);
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
+  if (!path || !out) return E_INVALIDARG;
+  *out = nullptr;
+  EnsureGMime();
+
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return com::HResultFromErrno(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    return com::HResultFromErrno(err);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+
+  // Mail is stored with LF or with CR LF line ends; the first line tells which.
+  bool crlf = false;
+  {
+    char head[4096];
+    ssize_t n = ::pread(fd, head, sizeof head, 0);
+    const char* lf = n > 0 ? static_cast<const char*>(std::memchr(head, '\n', n)) : nullptr;
+    crlf = lf && lf > head && lf[-1] == '\r';
+  }
+
+  GPtr<GMimeStream> stream(g_mime_stream_fs_new(fd));  // owns fd from here
+  if (!stream) {
+    ::close(fd);
+    return E_OUTOFMEMORY;
+  }
+  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  // Part contents stay in the file as byte ranges of this stream.
+  g_mime_parser_set_persist_stream(parser.get(), TRUE);
+  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+  GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
+  if (!message) {
+    // Not even a header block: take the whole file as the text of a message.
+    message.reset(g_mime_message_new(TRUE));
+    if (!message) return E_OUTOFMEMORY;
+    GPtr<GMimeStream> whole(g_mime_stream_substream(stream.get(), 0, st.st_size));
+    GPtr<GMimeDataWrapper> content(
+        g_mime_data_wrapper_new_with_stream(whole.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    GPtr<GMimeTextPart> text(g_mime_text_part_new());
+    g_mime_part_set_content(GMIME_PART(text.get()), content.get());
+    g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(text.get()));
+  }
+  // Part contents are streams that share the file's descriptor without owning
+  // it, so the owning stream lives as long as the message.
+  auto object = com::MakeObject<Message>(stream.release(), message.release(), crlf);
+  if (!object) return E_OUTOFMEMORY;
+  *out = object.Detach();
+  return S_OK;
+}
+
+}  // namespace mime

@@ -1,0 +1,377 @@
+#include "platform/mime/mime.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/com/memory.h"
+#include "platform/mime/mime_internal.h"
+
+namespace fs = std::filesystem;
+using com::ComPtr;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Base64(const std::string& bytes, bool wrap = true) {
+  gchar* b = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+  std::string flat = b;
+  g_free(b);
+  if (!wrap) return flat;
+  std::string out;
+  for (std::size_t i = 0; i < flat.size(); i += 76) out += flat.substr(i, 76) + "\r\n";
+  return out;
+}
+
+std::string AllBytes() {
+  std::string bytes;
+  for (int round = 0; round < 3; ++round) {
+    for (int c = 0; c < 256; ++c) bytes += static_cast<char>(c);
+  }
+  return bytes;
+}
+
+// One attachment as the tests see it.
+struct Part {
+  HBODY handle;
+  bool attachment;
+  std::string name;
+};
+
+class MimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("mime_test_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  ComPtr<IMimeMessage> Open(const std::string& text) {
+    fs::path path = dir_ / ("msg" + std::to_string(++files_) + ".eml");
+    WriteFile(path, text);
+    ComPtr<IMimeMessage> message;
+    EXPECT_EQ(mime::OpenMessageFile(path.c_str(), message.ReleaseAndGetAddressOf()), S_OK);
+    return message;
+  }
+
+  static std::vector<Part> Parts(IMimeMessage* message) {
+    ULONG count = 99;
+    HBODY* handles = nullptr;
+    EXPECT_EQ(message->GetAttachments(&count, &handles), S_OK);
+    std::vector<Part> parts;
+    for (ULONG i = 0; i < count; ++i) {
+      Part p{handles[i], message->IsBodyType(handles[i], IBT_ATTACHMENT) == S_OK, ""};
+      ComPtr<IMimeBody> body;
+      EXPECT_EQ(message->BindToObject(handles[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress()),
+                S_OK);
+      LPSTR name = nullptr;
+      EXPECT_EQ(body->GetDisplayName(&name), S_OK);
+      p.name = name;
+      CoTaskMemFree(name);
+      parts.push_back(p);
+    }
+    if (count == 0) {
+      EXPECT_EQ(handles, nullptr);
+    }
+    CoTaskMemFree(handles);
+    return parts;
+  }
+
+  // The decoded content of one part, saved through SaveToFile.
+  std::string Saved(IMimeMessage* message, HBODY part) {
+    ComPtr<IMimeBody> body;
+    EXPECT_EQ(message->BindToObject(part, IID_IMimeBody, body.ReleaseAndGetVoidAddress()), S_OK);
+    fs::path out = dir_ / "saved.bin";
+    EXPECT_EQ(body->SaveToFile(IET_BINARY, out.c_str()), S_OK);
+    return ReadFile(out);
+  }
+
+  fs::path dir_;
+  int files_ = 0;
+};
+
+const char kUu[] =
+    "begin 644 hello.bin\n"
+    R"UU(M2&5L;&\L('5U96YC;V1E9"!W;W)L9"$*  '^_TAE;&QO+"!U=65N8V]D960@)UU"
+    "\n"
+    R"UU(G=V]R;&0A"@ !_O](96QL;RP@=75E;F-O9&5D('=O<FQD(0H  ?[_)UU"
+    "\n`\nend\n";
+
+TEST_F(MimeTest, MixedMessageListsItsAttachmentsAndDecodesThemExactly) {
+  const std::string pdf = "%PDF-1.4\n" + AllBytes();
+  auto message = Open(
+      "From: a@example.org\r\nSubject: files\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+      "--b1\r\nContent-Type: text/plain\r\n\r\nSee attached.\r\n"
+      "--b1\r\nContent-Type: application/pdf; name=\"report (final).pdf\"\r\n"
+      "Content-Disposition: attachment; filename=\"report (final).pdf\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\n" +
+      Base64(pdf) +
+      "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n"
+      "Content-Disposition: attachment; filename=notes.txt\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+      "caf=C3=A9 =3D 1 and a very long line that is soft=\r\n-broken\r\n"
+      "--b1\r\nContent-Type: application/octet-stream; name=hello.bin\r\n"
+      "Content-Transfer-Encoding: x-uuencode\r\n\r\n" +
+      kUu +
+      "--b1\r\nContent-Type: text/plain\r\n\r\nsignature block\r\n"
+      "--b1--\r\n");
+  auto parts = Parts(message.Get());
+  ASSERT_EQ(parts.size(), 4u);
+  EXPECT_EQ(parts[0].name, "report (final).pdf");
+  EXPECT_EQ(parts[1].name, "notes.txt");
+  EXPECT_EQ(parts[2].name, "hello.bin");
+  EXPECT_EQ(parts[3].name, "attachment.txt");
+  EXPECT_TRUE(parts[0].attachment && parts[1].attachment && parts[2].attachment);
+  EXPECT_FALSE(parts[3].attachment);  // an unnamed inline text shown below the body
+
+  EXPECT_EQ(Saved(message.Get(), parts[0].handle), pdf);
+  EXPECT_EQ(Saved(message.Get(), parts[1].handle),
+            "caf\xC3\xA9 = 1 and a very long line that is soft-broken");
+  std::string hello = std::string("Hello, uuencoded world!\n\0\x01\xfe\xff", 28);
+  EXPECT_EQ(Saved(message.Get(), parts[2].handle), hello + hello + hello);
+}
+
+TEST_F(MimeTest, TextAlternativesAreTheBodyAndInlineImagesAreAttachments) {
+  const std::string png = "\x89PNG\r\n\x1a\n" + AllBytes();
+  auto message = Open(
+      "Subject: html\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/alternative; boundary=alt\r\n\r\n"
+      "--alt\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+      "--alt\r\nContent-Type: multipart/related; boundary=rel\r\n\r\n"
+      "--rel\r\nContent-Type: text/html\r\n\r\n<img src=\"cid:logo\">\r\n"
+      "--rel\r\nContent-Type: image/png\r\nContent-ID: <logo>\r\n"
+      "Content-Disposition: inline\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+      Base64(png) + "--rel--\r\n--alt--\r\n");
+  auto parts = Parts(message.Get());
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(parts[0].name, "attachment.png");
+  EXPECT_TRUE(parts[0].attachment);
+  EXPECT_EQ(Saved(message.Get(), parts[0].handle), png);
+
+  // A single text part is all body; a single named part is an attachment.
+  EXPECT_TRUE(Parts(Open("Subject: x\r\n\r\nhello\r\n").Get()).empty());
+  auto single = Open("Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                     Base64("%PDF"));
+  parts = Parts(single.Get());
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(parts[0].name, "attachment.pdf");
+  EXPECT_EQ(Saved(single.Get(), parts[0].handle), "%PDF");
+}
+
+TEST_F(MimeTest, AttachedMessageIsOneAttachmentSavedAsItsOwnBytes) {
+  const std::string inner =
+      "From: b@example.org\r\nSubject: Re: the plan / v2\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/mixed; boundary=inner\r\n\r\n"
+      "--inner\r\nContent-Type: text/plain\r\n\r\ninner text\r\n"
+      "--inner\r\nContent-Type: application/zip; name=x.zip\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\nUEsDBA==\r\n--inner--\r\n";
+  auto message = Open(
+      "Subject: fwd\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
+      "--outer\r\nContent-Type: text/plain\r\n\r\nforwarded\r\n"
+      "--outer\r\nContent-Type: message/rfc822\r\n\r\n" +
+      inner +
+      "\r\n--outer\r\nContent-Type: message/rfc822\r\n\r\nFrom: c@example.org\r\n\r\nhi\r\n"
+      "--outer--\r\n");
+  auto parts = Parts(message.Get());
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].name, " v2.eml");  // the subject, reduced like any other name
+  EXPECT_EQ(parts[1].name, "message.eml");
+  EXPECT_TRUE(parts[0].attachment);
+  EXPECT_EQ(Saved(message.Get(), parts[0].handle), inner);
+}
+
+TEST_F(MimeTest, EncodedNamesAreDecoded) {
+  auto message = Open(
+      "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+      "--b\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment;\r\n"
+      " filename*0*=utf-8''%C3%A9t%C3%A9%20;\r\n filename*1*=r%C3%A9sum%C3%A9;\r\n"
+      " filename*2=\".pdf\"\r\n\r\nx\r\n"
+      "--b\r\nContent-Type: application/msword;\r\n"
+      " name=\"=?UTF-8?B?0J/RgNC40LLQtdGCINC80LjRgC5kb2M=?=\"\r\n\r\nx\r\n"
+      "--b\r\nContent-Type: application/pdf;\r\n"
+      " name=\"=?iso-8859-1?Q?Gr=FC=DFe_(1).pdf?=\"\r\n\r\nx\r\n"
+      "--b\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\neJ8+IgAA\r\n"
+      "--b\r\nContent-Type: application/octet-stream\r\n"
+      "Content-Disposition: attachment; filename=\"caf\xC3\xA9 8bit.txt\"\r\n\r\nx\r\n"
+      "--b--\r\n");
+  auto parts = Parts(message.Get());
+  ASSERT_EQ(parts.size(), 5u);
+  EXPECT_EQ(parts[0].name, "\xC3\xA9t\xC3\xA9 r\xC3\xA9sum\xC3\xA9.pdf");
+  EXPECT_EQ(parts[1].name,
+            "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80.doc");
+  EXPECT_EQ(parts[2].name,
+            "Gr\xC3\xBC\xC3\x9F"
+            "e (1).pdf");
+  EXPECT_EQ(parts[3].name, "winmail.dat");
+  EXPECT_EQ(Saved(message.Get(), parts[3].handle), std::string("\x78\x9f\x3e\x22\0\0", 6));
+  EXPECT_EQ(parts[4].name, "caf\xC3\xA9 8bit.txt");
+}
+
+TEST_F(MimeTest, HostileNamesBecomePlainFileNames) {
+  using mime::detail::SanitizeFileName;
+  EXPECT_EQ(SanitizeFileName("../../etc/passwd"), "passwd");
+  EXPECT_EQ(SanitizeFileName("/tmp/x"), "x");
+  EXPECT_EQ(SanitizeFileName("a\\b.txt"), "b.txt");
+  EXPECT_EQ(SanitizeFileName("ev\x01il\r\n\x7f.txt"), "evil.txt");
+  EXPECT_EQ(SanitizeFileName("inv\xff\xfe"
+                             "alid.txt"),
+            "inv\xEF\xBF\xBD\xEF\xBF\xBD"
+            "alid.txt");
+  EXPECT_EQ(SanitizeFileName("gpj.\xE2\x80\xAE"
+                             "exe"),
+            "gpj.exe");
+  EXPECT_EQ(SanitizeFileName("dir/.."), "");
+  EXPECT_EQ(SanitizeFileName(". ."), "");
+  EXPECT_EQ(SanitizeFileName("a/"), "");
+  EXPECT_EQ(SanitizeFileName("  my file (2).pdf"), "  my file (2).pdf");
+  std::string longName = std::string(300, 'x') + ".pdf";
+  EXPECT_EQ(SanitizeFileName(longName), std::string(mime::detail::kMaxNameBytes - 4, 'x') + ".pdf");
+  std::string longUnicode;
+  for (int i = 0; i < 150; ++i) longUnicode += "\xC3\xA9";
+  std::string cut = SanitizeFileName(longUnicode);
+  EXPECT_LE(cut.size(), mime::detail::kMaxNameBytes);
+  EXPECT_TRUE(g_utf8_validate(cut.data(), static_cast<gssize>(cut.size()), nullptr));
+
+  auto message = Open(
+      "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+      "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; "
+      "filename=\"../../etc/passwd\"\r\n\r\nroot\r\n"
+      "--b\r\nContent-Type: application/pdf; name=\"..\"\r\n\r\nx\r\n"
+      "--b\r\nContent-Type: image/jpeg; name=\"=?utf-8?q?..=2F..=2F=0D.bashrc?=\"\r\n\r\nx\r\n"
+      "--b--\r\n");
+  auto parts = Parts(message.Get());
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_EQ(parts[0].name, "passwd");
+  EXPECT_EQ(parts[1].name, "attachment.pdf");
+  EXPECT_EQ(parts[2].name, ".bashrc");
+}
+
+TEST_F(MimeTest, BrokenMessagesParseWithoutHarm) {
+  // No body at all, an empty file, plain text that is not MIME.
+  EXPECT_TRUE(Parts(Open("Subject: nothing\r\n").Get()).empty());
+  EXPECT_TRUE(Parts(Open("").Get()).empty());
+  EXPECT_TRUE(Parts(Open("just some words\nwithout headers\n").Get()).empty());
+  // A NUL byte and 8-bit text in a header.
+  EXPECT_TRUE(Parts(Open(std::string("Subject: caf\xE9\r\n\r\nnul\0byte\r\n", 25)).Get()).empty());
+
+  // A multipart without its boundary parameter.
+  auto noBoundary = Open(
+      "MIME-Version: 1.0\r\nContent-Type: multipart/mixed\r\n\r\n--x\r\n"
+      "Content-Type: application/pdf\r\n\r\nx\r\n--x--\r\n");
+  for (const Part& p : Parts(noBoundary.Get())) Saved(noBoundary.Get(), p.handle);
+
+  // Base64 cut off in the middle, and a multipart cut off before its end.
+  auto truncated = Open(
+      "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: application/pdf; name=a.pdf\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\nJVBERi0xLjQK!!JVBER");
+  auto parts = Parts(truncated.Get());
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(Saved(truncated.Get(), parts[0].handle).substr(0, 9), "%PDF-1.4\n");
+}
+
+TEST_F(MimeTest, HandlesAreCheckedAndBodiesKeepTheMessageAlive) {
+  auto a = Open(
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\n"
+      "t\r\n--b\r\nContent-Type: image/gif; name=a.gif\r\n\r\nGIF89a\r\n--b--\r\n");
+  auto b = Open("Content-Type: image/gif; name=b.gif\r\n\r\nGIF89a");
+  HBODY foreign = Parts(b.Get())[0].handle;
+  HBODY own = Parts(a.Get())[0].handle;
+  EXPECT_EQ(a->IsBodyType(foreign, IBT_ATTACHMENT), E_INVALIDARG);
+  EXPECT_EQ(a->IsBodyType(nullptr, IBT_ATTACHMENT), E_INVALIDARG);
+  EXPECT_EQ(
+      a->IsBodyType(reinterpret_cast<HBODY>(reinterpret_cast<char*>(own) + 1), IBT_ATTACHMENT),
+      E_INVALIDARG);
+  ComPtr<IMimeBody> body;
+  EXPECT_EQ(a->BindToObject(foreign, IID_IMimeBody, body.ReleaseAndGetVoidAddress()), E_INVALIDARG);
+  EXPECT_EQ(a->BindToObject(own, IID_IMimeMessage, body.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
+  ASSERT_EQ(a->BindToObject(own, IID_IMimeBody, body.ReleaseAndGetVoidAddress()), S_OK);
+  a.Reset();
+  fs::path out = dir_ / "kept.gif";
+  EXPECT_EQ(body->SaveToFile(IET_BINARY, out.c_str()), S_OK);
+  EXPECT_EQ(ReadFile(out), "GIF89a");
+
+  IMimeMessage* none = nullptr;
+  EXPECT_EQ(mime::OpenMessageFile((dir_ / "missing").c_str(), &none),
+            HRESULT_FROM_WIN32_FILE_NOT_FOUND);
+  EXPECT_TRUE(FAILED(mime::OpenMessageFile(dir_.c_str(), &none)));
+  EXPECT_EQ(mime::OpenMessageFile(nullptr, &none), E_INVALIDARG);
+}
+
+TEST_F(MimeTest, SaveToFileReplacesFilesButNeverFollowsLinks) {
+  auto message = Open("Content-Type: image/gif; name=a.gif\r\n\r\nGIF89a");
+  ComPtr<IMimeBody> body;
+  ASSERT_EQ(message->BindToObject(Parts(message.Get())[0].handle, IID_IMimeBody,
+                                  body.ReleaseAndGetVoidAddress()),
+            S_OK);
+
+  fs::path out = dir_ / "a.gif";
+  WriteFile(out, std::string(10000, 'z'));
+  EXPECT_EQ(body->SaveToFile(IET_BINARY, out.c_str()), S_OK);
+  EXPECT_EQ(ReadFile(out), "GIF89a");
+
+  fs::path target = dir_ / "precious";
+  WriteFile(target, "keep me");
+  fs::create_symlink(target, dir_ / "link.gif");
+  EXPECT_TRUE(FAILED(body->SaveToFile(IET_BINARY, (dir_ / "link.gif").c_str())));
+  EXPECT_EQ(ReadFile(target), "keep me");
+
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(FAILED(body->SaveToFile(IET_BINARY, (dir_ / "fifo").c_str())));
+  EXPECT_TRUE(FAILED(body->SaveToFile(IET_BINARY, (dir_ / "no" / "dir").c_str())));
+  EXPECT_EQ(body->SaveToFile(IET_BINARY, nullptr), E_INVALIDARG);
+}
+
+TEST_F(MimeTest, WriteErrorsFailAndLeaveNoPartialFile) {
+  auto message = Open(
+      "Content-Type: application/pdf; name=a.pdf\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\n" +
+      Base64(std::string(200000, 'p')));
+  ComPtr<IMimeBody> body;
+  ASSERT_EQ(message->BindToObject(Parts(message.Get())[0].handle, IID_IMimeBody,
+                                  body.ReleaseAndGetVoidAddress()),
+            S_OK);
+  fs::path out = dir_ / "a.pdf";
+  // A file size limit makes write() fail the way a full disk does.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{50000, 50000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    HRESULT hr = body->SaveToFile(IET_BINARY, out.c_str());
+    _exit(FAILED(hr) && !fs::exists(out) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
