@@ -1,0 +1,65 @@
+// The shell services the control and the extractor use: the user's private
+// temporary directory, the home directory, "open" through xdg-open, and the
+// file helpers of the exports.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/com/hresult.h"
+
+namespace shell {
+
+// The user's private temporary directory, ending in '/': $TMPDIR when set,
+// else /tmp/mailquarry-<uid>, created with mode 0700 on first use. An
+// existing directory is used only when it is a real directory (not a link),
+// owned by this user and writable by nobody else; otherwise E_ACCESSDENIED
+// and never a shared place instead.
+HRESULT TempDirectory(std::string* out);
+
+// The same check and creation for <parent>/mailquarry-<uid>; TempDirectory
+// uses it with "/tmp". Given so that tests can use a parent of their own.
+HRESULT PrivateDirectoryIn(std::string_view parent, std::string* out);
+
+// The user's home directory, ending in '/': $HOME, else the password entry.
+std::string HomeDirectory();
+
+// The "open" verb: starts `xdg-open <path>` (found on $PATH, the path passed
+// as one argument, no shell involved) with its standard streams on /dev/null,
+// and returns without waiting for it. S_OK once the program is running;
+// HRESULT_FROM_WIN32_FILE_NOT_FOUND when there is no xdg-open to run.
+HRESULT OpenDocument(std::string_view path);
+
+// Removes a file (not a directory). S_OK, or the failure as an HRESULT
+// (HRESULT_FROM_WIN32_FILE_NOT_FOUND when absent, E_ACCESSDENIED for a directory).
+HRESULT DeleteFile(std::string_view path);
+
+// True for a directory, following links.
+bool IsDirectory(std::string_view path);
+
+// Writes a new file, or replaces the content of an existing one, without ever
+// following a symbolic link at the final path (E_ACCESSDENIED there) and
+// without writing into anything but a regular file. New files get mode 0644
+// less the umask. The first failure (a full disk, say) sticks: later Writes
+// and Close report it.
+class FileWriter {
+ public:
+  FileWriter() = default;
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+  ~FileWriter();  // closes, ignoring errors: call Close() to see them
+
+  HRESULT Open(std::string_view path);
+  HRESULT Write(const void* data, std::size_t size);
+  HRESULT Write(std::string_view text) { return Write(text.data(), text.size()); }
+  // Closes the file; the first error of the writer's life, or S_OK.
+  HRESULT Close();
+  bool is_open() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+  HRESULT error_ = S_OK;
+};
+
+}  // namespace shell

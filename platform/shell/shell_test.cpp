@@ -1,0 +1,233 @@
+#include "platform/shell/shell.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr HRESULT kFileTooLarge = MakeHResult(0x800700DF);
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class Shell : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/mq-shell-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string dir_;
+};
+
+TEST_F(Shell, TempDirectoryIsPrivateCreatedOnceAndReused) {
+  const std::string expected = dir_ + "/mailquarry-" + std::to_string(geteuid()) + "/";
+  std::string first, second;
+  ASSERT_EQ(shell::PrivateDirectoryIn(dir_ + "/", &first), S_OK);
+  EXPECT_EQ(first, expected);
+  struct stat st;
+  ASSERT_EQ(lstat(first.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  std::ofstream(first + "kept") << "x";
+  ASSERT_EQ(shell::PrivateDirectoryIn(dir_, &second), S_OK);
+  EXPECT_EQ(second, first);
+  EXPECT_TRUE(fs::exists(first + "kept"));
+  // Ours but readable by others: made private again.
+  chmod(first.c_str(), 0755);
+  ASSERT_EQ(shell::PrivateDirectoryIn(dir_, &second), S_OK);
+  ASSERT_EQ(lstat(first.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  // $TMPDIR wins when set; otherwise the directory lives under /tmp.
+  {
+    ScopedEnv tmpdir("TMPDIR", "/some/where");
+    ASSERT_EQ(shell::TempDirectory(&second), S_OK);
+    EXPECT_EQ(second, "/some/where/");
+  }
+  ScopedEnv tmpdir("TMPDIR", nullptr);
+  ASSERT_EQ(shell::TempDirectory(&second), S_OK);
+  EXPECT_EQ(second, "/tmp/mailquarry-" + std::to_string(geteuid()) + "/");
+}
+
+TEST_F(Shell, TempDirectoryThatIsALinkOrNotOursIsRefused) {
+  const std::string target = dir_ + "/mailquarry-" + std::to_string(geteuid());
+  std::string out = "unchanged";
+  fs::create_directory(dir_ + "/elsewhere");
+  fs::create_directory_symlink(dir_ + "/elsewhere", target);
+  EXPECT_EQ(shell::PrivateDirectoryIn(dir_, &out), E_ACCESSDENIED);
+  fs::remove(target);
+
+  std::ofstream(target) << "a file";
+  EXPECT_EQ(shell::PrivateDirectoryIn(dir_, &out), E_ACCESSDENIED);
+  fs::remove(target);
+
+  fs::create_directory(target);
+  chmod(target.c_str(), 0777);
+  EXPECT_EQ(shell::PrivateDirectoryIn(dir_, &out), E_ACCESSDENIED);
+  chmod(target.c_str(), 0700);
+  EXPECT_EQ(out, "unchanged");
+
+  if (chown(target.c_str(), geteuid() + 1, static_cast<gid_t>(-1)) != 0) {
+    GTEST_SKIP() << "cannot give a directory to another user here";
+  }
+  EXPECT_EQ(shell::PrivateDirectoryIn(dir_, &out), E_ACCESSDENIED);
+  EXPECT_EQ(out, "unchanged");
+}
+
+TEST_F(Shell, HomeDirectoryEndsInSlash) {
+  ScopedEnv home("HOME", "/home/someone");
+  EXPECT_EQ(shell::HomeDirectory(), "/home/someone/");
+}
+
+// A stand-in xdg-open that records its arguments and where its output goes.
+class OpenDocument : public Shell {
+ protected:
+  void SetUp() override {
+    Shell::SetUp();
+    fs::create_directory(dir_ + "/bin");
+    record_ = dir_ + "/record";
+    std::ofstream script(dir_ + "/bin/xdg-open");
+    script << "#!/bin/sh\n"
+              "out=$(readlink /proc/$$/fd/1)\n"
+              "{ echo \"$#\"; echo \"$out\"; printf '%s\\n' \"$@\"; } > '"
+           << record_
+           << ".part'\n"
+              "mv '"
+           << record_ << ".part' '" << record_ << "'\n";
+    script.close();
+    chmod((dir_ + "/bin/xdg-open").c_str(), 0755);
+  }
+
+  std::string WaitForRecord() {
+    for (int i = 0; i < 500 && !fs::exists(record_); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ReadFile(record_);
+  }
+
+  std::string record_;
+};
+
+TEST_F(OpenDocument, PassesThePathAsOneArgumentWithoutAShellAndLeavesNoChild) {
+  ScopedEnv path("PATH", (dir_ + "/nothing-here::" + dir_ + "/bin:/usr/bin:/bin").c_str());
+  const std::string document = dir_ + "/my mail; touch " + dir_ + "/pwned $(id) `id`.eml";
+  ASSERT_EQ(shell::OpenDocument(document), S_OK);
+  EXPECT_EQ(WaitForRecord(), "1\n/dev/null\n" + document + "\n");
+  EXPECT_FALSE(fs::exists(dir_ + "/pwned"));
+  // The intermediate process is reaped and xdg-open is not our child.
+  int status;
+  EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(OpenDocument, FailsWhenThereIsNoXdgOpen) {
+  ScopedEnv path("PATH", (dir_ + "/nothing-here").c_str());
+  EXPECT_EQ(shell::OpenDocument("/x"), HRESULT_FROM_WIN32_FILE_NOT_FOUND);
+  chmod((dir_ + "/bin/xdg-open").c_str(), 0644);  // there, but not runnable
+  ScopedEnv path2("PATH", (dir_ + "/bin").c_str());
+  EXPECT_EQ(shell::OpenDocument("/x"), E_ACCESSDENIED);
+}
+
+TEST_F(Shell, WriterTruncatesAndNeverFollowsALink) {
+  const std::string file = dir_ + "/out.eml";
+  std::ofstream(file) << "a much longer old content than the new one";
+  shell::FileWriter writer;
+  ASSERT_EQ(writer.Open(file), S_OK);
+  EXPECT_EQ(writer.Write("new"), S_OK);
+  EXPECT_EQ(writer.Write(std::string_view("\0x", 2)), S_OK);
+  EXPECT_EQ(writer.Close(), S_OK);
+  EXPECT_EQ(ReadFile(file), std::string("new\0x", 5));
+
+  // A link at the target, even to a file we may write, is refused untouched.
+  const std::string victim = dir_ + "/victim";
+  std::ofstream(victim) << "precious";
+  fs::create_symlink(victim, dir_ + "/link.eml");
+  EXPECT_EQ(writer.Open(dir_ + "/link.eml"), E_ACCESSDENIED);
+  EXPECT_FALSE(writer.is_open());
+  EXPECT_EQ(ReadFile(victim), "precious");
+  fs::create_symlink(dir_ + "/absent", dir_ + "/dangling.eml");
+  EXPECT_EQ(writer.Open(dir_ + "/dangling.eml"), E_ACCESSDENIED);
+  EXPECT_FALSE(fs::exists(dir_ + "/absent"));
+
+  // Not a regular file: a FIFO would block, a directory cannot be written.
+  ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
+  EXPECT_EQ(writer.Open(dir_ + "/fifo"), E_ACCESSDENIED);
+  EXPECT_TRUE(FAILED(writer.Open(dir_)));
+}
+
+TEST_F(Shell, WriterReportsAWriteFailureAndKeepsReportingIt) {
+  // A file-size limit makes writes fail as a full disk would, in a child so
+  // that the limit does not outlive the test.
+  const std::string file = dir_ + "/limited.txt";
+  pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = {10, 10};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    shell::FileWriter writer;
+    if (writer.Open(file) != S_OK) _exit(1);
+    if (writer.Write("12345") != S_OK) _exit(2);
+    if (writer.Write("6789012345") != kFileTooLarge) _exit(3);
+    if (writer.Write("x") != kFileTooLarge) _exit(4);
+    if (writer.Close() != kFileTooLarge) _exit(5);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFile(file), "1234567890");
+
+  shell::FileWriter writer;
+  umask(022);
+  const std::string fresh = dir_ + "/new.txt";
+  ASSERT_EQ(writer.Open(fresh), S_OK);
+  struct stat st;
+  ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(writer.Close(), S_OK);
+  EXPECT_EQ(writer.Write("late"), E_HANDLE);
+}
+
+TEST_F(Shell, DeleteFileAndIsDirectory) {
+  const std::string file = dir_ + "/f";
+  std::ofstream(file) << "x";
+  EXPECT_TRUE(shell::IsDirectory(dir_));
+  EXPECT_FALSE(shell::IsDirectory(file));
+  EXPECT_EQ(shell::DeleteFile(dir_), E_ACCESSDENIED);  // unlink refuses directories (EISDIR/EPERM)
+  EXPECT_EQ(shell::DeleteFile(file), S_OK);
+  EXPECT_EQ(shell::DeleteFile(file), HRESULT_FROM_WIN32_FILE_NOT_FOUND);
+}
+
+}  // namespace
