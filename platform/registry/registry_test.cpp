@@ -274,44 +274,63 @@ TEST_F(Registry, ReadsNeverServeAStaleCacheAfterAnotherProcessCommits) {
 // The content a writer commits in step n: a large value, so that kills land
 // in the middle of writing it, and a counter that must match it.
 std::string Padding(DWORD n) {
-  return std::string(64 * 1024, static_cast<char>('a' + n % 26)) + std::to_string(n);
+  return std::string(16 * 1024, static_cast<char>('a' + n % 26)) + std::to_string(n);
+}
+
+bool CommitStep(DWORD n) {
+  return Edit()
+             .SetDword(Root::CurrentUser, "Kill", "n", n)
+             .SetString(Root::CurrentUser, "Kill", "pad", Padding(n))
+             .Commit() == S_OK;
 }
 
 TEST_F(Registry, WriterKilledAtAnyMomentLeavesTheOldOrTheNewContent) {
-  ASSERT_EQ(Edit()
-                .SetDword(Root::CurrentUser, "Kill", "n", 0)
-                .SetString(Root::CurrentUser, "Kill", "pad", Padding(0))
-                .Commit(),
-            S_OK);
+  // How long a commit takes here and now (the machine may be busy): kills are
+  // spread over a window that follows it, so they land before, inside and
+  // after the writing of the file.
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(CommitStep(0));
+  double window_us =
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
   std::mt19937 random(12345);
   DWORD last = 0;
   int interrupted_mid_write = 0;
-  constexpr int kKills = 120;
+  constexpr int kKills = 100;
   for (int round = 0; round < kKills; ++round) {
-    pid_t pid = Spawn([] {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t pid = Spawn([&] {
+      close(ready[0]);
       for (;;) {
         DWORD n = 0;
         if (reg::GetDword(Root::CurrentUser, "Kill", "n", &n) != S_OK) return 1;
-        if (Edit()
-                .SetDword(Root::CurrentUser, "Kill", "n", n + 1)
-                .SetString(Root::CurrentUser, "Kill", "pad", Padding(n + 1))
-                .Commit() != S_OK) {
-          return 2;
-        }
+        if (write(ready[1], "c", 1) != 1) return 3;  // about to commit
+        if (!CommitStep(n + 1)) return 2;
       }
     });
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % 25000));
+    close(ready[1]);
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    std::uniform_real_distribution<double> delay(0, window_us);
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(delay(random))));
     kill(pid, SIGKILL);
+    close(ready[0]);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own: " << status;
-    if (fs::exists(path_ + ".tmp")) ++interrupted_mid_write;
+    bool mid_write = fs::exists(path_ + ".tmp");
+    interrupted_mid_write += mid_write;
 
     DWORD n = 0;
     ASSERT_EQ(reg::GetDword(Root::CurrentUser, "Kill", "n", &n), S_OK) << reg::LastError();
     ASSERT_GE(n, last);
     ASSERT_EQ(String(Root::CurrentUser, "Kill", "pad"), Padding(n)) << "round " << round;
+    if (n > last) {
+      window_us *= 0.8;
+    } else if (!mid_write) {
+      window_us *= 1.2;  // killed before it got to writing: wait longer
+    }
     last = n;
   }
   // The lock died with the writer, and the leftover temporary file is cleared.
