@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -168,12 +169,17 @@ int DecodePart(GMimePart* part, int fd) {
   }
   if (g_mime_stream_reset(source) < 0) return errno ? errno : EIO;
 
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kChunk]);
+  // Small parts (most of them) get a buffer of their own size.
+  gint64 length = g_mime_stream_length(source);
+  std::size_t size = length > 0 && static_cast<std::size_t>(length) < kChunk
+                         ? std::max<std::size_t>(static_cast<std::size_t>(length), 4096)
+                         : kChunk;
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
   if (!buffer) return ENOMEM;
   // A bounded file stream answers a read at its end with an error (EINVAL),
   // not with 0: ask for the end first.
   while (!g_mime_stream_eos(source)) {
-    ssize_t n = g_mime_stream_read(source, buffer.get(), kChunk);
+    ssize_t n = g_mime_stream_read(source, buffer.get(), size);
     if (n < 0) return errno ? errno : EIO;
     if (n == 0) break;
     char* out = buffer.get();

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "platform/com/memory.h"
+#include "platform/mime/mime.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class DemoStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = fs::temp_directory_path() / ("demo_store_test_" + std::to_string(getpid()));
+    fs::remove_all(base_);
+    fs::create_directories(base_);
+  }
+  void TearDown() override { fs::remove_all(base_); }
+
+  static int Run(const fs::path& dir) {
+    const char* bin = std::getenv("MQ_BIN_DIR");
+    std::string command =
+        std::string(bin ? bin : ".") + "/demo-store '" + dir.string() + "' >/dev/null 2>&1";
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Every file of the tree by relative path, with its bytes and time.
+  static std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      if (!entry.is_regular_file()) continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::ostringstream bytes;
+      bytes << in.rdbuf();
+      files[fs::relative(entry.path(), root).string()] =
+          bytes.str() +
+          std::to_string(fs::last_write_time(entry.path()).time_since_epoch().count());
+    }
+    return files;
+  }
+
+  fs::path base_;
+};
+
+TEST_F(DemoStoreTest, WritesTheSameMaildirPlusPlusStoreEveryTime) {
+  ASSERT_EQ(Run(base_ / "a"), 0);
+  ASSERT_EQ(Run(base_ / "b"), 0);
+  auto a = Snapshot(base_ / "a");
+  EXPECT_EQ(a, Snapshot(base_ / "b"));
+
+  for (const char* folder : {"", ".Work", ".Work.Projects", ".Family", ".Receipts"}) {
+    for (const char* sub : {"cur", "new", "tmp"}) {
+      EXPECT_TRUE(fs::is_directory(base_ / "a" / folder / sub)) << folder << "/" << sub;
+    }
+    EXPECT_TRUE(fs::is_empty(base_ / "a" / folder / "tmp"));
+  }
+
+  // Every message parses; the store holds read and unread mail and
+  // attachments whose names are all plain file names.
+  int messages = 0, read = 0, attachments = 0;
+  std::set<std::string> names;
+  for (const auto& [relative, unused] : a) {
+    if (relative.find("/cur/") == std::string::npos &&
+        relative.find("/new/") == std::string::npos && relative.rfind("cur/", 0) != 0 &&
+        relative.rfind("new/", 0) != 0) {
+      continue;
+    }
+    ++messages;
+    if (relative.size() > 2 && relative.find(":2,") != std::string::npos &&
+        relative.back() == 'S') {
+      ++read;
+    }
+    IMimeMessage* message = nullptr;
+    ASSERT_EQ(mime::OpenMessageFile((base_ / "a" / relative).c_str(), &message), S_OK);
+    ULONG count = 0;
+    HBODY* parts = nullptr;
+    ASSERT_EQ(message->GetAttachments(&count, &parts), S_OK);
+    for (ULONG i = 0; i < count; ++i) {
+      if (message->IsBodyType(parts[i], IBT_ATTACHMENT) != S_OK) continue;
+      ++attachments;
+      IMimeBody* body = nullptr;
+      ASSERT_EQ(message->BindToObject(parts[i], IID_IMimeBody, reinterpret_cast<void**>(&body)),
+                S_OK);
+      LPSTR name = nullptr;
+      ASSERT_EQ(body->GetDisplayName(&name), S_OK);
+      names.insert(name);
+      EXPECT_EQ(std::string(name).find_first_of("/\\\r\n\a"), std::string::npos) << name;
+      CoTaskMemFree(name);
+      body->Release();
+    }
+    CoTaskMemFree(parts);
+    message->Release();
+  }
+  EXPECT_GE(messages, 25);
+  EXPECT_GT(read, 0);
+  EXPECT_LT(read, messages);
+  EXPECT_GE(attachments, 30);
+  for (const char* expected : {"passwd", "x", "b.txt", "attachment.pdf", "winmail.dat", "table.csv",
+                               "Pr\xC3\xA4sentation f\xC3\xBCr M\xC3\xA4rz 2026.pdf",
+                               "Offsite venue confirmation.eml", "invitation.eml"}) {
+    EXPECT_TRUE(names.count(expected)) << expected;
+  }
+}
+
+TEST_F(DemoStoreTest, RefusesADirectoryThatIsNotEmpty) {
+  fs::create_directories(base_ / "full");
+  std::ofstream(base_ / "full" / "keep") << "mine";
+  EXPECT_NE(Run(base_ / "full"), 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(base_ / "full"), fs::directory_iterator()), 1);
+  fs::create_directories(base_ / "empty");
+  EXPECT_EQ(Run(base_ / "empty"), 0);
+}
+
+}  // namespace
