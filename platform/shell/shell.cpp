@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -27,6 +28,11 @@ HRESULT FromErrno(int err) {
   if (err == EFBIG) return MakeHResult(0x800700DF);  // "the file is too large"
   if (err == EISDIR) return E_ACCESSDENIED;
   return com::HResultFromErrno(err);
+}
+
+// A path holding a NUL byte would silently name another file.
+bool UsablePath(std::string_view path) {
+  return !path.empty() && path.find('\0') == std::string_view::npos;
 }
 
 void CloseFd(int fd) {
@@ -87,6 +93,7 @@ std::string HomeDirectory() {
 // everything the children need is prepared beforehand, including the $PATH
 // search. A close-on-exec pipe tells whether the exec happened.
 HRESULT OpenDocument(std::string_view path) {
+  if (!UsablePath(path)) return E_INVALIDARG;
   const std::string program = "xdg-open";
   std::vector<std::string> candidates;
   {
@@ -101,7 +108,8 @@ HRESULT OpenDocument(std::string_view path) {
       start = end + 1;
     }
   }
-  std::string argument(path);
+  // xdg-open would take a relative path beginning with '-' for an option.
+  std::string argument = path[0] == '-' ? "./" + std::string(path) : std::string(path);
   char* argv[] = {const_cast<char*>(program.c_str()), argument.data(), nullptr};
   std::vector<const char*> files;
   for (const std::string& c : candidates) files.push_back(c.c_str());
@@ -129,6 +137,9 @@ HRESULT OpenDocument(std::string_view path) {
       sigaction(sig, &dfl, nullptr);
     setsid();  // not killed with the host's terminal or process group
     for (int fd = 0; fd < 3; ++fd) dup2(null_fd, fd);
+    // The host's other descriptors (sockets, locks) are no business of the
+    // viewer; the report pipe still closes only at exec.
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     int err = ENOENT;
     for (const char* file : files) {
       execve(file, argv, environ);
@@ -162,13 +173,14 @@ HRESULT OpenDocument(std::string_view path) {
 }
 
 HRESULT DeleteFile(std::string_view path) {
+  if (!UsablePath(path)) return E_INVALIDARG;
   if (unlink(std::string(path).c_str()) != 0) return FromErrno(errno);
   return S_OK;
 }
 
 bool IsDirectory(std::string_view path) {
   struct stat st;
-  return stat(std::string(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return UsablePath(path) && stat(std::string(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 FileWriter::~FileWriter() {
@@ -178,6 +190,7 @@ FileWriter::~FileWriter() {
 HRESULT FileWriter::Open(std::string_view path) {
   if (fd_ >= 0) Close();
   error_ = S_OK;
+  if (!UsablePath(path)) return E_INVALIDARG;
   // O_NONBLOCK keeps a FIFO at the path from blocking the open; anything but
   // a regular file is refused before a byte is written.
   int fd = open(std::string(path).c_str(),

@@ -28,7 +28,11 @@ std::string HomeDirectory();
 // The "open" verb: starts `xdg-open <path>` (found on $PATH, the path passed
 // as one argument, no shell involved) with its standard streams on /dev/null,
 // and returns without waiting for it. S_OK once the program is running;
-// HRESULT_FROM_WIN32_FILE_NOT_FOUND when there is no xdg-open to run.
+// HRESULT_FROM_WIN32_FILE_NOT_FOUND when there is no xdg-open to run. A URL
+// is passed on as it is; a relative path beginning with '-' gets "./" first.
+//
+// Every function here answers E_INVALIDARG for an empty path or one holding
+// a NUL byte (it would name another file).
 HRESULT OpenDocument(std::string_view path);
 
 // Removes a file (not a directory). S_OK, or the failure as an HRESULT
@@ -46,8 +50,8 @@ bool IsDirectory(std::string_view path);
 class FileWriter {
  public:
   FileWriter() = default;
-  FileWriter(const FileWriter&) = delete;
-  FileWriter& operator=(const FileWriter&) = delete;
+  FileWriter(FileWriter&& other) noexcept;
+  FileWriter& operator=(FileWriter&& other) noexcept;
   ~FileWriter();  // closes, ignoring errors: call Close() to see them
 
   HRESULT Open(std::string_view path);

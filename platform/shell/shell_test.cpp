@@ -1,5 +1,6 @@
 #include "platform/shell/shell.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -121,6 +122,7 @@ class OpenDocument : public Shell {
     std::ofstream script(dir_ + "/bin/xdg-open");
     script << "#!/bin/sh\n"
               "out=$(readlink /proc/$$/fd/1)\n"
+              "if [ -e /proc/$$/fd/$LEAK_FD ]; then out=\"$out leaked\"; fi\n"
               "{ echo \"$#\"; echo \"$out\"; printf '%s\\n' \"$@\"; } > '"
            << record_
            << ".part'\n"
@@ -142,10 +144,19 @@ class OpenDocument : public Shell {
 
 TEST_F(OpenDocument, PassesThePathAsOneArgumentWithoutAShellAndLeavesNoChild) {
   ScopedEnv path("PATH", (dir_ + "/nothing-here::" + dir_ + "/bin:/usr/bin:/bin").c_str());
+  // A descriptor the host opened without close-on-exec.
+  int leak = open("/dev/null", O_RDONLY);
+  ASSERT_GE(leak, 3);
+  ScopedEnv leak_fd("LEAK_FD", std::to_string(leak).c_str());
   const std::string document = dir_ + "/my mail; touch " + dir_ + "/pwned $(id) `id`.eml";
   ASSERT_EQ(shell::OpenDocument(document), S_OK);
   EXPECT_EQ(WaitForRecord(), "1\n/dev/null\n" + document + "\n");
   EXPECT_FALSE(fs::exists(dir_ + "/pwned"));
+  fs::remove(record_);
+  ASSERT_EQ(shell::OpenDocument("--help me"), S_OK);
+  EXPECT_EQ(WaitForRecord(), "1\n/dev/null\n./--help me\n");
+  EXPECT_EQ(shell::OpenDocument(std::string("/a\0b", 4)), E_INVALIDARG);
+  close(leak);
   // The intermediate process is reaped and xdg-open is not our child.
   int status;
   EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
@@ -185,6 +196,10 @@ TEST_F(Shell, WriterTruncatesAndNeverFollowsALink) {
   ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
   EXPECT_EQ(writer.Open(dir_ + "/fifo"), E_ACCESSDENIED);
   EXPECT_TRUE(FAILED(writer.Open(dir_)));
+  // A NUL byte would cut the path short and name another file.
+  EXPECT_EQ(writer.Open(dir_ + std::string("/victim\0.eml", 12)), E_INVALIDARG);
+  EXPECT_EQ(shell::DeleteFile(dir_ + std::string("/victim\0.eml", 12)), E_INVALIDARG);
+  EXPECT_EQ(ReadFile(victim), "precious");
 }
 
 TEST_F(Shell, WriterReportsAWriteFailureAndKeepsReportingIt) {
