@@ -55,9 +55,13 @@ void SysFreeString(BSTR text) {
   if (text) std::free(reinterpret_cast<unsigned char*>(text) - kHeader);
 }
 
-UINT SysStringLen(BSTR text) { return text ? ByteLength(text) / sizeof(OLECHAR) : 0; }
+UINT SysStringLen(BSTR text) {
+  return text ? ByteLength(text) / sizeof(OLECHAR) : 0;
+}
 
-UINT SysStringByteLen(BSTR text) { return text ? ByteLength(text) : 0; }
+UINT SysStringByteLen(BSTR text) {
+  return text ? ByteLength(text) : 0;
+}
 
 BOOL SysReAllocString(BSTR* text, const OLECHAR* source) {
   if (!text) return FALSE;
@@ -177,6 +181,8 @@ std::u16string_view BstrView(BSTR text) {
   return text ? std::u16string_view(text, SysStringLen(text)) : std::u16string_view();
 }
 
-std::string Utf8FromBstr(BSTR text) { return Utf16ToUtf8(BstrView(text)); }
+std::string Utf8FromBstr(BSTR text) {
+  return Utf16ToUtf8(BstrView(text));
+}
 
 }  // namespace com

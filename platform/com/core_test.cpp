@@ -23,7 +23,9 @@ TEST(Bstr, KeepsLengthPrefixEmbeddedNulsAndTerminator) {
 }
 
 TEST(Bstr, ConversionNeverFailsOnBadInput) {
-  EXPECT_EQ(com::Utf8ToUtf16("\xff" "a\xe2\x82"), u"\uFFFDa\uFFFD\uFFFD");
+  EXPECT_EQ(com::Utf8ToUtf16("\xff"
+                             "a\xe2\x82"),
+            u"\uFFFDa\uFFFD\uFFFD");
   EXPECT_EQ(com::Utf8ToUtf16("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(com::Utf16ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");
   EXPECT_EQ(com::Utf16ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");

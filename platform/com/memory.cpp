@@ -5,9 +5,15 @@
 
 // Every module shares the process heap, so a buffer from one module can be
 // freed by another.
-void* CoTaskMemAlloc(std::size_t size) { return std::malloc(size ? size : 1); }
-void* CoTaskMemRealloc(void* p, std::size_t size) { return std::realloc(p, size ? size : 1); }
-void CoTaskMemFree(void* p) { std::free(p); }
+void* CoTaskMemAlloc(std::size_t size) {
+  return std::malloc(size ? size : 1);
+}
+void* CoTaskMemRealloc(void* p, std::size_t size) {
+  return std::realloc(p, size ? size : 1);
+}
+void CoTaskMemFree(void* p) {
+  std::free(p);
+}
 
 namespace com {
 char* CoTaskStrDup(const char* text, std::size_t length) {
