@@ -127,8 +127,7 @@ struct IStoreFolder : IUnknown {
   virtual HRESULT CreateStream(HBATCHLOCK hBatchLock, DWORD dwReserved, IStream** ppStream,
                                MESSAGEID* pdwMessageId) = 0;
   virtual HRESULT CommitStream(HBATCHLOCK hBatchLock, DWORD dwFlags, DWORD dwMsgFlags,
-                               IStream* pStream, MESSAGEID dwMessageId,
-                               IMimeMessage* pMessage) = 0;
+                               IStream* pStream, MESSAGEID dwMessageId, IMimeMessage* pMessage) = 0;
   virtual HRESULT RegisterNotification(DWORD dwReserved, HWND hwnd) = 0;
   virtual HRESULT UnregisterNotification(DWORD dwReserved, HWND hwnd) = 0;
   virtual HRESULT GetMessageProps(MESSAGEID dwMessageId, DWORD dwFlags, MESSAGEPROPS* pProps) = 0;

@@ -1,0 +1,164 @@
+// The store engine behind IStoreNamespace and IStoreFolder: a Maildir++ tree
+// (the truth) and an SQLite index beside it (ids and cached summaries).
+//
+// Index (mailquarry-index.sqlite in the store root):
+//   folders(id, path, cur_mtime, new_mtime)   path is the on-disk directory
+//       name ("" for Inbox, ".A.A1"); the mtimes are those of cur/ and new/ at
+//       the last listing, or -2 when they cannot be trusted (see SyncMessages).
+//   messages(id, folder, uniq, sub, name, size, mtime, flags, received, sent,
+//       subject, norm_subject, disp_from, disp_to, message_id)
+//       keyed by (folder, uniq), where uniq is the file name before ":2,", so
+//       a flag change (a rename) keeps the id; sub is 0 cur, 1 new, 2 tmp (an
+//       id reserved by CreateStream and not committed yet).
+//   folder_moves(old, new)   a journal of folder renames in progress: rolled
+//       forward by the next process that opens the store.
+// Ids are AUTOINCREMENT rows, so they are never reused, and assigned in the
+// order of delivery, which is also the enumeration order.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/store/store.h"
+
+namespace store {
+
+struct FolderInfo {
+  STOREFOLDERID id = 0;
+  STOREFOLDERID parent = FOLDERID_ROOT;
+  std::string dir;   // on-disk name below the root; "" for Inbox
+  std::string name;  // UTF-8 leaf name
+  std::string sortKey;
+};
+
+// A prepared statement, reset when it goes back to the cache.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  bool ok() const { return stmt_ != nullptr; }
+  Statement& Bind(int i, std::int64_t v);
+  Statement& Bind(int i, std::string_view v);
+  Statement& Bind(int i, const std::string& v) { return Bind(i, std::string_view(v)); }
+  Statement& Bind(int i, const char* v) { return Bind(i, std::string_view(v)); }
+  Statement& Bind(int i, const std::optional<std::string>& v);
+  Statement& BindNull(int i);
+  int Step();  // SQLITE_ROW, SQLITE_DONE or an error
+  void Reset();
+  std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+  const char* Text(int col) const {
+    return reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
+  }
+  std::string_view View(int col) const;
+  bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+class Store;
+
+// Walks the messages of one folder in id order, a page at a time, so that it
+// holds neither a long read transaction nor the whole folder in memory.
+class MessageCursor {
+ public:
+  MessageCursor(std::shared_ptr<Store> store, STOREFOLDERID folder, MESSAGEID first);
+  // S_OK and `props` filled, S_FALSE at the end, or a failure.
+  HRESULT Next(MESSAGEPROPS* props, bool fast);
+
+ private:
+  std::shared_ptr<Store> store_;
+  STOREFOLDERID folder_;
+  std::int64_t after_;
+  int inPage_ = 0;
+  bool pageDone_ = true;
+  bool end_ = false;
+  std::unique_ptr<Statement> stmt_;
+};
+
+class Store : public std::enable_shared_from_this<Store> {
+ public:
+  // Opens the store at `root`, which must be a Maildir (cur/, new/, tmp/).
+  static HRESULT Open(const std::string& root, std::shared_ptr<Store>* out);
+  ~Store();
+
+  const std::string& root() const { return root_; }
+  bool readOnly() const { return readOnly_; }
+
+  // Folders. The tree is re-read from disk when the root directory changed.
+  HRESULT SyncFolders();
+  HRESULT FindFolder(STOREFOLDERID id, FolderInfo* out);
+  // Children of `parent` in display order: Inbox first, then by name,
+  // case-insensitively.
+  HRESULT Children(STOREFOLDERID parent, std::vector<FolderInfo>* out);
+  HRESULT FillFolderProps(const FolderInfo& f, FOLDERPROPS* props);
+  HRESULT CreateFolder(STOREFOLDERID parent, const char* name, STOREFOLDERID* id);
+  HRESULT RenameFolder(STOREFOLDERID id, const char* name);
+  HRESULT MoveFolder(STOREFOLDERID id, STOREFOLDERID parent);
+  HRESULT DeleteFolder(STOREFOLDERID id);
+  HRESULT Compact();
+
+  // Messages. SyncMessages brings the index in line with the folder's files.
+  HRESULT SyncMessages(const FolderInfo& f, bool force);
+  HRESULT GetMessageProps(STOREFOLDERID folder, MESSAGEID id, bool fast, MESSAGEPROPS* props);
+  HRESULT MessagePath(STOREFOLDERID folder, MESSAGEID id, std::string* path);
+  // Opens a message file for reading, re-reading the folder once when another
+  // program renamed it meanwhile. Returns the descriptor or a failure.
+  HRESULT OpenMessageFile(STOREFOLDERID folder, MESSAGEID id, int* fd, std::string* path);
+  // New flags = (old & ~mask) | (state & mask), for the Maildir flag bits.
+  // *changed tells whether any message changed state.
+  HRESULT SetFlags(STOREFOLDERID folder, const std::vector<MESSAGEID>& ids, DWORD state, DWORD mask,
+                   bool* changed, DWORD* newFlags);
+  HRESULT AllMessageIds(STOREFOLDERID folder, std::vector<MESSAGEID>* ids);
+  HRESULT DeleteMessages(STOREFOLDERID folder, const std::vector<MESSAGEID>& ids);
+  HRESULT CopyMove(STOREFOLDERID from, STOREFOLDERID to, const std::vector<MESSAGEID>& ids,
+                   bool move, DWORD flagsRemove);
+
+  // A new message: Reserve creates tmp/<uniq> (returned open for writing) and
+  // reserves its id; Commit moves it into cur/; Abandon forgets it.
+  HRESULT ReserveMessage(STOREFOLDERID folder, int* fd, std::string* tmpPath, MESSAGEID* id);
+  HRESULT CommitMessage(STOREFOLDERID folder, MESSAGEID id, int fd, const std::string& tmpPath,
+                        DWORD msgFlags);
+  void AbandonMessage(MESSAGEID id, const std::string& tmpPath);
+
+  Statement& Query(const char* sql);  // a cached statement, reset
+  sqlite3* db() const { return db_; }
+  void FillProps(Statement& s, MESSAGEPROPS* props, bool fast);  // from kPropsColumns
+
+ private:
+  Store() = default;
+  HRESULT OpenIndex();
+  HRESULT CreateSchema();
+  HRESULT ApplyFolderMoves();
+  HRESULT MoveTree(const std::string& oldDir, const std::string& newDir);
+  HRESULT FolderByIdLocked(STOREFOLDERID id, FolderInfo* out);
+  bool DirTaken(const std::string& dir);
+  std::string FolderPath(const std::string& dir) const;
+  HRESULT Exec(const char* sql);
+  HRESULT Begin();
+  HRESULT Commit();
+  void Rollback();
+  HRESULT CopyOne(const FolderInfo& src, const FolderInfo& dst, MESSAGEID id, bool move,
+                  DWORD flagsRemove);
+
+  std::string root_;
+  bool readOnly_ = false;
+  sqlite3* db_ = nullptr;
+  std::map<const char*, std::unique_ptr<Statement>> statements_;
+  std::map<STOREFOLDERID, FolderInfo> folders_;
+  std::int64_t rootMtime_ = -2;
+};
+
+// The columns FillProps reads, in order.
+#define MQ_STORE_PROPS_COLUMNS \
+  "id, size, flags, received, sent, subject, norm_subject, disp_from, disp_to, message_id"
+
+}  // namespace store

@@ -1,0 +1,355 @@
+#include "platform/store/maildir.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <glib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <random>
+
+#include "platform/com/hresult.h"
+#include "platform/store/store.h"
+
+namespace store::maildir {
+namespace {
+
+constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
+
+int B64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == ',') return 63;
+  return -1;
+}
+
+bool Literal(gunichar c) {
+  return c >= 0x20 && c <= 0x7e && c != '.' && c != '/';
+}
+
+void FlushRun(std::vector<char16_t>& run, std::string& out) {
+  if (run.empty()) return;
+  out += '&';
+  std::uint32_t bits = 0;
+  int nbits = 0;
+  for (char16_t u : run) {
+    for (int shift : {8, 0}) {
+      bits = (bits << 8) | ((u >> shift) & 0xFF);
+      nbits += 8;
+      while (nbits >= 6) {
+        nbits -= 6;
+        out += kB64[(bits >> nbits) & 0x3F];
+      }
+    }
+  }
+  if (nbits > 0) out += kB64[(bits << (6 - nbits)) & 0x3F];
+  out += '-';
+  run.clear();
+}
+
+void AppendUtf8(gunichar c, std::string& out) {
+  char buf[8];
+  int n = g_unichar_to_utf8(c, buf);
+  out.append(buf, n);
+}
+
+}  // namespace
+
+std::string EncodeName(std::string_view utf8) {
+  std::string out;
+  std::vector<char16_t> run;
+  const char* p = utf8.data();
+  const char* end = p + utf8.size();
+  while (p < end) {
+    gunichar c = g_utf8_get_char_validated(p, end - p);
+    if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+      c = 0xFFFD;  // callers validate first; never emit broken text
+      ++p;
+    } else {
+      p = g_utf8_next_char(p);
+    }
+    if (Literal(c)) {
+      FlushRun(run, out);
+      if (c == '&')
+        out += "&-";
+      else
+        out += static_cast<char>(c);
+    } else if (c >= 0x10000) {
+      c -= 0x10000;
+      run.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      run.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      run.push_back(static_cast<char16_t>(c));
+    }
+  }
+  FlushRun(run, out);
+  return out;
+}
+
+std::optional<std::string> DecodeName(std::string_view in) {
+  std::string out;
+  for (std::size_t i = 0; i < in.size();) {
+    char c = in[i];
+    if (c != '&') {
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e)
+        return std::nullopt;
+      out += c;
+      ++i;
+      continue;
+    }
+    std::size_t close = in.find('-', i + 1);
+    if (close == std::string_view::npos) return std::nullopt;
+    if (close == i + 1) {
+      out += '&';
+      i = close + 1;
+      continue;
+    }
+    std::uint32_t bits = 0;
+    int nbits = 0;
+    std::vector<char16_t> units;
+    for (std::size_t j = i + 1; j < close; ++j) {
+      int v = B64Value(in[j]);
+      if (v < 0) return std::nullopt;
+      bits = (bits << 6) | static_cast<std::uint32_t>(v);
+      nbits += 6;
+      if (nbits >= 16) {
+        nbits -= 16;
+        units.push_back(static_cast<char16_t>((bits >> nbits) & 0xFFFF));
+      }
+    }
+    if (nbits >= 6 || (bits & ((1u << nbits) - 1)) != 0) return std::nullopt;
+    for (std::size_t k = 0; k < units.size(); ++k) {
+      gunichar u = units[k];
+      if (u >= 0xD800 && u <= 0xDBFF) {
+        if (k + 1 >= units.size() || units[k + 1] < 0xDC00 || units[k + 1] > 0xDFFF)
+          return std::nullopt;
+        u = 0x10000 + ((u - 0xD800) << 10) + (units[++k] - 0xDC00);
+      } else if (u >= 0xDC00 && u <= 0xDFFF) {
+        return std::nullopt;
+      }
+      if (u == 0) return std::nullopt;
+      AppendUtf8(u, out);
+    }
+    i = close + 1;
+  }
+  return out;
+}
+
+std::string DisplayName(std::string_view onDisk) {
+  if (auto decoded = DecodeName(onDisk)) return *decoded;
+  gchar* valid = g_utf8_make_valid(onDisk.data(), static_cast<gssize>(onDisk.size()));
+  std::string result(valid);
+  g_free(valid);
+  return result;
+}
+
+std::optional<std::vector<std::string>> SplitFolderDir(std::string_view dir) {
+  std::vector<std::string> parts;
+  if (dir.empty()) return parts;
+  if (dir.size() < 2 || dir[0] != '.' || dir == "..") return std::nullopt;
+  std::string_view rest = dir.substr(1);
+  while (true) {
+    std::size_t dot = rest.find('.');
+    std::string_view part = rest.substr(0, dot);
+    if (part.empty()) return std::nullopt;
+    parts.emplace_back(part);
+    if (dot == std::string_view::npos) break;
+    rest = rest.substr(dot + 1);
+  }
+  return parts;
+}
+
+FileName ParseFileName(std::string_view name) {
+  FileName f;
+  std::size_t mark = name.find(":2,");
+  if (mark == std::string_view::npos) {
+    f.uniq = name;
+    return f;
+  }
+  f.uniq = name.substr(0, mark);
+  f.info = name.substr(mark + 3);
+  f.hasInfo = true;
+  return f;
+}
+
+namespace {
+struct FlagLetter {
+  char letter;
+  DWORD flag;
+};
+constexpr FlagLetter kLetters[] = {
+    {'D', MSG_FLAG_DRAFT},   {'F', MSG_FLAG_FLAGGED}, {'P', MSG_FLAG_PASSED},
+    {'R', MSG_FLAG_REPLIED}, {'S', MSG_FLAG_READ},    {'T', MSG_FLAG_TRASHED},
+};
+}  // namespace
+
+DWORD FlagsFromInfo(std::string_view info) {
+  DWORD flags = 0;
+  for (char c : info)
+    for (const auto& l : kLetters)
+      if (l.letter == c) flags |= l.flag;
+  return flags;
+}
+
+std::string InfoWithFlags(std::string_view oldInfo, DWORD flags) {
+  std::string letters;
+  for (char c : oldInfo) {
+    bool known = std::any_of(std::begin(kLetters), std::end(kLetters),
+                             [c](const FlagLetter& l) { return l.letter == c; });
+    if (!known && c != ',' && letters.find(c) == std::string::npos) letters += c;
+  }
+  for (const auto& l : kLetters)
+    if (flags & l.flag) letters += l.letter;
+  std::sort(letters.begin(), letters.end());
+  return letters;
+}
+
+std::string CurName(std::string_view uniq, std::string_view info) {
+  std::string name(uniq);
+  name += ":2,";
+  name += info;
+  return name;
+}
+
+std::string NewUniqueName() {
+  static std::atomic<unsigned> counter{0};
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  char host[256] = "localhost";
+  gethostname(host, sizeof host - 1);
+  host[sizeof host - 1] = '\0';
+  std::string safeHost;
+  for (const char* h = host; *h; ++h) {
+    if (*h == '/')
+      safeHost += "\\057";
+    else if (*h == ':')
+      safeHost += "\\072";
+    else
+      safeHost += *h;
+  }
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%lld.M%06ldP%dQ%uR%016llx.", static_cast<long long>(tv.tv_sec),
+                static_cast<long>(tv.tv_usec), static_cast<int>(getpid()), ++counter,
+                static_cast<unsigned long long>(rng()));
+  return buf + safeHost;
+}
+
+std::optional<std::int64_t> DeliverySeconds(std::string_view uniq) {
+  std::size_t dot = uniq.find('.');
+  if (dot == 0 || dot == std::string_view::npos || dot > 12) return std::nullopt;
+  std::int64_t value = 0;
+  for (std::size_t i = 0; i < dot; ++i) {
+    if (uniq[i] < '0' || uniq[i] > '9') return std::nullopt;
+    value = value * 10 + (uniq[i] - '0');
+  }
+  return value;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsMaildir(const std::string& path) {
+  return IsDirectory(path + "/cur") && IsDirectory(path + "/new") && IsDirectory(path + "/tmp");
+}
+
+HRESULT MakeMaildir(const std::string& path, bool folder) {
+  if (mkdir(path.c_str(), 0700) != 0) return com::HResultFromErrno(errno);
+  for (const char* sub : {"/cur", "/new", "/tmp"}) {
+    if (mkdir((path + sub).c_str(), 0700) != 0) {
+      int err = errno;
+      RemoveTree(path);
+      return com::HResultFromErrno(err);
+    }
+  }
+  if (folder) {
+    int fd = open((path + "/maildirfolder").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      int err = errno;
+      RemoveTree(path);
+      return com::HResultFromErrno(err);
+    }
+    close(fd);
+  }
+  return S_OK;
+}
+
+namespace {
+bool RemoveTreeAt(int parent, const char* name) {
+  int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return unlinkat(parent, name, 0) == 0 || errno == ENOENT;
+  DIR* dir = fdopendir(fd);
+  if (!dir) {
+    close(fd);
+    return false;
+  }
+  bool ok = true;
+  while (dirent* e = readdir(dir)) {
+    if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+    if (e->d_type == DT_DIR || e->d_type == DT_UNKNOWN)
+      ok = RemoveTreeAt(dirfd(dir), e->d_name) && ok;
+    else
+      ok = (unlinkat(dirfd(dir), e->d_name, 0) == 0 || errno == ENOENT) && ok;
+  }
+  closedir(dir);
+  return (unlinkat(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT) && ok;
+}
+}  // namespace
+
+bool RemoveTree(const std::string& path) {
+  return RemoveTreeAt(AT_FDCWD, path.c_str());
+}
+
+void FsyncDirectory(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // File systems without RENAME_NOREPLACE: link() refuses an existing target.
+  if (link(from.c_str(), to.c_str()) != 0) return -1;
+  unlink(from.c_str());
+  return 0;
+}
+
+std::int64_t MTimeNs(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+std::int64_t NowNs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+std::int64_t UnixToTicks(std::int64_t seconds) {
+  constexpr std::int64_t kEpochDiff = 11644473600LL;
+  constexpr std::int64_t kMax = INT64_MAX / 10000000 - kEpochDiff;
+  if (seconds < -kEpochDiff) return 0;
+  if (seconds > kMax) seconds = kMax;
+  return (seconds + kEpochDiff) * 10000000;
+}
+
+FILETIME TicksToFileTime(std::int64_t ticks) {
+  auto u = static_cast<std::uint64_t>(ticks);
+  return FILETIME{static_cast<DWORD>(u & 0xFFFFFFFF), static_cast<DWORD>(u >> 32)};
+}
+
+}  // namespace store::maildir

@@ -1,0 +1,14 @@
+// The store's COM objects, created directly (tests, the module's class factory).
+#pragma once
+
+#include "platform/store/store.h"
+
+namespace store {
+
+// A new, uninitialised store namespace (call Initialize before anything else).
+HRESULT CreateStoreNamespace(REFIID riid, void** ppv);
+
+// A read-only stream over the file at `fd` (which it takes over and closes).
+HRESULT CreateFileStream(int fd, IStream** out);
+
+}  // namespace store

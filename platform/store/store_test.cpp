@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/com/memory.h"
+#include "platform/store/maildir.h"
+#include "platform/store/objects.h"
+#include "platform/store/store.h"
+#include "platform/store/store_test_util.h"
+#include "platform/store/testing/maildir_fixture.h"
+
+namespace store {
+namespace {
+
+using com::ComPtr;
+using testing::MaildirFixture;
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fx.UseAsMailDir(); }
+  MaildirFixture fx;
+};
+
+TEST_F(StoreTest, InitializeRefusesWhatIsNotAMaildirAndCreatesNothing) {
+  std::string plain = fx.root() + "/plain";
+  mkdir(plain.c_str(), 0700);
+  setenv("MAILDIR", plain.c_str(), 1);
+  ComPtr<IStoreNamespace> ns;
+  ASSERT_EQ(CreateStoreNamespace(IID_IStoreNamespace, ns.ReleaseAndGetVoidAddress()), S_OK);
+  EXPECT_LT(ns->Initialize(nullptr, 0), 0);
+  EXPECT_EQ(rmdir(plain.c_str()), 0);  // still empty
+  FOLDERPROPS props{};
+  props.cbSize = FOLDERPROPS_SIZE;
+  HENUMSTORE e = nullptr;
+  EXPECT_EQ(ns->GetFirstSubFolder(0, &props, &e), E_UNEXPECTED);
+}
+
+TEST_F(StoreTest, FolderTreeOrderNamesAndCounts) {
+  fx.AddFolder({"b"});
+  fx.AddFolder({"A", "A1"});
+  fx.AddFolder({"Entwürfe"});
+  fx.AddFolder({"a.b/c"});
+  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "one"), {"S"});
+  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "two"), {"", 0, true});
+  auto ns = OpenStore();
+  auto tree = FolderTree(ns.Get());
+  std::vector<std::string> names;
+  for (const auto& f : tree) names.push_back(std::string(f.depth, '-') + f.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "A", "-A1", "a.b/c", "b", "Entwürfe"}));
+  EXPECT_EQ(tree[0].sfType, FOLDER_INBOX);
+  EXPECT_EQ(tree[1].subFolders, 1);
+  EXPECT_EQ(tree[2].messages, 2u);
+  EXPECT_EQ(tree[2].unread, 1u);
+  std::set<STOREFOLDERID> ids;
+  for (const auto& f : tree) ids.insert(f.id);
+  EXPECT_EQ(ids.size(), tree.size());
+  EXPECT_FALSE(ids.count(0));
+  // On disk as Courier and Dovecot name them.
+  EXPECT_TRUE(maildir::IsMaildir(fx.root() + "/.Entw&APw-rfe"));
+}
+
+TEST_F(StoreTest, SizeStampsAndHandlesAreChecked) {
+  fx.AddMessage({"A"}, MaildirFixture::Message("x@y", "z@w", "one"));
+  auto ns = OpenStore();
+  FOLDERPROPS fp{};
+  fp.cbSize = sizeof(FOLDERPROPS) + 4;
+  HENUMSTORE e = nullptr;
+  EXPECT_EQ(ns->GetFirstSubFolder(0, &fp, &e), E_INVALIDARG);
+  EXPECT_EQ(ns->GetFolderProps(1, 0, &fp), E_INVALIDARG);
+  EXPECT_EQ(ns->GetNextSubFolder(&fp, &fp), E_INVALIDARG);
+  fp.cbSize = FOLDERPROPS_SIZE;
+  EXPECT_EQ(ns->GetNextSubFolder(&fp, &fp), E_HANDLE);
+
+  auto folder = OpenByName(ns.Get(), "A");
+  MESSAGEPROPS mp{};
+  mp.cbSize = 72;
+  EXPECT_EQ(folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e), E_INVALIDARG);
+  EXPECT_EQ(e, nullptr);
+  mp.cbSize = MESSAGEPROPS_SIZE;
+  EXPECT_EQ(folder->GetNextMessage(&mp, 0, &mp), E_HANDLE);
+  EXPECT_EQ(folder->GetMessageClose(&mp), E_HANDLE);
+}
+
+TEST_F(StoreTest, EmptyLevelsAndFoldersAnswerNoMoreWithoutHandle) {
+  fx.AddFolder({"Empty"});
+  auto ns = OpenStore();
+  auto tree = FolderTree(ns.Get());
+  FOLDERPROPS fp{};
+  fp.cbSize = FOLDERPROPS_SIZE;
+  HENUMSTORE e = &fp;
+  EXPECT_EQ(ns->GetFirstSubFolder(tree[1].id, &fp, &e), S_FALSE);
+  EXPECT_EQ(e, nullptr);
+  auto folder = OpenByName(ns.Get(), "Empty");
+  MESSAGEPROPS mp{};
+  mp.cbSize = MESSAGEPROPS_SIZE;
+  EXPECT_EQ(folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e), S_FALSE);
+  EXPECT_EQ(e, nullptr);
+  IStoreFolder* none = nullptr;
+  EXPECT_LT(ns->OpenFolder(0, 0, &none), 0);
+  EXPECT_LT(ns->OpenFolder(0xFFFFFFFF, 0, &none), 0);
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(StoreTest, SummariesAsCallersSeeThem) {
+  fx.AddMessage({},
+                MaildirFixture::Message("\"Doe, Jane\" <jane@x.org>",
+                                        "a@x.org, =?UTF-8?Q?B=C3=A9a?= <b@x.org>",
+                                        "Re: Fwd: =?UTF-8?B?w6ll?="),
+                {"S", 1700000000});
+  fx.AddMessage({}, "X-Nothing: here\r\n\r\nbody", {"", 1700000100});
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  auto msgs = Messages(inbox.Get());
+  ASSERT_EQ(msgs.size(), 2u);
+  const Msg& m = msgs[0];
+  EXPECT_EQ(m.subject, "Re: Fwd: ée");
+  EXPECT_EQ(m.normalSubject, "ée");
+  EXPECT_EQ(m.from, "Doe, Jane");
+  EXPECT_EQ(m.to, "a@x.org; Béa");
+  EXPECT_EQ(m.received, maildir::UnixToTicks(1700000000));
+  EXPECT_EQ(m.sent, maildir::UnixToTicks(1141567629));
+  EXPECT_EQ(m.flags & MSG_FLAG_READ, MSG_FLAG_READ);
+  EXPECT_EQ(m.size, MaildirFixture::Message("\"Doe, Jane\" <jane@x.org>",
+                                            "a@x.org, =?UTF-8?Q?B=C3=A9a?= <b@x.org>",
+                                            "Re: Fwd: =?UTF-8?B?w6ll?=")
+                        .size());
+  EXPECT_TRUE(m.hasMessageId);
+  const Msg& bare = msgs[1];
+  EXPECT_FALSE(bare.hasSubject);
+  EXPECT_FALSE(bare.hasFrom);
+  EXPECT_FALSE(bare.hasTo);
+  EXPECT_FALSE(bare.hasMessageId);
+  EXPECT_EQ(bare.sent, bare.received);  // no Date: the delivery time
+
+  MESSAGEPROPS mp{};
+  mp.cbSize = MESSAGEPROPS_SIZE;
+  ASSERT_EQ(inbox->GetMessageProps(m.id, MSGPROPS_FAST, &mp), S_OK);
+  EXPECT_EQ(mp.dwFlags & MSG_FLAG_READ, MSG_FLAG_READ);
+  EXPECT_EQ(mp.pszSubject, nullptr);
+  EXPECT_EQ(inbox->FreeMessageProps(&mp), S_OK);
+  EXPECT_LT(inbox->GetMessageProps(12345, 0, &mp), 0);
+}
+
+TEST_F(StoreTest, IdsSurviveReopenRenameMoveAndFlagChanges) {
+  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "one"), {"", 0, true});
+  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "two"));
+  fx.AddFolder({"B"});
+  STOREFOLDERID a, a1, b;
+  std::vector<MESSAGEID> ids;
+  {
+    auto ns = OpenStore();
+    a = IdOf(ns.Get(), "A");
+    a1 = IdOf(ns.Get(), "A1");
+    b = IdOf(ns.Get(), "B");
+    auto folder = OpenById(ns.Get(), a1);
+    for (const auto& m : Messages(folder.Get())) ids.push_back(m.id);
+    ASSERT_EQ(ids.size(), 2u);
+    EXPECT_LT(ids[0], ids[1]);  // delivery order
+    // A flag change renames the file (and moves it out of new/).
+    MESSAGEIDLIST one{sizeof(MESSAGEIDLIST), 1, &ids[0]};
+    EXPECT_EQ(folder->MarkMessagesAsRead(TRUE, 0, &one), S_OK);
+    EXPECT_EQ(folder->MarkMessagesAsRead(TRUE, 0, &one), S_FALSE);
+    EXPECT_EQ(ns->RenameFolder(a, 0, "Renamed"), S_OK);
+    EXPECT_EQ(ns->MoveFolder(a, b, 0), S_OK);
+  }
+  EXPECT_TRUE(maildir::IsMaildir(fx.root() + "/.B.Renamed.A1"));
+  // Another program changes a flag between two runs.
+  auto files = fx.Files({"B", "Renamed", "A1"});
+  ASSERT_EQ(files.size(), 2u);
+  std::string second = files[0].find(":2,S") == std::string::npos ? files[0] : files[1];
+  ASSERT_EQ(rename(second.c_str(), (second + "F").c_str()), 0);
+
+  auto ns = OpenStore();
+  auto tree = FolderTree(ns.Get());
+  EXPECT_EQ(IdOf(ns.Get(), "Renamed"), a);
+  EXPECT_EQ(IdOf(ns.Get(), "A1"), a1);
+  EXPECT_EQ(IdOf(ns.Get(), "B"), b);
+  auto msgs = Messages(OpenById(ns.Get(), a1).Get());
+  ASSERT_EQ(msgs.size(), 2u);
+  EXPECT_EQ(msgs[0].id, ids[0]);
+  EXPECT_EQ(msgs[1].id, ids[1]);
+  EXPECT_TRUE(msgs[0].flags & MSG_FLAG_READ);
+  EXPECT_TRUE(msgs[1].flags & MSG_FLAG_FLAGGED);
+}
+
+TEST_F(StoreTest, OtherProgramsDeliveriesAndRemovalsShowAtTheNextEnumeration) {
+  std::string first = fx.AddMessage({}, MaildirFixture::Message("x@y", "z@w", "one"));
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  auto before = Messages(inbox.Get());
+  ASSERT_EQ(before.size(), 1u);
+  fx.AddMessage({}, MaildirFixture::Message("x@y", "z@w", "dropped"), {"", 0, true});
+  auto after = Messages(inbox.Get());
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].id, before[0].id);
+  EXPECT_GT(after[1].id, before[0].id);
+  EXPECT_EQ(after[1].subject, "dropped");
+  EXPECT_EQ(std::remove(first.c_str()), 0);
+  auto last = Messages(inbox.Get());
+  ASSERT_EQ(last.size(), 1u);
+  EXPECT_EQ(last[0].id, after[1].id);
+  // Reading moved nothing: the delivered file is still in new/.
+  EXPECT_NE(fx.Files({})[0].find("/new/"), std::string::npos);
+}
+
+TEST_F(StoreTest, NewMessagesThroughStreams) {
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  const std::string text = "From: w\r\nTo:x\r\nSubject:y\r\n\r\nz";
+  MESSAGEID id = 0;
+  {
+    ComPtr<IStream> s;
+    ASSERT_EQ(inbox->CreateStream(nullptr, 0, s.ReleaseAndGetAddressOf(), &id), S_OK);
+    EXPECT_NE(id, 0u);
+    ULONG written = 0;
+    ASSERT_EQ(s->Write(text.data(), static_cast<ULONG>(text.size()), &written), S_OK);
+    EXPECT_TRUE(Messages(inbox.Get()).empty());  // not there before the commit
+    ASSERT_EQ(inbox->CommitStream(nullptr, 0, 0, s.Get(), id, nullptr), S_OK);
+    EXPECT_LT(inbox->CommitStream(nullptr, 0, 0, s.Get(), id, nullptr), 0);
+  }
+  {  // Never committed: leaves nothing, not even in tmp/.
+    ComPtr<IStream> s;
+    MESSAGEID lost = 0;
+    ASSERT_EQ(inbox->CreateStream(nullptr, 0, s.ReleaseAndGetAddressOf(), &lost), S_OK);
+    s->Write("x", 1, nullptr);
+    EXPECT_NE(lost, id);
+  }
+  auto msgs = Messages(inbox.Get());
+  ASSERT_EQ(msgs.size(), 1u);
+  EXPECT_EQ(msgs[0].id, id);
+  EXPECT_EQ(msgs[0].subject, "y");
+  EXPECT_EQ(msgs[0].size, text.size());
+  EXPECT_EQ(fx.Files({}).size(), 1u);
+  EXPECT_NE(fx.Files({})[0].find("/cur/"), std::string::npos);
+  EXPECT_EQ(ReadStream(inbox.Get(), id), text);
+  EXPECT_EQ(DirSize(fx.root() + "/tmp"), 0u);
+}
+
+TEST_F(StoreTest, OpenMessageGivesTheStoredBytes) {
+  std::string big(100000, 'a');
+  for (std::size_t i = 0; i < big.size(); i += 77) big[i] = '\n';
+  std::string text = "Subject: big\r\n\r\n" + big + std::string(1, '\0') + "tail";
+  fx.AddMessage({}, text);
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  MESSAGEID id = Messages(inbox.Get())[0].id;
+  EXPECT_EQ(ReadStream(inbox.Get(), id), text);
+  ComPtr<IStream> s;
+  ASSERT_EQ(inbox->OpenMessage(id, IID_IStream, s.ReleaseAndGetVoidAddress()), S_OK);
+  STATSTG st{};
+  ASSERT_EQ(s->Stat(&st, STATFLAG_NONAME), S_OK);
+  EXPECT_EQ(st.cbSize.QuadPart, text.size());
+  LARGE_INTEGER at;
+  at.QuadPart = -4;
+  ASSERT_EQ(s->Seek(at, STREAM_SEEK_END, nullptr), S_OK);
+  char tail[8] = {};
+  ULONG n = 0;
+  EXPECT_EQ(s->Read(tail, sizeof tail, &n), S_OK);
+  EXPECT_EQ(std::string(tail, n), "tail");
+  EXPECT_LT(s->Write("x", 1, &n), 0);
+  void* none = nullptr;
+  EXPECT_LT(inbox->OpenMessage(id + 1000, IID_IStream, &none), 0);
+}
+
+TEST_F(StoreTest, CopyMoveAndDelete) {
+  fx.AddMessage({"A"}, MaildirFixture::Message("x@y", "z@w", "m"), {"FS", 1600000000});
+  fx.AddFolder({"B"});
+  auto ns = OpenStore();
+  auto a = OpenByName(ns.Get(), "A");
+  auto b = OpenByName(ns.Get(), "B");
+  MESSAGEID id = Messages(a.Get())[0].id;
+  MESSAGEIDLIST one{sizeof(MESSAGEIDLIST), 1, &id};
+  // Copy with "remove the complement of the flags": the flags stay.
+  EXPECT_EQ(ns->CopyMoveMessages(a.Get(), b.Get(), &one, 0,
+                                 ~DWORD(MSG_FLAG_READ | MSG_FLAG_FLAGGED), nullptr),
+            S_OK);
+  // Copy removing the read flag.
+  EXPECT_EQ(ns->CopyMoveMessages(a.Get(), b.Get(), &one, 0, MSG_FLAG_READ, nullptr), S_OK);
+  auto inB = Messages(b.Get());
+  ASSERT_EQ(inB.size(), 2u);
+  EXPECT_EQ(inB[0].flags & 0x3F, MSG_FLAG_READ | MSG_FLAG_FLAGGED);
+  EXPECT_EQ(inB[1].flags & 0x3F, MSG_FLAG_FLAGGED);
+  EXPECT_EQ(inB[0].received, maildir::UnixToTicks(1600000000));
+  EXPECT_EQ(inB[0].subject, "m");
+  EXPECT_NE(inB[0].id, id);
+  EXPECT_EQ(Messages(a.Get()).size(), 1u);
+  // Move: gone from A, a new id in B, the same bytes.
+  std::string bytes = ReadStream(a.Get(), id);
+  EXPECT_EQ(ns->CopyMoveMessages(a.Get(), b.Get(), &one, CMF_MOVE, 0, nullptr), S_OK);
+  EXPECT_TRUE(Messages(a.Get()).empty());
+  inB = Messages(b.Get());
+  ASSERT_EQ(inB.size(), 3u);
+  EXPECT_EQ(ReadStream(b.Get(), inB[2].id), bytes);
+  EXPECT_LT(ns->CopyMoveMessages(a.Get(), b.Get(), &one, CMF_MOVE, 0, nullptr), 0);
+  // Delete.
+  MESSAGEIDLIST del{sizeof(MESSAGEIDLIST), 1, &inB[2].id};
+  EXPECT_EQ(b->DeleteMessages(&del, 0, nullptr), S_OK);
+  EXPECT_EQ(Messages(b.Get()).size(), 2u);
+  EXPECT_EQ(fx.Files({"B"}).size(), 2u);
+  EXPECT_LT(b->DeleteMessages(&del, 0, nullptr), 0);
+}
+
+TEST_F(StoreTest, FolderOperationsRefuseBadNamesAndChangeNothing) {
+  fx.AddFolder({"A", "A1"});
+  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "m"));
+  auto ns = OpenStore();
+  STOREFOLDERID a = IdOf(ns.Get(), "A"), a1 = IdOf(ns.Get(), "A1"), inbox = IdOf(ns.Get(), "Inbox");
+  auto before = Names(ns.Get());
+  STOREFOLDERID id = 0;
+  EXPECT_LT(ns->CreateFolder(0, "", 0, &id), 0);
+  EXPECT_LT(ns->CreateFolder(0, "A", 0, &id), 0);
+  EXPECT_LT(ns->CreateFolder(0, "INBOX", 0, &id), 0);
+  EXPECT_LT(ns->CreateFolder(a, "A1", 0, &id), 0);
+  EXPECT_LT(ns->CreateFolder(0, "bad\xff", 0, &id), 0);
+  EXPECT_LT(ns->CreateFolder(0, nullptr, 0, &id), 0);
+  EXPECT_LT(ns->RenameFolder(a1, 0, ""), 0);
+  EXPECT_LT(ns->RenameFolder(inbox, 0, "X"), 0);
+  EXPECT_LT(ns->MoveFolder(a, a1, 0), 0);  // below itself
+  EXPECT_LT(ns->MoveFolder(a, a, 0), 0);
+  EXPECT_LT(ns->DeleteFolder(inbox, 0), 0);
+  EXPECT_EQ(Names(ns.Get()), before);
+
+  EXPECT_EQ(ns->CreateFolder(a, "Neu.1/2", 0, &id), S_OK);
+  EXPECT_TRUE(maildir::IsMaildir(fx.root() + "/.A.Neu&AC4-1&AC8-2"));
+  struct stat st;
+  EXPECT_EQ(stat((fx.root() + "/.A.Neu&AC4-1&AC8-2/maildirfolder").c_str(), &st), 0);
+  EXPECT_EQ(IdOf(ns.Get(), "Neu.1/2"), id);
+  EXPECT_EQ(ns->DeleteFolder(a, 0), S_OK);
+  EXPECT_EQ(Names(ns.Get()), (std::vector<std::string>{"Inbox"}));
+  EXPECT_FALSE(maildir::IsDirectory(fx.root() + "/.A.A1"));
+}
+
+TEST_F(StoreTest, ReadOnlyStoreWorksWithAnIndexInMemory) {
+  fx.AddMessage({"A"}, MaildirFixture::Message("x@y", "z@w", "m"));
+  // Root ignores permissions: a directory where the index file belongs makes
+  // the index just as impossible to open.
+  bool asRoot = geteuid() == 0;
+  if (asRoot)
+    mkdir((fx.root() + "/mailquarry-index.sqlite").c_str(), 0700);
+  else
+    chmod(fx.root().c_str(), 0500);
+  auto ns = OpenStore();
+  auto a = OpenByName(ns.Get(), "A");
+  ASSERT_EQ(Messages(a.Get()).size(), 1u);
+  STOREFOLDERID id;
+  EXPECT_LT(ns->CreateFolder(0, "New", 0, &id), 0);
+  chmod(fx.root().c_str(), 0700);
+  struct stat st;
+  EXPECT_TRUE(asRoot || stat((fx.root() + "/mailquarry-index.sqlite").c_str(), &st) != 0);
+  EXPECT_EQ(DirSize(fx.root()), 3u + asRoot);  // cur, new, tmp: nothing written
+}
+
+TEST_F(StoreTest, CompactRemovesStaleTmpFilesOnly) {
+  auto ns = OpenStore();
+  std::string stale = fx.root() + "/tmp/old", fresh = fx.root() + "/tmp/young";
+  std::ofstream(stale) << "x";
+  std::ofstream(fresh) << "y";
+  struct timespec old[2] = {{time(nullptr) - 37 * 3600, 0}, {time(nullptr) - 37 * 3600, 0}};
+  utimensat(AT_FDCWD, stale.c_str(), old, 0);
+  EXPECT_EQ(ns->CompactAll(5), S_OK);
+  EXPECT_NE(access(stale.c_str(), F_OK), 0);
+  EXPECT_EQ(access(fresh.c_str(), F_OK), 0);
+}
+
+}  // namespace
+}  // namespace store

@@ -1,0 +1,133 @@
+// Small readers over the store interfaces, shared by the store's tests.
+#pragma once
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/com/memory.h"
+#include "platform/store/objects.h"
+#include "platform/store/store.h"
+
+namespace store {
+
+inline com::ComPtr<IStoreNamespace> OpenStore() {
+  com::ComPtr<IStoreNamespace> ns;
+  EXPECT_EQ(CreateStoreNamespace(IID_IStoreNamespace, ns.ReleaseAndGetVoidAddress()), S_OK);
+  EXPECT_EQ(ns->Initialize(nullptr, 0), S_OK);
+  return ns;
+}
+
+struct FolderRow {
+  STOREFOLDERID id;
+  std::string name;
+  int depth;
+  LONG subFolders;
+  DWORD messages, unread, sfType;
+};
+
+inline void WalkFolders(IStoreNamespace* ns, STOREFOLDERID parent, int depth,
+                        std::vector<FolderRow>* out) {
+  FOLDERPROPS props{};
+  props.cbSize = FOLDERPROPS_SIZE;
+  HENUMSTORE e = nullptr;
+  HRESULT hr = ns->GetFirstSubFolder(parent, &props, &e);
+  while (hr == S_OK) {
+    out->push_back({props.dwFolderId, props.szName, depth, props.cSubFolders, props.cMessage,
+                    props.cUnread, props.sfType});
+    WalkFolders(ns, props.dwFolderId, depth + 1, out);
+    hr = ns->GetNextSubFolder(e, &props);
+  }
+  EXPECT_GE(hr, 0);
+  if (e) {
+    EXPECT_EQ(ns->GetSubFolderClose(e), S_OK);
+  }
+}
+
+inline std::vector<FolderRow> FolderTree(IStoreNamespace* ns) {
+  std::vector<FolderRow> rows;
+  WalkFolders(ns, FOLDERID_ROOT, 0, &rows);
+  return rows;
+}
+
+inline std::vector<std::string> Names(IStoreNamespace* ns) {
+  std::vector<std::string> names;
+  for (const auto& f : FolderTree(ns)) names.push_back(f.name);
+  return names;
+}
+
+inline STOREFOLDERID IdOf(IStoreNamespace* ns, const std::string& name) {
+  for (const auto& f : FolderTree(ns))
+    if (f.name == name) return f.id;
+  ADD_FAILURE() << "no folder " << name;
+  return FOLDERID_INVALID;
+}
+
+inline com::ComPtr<IStoreFolder> OpenById(IStoreNamespace* ns, STOREFOLDERID id) {
+  com::ComPtr<IStoreFolder> folder;
+  EXPECT_EQ(ns->OpenFolder(id, 0, folder.ReleaseAndGetAddressOf()), S_OK);
+  return folder;
+}
+
+inline com::ComPtr<IStoreFolder> OpenByName(IStoreNamespace* ns, const std::string& name) {
+  return OpenById(ns, IdOf(ns, name));
+}
+
+struct Msg {
+  MESSAGEID id;
+  std::string subject, normalSubject, from, to;
+  bool hasSubject, hasFrom, hasTo, hasMessageId;
+  DWORD size, flags;
+  std::int64_t received, sent;
+};
+
+inline std::int64_t Ticks(FILETIME ft) {
+  return static_cast<std::int64_t>((std::uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+
+inline std::vector<Msg> Messages(IStoreFolder* folder) {
+  std::vector<Msg> out;
+  MESSAGEPROPS p{};
+  p.cbSize = MESSAGEPROPS_SIZE;
+  HENUMSTORE e = nullptr;
+  HRESULT hr = folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &p, &e);
+  auto str = [](LPSTR s) { return s ? std::string(s) : std::string(); };
+  while (hr == S_OK) {
+    out.push_back({p.dwMessageId, str(p.pszSubject), str(p.pszNormalSubject), str(p.pszDisplayFrom),
+                   str(p.pszDisplayTo), p.pszSubject != nullptr, p.pszDisplayFrom != nullptr,
+                   p.pszDisplayTo != nullptr, p.pszMessageId != nullptr, p.cbMessage, p.dwFlags,
+                   Ticks(p.ftReceived), Ticks(p.ftSent)});
+    EXPECT_EQ(folder->FreeMessageProps(&p), S_OK);
+    hr = folder->GetNextMessage(e, 0, &p);
+  }
+  EXPECT_GE(hr, 0);
+  if (e) {
+    EXPECT_EQ(folder->GetMessageClose(e), S_OK);
+  }
+  return out;
+}
+
+inline std::string ReadStream(IStoreFolder* folder, MESSAGEID id) {
+  com::ComPtr<IStream> s;
+  if (folder->OpenMessage(id, IID_IStream, s.ReleaseAndGetVoidAddress()) != S_OK) return "<none>";
+  std::string text;
+  char buf[4095];
+  ULONG n = 0;
+  while (SUCCEEDED(s->Read(buf, sizeof buf, &n)) && n > 0) text.append(buf, n);
+  return text;
+}
+
+inline std::size_t DirSize(const std::string& path) {
+  std::size_t n = 0;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+}  // namespace store

@@ -1,0 +1,55 @@
+#include "platform/store/summary.h"
+
+#include <gtest/gtest.h>
+
+namespace store {
+namespace {
+
+TEST(Summary, NormalisesReplyAndForwardPrefixes) {
+  EXPECT_EQ(NormalizeSubject("Re: Fwd: AW: hello"), "hello");
+  EXPECT_EQ(NormalizeSubject("RE:Re[2]: FW: x"), "x");
+  EXPECT_EQ(NormalizeSubject("Fw : y"), "y");
+  EXPECT_EQ(NormalizeSubject("Regarding: z"), "Regarding: z");
+  EXPECT_EQ(NormalizeSubject("Re[x]: w"), "Re[x]: w");
+  EXPECT_EQ(NormalizeSubject("Re:"), "");
+}
+
+TEST(Summary, DecodesHeadersToUtf8) {
+  Summary s = ParseHeaderBlock(
+      "From: =?ISO-8859-1?Q?J=F6rg_M=FCller?= <jm@example.org>\r\n"
+      "To: \"Doe, Jane\" <jane@example.org>, bob@example.org,\r\n"
+      "  =?UTF-8?B?5bCP5p6X?= <k@example.jp>\r\n"
+      "Subject: Re: =?KOI8-R?B?8NLJ18XU?= world\r\n"
+      "Date: Sun, 05 Mar 2006 14:07:09 +0100\r\n"
+      "Message-ID: <a@b>\r\n"
+      "Content-Type: multipart/mixed; boundary=x\r\n");
+  EXPECT_EQ(s.displayFrom, "Jörg Müller");
+  EXPECT_EQ(s.displayTo, "Doe, Jane; bob@example.org; 小林");
+  EXPECT_EQ(s.subject, "Re: Привет world");
+  EXPECT_EQ(s.normalSubject, "Привет world");
+  EXPECT_EQ(s.sentSeconds, 1141564029);
+  EXPECT_EQ(s.messageId, "<a@b>");
+  EXPECT_TRUE(s.attachment);
+}
+
+TEST(Summary, RawEightBitAndMissingHeaders) {
+  Summary latin = ParseHeaderBlock("Subject: caf\xe9\nFrom: \xc3\xa9mile <e@x>\n");
+  EXPECT_EQ(latin.subject, "café");
+  EXPECT_EQ(latin.displayFrom, "émile");
+  EXPECT_FALSE(latin.displayTo);
+  EXPECT_FALSE(latin.messageId);
+  EXPECT_FALSE(latin.sentSeconds);
+  EXPECT_FALSE(latin.attachment);
+
+  Summary none = ParseHeaderBlock("");
+  EXPECT_FALSE(none.subject);
+  EXPECT_FALSE(none.normalSubject);
+  EXPECT_FALSE(none.displayFrom);
+
+  Summary garbage = ParseHeaderBlock("Date: not a date\nTo: undisclosed-recipients:;\n");
+  EXPECT_FALSE(garbage.sentSeconds);
+  EXPECT_TRUE(garbage.displayTo);  // shown as written when no address parses
+}
+
+}  // namespace
+}  // namespace store
