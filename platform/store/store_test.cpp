@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/com/memory.h"
+#include "platform/mime/mime.h"
 #include "platform/store/maildir.h"
 #include "platform/store/objects.h"
 #include "platform/store/store.h"
@@ -365,6 +366,34 @@ TEST_F(StoreTest, CompactRemovesStaleTmpFilesOnly) {
   EXPECT_EQ(ns->CompactAll(5), S_OK);
   EXPECT_NE(access(stale.c_str(), F_OK), 0);
   EXPECT_EQ(access(fresh.c_str(), F_OK), 0);
+}
+
+}  // namespace
+}  // namespace store
+
+namespace store {
+namespace {
+
+TEST_F(StoreTest, OpenMessageAsParsedMime) {
+  fx.AddMessage({},
+                "Subject: att\r\nMIME-Version: 1.0\r\n"
+                "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                "--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
+                "--b\r\nContent-Type: application/octet-stream\r\n"
+                "Content-Disposition: attachment; filename=a.bin\r\n\r\nxyz\r\n--b--\r\n");
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  auto msgs = Messages(inbox.Get());
+  ASSERT_EQ(msgs.size(), 1u);
+  EXPECT_TRUE(msgs[0].flags & MSG_FLAG_ATTACHMENT);
+  ComPtr<IMimeMessage> mime;
+  ASSERT_EQ(inbox->OpenMessage(msgs[0].id, IID_IMimeMessage, mime.ReleaseAndGetVoidAddress()),
+            S_OK);
+  ULONG count = 0;
+  HBODY* bodies = nullptr;
+  ASSERT_EQ(mime->GetAttachments(&count, &bodies), S_OK);
+  EXPECT_EQ(count, 1u);
+  CoTaskMemFree(bodies);
 }
 
 }  // namespace
