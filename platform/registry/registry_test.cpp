@@ -260,7 +260,7 @@ bool Succeeded(pid_t pid) {
 }
 
 TEST_F(Registry, ReadsNeverServeAStaleCacheAfterAnotherProcessCommits) {
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < 20; ++i) {
     // Same length each time, written within the same clock tick.
     std::string before = String(Root::CurrentUser, "Cache", "v");
     std::string next = std::to_string(1000 + i);
@@ -295,7 +295,7 @@ TEST_F(Registry, WriterKilledAtAnyMomentLeavesTheOldOrTheNewContent) {
   std::mt19937 random(12345);
   DWORD last = 0;
   int interrupted_mid_write = 0;
-  constexpr int kKills = 100;
+  constexpr int kKills = 80;
   for (int round = 0; round < kKills; ++round) {
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
@@ -343,7 +343,7 @@ TEST_F(Registry, WriterKilledAtAnyMomentLeavesTheOldOrTheNewContent) {
 }
 
 TEST_F(Registry, ConcurrentWritersLoseNoChange) {
-  constexpr int kCommits = 150;
+  constexpr int kCommits = 100;
   auto writer = [](const char* who) {
     return [who] {
       for (int i = 0; i < kCommits; ++i) {
