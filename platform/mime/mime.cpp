@@ -156,46 +156,56 @@ int DecodePart(GMimePart* part, int fd) {
   if (!content) return 0;
   GMimeStream* source = g_mime_data_wrapper_get_stream(content);
   if (!source) return 0;
-  GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
-  GPtr<GMimeFilter> decoder;
-  switch (encoding) {
-    case GMIME_CONTENT_ENCODING_BASE64:
-    case GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE:
-    case GMIME_CONTENT_ENCODING_UUENCODE:
-      decoder.reset(g_mime_filter_basic_new(encoding, FALSE));
-      break;
-    default:
-      break;
+  const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+  // Base64 and quoted-printable are decoded with GMime's step functions
+  // straight into a buffer of ours; uuencode goes through GMime's filter,
+  // which also finds the "begin" line.
+  const bool stepped = encoding == GMIME_CONTENT_ENCODING_BASE64 ||
+                       encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
+  GMimeEncoding state;
+  if (stepped) g_mime_encoding_init_decode(&state, encoding);
+  GPtr<GMimeFilter> filter;
+  if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
+    filter.reset(g_mime_filter_basic_new(encoding, FALSE));
   }
   if (g_mime_stream_reset(source) < 0) return errno ? errno : EIO;
 
-  // Small parts (most of them) get a buffer of their own size.
-  gint64 length = g_mime_stream_length(source);
-  std::size_t size = length > 0 && static_cast<std::size_t>(length) < kChunk
-                         ? std::max<std::size_t>(static_cast<std::size_t>(length), 4096)
-                         : kChunk;
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
-  if (!buffer) return ENOMEM;
+  // The buffers stay with the thread: a folder export saves thousands of
+  // parts, and fresh megabytes for each would be paid for in page faults.
+  thread_local std::vector<char> input, output;
+  if (input.size() < kChunk) input.resize(kChunk);
+
   // A bounded file stream answers a read at its end with an error (EINVAL),
   // not with 0: ask for the end first.
   while (!g_mime_stream_eos(source)) {
-    ssize_t n = g_mime_stream_read(source, buffer.get(), size);
+    ssize_t n = g_mime_stream_read(source, input.data(), input.size());
     if (n < 0) return errno ? errno : EIO;
     if (n == 0) break;
-    char* out = buffer.get();
+    const char* out = input.data();
     std::size_t outlen = static_cast<std::size_t>(n);
-    if (decoder) {
+    if (stepped) {
+      std::size_t need = g_mime_encoding_outlen(&state, outlen);
+      if (output.size() < need) output.resize(need);
+      outlen = g_mime_encoding_step(&state, input.data(), outlen, output.data());
+      out = output.data();
+    } else if (filter) {
+      char* filtered = nullptr;
       std::size_t outprespace = 0;
-      g_mime_filter_filter(decoder.get(), buffer.get(), static_cast<std::size_t>(n), 0, &out,
-                           &outlen, &outprespace);
+      g_mime_filter_filter(filter.get(), input.data(), outlen, 0, &filtered, &outlen, &outprespace);
+      out = filtered;
     }
     if (int err = WriteAll(fd, out, outlen)) return err;
   }
-  if (decoder) {
-    char* out = nullptr;
+  if (stepped) {
+    std::size_t need = g_mime_encoding_outlen(&state, 0) + 16;
+    if (output.size() < need) output.resize(need);
+    std::size_t outlen = g_mime_encoding_flush(&state, input.data(), 0, output.data());
+    if (int err = WriteAll(fd, output.data(), outlen)) return err;
+  } else if (filter) {
+    char* filtered = nullptr;
     std::size_t outlen = 0, outprespace = 0;
-    g_mime_filter_complete(decoder.get(), buffer.get(), 0, 0, &out, &outlen, &outprespace);
-    if (int err = WriteAll(fd, out, outlen)) return err;
+    g_mime_filter_complete(filter.get(), input.data(), 0, 0, &filtered, &outlen, &outprespace);
+    if (int err = WriteAll(fd, filtered, outlen)) return err;
   }
   return 0;
 }
