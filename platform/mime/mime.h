@@ -34,8 +34,15 @@ struct IMimeMessage : IUnknown {
   using Base = IUnknown;
   // Every leaf part except the message's own text body, in walk order; the
   // array is in task memory (CoTaskMemFree), null when the count is 0.
+  // The text body is what a mail reader shows as the message: the text/plain
+  // or text/html leaf at the top, every such alternative of a
+  // multipart/alternative, and in any other multipart only its first part's
+  // text; a leaf with a file name or disposition "attachment" is never body
+  // text. An attached message (message/rfc822) is one leaf.
   virtual HRESULT GetAttachments(ULONG* pcAttach, HBODY** pprghAttach) = 0;
-  // S_OK when the part is of that type, S_FALSE when not.
+  // S_OK when the part is of that type, S_FALSE when not, E_INVALIDARG for a
+  // handle that is not one of this message's. IBT_ATTACHMENT: disposition
+  // "attachment", a file name, or a type other than text/plain and text/html.
   virtual HRESULT IsBodyType(HBODY hBody, IMSGBODYTYPE bodytype) = 0;
   virtual HRESULT BindToObject(HBODY hBody, REFIID riid, void** ppvObject) = 0;
 };
