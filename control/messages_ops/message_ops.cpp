@@ -1,0 +1,307 @@
+#include "control/messages_ops/message_ops.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "control/messages_ops/export_file.h"
+#include "control/messages_ops/raw_text.h"
+#include "platform/com/bstr.h"
+#include "platform/com/dispatch_object.h"
+#include "platform/com/memory.h"
+
+namespace msgops {
+namespace {
+
+struct TaskMemFree {
+  void operator()(void* p) const { CoTaskMemFree(p); }
+};
+
+// Calls `visit(message, handle, position)` for every part of message `id`
+// that the MIME layer confirms as an attachment, in the order it lists them;
+// `position` counts the confirmed attachments from 0. `visit` answers false
+// to stop. A message that cannot be opened has no attachments.
+template <class Visit>
+void WalkAttachments(IStoreFolder* folder, MESSAGEID id, Visit visit) {
+  if (!folder) return;
+  com::ComPtr<IMimeMessage> message;
+  if (FAILED(folder->OpenMessage(id, IID_IMimeMessage, message.ReleaseAndGetVoidAddress())) ||
+      !message) {
+    return;
+  }
+  ULONG count = 0;
+  HBODY* handles = nullptr;
+  HRESULT hr = message->GetAttachments(&count, &handles);
+  std::unique_ptr<HBODY, TaskMemFree> owned(handles);
+  if (FAILED(hr) || !handles) return;
+  ULONG position = 0;
+  for (ULONG i = 0; i < count; ++i) {
+    if (message->IsBodyType(handles[i], IBT_ATTACHMENT) != S_OK) continue;
+    if (!visit(*message, handles[i], position++)) return;
+  }
+}
+
+com::ComPtr<IMimeBody> BindBody(IMimeMessage& message, HBODY handle) {
+  com::ComPtr<IMimeBody> body;
+  if (FAILED(message.BindToObject(handle, IID_IMimeBody, body.ReleaseAndGetVoidAddress()))) {
+    return nullptr;
+  }
+  return body;
+}
+
+std::optional<std::string> DisplayName(IMimeBody& body) {
+  LPSTR name = nullptr;
+  HRESULT hr = body.GetDisplayName(&name);
+  std::unique_ptr<char, TaskMemFree> owned(name);
+  if (FAILED(hr) || !name) return std::nullopt;
+  return std::string(name);
+}
+
+com::AutomationError FileError(const std::string& path, int err) {
+  return com::AutomationError{com::HResultFromErrno(err ? err : EIO),
+                              "Cannot write the file " + path};
+}
+
+}  // namespace
+
+LastTempFile::~LastTempFile() {
+  if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+std::optional<std::string> AttachmentPath(std::string_view directory,
+                                          std::string_view displayName) {
+  // The cut applies to the name alone: a "(" in the directory must not move
+  // the file out of it.
+  const std::string_view name = displayName.substr(0, displayName.find('('));
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::string path(directory);
+  path.append(name);
+  return path;
+}
+
+std::optional<MessageView> MessageOps::Record(LONG iIndex) const {
+  if (iIndex < 0 || static_cast<std::size_t>(iIndex) >= list_.Size()) return std::nullopt;
+  return list_.At(static_cast<std::size_t>(iIndex));
+}
+
+SHORT MessageOps::Count() const {
+  return static_cast<SHORT>(static_cast<std::uint16_t>(list_.Size()));
+}
+
+std::string MessageOps::FindSubject(LONG iIndex) const {
+  auto record = Record(iIndex);
+  return record ? std::string(record->subject) : std::string();
+}
+
+std::string MessageOps::FindDisplayFrom(LONG iIndex) const {
+  auto record = Record(iIndex);
+  return record ? std::string(record->displayFrom) : std::string();
+}
+
+std::string MessageOps::FindDisplayTo(LONG iIndex) const {
+  auto record = Record(iIndex);
+  return record ? std::string(record->displayTo) : std::string();
+}
+
+std::string MessageOps::FindReceiveTime(LONG iIndex) const {
+  auto record = Record(iIndex);
+  return record ? std::string(record->receiveTime) : std::string();
+}
+
+std::string MessageOps::FindSentDay(LONG iIndex) const {
+  auto record = Record(iIndex);
+  return record ? std::string(record->sentTime) : std::string();
+}
+
+LONG MessageOps::FindSize(LONG iIndex) const {
+  auto record = Record(iIndex);
+  return record ? record->size : 0;
+}
+
+LONG MessageOps::FindMessageID(LONG iIndex) const {
+  auto record = Record(iIndex);
+  return record ? static_cast<LONG>(record->id) : 0;
+}
+
+LONG MessageOps::FindIndexFromSubject(const std::string& strSubject) const {
+  const std::size_t size = list_.Size();
+  for (std::size_t i = 0; i < size; ++i) {
+    if (list_.At(i).subject == strSubject) return static_cast<LONG>(i);
+  }
+  return 0;
+}
+
+std::optional<std::size_t> MessageOps::ItemPosition(const VARIANT& key) const {
+  const VARIANT* v = &key;
+  if (v->vt == (VT_VARIANT | VT_BYREF)) {
+    if (!v->pvarVal) return std::nullopt;
+    v = v->pvarVal;
+  }
+  const bool isString = v->vt == VT_BSTR || v->vt == (VT_BSTR | VT_BYREF);
+  if (isString) {
+    if (v->vt == (VT_BSTR | VT_BYREF) && !v->pbstrVal) return std::nullopt;
+    const std::string subject = com::Utf8FromBstr(v->vt == VT_BSTR ? v->bstrVal : *v->pbstrVal);
+    const std::size_t size = list_.Size();
+    for (std::size_t i = 0; i < size; ++i) {
+      if (list_.At(i).subject == subject) return i;
+    }
+    return std::nullopt;
+  }
+  com::Variant number;
+  if (FAILED(VariantChangeType(&number, v, 0, VT_I4))) return std::nullopt;
+  const std::int64_t position = static_cast<std::int64_t>(number.lVal) - 1;
+  if (position < 0 || static_cast<std::uint64_t>(position) >= list_.Size()) return std::nullopt;
+  return static_cast<std::size_t>(position);
+}
+
+std::string MessageOps::GetMessage(LONG iIndex) const {
+  auto record = Record(iIndex);
+  if (!record) return {};
+  return ReadRawText(folder_, record->id).value_or(std::string());
+}
+
+std::string MessageOps::FindReturnEmail(LONG iIndex) const {
+  return ScanReturnAddress(GetMessage(iIndex));
+}
+
+std::string MessageOps::FindDeliveredToEmail(LONG iIndex) const {
+  return ScanDeliveredTo(GetMessage(iIndex));
+}
+
+VARIANT_BOOL MessageOps::IsMessagesMarkAsRead(LONG iIndex) const {
+  auto record = Record(iIndex);
+  if (!record || !folder_) return VARIANT_FALSE;
+  MESSAGEID id = record->id;
+  MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &id};
+  const HRESULT hr = folder_->MarkMessagesAsRead(TRUE, 0, &list);
+  // A refusal says nothing about the read state.
+  if (FAILED(hr)) return VARIANT_FALSE;
+  // Anything but S_OK: nothing changed, so the message was read already.
+  if (hr != S_OK) return VARIANT_TRUE;
+  folder_->MarkMessagesAsRead(FALSE, 0, &list);
+  return VARIANT_FALSE;
+}
+
+VARIANT_BOOL MessageOps::DeleteMessage(LONG iIndex) const {
+  auto record = Record(iIndex);
+  if (!record || !folder_) return VARIANT_FALSE;
+  MESSAGEID id = record->id;
+  MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &id};
+  return folder_->DeleteMessages(&list, 0, nullptr) == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+VARIANT_BOOL MessageOps::WriteAttachments(LONG iIndex,
+                                          const std::optional<std::string>& directory) const {
+  auto record = Record(iIndex);
+  if (!record) return VARIANT_FALSE;
+  if (!directory) return VARIANT_TRUE;
+  WalkAttachments(folder_, record->id, [&](IMimeMessage& message, HBODY handle, ULONG) {
+    if (auto body = BindBody(message, handle)) {
+      if (auto name = DisplayName(*body)) {
+        if (auto path = AttachmentPath(*directory, *name))
+          body->SaveToFile(IET_BINARY, path->c_str());
+      }
+    }
+    return true;
+  });
+  return VARIANT_TRUE;
+}
+
+VARIANT_BOOL MessageOps::ExtractAttachment(LONG iIndex, const std::string& strOutputDir) const {
+  if (!strOutputDir.empty()) return WriteAttachments(iIndex, strOutputDir);
+  auto home = shell_.HomeDirectory();
+  return WriteAttachments(iIndex, home ? std::optional(*home + "/") : std::nullopt);
+}
+
+VARIANT_BOOL MessageOps::MarkMessagesAsRead(LONG iIndex, VARIANT_BOOL /*bRead*/) const {
+  return ExtractAttachment(iIndex, std::string());
+}
+
+SHORT MessageOps::GetAttachmentCount(LONG iIndex) const {
+  auto record = Record(iIndex);
+  if (!record) return 0;
+  std::uint32_t count = 0;
+  WalkAttachments(folder_, record->id, [&](IMimeMessage& message, HBODY handle, ULONG) {
+    if (BindBody(message, handle)) ++count;
+    return true;
+  });
+  return static_cast<SHORT>(static_cast<std::uint16_t>(count));
+}
+
+std::string MessageOps::GetAttachmentName(LONG iMsgIndex, LONG iAttachmentIndex) const {
+  auto record = Record(iMsgIndex);
+  if (!record || iAttachmentIndex < 0) return {};
+  std::string result;
+  WalkAttachments(folder_, record->id, [&](IMimeMessage& message, HBODY handle, ULONG position) {
+    if (position != static_cast<ULONG>(iAttachmentIndex)) return true;
+    if (auto body = BindBody(message, handle)) result = DisplayName(*body).value_or(std::string());
+    return false;
+  });
+  return result;
+}
+
+VARIANT_BOOL MessageOps::Save2eml(LONG iIndex, const std::string& strEMLFileName) const {
+  auto record = Record(iIndex);
+  if (!record || !folder_) return VARIANT_FALSE;
+  // Open the message before touching the file, so that a message that cannot
+  // be read never truncates a file that is already there.
+  com::ComPtr<IStream> stream;
+  if (FAILED(folder_->OpenMessage(record->id, IID_IStream, stream.ReleaseAndGetVoidAddress())) ||
+      !stream) {
+    return VARIANT_FALSE;
+  }
+  ExportFile file;
+  if (!file.Create(strEMLFileName, 0666)) return VARIANT_FALSE;
+  auto buffer = std::make_unique<char[]>(kSaveChunk);
+  for (;;) {
+    ULONG read = 0;
+    if (FAILED(stream->Read(buffer.get(), kSaveChunk, &read))) {
+      file.Close();  // keeps what was written so far
+      return VARIANT_FALSE;
+    }
+    if (read == 0) break;
+    if (!file.Write(buffer.get(), std::min(read, kSaveChunk))) return VARIANT_FALSE;
+  }
+  return file.Close() ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+VARIANT_BOOL MessageOps::ViewMessage(LONG iIndex, LastTempFile& last) const {
+  auto record = Record(iIndex);
+  if (!record) return VARIANT_FALSE;
+  com::ComPtr<IStream> stream;
+  const bool opened =
+      folder_ &&
+      SUCCEEDED(folder_->OpenMessage(record->id, IID_IStream, stream.ReleaseAndGetVoidAddress())) &&
+      stream;
+  const int n = std::rand() % 1000;
+  const auto temp = shell_.TempDirectory();
+  if (!temp || !opened) return VARIANT_FALSE;
+
+  std::string path = *temp + "/" + std::to_string(n) + ".eml";
+  last.Replace(path);
+  ExportFile file;
+  if (!file.Create(path, 0600)) throw FileError(path, errno);
+  char buffer[kViewChunk];
+  for (;;) {
+    ULONG read = 0;
+    if (FAILED(stream->Read(buffer, kViewChunk, &read))) {
+      file.Close();  // the file stays, as far as it was written
+      return VARIANT_FALSE;
+    }
+    if (read == 0) break;
+    if (!file.Write(buffer, std::min(read, kViewChunk))) throw FileError(path, errno);
+  }
+  if (!file.Close()) throw FileError(path, errno);
+  stream.Reset();
+  shell_.OpenDocument(path);
+  return VARIANT_TRUE;
+}
+
+}  // namespace msgops

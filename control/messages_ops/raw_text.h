@@ -1,0 +1,35 @@
+// A message's stored text as the header lookups see it, and the two header
+// scans made on it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/store/store.h"
+
+namespace msgops {
+
+// Bytes asked of the stream per read for the raw text.
+constexpr ULONG kRawTextChunk = 4095;
+
+// The stored text of message `id` of `folder`, read in chunks of
+// kRawTextChunk bytes. Each chunk is taken as a C string, so a NUL byte ends
+// its own chunk's contribution (the rest of that chunk is dropped) and the
+// next chunk starts afresh. Nothing when the folder is absent, the message
+// cannot be opened as a stream or a read fails.
+std::optional<std::string> ReadRawText(IStoreFolder* folder, MESSAGEID id);
+
+// The return address: the text between the first "<" and the first ">" after
+// the first "Return-Path:", or, without one, after the first "To:" (which may
+// be the tail of "Delivered-To:"). Exact, case-sensitive, first occurrences;
+// empty when a marker is missing or ">" comes before "<".
+std::string ScanReturnAddress(std::string_view text);
+
+// The delivered-to address: the piece of at most 50 characters that starts 14
+// characters after the first "Delivered-To:", up to the "Received:" inside it
+// (the line break before it stays); empty when either marker is missing or
+// another line stands between the two.
+std::string ScanDeliveredTo(std::string_view text);
+
+}  // namespace msgops
