@@ -1,36 +1,28 @@
-// A file the control writes for the user: created or truncated without
-// following a symbolic link at its path, only ever a regular file, and
-// written through one userspace buffer so that many small chunks cost few
-// system calls.
+// A file the control writes for the user, through the shell's writer (no
+// symbolic link followed at the path, only ever a regular file), with one
+// userspace buffer in front so that many small chunks cost few system calls.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "platform/shell/shell.h"
+
 namespace msgops {
 
 class ExportFile {
  public:
-  ExportFile() = default;
-  ExportFile(const ExportFile&) = delete;
-  ExportFile& operator=(const ExportFile&) = delete;
-  ~ExportFile();  // closes without reporting; call Close() to learn of errors
-
-  // Creates `path` (mode before umask) or truncates the regular file there.
-  // On failure answers false and keeps errno.
-  bool Create(const std::string& path, mode_t mode);
-  // False (errno kept) when the bytes cannot be written.
-  bool Write(const void* data, std::size_t size);
-  // Writes what is buffered and closes; false (errno kept) on any error.
-  bool Close();
+  // Creates `path` or truncates the regular file there.
+  HRESULT Open(const std::string& path);
+  HRESULT Write(const void* data, std::size_t size);
+  // Writes what is buffered and closes; the first error met, or S_OK.
+  HRESULT Close();
 
  private:
-  bool Flush();
+  HRESULT Flush();
 
-  int fd_ = -1;
+  shell::FileWriter writer_;
   std::vector<char> buffer_;
 };
 

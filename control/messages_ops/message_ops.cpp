@@ -1,10 +1,6 @@
 #include "control/messages_ops/message_ops.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -14,6 +10,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/dispatch_object.h"
 #include "platform/com/memory.h"
+#include "platform/shell/shell.h"
 
 namespace msgops {
 namespace {
@@ -62,15 +59,14 @@ std::optional<std::string> DisplayName(IMimeBody& body) {
   return std::string(name);
 }
 
-com::AutomationError FileError(const std::string& path, int err) {
-  return com::AutomationError{com::HResultFromErrno(err ? err : EIO),
-                              "Cannot write the file " + path};
+com::AutomationError FileError(const std::string& path, HRESULT hr) {
+  return com::AutomationError{hr, "Cannot write the file " + path};
 }
 
 }  // namespace
 
 LastTempFile::~LastTempFile() {
-  if (!path_.empty()) ::unlink(path_.c_str());
+  if (!path_.empty()) shell::DeleteFile(path_);
 }
 
 std::optional<std::string> AttachmentPath(std::string_view directory,
@@ -258,7 +254,7 @@ VARIANT_BOOL MessageOps::Save2eml(LONG iIndex, const std::string& strEMLFileName
     return VARIANT_FALSE;
   }
   ExportFile file;
-  if (!file.Create(strEMLFileName, 0666)) return VARIANT_FALSE;
+  if (FAILED(file.Open(strEMLFileName))) return VARIANT_FALSE;
   auto buffer = std::make_unique<char[]>(kSaveChunk);
   for (;;) {
     ULONG read = 0;
@@ -267,9 +263,9 @@ VARIANT_BOOL MessageOps::Save2eml(LONG iIndex, const std::string& strEMLFileName
       return VARIANT_FALSE;
     }
     if (read == 0) break;
-    if (!file.Write(buffer.get(), std::min(read, kSaveChunk))) return VARIANT_FALSE;
+    if (FAILED(file.Write(buffer.get(), std::min(read, kSaveChunk)))) return VARIANT_FALSE;
   }
-  return file.Close() ? VARIANT_TRUE : VARIANT_FALSE;
+  return SUCCEEDED(file.Close()) ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
 VARIANT_BOOL MessageOps::ViewMessage(LONG iIndex, LastTempFile& last) const {
@@ -287,7 +283,7 @@ VARIANT_BOOL MessageOps::ViewMessage(LONG iIndex, LastTempFile& last) const {
   std::string path = *temp + "/" + std::to_string(n) + ".eml";
   last.Replace(path);
   ExportFile file;
-  if (!file.Create(path, 0600)) throw FileError(path, errno);
+  if (HRESULT hr = file.Open(path); FAILED(hr)) throw FileError(path, hr);
   char buffer[kViewChunk];
   for (;;) {
     ULONG read = 0;
@@ -296,9 +292,11 @@ VARIANT_BOOL MessageOps::ViewMessage(LONG iIndex, LastTempFile& last) const {
       return VARIANT_FALSE;
     }
     if (read == 0) break;
-    if (!file.Write(buffer, std::min(read, kViewChunk))) throw FileError(path, errno);
+    if (HRESULT hr = file.Write(buffer, std::min(read, kViewChunk)); FAILED(hr)) {
+      throw FileError(path, hr);
+    }
   }
-  if (!file.Close()) throw FileError(path, errno);
+  if (HRESULT hr = file.Close(); FAILED(hr)) throw FileError(path, hr);
   stream.Reset();
   shell_.OpenDocument(path);
   return VARIANT_TRUE;

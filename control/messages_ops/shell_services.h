@@ -20,8 +20,7 @@ class ShellServices {
   virtual void OpenDocument(const std::string& path) = 0;
 };
 
-// The real desktop: $TMPDIR or a 0700 directory of ours under /tmp, $HOME or
-// the password database, and xdg-open run without a shell.
+// The real desktop, through platform/shell.
 ShellServices& SystemShell();
 
 }  // namespace msgops

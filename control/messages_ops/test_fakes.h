@@ -136,6 +136,7 @@ class FakeFolder final : public com::Object<IStoreFolder> {
     bool read = false;
   };
   std::map<MESSAGEID, Message> messages;
+  std::map<MESSAGEID, std::string> mimeFiles;  // parsed by the real MIME layer
   ULONG maxRead = 1 << 30;
   int failAt = -1;
   com::ComPtr<FakeStream> lastStream;
@@ -145,6 +146,9 @@ class FakeFolder final : public com::Object<IStoreFolder> {
   HRESULT OpenMessage(MESSAGEID id, REFIID riid, void** out) override {
     ++storeCalls;
     *out = nullptr;
+    if (riid == IID_IMimeMessage && mimeFiles.count(id)) {
+      return mime::OpenMessageFile(mimeFiles[id].c_str(), reinterpret_cast<IMimeMessage**>(out));
+    }
     auto it = messages.find(id);
     if (it == messages.end()) return STG_E_FILENOTFOUND;
     if (riid == IID_IStream) {
