@@ -1,0 +1,16 @@
+// Kept apart from the rest of the host so that programs that never create a
+// control by class id do not pull in activation.
+#include "platform/com/activation.h"
+#include "platform/ui/control_host.h"
+
+namespace ui {
+
+HRESULT ControlHost::Create(REFCLSID clsid) {
+  if (control_) return E_UNEXPECTED;
+  com::ComPtr<IUnknown> unknown;
+  HRESULT hr = com::CreateInstance(clsid, &unknown);
+  if (FAILED(hr)) return hr;
+  return Attach(unknown.Get());
+}
+
+}  // namespace ui

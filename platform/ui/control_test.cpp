@@ -1,0 +1,174 @@
+// The hosting machinery without any GUI: no QApplication exists here.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/ui/control_host.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/test_control.h"
+
+namespace ui {
+namespace {
+
+using test::TestCtrl;
+using ::testing::ElementsAre;
+
+class HeadlessHostTest : public ::testing::Test {
+ protected:
+  com::ComPtr<TestCtrl> MakeCtrl() { return com::MakeObject<TestCtrl>(&log); }
+  std::vector<std::string> log;
+};
+
+TEST_F(HeadlessHostTest, DesignModeCreatesPaintsAndDestroys) {
+  ControlHost host(/*userMode=*/false);
+  auto ctrl = MakeCtrl();
+  ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
+  ASSERT_TRUE(host.Dispatch());
+  EXPECT_EQ(ctrl->value, 7) << "attaching initialises to defaults";
+
+  const Rect rect = Rect::FromSize(10, 20, 100, 50);
+  ASSERT_EQ(host.Activate(nullptr, rect), S_OK);
+  EXPECT_EQ(host.Activate(nullptr, rect), E_UNEXPECTED);
+  EXPECT_THAT(log, ElementsAre("create, window exists"));
+  EXPECT_EQ(host.Window(), nullptr);
+  EXPECT_EQ(host.WindowRect(), rect);
+
+  EXPECT_THAT(host.Paint().Describe(),
+              ElementsAre("mode transparent", "fill 0,0,100,50 #000000", "textcolor #ff0000",
+                          "text 0,0,100,50 \"Test Control\""));
+  EXPECT_EQ(host.WindowRect(), rect) << "design mode keeps its size";
+
+  EXPECT_EQ(host.Deactivate(), S_OK);
+  EXPECT_EQ(host.Deactivate(), S_FALSE);
+  EXPECT_THAT(log, ElementsAre("create, window exists", "destroy, window gone"));
+  EXPECT_EQ(host.WindowRect(), Rect{});
+
+  // The window can be made again.
+  EXPECT_EQ(host.Activate(nullptr, rect), S_OK);
+  host.Close();
+  EXPECT_EQ(log.size(), 4u);
+  EXPECT_FALSE(host.HasControl());
+}
+
+TEST_F(HeadlessHostTest, RunModeShrinksOnFirstPaintAndDrawsNothing) {
+  ControlHost host(/*userMode=*/true);
+  ASSERT_EQ(host.Attach(MakeCtrl()->Identity()), S_OK);
+  ASSERT_EQ(host.Activate(nullptr, Rect::FromSize(30, 40, 14, 14)), S_OK);
+  EXPECT_TRUE(host.Paint().Calls().empty());
+  EXPECT_EQ(host.WindowRect(), Rect::FromSize(30, 40, 1, 1));
+}
+
+TEST_F(HeadlessHostTest, FailedCreationLeavesNoWindowAndCleansUp) {
+  ControlHost host(true);
+  auto ctrl = MakeCtrl();
+  ctrl->failCreate = true;
+  ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
+  EXPECT_EQ(host.Activate(nullptr, Rect::FromSize(0, 0, 5, 5)), E_FAIL);
+  EXPECT_THAT(log, ElementsAre("create, window exists", "destroy, window gone"));
+  EXPECT_EQ(host.Deactivate(), S_FALSE);
+}
+
+TEST_F(HeadlessHostTest, SiteHearsBoundPropertyChangesOnlyInDesignMode) {
+  for (bool userMode : {false, true}) {
+    ControlHost host(userMode);
+    auto ctrl = MakeCtrl();
+    ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
+    ctrl->SetValue(3);
+    EXPECT_EQ(host.ModifiedNotifications(), 1);
+    EXPECT_EQ(host.ChangedProperties(), userMode ? std::vector<DISPID>{} : std::vector<DISPID>{2});
+    EXPECT_EQ(host.Control()->IsDirty(), S_OK);
+  }
+}
+
+TEST_F(HeadlessHostTest, ResizeRequestsGoThroughTheSite) {
+  ControlHost host(true);
+  auto ctrl = MakeCtrl();
+  ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
+  EXPECT_FALSE(ctrl->SetControlSize(5, 5)) << "no window yet";
+  ASSERT_EQ(host.Activate(nullptr, Rect::FromSize(3, 4, 20, 20)), S_OK);
+  EXPECT_TRUE(ctrl->SetControlSize(50, 60));
+  EXPECT_EQ(host.WindowRect(), Rect::FromSize(3, 4, 50, 60));
+  host.SetAllowResize(false);
+  EXPECT_FALSE(ctrl->SetControlSize(8, 8));
+  EXPECT_EQ(host.WindowRect(), Rect::FromSize(3, 4, 50, 60));
+}
+
+TEST_F(HeadlessHostTest, PropertyExchangeKeepsValuesAndRestampsTheVersion) {
+  auto ctrl = MakeCtrl();
+  IPlatformControl* pc = ctrl.Get();
+  PropertyBag bag;
+  ctrl->value = 12;
+  ASSERT_EQ(pc->Save(&bag, true), S_OK);
+  EXPECT_EQ(bag, (PropertyBag{{"_Version", "1.0"}, {"Value", "12"}}));
+
+  // Data of another stamp loads, and is saved back under 1.0.
+  ASSERT_EQ(pc->Load({{"_Version", "2.3"}, {"Value", "42"}}), S_OK);
+  EXPECT_EQ(ctrl->value, 42);
+  EXPECT_EQ(ctrl->LoadedVersion(), MakeVersion(2, 3));
+  bag.clear();
+  pc->Save(&bag, true);
+  EXPECT_EQ(bag.at("_Version"), "1.0");
+
+  // Malformed or out-of-range values fall back to the default.
+  for (const char* bad : {"x", "99999", "", "12abc"}) {
+    ASSERT_EQ(pc->Load({{"_Version", "junk"}, {"Value", bad}}), S_OK);
+    EXPECT_EQ(ctrl->value, 7) << bad;
+    EXPECT_EQ(ctrl->LoadedVersion(), MakeVersion(1, 0));
+  }
+
+  ctrl->SetValue(5);
+  EXPECT_EQ(pc->IsDirty(), S_OK);
+  pc->Save(&bag, /*clearDirty=*/false);
+  EXPECT_EQ(pc->IsDirty(), S_OK);
+  EXPECT_EQ(pc->InitNew(), S_OK);
+  EXPECT_EQ(ctrl->value, 7);
+  EXPECT_EQ(pc->IsDirty(), S_FALSE);
+}
+
+TEST_F(HeadlessHostTest, ClassQueriesAndNoDialogsWithoutAGui) {
+  auto ctrl = MakeCtrl();
+  IPlatformControl* pc = ctrl.Get();
+  DWORD status = 0;
+  ASSERT_EQ(pc->GetMiscStatus(&status), S_OK);
+  EXPECT_EQ(status, 0x20191u);
+  std::vector<CLSID> pages;
+  ASSERT_EQ(pc->GetPropertyPages(&pages), S_OK);
+  EXPECT_EQ(pages, std::vector<CLSID>{test::kTestPageClsid});
+  EXPECT_FALSE(GuiAvailable());
+  EXPECT_EQ(pc->DoPropertiesVerb(nullptr), S_FALSE);
+  ShowAboutBox({"About", {"line"}, {}});  // returns at once
+  EXPECT_EQ(pc->Activate(reinterpret_cast<QWidget*>(&status), Rect{}), E_INVALIDARG)
+      << "a parent widget cannot exist without a QApplication";
+}
+
+TEST_F(HeadlessHostTest, AttachRefusesObjectsThatAreNotControls) {
+  ControlHost host;
+  struct NotAControl : com::Object<IDispatch> {
+    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+      return E_NOTIMPL;
+    }
+  };
+  auto other = com::MakeObject<NotAControl>();
+  EXPECT_EQ(host.Attach(other->Identity()), E_NOINTERFACE);
+  EXPECT_EQ(host.Attach(nullptr), E_POINTER);
+  EXPECT_FALSE(host.HasControl());
+}
+
+TEST_F(HeadlessHostTest, ControlOutlivingItsHostFallsBackToDefaults) {
+  auto ctrl = MakeCtrl();
+  {
+    ControlHost host(false);
+    ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
+    ASSERT_EQ(host.Activate(nullptr, Rect::FromSize(0, 0, 4, 4)), S_OK);
+    EXPECT_FALSE(ctrl->AmbientUserMode());
+  }
+  EXPECT_THAT(log, ElementsAre("create, window exists", "destroy, window gone"));
+  EXPECT_EQ(ctrl->ClientSite(), nullptr);
+  EXPECT_TRUE(ctrl->AmbientUserMode());
+  ctrl->SetValue(1);  // no site to tell: must not crash
+}
+
+}  // namespace
+}  // namespace ui

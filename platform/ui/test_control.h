@@ -1,0 +1,75 @@
+// A small control for the tests of the hosting machinery: it logs its hooks,
+// draws a black box with a red caption in design mode, shrinks away in run
+// mode, and persists one property.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/ui/control.h"
+
+namespace ui::test {
+
+// Stands in for the dispatch engine: IUnknown and an IDispatch that knows no members.
+class BareDispatch : public com::Object<IDispatch, IPlatformControl> {
+ public:
+  HRESULT GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return DISP_E_MEMBERNOTFOUND;
+  }
+};
+
+inline constexpr CLSID kTestPageClsid = com::Guid("{04A85A01-B999-4D6E-89F8-97564712EAC8}");
+inline constexpr const char* kTestCaption = "Test Control";
+
+class TestCtrl : public Control<TestCtrl, BareDispatch> {
+ public:
+  explicit TestCtrl(std::vector<std::string>* log) : log_(log) {}
+
+  SHORT value = 0;
+  bool failCreate = false;
+
+  void SetValue(SHORT v) {
+    SetModifiedFlag();
+    if (!AmbientUserMode()) BoundPropertyChanged(2);
+    value = v;
+  }
+
+ protected:
+  bool OnCreate() override {
+    log_->push_back(HasWindow() ? "create, window exists" : "create, no window");
+    return !failCreate;
+  }
+  void OnDestroy() override {
+    log_->push_back(HasWindow() ? "destroy, window exists" : "destroy, window gone");
+  }
+  void OnDraw(Painter& painter, const Rect& bounds) override {
+    if (AmbientUserMode()) {
+      ResizeWindow(1, 1);
+      return;
+    }
+    painter.SetBackgroundMode(BackgroundMode::kTransparent);
+    painter.FillSolidRect(bounds, Rgb(0, 0, 0));
+    painter.SetTextColor(Rgb(255, 0, 0));
+    painter.DrawCenteredText(kTestCaption, bounds);
+  }
+  void DoPropExchange(PropExchange& px) override {
+    ExchangeVersion(px, MakeVersion(1, 0));
+    Control::DoPropExchange(px);
+    px.Exchange("Value", value, SHORT{7});
+  }
+  std::vector<CLSID> GetPropertyPageIds() override { return {kTestPageClsid}; }
+  std::string UserTypeName() const override { return kTestCaption; }
+
+ private:
+  std::vector<std::string>* log_;
+};
+
+}  // namespace ui::test
