@@ -67,6 +67,11 @@ std::unique_ptr<QDialog> MakeAboutBox(const AboutBoxContent& content, QWidget* p
   return dialog;
 }
 
+QImage RenderAboutBox(const AboutBoxContent& content) {
+  auto dialog = MakeAboutBox(content);
+  return RenderWidget(dialog.get());
+}
+
 void ShowAboutBox(const AboutBoxContent& content, QWidget* parent) {
   if (!GuiAvailable()) return;
   auto dialog = MakeAboutBox(content, parent);

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QImage>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -52,6 +53,8 @@ struct AboutBoxContent {
 
 // Builds the dialog without showing it (for screenshots and tests).
 std::unique_ptr<QDialog> MakeAboutBox(const AboutBoxContent& content, QWidget* parent = nullptr);
+// The About box as an image, for screenshots.
+QImage RenderAboutBox(const AboutBoxContent& content);
 // Shows it modally; does nothing without a GUI. The dialog's object name is
 // "aboutBox", its labels "line0", "line1", ..., its icon label "icon".
 void ShowAboutBox(const AboutBoxContent& content, QWidget* parent = nullptr);

@@ -4,12 +4,14 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdlib>
 
 #include "platform/ui/control_host.h"
 #include "platform/ui/dialogs.h"
+#include "platform/ui/prompts.h"
 #include "platform/ui/test_control.h"
 
 namespace ui {
@@ -116,6 +118,23 @@ TEST_F(GuiTest, AboutBoxShowsCaptionLinesAndClosesWithOk) {
   EXPECT_FALSE(GuiAvailable());
   ShowAboutBox(content);
   unsetenv("MQ_HEADLESS");
+}
+
+TEST_F(GuiTest, AboutBoxRendersForScreenshots) {
+  QImage image = RenderAboutBox({"About", {"Version 1.0"}, {}});
+  auto dialog = MakeAboutBox({"About", {"Version 1.0"}, {}});
+  EXPECT_FALSE(image.isNull());
+  EXPECT_EQ(image.size(), dialog->size());
+}
+
+TEST_F(GuiTest, MessagePromptIsAModalDialogTestsCanAnswer) {
+  QtUserPrompts prompts;
+  QString text;
+  testing::HandleNextModal([&](QDialog* dialog) {
+    if (auto* box = qobject_cast<QMessageBox*>(dialog)) text = box->text();
+  });
+  prompts.ShowMessage(nullptr, "Mailsift", "Export complete", UserPrompts::Icon::kInformation);
+  EXPECT_EQ(text, "Export complete");
 }
 
 TEST_F(GuiTest, DialogUnitsFollowTheFont) {

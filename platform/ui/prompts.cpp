@@ -1,0 +1,54 @@
+#include "platform/ui/prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "platform/ui/dialogs.h"
+
+namespace ui {
+
+void QtUserPrompts::ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                                Icon icon) {
+  if (!GuiAvailable()) return;
+  QMessageBox box(icon == Icon::kError     ? QMessageBox::Critical
+                  : icon == Icon::kWarning ? QMessageBox::Warning
+                                           : QMessageBox::Information,
+                  caption, text, QMessageBox::Ok, parent);
+  box.setObjectName(QStringLiteral("messageBox"));
+  box.exec();
+}
+
+QString QtUserPrompts::BrowseForDirectory(QWidget* parent, const QString& title) {
+  if (!GuiAvailable()) return {};
+  return QFileDialog::getExistingDirectory(parent, title);
+}
+
+QString QtUserPrompts::SaveFileName(QWidget* parent, const QString& title,
+                                    const QString& suggestedName, const QString& filter) {
+  if (!GuiAvailable()) return {};
+  return QFileDialog::getSaveFileName(parent, title, suggestedName, filter);
+}
+
+void ScriptedUserPrompts::ShowMessage(QWidget*, const QString& caption, const QString& text,
+                                      Icon icon) {
+  messages.push_back({caption, text, icon});
+}
+
+QString ScriptedUserPrompts::BrowseForDirectory(QWidget*, const QString& title) {
+  questions.push_back(title);
+  if (directories.empty()) return {};
+  QString answer = directories.front();
+  directories.pop_front();
+  return answer;
+}
+
+QString ScriptedUserPrompts::SaveFileName(QWidget*, const QString& title, const QString&,
+                                          const QString&) {
+  questions.push_back(title);
+  if (saveNames.empty()) return {};
+  QString answer = saveNames.front();
+  saveNames.pop_front();
+  return answer;
+}
+
+}  // namespace ui

@@ -1,0 +1,61 @@
+// The questions a dialog program asks its user (a message, a directory, a file
+// name to save under), behind one small interface so that tests can answer
+// them without driving real file dialogs.
+#pragma once
+
+#include <QString>
+#include <deque>
+#include <vector>
+
+class QWidget;
+
+namespace ui {
+
+class UserPrompts {
+ public:
+  enum class Icon { kInformation, kWarning, kError };
+  virtual ~UserPrompts() = default;
+  // A modal message with an "OK" button.
+  virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                           Icon icon) = 0;
+  // The chosen directory, or an empty string when the user cancels.
+  virtual QString BrowseForDirectory(QWidget* parent, const QString& title) = 0;
+  // The chosen file, or an empty string when the user cancels. `filter` is in
+  // Qt's form: "Text files (*.txt);;All files (*)".
+  virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& suggestedName,
+                               const QString& filter) = 0;
+};
+
+// The real dialogs; without a GUI they show nothing and answer "cancelled".
+class QtUserPrompts : public UserPrompts {
+ public:
+  void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                   Icon icon) override;
+  QString BrowseForDirectory(QWidget* parent, const QString& title) override;
+  QString SaveFileName(QWidget* parent, const QString& title, const QString& suggestedName,
+                       const QString& filter) override;
+};
+
+// Answers from queues filled beforehand (an empty queue answers "cancelled")
+// and records every question.
+class ScriptedUserPrompts : public UserPrompts {
+ public:
+  struct Message {
+    QString caption;
+    QString text;
+    Icon icon;
+  };
+
+  std::deque<QString> directories;
+  std::deque<QString> saveNames;
+  std::vector<Message> messages;
+  std::vector<QString> questions;  // titles of directory and file prompts, in order
+
+  void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                   Icon icon) override;
+  QString BrowseForDirectory(QWidget* parent, const QString& title) override;
+  QString SaveFileName(QWidget* parent, const QString& title, const QString& suggestedName,
+                       const QString& filter) override;
+};
+
+}  // namespace ui
