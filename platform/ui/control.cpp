@@ -137,6 +137,7 @@ HRESULT ControlCore::CoreGetClientSite(IPlatformControlSite** site) {
 
 HRESULT ControlCore::CoreActivate(QWidget* parent, const Rect& rect) {
   if (window_) return E_UNEXPECTED;
+  if (rect.Width() < 0 || rect.Height() < 0) return E_INVALIDARG;
   if (parent && !qobject_cast<QApplication*>(QCoreApplication::instance())) return E_INVALIDARG;
   window_ = std::make_unique<Window>();
   window_->rect = rect;

@@ -26,8 +26,11 @@ TEST_F(HeadlessHostTest, DesignModeCreatesPaintsAndDestroys) {
   EXPECT_EQ(ctrl->value, 7) << "attaching initialises to defaults";
 
   const Rect rect = Rect::FromSize(10, 20, 100, 50);
+  EXPECT_EQ(host.Activate(nullptr, {5, 5, 4, 4}), E_INVALIDARG);
+  EXPECT_TRUE(log.empty());
   ASSERT_EQ(host.Activate(nullptr, rect), S_OK);
   EXPECT_EQ(host.Activate(nullptr, rect), E_UNEXPECTED);
+  EXPECT_EQ(host.Control()->SetObjectRect({5, 5, 4, 4}), E_INVALIDARG);
   EXPECT_THAT(log, ElementsAre("create, window exists"));
   EXPECT_EQ(host.Window(), nullptr);
   EXPECT_EQ(host.WindowRect(), rect);
@@ -135,7 +138,11 @@ TEST_F(HeadlessHostTest, ClassQueriesAndNoDialogsWithoutAGui) {
   EXPECT_EQ(pages, std::vector<CLSID>{test::kTestPageClsid});
   EXPECT_FALSE(GuiAvailable());
   EXPECT_EQ(pc->DoPropertiesVerb(nullptr), S_FALSE);
-  ShowAboutBox({"About", {"line"}, {}});  // returns at once
+  // Returns at once, without even making the icon (no pixmaps without a GUI).
+  ShowAboutBox({"About", {"line"}, {}, [] {
+                  ADD_FAILURE() << "icon made without a GUI";
+                  return QIcon();
+                }});
   EXPECT_EQ(pc->Activate(reinterpret_cast<QWidget*>(&status), Rect{}), E_INVALIDARG)
       << "a parent widget cannot exist without a QApplication";
 }

@@ -44,9 +44,9 @@ std::unique_ptr<QDialog> MakeAboutBox(const AboutBoxContent& content, QWidget* p
 
   auto* icon = new QLabel(dialog.get());
   icon->setObjectName(QStringLiteral("icon"));
-  QIcon image = content.icon.isNull()
-                    ? dialog->style()->standardIcon(QStyle::SP_MessageBoxInformation)
-                    : content.icon;
+  QIcon given = content.makeIcon ? content.makeIcon() : content.icon;
+  QIcon image =
+      given.isNull() ? dialog->style()->standardIcon(QStyle::SP_MessageBoxInformation) : given;
   icon->setPixmap(image.pixmap(32, 32));
   icon->setGeometry(du.X(10), du.Y(10), 32, 32);
 

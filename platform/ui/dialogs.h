@@ -47,6 +47,10 @@ struct AboutBoxContent {
   QString caption;
   QStringList lines;
   QIcon icon;
+  // Makes the icon when the box is built, for callers that may run without a
+  // GUI (Qt refuses to make pixmaps before a QGuiApplication exists); takes
+  // precedence over `icon`.
+  std::function<QIcon()> makeIcon = {};
   int widthDlu = 260;
   int heightDlu = 55;
 };
