@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,7 @@
 
 #include "platform/com/memory.h"
 #include "platform/mime/mime_internal.h"
+#include "platform/mime/pread_stream.h"
 
 namespace mime {
 namespace {
@@ -421,11 +423,9 @@ HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
     crlf = lf && lf > head && lf[-1] == '\r';
   }
 
-  GPtr<GMimeStream> stream(g_mime_stream_fs_new(fd));  // owns fd from here
-  if (!stream) {
-    ::close(fd);
-    return E_OUTOFMEMORY;
-  }
+  // Our own stream: GMime's file streams seek before every read, and the
+  // parser reads a few kilobytes at a time.
+  GPtr<GMimeStream> stream(detail::NewPreadStream(fd, st.st_size));  // owns fd from here
   GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   // Part contents stay in the file as byte ranges of this stream.
   g_mime_parser_set_persist_stream(parser.get(), TRUE);

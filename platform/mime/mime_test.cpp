@@ -155,6 +155,24 @@ TEST_F(MimeTest, MixedMessageListsItsAttachmentsAndDecodesThemExactly) {
   EXPECT_EQ(Saved(message.Get(), parts[2].handle), hello + hello + hello);
 }
 
+TEST_F(MimeTest, LargePartsAcrossReadAheadBoundariesDecodeExactly) {
+  std::string text =
+      "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nt\n";
+  std::vector<std::string> payloads;
+  for (int i = 0; i < 3; ++i) {
+    std::string bytes;
+    for (int j = 0; j < 300000 + i * 77777; ++j) bytes += static_cast<char>((j * 31 + i) % 251);
+    payloads.push_back(bytes);
+    text += "--b\nContent-Type: application/octet-stream; name=p" + std::to_string(i) +
+            "\nContent-Transfer-Encoding: base64\n\n" + Base64(bytes);
+  }
+  auto message = Open(text + "--b--\n");
+  auto parts = Parts(message.Get());
+  ASSERT_EQ(parts.size(), 3u);
+  // Out of order, so that reads jump back and forth in the file.
+  for (int i : {2, 0, 1}) EXPECT_EQ(Saved(message.Get(), parts[i].handle), payloads[i]) << i;
+}
+
 TEST_F(MimeTest, TextAlternativesAreTheBodyAndInlineImagesAreAttachments) {
   const std::string png = "\x89PNG\r\n\x1a\n" + AllBytes();
   auto message = Open(

@@ -1,0 +1,72 @@
+// Feeds arbitrary bytes to the MIME layer as a message file and drives it the
+// way an attachment export does: list, classify, name and save every part.
+// Display names must always be plain file names, whatever the input.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/com/memory.h"
+#include "platform/mime/mime.h"
+
+namespace {
+
+std::string& WorkDir() {
+  static std::string dir = [] {
+    char tmpl[] = "/tmp/mime_fuzz_XXXXXX";
+    const char* made = mkdtemp(tmpl);
+    if (!made) abort();
+    return std::string(made);
+  }();
+  return dir;
+}
+
+void CheckPlainFileName(const char* name) {
+  std::size_t len = std::strlen(name);
+  if (len == 0 || len > 255) abort();
+  if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) abort();
+  for (std::size_t i = 0; i < len; ++i) {
+    auto c = static_cast<unsigned char>(name[i]);
+    if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string& dir = WorkDir();
+  const std::string input = dir + "/input.eml";
+  FILE* f = std::fopen(input.c_str(), "wb");
+  if (!f) abort();
+  if (size) std::fwrite(data, 1, size, f);
+  std::fclose(f);
+
+  IMimeMessage* message = nullptr;
+  if (FAILED(mime::OpenMessageFile(input.c_str(), &message))) abort();  // every file parses
+  ULONG count = 0;
+  HBODY* parts = nullptr;
+  if (message->GetAttachments(&count, &parts) == S_OK) {
+    for (ULONG i = 0; i < count; ++i) {
+      message->IsBodyType(parts[i], IBT_ATTACHMENT);
+      message->IsBodyType(parts[i], IBT_EMPTY);
+      IMimeBody* body = nullptr;
+      if (FAILED(message->BindToObject(parts[i], IID_IMimeBody, reinterpret_cast<void**>(&body)))) {
+        continue;
+      }
+      LPSTR name = nullptr;
+      if (SUCCEEDED(body->GetDisplayName(&name))) {
+        CheckPlainFileName(name);
+        std::string path = dir + "/" + name;
+        body->SaveToFile(IET_BINARY, path.c_str());
+        unlink(path.c_str());
+        CoTaskMemFree(name);
+      }
+      body->Release();
+    }
+  }
+  CoTaskMemFree(parts);
+  message->Release();
+  return 0;
+}

@@ -1,0 +1,178 @@
+#include "platform/mime/pread_stream.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Small reads (the parser's) are served from this much read-ahead; larger
+// ones (decoding) go straight into the caller's buffer.
+constexpr std::size_t kReadAhead = 256 << 10;
+
+struct SharedFile {
+  int fd;
+  char* cache;
+  gint64 cacheStart;
+  std::size_t cacheLength;
+};
+
+}  // namespace
+
+extern "C" {
+
+struct MqPreadStream {
+  GMimeStream parent;
+  SharedFile* file;  // owned by the root stream; substreams keep the root alive
+  gboolean owner;
+};
+
+struct MqPreadStreamClass {
+  GMimeStreamClass parent_class;
+};
+
+G_DEFINE_TYPE(MqPreadStream, mq_pread_stream, GMIME_TYPE_STREAM)
+
+}  // extern "C"
+
+namespace {
+
+MqPreadStream* Self(GMimeStream* stream) {
+  return reinterpret_cast<MqPreadStream*>(stream);
+}
+
+ssize_t PreadAll(int fd, char* buf, std::size_t len, gint64 at) {
+  for (;;) {
+    ssize_t n = ::pread(fd, buf, len, static_cast<off_t>(at));
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+ssize_t StreamRead(GMimeStream* stream, char* buf, size_t len) {
+  SharedFile* file = Self(stream)->file;
+  if (stream->position >= stream->bound_end) return 0;
+  len = static_cast<std::size_t>(
+      std::min<gint64>(static_cast<gint64>(len), stream->bound_end - stream->position));
+  ssize_t n;
+  const gint64 at = stream->position;
+  if (len >= kReadAhead) {
+    n = PreadAll(file->fd, buf, len, at);
+  } else {
+    if (at < file->cacheStart ||
+        at + static_cast<gint64>(len) > file->cacheStart + static_cast<gint64>(file->cacheLength)) {
+      ssize_t got = PreadAll(file->fd, file->cache, kReadAhead, at);
+      if (got < 0) return -1;
+      file->cacheStart = at;
+      file->cacheLength = static_cast<std::size_t>(got);
+    }
+    std::size_t available = file->cacheLength - static_cast<std::size_t>(at - file->cacheStart);
+    n = static_cast<ssize_t>(std::min(len, available));
+    std::memcpy(buf, file->cache + (at - file->cacheStart), static_cast<std::size_t>(n));
+  }
+  if (n > 0) stream->position += n;
+  return n;
+}
+
+ssize_t StreamWrite(GMimeStream*, const char*, size_t) {
+  errno = EBADF;
+  return -1;
+}
+
+int StreamFlush(GMimeStream*) {
+  return 0;
+}
+int StreamClose(GMimeStream*) {
+  return 0;
+}
+gboolean StreamEos(GMimeStream* stream) {
+  return stream->position >= stream->bound_end;
+}
+
+int StreamReset(GMimeStream* stream) {
+  stream->position = stream->bound_start;
+  return 0;
+}
+
+gint64 StreamSeek(GMimeStream* stream, gint64 offset, GMimeSeekWhence whence) {
+  gint64 real = offset;
+  if (whence == GMIME_STREAM_SEEK_CUR) real = stream->position + offset;
+  if (whence == GMIME_STREAM_SEEK_END) real = stream->bound_end + offset;
+  if (real < stream->bound_start || real > stream->bound_end) {
+    errno = EINVAL;
+    return -1;
+  }
+  stream->position = real;
+  return real;
+}
+
+gint64 StreamTell(GMimeStream* stream) {
+  return stream->position;
+}
+gint64 StreamLength(GMimeStream* stream) {
+  return stream->bound_end - stream->bound_start;
+}
+
+GMimeStream* StreamSubstream(GMimeStream* stream, gint64 start, gint64 end) {
+  auto* sub = static_cast<MqPreadStream*>(g_object_new(mq_pread_stream_get_type(), nullptr));
+  // Ranges past the end of the file end with it.
+  if (end < 0 || end > stream->bound_end) end = stream->bound_end;
+  if (start > end) start = end;
+  g_mime_stream_construct(&sub->parent, start, end);
+  sub->file = Self(stream)->file;
+  sub->owner = FALSE;
+  return &sub->parent;
+}
+
+void Finalize(GObject* object) {
+  MqPreadStream* self = reinterpret_cast<MqPreadStream*>(object);
+  if (self->owner && self->file) {
+    ::close(self->file->fd);
+    g_free(self->file->cache);
+    g_free(self->file);
+  }
+  G_OBJECT_CLASS(mq_pread_stream_parent_class)->finalize(object);
+}
+
+}  // namespace
+
+extern "C" {
+
+static void mq_pread_stream_class_init(MqPreadStreamClass* klass) {
+  G_OBJECT_CLASS(klass)->finalize = Finalize;
+  GMimeStreamClass* stream = GMIME_STREAM_CLASS(klass);
+  stream->read = StreamRead;
+  stream->write = StreamWrite;
+  stream->flush = StreamFlush;
+  stream->close = StreamClose;
+  stream->eos = StreamEos;
+  stream->reset = StreamReset;
+  stream->seek = StreamSeek;
+  stream->tell = StreamTell;
+  stream->length = StreamLength;
+  stream->substream = StreamSubstream;
+}
+
+static void mq_pread_stream_init(MqPreadStream* self) {
+  self->file = nullptr;
+  self->owner = FALSE;
+}
+
+}  // extern "C"
+
+namespace mime::detail {
+
+GMimeStream* NewPreadStream(int fd, gint64 size) {
+  auto* self = static_cast<MqPreadStream*>(g_object_new(mq_pread_stream_get_type(), nullptr));
+  g_mime_stream_construct(&self->parent, 0, size);
+  self->file = static_cast<SharedFile*>(g_malloc0(sizeof(SharedFile)));
+  self->file->fd = fd;
+  self->file->cache = static_cast<char*>(g_malloc(kReadAhead));
+  self->file->cacheStart = 0;
+  self->file->cacheLength = 0;
+  self->owner = TRUE;
+  return &self->parent;
+}
+
+}  // namespace mime::detail
