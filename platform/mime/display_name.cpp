@@ -23,15 +23,14 @@ bool IsUnwanted(gunichar c) {
   return false;
 }
 
-// Cuts `text` to at most `limit` bytes without splitting a UTF-8 sequence.
+}  // namespace
+
 std::string CutUtf8(std::string_view text, std::size_t limit) {
   if (text.size() <= limit) return std::string(text);
   std::size_t end = limit;
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return std::string(text.substr(0, end));
 }
-
-}  // namespace
 
 std::string SanitizeFileName(std::string_view raw) {
   // Repair first, so that every later step works on whole characters.

@@ -348,9 +348,7 @@ std::string Body::DisplayName() const {
     const char* subject = inner ? g_mime_message_get_subject(inner) : nullptr;
     std::string base = subject ? detail::SanitizeFileName(subject) : std::string();
     if (base.empty()) return "message.eml";
-    if (base.size() > detail::kMaxNameBytes - 4) {
-      base = detail::SanitizeFileName(base.substr(0, detail::kMaxNameBytes - 4));
-    }
+    base = detail::CutUtf8(base, detail::kMaxNameBytes - 4);
     return base + ".eml";
   }
   GMimeContentType* ct = g_mime_object_get_content_type(part_);

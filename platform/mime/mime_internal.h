@@ -12,6 +12,9 @@ namespace mime::detail {
 // (empty, "." or ".."); the caller then makes up a name.
 std::string SanitizeFileName(std::string_view raw);
 
+// `text` cut to at most `limit` bytes without splitting a UTF-8 sequence.
+std::string CutUtf8(std::string_view text, std::size_t limit);
+
 // "attachment" plus an extension that fits the media type ("attachment.pdf").
 std::string GeneratedName(std::string_view type, std::string_view subtype);
 

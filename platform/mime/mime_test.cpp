@@ -201,6 +201,8 @@ TEST_F(MimeTest, TextAlternativesAreTheBodyAndInlineImagesAreAttachments) {
 }
 
 TEST_F(MimeTest, AttachedMessageIsOneAttachmentSavedAsItsOwnBytes) {
+  std::string longSubject;
+  for (int i = 0; i < 150; ++i) longSubject += "\xC3\xA9";
   const std::string inner =
       "From: b@example.org\r\nSubject: Re: the plan / v2\r\nMIME-Version: 1.0\r\n"
       "Content-Type: multipart/mixed; boundary=inner\r\n\r\n"
@@ -213,9 +215,12 @@ TEST_F(MimeTest, AttachedMessageIsOneAttachmentSavedAsItsOwnBytes) {
       "--outer\r\nContent-Type: message/rfc822\r\n\r\n" +
       inner +
       "\r\n--outer\r\nContent-Type: message/rfc822\r\n\r\nFrom: c@example.org\r\n\r\nhi\r\n"
-      "--outer--\r\n");
+      "--outer\r\nContent-Type: message/rfc822\r\n\r\nSubject: " +
+      longSubject + "\r\n\r\nhi\r\n--outer--\r\n");
   auto parts = Parts(message.Get());
-  ASSERT_EQ(parts.size(), 2u);
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_LE(parts[2].name.size(), mime::detail::kMaxNameBytes);
+  EXPECT_EQ(parts[2].name.substr(parts[2].name.size() - 6), "\xC3\xA9.eml");
   EXPECT_EQ(parts[0].name, " v2.eml");  // the subject, reduced like any other name
   EXPECT_EQ(parts[1].name, "message.eml");
   EXPECT_TRUE(parts[0].attachment);
