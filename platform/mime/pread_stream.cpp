@@ -15,6 +15,7 @@ constexpr std::size_t kReadAhead = 256 << 10;
 struct SharedFile {
   int fd;
   char* cache;
+  std::size_t cacheCapacity;
   gint64 cacheStart;
   std::size_t cacheLength;
 };
@@ -57,12 +58,12 @@ ssize_t StreamRead(GMimeStream* stream, char* buf, size_t len) {
       std::min<gint64>(static_cast<gint64>(len), stream->bound_end - stream->position));
   ssize_t n;
   const gint64 at = stream->position;
-  if (len >= kReadAhead) {
+  if (len >= file->cacheCapacity) {
     n = PreadAll(file->fd, buf, len, at);
   } else {
     if (at < file->cacheStart ||
         at + static_cast<gint64>(len) > file->cacheStart + static_cast<gint64>(file->cacheLength)) {
-      ssize_t got = PreadAll(file->fd, file->cache, kReadAhead, at);
+      ssize_t got = PreadAll(file->fd, file->cache, file->cacheCapacity, at);
       if (got < 0) return -1;
       file->cacheStart = at;
       file->cacheLength = static_cast<std::size_t>(got);
@@ -168,7 +169,10 @@ GMimeStream* NewPreadStream(int fd, gint64 size) {
   g_mime_stream_construct(&self->parent, 0, size);
   self->file = static_cast<SharedFile*>(g_malloc0(sizeof(SharedFile)));
   self->file->fd = fd;
-  self->file->cache = static_cast<char*>(g_malloc(kReadAhead));
+  // Most mail is a few kilobytes: no more read-ahead than the file holds.
+  self->file->cacheCapacity =
+      static_cast<std::size_t>(std::clamp<gint64>(size, 4096, static_cast<gint64>(kReadAhead)));
+  self->file->cache = static_cast<char*>(g_malloc(self->file->cacheCapacity));
   self->file->cacheStart = 0;
   self->file->cacheLength = 0;
   self->owner = TRUE;
