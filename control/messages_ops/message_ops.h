@@ -35,7 +35,18 @@ struct MessageView {
   MESSAGEID id = 0;
 };
 
+// The view of any record type with these field names (subject, displayFrom,
+// displayTo, receiveTime, sentTime, size, id).
+template <class Data>
+MessageView ViewOf(const Data& d) {
+  return MessageView{d.subject,  d.displayFrom, d.displayTo, d.receiveTime,
+                     d.sentTime, d.size,        d.id};
+}
+
 // The message list: random access, so a loop over all positions is linear.
+// A collection may implement it itself:
+//   std::size_t Size() const override { return list_.Size(); }
+//   MessageView At(std::size_t i) const override { return ViewOf(list_.At(i)->Data()); }
 class MessageSnapshot {
  public:
   virtual ~MessageSnapshot() = default;

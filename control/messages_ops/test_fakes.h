@@ -211,15 +211,13 @@ class FakeShell final : public ShellServices {
 };
 
 struct Record {
-  std::string subject, from, to, received, sent;
+  std::string subject, displayFrom, displayTo, receiveTime, sentTime;
   LONG size = 0;
   MESSAGEID id = 0;
 };
 
 inline auto Snapshot(const std::vector<Record>& records) {
-  return SnapshotOf(records, [](const Record& r) {
-    return MessageView{r.subject, r.from, r.to, r.received, r.sent, r.size, r.id};
-  });
+  return SnapshotOf(records, [](const Record& r) { return ViewOf(r); });
 }
 
 }  // namespace msgops::testing
