@@ -92,7 +92,7 @@ void ParseOpenFile(int fd, Parsed* p) {
   if (fstat(fd, &st) != 0) return;
   p->size = st.st_size;
   p->mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  std::string headers;
+  thread_local std::string headers;  // keeps its capacity from file to file
   if (!ReadHeaderBlock(fd, &headers)) return;
   p->sum = ParseHeaderBlock(headers);
   auto delivered = md::DeliverySeconds(p->uniq);
@@ -217,12 +217,23 @@ HRESULT Store::Exec(const char* sql) {
 }
 
 HRESULT Store::CreateSchema() {
-  if (FAILED(Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"))) return E_FAIL;
+  if (FAILED(Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-8192;"
+                  "PRAGMA mmap_size=268435456;")))
+    return E_FAIL;
   if (FAILED(Begin())) return E_FAIL;
+  {
+    Statement version(db_, "PRAGMA user_version");
+    if (version.Step() == SQLITE_ROW && version.Int(0) == 1 &&
+        FAILED(Exec("ALTER TABLE folders ADD COLUMN gen INTEGER NOT NULL DEFAULT 0"))) {
+      Rollback();
+      return E_FAIL;
+    }
+  }
   HRESULT hr = Exec(
       "CREATE TABLE IF NOT EXISTS folders("
       " id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL UNIQUE,"
-      " cur_mtime INTEGER NOT NULL DEFAULT -2, new_mtime INTEGER NOT NULL DEFAULT -2);"
+      " cur_mtime INTEGER NOT NULL DEFAULT -2, new_mtime INTEGER NOT NULL DEFAULT -2,"
+      " gen INTEGER NOT NULL DEFAULT 0);"
       "CREATE TABLE IF NOT EXISTS messages("
       " id INTEGER PRIMARY KEY AUTOINCREMENT, folder INTEGER NOT NULL,"
       " uniq TEXT NOT NULL, sub INTEGER NOT NULL, name TEXT NOT NULL,"
@@ -232,7 +243,15 @@ HRESULT Store::CreateSchema() {
       " disp_to TEXT, message_id TEXT, UNIQUE(folder, uniq));"
       "CREATE INDEX IF NOT EXISTS messages_order ON messages(folder, id);"
       "CREATE TABLE IF NOT EXISTS folder_moves(old TEXT NOT NULL, new TEXT NOT NULL);"
-      "PRAGMA user_version=1;");
+      // Every change to a folder's rows moves its generation, so a process
+      // can tell whether the rows it keeps in memory are still current.
+      "CREATE TRIGGER IF NOT EXISTS messages_ins AFTER INSERT ON messages BEGIN"
+      " UPDATE folders SET gen = gen + 1 WHERE id = NEW.folder; END;"
+      "CREATE TRIGGER IF NOT EXISTS messages_upd AFTER UPDATE ON messages BEGIN"
+      " UPDATE folders SET gen = gen + 1 WHERE id IN (OLD.folder, NEW.folder); END;"
+      "CREATE TRIGGER IF NOT EXISTS messages_del AFTER DELETE ON messages BEGIN"
+      " UPDATE folders SET gen = gen + 1 WHERE id = OLD.folder; END;"
+      "PRAGMA user_version=2;");
   if (FAILED(hr)) {
     Rollback();
     return hr;
@@ -639,41 +658,46 @@ HRESULT Store::Compact() {
 HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
   std::string dir = FolderPath(f.dir);
   std::int64_t start = md::NowNs();
-  std::int64_t curM = md::MTimeNs(dir + "/cur"), newM = md::MTimeNs(dir + "/new");
+  std::int64_t observed[2] = {md::MTimeNs(dir + "/cur"), md::MTimeNs(dir + "/new")};
+  std::int64_t stored[2];
+  std::int64_t gen = 0;
   {
-    Statement& q = Query("SELECT cur_mtime, new_mtime FROM folders WHERE id = ?");
+    Statement& q = Query("SELECT cur_mtime, new_mtime, gen FROM folders WHERE id = ?");
     q.Bind(1, f.id);
     if (q.Step() != SQLITE_ROW) {
       q.Reset();
       return kNotFound;
     }
-    bool unchanged =
-        q.Int(0) == curM && q.Int(1) == newM && q.Int(0) != kUntrusted && q.Int(1) != kUntrusted;
+    stored[0] = q.Int(0);
+    stored[1] = q.Int(1);
+    gen = q.Int(2);
     q.Reset();
-    if (unchanged && !force) return S_OK;
   }
-  std::vector<DirEntry> entries;
-  entries.reserve(1024);
-  ListMessages(dir, &entries);
-
-  struct Known {
-    MESSAGEID id;
-    int sub;
-    std::string name;
-    std::int64_t size, mtime;
-    bool seen = false;
-  };
-  std::unordered_map<std::string, Known> known;
-  {
-    Statement& q = Query("SELECT id, uniq, sub, name, size, mtime FROM messages WHERE folder = ?");
+  bool list[2];
+  for (int sub = 0; sub < 2; ++sub)
+    list[sub] = force || stored[sub] == kUntrusted || stored[sub] != observed[sub];
+  if (!list[0] && !list[1]) return S_OK;
+  // The rows of the folder, kept between listings while no process changed
+  // them (the folder's generation, bumped by triggers on every row change).
+  FolderFiles& cache = files_[f.id];
+  if (cache.gen != gen) {
+    cache.byUniq.clear();
+    Statement& q =
+        Query("SELECT id, uniq, sub, name, size, mtime FROM messages WHERE folder = ? ORDER BY id");
     q.Bind(1, f.id);
+    cache.count[0] = cache.count[1] = cache.count[2] = 0;
     while (q.Step() == SQLITE_ROW) {
-      known.emplace(std::string(q.View(1)),
-                    Known{static_cast<MESSAGEID>(q.Int(0)), static_cast<int>(q.Int(2)),
-                          std::string(q.View(3)), q.Int(4), q.Int(5)});
+      int sub = std::clamp(static_cast<int>(q.Int(2)), 0, 2);
+      cache.byUniq.emplace(std::string(q.View(1)),
+                           KnownFile{static_cast<MESSAGEID>(q.Int(0)), sub, std::string(q.View(3)),
+                                     q.Int(4), q.Int(5), 0});
+      ++cache.count[sub];
     }
     q.Reset();
+    cache.gen = gen;
   }
+  const std::uint32_t pass = ++cache.pass;
+  std::size_t seen[2] = {0, 0};
 
   struct Renamed {
     MESSAGEID id;
@@ -684,38 +708,88 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
   };
   std::vector<Renamed> renamed;
   std::vector<Parsed> added;
-  for (auto& e : entries) {
-    md::FileName fn = md::ParseFileName(e.name);
-    auto it = known.find(std::string(fn.uniq));
-    if (it == known.end()) {
-      Parsed p;
-      p.uniq = std::string(fn.uniq);
-      p.sub = e.sub;
-      p.name = std::move(e.name);
-      added.push_back(std::move(p));
-      continue;
+  bool listed[2] = {false, false};
+  auto listSub = [&](int sub) {
+    listed[sub] = true;
+    DIR* d = opendir((dir + "/" + SubDir(sub)).c_str());
+    if (!d) return;
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.') continue;
+      if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
+      std::string_view name(e->d_name);
+      md::FileName fn = md::ParseFileName(name);
+      auto it = cache.byUniq.find(fn.uniq);
+      if (it == cache.byUniq.end()) {
+        Parsed p;
+        p.uniq = std::string(fn.uniq);
+        p.sub = sub;
+        p.name = std::string(name);
+        added.push_back(std::move(p));
+        continue;
+      }
+      KnownFile& k = it->second;
+      if (k.seen == pass) continue;  // the same unique name twice: the first one counts
+      k.seen = pass;
+      if (k.sub < 2) ++seen[k.sub];
+      if (k.sub == sub && k.name == name) continue;
+      Renamed r{k.id, sub, std::string(name), md::FlagsFromInfo(fn.info), nullptr};
+      std::string path = dir + "/" + SubDir(sub) + "/" + r.name;
+      struct stat st;
+      bool changed =
+          k.sub == 2 || stat(path.c_str(), &st) != 0 || st.st_size != k.size ||
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec != k.mtime;
+      if (changed) {
+        r.reparsed = std::make_unique<Parsed>();
+        r.reparsed->uniq = std::string(fn.uniq);
+        ParseFile(path, r.reparsed.get());
+        if (!r.reparsed->ok) continue;  // vanished meanwhile: the next listing sees it
+      }
+      renamed.push_back(std::move(r));
     }
-    Known& k = it->second;
-    if (k.seen) continue;  // the same unique name twice: the first one counts
-    k.seen = true;
-    if (k.sub == e.sub && k.name == e.name) continue;
-    Renamed r{k.id, e.sub, e.name, md::FlagsFromInfo(fn.info), nullptr};
-    std::string path = dir + "/" + SubDir(e.sub) + "/" + e.name;
-    struct stat st;
-    bool changed =
-        k.sub == 2 || stat(path.c_str(), &st) != 0 || st.st_size != k.size ||
-        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec != k.mtime;
-    if (changed) {
-      r.reparsed = std::make_unique<Parsed>();
-      r.reparsed->uniq = std::string(fn.uniq);
-      ParseFile(path, r.reparsed.get());
-      if (!r.reparsed->ok) continue;  // vanished meanwhile: the next listing sees it
+    closedir(d);
+  };
+  // Only a directory whose mtime moved is listed. A file moved between cur/
+  // and new/ changes both, so after listing one the other is looked at again:
+  // a move that raced with the listing shows there, and that directory is
+  // listed too (so the moved file is never taken for a removed one).
+  for (bool more = true; more;) {
+    more = false;
+    for (int sub = 0; sub < 2; ++sub) {
+      if (!list[sub] || listed[sub]) continue;
+      listSub(sub);
+      int other = 1 - sub;
+      if (!list[other]) {
+        std::int64_t now = md::MTimeNs(dir + "/" + SubDir(other));
+        if (now != observed[other]) {
+          observed[other] = now;
+          list[other] = more = true;
+        }
+      }
     }
-    renamed.push_back(std::move(r));
   }
-  std::vector<std::pair<MESSAGEID, std::string>> removed;
-  for (const auto& [uniq, k] : known)
-    if (!k.seen && k.sub != 2) removed.emplace_back(k.id, k.name);
+  struct Removed {
+    MESSAGEID id;
+    std::string uniq, name;
+  };
+  std::vector<Removed> removed;
+  // Every row of the listed directories seen: nothing was removed, and the
+  // (large) table need not be walked.
+  if ((listed[0] && seen[0] < cache.count[0]) || (listed[1] && seen[1] < cache.count[1])) {
+    for (const auto& [uniq, k] : cache.byUniq)
+      if (k.seen != pass && k.sub != 2 && listed[k.sub]) removed.push_back({k.id, uniq, k.name});
+  }
+  if (added.empty() && renamed.empty() && removed.empty()) {
+    // Nothing to write but the directory times.
+    auto trusted = [&](std::int64_t m) {
+      return m < start - kMtimeMarginNs || m < 0 ? m : kUntrusted;
+    };
+    Query("UPDATE folders SET cur_mtime = ?, new_mtime = ? WHERE id = ?")
+        .Bind(1, listed[0] ? trusted(observed[0]) : stored[0])
+        .Bind(2, listed[1] ? trusted(observed[1]) : stored[1])
+        .Bind(3, f.id)
+        .Step();
+    return S_OK;
+  }
 
   // Ids follow the order of delivery.
   std::vector<std::int64_t> order(added.size());
@@ -749,6 +823,13 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
         .Bind(first + 8, p.sum.messageId);
   };
 
+  auto genOf = [&] {
+    Statement& q = Query("SELECT gen FROM folders WHERE id = ?");
+    q.Bind(1, f.id);
+    std::int64_t g = q.Step() == SQLITE_ROW ? q.Int(0) : -1;
+    q.Reset();
+    return g;
+  };
   std::size_t next = 0;
   bool first = true;
   while (first || next < added.size()) {
@@ -761,6 +842,9 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
       p.flags |= md::FlagsFromInfo(md::ParseFileName(p.name).info);
     }
     if (FAILED(Begin())) return E_FAIL;
+    // The cache follows our own writes only if nobody else wrote since it was read.
+    bool cacheValid = genOf() == cache.gen;
+    std::vector<MESSAGEID> ids(end - next, 0);
     for (std::size_t i = next; i < end; ++i) {
       const Parsed& p = added[i];
       if (!p.ok) continue;
@@ -772,17 +856,18 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
           " flags = excluded.flags, size = excluded.size, mtime = excluded.mtime,"
           " received = excluded.received, sent = excluded.sent, subject = excluded.subject,"
           " norm_subject = excluded.norm_subject, disp_from = excluded.disp_from,"
-          " disp_to = excluded.disp_to, message_id = excluded.message_id");
+          " disp_to = excluded.disp_to, message_id = excluded.message_id"
+          " RETURNING id");
       s.Bind(1, f.id).Bind(2, p.uniq).Bind(3, p.sub).Bind(4, p.name).Bind(5, p.flags);
       writeSummary(s, 6, p);
-      if (s.Step() != SQLITE_DONE) {
+      std::int64_t id = s.Step() == SQLITE_ROW ? s.Int(0) : -1;
+      if (id <= 0 || id > kMaxId || s.Step() != SQLITE_DONE) {
+        s.Reset();
         Rollback();
-        return E_FAIL;
+        cache.gen = -1;
+        return E_FAIL;  // a failed write, or the 32-bit id space is spent
       }
-      if (sqlite3_last_insert_rowid(db_) > kMaxId) {
-        Rollback();
-        return E_FAIL;  // the 32-bit id space is spent
-      }
+      ids[i - next] = static_cast<MESSAGEID>(id);
     }
     if (first) {
       for (const auto& r : renamed) {
@@ -807,10 +892,10 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
       }
       // Only a row that still names the file we missed: another process of
       // ours may have renamed it (and updated the row) since we listed.
-      for (const auto& [id, name] : removed)
+      for (const auto& r : removed)
         Query("DELETE FROM messages WHERE id = ? AND name = ? AND sub < 2")
-            .Bind(1, id)
-            .Bind(2, name)
+            .Bind(1, r.id)
+            .Bind(2, r.name)
             .Step();
     }
     if (end >= added.size()) {
@@ -818,12 +903,50 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
         return m < start - kMtimeMarginNs || m < 0 ? m : kUntrusted;
       };
       Query("UPDATE folders SET cur_mtime = ?, new_mtime = ? WHERE id = ?")
-          .Bind(1, trusted(curM))
-          .Bind(2, trusted(newM))
+          .Bind(1, listed[0] ? trusted(observed[0]) : stored[0])
+          .Bind(2, listed[1] ? trusted(observed[1]) : stored[1])
           .Bind(3, f.id)
           .Step();
     }
-    if (FAILED(Commit())) return E_FAIL;
+    std::int64_t genAfter = genOf();
+    if (FAILED(Commit())) {
+      cache.gen = -1;
+      return E_FAIL;
+    }
+    if (!cacheValid) {
+      cache.gen = -1;
+    } else {
+      for (std::size_t i = next; i < end; ++i) {
+        const Parsed& p = added[i];
+        if (!p.ok) continue;
+        auto [it, fresh] = cache.byUniq.try_emplace(p.uniq);
+        if (!fresh) --cache.count[it->second.sub];
+        it->second = KnownFile{ids[i - next], p.sub, p.name, p.size, p.mtime, pass};
+        ++cache.count[p.sub];
+      }
+      if (first) {
+        for (const auto& r : renamed) {
+          auto it = cache.byUniq.find(r.reparsed ? std::string_view(r.reparsed->uniq)
+                                                 : md::ParseFileName(r.name).uniq);
+          if (it == cache.byUniq.end()) continue;
+          --cache.count[it->second.sub];
+          ++cache.count[r.sub];
+          it->second.sub = r.sub;
+          it->second.name = r.name;
+          if (r.reparsed) {
+            it->second.size = r.reparsed->size;
+            it->second.mtime = r.reparsed->mtime;
+          }
+        }
+        for (const auto& r : removed) {
+          auto it = cache.byUniq.find(r.uniq);
+          if (it == cache.byUniq.end()) continue;
+          --cache.count[it->second.sub];
+          cache.byUniq.erase(it);
+        }
+      }
+      cache.gen = genAfter;
+    }
     first = false;
     next = end;
   }

@@ -2,9 +2,10 @@
 // (the truth) and an SQLite index beside it (ids and cached summaries).
 //
 // Index (mailquarry-index.sqlite in the store root):
-//   folders(id, path, cur_mtime, new_mtime)   path is the on-disk directory
+//   folders(id, path, cur_mtime, new_mtime, gen)   path is the on-disk directory
 //       name ("" for Inbox, ".A.A1"); the mtimes are those of cur/ and new/ at
-//       the last listing, or -2 when they cannot be trusted (see SyncMessages).
+//       the last listing, or -2 when they cannot be trusted (see SyncMessages);
+//       gen moves on every change to the folder's messages (triggers).
 //   messages(id, folder, uniq, sub, name, size, mtime, flags, received, sent,
 //       subject, norm_subject, disp_from, disp_to, message_id)
 //       keyed by (folder, uniq), where uniq is the file name before ":2,", so
@@ -23,6 +24,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/store/store.h"
@@ -65,6 +68,28 @@ class Statement {
 };
 
 class Store;
+
+// A message file the index knows, as a listing compares it.
+struct KnownFile {
+  MESSAGEID id;
+  int sub;
+  std::string name;
+  std::int64_t size, mtime;
+  std::uint32_t seen;  // the listing pass that saw it last
+};
+
+struct StringHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// The index rows of one folder by unique name, valid for one generation.
+struct FolderFiles {
+  std::int64_t gen = -1;
+  std::uint32_t pass = 0;
+  std::size_t count[3] = {0, 0, 0};  // rows in cur/, new/ and reserved
+  std::unordered_map<std::string, KnownFile, StringHash, std::equal_to<>> byUniq;
+};
 
 // Walks the messages of one folder in id order, a page at a time, so that it
 // holds neither a long read transaction nor the whole folder in memory.
@@ -154,6 +179,7 @@ class Store : public std::enable_shared_from_this<Store> {
   sqlite3* db_ = nullptr;
   std::map<const char*, std::unique_ptr<Statement>> statements_;
   std::map<STOREFOLDERID, FolderInfo> folders_;
+  std::map<STOREFOLDERID, FolderFiles> files_;
   std::int64_t rootMtime_ = -2;
 };
 

@@ -70,37 +70,90 @@ void AppendDisplayed(InternetAddressList* list, std::string& out, bool firstOnly
   }
 }
 
-// The displayed form of an address header: null when the header is absent;
-// the decoded header text when it holds no address we can show.
-std::optional<std::string> Displayed(GMimeMessage* msg, GMimeAddressType type, const char* header,
-                                     bool firstOnly) {
-  const char* raw = g_mime_object_get_header(GMIME_OBJECT(msg), header);
-  if (!raw) return std::nullopt;
+std::string DecodeText(const std::string& raw) {
+  gchar* decoded = g_mime_utils_header_decode_text(Options(), raw.c_str());
+  std::string out = Trim(ValidUtf8(decoded ? decoded : ""));
+  g_free(decoded);
+  return out;
+}
+
+// The displayed form of an address header; the decoded header text when it
+// holds no address we can show; null when that is empty too.
+std::optional<std::string> Displayed(const std::string& raw, bool firstOnly) {
   std::string out;
-  AppendDisplayed(g_mime_message_get_addresses(msg, type), out, firstOnly);
-  if (out.empty()) {
-    gchar* decoded = g_mime_utils_header_decode_text(Options(), raw);
-    out = Trim(ValidUtf8(decoded));
-    g_free(decoded);
-  }
+  GPtr<InternetAddressList> list(internet_address_list_parse(Options(), raw.c_str()));
+  AppendDisplayed(list.get(), out, firstOnly);
+  if (out.empty()) out = DecodeText(raw);
   if (out.empty()) return std::nullopt;
   return out;
 }
 
-bool LooksLikeAttachment(GMimeMessage* msg) {
-  GMimeObject* part = g_mime_message_get_mime_part(msg);
-  if (!part) return false;
-  const char* disposition = g_mime_object_get_disposition(part);
-  if (disposition && g_ascii_strcasecmp(disposition, "attachment") == 0) return true;
-  GMimeContentType* ct = g_mime_object_get_content_type(part);
+bool LooksLikeAttachment(const std::optional<std::string>& type,
+                         const std::optional<std::string>& disposition) {
+  if (disposition) {
+    GPtr<GMimeContentDisposition> d(
+        g_mime_content_disposition_parse(Options(), disposition->c_str()));
+    const char* value = d ? g_mime_content_disposition_get_disposition(d.get()) : nullptr;
+    if (value && g_ascii_strcasecmp(value, "attachment") == 0) return true;
+  }
+  if (!type) return false;
+  GPtr<GMimeContentType> ct(g_mime_content_type_parse(Options(), type->c_str()));
   if (!ct) return false;
-  if (g_mime_content_type_is_type(ct, "multipart", "mixed")) return true;
-  for (const char* type : {"application", "image", "audio", "video"})
-    if (g_mime_content_type_is_type(ct, type, "*")) {
+  if (g_mime_content_type_is_type(ct.get(), "multipart", "mixed")) return true;
+  for (const char* media : {"application", "image", "audio", "video"})
+    if (g_mime_content_type_is_type(ct.get(), media, "*")) {
       // Signed or encrypted text still reads as text.
-      return !g_mime_content_type_is_type(ct, "application", "pkcs7-mime");
+      return !g_mime_content_type_is_type(ct.get(), "application", "pkcs7-mime");
     }
   return false;
+}
+
+// The fields of a header block that a summary needs, unfolded, first
+// occurrence of each. Splitting fields is all we do here: every field's
+// content is decoded by GMime.
+struct Fields {
+  std::optional<std::string> subject, from, to, date, messageId, contentType, disposition;
+};
+
+Fields SplitFields(std::string_view block) {
+  Fields f;
+  std::optional<std::string>* current = nullptr;
+  std::size_t pos = 0;
+  while (pos < block.size()) {
+    std::size_t eol = block.find('\n', pos);
+    std::size_t next = eol == std::string_view::npos ? block.size() : eol + 1;
+    std::string_view line = block.substr(pos, next - pos);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    pos = next;
+    if (line.empty()) break;
+    if (line[0] == ' ' || line[0] == '\t') {  // a folded continuation
+      if (current) (*current)->append(line);
+      continue;
+    }
+    current = nullptr;
+    std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    std::string_view name = line.substr(0, colon);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    auto is = [&](const char* want) {
+      return name.size() == std::strlen(want) &&
+             g_ascii_strncasecmp(name.data(), want, name.size()) == 0;
+    };
+    std::optional<std::string>* slot = is("Subject")               ? &f.subject
+                                       : is("From")                ? &f.from
+                                       : is("To")                  ? &f.to
+                                       : is("Date")                ? &f.date
+                                       : is("Message-ID")          ? &f.messageId
+                                       : is("Content-Type")        ? &f.contentType
+                                       : is("Content-Disposition") ? &f.disposition
+                                                                   : nullptr;
+    if (!slot || *slot) continue;
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value[0] == ' ' || value[0] == '\t')) value.remove_prefix(1);
+    slot->emplace(value);
+    current = slot;
+  }
+  return f;
 }
 
 bool IsPrefixWord(std::string_view word) {
@@ -141,58 +194,53 @@ std::string NormalizeSubject(std::string_view s) {
 
 Summary ParseHeaderBlock(std::string_view headers) {
   Summary sum;
-  GMimeParserOptions* options = Options();
-  GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(headers.data(), headers.size()));
-  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-  GPtr<GMimeMessage> msg(g_mime_parser_construct_message(parser.get(), options));
-  if (!msg) return sum;
-
-  if (const char* subject = g_mime_message_get_subject(msg.get())) {
-    sum.subject = Trim(ValidUtf8(subject));
+  Fields f = SplitFields(headers);
+  if (f.subject) {
+    sum.subject = DecodeText(*f.subject);
     sum.normalSubject = NormalizeSubject(*sum.subject);
   }
-  sum.displayFrom = Displayed(msg.get(), GMIME_ADDRESS_TYPE_FROM, "From", true);
-  sum.displayTo = Displayed(msg.get(), GMIME_ADDRESS_TYPE_TO, "To", false);
-  if (const char* id = g_mime_object_get_header(GMIME_OBJECT(msg.get()), "Message-ID")) {
-    std::string trimmed = Trim(ValidUtf8(id));
-    if (!trimmed.empty()) sum.messageId = trimmed;
+  if (f.from) sum.displayFrom = Displayed(*f.from, true);
+  if (f.to) sum.displayTo = Displayed(*f.to, false);
+  if (f.messageId) {
+    std::string id = Trim(ValidUtf8(f.messageId->c_str()));
+    if (!id.empty()) sum.messageId = id;
   }
-  if (GDateTime* date = g_mime_message_get_date(msg.get()))
-    sum.sentSeconds = g_date_time_to_unix(date);
-  sum.attachment = LooksLikeAttachment(msg.get());
+  if (f.date) {
+    if (GDateTime* date = g_mime_utils_header_decode_date(f.date->c_str())) {
+      sum.sentSeconds = g_date_time_to_unix(date);
+      g_date_time_unref(date);
+    }
+  }
+  sum.attachment = LooksLikeAttachment(f.contentType, f.disposition);
   return sum;
 }
 
 bool ReadHeaderBlock(int fd, std::string* out) {
-  constexpr std::size_t kChunk = 8192;
+  // Most header blocks fit in the first page; read more only when they do not.
+  constexpr std::size_t kFirst = 4096;
   constexpr std::size_t kMax = 256 * 1024;
+  thread_local char buf[kFirst];
   out->clear();
-  std::size_t scanned = 0;
+  std::size_t chunk = kFirst;
   while (out->size() < kMax) {
-    std::size_t old = out->size();
-    out->resize(old + kChunk);
     ssize_t n;
     do {
-      n = read(fd, out->data() + old, kChunk);
+      n = read(fd, buf, std::min(chunk, sizeof buf));
     } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-      out->resize(old);
-      return false;
-    }
-    out->resize(old + static_cast<std::size_t>(n));
-    // An empty line ends the header block: "\n\n" or "\n\r\n".
-    std::size_t from = scanned >= 2 ? scanned - 2 : 0;
-    if (scanned == 0 && out->size() >= 2 && (*out)[0] == '\r' && (*out)[1] == '\n') {
+    if (n < 0) return false;
+    std::size_t scanFrom = out->size() >= 2 ? out->size() - 2 : 0;
+    out->append(buf, static_cast<std::size_t>(n));
+    if (scanFrom == 0 && out->size() >= 1 && (*out)[0] == '\n') {  // no headers at all
       out->clear();
       return true;
     }
-    for (std::size_t i = from; i < out->size(); ++i) {
-      if ((*out)[i] != '\n') continue;
-      if (i == 0) {  // the file starts with the empty line: no headers
-        out->clear();
-        return true;
-      }
+    if (scanFrom == 0 && out->size() >= 2 && (*out)[0] == '\r' && (*out)[1] == '\n') {
+      out->clear();
+      return true;
+    }
+    // An empty line ends the header block: "\n\n" or "\n\r\n".
+    for (std::size_t i = out->find('\n', scanFrom); i != std::string::npos;
+         i = out->find('\n', i + 1)) {
       std::size_t next = i + 1;
       if (next < out->size() && (*out)[next] == '\r') ++next;
       if (next < out->size() && (*out)[next] == '\n') {
@@ -200,7 +248,6 @@ bool ReadHeaderBlock(int fd, std::string* out) {
         return true;
       }
     }
-    scanned = out->size();
     if (n == 0) break;
   }
   if (out->size() > kMax) out->resize(kMax);

@@ -1,0 +1,196 @@
+// Processes killed in the middle of writes, and processes writing at once:
+// the files stay the truth and the index agrees with them at the next open.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "platform/store/store_test_util.h"
+#include "platform/store/testing/maildir_fixture.h"
+
+namespace store {
+namespace {
+
+using testing::MaildirFixture;
+
+constexpr char kTrailer[] = "\r\n-- end of message --\r\n";
+
+std::string Body(int n) {
+  std::string m = "Subject: message " + std::to_string(n) + "\r\n\r\n";
+  m += std::string(20000 + n % 7 * 1000, 'x');
+  return m + kTrailer;
+}
+
+bool Complete(const std::string& bytes) {
+  return bytes.size() > sizeof kTrailer &&
+         bytes.compare(bytes.size() - (sizeof kTrailer - 1), std::string::npos, kTrailer) == 0;
+}
+
+// Every file is listed once, every listed message opens with its whole text,
+// and no folder lost a message.
+void ExpectConsistent(MaildirFixture& fx, IStoreNamespace* ns) {
+  std::set<MESSAGEID> ids;
+  for (const auto& f : FolderTree(ns)) {
+    auto folder = OpenById(ns, f.id);
+    auto msgs = Messages(folder.Get());
+    EXPECT_EQ(msgs.size(), f.messages) << f.name;
+    for (const auto& m : msgs) {
+      EXPECT_TRUE(ids.insert(m.id).second) << "duplicate id " << m.id;
+      std::string text = ReadStream(folder.Get(), m.id);
+      EXPECT_TRUE(Complete(text)) << f.name << " message " << m.id << " size " << text.size();
+      EXPECT_EQ(m.size, text.size());
+    }
+  }
+  (void)fx;
+}
+
+// Runs `work` in a child that is killed after `delay`.
+template <class Work>
+void KillDuring(std::chrono::microseconds delay, Work work) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    work();
+    _exit(0);
+  }
+  std::this_thread::sleep_for(delay);
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+class CrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fx.UseAsMailDir(); }
+  MaildirFixture fx;
+  std::mt19937 rng{12345};
+  std::chrono::microseconds RandomDelay() {
+    return std::chrono::microseconds(2000 + rng() % 60000);
+  }
+};
+
+TEST_F(CrashTest, KilledWhileCommittingAndCopying) {
+  fx.AddFolder({"A"});
+  fx.AddFolder({"B"});
+  for (int i = 0; i < 3; ++i) fx.AddMessage({"A"}, Body(i));
+  for (int round = 0; round < 8; ++round) {
+    KillDuring(RandomDelay(), [&] {
+      auto ns = OpenStore();
+      auto a = OpenByName(ns.Get(), "A");
+      auto b = OpenByName(ns.Get(), "B");
+      for (int n = 0;; ++n) {
+        com::ComPtr<IStream> s;
+        MESSAGEID id = 0;
+        if (a->CreateStream(nullptr, 0, s.ReleaseAndGetAddressOf(), &id) != S_OK) _exit(1);
+        std::string text = Body(n);
+        // In pieces, so that a kill can land between writes.
+        for (std::size_t at = 0; at < text.size(); at += 4096)
+          s->Write(text.data() + at,
+                   static_cast<ULONG>(std::min<std::size_t>(4096, text.size() - at)), nullptr);
+        if (a->CommitStream(nullptr, 0, 0, s.Get(), id, nullptr) != S_OK) _exit(1);
+        MESSAGEIDLIST one{sizeof(MESSAGEIDLIST), 1, &id};
+        if (ns->CopyMoveMessages(a.Get(), b.Get(), &one, n % 2 ? CMF_MOVE : 0, 0, nullptr) != S_OK)
+          _exit(1);
+      }
+    });
+    auto ns = OpenStore();
+    ExpectConsistent(fx, ns.Get());
+    if (HasFailure()) return;
+  }
+}
+
+TEST_F(CrashTest, KilledWhileRenamingAFolderTree) {
+  fx.AddFolder({"T", "C1", "D"});
+  fx.AddFolder({"T", "C2"});
+  fx.AddMessage({"T", "C1", "D"}, Body(1));
+  fx.AddMessage({"T", "C2"}, Body(2));
+  fx.AddMessage({"T"}, Body(3));
+  std::map<std::string, STOREFOLDERID> before;
+  {
+    auto ns = OpenStore();
+    for (const auto& f : FolderTree(ns.Get())) before[f.name] = f.id;
+  }
+  for (int round = 0; round < 8; ++round) {
+    KillDuring(RandomDelay(), [&] {
+      auto ns = OpenStore();
+      STOREFOLDERID t = before["T"];
+      for (int n = 0;; ++n)
+        if (ns->RenameFolder(t, 0, n % 2 ? "T" : "Renamed") != S_OK) _exit(1);
+    });
+    auto ns = OpenStore();
+    auto tree = FolderTree(ns.Get());
+    // The whole tree moved, or none of it: names and ids as before.
+    ASSERT_EQ(tree.size(), 5u);
+    std::string top = tree[1].name;
+    EXPECT_TRUE(top == "T" || top == "Renamed");
+    EXPECT_EQ(tree[1].id, before["T"]);
+    for (const auto& f : tree)
+      if (f.name != top) EXPECT_EQ(f.id, before[f.name]) << f.name;
+    EXPECT_EQ(tree[1].messages + tree[2].messages + tree[3].messages + tree[4].messages, 3u);
+    ExpectConsistent(fx, ns.Get());
+    if (HasFailure()) return;
+  }
+}
+
+TEST_F(CrashTest, TwoProcessesAddingAtOnceGetUniqueIdsAndLoseNothing) {
+  fx.AddFolder({"Shared"});
+  constexpr int kEach = 25;
+  int fds[2][2];
+  pid_t pids[2];
+  for (int c = 0; c < 2; ++c) {
+    ASSERT_EQ(pipe(fds[c]), 0);
+    pids[c] = fork();
+    ASSERT_GE(pids[c], 0);
+    if (pids[c] == 0) {
+      close(fds[c][0]);
+      auto ns = OpenStore();
+      auto folder = OpenByName(ns.Get(), "Shared");
+      std::string ids;
+      for (int n = 0; n < kEach; ++n) {
+        com::ComPtr<IStream> s;
+        MESSAGEID id = 0;
+        if (folder->CreateStream(nullptr, 0, s.ReleaseAndGetAddressOf(), &id) != S_OK) _exit(1);
+        std::string text = Body(c * 1000 + n);
+        s->Write(text.data(), static_cast<ULONG>(text.size()), nullptr);
+        if (folder->CommitStream(nullptr, 0, 0, s.Get(), id, nullptr) != S_OK) _exit(2);
+        ids += std::to_string(id) + "\n";
+        Messages(folder.Get());  // enumerate while the other one writes
+      }
+      if (write(fds[c][1], ids.data(), ids.size()) != static_cast<ssize_t>(ids.size())) _exit(3);
+      _exit(0);
+    }
+    close(fds[c][1]);
+  }
+  std::set<MESSAGEID> reported;
+  for (int c = 0; c < 2; ++c) {
+    std::string text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[c][0], buf, sizeof buf)) > 0) text.append(buf, n);
+    close(fds[c][0]);
+    int status = 0;
+    waitpid(pids[c], &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << c;
+    std::istringstream in(text);
+    MESSAGEID id;
+    while (in >> id) EXPECT_TRUE(reported.insert(id).second) << "id " << id << " given twice";
+  }
+  EXPECT_EQ(reported.size(), 2u * kEach);
+  auto ns = OpenStore();
+  auto msgs = Messages(OpenByName(ns.Get(), "Shared").Get());
+  std::set<MESSAGEID> listed;
+  for (const auto& m : msgs) listed.insert(m.id);
+  EXPECT_EQ(listed, reported);
+  ExpectConsistent(fx, ns.Get());
+}
+
+}  // namespace
+}  // namespace store
