@@ -196,7 +196,8 @@ VARIANT_BOOL MessageOps::DeleteMessage(LONG iIndex) const {
 VARIANT_BOOL MessageOps::WriteAttachments(LONG iIndex,
                                           const std::optional<std::string>& directory) const {
   auto record = Record(iIndex);
-  if (!record) return VARIANT_FALSE;
+  // Without a current folder nothing can be read: that is no success.
+  if (!record || !folder_) return VARIANT_FALSE;
   if (!directory) return VARIANT_TRUE;
   WalkAttachments(folder_, record->id, [&](IMimeMessage& message, HBODY handle, ULONG) {
     if (auto body = BindBody(message, handle)) {

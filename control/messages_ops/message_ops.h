@@ -5,6 +5,9 @@
 //   std::string CMessages::FindReturnEmail(LONG iIndex) {
 //     return Ops().FindReturnEmail(iIndex);
 //   }
+//   VARIANT_BOOL CMessages::ViewMessage(LONG iIndex) {
+//     return Ops().ViewMessage(iIndex, lastViewed_);  // a LastTempFile member
+//   }
 //
 // Positions count from 0; one that names no record gives the member's
 // neutral value (empty text, 0, FALSE) without reaching the store.
@@ -134,7 +137,8 @@ class MessageOps {
   VARIANT_BOOL DeleteMessage(LONG iIndex) const;
 
   // Writes every attachment into `strOutputDir` (joined straight to each name;
-  // the home directory and "/" when empty). TRUE whenever the record exists.
+  // the home directory and "/" when empty). TRUE whenever the record exists
+  // and there is a current folder, whatever was written.
   VARIANT_BOOL ExtractAttachment(LONG iIndex, const std::string& strOutputDir) const;
   // Writes every attachment into the home directory; `bRead` is not used.
   VARIANT_BOOL MarkMessagesAsRead(LONG iIndex, VARIANT_BOOL bRead) const;

@@ -177,6 +177,7 @@ TEST_F(AttachmentTest, NoAttachments) {
   EXPECT_EQ(ops.ExtractAttachment(1, dir.string() + "/"), VARIANT_TRUE);
   EXPECT_EQ(ops.ExtractAttachment(3, dir.string() + "/"), VARIANT_FALSE);
   EXPECT_EQ(ops.MarkMessagesAsRead(-1, VARIANT_TRUE), VARIANT_FALSE);
+  EXPECT_EQ(MessageOps(snapshot, nullptr, shell).ExtractAttachment(0, "d/"), VARIANT_FALSE);
   EXPECT_EQ(ops.GetAttachmentCount(3), 0);
 }
 
