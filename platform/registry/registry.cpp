@@ -547,8 +547,10 @@ void ApplyChange(Tree* tree, const Edit::Change& c) {
         const_cast<Node*>(found)->values.erase(Fold(c.name));
       }
       break;
+    case Edit::Change::kDeleteIfEmpty:
     case Edit::Change::kDeleteTree: {
       if (parts.empty()) {
+        if (c.kind == Edit::Change::kDeleteIfEmpty) break;
         root->values.clear();
         root->subkeys.clear();
         break;
@@ -561,7 +563,12 @@ void ApplyChange(Tree* tree, const Edit::Change& c) {
         if (it == parent->subkeys.end()) return;
         parent = it->second.get();
       }
-      parent->subkeys.erase(Fold(last));
+      auto child = parent->subkeys.find(Fold(last));
+      if (child == parent->subkeys.end()) break;
+      if (c.kind == Edit::Change::kDeleteIfEmpty &&
+          (!child->second->values.empty() || !child->second->subkeys.empty()))
+        break;
+      parent->subkeys.erase(child);
       break;
     }
   }
@@ -682,6 +689,11 @@ Edit& Edit::DeleteValue(Root root, std::string key, std::string name) {
 
 Edit& Edit::DeleteTree(Root root, std::string key) {
   changes_.push_back({Change::kDeleteTree, root, std::move(key), {}, {}, 0});
+  return *this;
+}
+
+Edit& Edit::DeleteKeyIfEmpty(Root root, std::string key) {
+  changes_.push_back({Change::kDeleteIfEmpty, root, std::move(key), {}, {}, 0});
   return *this;
 }
 

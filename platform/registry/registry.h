@@ -46,6 +46,9 @@ class Edit {
   Edit& DeleteValue(Root root, std::string key, std::string name);
   // The key with all its subkeys and values; absent keys are no error.
   Edit& DeleteTree(Root root, std::string key);
+  // The key, when at that point of the edit it holds neither values nor
+  // subkeys (so unregistration can remove the containers it created).
+  Edit& DeleteKeyIfEmpty(Root root, std::string key);
 
   // S_OK; E_INVALIDARG for a key path with an empty component or a control
   // character; REGDB_E_WRITEREGDB when the file cannot be written;
@@ -53,7 +56,7 @@ class Edit {
   HRESULT Commit();
 
   struct Change {
-    enum Kind { kCreateKey, kSetString, kSetDword, kDeleteValue, kDeleteTree } kind;
+    enum Kind { kCreateKey, kSetString, kSetDword, kDeleteValue, kDeleteTree, kDeleteIfEmpty } kind;
     Root root;
     std::string key;
     std::string name;
