@@ -36,7 +36,8 @@ class Bstr {
   explicit Bstr(std::string_view utf8) : b_(BstrFromUtf8(utf8)) {}
   explicit Bstr(std::u16string_view utf16)
       : b_(SysAllocStringLen(utf16.data(), static_cast<UINT>(utf16.size()))) {}
-  Bstr(const Bstr& other) : b_(other.b_ ? SysAllocStringLen(other.b_, SysStringLen(other.b_)) : nullptr) {}
+  Bstr(const Bstr& other)
+      : b_(other.b_ ? SysAllocStringLen(other.b_, SysStringLen(other.b_)) : nullptr) {}
   Bstr(Bstr&& other) noexcept : b_(other.Detach()) {}
   Bstr& operator=(Bstr other) noexcept {
     std::swap(b_, other.b_);

@@ -42,8 +42,7 @@ constexpr int HexDigit(char c) {
 
 // Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (braces optional, any case).
 constexpr std::optional<GUID> ParseGuid(std::string_view text) {
-  if (text.size() == 38 && text.front() == '{' && text.back() == '}')
-    text = text.substr(1, 36);
+  if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
   if (text.size() != 36) return std::nullopt;
   // Positions of the hex pairs in canonical order.
   BYTE bytes[16] = {};
@@ -80,4 +79,3 @@ consteval GUID Guid(const char* text) {
 std::string GuidToString(const GUID& g);
 
 }  // namespace com
-

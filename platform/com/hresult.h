@@ -8,10 +8,16 @@
 using HRESULT = std::int32_t;
 using SCODE = std::int32_t;
 
-constexpr HRESULT MakeHResult(std::uint32_t value) { return static_cast<HRESULT>(value); }
+constexpr HRESULT MakeHResult(std::uint32_t value) {
+  return static_cast<HRESULT>(value);
+}
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+  return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+  return hr < 0;
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;

@@ -91,8 +91,12 @@ class ComPtr {
 // DllCanUnloadNow answers S_OK only when this is zero. Each module links its
 // own copy of the platform libraries, so the count is per module.
 std::atomic<long>& ModuleLockCount();
-inline void LockModule() { ++ModuleLockCount(); }
-inline void UnlockModule() { --ModuleLockCount(); }
+inline void LockModule() {
+  ++ModuleLockCount();
+}
+inline void UnlockModule() {
+  --ModuleLockCount();
+}
 
 namespace detail {
 template <class I, class = void>
