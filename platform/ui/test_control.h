@@ -26,6 +26,7 @@ class BareDispatch : public com::Object<IDispatch, IPlatformControl> {
   }
 };
 
+inline constexpr CLSID kTestCtrlClsid = com::Guid("{04A85A01-B999-4D6E-89F8-97564712EAC9}");
 inline constexpr CLSID kTestPageClsid = com::Guid("{04A85A01-B999-4D6E-89F8-97564712EAC8}");
 inline constexpr const char* kTestCaption = "Test Control";
 
