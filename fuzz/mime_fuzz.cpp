@@ -18,6 +18,10 @@ std::string& WorkDir() {
     char tmpl[] = "/tmp/mime_fuzz_XXXXXX";
     const char* made = mkdtemp(tmpl);
     if (!made) abort();
+    std::atexit([] {
+      unlink((WorkDir() + "/input.eml").c_str());
+      rmdir(WorkDir().c_str());
+    });
     return std::string(made);
   }();
   return dir;
