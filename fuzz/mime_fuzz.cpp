@@ -13,16 +13,22 @@
 
 namespace {
 
-std::string& WorkDir() {
-  static std::string dir = [] {
-    char tmpl[] = "/tmp/mime_fuzz_XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    if (!made) abort();
+// A private directory for the input and the saved parts, removed at exit. Its
+// name lives in a plain array: the exit handler runs after static strings are
+// destroyed.
+char g_dir[64];
+char g_input[96];
+
+const std::string& WorkDir() {
+  static const std::string dir = [] {
+    std::snprintf(g_dir, sizeof g_dir, "/tmp/mime_fuzz_XXXXXX");
+    if (!mkdtemp(g_dir)) abort();
+    std::snprintf(g_input, sizeof g_input, "%s/input.eml", g_dir);
     std::atexit([] {
-      unlink((WorkDir() + "/input.eml").c_str());
-      rmdir(WorkDir().c_str());
+      unlink(g_input);
+      rmdir(g_dir);
     });
-    return std::string(made);
+    return std::string(g_dir);
   }();
   return dir;
 }
