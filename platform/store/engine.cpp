@@ -245,8 +245,8 @@ HRESULT Store::CreateSchema() {
       "CREATE TABLE IF NOT EXISTS folder_moves(old TEXT NOT NULL, new TEXT NOT NULL);"
       // Every change to a folder's rows moves its generation, so a process
       // can tell whether the rows it keeps in memory are still current.
-      "CREATE TRIGGER IF NOT EXISTS messages_ins AFTER INSERT ON messages BEGIN"
-      " UPDATE folders SET gen = gen + 1 WHERE id = NEW.folder; END;"
+      // Inserts bump it themselves (BumpGeneration), once per transaction.
+      "DROP TRIGGER IF EXISTS messages_ins;"
       "CREATE TRIGGER IF NOT EXISTS messages_upd AFTER UPDATE ON messages BEGIN"
       " UPDATE folders SET gen = gen + 1 WHERE id IN (OLD.folder, NEW.folder); END;"
       "CREATE TRIGGER IF NOT EXISTS messages_del AFTER DELETE ON messages BEGIN"
@@ -276,6 +276,10 @@ Statement& Store::Query(const char* sql) {
   if (!slot) slot = std::make_unique<Statement>(db_, sql);
   slot->Reset();
   return *slot;
+}
+
+void Store::BumpGeneration(STOREFOLDERID folder) {
+  Query("UPDATE folders SET gen = gen + 1 WHERE id = ?").Bind(1, folder).Step();
 }
 
 std::string Store::FolderPath(const std::string& dir) const {
@@ -830,6 +834,19 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     q.Reset();
     return g;
   };
+  // A large listing (a first one) writes many batches: checkpoint once at the
+  // end rather than every few batches, each with its fsync.
+  bool bulk = added.size() > static_cast<std::size_t>(kBatch);
+  if (bulk) Exec("PRAGMA wal_autocheckpoint=0");
+  struct RestoreCheckpoints {
+    Store* self;
+    bool bulk;
+    ~RestoreCheckpoints() {
+      if (!bulk) return;
+      self->Exec("PRAGMA wal_autocheckpoint=1000");
+      self->Exec("PRAGMA wal_checkpoint(PASSIVE)");
+    }
+  } restore{this, bulk};
   std::size_t next = 0;
   bool first = true;
   while (first || next < added.size()) {
@@ -869,6 +886,7 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
       }
       ids[i - next] = static_cast<MESSAGEID>(id);
     }
+    if (end > next) BumpGeneration(f.id);
     if (first) {
       for (const auto& r : renamed) {
         if (r.reparsed) {
@@ -1267,6 +1285,7 @@ HRESULT Store::CopyOne(const FolderInfo& src, const FolderInfo& dst, MESSAGEID i
   s.Bind(10, p.sum.normalSubject).Bind(11, p.sum.displayFrom).Bind(12, p.sum.displayTo);
   s.Bind(13, p.sum.messageId);
   s.Step();
+  BumpGeneration(dst.id);
   return Commit();
 }
 
@@ -1295,6 +1314,7 @@ HRESULT Store::ReserveMessage(STOREFOLDERID folder, int* fd, std::string* tmpPat
       .Bind(3, uniq)
       .Step();
   std::int64_t rowid = sqlite3_last_insert_rowid(db_);
+  BumpGeneration(f.id);
   if (rowid <= 0 || rowid > kMaxId || FAILED(Commit())) {
     Rollback();
     close(*fd);

@@ -155,6 +155,7 @@ class Store : public std::enable_shared_from_this<Store> {
   void AbandonMessage(MESSAGEID id, const std::string& tmpPath);
 
   Statement& Query(const char* sql);  // a cached statement, reset
+  HRESULT Exec(const char* sql);
   sqlite3* db() const { return db_; }
   void FillProps(Statement& s, MESSAGEPROPS* props, bool fast);  // from kPropsColumns
 
@@ -167,8 +168,8 @@ class Store : public std::enable_shared_from_this<Store> {
   HRESULT FolderByIdLocked(STOREFOLDERID id, FolderInfo* out);
   bool DirTaken(const std::string& dir);
   std::string FolderPath(const std::string& dir) const;
-  HRESULT Exec(const char* sql);
   HRESULT Begin();
+  void BumpGeneration(STOREFOLDERID folder);
   HRESULT Commit();
   void Rollback();
   HRESULT CopyOne(const FolderInfo& src, const FolderInfo& dst, MESSAGEID id, bool move,

@@ -3,6 +3,7 @@
 #include <gmime/gmime.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -71,6 +72,12 @@ void AppendDisplayed(InternetAddressList* list, std::string& out, bool firstOnly
 }
 
 std::string DecodeText(const std::string& raw) {
+  // Plain ASCII without encoded words decodes to itself.
+  bool plain =
+      raw.find("=?") == std::string::npos && std::all_of(raw.begin(), raw.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && c != '\0';
+      });
+  if (plain) return Trim(raw);
   gchar* decoded = g_mime_utils_header_decode_text(Options(), raw.c_str());
   std::string out = Trim(ValidUtf8(decoded ? decoded : ""));
   g_free(decoded);
@@ -97,6 +104,7 @@ bool LooksLikeAttachment(const std::optional<std::string>& type,
     if (value && g_ascii_strcasecmp(value, "attachment") == 0) return true;
   }
   if (!type) return false;
+  if (g_ascii_strncasecmp(type->c_str(), "text/", 5) == 0) return false;  // the common case
   GPtr<GMimeContentType> ct(g_mime_content_type_parse(Options(), type->c_str()));
   if (!ct) return false;
   if (g_mime_content_type_is_type(ct.get(), "multipart", "mixed")) return true;
