@@ -92,7 +92,8 @@ void ParseOpenFile(int fd, Parsed* p) {
   if (fstat(fd, &st) != 0) return;
   p->size = st.st_size;
   p->mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  thread_local std::string headers;  // keeps its capacity from file to file
+  std::string headers;
+  headers.reserve(4096);
   if (!ReadHeaderBlock(fd, &headers)) return;
   p->sum = ParseHeaderBlock(headers);
   auto delivered = md::DeliverySeconds(p->uniq);

@@ -1,5 +1,6 @@
 #include "platform/store/summary.h"
 
+#include <dlfcn.h>
 #include <gmime/gmime.h>
 #include <unistd.h>
 
@@ -175,7 +176,13 @@ bool IsPrefixWord(std::string_view word) {
 
 void EnsureGMime() {
   static std::once_flag once;
-  std::call_once(once, [] { g_mime_init(); });
+  std::call_once(once, [] {
+    g_mime_init();
+    // GMime registers its types with GObject, which stays loaded for good: a
+    // GMime unloaded with this module and loaded again would register them
+    // twice. Keep it loaded (RTLD_NODELETE) once initialised.
+    dlopen("libgmime-3.0.so.0", RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+  });
 }
 
 std::string NormalizeSubject(std::string_view s) {
