@@ -132,8 +132,9 @@ TEST_F(CrashTest, KilledWhileRenamingAFolderTree) {
     std::string top = tree[1].name;
     EXPECT_TRUE(top == "T" || top == "Renamed");
     EXPECT_EQ(tree[1].id, before["T"]);
-    for (const auto& f : tree)
+    for (const auto& f : tree) {
       if (f.name != top) EXPECT_EQ(f.id, before[f.name]) << f.name;
+    }
     EXPECT_EQ(tree[1].messages + tree[2].messages + tree[3].messages + tree[4].messages, 3u);
     ExpectConsistent(fx, ns.Get());
     if (HasFailure()) return;
