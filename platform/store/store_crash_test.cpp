@@ -133,7 +133,8 @@ TEST_F(CrashTest, KilledWhileRenamingAFolderTree) {
     EXPECT_TRUE(top == "T" || top == "Renamed");
     EXPECT_EQ(tree[1].id, before["T"]);
     for (const auto& f : tree) {
-      if (f.name != top) EXPECT_EQ(f.id, before[f.name]) << f.name;
+      if (f.name == top) continue;
+      EXPECT_EQ(f.id, before[f.name]) << f.name;
     }
     EXPECT_EQ(tree[1].messages + tree[2].messages + tree[3].messages + tree[4].messages, 3u);
     ExpectConsistent(fx, ns.Get());
