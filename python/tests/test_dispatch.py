@@ -1,0 +1,170 @@
+"""Late binding over IDispatch: the runtime's sample counter and the probe
+server of these tests."""
+
+import threading
+
+import pytest
+
+import mailquarry
+from conftest import require
+
+DISP_E_EXCEPTION = 0x80020009
+DISP_E_TYPEMISMATCH = 0x80020005
+DISP_E_OVERFLOW = 0x8002000A
+DISP_E_BADPARAMCOUNT = 0x8002000E
+E_INVALIDARG = 0x80070057
+CO_E_CLASSSTRING = 0x800401F3
+
+
+@pytest.fixture
+def counter():
+    require("sample_server.so", why="the runtime's sample module is missing")
+    return mailquarry.Dispatch("Sample.Counter.1")
+
+
+@pytest.fixture
+def probe():
+    require("mq_pytest_server.so", why="the test server is missing")
+    return mailquarry.Dispatch("MqPyTest.Probe.1")
+
+
+def test_properties_methods_and_indexed_properties(counter):
+    assert repr(counter) == "<mailquarry.Dispatch ICounter>"
+    assert (counter.Count, counter.Name, counter.Enabled) == (0, "counter", True)
+    counter.name = "Zähler"  # names are case-insensitive
+    counter.ENABLED = False
+    assert (counter.NAME, counter.enabled) == ("Zähler", False)
+    assert counter.Add(5) == 5 and counter.add(-7) == -2 and counter.Count == 2
+    assert counter.Label(3, "n") == "n3"
+    # A property with an argument is called; an object comes back wrapped.
+    item = counter.Item(1)
+    assert isinstance(item, mailquarry.Dispatch) and item == counter
+    assert counter.Item(2) is None
+    assert counter.Child.Name == "Zähler"
+    assert repr(counter.Add) == "<mailquarry.Method ICounter.Add>"
+    assert {"Add", "Count", "Name"} <= set(dir(counter))
+    assert "_NewEnum" not in dir(counter)
+
+
+def test_creation_by_class_id_and_unknown_classes(counter):
+    by_id = mailquarry.Dispatch("{5A3C1D23-7E41-4B8A-9C65-0D2F4E6A8B10}")
+    assert by_id.Count == 0
+    with pytest.raises(mailquarry.AutomationError) as error:
+        mailquarry.Dispatch("No.Such.Class")
+    assert error.value.hresult == CO_E_CLASSSTRING and error.value.arg_index is None
+
+
+def test_failed_calls_raise_automation_error(counter, probe):
+    with pytest.raises(mailquarry.AutomationError) as error:
+        counter.Fail()
+    e = error.value
+    assert isinstance(e, Exception)
+    assert (e.hresult, e.scode, e.description, e.arg_index) == (
+        DISP_E_EXCEPTION, E_INVALIDARG, "The counter refuses", None)
+    assert "The counter refuses" in str(e)
+
+    # arg_index counts in call order, although the server reports the
+    # position in its reversed argument array.
+    with pytest.raises(mailquarry.AutomationError) as error:
+        probe.Join("x", 2, "not a bool")
+    assert (error.value.hresult, error.value.arg_index) == (DISP_E_TYPEMISMATCH, 2)
+    with pytest.raises(mailquarry.AutomationError) as error:
+        probe.Join("x", "two", True)
+    assert error.value.arg_index == 1
+    with pytest.raises(mailquarry.AutomationError) as error:
+        probe.Small = "small"
+    assert (error.value.hresult, error.value.arg_index) == (DISP_E_TYPEMISMATCH, 0)
+    with pytest.raises(mailquarry.AutomationError) as error:
+        probe.Join("x")
+    assert (error.value.hresult, error.value.arg_index) == (DISP_E_BADPARAMCOUNT, None)
+
+    with pytest.raises(mailquarry.AutomationError) as error:
+        probe.Raise(0x80004005 - 2**32, "späte Ablehnung")  # a signed LONG
+    assert (error.value.scode, error.value.description) == (0x80004005, "späte Ablehnung")
+    assert probe.Join("ab", 2, True) == "ABAB"  # the object still answers
+
+
+def test_unknown_and_read_only_names(counter):
+    with pytest.raises(AttributeError, match="no member 'Nope'"):
+        counter.Nope
+    assert not hasattr(counter, "Nope")
+    with pytest.raises(AttributeError):
+        counter.Nope = 1
+    with pytest.raises(AttributeError, match="cannot be written"):
+        counter.Count = 3
+    with pytest.raises(AttributeError):
+        counter.__array_interface__
+
+
+@pytest.mark.parametrize("value", [
+    None, True, False, 0, -1, 2**31 - 1, -2**31, 1.5, "", "héllo ✓ 😀",
+    "nul\x00inside", "lone \ud800 and \udfff", "\udc00",
+])
+def test_values_round_trip(probe, value):
+    echoed = probe.Echo(value)
+    assert echoed == value and type(echoed) is type(value)
+
+
+def test_text_keeps_exact_utf16(probe):
+    for text in ["\ud83d", "a\udc00b", "😀\x00\ud800", "x" * 100000]:
+        probe.Text = text
+        assert probe.Text == text
+
+
+def test_integer_ranges(probe):
+    probe.Small = -32768
+    assert probe.Small == -32768
+    with pytest.raises(mailquarry.AutomationError) as error:
+        probe.Small = 32768  # fits 32 bits; the server's 16-bit property refuses it
+    assert (error.value.hresult, error.value.arg_index) == (DISP_E_OVERFLOW, 0)
+    for big in (2**31, -2**31 - 1, 2**64):
+        with pytest.raises(OverflowError):
+            probe.Echo(big)
+        with pytest.raises(OverflowError):
+            probe.Small = big
+    assert probe.Small == -32768
+    with pytest.raises(TypeError, match="argument 1"):
+        probe.Join("x", [2], True)
+
+
+def test_objects_cross_as_arguments(probe, counter):
+    assert probe.Echo(counter) == counter
+    assert probe.Echo(counter).Name == "counter"
+
+
+def test_enumeration(probe):
+    items = probe.Items
+    assert repr(items) == "<mailquarry.Dispatch IItems>"
+    assert [p.Text for p in items] == ["one", "two", "three"]
+    assert [p.Text for p in items] == ["one", "two", "three"]  # a new enumerator each time
+    assert items.Item(2).Text == "two" and items.Count == 3
+    e = iter(items)
+    assert next(e).Text == "one"
+    copy = e.clone()
+    assert e.skip(1) is True and next(e).Text == "three"
+    assert next(copy).Text == "two"
+    assert e.skip(1) is False
+    with pytest.raises(StopIteration):
+        next(e)
+    e.reset()
+    assert len(list(e)) == 3
+    assert list(items.Item(1).Items or []) == []
+    with pytest.raises(TypeError, match="not iterable"):
+        iter(probe)
+
+
+def test_objects_belong_to_their_thread(probe):
+    errors = []
+
+    def use():
+        try:
+            probe.Text
+        except RuntimeError as e:
+            errors.append(str(e))
+
+    worker = threading.Thread(target=use)
+    worker.start()
+    worker.join()
+    assert len(errors) == 1 and "thread" in errors[0]
+    probe.Text = "still fine here"
+    assert probe.Text == "still fine here"
