@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
       FAILED(ns->Initialize(nullptr, 0)) ||
       FAILED(ns->OpenSpecialFolder(FOLDER_INBOX, 0, folder.ReleaseAndGetAddressOf()))) {
     std::fprintf(stderr, "cannot open the store\n");
+    fs::remove_all(root);
     return 1;
   }
   std::vector<Record> records;
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
   if (handle) folder->GetMessageClose(handle);
   if (records.size() != static_cast<size_t>(count)) {
     std::fprintf(stderr, "the store lists %zu messages\n", records.size());
+    fs::remove_all(root);
     return 1;
   }
   auto snapshot = msgops::SnapshotOf(records, [](const Record& r) {
