@@ -1,0 +1,69 @@
+// The folder collection (IFolders): the folder list of the snapshot and the
+// operations that reach the store's folders. One CFolders lives as long as its
+// control and any client that holds it; after the control's window is gone it
+// has no context and answers neutral values (0, empty text, FALSE, nothing).
+//
+// The members are grouped by the file that implements them; each group binds
+// its own members in its Bind* function, which GetBindings (folders.cpp) calls.
+#pragma once
+
+#include <string>
+
+#include "control/pending_members.h"
+#include "control/record_list.h"
+#include "control/records.h"
+#include "control/store_context.h"
+#include "platform/com/dispatch_object.h"
+
+namespace mq {
+
+class CFolders : public com::DispatchObject<CFolders>, public PendingMembers<CFolders> {
+ public:
+  CFolders();
+  MQ_PENDING_INVOKE(CFolders)
+
+  // ---- Wiring by the control (folders.cpp) ----
+  // The back reference: set once the store connection is open, taken back
+  // (with every record) at window destruction.
+  void Attach(StoreContext* context) { context_ = context; }
+  void Detach();
+  // The control's context, or null while there is no store to work on.
+  StoreContext* Context() const { return context_; }
+
+  // ---- The snapshot (folders.cpp) ----
+  const RecordList<CFolder>& List() const { return list_; }
+  // Folder-list load: appends the tree below `parent` (no emptying first).
+  void LoadFolderList(STOREFOLDERID parent);
+  // Open current folder: replaces the context's current folder by folder
+  // `id`; does nothing without a context, leaves it absent on failure.
+  void OpenCurrentFolder(STOREFOLDERID id);
+
+  // ---- IFolders: collection core (folders.cpp) ----
+  SHORT Count();
+  std::string FindFolderName(SHORT iIndex);
+  LONG FindFolderID(SHORT iIndex);
+  com::ComPtr<IDispatch> Item(const VARIANT& Key);
+  void Refresh();
+
+  // ---- IFolders: folder and message operations ----
+  // DeleteFolder, MoveFolder, RenameFolder, CompactAll, CopyMessage,
+  // CreateFolder, MoveMessage, CreateMessage: declare them here, define them
+  // in a file of their own, bind them in a `static void
+  // BindOperations(com::Bindings<CFolders>&)` called from GetBindings, and
+  // take their lines out of BindPending (folders.cpp).
+
+  // ---- IFolders: enumeration ----
+  // _NewEnum (DISPID_NEWENUM) walks List(); List().Generation() changes on
+  // every emptying. Likewise bound in a Bind* of its own.
+
+  static const com::Bindings<CFolders>& GetBindings();
+
+ private:
+  static void BindCore(com::Bindings<CFolders>& bindings);
+  static void BindPending(com::Bindings<CFolders>& bindings);
+
+  StoreContext* context_ = nullptr;
+  RecordList<CFolder> list_;
+};
+
+}  // namespace mq

@@ -1,0 +1,22 @@
+#include "control/store_context.h"
+
+#include "control/folders.h"
+#include "control/messages.h"
+
+namespace mq {
+
+void StoreContext::LoadMessageList(SHORT index) {
+  if (messages) messages->Clear();
+  // An index outside the folder list is taken as a folder id itself (-1 is
+  // 0xFFFFFFFF), which the store normally does not know.
+  STOREFOLDERID id = static_cast<STOREFOLDERID>(static_cast<LONG>(index));
+  if (folders) {
+    if (const CFolder* folder = folders->List().At(index)) id = folder->Data().id;
+    folders->OpenCurrentFolder(id);
+  }
+  folderIndex = index;
+  if (!currentFolder || !messages) return;
+  for (MessageData& message : ReadMessages(*currentFolder)) messages->Append(std::move(message));
+}
+
+}  // namespace mq

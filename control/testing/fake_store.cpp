@@ -1,0 +1,238 @@
+#include "control/testing/fake_store.h"
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+
+#include "platform/com/memory.h"
+
+namespace mq::testing {
+namespace {
+
+struct SubFolderEnum {
+  std::vector<STOREFOLDERID> children;
+  std::size_t next = 0;
+  int request = 0;
+  STOREFOLDERID parent = 0;
+};
+
+struct MessageEnum {
+  std::size_t next = 0;
+  int request = 0;
+};
+
+LPSTR Dup(const std::optional<std::string>& text) {
+  return text ? com::CoTaskStrDup(text->c_str(), text->size()) : nullptr;
+}
+
+class FakeFolderObject : public com::Object<IStoreFolder> {
+ public:
+  FakeFolderObject(FakeStoreState& state, STOREFOLDERID id) : state_(state), id_(id) {
+    ++state_.openFolders;
+  }
+  ~FakeFolderObject() override { --state_.openFolders; }
+
+  FakeFolder& Folder() { return state_.folders.at(id_); }
+
+  HRESULT Fill(std::size_t index, MESSAGEPROPS* props) {
+    if (!props || props->cbSize != MESSAGEPROPS_SIZE) return E_INVALIDARG;
+    const FakeMessage& m = Folder().messages[index];
+    std::memset(props, 0, sizeof *props);
+    props->cbSize = MESSAGEPROPS_SIZE;
+    props->dwMessageId = m.id;
+    props->cbMessage = m.size;
+    props->ftReceived = m.received;
+    props->ftSent = m.sent;
+    props->pszNormalSubject = Dup(m.subject);
+    props->pszSubject = Dup(m.subject ? std::optional("Re: " + *m.subject) : std::nullopt);
+    props->pszDisplayFrom = Dup(m.from);
+    props->pszDisplayTo = Dup(m.to);
+    props->dwFlags = m.flags;
+    return S_OK;
+  }
+
+  HRESULT GetFolderProps(DWORD, FOLDERPROPS*) override { return Call(E_NOTIMPL); }
+  HRESULT DeleteMessages(MESSAGEIDLIST*, DWORD, IProgressNotify*) override {
+    return Call(E_NOTIMPL);
+  }
+  HRESULT SetLanguage(DWORD, DWORD, MESSAGEIDLIST*) override { return Call(E_NOTIMPL); }
+  HRESULT MarkMessagesAsRead(BOOL, DWORD, MESSAGEIDLIST*) override { return Call(E_NOTIMPL); }
+  HRESULT SetFlags(MESSAGEIDLIST*, DWORD, DWORD, DWORD*) override { return Call(E_NOTIMPL); }
+  HRESULT OpenMessage(MESSAGEID, REFIID, void**) override { return Call(E_NOTIMPL); }
+  HRESULT SaveMessage(REFIID, void*, DWORD, MESSAGEID*) override { return Call(E_NOTIMPL); }
+  HRESULT BatchLock(DWORD, HBATCHLOCK*) override { return Call(E_NOTIMPL); }
+  HRESULT BatchFlush(DWORD, HBATCHLOCK) override { return Call(E_NOTIMPL); }
+  HRESULT BatchUnlock(DWORD, HBATCHLOCK) override { return Call(E_NOTIMPL); }
+  HRESULT CreateStream(HBATCHLOCK, DWORD, IStream**, MESSAGEID*) override {
+    return Call(E_NOTIMPL);
+  }
+  HRESULT CommitStream(HBATCHLOCK, DWORD, DWORD, IStream*, MESSAGEID, IMimeMessage*) override {
+    return Call(E_NOTIMPL);
+  }
+  HRESULT RegisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
+  HRESULT UnregisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
+  HRESULT GetMessageProps(MESSAGEID, DWORD, MESSAGEPROPS*) override { return Call(E_NOTIMPL); }
+  HRESULT FreeMessageProps(MESSAGEPROPS* props) override {
+    Call(S_OK);
+    for (LPSTR* field : {&props->pszSubject, &props->pszNormalSubject, &props->pszDisplayFrom,
+                         &props->pszDisplayTo, &props->pszMessageId}) {
+      CoTaskMemFree(*field);
+      *field = nullptr;
+    }
+    ++state_.freedMessageProps;
+    return S_OK;
+  }
+  HRESULT GetFirstMessage(DWORD, DWORD, MESSAGEID first, MESSAGEPROPS* props,
+                          HENUMSTORE* handle) override {
+    Call(S_OK);
+    if (first != MESSAGEID_FIRST || !handle) return E_INVALIDARG;
+    *handle = nullptr;
+    FakeFolder& folder = Folder();
+    if (folder.failMessageRequest == 0) return E_FAIL;
+    if (folder.noHandle) return folder.messages.empty() ? S_FALSE : Fill(0, props);
+    auto* e = new MessageEnum;
+    *handle = e;
+    ++state_.openHandles;
+    if (folder.messages.empty()) return S_FALSE;
+    e->next = 1;
+    return Fill(0, props);
+  }
+  HRESULT GetNextMessage(HENUMSTORE handle, DWORD, MESSAGEPROPS* props) override {
+    Call(S_OK);
+    if (!handle) return E_INVALIDARG;
+    auto* e = static_cast<MessageEnum*>(handle);
+    FakeFolder& folder = Folder();
+    if (folder.failMessageRequest == ++e->request) return E_FAIL;
+    if (e->next >= folder.messages.size()) return S_FALSE;
+    return Fill(e->next++, props);
+  }
+  HRESULT GetMessageClose(HENUMSTORE handle) override {
+    Call(S_OK);
+    delete static_cast<MessageEnum*>(handle);
+    --state_.openHandles;
+    return S_OK;
+  }
+
+ private:
+  HRESULT Call(HRESULT hr) {
+    ++state_.storeCalls;
+    return hr;
+  }
+  FakeStoreState& state_;
+  STOREFOLDERID id_;
+};
+
+class FakeNamespace : public com::Object<IStoreNamespace> {
+ public:
+  explicit FakeNamespace(FakeStoreState& state) : state_(state) {}
+
+  HRESULT GetDirectory(LPSTR, DWORD) override { return Call(E_NOTIMPL); }
+  HRESULT Initialize(HWND, DWORD) override { return Call(S_OK); }
+  HRESULT OpenSpecialFolder(LONG, DWORD, IStoreFolder**) override { return Call(E_NOTIMPL); }
+  HRESULT OpenFolder(STOREFOLDERID id, DWORD, IStoreFolder** folder) override {
+    Call(S_OK);
+    ++state_.openFolderCalls;
+    *folder = nullptr;
+    if (!state_.folders.count(id)) return STG_E_FILENOTFOUND;
+    *folder = com::MakeObject<FakeFolderObject>(state_, id).Detach();
+    return S_OK;
+  }
+  HRESULT CreateFolder(STOREFOLDERID, LPCSTR, DWORD, STOREFOLDERID*) override {
+    return Call(E_NOTIMPL);
+  }
+  HRESULT RenameFolder(STOREFOLDERID, DWORD, LPCSTR) override { return Call(E_NOTIMPL); }
+  HRESULT MoveFolder(STOREFOLDERID, STOREFOLDERID, DWORD) override { return Call(E_NOTIMPL); }
+  HRESULT DeleteFolder(STOREFOLDERID, DWORD) override { return Call(E_NOTIMPL); }
+  HRESULT GetFolderProps(STOREFOLDERID, DWORD, FOLDERPROPS*) override { return Call(E_NOTIMPL); }
+  HRESULT CopyMoveMessages(IStoreFolder*, IStoreFolder*, MESSAGEIDLIST*, DWORD, DWORD,
+                           IProgressNotify*) override {
+    return Call(E_NOTIMPL);
+  }
+  HRESULT RegisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
+  HRESULT UnregisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
+  HRESULT CompactAll(DWORD) override { return Call(E_NOTIMPL); }
+
+  HRESULT GetFirstSubFolder(STOREFOLDERID parent, FOLDERPROPS* props, HENUMSTORE* handle) override {
+    Call(S_OK);
+    if (!props || props->cbSize != FOLDERPROPS_SIZE || !handle) return E_INVALIDARG;
+    *handle = nullptr;
+    auto fail = state_.failSubFolderRequest.find(parent);
+    if (fail != state_.failSubFolderRequest.end() && fail->second == 0) return E_FAIL;
+    auto e = std::make_unique<SubFolderEnum>();
+    e->parent = parent;
+    for (STOREFOLDERID id : state_.order)
+      if (state_.folders.at(id).parent == parent) e->children.push_back(id);
+    if (e->children.empty()) return S_FALSE;
+    Fill(e->children[0], props);
+    e->next = 1;
+    if (state_.noSubFolderHandle[parent]) return S_OK;
+    *handle = e.release();
+    ++state_.openHandles;
+    return S_OK;
+  }
+  HRESULT GetNextSubFolder(HENUMSTORE handle, FOLDERPROPS* props) override {
+    Call(S_OK);
+    if (!handle || !props || props->cbSize != FOLDERPROPS_SIZE) return E_INVALIDARG;
+    auto* e = static_cast<SubFolderEnum*>(handle);
+    auto fail = state_.failSubFolderRequest.find(e->parent);
+    if (fail != state_.failSubFolderRequest.end() && fail->second == ++e->request) return E_FAIL;
+    if (e->next >= e->children.size()) return S_FALSE;
+    Fill(e->children[e->next++], props);
+    return S_OK;
+  }
+  HRESULT GetSubFolderClose(HENUMSTORE handle) override {
+    Call(S_OK);
+    delete static_cast<SubFolderEnum*>(handle);
+    --state_.openHandles;
+    return S_OK;
+  }
+
+ private:
+  HRESULT Call(HRESULT hr) {
+    ++state_.storeCalls;
+    return hr;
+  }
+  void Fill(STOREFOLDERID id, FOLDERPROPS* props) {
+    const FakeFolder& folder = state_.folders.at(id);
+    std::memset(props, 0, sizeof *props);
+    props->cbSize = FOLDERPROPS_SIZE;
+    props->dwFolderId = id;
+    props->cMessage = static_cast<DWORD>(folder.messages.size());
+    props->cSubFolders = 0;
+    for (const auto& [otherId, other] : state_.folders)
+      if (other.parent == id && otherId != id) ++props->cSubFolders;
+    std::strncpy(props->szName, folder.name.c_str(), sizeof props->szName - 1);
+  }
+  FakeStoreState& state_;
+};
+
+}  // namespace
+
+FakeFolder& FakeStoreState::AddFolder(STOREFOLDERID id, std::string name, STOREFOLDERID parent) {
+  FakeFolder& folder = folders[id];
+  folder.id = id;
+  folder.name = std::move(name);
+  folder.parent = parent;
+  order.push_back(id);
+  return folder;
+}
+
+com::ComPtr<IStoreNamespace> MakeFakeStore(FakeStoreState& state) {
+  return com::MakeObject<FakeNamespace>(state);
+}
+
+FILETIME Ticks(ULONGLONG ticks) {
+  return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+}
+
+FILETIME Utc(int year, int month, int day, int hour, int minute, int second, int ms) {
+  using namespace std::chrono;
+  const sys_days date =
+      year_month_day{std::chrono::year(year), std::chrono::month(month), std::chrono::day(day)};
+  const sys_days epoch1601 = year_month_day{std::chrono::year(1601), January, std::chrono::day(1)};
+  const auto since =
+      (date - epoch1601) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(ms);
+  return Ticks(static_cast<ULONGLONG>(duration_cast<microseconds>(since).count()) * 10);
+}
+
+}  // namespace mq::testing

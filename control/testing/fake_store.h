@@ -1,0 +1,62 @@
+// An in-memory IStoreNamespace / IStoreFolder for unit tests of the control:
+// a folder tree, messages with summary fields, failure injection, and counts
+// of what was opened and closed. Members a test does not configure answer
+// E_NOTIMPL.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/com/unknown.h"
+#include "platform/store/store.h"
+
+namespace mq::testing {
+
+struct FakeMessage {
+  MESSAGEID id = 0;
+  std::optional<std::string> subject;  // normalised; nullopt leaves the field null
+  std::optional<std::string> from;
+  std::optional<std::string> to;
+  FILETIME received{};
+  FILETIME sent{};
+  DWORD size = 0;
+  DWORD flags = 0;
+};
+
+struct FakeFolder {
+  STOREFOLDERID id = 0;
+  std::string name;
+  STOREFOLDERID parent = 0;
+  std::vector<FakeMessage> messages;
+  // Fail the n-th message request (0 = GetFirstMessage) with E_FAIL.
+  int failMessageRequest = -1;
+  // Report success for GetFirstMessage but hand out no handle.
+  bool noHandle = false;
+};
+
+struct FakeStoreState {
+  std::map<STOREFOLDERID, FakeFolder> folders;  // root (0) is implicit
+  std::vector<STOREFOLDERID> order;             // sibling order: insertion order
+  // Fail the n-th subfolder request of the level below this parent.
+  std::map<STOREFOLDERID, int> failSubFolderRequest;
+  std::map<STOREFOLDERID, bool> noSubFolderHandle;
+  int openHandles = 0;
+  int openFolders = 0;        // IStoreFolder objects alive
+  int openFolderCalls = 0;    // OpenFolder requests
+  int freedMessageProps = 0;  // FreeMessageProps with the strings released
+  int storeCalls = 0;         // every namespace and folder call
+
+  FakeFolder& AddFolder(STOREFOLDERID id, std::string name, STOREFOLDERID parent = 0);
+};
+
+// A namespace over `state`, which must outlive it and every folder it opens.
+com::ComPtr<IStoreNamespace> MakeFakeStore(FakeStoreState& state);
+
+// 100-ns ticks since 1601 as a FILETIME.
+FILETIME Ticks(ULONGLONG ticks);
+// A UTC calendar time as a FILETIME (years 1601 to 30827).
+FILETIME Utc(int year, int month, int day, int hour, int minute, int second, int ms = 0);
+
+}  // namespace mq::testing
