@@ -10,11 +10,14 @@ ui::AboutBoxContent AboutBoxContent() {
   ui::AboutBoxContent content;
   content.caption = QStringLiteral("About Mailquarry Control");
   content.lines = {QStringLiteral("Mailquarry Control, Version 1.0"),
-                   QString::fromUtf8(kLegalCopyright)};
-  const Resource bitmap = ToolboxBitmap();
-  QPixmap pixmap;
-  if (pixmap.loadFromData(bitmap.data, static_cast<uint>(bitmap.size), "BMP"))
-    content.icon = QIcon(pixmap.scaled(32, 32));
+                   QString::fromUtf8(kAboutNotice)};
+  // Pictures exist only where a GUI does.
+  if (ui::GuiAvailable()) {
+    const Resource bitmap = ToolboxBitmap();
+    QPixmap pixmap;
+    if (pixmap.loadFromData(bitmap.data, static_cast<uint>(bitmap.size), "BMP"))
+      content.icon = QIcon(pixmap.scaled(32, 32));
+  }
   content.widthDlu = 260;
   content.heightDlu = 55;
   return content;

@@ -6,6 +6,20 @@
 #include "platform/com/activation.h"
 
 namespace mq {
+namespace {
+
+HRESULT CreateStoreNamespace(IStoreNamespace** out) {
+  return CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_SERVER, IID_IStoreNamespace,
+                          reinterpret_cast<void**>(out));
+}
+
+CMailquarryCtrl::StoreMaker g_storeMaker = &CreateStoreNamespace;
+
+}  // namespace
+
+void CMailquarryCtrl::SetStoreMakerForTesting(StoreMaker maker) {
+  g_storeMaker = maker ? maker : &CreateStoreNamespace;
+}
 
 CMailquarryCtrl::CMailquarryCtrl() : Control(MailquarryLibrary(), DIID__DMailquarry) {
   MakeCollections();
@@ -36,10 +50,7 @@ bool CMailquarryCtrl::OnCreate() {
     MakeCollections();
   }
   com::ComPtr<IStoreNamespace> store;
-  if (FAILED(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_SERVER, IID_IStoreNamespace,
-                              store.ReleaseAndGetVoidAddress())) ||
-      !store)
-    return true;
+  if (FAILED(g_storeMaker(store.ReleaseAndGetAddressOf())) || !store) return true;
   if (FAILED(store->Initialize(nullptr, 0))) return true;
   context_.store = std::move(store);
   folders_->Attach(&context_);

@@ -40,6 +40,12 @@ class CMailquarryCtrl : public ui::Control<CMailquarryCtrl> {
   // For tests inside the module: the context the collections share.
   const StoreContext& Context() const { return context_; }
 
+  // How window creation makes its store connection: CoCreateInstance of
+  // CLSID_StoreNamespace unless a test puts a maker of its own in place
+  // (null restores that).
+  using StoreMaker = HRESULT (*)(IStoreNamespace** out);
+  static void SetStoreMakerForTesting(StoreMaker maker);
+
  protected:
   bool OnCreate() override;
   void OnDestroy() override;

@@ -68,7 +68,7 @@ class StaticFactory final : public IClassFactory {
 };
 
 // Built in this order at load, destroyed in reverse at unload.
-CMailquarryApp theApp;
+[[maybe_unused]] CMailquarryApp theApp;
 StaticFactory<CMailquarryCtrl> controlFactory;
 StaticFactory<CMailquarryPropPage> propPageFactory;
 

@@ -17,6 +17,8 @@ Resource ToolboxBitmap();
 
 inline constexpr const char* kCompanyName = "the Mailquarry developers";
 inline constexpr const char* kLegalCopyright = "Copyright (C) 2026 the Mailquarry developers";
+// The maker's line of the About box (the box is narrow).
+inline constexpr const char* kAboutNotice = "(C) 2026 the Mailquarry developers";
 
 // Key/value pairs, ending in a null key: FileVersion, ProductVersion,
 // FileDescription, ProductName, OriginalFilename, InternalName, CompanyName,

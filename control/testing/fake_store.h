@@ -42,6 +42,7 @@ struct FakeStoreState {
   // Fail the n-th subfolder request of the level below this parent.
   std::map<STOREFOLDERID, int> failSubFolderRequest;
   std::map<STOREFOLDERID, bool> noSubFolderHandle;
+  HRESULT initializeResult = S_OK;  // what Initialize answers
   int openHandles = 0;
   int openFolders = 0;        // IStoreFolder objects alive
   int openFolderCalls = 0;    // OpenFolder requests
