@@ -4,6 +4,7 @@
 #include "control/guids.h"
 #include "control/typelib.h"
 #include "platform/com/activation.h"
+#include "platform/com/typeinfo.h"
 
 namespace mq {
 namespace {
@@ -152,7 +153,15 @@ HRESULT CMailquarryCtrl::GetTypeInfoCount(UINT* count) {
 }
 
 HRESULT CMailquarryCtrl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) {
-  return Control::GetTypeInfo(index, lcid, out);
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  // Only the registered library describes the control to its containers.
+  com::ComPtr<ITypeLib> library;
+  HRESULT hr = LoadRegTypeLib(LIBID_MAILQUARRYLib, kLibMajor, kLibMinor, lcid,
+                              library.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  return library->GetTypeInfoOfGuid(DIID__DMailquarry, out);
 }
 
 const com::Bindings<CMailquarryCtrl>& CMailquarryCtrl::GetBindings() {

@@ -1,20 +1,12 @@
 // The module's entry points: its two class factories, self-registration, and
 // what tools read from it (type library, version information, bitmap).
-#include <dlfcn.h>
-#include <limits.h>
-#include <stdlib.h>
-
-#include <atomic>
-#include <cstring>
-#include <string>
-
 #include "control/guids.h"
 #include "control/mailquarry_ctrl.h"
 #include "control/prop_page.h"
 #include "control/registration.h"
 #include "control/resources.h"
 #include "control/typelib.h"
-#include "platform/com/class_factory.h"
+#include "platform/com/server.h"
 
 namespace mq {
 namespace {
@@ -25,80 +17,26 @@ class CMailquarryApp {
   CMailquarryApp() = default;
 };
 
-// A factory that lives as long as the module. Every reference handed out
-// counts toward the module's lock count, like every lock, so the module is
-// never unloaded under a client that still holds its factory.
-template <class T>
-class StaticFactory final : public IClassFactory {
- public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!(riid == IID_IUnknown) && !(riid == IID_IClassFactory)) return E_NOINTERFACE;
-    AddRef();
-    *ppv = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override {
-    com::LockModule();
-    return ++refs_ + 1;
-  }
-  ULONG Release() override {
-    com::UnlockModule();
-    return --refs_ + 1;
-  }
-  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto object = com::MakeObject<T>();
-    if (!object) return E_OUTOFMEMORY;
-    return object->QueryInterface(riid, ppv);
-  }
-  HRESULT LockServer(BOOL lock) override {
-    if (lock)
-      com::LockModule();
-    else
-      com::UnlockModule();
-    return S_OK;
-  }
-
- private:
-  std::atomic<ULONG> refs_{0};
-};
-
 // Built in this order at load, destroyed in reverse at unload.
 [[maybe_unused]] CMailquarryApp theApp;
-StaticFactory<CMailquarryCtrl> controlFactory;
-StaticFactory<CMailquarryPropPage> propPageFactory;
-
-std::string ModulePath() {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname) return {};
-  char resolved[PATH_MAX];
-  if (realpath(info.dli_fname, resolved)) return resolved;
-  return info.dli_fname;
-}
+IClassFactory& controlFactory = com::ClassFactory<CMailquarryCtrl>::Instance();
+IClassFactory& propPageFactory = com::ClassFactory<CMailquarryPropPage>::Instance();
 
 }  // namespace
 }  // namespace mq
 
 COM_EXPORT HRESULT DllCanUnloadNow() {
-  return com::ModuleLockCount() == 0 ? S_OK : S_FALSE;
+  return com::CanUnloadNow();
 }
 
 COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  if (clsid == mq::CLSID_Mailquarry) return mq::controlFactory.QueryInterface(riid, ppv);
-  if (clsid == mq::CLSID_MailquarryPropPage) return mq::propPageFactory.QueryInterface(riid, ppv);
-  return CLASS_E_CLASSNOTAVAILABLE;
+  return com::GetClassObject(clsid, riid, ppv,
+                             {{mq::CLSID_Mailquarry, &mq::controlFactory},
+                              {mq::CLSID_MailquarryPropPage, &mq::propPageFactory}});
 }
 
 COM_EXPORT HRESULT DllRegisterServer() {
-  const std::string path = mq::ModulePath();
-  if (path.empty()) return SELFREG_E_TYPELIB;
-  return mq::RegisterServer(path);
+  return mq::RegisterServer();
 }
 
 COM_EXPORT HRESULT DllUnregisterServer() {

@@ -2,17 +2,14 @@
 // the property page class, and their removal.
 #pragma once
 
-#include <string>
-
 #include "platform/com/hresult.h"
 
 namespace mq {
 
-// `modulePath` is the module's own file. Both answer S_OK, SELFREG_E_TYPELIB
-// when the type library step fails (nothing else is done then), or
-// SELFREG_E_CLASS when a class step fails. Neither undoes its first step
-// when a later one fails.
-HRESULT RegisterServer(const std::string& modulePath);
+// S_OK, SELFREG_E_TYPELIB when the type library step fails (nothing else is
+// done then), or SELFREG_E_CLASS when a class step fails. Neither undoes its
+// first step when a later one fails.
+HRESULT RegisterServer();
 HRESULT UnregisterServer();
 
 }  // namespace mq

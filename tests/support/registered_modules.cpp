@@ -1,0 +1,70 @@
+#include "tests/support/registered_modules.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace mqtest {
+
+std::string BinDir() {
+  const char* dir = std::getenv("MQ_BIN_DIR");
+  return dir ? dir : "bin";
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    if (output) output->append(buffer, n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+RegisteredModules::RegisteredModules(std::vector<std::string> modules) {
+  char dir[] = "/tmp/mq-registry-XXXXXX";
+  if (!mkdtemp(dir)) {
+    ok_ = false;
+    log_ = "cannot make a temporary directory";
+    return;
+  }
+  dir_ = dir;
+  file_ = dir_ + "/registry";
+  if (const char* old = std::getenv("MAILQUARRY_REGISTRY")) {
+    hadEnv_ = true;
+    oldEnv_ = old;
+  }
+  setenv("MAILQUARRY_REGISTRY", file_.c_str(), 1);
+  for (const std::string& module : modules) ok_ = Regsvr(module) && ok_;
+}
+
+RegisteredModules::~RegisteredModules() {
+  if (dir_.empty()) return;
+  unlink(file_.c_str());
+  std::string cleanup = "rm -rf '" + dir_ + "'";
+  RunCommand(cleanup, nullptr);
+  if (hadEnv_)
+    setenv("MAILQUARRY_REGISTRY", oldEnv_.c_str(), 1);
+  else
+    unsetenv("MAILQUARRY_REGISTRY");
+}
+
+bool RegisteredModules::Regsvr(const std::string& module, bool unregister) {
+  std::string command = "'" + BinDir() + "/regsvr' " + (unregister ? "-u " : "") + "'" + BinDir() +
+                        "/" + module + "'";
+  return RunCommand(command, &log_) == 0;
+}
+
+}  // namespace mqtest
