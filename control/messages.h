@@ -24,6 +24,9 @@ class CMessages : public com::DispatchObject<CMessages>, public PendingMembers<C
 
   // ---- Wiring by the control (messages.cpp) ----
   void Attach(StoreContext* context) { context_ = context; }
+  // Where the collection's life with the control ends (window destruction):
+  // what it owes then (the last ViewMessage file, say) is done here, since
+  // a client may keep the object itself alive longer.
   void Detach();
   StoreContext* Context() const { return context_; }
 

@@ -39,6 +39,8 @@ class ControlE2E : public ::testing::Test {
   }
 
   void SetUp() override {
+    if (access((mqtest::BinDir() + "/MailStore.so").c_str(), F_OK) != 0)
+      GTEST_SKIP() << "the store module is not built";
     ASSERT_TRUE(registry_->Ok()) << registry_->Log();
     fixture_.AddFolder({"A"});
     fixture_.AddFolder({"A", "A1"});

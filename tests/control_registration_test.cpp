@@ -120,8 +120,18 @@ TEST(ControlModule, ServesTheControlAndItsPageOnlyAndCountsWhatIsAlive) {
 }
 
 TEST(ControlModule, RegistrationWritesTheClassesAndUnregistrationRemovesThemAll) {
-  mqtest::RegisteredModules registry({"MailStore.so"});
-  ASSERT_TRUE(registry.Ok()) << registry.Log();
+  mqtest::RegisteredModules registry({});
+  // A registry that holds other classes and libraries already, as every
+  // installation's does.
+  ASSERT_EQ(reg::Edit()
+                .SetString(Root::ClassesRoot, "CLSID\\{11111111-2222-3333-4444-555555555555}", "",
+                           "Other")
+                .SetString(Root::ClassesRoot, "TypeLib\\{11111111-2222-3333-4444-555555555556}", "",
+                           "Other library")
+                .SetString(Root::ClassesRoot, "Interface\\{11111111-2222-3333-4444-555555555557}",
+                           "", "IOther")
+                .Commit(),
+            S_OK);
   const std::string before = mqtest::ReadFile(registry.RegistryFile());
 
   ASSERT_TRUE(registry.Regsvr("Mailquarry.ocx")) << registry.Log();
