@@ -120,7 +120,7 @@ TEST(ControlModule, ServesTheControlAndItsPageOnlyAndCountsWhatIsAlive) {
 }
 
 TEST(ControlModule, RegistrationWritesTheClassesAndUnregistrationRemovesThemAll) {
-  mqtest::RegisteredModules registry({});
+  mqtest::RegisteredModules registry(std::vector<std::string>{});
   // A registry that holds other classes and libraries already, as every
   // installation's does.
   ASSERT_EQ(reg::Edit()
@@ -190,7 +190,7 @@ TEST(ControlModule, ARegistryThatCannotBeWrittenFailsAtTheTypeLibrary) {
 TEST(ControlModule, TheControlDescribesItselfOnlyOnceItsLibraryIsRegistered) {
   Module& m = TheModule();
   ASSERT_NE(m.handle, nullptr);
-  mqtest::RegisteredModules registry({});
+  mqtest::RegisteredModules registry(std::vector<std::string>{});
   com::ComPtr<IClassFactory> factory;
   ASSERT_EQ(m.Symbol<DllGetClassObjectFn>("DllGetClassObject")(kControl, IID_IClassFactory,
                                                                factory.ReleaseAndGetVoidAddress()),
