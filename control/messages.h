@@ -7,8 +7,10 @@
 // its own members in its Bind* function, which GetBindings (messages.cpp) calls.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "control/messages_ops/message_ops.h"
 #include "control/pending_members.h"
 #include "control/record_list.h"
 #include "control/records.h"
@@ -41,16 +43,29 @@ class CMessages : public com::DispatchObject<CMessages>, public PendingMembers<C
   SHORT Count();
   com::ComPtr<IDispatch> Item(const VARIANT& Key);
 
-  // ---- IMessages: lookups, header scans and store operations ----
-  // Refresh (context->LoadMessageList(context->folderIndex)), FindMessageID,
-  // FindSubject, ..., DeleteMessage, IsMessagesMarkAsRead: declare them here,
-  // define them in a file of their own, bind them in a `static void
-  // BindLookups(com::Bindings<CMessages>&)` called from GetBindings, and take
-  // their lines out of BindPending (messages.cpp).
+  // ---- IMessages: lookups, header scans and store operations (messages_members.cpp) ----
+  void Refresh();
+  std::string FindReturnEmail(LONG iIndex);
+  std::string FindDeliveredToEmail(LONG iIndex);
+  LONG FindMessageID(LONG iIndex);
+  VARIANT_BOOL DeleteMessage(LONG iIndex);
+  VARIANT_BOOL IsMessagesMarkAsRead(LONG iIndex);
+  std::string GetMessage(LONG iIndex);
+  std::string FindDisplayFrom(LONG iIndex);
+  std::string FindDisplayTo(LONG iIndex);
+  std::string FindReceiveTime(LONG iIndex);
+  std::string FindSentDay(LONG iIndex);
+  LONG FindSize(LONG iIndex);
+  LONG FindIndexFromSubject(const std::string& strSubject);
+  std::string FindSubject(LONG iIndex);
 
-  // ---- IMessages: exports ----
-  // ExtractAttachment, GetAttachmentCount, GetAttachmentName, Save2eml,
-  // ViewMessage, MarkMessagesAsRead: likewise, in `BindExports`.
+  // ---- IMessages: exports (messages_members.cpp) ----
+  VARIANT_BOOL MarkMessagesAsRead(LONG iIndex, VARIANT_BOOL bRead);
+  VARIANT_BOOL ExtractAttachment(LONG iIndex, const std::string& strOutputDir);
+  SHORT GetAttachmentCount(LONG iIndex);
+  std::string GetAttachmentName(LONG iMsgIndex, LONG iAttachmentIndex);
+  VARIANT_BOOL Save2eml(LONG iIndex, const std::string& strEMLFileName);
+  VARIANT_BOOL ViewMessage(LONG iIndex);
 
   // ---- IMessages: enumeration ----
   // _NewEnum (DISPID_NEWENUM) walks List(); List().Generation() changes on
@@ -61,9 +76,28 @@ class CMessages : public com::DispatchObject<CMessages>, public PendingMembers<C
  private:
   static void BindCore(com::Bindings<CMessages>& bindings);
   static void BindPending(com::Bindings<CMessages>& bindings);
+  static void BindMembers(com::Bindings<CMessages>& bindings);
+
+  // The message list as the message operations read it.
+  class Snapshot final : public msgops::MessageSnapshot {
+   public:
+    explicit Snapshot(const RecordList<CMessage>& list) : list_(list) {}
+    std::size_t Size() const override { return list_.Size(); }
+    msgops::MessageView At(std::size_t i) const override {
+      return msgops::ViewOf(list_.At(static_cast<std::int64_t>(i))->Data());
+    }
+
+   private:
+    const RecordList<CMessage>& list_;
+  };
+  msgops::MessageOps Ops() const;
 
   StoreContext* context_ = nullptr;
   RecordList<CMessage> list_;
+  Snapshot snapshot_{list_};
+  // The file the latest ViewMessage wrote; deleted when the collection's
+  // life with the control ends.
+  std::unique_ptr<msgops::LastTempFile> lastTempFile_ = std::make_unique<msgops::LastTempFile>();
 };
 
 }  // namespace mq
