@@ -65,23 +65,16 @@ void CFolders::BindCore(com::Bindings<CFolders>& bindings) {
 }
 
 void CFolders::BindPending(com::Bindings<CFolders>& bindings) {
-  PendingBinder(bindings, PendingIds())
-      .Method<VARIANT_BOOL, LONG>(4)               // DeleteFolder
-      .Method<VARIANT_BOOL, LONG, LONG>(5)         // MoveFolder
-      .Method<VARIANT_BOOL, std::string, LONG>(6)  // RenameFolder
-      .Method<VARIANT_BOOL, LONG>(7)               // CompactAll
-      .Method<VARIANT_BOOL, LONG, LONG>(8)         // CopyMessage
-      .Method<VARIANT_BOOL, std::string, LONG>(9)  // CreateFolder
-      .Method<VARIANT_BOOL, LONG, LONG>(11)        // MoveMessage
-      .Method<VARIANT_BOOL, LONG, std::string, std::string, std::string, std::string>(
-          12)                                       // CreateMessage
-      .Get<com::ComPtr<IUnknown>>(DISPID_NEWENUM);  // _NewEnum
+  // Every member of IFolders is served.
+  static_cast<void>(bindings);
 }
 
 const com::Bindings<CFolders>& CFolders::GetBindings() {
   static const auto bindings = [] {
     com::Bindings<CFolders> b;
     BindCore(b);
+    BindOperations(b);
+    BindEnumeration(b);
     BindPending(b);
     return b;
   }();

@@ -45,22 +45,32 @@ class CFolders : public com::DispatchObject<CFolders>, public PendingMembers<CFo
   com::ComPtr<IDispatch> Item(const VARIANT& Key);
   void Refresh();
 
-  // ---- IFolders: folder and message operations ----
-  // DeleteFolder, MoveFolder, RenameFolder, CompactAll, CopyMessage,
-  // CreateFolder, MoveMessage, CreateMessage: declare them here, define them
-  // in a file of their own, bind them in a `static void
-  // BindOperations(com::Bindings<CFolders>&)` called from GetBindings, and
-  // take their lines out of BindPending (folders.cpp).
+  // ---- IFolders: folder and message operations (folder_operations.cpp) ----
+  // Each forwards to the store and leaves the folder and message lists as
+  // they are: changes show after the next reload.
+  VARIANT_BOOL DeleteFolder(LONG iFolderID);
+  VARIANT_BOOL MoveFolder(LONG iFolderID, LONG iParentFolderID);
+  VARIANT_BOOL RenameFolder(const std::string& strNewName, LONG iFolderID);
+  VARIANT_BOOL CompactAll(LONG iFlag);
+  VARIANT_BOOL CopyMessage(LONG iMessageID, LONG iDestFolderID);
+  VARIANT_BOOL CreateFolder(const std::string& strFolderName, LONG iParentFolderID);
+  VARIANT_BOOL MoveMessage(LONG iMessageID, LONG iDestFolderID);
+  VARIANT_BOOL CreateMessage(LONG iFolderIndex, const std::string& strFromEmail,
+                             const std::string& strToEmail, const std::string& strSubject,
+                             const std::string& strMessage);
 
-  // ---- IFolders: enumeration ----
-  // _NewEnum (DISPID_NEWENUM) walks List(); List().Generation() changes on
-  // every emptying. Likewise bound in a Bind* of its own.
+  // ---- IFolders: enumeration (enumeration.cpp) ----
+  // A new CCollectionEnum over List(), as IUnknown; null when out of memory.
+  com::ComPtr<IUnknown> NewEnum();
 
   static const com::Bindings<CFolders>& GetBindings();
 
  private:
   static void BindCore(com::Bindings<CFolders>& bindings);
   static void BindPending(com::Bindings<CFolders>& bindings);
+  static void BindOperations(com::Bindings<CFolders>& bindings);
+  static void BindEnumeration(com::Bindings<CFolders>& bindings);
+  VARIANT_BOOL CopyOrMove(LONG iMessageID, LONG iDestFolderID, DWORD flags);
 
   StoreContext* context_ = nullptr;
   RecordList<CFolder> list_;

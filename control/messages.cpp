@@ -34,7 +34,8 @@ void CMessages::BindCore(com::Bindings<CMessages>& bindings) {
 }
 
 void CMessages::BindPending(com::Bindings<CMessages>& bindings) {
-  PendingBinder(bindings, PendingIds()).Get<com::ComPtr<IUnknown>>(DISPID_NEWENUM);  // _NewEnum
+  // Every member of IMessages is served.
+  static_cast<void>(bindings);
 }
 
 const com::Bindings<CMessages>& CMessages::GetBindings() {
@@ -42,6 +43,7 @@ const com::Bindings<CMessages>& CMessages::GetBindings() {
     com::Bindings<CMessages> b;
     BindCore(b);
     BindMembers(b);
+    BindEnumeration(b);
     BindPending(b);
     return b;
   }();

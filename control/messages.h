@@ -67,9 +67,9 @@ class CMessages : public com::DispatchObject<CMessages>, public PendingMembers<C
   VARIANT_BOOL Save2eml(LONG iIndex, const std::string& strEMLFileName);
   VARIANT_BOOL ViewMessage(LONG iIndex);
 
-  // ---- IMessages: enumeration ----
-  // _NewEnum (DISPID_NEWENUM) walks List(); List().Generation() changes on
-  // every emptying. Likewise bound in a Bind* of its own.
+  // ---- IMessages: enumeration (enumeration.cpp) ----
+  // A new CCollectionEnum over List(), as IUnknown; null when out of memory.
+  com::ComPtr<IUnknown> NewEnum();
 
   static const com::Bindings<CMessages>& GetBindings();
 
@@ -91,6 +91,7 @@ class CMessages : public com::DispatchObject<CMessages>, public PendingMembers<C
     const RecordList<CMessage>& list_;
   };
   msgops::MessageOps Ops() const;
+  static void BindEnumeration(com::Bindings<CMessages>& bindings);
 
   StoreContext* context_ = nullptr;
   RecordList<CMessage> list_;

@@ -33,6 +33,7 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
   ~FakeFolderObject() override { --state_.openFolders; }
 
   FakeFolder& Folder() { return state_.folders.at(id_); }
+  STOREFOLDERID Id() const { return id_; }
 
   HRESULT Fill(std::size_t index, MESSAGEPROPS* props) {
     if (!props || props->cbSize != MESSAGEPROPS_SIZE) return E_INVALIDARG;
@@ -71,7 +72,13 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
   }
   HRESULT RegisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
   HRESULT UnregisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
-  HRESULT GetMessageProps(MESSAGEID, DWORD, MESSAGEPROPS*) override { return Call(E_NOTIMPL); }
+  HRESULT GetMessageProps(MESSAGEID id, DWORD, MESSAGEPROPS* props) override {
+    Call(S_OK);
+    const auto& messages = Folder().messages;
+    for (std::size_t i = 0; i < messages.size(); ++i)
+      if (messages[i].id == id) return Fill(i, props);
+    return STG_E_FILENOTFOUND;
+  }
   HRESULT FreeMessageProps(MESSAGEPROPS* props) override {
     Call(S_OK);
     for (LPSTR* field : {&props->pszSubject, &props->pszNormalSubject, &props->pszDisplayFrom,
@@ -137,20 +144,34 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
     *folder = com::MakeObject<FakeFolderObject>(state_, id).Detach();
     return S_OK;
   }
-  HRESULT CreateFolder(STOREFOLDERID, LPCSTR, DWORD, STOREFOLDERID*) override {
-    return Call(E_NOTIMPL);
+  HRESULT CreateFolder(STOREFOLDERID parent, LPCSTR name, DWORD reserved,
+                       STOREFOLDERID* id) override {
+    if (id) *id = 0;
+    return Change("CreateFolder", parent, 0, name ? name : "", reserved);
   }
-  HRESULT RenameFolder(STOREFOLDERID, DWORD, LPCSTR) override { return Call(E_NOTIMPL); }
-  HRESULT MoveFolder(STOREFOLDERID, STOREFOLDERID, DWORD) override { return Call(E_NOTIMPL); }
-  HRESULT DeleteFolder(STOREFOLDERID, DWORD) override { return Call(E_NOTIMPL); }
+  HRESULT RenameFolder(STOREFOLDERID id, DWORD reserved, LPCSTR name) override {
+    return Change("RenameFolder", id, 0, name ? name : "", reserved);
+  }
+  HRESULT MoveFolder(STOREFOLDERID id, STOREFOLDERID parent, DWORD reserved) override {
+    return Change("MoveFolder", id, parent, "", reserved);
+  }
+  HRESULT DeleteFolder(STOREFOLDERID id, DWORD reserved) override {
+    return Change("DeleteFolder", id, 0, "", reserved);
+  }
   HRESULT GetFolderProps(STOREFOLDERID, DWORD, FOLDERPROPS*) override { return Call(E_NOTIMPL); }
-  HRESULT CopyMoveMessages(IStoreFolder*, IStoreFolder*, MESSAGEIDLIST*, DWORD, DWORD,
-                           IProgressNotify*) override {
-    return Call(E_NOTIMPL);
+  HRESULT CopyMoveMessages(IStoreFolder* source, IStoreFolder* dest, MESSAGEIDLIST* list,
+                           DWORD flags, DWORD flagsRemove, IProgressNotify* progress) override {
+    auto* from = dynamic_cast<FakeFolderObject*>(source);
+    auto* to = dynamic_cast<FakeFolderObject*>(dest);
+    if (!from || !to || !list || list->cbSize != sizeof(MESSAGEIDLIST) || progress ||
+        (list->cMsgs && !list->prgdwMsgId))
+      return Call(E_INVALIDARG);
+    return Change("CopyMoveMessages", from->Id(), to->Id(), "", flags, flagsRemove,
+                  {list->prgdwMsgId, list->prgdwMsgId + list->cMsgs});
   }
   HRESULT RegisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
   HRESULT UnregisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
-  HRESULT CompactAll(DWORD) override { return Call(E_NOTIMPL); }
+  HRESULT CompactAll(DWORD reserved) override { return Change("CompactAll", 0, 0, "", reserved); }
 
   HRESULT GetFirstSubFolder(STOREFOLDERID parent, FOLDERPROPS* props, HENUMSTORE* handle) override {
     Call(S_OK);
@@ -191,6 +212,18 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
   HRESULT Call(HRESULT hr) {
     ++state_.storeCalls;
     return hr;
+  }
+  HRESULT Change(const char* operation, STOREFOLDERID id, STOREFOLDERID other, std::string name,
+                 DWORD flags, DWORD flagsRemove = 0, std::vector<MESSAGEID> ids = {}) {
+    FakeStoreState::Change& change = state_.changes.emplace_back();
+    change.operation = operation;
+    change.id = id;
+    change.other = other;
+    change.name = std::move(name);
+    change.flags = flags;
+    change.flagsRemove = flagsRemove;
+    change.ids = std::move(ids);
+    return Call(state_.changeResult);
   }
   void Fill(STOREFOLDERID id, FOLDERPROPS* props) {
     const FakeFolder& folder = state_.folders.at(id);

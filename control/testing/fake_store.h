@@ -43,6 +43,19 @@ struct FakeStoreState {
   std::map<STOREFOLDERID, int> failSubFolderRequest;
   std::map<STOREFOLDERID, bool> noSubFolderHandle;
   HRESULT initializeResult = S_OK;  // what Initialize answers
+  // The namespace operations that change the store, as they were asked; each
+  // answers `changeResult` and changes nothing.
+  struct Change {
+    std::string operation;       // "CreateFolder", "CopyMoveMessages", ...
+    STOREFOLDERID id = 0;        // the folder (CopyMoveMessages: the source)
+    STOREFOLDERID other = 0;     // parent or destination
+    std::string name;            // new folder name
+    DWORD flags = 0;             // reserved word, or the copy/move flag
+    DWORD flagsRemove = 0;       // CopyMoveMessages
+    std::vector<MESSAGEID> ids;  // CopyMoveMessages
+  };
+  std::vector<Change> changes;
+  HRESULT changeResult = S_OK;
   int openHandles = 0;
   int openFolders = 0;        // IStoreFolder objects alive
   int openFolderCalls = 0;    // OpenFolder requests

@@ -1,0 +1,192 @@
+#include "control/collection_enum.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "control/folders.h"
+#include "control/records.h"
+
+namespace mq {
+namespace {
+
+ULONG RefsOf(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+// A collection stand-in: any object that holds a list of folder records.
+class EnumTest : public ::testing::Test {
+ protected:
+  void Fill(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+      FolderData data;
+      data.name = name;
+      list_.Append(com::MakeObject<CFolder>(std::move(data)));
+    }
+  }
+  com::ComPtr<IEnumVARIANT> Make() {
+    return CCollectionEnum::Create(com::ComPtr<IUnknown>(owner_->Identity()),
+                                   CCollectionEnum::ViewOf(list_));
+  }
+  static std::string Name(const VARIANT& v) {
+    if (v.vt != VT_DISPATCH || !v.pdispVal) return "<" + std::to_string(v.vt) + ">";
+    return static_cast<CFolder*>(v.pdispVal)->Data().name;
+  }
+  // The names the next Next(count) delivers, with its result and count.
+  std::vector<std::string> Take(IEnumVARIANT* e, ULONG count, HRESULT* hr, ULONG* fetched) {
+    std::vector<VARIANT> slots(count);
+    for (VARIANT& slot : slots) slot.vt = VT_I4;  // not yet emptied
+    *hr = e->Next(count, slots.data(), fetched);
+    std::vector<std::string> names;
+    for (VARIANT& slot : slots) {
+      names.push_back(Name(slot));
+      VariantClear(&slot);
+    }
+    return names;
+  }
+
+  com::ComPtr<CFolders> owner_ = com::MakeObject<CFolders>();
+  RecordList<CFolder> list_;
+  using Names = std::vector<std::string>;
+};
+
+TEST_F(EnumTest, EmptyCollection) {
+  auto e = Make();
+  ASSERT_TRUE(e);
+  HRESULT hr;
+  ULONG n = 7;
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"<0>"});
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(e->Skip(1), S_FALSE);
+  EXPECT_EQ(e->Skip(0), S_OK);
+  EXPECT_EQ(e->Next(0, nullptr, &n), S_OK);
+  EXPECT_EQ(n, 0u);
+}
+
+TEST_F(EnumTest, NextCountsAndEmptySlots) {
+  Fill({"a", "b", "c"});
+  auto e = Make();
+  HRESULT hr;
+  ULONG n = 0;
+  EXPECT_EQ(Take(e.Get(), 2, &hr, &n), (Names{"a", "b"}));
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(Take(e.Get(), 2, &hr, &n), (Names{"c", "<0>"}));
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"<0>"});
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(n, 0u);
+}
+
+TEST_F(EnumTest, WithoutACountOnlyOneMemberAtATime) {
+  Fill({"a", "b", "c"});
+  auto e = Make();
+  HRESULT hr;
+  EXPECT_EQ(Take(e.Get(), 1, &hr, nullptr), Names{"a"});
+  EXPECT_EQ(hr, S_OK);
+  VARIANT slots[2];
+  slots[0].vt = slots[1].vt = VT_I4;
+  EXPECT_EQ(e->Next(2, slots, nullptr), E_INVALIDARG);
+  EXPECT_EQ(slots[0].vt, VT_I4);  // untouched
+  EXPECT_EQ(slots[1].vt, VT_I4);
+  ULONG n = 0;
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"b"});  // position unchanged
+  EXPECT_EQ(e->Next(1, nullptr, &n), E_POINTER);
+}
+
+TEST_F(EnumTest, SkipResetAndCloneMoveIndependently) {
+  Fill({"a", "b", "c"});
+  auto e = Make();
+  HRESULT hr;
+  ULONG n = 0;
+  EXPECT_EQ(e->Skip(1), S_OK);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"b"});
+  EXPECT_EQ(e->Skip(5), S_FALSE);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"<0>"});
+  EXPECT_EQ(e->Reset(), S_OK);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"a"});
+
+  com::ComPtr<IEnumVARIANT> copy;
+  ASSERT_EQ(e->Clone(copy.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_TRUE(copy);
+  EXPECT_NE(copy.Get(), e.Get());
+  EXPECT_EQ(Take(copy.Get(), 1, &hr, &n), Names{"b"});
+  EXPECT_EQ(Take(copy.Get(), 1, &hr, &n), Names{"c"});
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"b"});
+
+  CCollectionEnum::FailAllocationsForTesting(1);
+  IEnumVARIANT* failed = e.Get();  // anything but null
+  EXPECT_EQ(e->Clone(&failed), E_OUTOFMEMORY);
+  EXPECT_EQ(failed, nullptr);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"c"});  // unchanged by the failure
+  CCollectionEnum::FailAllocationsForTesting(2);
+  EXPECT_FALSE(Make());
+  EXPECT_FALSE(owner_->NewEnum());
+  EXPECT_TRUE(owner_->NewEnum());
+}
+
+TEST_F(EnumTest, IdentityAndReferences) {
+  Fill({"a", "b"});
+  const ULONG ownerRefs = RefsOf(owner_->Identity());
+  auto e = Make();
+  EXPECT_EQ(RefsOf(owner_->Identity()), ownerRefs + 1);  // the enumerator keeps its owner
+  com::ComPtr<IUnknown> unknown;
+  ASSERT_EQ(e.As(&unknown), S_OK);
+  EXPECT_EQ(static_cast<void*>(unknown.Get()), static_cast<void*>(e.Get()));
+  com::ComPtr<IDispatch> none;
+  EXPECT_EQ(e.As(&none), E_NOINTERFACE);
+
+  IUnknown* first = list_.At(0)->Identity();
+  const ULONG before = RefsOf(first);
+  VARIANT v;
+  ASSERT_EQ(e->Next(1, &v, nullptr), S_OK);
+  EXPECT_EQ(RefsOf(first), before + 1);
+  VariantClear(&v);
+  EXPECT_EQ(RefsOf(first), before);
+  EXPECT_EQ(list_.Size(), 2u);
+  e.Reset();
+  unknown.Reset();
+  EXPECT_EQ(RefsOf(owner_->Identity()), ownerRefs);
+}
+
+TEST_F(EnumTest, AnEmptiedListEndsTheWalkAndResetStartsOnTheNewOne) {
+  Fill({"a", "b", "c"});
+  auto e = Make();
+  HRESULT hr;
+  ULONG n = 0;
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"a"});
+  com::ComPtr<IEnumVARIANT> copy;
+  ASSERT_EQ(e->Clone(copy.ReleaseAndGetAddressOf()), S_OK);
+  list_.Clear();  // the records go; the enumerators hold none of them
+  Fill({"x", "y", "z", "w"});
+  EXPECT_EQ(Take(e.Get(), 2, &hr, &n), (Names{"<0>", "<0>"}));
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(copy->Skip(1), S_FALSE);
+  EXPECT_EQ(e->Reset(), S_OK);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"x"});
+  list_.Clear();
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"<0>"});
+}
+
+TEST_F(EnumTest, AMissingMemberIsUnexpectedAndPassedOver) {
+  Fill({"a", "b"});
+  CCollectionEnum::ListView view = CCollectionEnum::ViewOf(list_);
+  view.member = [](const void* list, std::size_t position) -> IDispatch* {
+    if (position == 0) return nullptr;
+    return static_cast<const RecordList<CFolder>*>(list)->At(static_cast<std::int64_t>(position));
+  };
+  auto e = CCollectionEnum::Create(com::ComPtr<IUnknown>(owner_->Identity()), view);
+  HRESULT hr;
+  ULONG n = 9;
+  EXPECT_EQ(Take(e.Get(), 2, &hr, &n), (Names{"<0>", "<0>"}));
+  EXPECT_EQ(hr, E_UNEXPECTED);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"b"});
+}
+
+}  // namespace
+}  // namespace mq
