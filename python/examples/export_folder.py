@@ -30,6 +30,6 @@ with mailquarry.Control("MAILQUARRY.MailquarryCtrl.1") as mq:
         count = messages.GetAttachmentCount(i)
         if count:
             messages.ExtractAttachment(i, attachments)
-        print(f"  {os.path.basename(eml)}  ({count} attachments)")
+        print(f"  {os.path.basename(eml)}: {count} attachment(s)")
 
 print(f"attachments: {', '.join(sorted(os.listdir(attachments))) or 'none'}")

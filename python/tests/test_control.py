@@ -52,11 +52,14 @@ def test_a_plain_object_cannot_be_hosted():
 
 
 def test_script_ending_without_close(markers):
-    # Objects left in globals, in a cycle and in a closure at exit: the
-    # module releases them all before the interpreter goes.
+    # Objects left in globals, in a cycle, in a closure, and one whose
+    # reference is never given back (as a leaking extension would keep it),
+    # which the interpreter alone would never release.
     script = textwrap.dedent("""
+        import ctypes
         import mailquarry
         gauge = mailquarry.Control("MqPyTest.Gauge.1")
+        ctypes.pythonapi.Py_IncRef(ctypes.py_object(mailquarry.Control("MqPyTest.Gauge.1")))
         probe = mailquarry.Dispatch("MqPyTest.Probe.1")
         items = probe.Items
         walker = iter(items)
