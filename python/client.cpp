@@ -386,7 +386,8 @@ TypeCache& Dispatch::Type() {
             break;
           case INVOKE_PROPERTYGET:
             member.get = true;
-            member.getParams = desc->cParams;
+            // Optional parameters do not make a property something to call.
+            member.getParams = desc->cParams - std::max<SHORT>(desc->cParamsOpt, 0);
             break;
           case INVOKE_PROPERTYPUT:
             member.put = true;
@@ -527,6 +528,8 @@ py::object Dispatch::GetAttr(py::object self, const std::string& name) {
 }
 
 void Dispatch::SetAttr(const std::string& name, py::handle value) {
+  if (name.size() > 1 && name[0] == '_' && name[1] == '_')
+    throw py::attribute_error("cannot set '" + name + "' on an automation object");
   Ptr();
   DISPID id = Resolve(name);
   const TypeCache& type = Type();

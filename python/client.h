@@ -56,7 +56,7 @@ struct MemberInfo {
   bool put = false;
   bool putRef = false;
   bool hidden = false;  // restricted or hidden: left out of dir()
-  int getParams = 0;    // parameters of the property get
+  int getParams = 0;    // required parameters of the property get
 };
 
 // The members of one dispinterface, and the names already resolved on it.

@@ -14,16 +14,15 @@ attachments = os.path.join(output, "attachments")
 os.makedirs(attachments, exist_ok=True)
 
 with mailquarry.Control("MAILQUARRY.MailquarryCtrl.1") as mq:
-    folders = mq.Folders
-    names = [folders.FindFolderName(i) for i in range(folders.Count)]
+    names = [folder.Name for folder in mq.Folders]
     for position, name in enumerate(names):
         print(f"{position:2}  {name}")
 
     mq.Folder = names.index(wanted)  # selecting a folder loads its message list
     messages = mq.Messages
     print(f"{wanted}: {messages.Count} messages")
-    for i in range(messages.Count):
-        subject = messages.FindSubject(i)
+    for i, message in enumerate(messages):
+        subject = message.Subject
         file_name = "".join("_" if c in '/\\\0' else c for c in subject)[:60] or "(no subject)"
         eml = os.path.join(output, f"{i + 1:03} {file_name}.eml")
         messages.Save2eml(i, eml)

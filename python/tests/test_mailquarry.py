@@ -165,6 +165,10 @@ def test_readme_script_against_the_demo_store(tmp_path, monkeypatch):
     result = subprocess.run([sys.executable, str(script), "Inbox", str(out)],
                             capture_output=True, text=True, timeout=300)
     assert result.returncode == 0, result.stderr
-    assert " 0  Inbox" in result.stdout
+    assert result.stdout.startswith(" 0  Inbox\n")
+    count = int(result.stdout.split("Inbox: ")[1].split()[0])
     emls = list(out.glob("*.eml"))
-    assert emls and all(p.stat().st_size > 0 for p in emls)
+    assert count > 0 and len(emls) == count and all(p.stat().st_size > 0 for p in emls)
+    # The README shows this very script.
+    readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text()
+    assert "```python\n" + script.read_text() + "```" in readme
