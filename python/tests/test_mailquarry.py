@@ -141,7 +141,7 @@ def test_script_ending_without_close_leaves_no_temporary_file(store, tmp_path, m
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "True"
     assert "ERROR" not in result.stderr, result.stderr
-    for _ in range(100):  # the viewer runs on its own, after the call returned
+    for _ in range(400):  # the viewer runs on its own, after the call returned
         if viewer_log.exists():
             break
         time.sleep(0.05)
