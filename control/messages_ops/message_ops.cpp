@@ -7,7 +7,6 @@
 
 #include "control/messages_ops/export_file.h"
 #include "control/messages_ops/raw_text.h"
-#include "platform/com/bstr.h"
 #include "platform/com/dispatch_object.h"
 #include "platform/com/memory.h"
 #include "platform/shell/shell.h"
@@ -132,29 +131,6 @@ LONG MessageOps::FindIndexFromSubject(const std::string& strSubject) const {
     if (list_.At(i).subject == strSubject) return static_cast<LONG>(i);
   }
   return 0;
-}
-
-std::optional<std::size_t> MessageOps::ItemPosition(const VARIANT& key) const {
-  const VARIANT* v = &key;
-  if (v->vt == (VT_VARIANT | VT_BYREF)) {
-    if (!v->pvarVal) return std::nullopt;
-    v = v->pvarVal;
-  }
-  const bool isString = v->vt == VT_BSTR || v->vt == (VT_BSTR | VT_BYREF);
-  if (isString) {
-    if (v->vt == (VT_BSTR | VT_BYREF) && !v->pbstrVal) return std::nullopt;
-    const std::string subject = com::Utf8FromBstr(v->vt == VT_BSTR ? v->bstrVal : *v->pbstrVal);
-    const std::size_t size = list_.Size();
-    for (std::size_t i = 0; i < size; ++i) {
-      if (list_.At(i).subject == subject) return i;
-    }
-    return std::nullopt;
-  }
-  com::Variant number;
-  if (FAILED(VariantChangeType(&number, v, 0, VT_I4))) return std::nullopt;
-  const std::int64_t position = static_cast<std::int64_t>(number.lVal) - 1;
-  if (position < 0 || static_cast<std::uint64_t>(position) >= list_.Size()) return std::nullopt;
-  return static_cast<std::size_t>(position);
 }
 
 std::string MessageOps::GetMessage(LONG iIndex) const {

@@ -121,9 +121,6 @@ class MessageOps {
   LONG FindMessageID(LONG iIndex) const;
   // The first position whose subject equals `strSubject` exactly; 0 when none.
   LONG FindIndexFromSubject(const std::string& strSubject) const;
-  // The position Item(Key) names: a string matches a subject exactly, anything
-  // else converts to a number n naming position n - 1. Nothing for no record.
-  std::optional<std::size_t> ItemPosition(const VARIANT& key) const;
 
   // The stored text, with the NUL rule of ReadRawText; empty on failure.
   std::string GetMessage(LONG iIndex) const;

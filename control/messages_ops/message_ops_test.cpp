@@ -60,24 +60,6 @@ TEST_F(MessageOpsTest, FieldLookupsGiveNeutralValuesOffTheList) {
   EXPECT_EQ(MessageOps(big, nullptr, shell).Count(), -25536);
 }
 
-TEST_F(MessageOpsTest, ItemNumbersCountFromOneAndStringsMatchSubjects) {
-  auto ops = Ops();
-  EXPECT_EQ(ops.ItemPosition(com::Variant::I4(1)), 0u);
-  EXPECT_EQ(ops.ItemPosition(com::Variant::I2(3)), 2u);
-  EXPECT_EQ(ops.ItemPosition(com::Variant::I4(0)), std::nullopt);
-  EXPECT_EQ(ops.ItemPosition(com::Variant::I4(4)), std::nullopt);
-  EXPECT_EQ(ops.ItemPosition(com::Variant::I4(INT32_MIN)), std::nullopt);
-  EXPECT_EQ(ops.ItemPosition(com::Variant::Str("Report")), 1u);
-  EXPECT_EQ(ops.ItemPosition(com::Variant::Str("Hello")), 0u);
-  EXPECT_EQ(ops.ItemPosition(com::Variant::Str("report")), std::nullopt);
-  EXPECT_EQ(ops.ItemPosition(com::Variant::Str("2")), std::nullopt);  // a string is a subject
-  com::Variant inner = com::Variant::I4(2);
-  VARIANT byref{};
-  byref.vt = VT_VARIANT | VT_BYREF;
-  byref.pvarVal = &inner;
-  EXPECT_EQ(ops.ItemPosition(byref), 1u);
-}
-
 TEST_F(MessageOpsTest, HeaderLookupsReadTheStoredText) {
   folder->messages[11].bytes =
       "Delivered-To: me@x.org\r\nReceived: by mx\r\nReturn-Path: <b@x.org>\r\n\r\nbody";

@@ -1,0 +1,376 @@
+// The message collection's members as a client meets them: the control and
+// the store registered into a temporary registry, the control hosted headless
+// over Maildir fixtures, every call by name through IDispatch. This program
+// does not link the control; the real store and MIME layer answer.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "platform/com/activation.h"
+#include "platform/store/testing/maildir_fixture.h"
+#include "platform/ui/control_host.h"
+#include "tests/support/automation_client.h"
+#include "tests/support/registered_modules.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using mqtest::Call;
+using mqtest::Get;
+using mqtest::Put;
+using mqtest::ReadFile;
+using store::testing::MaildirFixture;
+
+constexpr std::int64_t kDelivered = 1167707045;  // 2007-01-02 03:04:05 UTC
+
+// A fresh directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/mq-msg-e2e-XXXXXX";
+    path_ = mkdtemp(name) ? name : "";
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Sets an environment variable for a scope and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every regular file below `dir`, as paths relative to it.
+std::set<std::string> FilesBelow(const std::string& dir) {
+  std::set<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir))
+    if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), dir).string());
+  return files;
+}
+
+// `parameter` is the file name parameter as it stands in the header.
+std::string RawAttachment(const std::string& parameter, const std::string& content) {
+  return "--b\r\nContent-Type: application/octet-stream\r\n"
+         "Content-Disposition: attachment; " +
+         parameter + "\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + content + "\r\n";
+}
+
+std::string Attachment(const std::string& name, const std::string& content) {
+  return RawAttachment("filename=\"" + name + "\"", content);
+}
+
+std::string MultipartMail(const std::string& subject, const std::string& parts) {
+  return "From: a@example.org\r\nTo: b@example.org\r\nSubject: " + subject +
+         "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+         "--b\r\nContent-Type: text/plain\r\n\r\nSee the files.\r\n" +
+         parts + "--b--\r\n";
+}
+
+class MessagesE2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { registry_ = new mqtest::RegisteredModules(); }
+  static void TearDownTestSuite() {
+    delete registry_;
+    registry_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (access((mqtest::BinDir() + "/MailStore.so").c_str(), F_OK) != 0)
+      GTEST_SKIP() << "the store module is not built";
+    ASSERT_TRUE(registry_->Ok()) << registry_->Log();
+    fixture_.UseAsMailDir();
+  }
+
+  // Adds messages to folder "F" in list order.
+  void Add(const std::string& bytes, const std::string& flags = "") {
+    fixture_.AddMessage({"F"}, bytes, {flags, kDelivered + 60 * added_++, false});
+  }
+
+  // Hosts the control and selects folder "F" (position 1: Inbox is 0).
+  com::ComPtr<IDispatch> Open(ui::ControlHost& host) {
+    CLSID clsid{};
+    EXPECT_EQ(com::ClsidFromProgId("MAILQUARRY.MailquarryCtrl.1", &clsid), S_OK);
+    EXPECT_EQ(host.Create(clsid), S_OK);
+    EXPECT_EQ(host.Activate(nullptr, ui::Rect::FromSize(0, 0, 100, 30)), S_OK);
+    auto control = host.Dispatch();
+    EXPECT_EQ(Put(control, "Folder", SHORT{1}).hr, S_OK);
+    return Get(control, "Messages").Object();
+  }
+
+  static mqtest::RegisteredModules* registry_;
+  MaildirFixture fixture_;
+  int added_ = 0;
+};
+
+mqtest::RegisteredModules* MessagesE2E::registry_ = nullptr;
+
+TEST_F(MessagesE2E, LookupsAnswerAtEveryPositionAndItemAgrees) {
+  Add("Return-Path: <bounce@example.org>\r\nDelivered-To: me@example.org\r\n"
+      "Received: by mx\r\nFrom: Ann <ann@example.org>\r\nTo: Bob <bob@example.org>\r\n"
+      "Subject: Report\r\nDate: Sat, 3 Feb 2001 04:05:06 +0000\r\n"
+      "Message-ID: <1@e2e>\r\n\r\nFirst.\r\n");
+  Add(MaildirFixture::Message("c@example.org", "d@example.org", "Middle"));
+  const std::string last = MaildirFixture::Message("e@example.org", "Fay <f@example.org>", "Last");
+  Add(last);
+  ui::ControlHost host(true);
+  auto messages = Open(host);
+  ASSERT_EQ(Get(messages, "Count").Long(), 3);
+
+  for (const char* text :
+       {"FindSubject", "FindDisplayFrom", "FindDisplayTo", "FindReceiveTime", "FindSentDay",
+        "GetMessage", "FindReturnEmail", "FindDeliveredToEmail"}) {
+    for (LONG bad : {-1, 3}) {
+      auto r = Call(messages, text, bad);
+      EXPECT_EQ(r.hr, S_OK) << text;
+      EXPECT_EQ(r.value.vt, VT_BSTR) << text;
+      EXPECT_EQ(r.Str(), "") << text << " " << bad;
+    }
+  }
+  for (const char* number : {"FindSize", "FindMessageID"})
+    for (LONG bad : {-1, 3}) EXPECT_EQ(Call(messages, number, bad).Long(), 0) << number;
+
+  EXPECT_EQ(Call(messages, "FindSubject", 0).Str(), "Report");
+  EXPECT_EQ(Call(messages, "FindDisplayFrom", 0).Str(), "Ann");
+  EXPECT_EQ(Call(messages, "FindDisplayTo", 2).Str(), "Fay");
+  EXPECT_EQ(Call(messages, "FindReceiveTime", 0).Str(), "2007/01/02 03:04:05");
+  EXPECT_EQ(Call(messages, "FindSentDay", 0).Str(), "2001/02/03 04:05:06");
+  EXPECT_EQ(Call(messages, "FindSize", 2).Long(), static_cast<LONG>(last.size()));
+  EXPECT_NE(Call(messages, "FindMessageID", 0).Long(), Call(messages, "FindMessageID", 2).Long());
+  EXPECT_EQ(Call(messages, "GetMessage", 2).Str(), last);
+  EXPECT_EQ(Call(messages, "FindReturnEmail", 0).Str(), "bounce@example.org");
+  EXPECT_EQ(Call(messages, "FindDeliveredToEmail", 0).Str(), "me@example.org\r\n");
+  EXPECT_EQ(Call(messages, "FindReturnEmail", 2).Str(), "f@example.org");  // from "To:"
+
+  auto first = Get(messages, "Item", 1).Object();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(Get(first, "Subject").Str(), Call(messages, "FindSubject", 0).Str());
+  EXPECT_FALSE(Get(messages, "Item", 0).Object());
+  EXPECT_FALSE(Get(messages, "Item", 4).Object());
+  EXPECT_EQ(Get(Get(messages, "Item", "Middle").Object(), "Subject").Str(), "Middle");
+  EXPECT_FALSE(Get(messages, "Item", "middle").Object());
+  EXPECT_FALSE(Get(messages, "Item", "Middl").Object());
+
+  EXPECT_EQ(Call(messages, "FindIndexFromSubject", "Last").Long(), 2);
+  EXPECT_EQ(Call(messages, "FindIndexFromSubject", "last").Long(), 0);
+  EXPECT_EQ(Call(messages, "FindIndexFromSubject", "nothing").Long(), 0);
+}
+
+TEST_F(MessagesE2E, RefreshRereadsAndDeleteLeavesTheListAlone) {
+  Add(MaildirFixture::Message("a@example.org", "b@example.org", "One"));
+  Add(MaildirFixture::Message("a@example.org", "b@example.org", "Two"));
+  ui::ControlHost host(true);
+  auto messages = Open(host);
+  ASSERT_EQ(Get(messages, "Count").Long(), 2);
+
+  EXPECT_EQ(Call(messages, "DeleteMessage", 5).Bool(), false);
+  EXPECT_EQ(Call(messages, "DeleteMessage", 0).Bool(), true);
+  EXPECT_EQ(fixture_.Files({"F"}).size(), 1u);
+  EXPECT_EQ(Get(messages, "Count").Long(), 2);  // until the list is read again
+  Add(MaildirFixture::Message("a@example.org", "b@example.org", "Three"));
+  EXPECT_EQ(Call(messages, "Refresh").hr, S_OK);
+  ASSERT_EQ(Get(messages, "Count").Long(), 2);
+  EXPECT_EQ(Call(messages, "FindSubject", 0).Str(), "Two");
+  EXPECT_EQ(Call(messages, "FindSubject", 1).Str(), "Three");
+}
+
+TEST_F(MessagesE2E, NulByteCutsItsChunkOfTheTextButNotTheSavedFile) {
+  std::string body(6000, 'x');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
+  std::string mail = MaildirFixture::Message("a@example.org", "b@example.org", "Nul", body);
+  mail[200] = '\0';
+  Add(mail);
+  ui::ControlHost host(true);
+  auto messages = Open(host);
+  EXPECT_EQ(Call(messages, "GetMessage", 0).Str(), mail.substr(0, 200) + mail.substr(4095));
+
+  TempDir out;
+  const std::string file = out / "saved.eml";
+  WriteFile(file, std::string(20000, '#'));  // longer than the message: truncated
+  EXPECT_EQ(Call(messages, "Save2eml", 0, file).Bool(), true);
+  EXPECT_EQ(ReadFile(file), mail);
+  EXPECT_EQ(Call(messages, "Save2eml", 0, out / "no/such/dir.eml").Bool(), false);
+  EXPECT_EQ(Call(messages, "Save2eml", 1, out / "past.eml").Bool(), false);
+  EXPECT_FALSE(fs::exists(out / "past.eml"));
+
+  // A link at the path is not followed.
+  WriteFile(out / "target", "kept");
+  fs::create_symlink(out / "target", out / "link.eml");
+  EXPECT_EQ(Call(messages, "Save2eml", 0, out / "link.eml").Bool(), false);
+  EXPECT_EQ(ReadFile(out / "target"), "kept");
+
+  // A message gone from the disk leaves an existing file as it was.
+  for (const auto& path : fixture_.Files({"F"})) fs::remove(path);
+  EXPECT_EQ(Call(messages, "Save2eml", 0, file).Bool(), false);
+  EXPECT_EQ(ReadFile(file), mail);
+  EXPECT_EQ(Call(messages, "GetMessage", 0).Str(), "");
+}
+
+TEST_F(MessagesE2E, ReadStateProbeLeavesTheFlagsOnDisk) {
+  Add(MaildirFixture::Message("a@example.org", "b@example.org", "Unread"), "");
+  Add(MaildirFixture::Message("a@example.org", "b@example.org", "Read"), "FS");
+  const auto before = fixture_.Files({"F"});
+  ui::ControlHost host(true);
+  auto messages = Open(host);
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(Call(messages, "IsMessagesMarkAsRead", 0).Bool(), false);
+    EXPECT_EQ(Call(messages, "IsMessagesMarkAsRead", 1).Bool(), true);
+    EXPECT_EQ(fixture_.Files({"F"}), before);  // same names, so the same flags
+  }
+  EXPECT_EQ(Call(messages, "IsMessagesMarkAsRead", 2).Bool(), false);
+}
+
+TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
+  Add(MultipartMail("Files",
+                    Attachment("../../x", "dots") + Attachment("/etc/passwd", "root") +
+                        RawAttachment("filename*=''a%5Cb", "back") +
+                        Attachment("ctl\x01\x1b.txt", "ctl") + Attachment("report (1).txt", "cut") +
+                        Attachment("same.txt", "first") + Attachment("same.txt", "second")));
+  Add(MaildirFixture::Message("a@example.org", "b@example.org", "Plain"));
+  TempDir root;
+  const std::string out = root / "out";
+  fs::create_directory(out);
+  WriteFile(out + "/x", std::string(100, '#'));  // longer: no stale bytes may remain
+  ui::ControlHost host(true);
+  auto messages = Open(host);
+
+  EXPECT_EQ(Call(messages, "GetAttachmentCount", 0).Long(), 7);
+  EXPECT_EQ(Call(messages, "GetAttachmentName", 0, 0).Str(), "x");
+  EXPECT_EQ(Call(messages, "GetAttachmentName", 0, 4).Str(), "report (1).txt");
+  for (LONG bad : {-1, 7}) EXPECT_EQ(Call(messages, "GetAttachmentName", 0, bad).Str(), "");
+
+  EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out + "/").Bool(), true);
+  EXPECT_EQ(FilesBelow(root.path()),
+            (std::set<std::string>{"out/x", "out/passwd", "out/b", "out/ctl.txt", "out/report ",
+                                   "out/same.txt"}));
+  EXPECT_EQ(ReadFile(out + "/x"), "dots");
+  EXPECT_EQ(ReadFile(out + "/same.txt"), "second");
+  EXPECT_EQ(ReadFile(out + "/report "), "cut");
+
+  // Without a trailing separator the files still land in the directory.
+  fs::remove(out + "/passwd");
+  EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out).Bool(), true);
+  EXPECT_EQ(ReadFile(out + "/passwd"), "root");
+
+  // A message without attachments: TRUE, nothing written.
+  const auto files = FilesBelow(root.path());
+  EXPECT_EQ(Call(messages, "ExtractAttachment", 1, out + "/").Bool(), true);
+  EXPECT_EQ(Call(messages, "GetAttachmentCount", 1).Long(), 0);
+  EXPECT_EQ(Call(messages, "GetAttachmentName", 1, 0).Str(), "");
+  EXPECT_EQ(FilesBelow(root.path()), files);
+  EXPECT_EQ(Call(messages, "ExtractAttachment", 2, out + "/").Bool(), false);
+}
+
+TEST_F(MessagesE2E, MarkMessagesAsReadAndAnEmptyDirectoryWriteIntoHome) {
+  Add(MultipartMail("Files", Attachment("one.txt", "1") + Attachment("two.txt", "2")));
+  TempDir home;
+  ScopedEnv env("HOME", home.path());
+  ui::ControlHost host(true);
+  auto messages = Open(host);
+  const auto flags = fixture_.Files({"F"});
+  for (bool read : {true, false}) {
+    EXPECT_EQ(Call(messages, "MarkMessagesAsRead", 0, read).Bool(), true);
+    EXPECT_EQ(FilesBelow(home.path()), (std::set<std::string>{"one.txt", "two.txt"}));
+    fs::remove(home / "one.txt");
+    fs::remove(home / "two.txt");
+  }
+  EXPECT_EQ(fixture_.Files({"F"}), flags);  // despite its name, no flag changes
+  EXPECT_EQ(Call(messages, "ExtractAttachment", 0, "").Bool(), true);
+  EXPECT_EQ(ReadFile(home / "two.txt"), "2");
+}
+
+TEST_F(MessagesE2E, ViewMessageWritesAPrivateFileAndOpensIt) {
+  const std::string mail = MultipartMail("View", Attachment("a.bin", std::string(9000, 'v')));
+  Add(mail);
+  TempDir dirs;
+  const std::string temp = dirs / "tmp", bin = dirs / "bin", record = dirs / "args";
+  fs::create_directory(temp);
+  fs::create_directory(bin);
+  WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > '" + record +
+                                   ".part' && mv '" + record + ".part' '" + record + "'\n");
+  fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
+  ScopedEnv path("PATH", bin + ":" + std::getenv("PATH"));
+
+  com::ComPtr<IDispatch> messages;
+  std::string viewed;
+  {
+    ui::ControlHost host(true);
+    messages = Open(host);
+    {  // A temporary directory that cannot be written: an automation error.
+      ScopedEnv tmpdir("TMPDIR", dirs / "missing");
+      auto failed = Call(messages, "ViewMessage", 0);
+      EXPECT_EQ(failed.hr, DISP_E_EXCEPTION);
+      EXPECT_NE(failed.scode, S_OK);
+      EXPECT_FALSE(failed.description.empty());
+    }
+    {
+      ScopedEnv tmpdir("TMPDIR", temp);
+      EXPECT_EQ(Call(messages, "ViewMessage", 1).Bool(), false);
+      EXPECT_EQ(Call(messages, "ViewMessage", 0).Bool(), true);
+    }
+    const auto files = FilesBelow(temp);
+    ASSERT_EQ(files.size(), 1u);
+    viewed = temp + "/" + *files.begin();
+    EXPECT_TRUE(std::regex_match(*files.begin(), std::regex("[0-9]{1,3}\\.eml")));
+    EXPECT_EQ(ReadFile(viewed), mail);
+    for (int i = 0; i < 100 && !fs::exists(record); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(ReadFile(record), "1|" + viewed + "|");
+
+    EXPECT_TRUE(fs::exists(viewed));
+  }
+  // The window is gone, the collection still held: the last file is gone.
+  EXPECT_FALSE(fs::exists(viewed));
+  EXPECT_EQ(Call(messages, "ViewMessage", 0).Bool(), false);
+}
+
+// Many tiny files, written straight into cur/ without the fixture's per-file
+// bookkeeping, so that the store's listing is what takes the time.
+TEST_F(MessagesE2E, FortyThousandMessagesCountAsTheLow16Bits) {
+  const std::string cur = fixture_.AddFolder({"F"}) + "/cur/";
+  const std::string mail = "Subject: s\r\n\r\n.\r\n";
+  for (int i = 0; i < 40000; ++i) {
+    const std::string name = cur + "1167707045.M" + std::to_string(i) + "P1.big:2,S";
+    std::ofstream(name, std::ios::binary) << mail;
+  }
+  ui::ControlHost host(true);
+  auto messages = Open(host);
+  EXPECT_EQ(Get(messages, "Count").Long(), -25536);
+  EXPECT_EQ(Call(messages, "FindSubject", 39999).Str(), "s");
+  EXPECT_EQ(Call(messages, "FindSubject", 40000).Str(), "");
+}
+
+}  // namespace
