@@ -1022,17 +1022,27 @@ HRESULT Store::MessagePath(STOREFOLDERID folder, MESSAGEID id, std::string* path
   return S_OK;
 }
 
-HRESULT Store::OpenMessageFile(STOREFOLDERID folder, MESSAGEID id, int* fd, std::string* path) {
+HRESULT Store::OpenMessagePath(STOREFOLDERID folder, MESSAGEID id,
+                               const std::function<HRESULT(const std::string& path)>& open) {
+  const HRESULT gone = com::HResultFromErrno(ENOENT);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    HRESULT hr = MessagePath(folder, id, path);
+    std::string path;
+    HRESULT hr = MessagePath(folder, id, &path);
     if (FAILED(hr)) return hr;
-    *fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
-    if (*fd >= 0) return S_OK;
-    if (errno != ENOENT) return Errno();
+    hr = open(path);
+    if (hr != gone) return hr;
     FolderInfo f;
     if (FAILED(FindFolder(folder, &f)) || FAILED(SyncMessages(f, true))) break;
   }
   return kNotFound;
+}
+
+HRESULT Store::OpenMessageFile(STOREFOLDERID folder, MESSAGEID id, int* fd, std::string* path) {
+  return OpenMessagePath(folder, id, [&](const std::string& found) {
+    *path = found;
+    *fd = open(found.c_str(), O_RDONLY | O_CLOEXEC);
+    return *fd >= 0 ? S_OK : Errno();
+  });
 }
 
 HRESULT Store::AllMessageIds(STOREFOLDERID folder, std::vector<MESSAGEID>* ids) {

@@ -20,6 +20,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -138,6 +139,12 @@ class Store : public std::enable_shared_from_this<Store> {
   // Opens a message file for reading, re-reading the folder once when another
   // program renamed it meanwhile. Returns the descriptor or a failure.
   HRESULT OpenMessageFile(STOREFOLDERID folder, MESSAGEID id, int* fd, std::string* path);
+  // Runs `open` on the message file's path, with the same one re-reading of
+  // the folder when it answers that the file is gone (the errno-mapped
+  // ENOENT). For readers that open the file themselves, so that it is not
+  // opened twice.
+  HRESULT OpenMessagePath(STOREFOLDERID folder, MESSAGEID id,
+                          const std::function<HRESULT(const std::string& path)>& open);
   // New flags = (old & ~mask) | (state & mask), for the Maildir flag bits.
   // *changed tells whether any message changed state.
   HRESULT SetFlags(STOREFOLDERID folder, const std::vector<MESSAGEID>& ids, DWORD state, DWORD mask,
