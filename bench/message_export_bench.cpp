@@ -4,7 +4,10 @@
 //   FindSubject over every position  at half and at the full count (linear?)
 //   ExtractAttachment of every message against munpack (when built with the
 //                                     MIME layer)
-// Usage: message_export_bench [message count, default 30000]
+// Usage: message_export_bench [message count, default 30000] [attachment KB]
+// Without an attachment size the messages are of 1 to 16 KB; with one, every
+// fourth message carries an attachment of about that size (base64 in the
+// file), the shape of a folder where the decoding outweighs the parsing.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -29,8 +32,9 @@ struct Record {
   MESSAGEID id;
 };
 
-// Messages of 1 to 16 KB; every fourth carries a base64 attachment.
-void MakeFolder(const fs::path& dir, int count) {
+// Messages of 1 to 16 KB; every fourth carries a base64 attachment, of
+// `attachmentKb` when given.
+void MakeFolder(const fs::path& dir, int count, int attachmentKb) {
   fs::create_directories(dir);
   unsigned seed = 12345;
   auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 8) & 0xFFFF; };
@@ -40,8 +44,9 @@ void MakeFolder(const fs::path& dir, int count) {
     out << "Return-Path: <sender" << i << "@example.org>\r\nFrom: Sender <sender" << i
         << "@example.org>\r\nTo: me@example.org\r\nSubject: Message " << i
         << "\r\nMIME-Version: 1.0\r\n";
-    const int lines = 12 + static_cast<int>(next() % 200);
+    int lines = 12 + static_cast<int>(next() % 200);
     if (i % 4 == 0) {
+      if (attachmentKb > 0) lines = attachmentKb * 1024 / 57;  // 57 bytes per base64 line
       out << "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
              "Content-Type: text/plain\r\n\r\nSee the file.\r\n--b\r\n"
              "Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n"
@@ -74,6 +79,7 @@ void Shell(const std::string& command) {
 
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::max(2, std::atoi(argv[1])) : 30000;
+  const int attachmentKb = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
   std::string pattern = (fs::temp_directory_path() / "mq-export-bench-XXXXXX").string();
   const fs::path root = mkdtemp(pattern.data());
   const fs::path maildir = root / "Maildir";
@@ -81,7 +87,7 @@ int main(int argc, char** argv) {
   fs::create_directories(maildir / "new");
   fs::create_directories(maildir / "tmp");
   std::printf("generating %d messages in %s\n", count, src.c_str());
-  MakeFolder(src, count);
+  MakeFolder(src, count, attachmentKb);
 
   // The Inbox through the store; its first read builds the index (untimed).
   setenv("MAILDIR", maildir.c_str(), 1);
