@@ -110,6 +110,16 @@ void ParseFile(const std::string& path, Parsed* p) {
   close(fd);
 }
 
+// The same for a file named relative to an open directory: a first listing
+// opens every message, and resolving the whole path for each one costs
+// system time for nothing.
+void ParseFileAt(int dirFd, const std::string& name, Parsed* p) {
+  int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ParseOpenFile(fd, p);
+  close(fd);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- Statement
@@ -848,6 +858,16 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
       self->Exec("PRAGMA wal_checkpoint(PASSIVE)");
     }
   } restore{this, bulk};
+  struct SubDirFds {
+    int fd[2] = {-1, -1};
+    ~SubDirFds() {
+      for (int d : fd)
+        if (d >= 0) close(d);
+    }
+  } subFds;
+  for (int sub = 0; sub < 2; ++sub)
+    if (std::any_of(added.begin(), added.end(), [&](const Parsed& p) { return p.sub == sub; }))
+      subFds.fd[sub] = open((dir + "/" + SubDir(sub)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   std::size_t next = 0;
   bool first = true;
   while (first || next < added.size()) {
@@ -856,7 +876,10 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     std::size_t end = std::min(added.size(), next + kBatch);
     for (std::size_t i = next; i < end; ++i) {
       Parsed& p = added[i];
-      ParseFile(dir + "/" + SubDir(p.sub) + "/" + p.name, &p);
+      if (subFds.fd[p.sub] >= 0)
+        ParseFileAt(subFds.fd[p.sub], p.name, &p);
+      else
+        ParseFile(dir + "/" + SubDir(p.sub) + "/" + p.name, &p);
       p.flags |= md::FlagsFromInfo(md::ParseFileName(p.name).info);
     }
     if (FAILED(Begin())) return E_FAIL;
