@@ -56,12 +56,10 @@ VARIANT_BOOL CMessages::MarkMessagesAsRead(LONG iIndex, VARIANT_BOOL bRead) {
   return Ops().MarkMessagesAsRead(iIndex, bRead);
 }
 VARIANT_BOOL CMessages::ExtractAttachment(LONG iIndex, const std::string& strOutputDir) {
-  // The names are joined straight to the directory; a directory named
-  // without its closing separator still receives the files, rather than
-  // its parent receiving files named after it.
-  std::string directory = strOutputDir;
-  if (!directory.empty() && directory.back() != '/') directory += '/';
-  return Ops().ExtractAttachment(iIndex, directory);
+  // The display name is joined straight to the text the caller gives, which
+  // therefore ends in a separator for a directory; callers that pass a path
+  // prefix ("out/msg7_") rely on that join.
+  return Ops().ExtractAttachment(iIndex, strOutputDir);
 }
 SHORT CMessages::GetAttachmentCount(LONG iIndex) {
   return Ops().GetAttachmentCount(iIndex);

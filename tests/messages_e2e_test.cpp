@@ -280,10 +280,13 @@ TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
   EXPECT_EQ(ReadFile(out + "/same.txt"), "second");
   EXPECT_EQ(ReadFile(out + "/report "), "cut");
 
-  // Without a trailing separator the files still land in the directory.
-  fs::remove(out + "/passwd");
+  // The names are joined straight to the text given: without a trailing
+  // separator the files land beside the directory, prefixed with its name.
   EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out).Bool(), true);
-  EXPECT_EQ(ReadFile(out + "/passwd"), "root");
+  EXPECT_EQ(ReadFile(out + "passwd"), "root");
+  EXPECT_EQ(ReadFile(out + "report "), "cut");
+  for (const char* name : {"x", "passwd", "b", "ctl.txt", "report ", "same.txt"})
+    fs::remove(out + name);
 
   // A message without attachments: TRUE, nothing written.
   const auto files = FilesBelow(root.path());

@@ -10,7 +10,7 @@ import mailquarry
 
 wanted = sys.argv[1] if len(sys.argv) > 1 else "Inbox"
 output = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "export")
-attachments = os.path.join(output, "attachments")
+attachments = os.path.join(output, "attachments", "")  # names are joined straight to it
 os.makedirs(attachments, exist_ok=True)
 
 with mailquarry.Control("MAILQUARRY.MailquarryCtrl.1") as mq:

@@ -92,7 +92,7 @@ def test_round_trip(store, tmp_path):
         assert eml.read_bytes() == stored.read_bytes()
         assert messages.GetAttachmentCount(greeting) == 1
         assert messages.GetAttachmentName(greeting, 0) == "report.txt"
-        assert messages.ExtractAttachment(greeting, str(out)) is True
+        assert messages.ExtractAttachment(greeting, str(out) + os.sep) is True
         assert (out / "report.txt").read_bytes() == b"data\n"
 
         # Out of range: neutral answers, no error.
