@@ -537,12 +537,18 @@ HRESULT Store::RenameFolder(STOREFOLDERID id, const char* name) {
   if (f.parent == FOLDERID_ROOT && g_ascii_strcasecmp(name, "Inbox") == 0)
     return HRESULT_FROM_WIN32_ALREADY_EXISTS;
   if (dir == f.dir) return S_OK;
-  if (dir.size() > 255) return E_INVALIDARG;
-  if (DirTaken(dir)) return HRESULT_FROM_WIN32_ALREADY_EXISTS;
+  return RelocateFolder(f.dir, dir);
+}
+
+// Renames and moves share this: the move is journalled before the directory
+// tree moves, so the next opener finishes one that a killed process left halfway.
+HRESULT Store::RelocateFolder(const std::string& oldDir, const std::string& newDir) {
+  if (newDir.size() > 255) return E_INVALIDARG;
+  if (DirTaken(newDir)) return HRESULT_FROM_WIN32_ALREADY_EXISTS;
   if (FAILED(Begin())) return E_FAIL;
-  Query("INSERT INTO folder_moves(old, new) VALUES(?, ?)").Bind(1, f.dir).Bind(2, dir).Step();
+  Query("INSERT INTO folder_moves(old, new) VALUES(?, ?)").Bind(1, oldDir).Bind(2, newDir).Step();
   if (FAILED(Commit())) return E_FAIL;
-  hr = MoveTree(f.dir, dir);
+  HRESULT hr = MoveTree(oldDir, newDir);
   if (FAILED(hr)) return hr;
   return SyncFolders();
 }
@@ -568,14 +574,7 @@ HRESULT Store::MoveFolder(STOREFOLDERID id, STOREFOLDERID parent) {
   if (dir == f.dir) return S_OK;
   if (parent == FOLDERID_ROOT && g_ascii_strcasecmp(f.name.c_str(), "Inbox") == 0)
     return HRESULT_FROM_WIN32_ALREADY_EXISTS;
-  if (dir.size() > 255) return E_INVALIDARG;
-  if (DirTaken(dir)) return HRESULT_FROM_WIN32_ALREADY_EXISTS;
-  if (FAILED(Begin())) return E_FAIL;
-  Query("INSERT INTO folder_moves(old, new) VALUES(?, ?)").Bind(1, f.dir).Bind(2, dir).Step();
-  if (FAILED(Commit())) return E_FAIL;
-  hr = MoveTree(f.dir, dir);
-  if (FAILED(hr)) return hr;
-  return SyncFolders();
+  return RelocateFolder(f.dir, dir);
 }
 
 HRESULT Store::DeleteFolder(STOREFOLDERID id) {

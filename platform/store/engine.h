@@ -172,6 +172,7 @@ class Store : public std::enable_shared_from_this<Store> {
   HRESULT CreateSchema();
   HRESULT ApplyFolderMoves();
   HRESULT MoveTree(const std::string& oldDir, const std::string& newDir);
+  HRESULT RelocateFolder(const std::string& oldDir, const std::string& newDir);
   HRESULT FolderByIdLocked(STOREFOLDERID id, FolderInfo* out);
   bool DirTaken(const std::string& dir);
   std::string FolderPath(const std::string& dir) const;
