@@ -207,15 +207,30 @@ std::string NormalizeSubject(std::string_view s) {
   return Trim(s);
 }
 
-Summary ParseHeaderBlock(std::string_view headers) {
+std::optional<std::string> AddressCache::Displayed(const std::string& raw, bool firstOnly) {
+  // Long lines (mailing-list recipients, hostile input) are rare and would
+  // make the cache large: those are parsed every time.
+  if (raw.size() > kMaxRawLength) return store::Displayed(raw, firstOnly);
+  auto& known = known_[firstOnly ? 1 : 0];
+  if (auto it = known.find(raw); it != known.end()) return it->second;
+  std::optional<std::string> shown = store::Displayed(raw, firstOnly);
+  if (known.size() >= kMaxEntries) known.clear();
+  known.emplace(raw, shown);
+  return shown;
+}
+
+Summary ParseHeaderBlock(std::string_view headers, AddressCache* cache) {
   Summary sum;
   Fields f = SplitFields(headers);
   if (f.subject) {
     sum.subject = DecodeText(*f.subject);
     sum.normalSubject = NormalizeSubject(*sum.subject);
   }
-  if (f.from) sum.displayFrom = Displayed(*f.from, true);
-  if (f.to) sum.displayTo = Displayed(*f.to, false);
+  auto displayed = [&](const std::string& raw, bool firstOnly) {
+    return cache ? cache->Displayed(raw, firstOnly) : Displayed(raw, firstOnly);
+  };
+  if (f.from) sum.displayFrom = displayed(*f.from, true);
+  if (f.to) sum.displayTo = displayed(*f.to, false);
   if (f.messageId) {
     std::string id = Trim(ValidUtf8(f.messageId->c_str()));
     if (!id.empty()) sum.messageId = id;

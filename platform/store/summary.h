@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace store {
 
@@ -19,8 +20,22 @@ struct Summary {
   bool attachment = false;                  // a guess from the top-level Content-Type/Disposition
 };
 
+// Remembers the displayed form of address headers already parsed. The From
+// and To lines of a folder repeat (the same correspondents, one's own
+// address), and parsing an address list is the dearest step of a summary.
+// Not thread-safe: one per thread.
+class AddressCache {
+ public:
+  std::optional<std::string> Displayed(const std::string& raw, bool firstOnly);
+
+ private:
+  static constexpr std::size_t kMaxEntries = 4096;  // per kind, a few MB at most
+  static constexpr std::size_t kMaxRawLength = 256;
+  std::unordered_map<std::string, std::optional<std::string>> known_[2];
+};
+
 // Parses a header block (the bytes up to the first empty line) with GMime.
-Summary ParseHeaderBlock(std::string_view headers);
+Summary ParseHeaderBlock(std::string_view headers, AddressCache* cache = nullptr);
 
 // Reads the header block of an open message file into `out` (at most 256 KB;
 // a file without an empty line is all header).

@@ -51,5 +51,20 @@ TEST(Summary, RawEightBitAndMissingHeaders) {
   EXPECT_TRUE(garbage.displayTo);  // shown as written when no address parses
 }
 
+// The same raw text shows differently as a sender (the first address) and
+// as recipients (all of them), whatever was parsed before.
+TEST(Summary, RememberedAddressesKeepSenderAndRecipientsApart) {
+  AddressCache cache;
+  const char* block = "From: Ann <a@x>, Bob <b@x>\nTo: Ann <a@x>, Bob <b@x>\n";
+  for (int round = 0; round < 2; ++round) {
+    Summary s = ParseHeaderBlock(block, &cache);
+    EXPECT_EQ(s.displayFrom, "Ann");
+    EXPECT_EQ(s.displayTo, "Ann; Bob");
+  }
+  Summary empty = ParseHeaderBlock("From: \nTo: \n", &cache);
+  EXPECT_FALSE(empty.displayFrom);
+  EXPECT_FALSE(empty.displayTo);
+}
+
 }  // namespace
 }  // namespace store
