@@ -34,8 +34,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Wall time and this process's CPU time (user + system): on a shared machine
-// the CPU ratios are the steadier ones.
+// Wall time and this process's CPU time (user + system, summed over all its
+// threads): on a shared machine the CPU ratios are the steadier ones, but a
+// first listing reads files on several threads, so there wall time is what a
+// user waits for and CPU time what the machine pays.
 struct Span {
   double wall = 0, cpu = 0;
 };

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/com/memory.h"
@@ -32,6 +35,10 @@ constexpr std::int64_t kMaxId = 0xFFFFFFFE;
 constexpr DWORD kMaildirFlags = MSG_FLAG_READ | MSG_FLAG_REPLIED | MSG_FLAG_FLAGGED |
                                 MSG_FLAG_DRAFT | MSG_FLAG_TRASHED | MSG_FLAG_PASSED;
 constexpr int kBatch = 2000;
+// A batch of new files is read by up to this many threads, and only when it
+// is large enough to repay starting them.
+constexpr unsigned kMaxReaders = 4;
+constexpr std::size_t kParallelFrom = 256;
 const HRESULT kNotFound = MakeHResult(0x80070490);  // ERROR_NOT_FOUND
 
 const char* SubDir(int sub) {
@@ -87,15 +94,20 @@ struct Parsed {
   bool ok = false;
 };
 
-void ParseOpenFile(int fd, Parsed* p) {
+// What a reader keeps from one file to the next: its header buffer and the
+// address headers it has parsed. One per thread.
+struct ReaderState {
+  std::string headers;
+  AddressCache addresses;
+};
+
+void ParseOpenFile(int fd, Parsed* p, ReaderState* reader) {
   struct stat st;
   if (fstat(fd, &st) != 0) return;
   p->size = st.st_size;
   p->mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  std::string headers;
-  headers.reserve(4096);
-  if (!ReadHeaderBlock(fd, &headers)) return;
-  p->sum = ParseHeaderBlock(headers);
+  if (!ReadHeaderBlock(fd, &reader->headers)) return;
+  p->sum = ParseHeaderBlock(reader->headers, &reader->addresses);
   auto delivered = md::DeliverySeconds(p->uniq);
   p->received = md::UnixToTicks(delivered ? *delivered : st.st_mtim.tv_sec);
   p->sent = p->sum.sentSeconds ? md::UnixToTicks(*p->sum.sentSeconds) : p->received;
@@ -103,21 +115,86 @@ void ParseOpenFile(int fd, Parsed* p) {
   p->ok = true;
 }
 
-void ParseFile(const std::string& path, Parsed* p) {
+void ParseOpenFile(int fd, Parsed* p) {
+  ReaderState reader;
+  ParseOpenFile(fd, p, &reader);
+}
+
+void ParseFile(const std::string& path, Parsed* p, ReaderState* reader) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
-  ParseOpenFile(fd, p);
+  ParseOpenFile(fd, p, reader);
   close(fd);
 }
 
 // The same for a file named relative to an open directory: a first listing
 // opens every message, and resolving the whole path for each one costs
 // system time for nothing.
-void ParseFileAt(int dirFd, const std::string& name, Parsed* p) {
+void ParseFileAt(int dirFd, const std::string& name, Parsed* p, ReaderState* reader) {
   int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
-  ParseOpenFile(fd, p);
+  ParseOpenFile(fd, p, reader);
   close(fd);
+}
+
+// One task on a thread of its own, waited for at the latest when this goes
+// out of scope (so an early return never leaves it running). Run in the
+// calling thread when no thread can be started.
+class Background {
+ public:
+  Background() = default;
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  ~Background() { Wait(); }
+  void Run(std::function<void()> task) {
+    task_ = std::move(task);
+    try {
+      thread_ = std::thread([this] { task_(); });
+    } catch (const std::system_error&) {
+      task_();
+    }
+  }
+  void Wait() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::function<void()> task_;
+  std::thread thread_;
+};
+
+// How many threads read the new files of a listing.
+std::size_t ReaderCount(std::size_t files) {
+  if (files < kParallelFrom) return 1;
+  return std::min(kMaxReaders, std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// Runs `parseOne` on every element of `batch`, on as many threads as there
+// are `readers`. A first listing of a large folder is bound by these reads (a
+// few system calls and a header parse per file, every file on its own), so a
+// large batch is shared. Each element is touched by one thread only, each
+// thread has a reader of its own, and GMime is safe to use from several
+// threads on objects of their own.
+void ParseAll(std::vector<Parsed>& batch, std::vector<ReaderState>& readers,
+              const std::function<void(Parsed&, ReaderState&)>& parseOne) {
+  constexpr std::size_t kChunk = 32;
+  std::atomic<std::size_t> next{0};
+  auto work = [&](ReaderState& reader) {
+    for (std::size_t from; (from = next.fetch_add(kChunk)) < batch.size();)
+      for (std::size_t i = from; i < std::min(batch.size(), from + kChunk); ++i)
+        parseOne(batch[i], reader);
+  };
+  std::size_t threads = batch.size() < kParallelFrom ? 1 : readers.size();
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(work, std::ref(readers[t]));
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the ones running do the rest
+    }
+  }
+  work(readers[0]);
+  for (auto& h : helpers) h.join();
 }
 
 }  // namespace
@@ -721,7 +798,16 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     std::unique_ptr<Parsed> reparsed;
   };
   std::vector<Renamed> renamed;
-  std::vector<Parsed> added;
+  // Files the index does not know: their names only, until their batch is read.
+  struct NewFile {
+    std::string name;
+    std::size_t uniqLength;
+    int sub;
+    std::int64_t delivered = 0;
+    std::string_view uniq() const { return std::string_view(name).substr(0, uniqLength); }
+  };
+  std::vector<NewFile> added;
+  ReaderState renamedReader;  // renamed files whose content changed are read again
   bool listed[2] = {false, false};
   auto listSub = [&](int sub) {
     listed[sub] = true;
@@ -734,11 +820,7 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
       md::FileName fn = md::ParseFileName(name);
       auto it = cache.byUniq.find(fn.uniq);
       if (it == cache.byUniq.end()) {
-        Parsed p;
-        p.uniq = std::string(fn.uniq);
-        p.sub = sub;
-        p.name = std::string(name);
-        added.push_back(std::move(p));
+        added.push_back({std::string(name), fn.uniq.size(), sub});
         continue;
       }
       KnownFile& k = it->second;
@@ -755,7 +837,7 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
       if (changed) {
         r.reparsed = std::make_unique<Parsed>();
         r.reparsed->uniq = std::string(fn.uniq);
-        ParseFile(path, r.reparsed.get());
+        ParseFile(path, r.reparsed.get(), &renamedReader);
         if (!r.reparsed->ok) continue;  // vanished meanwhile: the next listing sees it
       }
       renamed.push_back(std::move(r));
@@ -805,24 +887,18 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     return S_OK;
   }
 
-  // Ids follow the order of delivery.
-  std::vector<std::int64_t> order(added.size());
-  for (std::size_t i = 0; i < added.size(); ++i) {
-    auto t = md::DeliverySeconds(added[i].uniq);
-    order[i] = t ? *t : 0;
-  }
-  {
-    std::vector<std::size_t> idx(added.size());
-    for (std::size_t i = 0; i < idx.size(); ++i) idx[i] = i;
-    std::sort(idx.begin(), idx.end(), [&](std::size_t a, std::size_t b) {
-      if (order[a] != order[b]) return order[a] < order[b];
-      return added[a].uniq < added[b].uniq;
-    });
-    std::vector<Parsed> sorted;
-    sorted.reserve(added.size());
-    for (std::size_t i : idx) sorted.push_back(std::move(added[i]));
-    added = std::move(sorted);
-  }
+  // Ids follow the order of delivery. A unique name listed twice (a file
+  // that moved from new/ to cur/ while the directories were read) is one
+  // message: the one in cur/ counts.
+  for (auto& n : added) n.delivered = md::DeliverySeconds(n.uniq()).value_or(0);
+  std::sort(added.begin(), added.end(), [](const NewFile& a, const NewFile& b) {
+    if (a.delivered != b.delivered) return a.delivered < b.delivered;
+    if (a.uniq() != b.uniq()) return a.uniq() < b.uniq();
+    return a.sub < b.sub;
+  });
+  added.erase(std::unique(added.begin(), added.end(),
+                          [](const NewFile& a, const NewFile& b) { return a.uniq() == b.uniq(); }),
+              added.end());
 
   if (readOnly_ && db_ == nullptr) return E_FAIL;
   auto writeSummary = [](Statement& s, int first, const Parsed& p) {
@@ -865,29 +941,49 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     }
   } subFds;
   for (int sub = 0; sub < 2; ++sub)
-    if (std::any_of(added.begin(), added.end(), [&](const Parsed& p) { return p.sub == sub; }))
+    if (std::any_of(added.begin(), added.end(), [&](const NewFile& n) { return n.sub == sub; }))
       subFds.fd[sub] = open((dir + "/" + SubDir(sub)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  auto parseOne = [&](Parsed& p, ReaderState& reader) {
+    if (subFds.fd[p.sub] >= 0)
+      ParseFileAt(subFds.fd[p.sub], p.name, &p, &reader);
+    else
+      ParseFile(dir + "/" + SubDir(p.sub) + "/" + p.name, &p, &reader);
+    p.flags |= md::FlagsFromInfo(md::ParseFileName(p.name).info);
+  };
+  // Headers are read outside the transaction, a batch at a time, so other
+  // processes wait for the index only while rows are written; the next batch
+  // is read while this one is written.
+  std::vector<ReaderState> readers(ReaderCount(added.size()));
+  auto readBatch = [&](std::size_t from, std::vector<Parsed>* out) {
+    std::size_t to = std::min(added.size(), from + kBatch);
+    out->clear();
+    out->resize(to - from);
+    for (std::size_t i = from; i < to; ++i) {
+      Parsed& p = (*out)[i - from];
+      p.uniq = std::string(added[i].uniq());
+      p.name = std::move(added[i].name);
+      p.sub = added[i].sub;
+    }
+    ParseAll(*out, readers, parseOne);
+  };
   std::size_t next = 0;
   bool first = true;
+  std::vector<Parsed> batch, upcoming;
+  readBatch(0, &batch);
   while (first || next < added.size()) {
-    // Headers are read outside the transaction, a batch at a time, so other
-    // processes wait for the index only while rows are written.
-    std::size_t end = std::min(added.size(), next + kBatch);
-    for (std::size_t i = next; i < end; ++i) {
-      Parsed& p = added[i];
-      if (subFds.fd[p.sub] >= 0)
-        ParseFileAt(subFds.fd[p.sub], p.name, &p);
-      else
-        ParseFile(dir + "/" + SubDir(p.sub) + "/" + p.name, &p);
-      p.flags |= md::FlagsFromInfo(md::ParseFileName(p.name).info);
-    }
+    std::size_t end = next + batch.size();
+    Background reading;
+    if (end < added.size()) reading.Run([&, end] { readBatch(end, &upcoming); });
     if (FAILED(Begin())) return E_FAIL;
     // The cache follows our own writes only if nobody else wrote since it was read.
     bool cacheValid = genOf() == cache.gen;
     std::vector<MESSAGEID> ids(end - next, 0);
-    for (std::size_t i = next; i < end; ++i) {
-      const Parsed& p = added[i];
+    for (const Parsed& p : batch) {
       if (!p.ok) continue;
+      // No RETURNING: SQLite buffers a RETURNING statement's rows and that
+      // costs more than the insert itself. A new row's id is the last rowid;
+      // a row another process inserted meanwhile keeps its own id, looked up.
+      std::int64_t lastBefore = sqlite3_last_insert_rowid(db_);
       Statement& s = Query(
           "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
           " subject, norm_subject, disp_from, disp_to, message_id)"
@@ -896,18 +992,23 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
           " flags = excluded.flags, size = excluded.size, mtime = excluded.mtime,"
           " received = excluded.received, sent = excluded.sent, subject = excluded.subject,"
           " norm_subject = excluded.norm_subject, disp_from = excluded.disp_from,"
-          " disp_to = excluded.disp_to, message_id = excluded.message_id"
-          " RETURNING id");
+          " disp_to = excluded.disp_to, message_id = excluded.message_id");
       s.Bind(1, f.id).Bind(2, p.uniq).Bind(3, p.sub).Bind(4, p.name).Bind(5, p.flags);
       writeSummary(s, 6, p);
-      std::int64_t id = s.Step() == SQLITE_ROW ? s.Int(0) : -1;
-      if (id <= 0 || id > kMaxId || s.Step() != SQLITE_DONE) {
-        s.Reset();
+      std::int64_t id = s.Step() == SQLITE_DONE ? sqlite3_last_insert_rowid(db_) : -1;
+      s.Reset();
+      if (id == lastBefore) {
+        Statement& q = Query("SELECT id FROM messages WHERE folder = ? AND uniq = ?");
+        q.Bind(1, f.id).Bind(2, p.uniq);
+        id = q.Step() == SQLITE_ROW ? q.Int(0) : -1;
+        q.Reset();
+      }
+      if (id <= 0 || id > kMaxId) {
         Rollback();
         cache.gen = -1;
         return E_FAIL;  // a failed write, or the 32-bit id space is spent
       }
-      ids[i - next] = static_cast<MESSAGEID>(id);
+      ids[&p - batch.data()] = static_cast<MESSAGEID>(id);
     }
     if (end > next) BumpGeneration(f.id);
     if (first) {
@@ -957,12 +1058,13 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     if (!cacheValid) {
       cache.gen = -1;
     } else {
-      for (std::size_t i = next; i < end; ++i) {
-        const Parsed& p = added[i];
+      // The batch is done with: its names move into the cache.
+      for (std::size_t i = 0; i < batch.size(); ++i) {
+        Parsed& p = batch[i];
         if (!p.ok) continue;
-        auto [it, fresh] = cache.byUniq.try_emplace(p.uniq);
+        auto [it, fresh] = cache.byUniq.try_emplace(std::move(p.uniq));
         if (!fresh) --cache.count[it->second.sub];
-        it->second = KnownFile{ids[i - next], p.sub, p.name, p.size, p.mtime, pass};
+        it->second = KnownFile{ids[i], p.sub, std::move(p.name), p.size, p.mtime, pass};
         ++cache.count[p.sub];
       }
       if (first) {
@@ -988,6 +1090,8 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
       }
       cache.gen = genAfter;
     }
+    reading.Wait();
+    std::swap(batch, upcoming);
     first = false;
     next = end;
   }

@@ -209,6 +209,47 @@ TEST_F(StoreTest, OtherProgramsDeliveriesAndRemovalsShowAtTheNextEnumeration) {
   EXPECT_NE(fx.Files({})[0].find("/new/"), std::string::npos);
 }
 
+// A folder larger than the batches a first listing reads and writes at a
+// time, delivered out of order, with a message listed in both new/ and cur/
+// (a move another program made while the folder was read).
+TEST_F(StoreTest, ALargeFolderIsListedWholeInDeliveryOrder) {
+  constexpr int kCount = 2600;
+  const char* senders[] = {"Ann <ann@x>", "=?UTF-8?Q?B=C3=A9a?= <bea@x>", "carl@x"};
+  const char* shown[] = {"Ann", "Béa", "carl@x"};
+  std::vector<int> order(kCount);
+  for (int i = 0; i < kCount; ++i) order[i] = (i * 1031) % kCount;  // a permutation
+  std::string twice;
+  for (int i : order) {
+    std::string path =
+        fx.AddMessage({}, MaildirFixture::Message(senders[i % 3], "me@x", "m" + std::to_string(i)),
+                      {"", 1600000000 + i, i % 2 == 1});
+    if (i == 7) twice = path;
+  }
+  ASSERT_NE(twice.find("/new/"), std::string::npos);
+  std::string uniq = twice.substr(twice.rfind('/') + 1);
+  ASSERT_EQ(link(twice.c_str(), (fx.root() + "/cur/" + uniq + ":2,S").c_str()), 0);
+
+  std::vector<MESSAGEID> ids;
+  {
+    auto ns = OpenStore();
+    auto msgs = Messages(OpenByName(ns.Get(), "Inbox").Get());
+    ASSERT_EQ(msgs.size(), static_cast<std::size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) {
+      ASSERT_EQ(msgs[i].subject, "m" + std::to_string(i));
+      EXPECT_EQ(msgs[i].from, shown[i % 3]);
+      if (i > 0) {
+        ASSERT_LT(msgs[i - 1].id, msgs[i].id);
+      }
+      ids.push_back(msgs[i].id);
+    }
+    EXPECT_TRUE(msgs[7].flags & MSG_FLAG_READ);  // the one in cur/ counts
+  }
+  auto ns = OpenStore();
+  auto again = Messages(OpenByName(ns.Get(), "Inbox").Get());
+  ASSERT_EQ(again.size(), ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(again[i].id, ids[i]);
+}
+
 TEST_F(StoreTest, NewMessagesThroughStreams) {
   auto ns = OpenStore();
   auto inbox = OpenByName(ns.Get(), "Inbox");
