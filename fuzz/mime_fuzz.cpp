@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes to the MIME layer as a message file and drives it the
 // way an attachment export does: list, classify, name and save every part.
-// Display names must always be plain file names, whatever the input.
+// Display names must always be plain file names, whatever the input. The same
+// bytes go through the store's summary of a header block, parsed afresh and
+// from a reader's address cache, which must agree.
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +12,7 @@
 
 #include "platform/com/memory.h"
 #include "platform/mime/mime.h"
+#include "platform/store/summary.h"
 
 namespace {
 
@@ -33,6 +36,15 @@ const std::string& WorkDir() {
   return dir;
 }
 
+void CheckSummary(const uint8_t* data, size_t size) {
+  static store::AddressCache cache;
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  store::Summary fresh = store::ParseHeaderBlock(bytes);
+  store::Summary remembered = store::ParseHeaderBlock(bytes, &cache);
+  if (fresh.displayFrom != remembered.displayFrom || fresh.displayTo != remembered.displayTo)
+    abort();
+}
+
 void CheckPlainFileName(const char* name) {
   std::size_t len = std::strlen(name);
   if (len == 0 || len > 255) abort();
@@ -46,6 +58,7 @@ void CheckPlainFileName(const char* name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckSummary(data, size);
   const std::string& dir = WorkDir();
   const std::string input = dir + "/input.eml";
   FILE* f = std::fopen(input.c_str(), "wb");
