@@ -7,14 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <system_error>
-#include <thread>
 #include <unordered_map>
 
 #include "platform/com/memory.h"
+#include "platform/store/file_reader.h"
 #include "platform/store/maildir.h"
 #include "platform/store/summary.h"
 
@@ -35,10 +33,6 @@ constexpr std::int64_t kMaxId = 0xFFFFFFFE;
 constexpr DWORD kMaildirFlags = MSG_FLAG_READ | MSG_FLAG_REPLIED | MSG_FLAG_FLAGGED |
                                 MSG_FLAG_DRAFT | MSG_FLAG_TRASHED | MSG_FLAG_PASSED;
 constexpr int kBatch = 2000;
-// A batch of new files is read by up to this many threads, and only when it
-// is large enough to repay starting them.
-constexpr unsigned kMaxReaders = 4;
-constexpr std::size_t kParallelFrom = 256;
 const HRESULT kNotFound = MakeHResult(0x80070490);  // ERROR_NOT_FOUND
 
 const char* SubDir(int sub) {
@@ -82,119 +76,6 @@ bool ValidName(const char* name) {
     return false;
   // A name of blanks only cannot be told apart in any list.
   return std::any_of(name, name + len, [](char c) { return !g_ascii_isspace(c); });
-}
-
-// The summary of the file open at `fd`, with its size and mtime.
-struct Parsed {
-  std::string uniq, name;
-  int sub = 0;
-  std::int64_t size = 0, mtime = 0, received = 0, sent = 0;
-  DWORD flags = 0;
-  Summary sum;
-  bool ok = false;
-};
-
-// What a reader keeps from one file to the next: its header buffer and the
-// address headers it has parsed. One per thread.
-struct ReaderState {
-  std::string headers;
-  AddressCache addresses;
-};
-
-void ParseOpenFile(int fd, Parsed* p, ReaderState* reader) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return;
-  p->size = st.st_size;
-  p->mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  if (!ReadHeaderBlock(fd, &reader->headers)) return;
-  p->sum = ParseHeaderBlock(reader->headers, &reader->addresses);
-  auto delivered = md::DeliverySeconds(p->uniq);
-  p->received = md::UnixToTicks(delivered ? *delivered : st.st_mtim.tv_sec);
-  p->sent = p->sum.sentSeconds ? md::UnixToTicks(*p->sum.sentSeconds) : p->received;
-  if (p->sum.attachment) p->flags |= MSG_FLAG_ATTACHMENT;
-  p->ok = true;
-}
-
-void ParseOpenFile(int fd, Parsed* p) {
-  ReaderState reader;
-  ParseOpenFile(fd, p, &reader);
-}
-
-void ParseFile(const std::string& path, Parsed* p, ReaderState* reader) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ParseOpenFile(fd, p, reader);
-  close(fd);
-}
-
-// The same for a file named relative to an open directory: a first listing
-// opens every message, and resolving the whole path for each one costs
-// system time for nothing.
-void ParseFileAt(int dirFd, const std::string& name, Parsed* p, ReaderState* reader) {
-  int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ParseOpenFile(fd, p, reader);
-  close(fd);
-}
-
-// One task on a thread of its own, waited for at the latest when this goes
-// out of scope (so an early return never leaves it running). Run in the
-// calling thread when no thread can be started.
-class Background {
- public:
-  Background() = default;
-  Background(const Background&) = delete;
-  Background& operator=(const Background&) = delete;
-  ~Background() { Wait(); }
-  void Run(std::function<void()> task) {
-    task_ = std::move(task);
-    try {
-      thread_ = std::thread([this] { task_(); });
-    } catch (const std::system_error&) {
-      task_();
-    }
-  }
-  void Wait() {
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  std::function<void()> task_;
-  std::thread thread_;
-};
-
-// How many threads read the new files of a listing.
-std::size_t ReaderCount(std::size_t files) {
-  if (files < kParallelFrom) return 1;
-  return std::min(kMaxReaders, std::max(1u, std::thread::hardware_concurrency()));
-}
-
-// Runs `parseOne` on every element of `batch`, on as many threads as there
-// are `readers`. A first listing of a large folder is bound by these reads (a
-// few system calls and a header parse per file, every file on its own), so a
-// large batch is shared. Each element is touched by one thread only, each
-// thread has a reader of its own, and GMime is safe to use from several
-// threads on objects of their own.
-void ParseAll(std::vector<Parsed>& batch, std::vector<ReaderState>& readers,
-              const std::function<void(Parsed&, ReaderState&)>& parseOne) {
-  constexpr std::size_t kChunk = 32;
-  std::atomic<std::size_t> next{0};
-  auto work = [&](ReaderState& reader) {
-    for (std::size_t from; (from = next.fetch_add(kChunk)) < batch.size();)
-      for (std::size_t i = from; i < std::min(batch.size(), from + kChunk); ++i)
-        parseOne(batch[i], reader);
-  };
-  std::size_t threads = batch.size() < kParallelFrom ? 1 : readers.size();
-  std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < threads; ++t) {
-    try {
-      helpers.emplace_back(work, std::ref(readers[t]));
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: the ones running do the rest
-    }
-  }
-  work(readers[0]);
-  for (auto& h : helpers) h.join();
 }
 
 }  // namespace
@@ -795,7 +676,7 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     int sub;
     std::string name;
     DWORD flags;
-    std::unique_ptr<Parsed> reparsed;
+    std::unique_ptr<FileSummary> reparsed;
   };
   std::vector<Renamed> renamed;
   // Files the index does not know: their names only, until their batch is read.
@@ -835,9 +716,9 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
           k.sub == 2 || stat(path.c_str(), &st) != 0 || st.st_size != k.size ||
           static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec != k.mtime;
       if (changed) {
-        r.reparsed = std::make_unique<Parsed>();
+        r.reparsed = std::make_unique<FileSummary>();
         r.reparsed->uniq = std::string(fn.uniq);
-        ParseFile(path, r.reparsed.get(), &renamedReader);
+        ReadFileSummary(path, r.reparsed.get(), &renamedReader);
         if (!r.reparsed->ok) continue;  // vanished meanwhile: the next listing sees it
       }
       renamed.push_back(std::move(r));
@@ -901,7 +782,7 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
               added.end());
 
   if (readOnly_ && db_ == nullptr) return E_FAIL;
-  auto writeSummary = [](Statement& s, int first, const Parsed& p) {
+  auto writeSummary = [](Statement& s, int first, const FileSummary& p) {
     s.Bind(first, p.size)
         .Bind(first + 1, p.mtime)
         .Bind(first + 2, p.received)
@@ -943,32 +824,32 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
   for (int sub = 0; sub < 2; ++sub)
     if (std::any_of(added.begin(), added.end(), [&](const NewFile& n) { return n.sub == sub; }))
       subFds.fd[sub] = open((dir + "/" + SubDir(sub)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  auto parseOne = [&](Parsed& p, ReaderState& reader) {
+  auto readOne = [&](FileSummary& p, ReaderState& reader) {
     if (subFds.fd[p.sub] >= 0)
-      ParseFileAt(subFds.fd[p.sub], p.name, &p, &reader);
+      ReadFileSummaryAt(subFds.fd[p.sub], p.name, &p, &reader);
     else
-      ParseFile(dir + "/" + SubDir(p.sub) + "/" + p.name, &p, &reader);
+      ReadFileSummary(dir + "/" + SubDir(p.sub) + "/" + p.name, &p, &reader);
     p.flags |= md::FlagsFromInfo(md::ParseFileName(p.name).info);
   };
   // Headers are read outside the transaction, a batch at a time, so other
   // processes wait for the index only while rows are written; the next batch
   // is read while this one is written.
   std::vector<ReaderState> readers(ReaderCount(added.size()));
-  auto readBatch = [&](std::size_t from, std::vector<Parsed>* out) {
+  auto readBatch = [&](std::size_t from, std::vector<FileSummary>* out) {
     std::size_t to = std::min(added.size(), from + kBatch);
     out->clear();
     out->resize(to - from);
     for (std::size_t i = from; i < to; ++i) {
-      Parsed& p = (*out)[i - from];
+      FileSummary& p = (*out)[i - from];
       p.uniq = std::string(added[i].uniq());
       p.name = std::move(added[i].name);
       p.sub = added[i].sub;
     }
-    ParseAll(*out, readers, parseOne);
+    ReadAll(*out, readers, readOne);
   };
   std::size_t next = 0;
   bool first = true;
-  std::vector<Parsed> batch, upcoming;
+  std::vector<FileSummary> batch, upcoming;
   readBatch(0, &batch);
   while (first || next < added.size()) {
     std::size_t end = next + batch.size();
@@ -978,7 +859,7 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     // The cache follows our own writes only if nobody else wrote since it was read.
     bool cacheValid = genOf() == cache.gen;
     std::vector<MESSAGEID> ids(end - next, 0);
-    for (const Parsed& p : batch) {
+    for (const FileSummary& p : batch) {
       if (!p.ok) continue;
       // No RETURNING: SQLite buffers a RETURNING statement's rows and that
       // costs more than the insert itself. A new row's id is the last rowid;
@@ -1014,7 +895,7 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     if (first) {
       for (const auto& r : renamed) {
         if (r.reparsed) {
-          const Parsed& p = *r.reparsed;
+          const FileSummary& p = *r.reparsed;
           Statement& s = Query(
               "UPDATE messages SET sub = ?2, name = ?3, flags = ?4, size = ?5, mtime = ?6,"
               " received = ?7, sent = ?8, subject = ?9, norm_subject = ?10, disp_from = ?11,"
@@ -1060,7 +941,7 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     } else {
       // The batch is done with: its names move into the cache.
       for (std::size_t i = 0; i < batch.size(); ++i) {
-        Parsed& p = batch[i];
+        FileSummary& p = batch[i];
         if (!p.ok) continue;
         auto [it, fresh] = cache.byUniq.try_emplace(std::move(p.uniq));
         if (!fresh) --cache.count[it->second.sub];
@@ -1300,7 +1181,7 @@ HRESULT Store::CopyOne(const FolderInfo& src, const FolderInfo& dst, MESSAGEID i
     close(fd);
     return kNotFound;
   }
-  Parsed p;
+  FileSummary p;
   p.uniq = q.Text(0);
   std::string oldName = q.Text(1);
   DWORD oldFlags = static_cast<DWORD>(q.Int(2));
@@ -1468,10 +1349,10 @@ HRESULT Store::CommitMessage(STOREFOLDERID folder, MESSAGEID id, int fd, const s
   HRESULT hr = FindFolder(folder, &f);
   if (FAILED(hr)) return hr;
   if (fsync(fd) != 0) return Errno();
-  Parsed p;
+  FileSummary p;
   p.uniq = tmpPath.substr(tmpPath.rfind('/') + 1);
   if (lseek(fd, 0, SEEK_SET) != 0) return Errno();
-  ParseOpenFile(fd, &p);
+  ReadFileSummary(fd, &p);
   if (!p.ok) return E_FAIL;
   p.flags |= msgFlags & kMaildirFlags;
   p.name = md::CurName(p.uniq, md::InfoWithFlags("", msgFlags & kMaildirFlags));

@@ -1,0 +1,89 @@
+#include "platform/store/file_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+
+#include "platform/store/maildir.h"
+
+namespace store {
+namespace md = maildir;
+
+namespace {
+// A batch is read by up to this many threads, and only when it is large
+// enough to repay starting them.
+constexpr unsigned kMaxReaders = 4;
+constexpr std::size_t kParallelFrom = 256;
+}  // namespace
+
+void ReadFileSummary(int fd, FileSummary* p, ReaderState* reader) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return;
+  p->size = st.st_size;
+  p->mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  if (!ReadHeaderBlock(fd, &reader->headers)) return;
+  p->sum = ParseHeaderBlock(reader->headers, &reader->addresses);
+  auto delivered = md::DeliverySeconds(p->uniq);
+  p->received = md::UnixToTicks(delivered ? *delivered : st.st_mtim.tv_sec);
+  p->sent = p->sum.sentSeconds ? md::UnixToTicks(*p->sum.sentSeconds) : p->received;
+  if (p->sum.attachment) p->flags |= MSG_FLAG_ATTACHMENT;
+  p->ok = true;
+}
+
+void ReadFileSummary(int fd, FileSummary* p) {
+  ReaderState reader;
+  ReadFileSummary(fd, p, &reader);
+}
+
+void ReadFileSummary(const std::string& path, FileSummary* p, ReaderState* reader) {
+  ReadFileSummaryAt(AT_FDCWD, path, p, reader);
+}
+
+void ReadFileSummaryAt(int dirFd, const std::string& name, FileSummary* p, ReaderState* reader) {
+  int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ReadFileSummary(fd, p, reader);
+  close(fd);
+}
+
+std::size_t ReaderCount(std::size_t files) {
+  if (files < kParallelFrom) return 1;
+  return std::min(kMaxReaders, std::max(1u, std::thread::hardware_concurrency()));
+}
+
+void ReadAll(std::vector<FileSummary>& batch, std::vector<ReaderState>& readers,
+             const std::function<void(FileSummary&, ReaderState&)>& readOne) {
+  constexpr std::size_t kChunk = 32;
+  std::atomic<std::size_t> next{0};
+  auto work = [&](ReaderState& reader) {
+    for (std::size_t from; (from = next.fetch_add(kChunk)) < batch.size();)
+      for (std::size_t i = from; i < std::min(batch.size(), from + kChunk); ++i)
+        readOne(batch[i], reader);
+  };
+  std::size_t threads = batch.size() < kParallelFrom ? 1 : readers.size();
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(work, std::ref(readers[t]));
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the ones running do the rest
+    }
+  }
+  work(readers[0]);
+  for (auto& h : helpers) h.join();
+}
+
+void Background::Run(std::function<void()> task) {
+  task_ = std::move(task);
+  try {
+    thread_ = std::thread([this] { task_(); });
+  } catch (const std::system_error&) {
+    task_();
+  }
+}
+
+}  // namespace store
