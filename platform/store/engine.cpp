@@ -755,8 +755,8 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
     for (const auto& [uniq, k] : cache.byUniq)
       if (k.seen != pass && k.sub != 2 && listed[k.sub]) removed.push_back({k.id, uniq, k.name});
   }
-  if (added.empty() && renamed.empty() && removed.empty()) {
-    // Nothing to write but the directory times.
+  // The directory times this listing may vouch for (see above).
+  auto recordDirectoryTimes = [&] {
     auto trusted = [&](std::int64_t m) {
       return m < start - kMtimeMarginNs || m < 0 ? m : kUntrusted;
     };
@@ -765,6 +765,9 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
         .Bind(2, listed[1] ? trusted(observed[1]) : stored[1])
         .Bind(3, f.id)
         .Step();
+  };
+  if (added.empty() && renamed.empty() && removed.empty()) {
+    recordDirectoryTimes();  // nothing else to write
     return S_OK;
   }
 
@@ -921,16 +924,7 @@ HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
             .Bind(2, r.name)
             .Step();
     }
-    if (end >= added.size()) {
-      auto trusted = [&](std::int64_t m) {
-        return m < start - kMtimeMarginNs || m < 0 ? m : kUntrusted;
-      };
-      Query("UPDATE folders SET cur_mtime = ?, new_mtime = ? WHERE id = ?")
-          .Bind(1, listed[0] ? trusted(observed[0]) : stored[0])
-          .Bind(2, listed[1] ? trusted(observed[1]) : stored[1])
-          .Bind(3, f.id)
-          .Step();
-    }
+    if (end >= added.size()) recordDirectoryTimes();
     std::int64_t genAfter = genOf();
     if (FAILED(Commit())) {
       cache.gen = -1;
