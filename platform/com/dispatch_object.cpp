@@ -53,18 +53,6 @@ bool KindAllows(tlb::MemberKind kind, BindKind bind) {
   return false;
 }
 
-// ASCII case folding: member and parameter names are ASCII identifiers.
-bool SameName(const OLECHAR* text, const char* name) {
-  for (;; ++text, ++name) {
-    char16_t a = *text;
-    auto b = static_cast<unsigned char>(*name);
-    if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a - u'A' + u'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
-    if (a != b) return false;
-    if (!a) return true;
-  }
-}
-
 }  // namespace
 
 DispatchTable::DispatchTable(const tlb::Library& library, const IID& iid,
@@ -145,7 +133,7 @@ HRESULT DispatchTable::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, D
   const Entry* found = nullptr;
   if (names[0])
     for (const Entry& e : entries_)
-      if (SameName(names[0], e.member->name)) {
+      if (tlb::SameName(names[0], e.member->name)) {
         found = &e;
         break;
       }
@@ -155,7 +143,7 @@ HRESULT DispatchTable::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, D
   const std::vector<tlb::Param>& params = found->member->params;
   for (UINT i = 1; i < count; ++i) {
     for (std::size_t p = 0; names[i] && p < params.size(); ++p)
-      if (SameName(names[i], params[p].name)) ids[i] = static_cast<DISPID>(p);
+      if (tlb::SameName(names[i], params[p].name)) ids[i] = static_cast<DISPID>(p);
     if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
   }
   return hr;

@@ -25,18 +25,6 @@ HRESULT SetBstr(BSTR* out, std::string_view text) {
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-bool SameName(const OLECHAR* text, const char* name) {
-  if (!text) return false;
-  for (;; ++text, ++name) {
-    char16_t a = *text;
-    auto b = static_cast<unsigned char>(*name);
-    if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a - u'A' + u'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
-    if (a != b) return false;
-    if (!a) return true;
-  }
-}
-
 class TypeLibImpl;
 
 // One FUNCDESC of a dispinterface: a member, seen as one of its kinds.
@@ -162,9 +150,9 @@ class TypeLibImpl : public Object<ITypeLib> {
     if (!found) return E_POINTER;
     *found = FALSE;
     for (const tlb::TypeInfo& t : library_.types) {
-      if (SameName(name, t.name)) *found = TRUE;
+      if (tlb::SameName(name, t.name)) *found = TRUE;
       for (const tlb::Member& m : t.members)
-        if (SameName(name, m.name)) *found = TRUE;
+        if (tlb::SameName(name, m.name)) *found = TRUE;
     }
     return S_OK;
   }
@@ -308,7 +296,7 @@ HRESULT TypeInfoImpl::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) 
   for (UINT i = 0; i < count; ++i) ids[i] = MEMBERID_NIL;
   const tlb::Member* found = nullptr;
   for (const tlb::Member& m : type_.members)
-    if (SameName(names[0], m.name)) {
+    if (tlb::SameName(names[0], m.name)) {
       found = &m;
       break;
     }
@@ -317,7 +305,7 @@ HRESULT TypeInfoImpl::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) 
   HRESULT hr = S_OK;
   for (UINT i = 1; i < count; ++i) {
     for (std::size_t p = 0; p < found->params.size(); ++p)
-      if (SameName(names[i], found->params[p].name)) ids[i] = static_cast<MEMBERID>(p);
+      if (tlb::SameName(names[i], found->params[p].name)) ids[i] = static_cast<MEMBERID>(p);
     if (ids[i] == MEMBERID_NIL) hr = DISP_E_UNKNOWNNAME;
   }
   return hr;

@@ -22,4 +22,16 @@ const TypeInfo* Library::Find(std::string_view name) const {
   return nullptr;
 }
 
+bool SameName(const OLECHAR* text, const char* name) {
+  if (!text) return false;
+  for (;; ++text, ++name) {
+    char16_t a = *text;
+    auto b = static_cast<unsigned char>(*name);
+    if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a - u'A' + u'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
+    if (a != b) return false;
+    if (!a) return true;
+  }
+}
+
 }  // namespace com::tlb

@@ -122,6 +122,11 @@ struct Library {
   const TypeInfo* Find(std::string_view name) const;  // case-insensitive
 };
 
+// Whether `text` (a caller's name, null-terminated; null matches nothing)
+// names the library's `name`. Names in a library are ASCII identifiers and
+// match case-insensitively, as GetIDsOfNames and ITypeInfo look them up.
+bool SameName(const OLECHAR* text, const char* name);
+
 // A module exports its library as
 //   COM_EXPORT const com::tlb::Library* MqGetTypeLibrary();
 using GetTypeLibraryFn = const Library* (*)();
