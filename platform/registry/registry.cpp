@@ -644,26 +644,31 @@ bool KeyExists(Root root, std::string_view key) {
   return FindKey(*tree, root, key) != nullptr;
 }
 
-HRESULT ListSubkeys(Root root, std::string_view key, std::vector<std::string>* out) {
+namespace {
+// Lists the names `namesOf` gives for an existing key.
+template <class NamesOf>
+HRESULT ListNames(Root root, std::string_view key, std::vector<std::string>* out, NamesOf namesOf) {
   if (!out) return Fail(E_POINTER, "no output given");
   std::shared_ptr<const Tree> tree;
   if (HRESULT hr = Load(&tree); FAILED(hr)) return hr;
   const Node* node = FindKey(*tree, root, key);
   if (!node) return Fail(REGDB_E_KEYMISSING, "no key " + std::string(key));
   out->clear();
-  for (const auto& [folded, child] : node->subkeys) out->push_back(child->name);
+  namesOf(*node, out);
   return Ok();
+}
+}  // namespace
+
+HRESULT ListSubkeys(Root root, std::string_view key, std::vector<std::string>* out) {
+  return ListNames(root, key, out, [](const Node& node, std::vector<std::string>* names) {
+    for (const auto& [folded, child] : node.subkeys) names->push_back(child->name);
+  });
 }
 
 HRESULT ListValues(Root root, std::string_view key, std::vector<std::string>* out) {
-  if (!out) return Fail(E_POINTER, "no output given");
-  std::shared_ptr<const Tree> tree;
-  if (HRESULT hr = Load(&tree); FAILED(hr)) return hr;
-  const Node* node = FindKey(*tree, root, key);
-  if (!node) return Fail(REGDB_E_KEYMISSING, "no key " + std::string(key));
-  out->clear();
-  for (const auto& [folded, value] : node->values) out->push_back(value.name);
-  return Ok();
+  return ListNames(root, key, out, [](const Node& node, std::vector<std::string>* names) {
+    for (const auto& [folded, value] : node.values) names->push_back(value.name);
+  });
 }
 
 Edit& Edit::CreateKey(Root root, std::string key) {
