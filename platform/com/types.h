@@ -12,6 +12,7 @@ using LONG = std::int32_t;
 using ULONG = std::uint32_t;
 using LONGLONG = std::int64_t;
 using ULONGLONG = std::uint64_t;
+using ULONG_PTR = std::uintptr_t;
 using INT = int;
 using UINT = unsigned int;
 using BOOL = std::int32_t;
