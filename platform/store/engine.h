@@ -69,6 +69,7 @@ class Statement {
 };
 
 class Store;
+class FolderListing;
 
 // A message file the index knows, as a listing compares it.
 struct KnownFile {
@@ -167,6 +168,7 @@ class Store : public std::enable_shared_from_this<Store> {
   void FillProps(Statement& s, MESSAGEPROPS* props, bool fast);  // from kPropsColumns
 
  private:
+  friend class FolderListing;  // the steps of SyncMessages
   Store() = default;
   HRESULT OpenIndex();
   HRESULT CreateSchema();
