@@ -1,15 +1,18 @@
-// The store engine behind IStoreNamespace and IStoreFolder: a Maildir++ tree
-// (the truth) and an SQLite index beside it (ids and cached summaries).
+// The store engine behind IStoreNamespace and IStoreFolder: a tree of
+// Maildirs (the truth; its layouts in layout.h) and an SQLite index beside it
+// (ids and cached summaries).
 //
 // Index (mailquarry-index.sqlite in the store root):
-//   folders(id, path, cur_mtime, new_mtime, gen)   path is the on-disk directory
-//       name ("" for Inbox, ".A.A1"); the mtimes are those of cur/ and new/ at
+//   folders(id, path, cur_mtime, new_mtime, gen)   path is the folder's
+//       directory below the root ("" for an Inbox that is the root, ".A.A1" in
+//       Maildir++, "A/A1" in a nested tree); the mtimes are those of cur/ and new/ at
 //       the last listing, or -2 when they cannot be trusted (see SyncMessages);
 //       gen moves on every change to the folder's messages (triggers).
 //   messages(id, folder, uniq, sub, name, size, mtime, flags, received, sent,
 //       subject, norm_subject, disp_from, disp_to, message_id)
-//       keyed by (folder, uniq), where uniq is the file name before ":2,", so
-//       a flag change (a rename) keeps the id; sub is 0 cur, 1 new, 2 tmp (an
+//       keyed by (folder, uniq), where uniq is the file name before ":2,"
+//       without mbsync's ",U=<uid>" (maildir::MessageKey), so a flag change
+//       or a synchroniser's rename keeps the id; sub is 0 cur, 1 new, 2 tmp (an
 //       id reserved by CreateStream and not committed yet).
 //   folder_moves(old, new)   a journal of folder renames in progress: rolled
 //       forward by the next process that opens the store.
@@ -29,6 +32,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/store/layout.h"
 #include "platform/store/store.h"
 
 namespace store {
@@ -36,9 +40,10 @@ namespace store {
 struct FolderInfo {
   STOREFOLDERID id = 0;
   STOREFOLDERID parent = FOLDERID_ROOT;
-  std::string dir;   // on-disk name below the root; "" for Inbox
+  std::string dir;   // directory below the root (see the index's folders.path)
   std::string name;  // UTF-8 leaf name
   std::string sortKey;
+  bool inbox = false;
 };
 
 // A prepared statement, reset when it goes back to the cache.
@@ -113,12 +118,14 @@ class MessageCursor {
 
 class Store : public std::enable_shared_from_this<Store> {
  public:
-  // Opens the store at `root`, which must be a Maildir (cur/, new/, tmp/).
+  // Opens the store at `root`: a Maildir (cur/, new/, tmp/), or a directory
+  // holding an INBOX or other Maildir folders (layout.h).
   static HRESULT Open(const std::string& root, std::shared_ptr<Store>* out);
   ~Store();
 
   const std::string& root() const { return root_; }
   bool readOnly() const { return readOnly_; }
+  const FolderLayout& layout() const { return layout_; }
 
   // Folders. The tree is re-read from disk when the root directory changed.
   HRESULT SyncFolders();
@@ -172,11 +179,16 @@ class Store : public std::enable_shared_from_this<Store> {
   Store() = default;
   HRESULT OpenIndex();
   HRESULT CreateSchema();
+  HRESULT KeyMessagesWithoutUids();
   HRESULT ApplyFolderMoves();
   HRESULT MoveTree(const std::string& oldDir, const std::string& newDir);
   HRESULT RelocateFolder(const std::string& oldDir, const std::string& newDir);
   HRESULT FolderByIdLocked(STOREFOLDERID id, FolderInfo* out);
   bool DirTaken(const std::string& dir);
+  bool TreeUnchanged() const;
+  void ForgetTreeTimes();
+  // Gives a folder that so far only held folders its cur/, new/ and tmp/.
+  HRESULT EnsureMessageDirs(const FolderInfo& f);
   std::string FolderPath(const std::string& dir) const;
   HRESULT Begin();
   void BumpGeneration(STOREFOLDERID folder);
@@ -191,7 +203,13 @@ class Store : public std::enable_shared_from_this<Store> {
   std::map<const char*, std::unique_ptr<Statement>> statements_;
   std::map<STOREFOLDERID, FolderInfo> folders_;
   std::map<STOREFOLDERID, FolderFiles> files_;
-  std::int64_t rootMtime_ = -2;
+  FolderLayout layout_;
+  // The directory times of the last reading of the tree, and whether they
+  // can vouch for it (see SyncFolders); the reading made when the store
+  // opened, until SyncFolders takes it.
+  std::vector<std::pair<std::string, std::int64_t>> treeTimes_;
+  bool treeTrusted_ = false;
+  std::optional<TreeScan> openingScan_;
 };
 
 // The columns FillProps reads, in order.

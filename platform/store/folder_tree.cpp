@@ -75,24 +75,29 @@ HRESULT Store::ApplyFolderMoves() {
 // index. The journal row written before (by the caller) lets the next process
 // finish the job if this one dies halfway: the renames are repeatable.
 HRESULT Store::MoveTree(const std::string& oldDir, const std::string& newDir) {
-  std::vector<std::string> dirs;
-  if (DIR* d = opendir(root_.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string_view n(e->d_name);
-      if (n == oldDir || (n.size() > oldDir.size() && n.substr(0, oldDir.size()) == oldDir &&
-                          n[oldDir.size()] == '.'))
-        dirs.emplace_back(n);
+  if (layout_.nested()) {
+    // The folders below move with their parent's directory, in one rename.
+    md::RenameNoReplace(FolderPath(oldDir), FolderPath(newDir));
+    for (const std::string& dir : {oldDir, newDir}) {
+      auto parent = layout_.ParentDir(dir);
+      md::FsyncDirectory(FolderPath(parent ? *parent : ""));
     }
-    closedir(d);
+  } else {
+    std::vector<std::string> dirs;
+    if (DIR* d = opendir(root_.c_str())) {
+      while (dirent* e = readdir(d))
+        if (layout_.AtOrBelow(e->d_name, oldDir)) dirs.emplace_back(e->d_name);
+      closedir(d);
+    }
+    for (const auto& d : dirs) {
+      std::string target = newDir + d.substr(oldDir.size());
+      // A target that exists already stays as it is; the source keeps its name.
+      md::RenameNoReplace(FolderPath(d), FolderPath(target));
+    }
+    md::FsyncDirectory(root_);
   }
-  for (const auto& d : dirs) {
-    std::string target = newDir + d.substr(oldDir.size());
-    // A target that exists already stays as it is; the source keeps its name.
-    md::RenameNoReplace(FolderPath(d), FolderPath(target));
-  }
-  md::FsyncDirectory(root_);
   if (FAILED(Begin())) return E_FAIL;
-  std::string oldPrefix = oldDir + ".";
+  std::string oldPrefix = oldDir + layout_.separator();
   Query(
       "UPDATE folders SET path = ?2 || substr(path, length(?1) + 1),"
       " cur_mtime = -2, new_mtime = -2"
@@ -105,10 +110,26 @@ HRESULT Store::MoveTree(const std::string& oldDir, const std::string& newDir) {
       .Bind(1, oldDir)
       .Bind(2, newDir)
       .Step();
-  rootMtime_ = kUntrusted;
+  ForgetTreeTimes();
   return Commit();
 }
 
+bool Store::TreeUnchanged() const {
+  if (!treeTrusted_) return false;
+  for (const auto& [dir, mtime] : treeTimes_)
+    if (md::MTimeNs(FolderPath(dir)) != mtime) return false;
+  return true;
+}
+
+void Store::ForgetTreeTimes() {
+  treeTrusted_ = false;
+  openingScan_.reset();
+}
+
+// The tree is read again only when one of the directories it was read from
+// changed. As with a folder's cur/ and new/ (listing.cpp), a directory time
+// vouches for the reading only when it is older than the reading's start by
+// more than the coarsest timestamp granularity.
 HRESULT Store::SyncFolders() {
   {
     Statement& q = Query("SELECT count(*) FROM folder_moves");
@@ -117,30 +138,16 @@ HRESULT Store::SyncFolders() {
     if (pending && !readOnly_ && FAILED(ApplyFolderMoves())) return E_FAIL;
   }
   std::int64_t start = md::NowNs();
-  std::int64_t mtime = md::MTimeNs(root_);
-  if (mtime < 0) return HRESULT_FROM_WIN32_PATH_NOT_FOUND;
-  if (mtime == rootMtime_ && !folders_.empty()) return S_OK;
-
-  std::vector<std::string> onDisk{""};
-  if (DIR* d = opendir(root_.c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') continue;
-      if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
-      auto parts = md::SplitFolderDir(e->d_name);
-      if (!parts || parts->empty()) continue;
-      if (e->d_type != DT_DIR && !md::IsDirectory(root_ + "/" + e->d_name)) continue;
-      // Maildir++ does not need the parents of a folder to exist: the
-      // missing ones are folders without messages.
-      std::string dir;
-      for (const auto& p : *parts) {
-        dir += "." + p;
-        onDisk.push_back(dir);
-      }
-    }
-    closedir(d);
+  TreeScan scan;
+  if (openingScan_) {
+    scan = std::move(*openingScan_);
+    openingScan_.reset();
+  } else {
+    if (md::MTimeNs(root_) < 0) return HRESULT_FROM_WIN32_PATH_NOT_FOUND;
+    if (!folders_.empty() && TreeUnchanged()) return S_OK;
+    layout_.Scan(root_, &scan);
   }
-  std::sort(onDisk.begin(), onDisk.end());
-  onDisk.erase(std::unique(onDisk.begin(), onDisk.end()), onDisk.end());
+  const std::vector<std::string>& onDisk = scan.dirs;
 
   std::map<std::string, STOREFOLDERID> known;
   {
@@ -176,20 +183,20 @@ HRESULT Store::SyncFolders() {
     FolderInfo f;
     f.id = id;
     f.dir = dir;
-    if (dir.empty()) {
-      f.name = "Inbox";
-      f.parent = FOLDERID_ROOT;
-    } else {
-      std::size_t dot = dir.rfind('.');
-      f.name = md::DisplayName(std::string_view(dir).substr(dot + 1));
-      std::string parentDir = dir.substr(0, dot);
-      auto it = known.find(parentDir);
-      f.parent = (dot == 0 || it == known.end()) ? FOLDERID_ROOT : it->second;
+    f.inbox = dir == layout_.inboxDir();
+    f.name = f.inbox ? "Inbox" : layout_.Name(dir);
+    f.parent = FOLDERID_ROOT;
+    if (auto parentDir = layout_.ParentDir(dir)) {
+      auto it = known.find(*parentDir);
+      if (it != known.end()) f.parent = it->second;
     }
     f.sortKey = SortKey(f.name);
     folders_.emplace(id, std::move(f));
   }
-  rootMtime_ = mtime < start - kMtimeMarginNs ? mtime : kUntrusted;
+  treeTimes_ = std::move(scan.times);
+  treeTrusted_ = std::all_of(treeTimes_.begin(), treeTimes_.end(), [&](const auto& t) {
+    return t.second >= 0 && t.second < start - kMtimeMarginNs;
+  });
   return S_OK;
 }
 
@@ -216,8 +223,7 @@ HRESULT Store::Children(STOREFOLDERID parent, std::vector<FolderInfo>* out) {
   for (const auto& [id, f] : folders_)
     if (f.parent == parent) out->push_back(f);
   std::sort(out->begin(), out->end(), [](const FolderInfo& a, const FolderInfo& b) {
-    bool ia = a.dir.empty(), ib = b.dir.empty();
-    if (ia != ib) return ia;
+    if (a.inbox != b.inbox) return a.inbox;
     if (a.sortKey != b.sortKey) return a.sortKey < b.sortKey;
     return a.name < b.name;
   });
@@ -229,7 +235,7 @@ HRESULT Store::FillFolderProps(const FolderInfo& f, FOLDERPROPS* props) {
   std::memset(props, 0, sizeof *props);
   props->cbSize = size;
   props->dwFolderId = f.id;
-  props->sfType = f.dir.empty() ? FOLDER_INBOX : FOLDER_NOTSPECIAL;
+  props->sfType = f.inbox ? FOLDER_INBOX : FOLDER_NOTSPECIAL;
   for (const auto& [id, other] : folders_)
     if (other.parent == f.id) ++props->cSubFolders;
   // Counted from the directories, so a count never waits for an index update.
@@ -262,23 +268,28 @@ HRESULT Store::CreateFolder(STOREFOLDERID parent, const char* name, STOREFOLDERI
   if (parent != FOLDERID_ROOT) {
     FolderInfo p;
     if (FAILED(FolderByIdLocked(parent, &p))) return kNotFound;
-    if (p.dir.empty()) return E_INVALIDARG;  // Inbox holds no folders in Maildir++
+    if (!layout_.HoldsFolders(p.dir)) return E_INVALIDARG;
+    // A nested tree's INBOX that is not there yet.
+    if (layout_.nested() && !md::IsDirectory(FolderPath(p.dir))) {
+      hr = EnsureMessageDirs(p);
+      if (FAILED(hr)) return hr;
+    }
     parentDir = p.dir;
   } else if (g_ascii_strcasecmp(name, "Inbox") == 0) {
     return HRESULT_FROM_WIN32_ALREADY_EXISTS;
   }
-  std::string dir = parentDir + "." + md::EncodeName(name);
-  if (dir.size() > 255) return E_INVALIDARG;
-  if (DirTaken(dir)) return HRESULT_FROM_WIN32_ALREADY_EXISTS;
-  hr = md::MakeMaildir(FolderPath(dir), true);
+  auto dir = layout_.ChildDir(parentDir, name);
+  if (!dir) return E_INVALIDARG;
+  if (DirTaken(*dir)) return HRESULT_FROM_WIN32_ALREADY_EXISTS;
+  hr = md::MakeMaildir(FolderPath(*dir), layout_.marksFolders());
   if (hr == com::HResultFromErrno(EEXIST)) return HRESULT_FROM_WIN32_ALREADY_EXISTS;
   if (FAILED(hr)) return hr;
-  md::FsyncDirectory(root_);
-  rootMtime_ = kUntrusted;
+  md::FsyncDirectory(FolderPath(layout_.nested() ? parentDir : ""));
+  ForgetTreeTimes();
   hr = SyncFolders();
   if (FAILED(hr)) return hr;
   for (const auto& [fid, f] : folders_)
-    if (f.dir == dir) {
+    if (f.dir == *dir) {
       if (id) *id = fid;
       return S_OK;
     }
@@ -291,18 +302,19 @@ HRESULT Store::RenameFolder(STOREFOLDERID id, const char* name) {
   FolderInfo f;
   HRESULT hr = FindFolder(id, &f);
   if (FAILED(hr)) return hr;
-  if (f.dir.empty()) return E_INVALIDARG;  // Inbox is the store's root directory
-  std::string dir = f.dir.substr(0, f.dir.rfind('.')) + "." + md::EncodeName(name);
+  if (f.inbox) return E_INVALIDARG;
+  auto dir = layout_.ChildDir(layout_.ParentDir(f.dir).value_or(""), name);
+  if (!dir) return E_INVALIDARG;
   if (f.parent == FOLDERID_ROOT && g_ascii_strcasecmp(name, "Inbox") == 0)
     return HRESULT_FROM_WIN32_ALREADY_EXISTS;
-  if (dir == f.dir) return S_OK;
-  return RelocateFolder(f.dir, dir);
+  if (*dir == f.dir) return S_OK;
+  return RelocateFolder(f.dir, *dir);
 }
 
 // Renames and moves share this: the move is journalled before the directory
 // tree moves, so the next opener finishes one that a killed process left halfway.
 HRESULT Store::RelocateFolder(const std::string& oldDir, const std::string& newDir) {
-  if (newDir.size() > 255) return E_INVALIDARG;
+  if (!layout_.nested() && newDir.size() > 255) return E_INVALIDARG;
   if (DirTaken(newDir)) return HRESULT_FROM_WIN32_ALREADY_EXISTS;
   if (FAILED(Begin())) return E_FAIL;
   Query("INSERT INTO folder_moves(old, new) VALUES(?, ?)").Bind(1, oldDir).Bind(2, newDir).Step();
@@ -317,19 +329,17 @@ HRESULT Store::MoveFolder(STOREFOLDERID id, STOREFOLDERID parent) {
   FolderInfo f;
   HRESULT hr = FindFolder(id, &f);
   if (FAILED(hr)) return hr;
-  if (f.dir.empty()) return E_INVALIDARG;
+  if (f.inbox) return E_INVALIDARG;
   std::string parentDir;
   if (parent != FOLDERID_ROOT) {
     FolderInfo p;
     hr = FindFolder(parent, &p);
     if (FAILED(hr)) return hr;
-    if (p.dir.empty()) return E_INVALIDARG;
-    // Not into itself or below itself.
-    if (p.dir == f.dir || p.dir.compare(0, f.dir.size() + 1, f.dir + ".") == 0) return E_INVALIDARG;
+    if (!layout_.HoldsFolders(p.dir)) return E_INVALIDARG;
+    if (layout_.AtOrBelow(p.dir, f.dir)) return E_INVALIDARG;  // not into itself or below
     parentDir = p.dir;
   }
-  std::string leaf = f.dir.substr(f.dir.rfind('.'));
-  std::string dir = parentDir + leaf;
+  std::string dir = layout_.MovedDir(f.dir, parentDir);
   if (dir == f.dir) return S_OK;
   if (parent == FOLDERID_ROOT && g_ascii_strcasecmp(f.name.c_str(), "Inbox") == 0)
     return HRESULT_FROM_WIN32_ALREADY_EXISTS;
@@ -341,15 +351,13 @@ HRESULT Store::DeleteFolder(STOREFOLDERID id) {
   FolderInfo f;
   HRESULT hr = FindFolder(id, &f);
   if (FAILED(hr)) return hr;
-  if (f.dir.empty()) return E_INVALIDARG;
+  if (f.inbox) return E_INVALIDARG;
   std::vector<std::string> dirs;
-  if (DIR* d = opendir(root_.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string_view n(e->d_name);
-      if (n == f.dir || (n.size() > f.dir.size() && n.compare(0, f.dir.size(), f.dir) == 0 &&
-                         n[f.dir.size()] == '.'))
-        dirs.emplace_back(n);
-    }
+  if (layout_.nested()) {
+    dirs.push_back(f.dir);  // its folders leave with it
+  } else if (DIR* d = opendir(root_.c_str())) {
+    while (dirent* e = readdir(d))
+      if (layout_.AtOrBelow(e->d_name, f.dir)) dirs.emplace_back(e->d_name);
     closedir(d);
   }
   // Deepest first, and each folder leaves the tree in one rename: a killed
@@ -361,15 +369,26 @@ HRESULT Store::DeleteFolder(STOREFOLDERID id) {
     if (rename(FolderPath(d).c_str(), trash.c_str()) != 0) {
       if (errno == ENOENT) continue;
       HRESULT err = Errno();
-      rootMtime_ = kUntrusted;
+      ForgetTreeTimes();
       SyncFolders();
       return err;
     }
     md::RemoveTree(trash);
   }
   md::FsyncDirectory(root_);
-  rootMtime_ = kUntrusted;
+  if (layout_.nested()) md::FsyncDirectory(FolderPath(layout_.ParentDir(f.dir).value_or("")));
+  ForgetTreeTimes();
   return SyncFolders();
+}
+
+// A folder that only held folders (a Maildir++ parent that is not there, or
+// a nested directory without cur/, new/ and tmp/) becomes a Maildir when a
+// message is written into it.
+HRESULT Store::EnsureMessageDirs(const FolderInfo& f) {
+  std::string dir = FolderPath(f.dir);
+  if (md::IsMaildir(dir)) return S_OK;
+  if (md::IsDirectory(dir)) return md::AddMessageDirs(dir);
+  return md::MakeMaildir(dir, layout_.marksFolders() && !f.inbox);
 }
 
 }  // namespace store

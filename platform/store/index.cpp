@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/store/engine_internal.h"
@@ -56,11 +57,15 @@ std::string_view Statement::View(int col) const {
 // ---------------------------------------------------------------- opening
 
 HRESULT Store::Open(const std::string& root, std::shared_ptr<Store>* out) {
-  if (!md::IsMaildir(root)) return HRESULT_FROM_WIN32_PATH_NOT_FOUND;
+  FolderLayout layout;
+  TreeScan scan;
+  if (!FolderLayout::Detect(root, &layout, &scan)) return HRESULT_FROM_WIN32_PATH_NOT_FOUND;
   EnsureGMime();
   std::shared_ptr<Store> s(new Store);
   s->root_ = root;
   while (s->root_.size() > 1 && s->root_.back() == '/') s->root_.pop_back();
+  s->layout_ = std::move(layout);
+  s->openingScan_ = std::move(scan);
   HRESULT hr = s->OpenIndex();
   if (FAILED(hr)) return hr;
   if (!s->readOnly_) {
@@ -126,13 +131,15 @@ HRESULT Store::CreateSchema() {
                   "PRAGMA mmap_size=268435456;")))
     return E_FAIL;
   if (FAILED(Begin())) return E_FAIL;
+  std::int64_t version = 0;
   {
-    Statement version(db_, "PRAGMA user_version");
-    if (version.Step() == SQLITE_ROW && version.Int(0) == 1 &&
-        FAILED(Exec("ALTER TABLE folders ADD COLUMN gen INTEGER NOT NULL DEFAULT 0"))) {
-      Rollback();
-      return E_FAIL;
-    }
+    Statement q(db_, "PRAGMA user_version");
+    if (q.Step() == SQLITE_ROW) version = q.Int(0);
+  }
+  if (version == 1 &&
+      FAILED(Exec("ALTER TABLE folders ADD COLUMN gen INTEGER NOT NULL DEFAULT 0"))) {
+    Rollback();
+    return E_FAIL;
   }
   HRESULT hr = Exec(
       "CREATE TABLE IF NOT EXISTS folders("
@@ -156,12 +163,48 @@ HRESULT Store::CreateSchema() {
       " UPDATE folders SET gen = gen + 1 WHERE id IN (OLD.folder, NEW.folder); END;"
       "CREATE TRIGGER IF NOT EXISTS messages_del AFTER DELETE ON messages BEGIN"
       " UPDATE folders SET gen = gen + 1 WHERE id = OLD.folder; END;"
-      "PRAGMA user_version=2;");
+      "PRAGMA user_version=3;");
+  if (SUCCEEDED(hr) && version < 3) hr = KeyMessagesWithoutUids();
   if (FAILED(hr)) {
     Rollback();
     return hr;
   }
   return Commit();
+}
+
+// Indexes before version 3 keyed a message by its whole unique name, so an
+// mbsync run that added ",U=<uid>" gave its files new rows; rows are now keyed
+// without it (maildir::MessageKey). Where two rows meet on one key, the older
+// row (the lower id) keeps it.
+HRESULT Store::KeyMessagesWithoutUids() {
+  std::vector<std::pair<std::int64_t, std::string>> rows;
+  {
+    Statement q(db_, "SELECT id, uniq FROM messages WHERE instr(uniq, ',U=') > 0 ORDER BY id");
+    std::string buffer;
+    while (q.Step() == SQLITE_ROW) {
+      std::string_view uniq = q.View(1);
+      std::string_view key = md::MessageKey(uniq, &buffer);
+      if (key != uniq) rows.emplace_back(q.Int(0), std::string(key));
+    }
+  }
+  for (const auto& [id, key] : rows) {
+    Statement update(db_, "UPDATE OR IGNORE messages SET uniq = ? WHERE id = ?");
+    if (update.Bind(1, key).Bind(2, id).Step() != SQLITE_DONE) return E_FAIL;
+    if (sqlite3_changes(db_) > 0) continue;
+    Statement taken(db_,
+                    "SELECT id FROM messages WHERE folder = (SELECT folder FROM messages"
+                    " WHERE id = ?1) AND uniq = ?2");
+    if (taken.Bind(1, id).Bind(2, key).Step() != SQLITE_ROW) return E_FAIL;
+    std::int64_t other = taken.Int(0);
+    // The younger row goes; the file it named is listed again under the key.
+    Statement drop(db_, "DELETE FROM messages WHERE id = ?");
+    drop.Bind(1, std::max(id, other)).Step();
+    if (other > id) {
+      Statement retry(db_, "UPDATE messages SET uniq = ? WHERE id = ?");
+      retry.Bind(1, key).Bind(2, id).Step();
+    }
+  }
+  return S_OK;
 }
 
 HRESULT Store::Begin() {

@@ -49,8 +49,11 @@ class FolderListing {
     std::string name;
     std::size_t uniqLength;
     int sub;
+    std::string otherKey;  // the key when it is not the name's unique part
     std::int64_t delivered = 0;
-    std::string_view uniq() const { return std::string_view(name).substr(0, uniqLength); }
+    std::string_view uniq() const {
+      return otherKey.empty() ? std::string_view(name).substr(0, uniqLength) : otherKey;
+    }
   };
   // A known file no longer found.
   struct Removed {
@@ -91,6 +94,7 @@ class FolderListing {
   ReaderState renamedReader_;
   int subFd_[2] = {-1, -1};  // cur/ and new/, open while new files are read
   std::vector<ReaderState> readers_;
+  std::string keyBuffer_;
 };
 
 HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
@@ -191,9 +195,11 @@ void FolderListing::ListDirectory(int sub) {
     if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
     std::string_view name(e->d_name);
     md::FileName fn = md::ParseFileName(name);
-    auto it = cache_->byUniq.find(fn.uniq);
+    std::string_view key = md::MessageKey(fn.uniq, &keyBuffer_);
+    auto it = cache_->byUniq.find(key);
     if (it == cache_->byUniq.end()) {
-      added_.push_back({std::string(name), fn.uniq.size(), sub});
+      added_.push_back({std::string(name), fn.uniq.size(), sub,
+                        key.size() == fn.uniq.size() ? std::string() : std::string(key)});
       continue;
     }
     KnownFile& k = it->second;
@@ -209,7 +215,7 @@ void FolderListing::ListDirectory(int sub) {
         static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec != k.mtime;
     if (changed) {
       r.reparsed = std::make_unique<FileSummary>();
-      r.reparsed->uniq = std::string(fn.uniq);
+      r.reparsed->uniq = std::string(key);
       ReadFileSummary(path, r.reparsed.get(), &renamedReader_);
       if (!r.reparsed->ok) continue;  // vanished meanwhile: the next listing sees it
     }
@@ -445,8 +451,9 @@ void FolderListing::CacheBatch(std::vector<FileSummary>& batch, const std::vecto
 void FolderListing::CacheRenamesAndRemovals() {
   FolderFiles& cache = *cache_;
   for (const auto& r : renamed_) {
-    auto it = cache.byUniq.find(r.reparsed ? std::string_view(r.reparsed->uniq)
-                                           : md::ParseFileName(r.name).uniq);
+    auto it =
+        cache.byUniq.find(r.reparsed ? std::string_view(r.reparsed->uniq)
+                                     : md::MessageKey(md::ParseFileName(r.name).uniq, &keyBuffer_));
     if (it == cache.byUniq.end()) continue;
     --cache.count[it->second.sub];
     ++cache.count[r.sub];

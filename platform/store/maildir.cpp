@@ -146,7 +146,11 @@ std::optional<std::string> DecodeName(std::string_view in) {
 
 std::string DisplayName(std::string_view onDisk) {
   if (auto decoded = DecodeName(onDisk)) return *decoded;
-  gchar* valid = g_utf8_make_valid(onDisk.data(), static_cast<gssize>(onDisk.size()));
+  return ValidUtf8(onDisk);
+}
+
+std::string ValidUtf8(std::string_view bytes) {
+  gchar* valid = g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size()));
   std::string result(valid);
   g_free(valid);
   return result;
@@ -179,6 +183,31 @@ FileName ParseFileName(std::string_view name) {
   f.info = name.substr(mark + 3);
   f.hasInfo = true;
   return f;
+}
+
+std::string_view MessageKey(std::string_view uniq, std::string* buffer) {
+  // ",U=" and digits, up to the next "," or the end.
+  auto uidAt = [&](std::size_t pos, std::size_t* end) {
+    if (uniq.compare(pos, 3, ",U=") != 0) return false;
+    std::size_t i = pos + 3;
+    while (i < uniq.size() && uniq[i] >= '0' && uniq[i] <= '9') ++i;
+    if (i == pos + 3 || (i < uniq.size() && uniq[i] != ',')) return false;
+    *end = i;
+    return true;
+  };
+  std::size_t pos = uniq.find(",U=");
+  if (pos == std::string_view::npos) return uniq;
+  buffer->clear();
+  std::size_t copied = 0;
+  for (; pos != std::string_view::npos; pos = uniq.find(",U=", pos + 1)) {
+    std::size_t end;
+    if (pos < copied || !uidAt(pos, &end)) continue;
+    buffer->append(uniq.substr(copied, pos - copied));
+    copied = end;
+  }
+  if (copied == 0) return uniq;
+  buffer->append(uniq.substr(copied));
+  return *buffer;
 }
 
 namespace {
@@ -281,6 +310,20 @@ HRESULT MakeMaildir(const std::string& path, bool folder) {
       return com::HResultFromErrno(err);
     }
     close(fd);
+  }
+  return S_OK;
+}
+
+HRESULT AddMessageDirs(const std::string& path) {
+  std::vector<std::string> made;
+  for (const char* sub : {"/cur", "/new", "/tmp"}) {
+    if (mkdir((path + sub).c_str(), 0700) == 0) {
+      made.push_back(path + sub);
+    } else if (errno != EEXIST || !IsDirectory(path + sub)) {
+      int err = errno == EEXIST ? ENOTDIR : errno;
+      for (const auto& m : made) rmdir(m.c_str());
+      return com::HResultFromErrno(err);
+    }
   }
   return S_OK;
 }

@@ -1,4 +1,4 @@
-// Maildir++ vocabulary: folder-name encoding, message file names and their
+// Maildir vocabulary: folder-name encoding, message file names and their
 // flags, unique names, and the few file-system steps the store repeats.
 #pragma once
 
@@ -24,6 +24,8 @@ std::optional<std::string> DecodeName(std::string_view onDisk);
 // The name shown for an on-disk component: decoded, or the raw bytes made valid
 // UTF-8 when it does not decode.
 std::string DisplayName(std::string_view onDisk);
+// The bytes as valid UTF-8 (invalid sequences replaced).
+std::string ValidUtf8(std::string_view bytes);
 
 // Splits the on-disk directory name of a folder (".A.A1") into its components;
 // empty for Inbox (""); nullopt when it is not a folder directory name.
@@ -36,6 +38,12 @@ struct FileName {
   bool hasInfo = false;
 };
 FileName ParseFileName(std::string_view name);
+
+// The part of a unique name that names the message for good: the unique name
+// without mbsync's ",U=<uid>", which that program adds, changes and drops as
+// it syncs. Returns `uniq` itself when it carries none, else the name built in
+// `buffer`.
+std::string_view MessageKey(std::string_view uniq, std::string* buffer);
 
 // MSG_FLAG_* bits from the info letters, and info letters for flag bits (the
 // letters we do not know are kept, sorted as Maildir asks).
@@ -55,6 +63,9 @@ bool IsMaildir(const std::string& path);  // has cur/, new/ and tmp/
 // Creates a Maildir (cur, new, tmp and, for a folder, the maildirfolder file).
 // errno-mapped failure; nothing is left behind on failure.
 HRESULT MakeMaildir(const std::string& path, bool folder);
+// Adds cur/, new/ and tmp/ to an existing directory (a folder that so far
+// only held folders); on failure it removes only what it made.
+HRESULT AddMessageDirs(const std::string& path);
 // Removes a directory tree without following symbolic links.
 bool RemoveTree(const std::string& path);
 void FsyncDirectory(const std::string& path);

@@ -189,11 +189,8 @@ HRESULT Store::CopyMove(STOREFOLDERID from, STOREFOLDERID to, const std::vector<
     if (FAILED(hr)) return hr;
   }
   if (readOnly_) return E_ACCESSDENIED;
-  if (!md::IsMaildir(FolderPath(dst.dir))) {
-    // A folder that exists only as the parent of others gets its directory.
-    hr = md::MakeMaildir(FolderPath(dst.dir), true);
-    if (FAILED(hr)) return hr;
-  }
+  hr = EnsureMessageDirs(dst);
+  if (FAILED(hr)) return hr;
   for (MESSAGEID id : ids) {
     hr = CopyOne(src, dst, id, move, flagsRemove);
     if (FAILED(hr)) return hr;
@@ -351,11 +348,9 @@ HRESULT Store::ReserveMessage(STOREFOLDERID folder, int* fd, std::string* tmpPat
   FolderInfo f;
   HRESULT hr = FindFolder(folder, &f);
   if (FAILED(hr)) return hr;
+  hr = EnsureMessageDirs(f);
+  if (FAILED(hr)) return hr;
   std::string dir = FolderPath(f.dir);
-  if (!md::IsMaildir(dir)) {
-    hr = md::MakeMaildir(dir, true);
-    if (FAILED(hr)) return hr;
-  }
   std::string uniq = md::NewUniqueName();
   *tmpPath = dir + "/tmp/" + uniq;
   *fd = open(tmpPath->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);

@@ -412,7 +412,7 @@ class StoreNamespace final : public com::Object<IStoreNamespace> {
     std::vector<FolderInfo> top;
     HRESULT hr = store_->Children(FOLDERID_ROOT, &top);
     if (FAILED(hr)) return hr;
-    if (top.empty() || !top[0].dir.empty()) return E_FAIL;
+    if (top.empty() || !top[0].inbox) return E_FAIL;
     return OpenFolder(top[0].id, 0, pp);
   }
   HRESULT OpenFolder(STOREFOLDERID id, DWORD, IStoreFolder** pp) override {

@@ -1,0 +1,232 @@
+#include "platform/store/layout.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "platform/store/engine_internal.h"
+#include "platform/store/maildir.h"
+
+namespace store {
+namespace md = maildir;
+
+namespace {
+
+// Deeper trees are not read further: the walk over another program's
+// directories must end.
+constexpr int kMaxDepth = 64;
+
+// Maildir++ directories that other programs keep in the store root.
+bool OtherProgramsDir(std::string_view name) {
+  return name == ".notmuch" || name == ".mu";
+}
+
+bool MessageSubdir(std::string_view name) {
+  return name == "cur" || name == "new" || name == "tmp";
+}
+
+bool IsInboxName(std::string_view name) {
+  constexpr std::string_view kInbox = "INBOX";
+  if (name.size() != kInbox.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if ((name[i] & ~0x20) != kInbox[i]) return false;  // ASCII letters in either case
+  return true;
+}
+
+std::int64_t MTimeOf(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+bool IsDirAt(int dirFd, const dirent* e) {
+  if (e->d_type == DT_DIR) return true;
+  if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) return false;
+  struct stat st;
+  return fstatat(dirFd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string Join(const std::string& parent, std::string_view leaf) {
+  if (parent.empty()) return std::string(leaf);
+  std::string dir = parent;
+  dir += '/';
+  dir += leaf;
+  return dir;
+}
+
+// Reads a nested tree depth first. A directory is a folder when it is a
+// Maildir or holds a folder; each directory is read once, however many
+// symbolic links lead to it.
+class NestedWalk {
+ public:
+  explicit NestedWalk(TreeScan* out) : out_(out) {}
+
+  // Returns whether the directory `rel` (open as `fd`, which it closes) is a
+  // folder or holds one.
+  bool Walk(int fd, const std::string& rel, int depth) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !visited_.insert({st.st_dev, st.st_ino}).second) {
+      close(fd);
+      return false;
+    }
+    out_->times.emplace_back(rel, MTimeOf(st));
+    DIR* d = fdopendir(fd);
+    if (!d) {
+      close(fd);
+      return false;
+    }
+    int subdirs = 0;
+    std::vector<std::string> children;
+    while (dirent* e = readdir(d)) {
+      std::string_view name(e->d_name);
+      if (name[0] == '.') continue;  // ".", "..", and other programs' (.notmuch, .mu)
+      if (rel.empty() && name.substr(0, sizeof engine::kTrashPrefix - 1) == engine::kTrashPrefix)
+        continue;
+      if (!IsDirAt(dirfd(d), e)) continue;
+      if (MessageSubdir(name))
+        ++subdirs;
+      else if (depth < kMaxDepth)
+        children.emplace_back(name);
+    }
+    bool holds = false;
+    for (const auto& c : children) {
+      int cfd = openat(dirfd(d), c.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (cfd < 0) continue;
+      std::string crel = Join(rel, c);
+      if (Walk(cfd, crel, depth + 1)) {
+        out_->dirs.push_back(crel);
+        holds = true;
+      }
+    }
+    closedir(d);
+    return subdirs == 3 || holds;
+  }
+
+ private:
+  TreeScan* out_;
+  std::set<std::pair<dev_t, ino_t>> visited_;
+};
+
+}  // namespace
+
+bool FolderLayout::Detect(const std::string& root, FolderLayout* layout, TreeScan* scan) {
+  *layout = FolderLayout();
+  *scan = TreeScan();
+  if (md::IsMaildir(root)) {
+    // Maildir++ folders decide; without them, folders in directories of
+    // their own make the tree nested; an empty store is Maildir++.
+    layout->ScanMaildirPlusPlus(root, scan);
+    if (scan->dirs.size() > 1) return true;
+    FolderLayout nested;
+    nested.nested_ = true;
+    TreeScan nestedScan;
+    nested.ScanNested(root, &nestedScan);
+    if (nestedScan.dirs.size() > 1) {
+      *layout = nested;
+      *scan = std::move(nestedScan);
+    }
+    return true;
+  }
+  layout->nested_ = true;
+  layout->inboxDir_ = "INBOX";
+  bool hasInbox = false;
+  if (DIR* d = opendir(root.c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (!IsInboxName(e->d_name) || !IsDirAt(dirfd(d), e)) continue;
+      // The exact spelling wins over another case of it.
+      if (!hasInbox || std::strcmp(e->d_name, "INBOX") == 0) layout->inboxDir_ = e->d_name;
+      hasInbox = true;
+    }
+    closedir(d);
+  }
+  layout->ScanNested(root, scan);
+  return hasInbox || scan->dirs.size() > 1;
+}
+
+void FolderLayout::Scan(const std::string& root, TreeScan* out) const {
+  *out = TreeScan();
+  if (nested_)
+    ScanNested(root, out);
+  else
+    ScanMaildirPlusPlus(root, out);
+}
+
+void FolderLayout::ScanMaildirPlusPlus(const std::string& root, TreeScan* out) const {
+  out->dirs.push_back("");
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st;
+  if (fstat(fd, &st) == 0) out->times.emplace_back("", MTimeOf(st));
+  DIR* d = fdopendir(fd);
+  if (!d) {
+    close(fd);
+    return;
+  }
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] != '.' || OtherProgramsDir(e->d_name)) continue;
+    if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
+    auto parts = md::SplitFolderDir(e->d_name);
+    if (!parts || parts->empty()) continue;
+    if (e->d_type != DT_DIR && !IsDirAt(dirfd(d), e)) continue;
+    // Maildir++ does not need the parents of a folder to exist: the missing
+    // ones are folders without messages.
+    std::string dir;
+    for (const auto& p : *parts) {
+      dir += "." + p;
+      out->dirs.push_back(dir);
+    }
+  }
+  closedir(d);
+  std::sort(out->dirs.begin(), out->dirs.end());
+  out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
+}
+
+void FolderLayout::ScanNested(const std::string& root, TreeScan* out) const {
+  // The Inbox is always there, as in Maildir++, even before its directory is.
+  out->dirs.push_back(inboxDir_);
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) NestedWalk(out).Walk(fd, "", 0);
+  std::sort(out->dirs.begin(), out->dirs.end());
+  out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
+}
+
+std::optional<std::string> FolderLayout::ParentDir(std::string_view dir) const {
+  std::size_t cut = dir.rfind(separator());
+  if (cut == std::string_view::npos || cut == 0) return std::nullopt;
+  return std::string(dir.substr(0, cut));
+}
+
+std::string FolderLayout::Name(std::string_view dir) const {
+  std::string_view leaf = dir.substr(dir.rfind(separator()) + 1);
+  return nested_ ? md::ValidUtf8(leaf) : md::DisplayName(leaf);
+}
+
+std::optional<std::string> FolderLayout::ChildDir(const std::string& parentDir,
+                                                  std::string_view name) const {
+  if (!nested_) {
+    std::string dir = parentDir + "." + md::EncodeName(name);
+    if (dir.size() > 255) return std::nullopt;
+    return dir;
+  }
+  // The name is the directory's name: it cannot hold a "/", hide itself
+  // behind a leading "." or stand for a Maildir's own subdirectories.
+  if (name.empty() || name.size() > 255 || name.find('/') != std::string_view::npos ||
+      name[0] == '.' || MessageSubdir(name))
+    return std::nullopt;
+  return Join(parentDir, name);
+}
+
+std::string FolderLayout::MovedDir(const std::string& dir, const std::string& parentDir) const {
+  if (!nested_) return parentDir + dir.substr(dir.rfind('.'));
+  return Join(parentDir, std::string_view(dir).substr(dir.rfind('/') + 1));
+}
+
+bool FolderLayout::AtOrBelow(std::string_view dir, std::string_view ancestor) const {
+  if (dir.size() < ancestor.size() || dir.compare(0, ancestor.size(), ancestor) != 0) return false;
+  return dir.size() == ancestor.size() || dir[ancestor.size()] == separator();
+}
+
+}  // namespace store

@@ -1,0 +1,68 @@
+// How a store lays its folders out on disk, found when it opens:
+//   Maildir++   the root is the Inbox, every other folder a directory of the
+//               root named ".A.A1" (components in modified UTF-7), as
+//               Dovecot and Courier write it;
+//   nested      each folder a directory of its parent holding cur/, new/ and
+//               tmp/, named as the folder in UTF-8, as mbsync ("SubFolders
+//               Verbatim"), mutt and mu write it. The Inbox is the root when
+//               the root is a Maildir, else the root's child named INBOX (in
+//               any case).
+// A directory that holds only folders is a folder without messages in both.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace store {
+
+// The folder directories found on disk, and the directory times that tell
+// whether the tree changed since.
+struct TreeScan {
+  std::vector<std::string> dirs;  // below the root, sorted; "" is the root
+  std::vector<std::pair<std::string, std::int64_t>> times;  // directory -> mtime when read
+};
+
+class FolderLayout {
+ public:
+  // Finds the layout of the tree at `root` and reads it into `scan`. False
+  // when `root` is no mail store: neither a Maildir nor a directory holding
+  // an INBOX or another Maildir folder.
+  static bool Detect(const std::string& root, FolderLayout* layout, TreeScan* scan);
+
+  bool nested() const { return nested_; }
+  // The Inbox's directory: "" (the root) or the root's INBOX child.
+  const std::string& inboxDir() const { return inboxDir_; }
+  // Whether new folders carry the Maildir++ "maildirfolder" marker.
+  bool marksFolders() const { return !nested_; }
+
+  void Scan(const std::string& root, TreeScan* out) const;
+
+  // The directory of a folder's parent folder; nullopt for a folder at the top.
+  std::optional<std::string> ParentDir(std::string_view dir) const;
+  // A folder's name (UTF-8) from its directory.
+  std::string Name(std::string_view dir) const;
+  // The directory of a folder named `name` below the folder at `parentDir`
+  // ("" for the top level); nullopt when the name cannot be one here.
+  std::optional<std::string> ChildDir(const std::string& parentDir, std::string_view name) const;
+  // The same folder moved below `parentDir`.
+  std::string MovedDir(const std::string& dir, const std::string& parentDir) const;
+  // Whether `dir` is `ancestor` or a folder below it.
+  bool AtOrBelow(std::string_view dir, std::string_view ancestor) const;
+  // Whether the folder at `dir` can have child folders: not an Inbox that
+  // is the root (the root's children are the top-level folders).
+  bool HoldsFolders(std::string_view dir) const { return !dir.empty(); }
+  char separator() const { return nested_ ? '/' : '.'; }
+
+ private:
+  void ScanMaildirPlusPlus(const std::string& root, TreeScan* out) const;
+  void ScanNested(const std::string& root, TreeScan* out) const;
+
+  bool nested_ = false;
+  std::string inboxDir_;
+};
+
+}  // namespace store

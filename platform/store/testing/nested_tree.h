@@ -1,0 +1,33 @@
+// Nested Maildir trees for tests, as mbsync ("SubFolders Verbatim"), mutt and
+// mu write them: each folder a directory holding cur/, new/ and tmp/, its
+// folders as subdirectories.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+#include <string_view>
+
+namespace store::testing {
+
+// mkdir -p.
+inline void MakeDirs(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0700);
+    if (slash == std::string::npos) break;
+  }
+}
+
+// The Maildir `rel` below `root` (and any missing directories above it).
+inline std::string AddNestedFolder(const std::string& root, const std::string& rel) {
+  std::string dir = rel.empty() ? root : root + "/" + rel;
+  for (const char* sub : {"/cur", "/new", "/tmp"}) MakeDirs(dir + sub);
+  return dir;
+}
+
+inline void WriteFile(const std::string& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+}  // namespace store::testing
