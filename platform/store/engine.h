@@ -131,7 +131,9 @@ class Store : public std::enable_shared_from_this<Store> {
   HRESULT SyncFolders();
   HRESULT FindFolder(STOREFOLDERID id, FolderInfo* out);
   // Children of `parent` in display order: Inbox first, then by name,
-  // case-insensitively.
+  // case-insensitively. The tree is brought up to date when a walk begins (at
+  // the root) or meets a folder it does not know, so one walk sees one tree
+  // and a deep tree is not read again for every level.
   HRESULT Children(STOREFOLDERID parent, std::vector<FolderInfo>* out);
   HRESULT FillFolderProps(const FolderInfo& f, FOLDERPROPS* props);
   HRESULT CreateFolder(STOREFOLDERID parent, const char* name, STOREFOLDERID* id);
@@ -204,10 +206,10 @@ class Store : public std::enable_shared_from_this<Store> {
   std::map<STOREFOLDERID, FolderInfo> folders_;
   std::map<STOREFOLDERID, FolderFiles> files_;
   FolderLayout layout_;
-  // The directory times of the last reading of the tree, and whether they
-  // can vouch for it (see SyncFolders); the reading made when the store
-  // opened, until SyncFolders takes it.
-  std::vector<std::pair<std::string, std::int64_t>> treeTimes_;
+  // The last reading of the tree, and whether its directory times can vouch
+  // for it (see SyncFolders); the reading made when the store opened, until
+  // SyncFolders takes it.
+  TreeScan tree_;
   bool treeTrusted_ = false;
   std::optional<TreeScan> openingScan_;
 };

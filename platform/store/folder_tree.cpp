@@ -116,7 +116,7 @@ HRESULT Store::MoveTree(const std::string& oldDir, const std::string& newDir) {
 
 bool Store::TreeUnchanged() const {
   if (!treeTrusted_) return false;
-  for (const auto& [dir, mtime] : treeTimes_)
+  for (const auto& [dir, mtime] : tree_.times)
     if (md::MTimeNs(FolderPath(dir)) != mtime) return false;
   return true;
 }
@@ -137,7 +137,6 @@ HRESULT Store::SyncFolders() {
     q.Reset();
     if (pending && !readOnly_ && FAILED(ApplyFolderMoves())) return E_FAIL;
   }
-  std::int64_t start = md::NowNs();
   TreeScan scan;
   if (openingScan_) {
     scan = std::move(*openingScan_);
@@ -145,7 +144,7 @@ HRESULT Store::SyncFolders() {
   } else {
     if (md::MTimeNs(root_) < 0) return HRESULT_FROM_WIN32_PATH_NOT_FOUND;
     if (!folders_.empty() && TreeUnchanged()) return S_OK;
-    layout_.Scan(root_, &scan);
+    layout_.Scan(root_, tree_, &scan);
   }
   const std::vector<std::string>& onDisk = scan.dirs;
 
@@ -193,9 +192,9 @@ HRESULT Store::SyncFolders() {
     f.sortKey = SortKey(f.name);
     folders_.emplace(id, std::move(f));
   }
-  treeTimes_ = std::move(scan.times);
-  treeTrusted_ = std::all_of(treeTimes_.begin(), treeTimes_.end(), [&](const auto& t) {
-    return t.second >= 0 && t.second < start - kMtimeMarginNs;
+  tree_ = std::move(scan);
+  treeTrusted_ = std::all_of(tree_.times.begin(), tree_.times.end(), [&](const auto& t) {
+    return t.second >= 0 && t.second < tree_.start - kMtimeMarginNs;
   });
   return S_OK;
 }
@@ -216,9 +215,11 @@ HRESULT Store::FindFolder(STOREFOLDERID id, FolderInfo* out) {
 }
 
 HRESULT Store::Children(STOREFOLDERID parent, std::vector<FolderInfo>* out) {
-  HRESULT hr = SyncFolders();
-  if (FAILED(hr)) return hr;
-  if (parent != FOLDERID_ROOT && !folders_.count(parent)) return kNotFound;
+  if (parent == FOLDERID_ROOT || !folders_.count(parent)) {
+    HRESULT hr = SyncFolders();
+    if (FAILED(hr)) return hr;
+    if (parent != FOLDERID_ROOT && !folders_.count(parent)) return kNotFound;
+  }
   out->clear();
   for (const auto& [id, f] : folders_)
     if (f.parent == parent) out->push_back(f);

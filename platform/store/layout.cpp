@@ -59,27 +59,52 @@ std::string Join(const std::string& parent, std::string_view leaf) {
 
 // Reads a nested tree depth first. A directory is a folder when it is a
 // Maildir or holds a folder; each directory is read once, however many
-// symbolic links lead to it.
+// symbolic links lead to it, and not at all when the previous reading's
+// listing of it still holds.
 class NestedWalk {
  public:
-  explicit NestedWalk(TreeScan* out) : out_(out) {}
+  NestedWalk(const TreeScan* previous, TreeScan* out) : previous_(previous), out_(out) {}
 
-  // Returns whether the directory `rel` (open as `fd`, which it closes) is a
-  // folder or holds one.
-  bool Walk(int fd, const std::string& rel, int depth) {
+  // Returns whether the directory `rel` (at `path`) is a folder or holds one.
+  bool Walk(const std::string& path, const std::string& rel, int depth) {
     struct stat st;
-    if (fstat(fd, &st) != 0 || !visited_.insert({st.st_dev, st.st_ino}).second) {
-      close(fd);
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        !visited_.insert({st.st_dev, st.st_ino}).second)
+      return false;
+    std::int64_t mtime = MTimeOf(st);
+    out_->times.emplace_back(rel, mtime);
+    DirListing& listing = out_->listings[rel];
+    const DirListing* known = Previous(rel);
+    if (known && known->trusted && known->mtime == mtime)
+      listing = *known;
+    else if (!Read(path, rel, depth, &listing)) {
+      out_->listings.erase(rel);
       return false;
     }
-    out_->times.emplace_back(rel, MTimeOf(st));
-    DIR* d = fdopendir(fd);
-    if (!d) {
-      close(fd);
-      return false;
+    listing.mtime = mtime;
+    listing.trusted = listing.trusted || mtime < out_->start - engine::kMtimeMarginNs;
+    bool holds = false;
+    for (const auto& c : listing.children) {
+      std::string crel = Join(rel, c);
+      if (Walk(path + "/" + c, crel, depth + 1)) {
+        out_->dirs.push_back(crel);
+        holds = true;
+      }
     }
+    return listing.maildir || holds;
+  }
+
+ private:
+  const DirListing* Previous(const std::string& rel) const {
+    if (!previous_) return nullptr;
+    auto it = previous_->listings.find(rel);
+    return it == previous_->listings.end() ? nullptr : &it->second;
+  }
+
+  static bool Read(const std::string& path, const std::string& rel, int depth, DirListing* out) {
+    DIR* d = opendir(path.c_str());
+    if (!d) return false;
     int subdirs = 0;
-    std::vector<std::string> children;
     while (dirent* e = readdir(d)) {
       std::string_view name(e->d_name);
       if (name[0] == '.') continue;  // ".", "..", and other programs' (.notmuch, .mu)
@@ -89,23 +114,15 @@ class NestedWalk {
       if (MessageSubdir(name))
         ++subdirs;
       else if (depth < kMaxDepth)
-        children.emplace_back(name);
-    }
-    bool holds = false;
-    for (const auto& c : children) {
-      int cfd = openat(dirfd(d), c.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (cfd < 0) continue;
-      std::string crel = Join(rel, c);
-      if (Walk(cfd, crel, depth + 1)) {
-        out_->dirs.push_back(crel);
-        holds = true;
-      }
+        out->children.emplace_back(name);
     }
     closedir(d);
-    return subdirs == 3 || holds;
+    out->maildir = subdirs == 3;
+    out->trusted = false;
+    return true;
   }
 
- private:
+  const TreeScan* previous_;
   TreeScan* out_;
   std::set<std::pair<dev_t, ino_t>> visited_;
 };
@@ -123,7 +140,7 @@ bool FolderLayout::Detect(const std::string& root, FolderLayout* layout, TreeSca
     FolderLayout nested;
     nested.nested_ = true;
     TreeScan nestedScan;
-    nested.ScanNested(root, &nestedScan);
+    nested.ScanNested(root, nullptr, &nestedScan);
     if (nestedScan.dirs.size() > 1) {
       *layout = nested;
       *scan = std::move(nestedScan);
@@ -142,19 +159,20 @@ bool FolderLayout::Detect(const std::string& root, FolderLayout* layout, TreeSca
     }
     closedir(d);
   }
-  layout->ScanNested(root, scan);
+  layout->ScanNested(root, nullptr, scan);
   return hasInbox || scan->dirs.size() > 1;
 }
 
-void FolderLayout::Scan(const std::string& root, TreeScan* out) const {
+void FolderLayout::Scan(const std::string& root, const TreeScan& previous, TreeScan* out) const {
   *out = TreeScan();
   if (nested_)
-    ScanNested(root, out);
+    ScanNested(root, &previous, out);
   else
     ScanMaildirPlusPlus(root, out);
 }
 
 void FolderLayout::ScanMaildirPlusPlus(const std::string& root, TreeScan* out) const {
+  out->start = md::NowNs();
   out->dirs.push_back("");
   int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -184,11 +202,12 @@ void FolderLayout::ScanMaildirPlusPlus(const std::string& root, TreeScan* out) c
   out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
 }
 
-void FolderLayout::ScanNested(const std::string& root, TreeScan* out) const {
+void FolderLayout::ScanNested(const std::string& root, const TreeScan* previous,
+                              TreeScan* out) const {
+  out->start = md::NowNs();
   // The Inbox is always there, as in Maildir++, even before its directory is.
   out->dirs.push_back(inboxDir_);
-  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) NestedWalk(out).Walk(fd, "", 0);
+  NestedWalk(previous, out).Walk(root, "", 0);
   std::sort(out->dirs.begin(), out->dirs.end());
   out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
 }

@@ -14,16 +14,28 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace store {
 
+// What a reading of a nested tree learnt of one directory; the next reading
+// takes it again without reading the directory while its time vouches for it.
+struct DirListing {
+  std::int64_t mtime = -1;
+  bool trusted = false;               // mtime older than the reading's start by the margin
+  bool maildir = false;               // holds cur/, new/ and tmp/
+  std::vector<std::string> children;  // subdirectories that may be folders
+};
+
 // The folder directories found on disk, and the directory times that tell
 // whether the tree changed since.
 struct TreeScan {
+  std::int64_t start = 0;         // when the reading began (ns)
   std::vector<std::string> dirs;  // below the root, sorted; "" is the root
   std::vector<std::pair<std::string, std::int64_t>> times;  // directory -> mtime when read
+  std::unordered_map<std::string, DirListing> listings;     // nested trees: by directory
 };
 
 class FolderLayout {
@@ -39,7 +51,8 @@ class FolderLayout {
   // Whether new folders carry the Maildir++ "maildirfolder" marker.
   bool marksFolders() const { return !nested_; }
 
-  void Scan(const std::string& root, TreeScan* out) const;
+  // Reads the tree again, taking from `previous` what did not change.
+  void Scan(const std::string& root, const TreeScan& previous, TreeScan* out) const;
 
   // The directory of a folder's parent folder; nullopt for a folder at the top.
   std::optional<std::string> ParentDir(std::string_view dir) const;
@@ -59,7 +72,7 @@ class FolderLayout {
 
  private:
   void ScanMaildirPlusPlus(const std::string& root, TreeScan* out) const;
-  void ScanNested(const std::string& root, TreeScan* out) const;
+  void ScanNested(const std::string& root, const TreeScan* previous, TreeScan* out) const;
 
   bool nested_ = false;
   std::string inboxDir_;
