@@ -26,33 +26,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/span_timer.h"
 #include "platform/com/memory.h"
 #include "platform/store/objects.h"
 #include "platform/store/store.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Span;
+using bench::Timer;
 
-// Wall time and this process's CPU time (user + system, summed over all its
-// threads): on a shared machine the CPU ratios are the steadier ones, but a
-// first listing reads files on several threads, so there wall time is what a
-// user waits for and CPU time what the machine pays.
-struct Span {
-  double wall = 0, cpu = 0;
-};
-double CpuNow() {
-  struct timespec ts;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-struct Timer {
-  Clock::time_point wall = Clock::now();
-  double cpu = CpuNow();
-  Span Stop() const {
-    return {std::chrono::duration<double>(Clock::now() - wall).count(), CpuNow() - cpu};
-  }
-};
 volatile std::size_t g_sink = 0;  // keeps the compiler from dropping the reads
 
 long StatusKb(const char* key) {

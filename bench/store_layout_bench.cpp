@@ -26,22 +26,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/span_timer.h"
 #include "platform/com/memory.h"
 #include "platform/store/objects.h"
 #include "platform/store/store.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct Span {
-  double wall = 0, cpu = 0;
-};
-double CpuNow() {
-  struct timespec ts;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+using bench::Span;
+using bench::Timer;
 
 void MakeDir(const std::string& path) {
   if (mkdir(path.c_str(), 0700) != 0) {
@@ -128,8 +121,7 @@ std::size_t Walk(IStoreNamespace* ns, STOREFOLDERID parent) {
 // Opens the store at `root` and lists its tree; returns the time taken.
 Span OpenAndWalk(const std::string& root, std::size_t expected) {
   setenv("MAILDIR", root.c_str(), 1);
-  auto wall = Clock::now();
-  double cpu = CpuNow();
+  Timer timer;
   com::ComPtr<IStoreNamespace> ns;
   if (store::CreateStoreNamespace(IID_IStoreNamespace, ns.ReleaseAndGetVoidAddress()) != S_OK ||
       ns->Initialize(nullptr, 0) != S_OK) {
@@ -138,7 +130,7 @@ Span OpenAndWalk(const std::string& root, std::size_t expected) {
   }
   std::size_t n = Walk(ns.Get(), FOLDERID_ROOT);
   ns = nullptr;
-  Span s{std::chrono::duration<double>(Clock::now() - wall).count(), CpuNow() - cpu};
+  Span s = timer.Stop();
   if (n != expected) {
     std::fprintf(stderr, "%s: %zu folders, expected %zu\n", root.c_str(), n, expected);
     std::exit(1);

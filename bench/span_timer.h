@@ -1,0 +1,31 @@
+// Wall time and this process's CPU time (user + system, summed over all its
+// threads), for the timing programs. On a shared machine the CPU ratios are
+// the steadier ones; where work runs on several threads, wall time is what a
+// user waits for and CPU time what the machine pays.
+#pragma once
+
+#include <chrono>
+#include <ctime>
+
+namespace bench {
+
+struct Span {
+  double wall = 0, cpu = 0;
+};
+
+inline double CpuNow() {
+  struct timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+struct Timer {
+  std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
+  double cpu = CpuNow();
+  Span Stop() const {
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count(),
+            CpuNow() - cpu};
+  }
+};
+
+}  // namespace bench
