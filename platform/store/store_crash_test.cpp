@@ -13,8 +13,10 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/store/maildir.h"
 #include "platform/store/store_test_util.h"
 #include "platform/store/testing/maildir_fixture.h"
+#include "platform/store/testing/nested_tree.h"
 
 namespace store {
 namespace {
@@ -137,6 +139,53 @@ TEST_F(CrashTest, KilledWhileRenamingAFolderTree) {
       EXPECT_EQ(f.id, before[f.name]) << f.name;
     }
     EXPECT_EQ(tree[1].messages + tree[2].messages + tree[3].messages + tree[4].messages, 3u);
+    ExpectConsistent(fx, ns.Get());
+    if (HasFailure()) return;
+  }
+}
+
+TEST_F(CrashTest, KilledWhileMovingANestedFolderTree) {
+  std::string root = fx.root() + "/Mail";
+  testing::AddNestedFolder(root, "INBOX");
+  testing::AddNestedFolder(root, "X");
+  for (const char* f : {"T", "T/C1", "T/C1/D", "T/C2"}) testing::AddNestedFolder(root, f);
+  int n = 0;
+  for (const char* f : {"T", "T/C1/D", "T/C2"}) {
+    ++n;
+    testing::WriteFile(root + "/" + f + "/cur/17000000" + std::to_string(n) + ".1.host:2,S",
+                       Body(n));
+  }
+  setenv("MAILDIR", root.c_str(), 1);
+  std::map<std::string, STOREFOLDERID> before;
+  {
+    auto ns = OpenStore();
+    for (const auto& f : FolderTree(ns.Get())) before[f.name] = f.id;
+  }
+  ASSERT_EQ(before.size(), 6u);
+  for (int round = 0; round < 8; ++round) {
+    KillDuring(RandomDelay(), [&] {
+      auto ns = OpenStore();
+      for (int i = 0;; ++i) {
+        HRESULT hr = i % 3 == 2 ? ns->RenameFolder(before["T"], 0, i % 2 ? "T" : "Renamed")
+                                : ns->MoveFolder(before["T"], i % 2 ? before["X"] : 0, 0);
+        if (FAILED(hr)) _exit(1);
+      }
+    });
+    auto ns = OpenStore();
+    auto tree = FolderTree(ns.Get());
+    // The whole tree moved, or none of it: ids as before, one T on disk.
+    ASSERT_EQ(tree.size(), 6u);
+    DWORD messages = 0;
+    for (const auto& f : tree) {
+      std::string name = f.name == "Renamed" ? "T" : f.name;
+      EXPECT_EQ(f.id, before[name]) << f.name;
+      messages += f.messages;
+    }
+    EXPECT_EQ(messages, 3u);
+    int onDisk = 0;
+    for (const char* t : {"/T", "/Renamed", "/X/T", "/X/Renamed"})
+      onDisk += maildir::IsMaildir(root + t + "/C1/D");
+    EXPECT_EQ(onDisk, 1);
     ExpectConsistent(fx, ns.Get());
     if (HasFailure()) return;
   }
