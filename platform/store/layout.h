@@ -40,6 +40,10 @@ struct TreeScan {
 
 class FolderLayout {
  public:
+  FolderLayout() = default;  // Maildir++
+  FolderLayout(bool nested, std::string inboxDir)
+      : nested_(nested), inboxDir_(std::move(inboxDir)) {}
+
   // Finds the layout of the tree at `root` and reads it into `scan`. False
   // when `root` is no mail store: neither a Maildir nor a directory holding
   // an INBOX or another Maildir folder.
