@@ -215,27 +215,6 @@ TEST_F(LayoutTest, FolderWritesStayNested) {
   EXPECT_EQ(IdOf(ns.Get(), "Job"), before["Work"]);
 }
 
-TEST_F(LayoutTest, AKilledNestedRenameIsFinishedByTheNextOpener) {
-  AddNestedFolder(root, "INBOX");
-  AddNestedFolder(root, "Old/Child");
-  Put("Old/Child", "1700000001.1_1.host:2,S", "m");
-  std::map<std::string, DWORD> before;
-  {
-    auto ns = OpenStore();
-    before = Ids(ns.Get());
-  }
-  // What a process killed after journalling the rename leaves behind.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((root + "/mailquarry-index.sqlite").c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "INSERT INTO folder_moves VALUES('Old', 'New')", 0, 0, 0), SQLITE_OK);
-  sqlite3_close(db);
-  auto ns = OpenStore();
-  EXPECT_TRUE(maildir::IsMaildir(root + "/New/Child"));
-  EXPECT_FALSE(Exists(root + "/Old"));
-  EXPECT_EQ(IdOf(ns.Get(), "New"), before["Old"]);
-  EXPECT_EQ(Ids(ns.Get())["Child/m"], before["Child/m"]);
-}
-
 TEST_F(LayoutTest, RootsThatAreOrAreNotAMaildir) {
   // A Maildir root with folders in directories of their own: the root is
   // the Inbox, and new folders are made the same way.
