@@ -75,12 +75,15 @@ class NestedWalk {
     out_->times.emplace_back(rel, mtime);
     DirListing& listing = out_->listings[rel];
     const DirListing* known = Previous(rel);
-    if (known && known->trusted && known->mtime == mtime)
+    if (known && known->trusted && known->mtime == mtime && known->device == st.st_dev &&
+        known->inode == st.st_ino)
       listing = *known;
     else if (!Read(path, rel, depth, &listing)) {
       out_->listings.erase(rel);
       return false;
     }
+    listing.device = st.st_dev;
+    listing.inode = st.st_ino;
     listing.mtime = mtime;
     listing.trusted = listing.trusted || mtime < out_->start - engine::kMtimeMarginNs;
     bool holds = false;

@@ -23,6 +23,7 @@ namespace store {
 // What a reading of a nested tree learnt of one directory; the next reading
 // takes it again without reading the directory while its time vouches for it.
 struct DirListing {
+  std::uint64_t device = 0, inode = 0;  // another directory put in its place is read anew
   std::int64_t mtime = -1;
   bool trusted = false;               // mtime older than the reading's start by the margin
   bool maildir = false;               // holds cur/, new/ and tmp/
