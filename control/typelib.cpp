@@ -1,5 +1,6 @@
 #include "control/typelib.h"
 
+#include "control/dispids.h"
 #include "control/guids.h"
 #include "platform/com/dispatch.h"
 
@@ -57,11 +58,11 @@ TypeInfo PlainCoclass(const char* name, const GUID& guid, const char* defaultInt
 std::vector<Member> MessagesMembers() {
   const Param index{"iIndex", kLong};
   return {
-      Get(1, "Count", kShort),
+      Get(dispid::messages::kCount, "Count", kShort),
       Item(22),
-      Method(2, "FindReturnEmail", kBstr, {index}),
+      Method(dispid::messages::kFindReturnEmail, "FindReturnEmail", kBstr, {index}),
       Method(3, "FindDeliveredToEmail", kBstr, {index}),
-      Method(4, "FindMessageID", kLong, {index}),
+      Method(dispid::messages::kFindMessageID, "FindMessageID", kLong, {index}),
       Method(5, "MarkMessagesAsRead", kBool, {index, {"bRead", kBool}}),
       Method(6, "DeleteMessage", kBool, {index}),
       Method(7, "Refresh", kNone),
@@ -73,11 +74,12 @@ std::vector<Member> MessagesMembers() {
       Method(13, "FindSentDay", kBstr, {index}),
       Method(14, "FindSize", kLong, {index}),
       Method(15, "FindIndexFromSubject", kLong, {{"strSubject", kBstr}}),
-      Method(16, "FindSubject", kBstr, {index}),
-      Method(17, "ExtractAttachment", kBool, {index, {"strOutputDir", kBstr}}),
+      Method(dispid::messages::kFindSubject, "FindSubject", kBstr, {index}),
+      Method(dispid::messages::kExtractAttachment, "ExtractAttachment", kBool,
+             {index, {"strOutputDir", kBstr}}),
       Method(18, "GetAttachmentCount", kShort, {index}),
       Method(19, "GetAttachmentName", kBstr, {{"iMsgIndex", kLong}, {"iAttachmentIndex", kLong}}),
-      Method(20, "Save2eml", kBool, {index, {"strEMLFileName", kBstr}}),
+      Method(dispid::messages::kSave2eml, "Save2eml", kBool, {index, {"strEMLFileName", kBstr}}),
       Method(21, "ViewMessage", kBool, {index}),
       NewEnum(),
   };
@@ -90,8 +92,8 @@ std::vector<Member> FoldersMembers() {
   const Param destFolderId{"iDestFolderID", kLong};
   const Param parentId{"iParentFolderID", kLong};
   return {
-      Get(1, "Count", kShort),
-      Method(2, "FindFolderName", kBstr, {index}),
+      Get(dispid::folders::kCount, "Count", kShort),
+      Method(dispid::folders::kFindFolderName, "FindFolderName", kBstr, {index}),
       Item(13),
       Method(3, "FindFolderID", kLong, {index}),
       Method(4, "DeleteFolder", kBool, {folderId}),
@@ -115,7 +117,7 @@ std::vector<Member> FoldersMembers() {
 std::vector<Member> ContactsMembers() {
   const Param index{"iIndex", kLong};
   std::vector<Member> members = {
-      Get(1, "Count", kLong),
+      Get(dispid::contacts::kCount, "Count", kLong),
       Method(2, "FindName", kBstr, {index}),
       Method(3, "ShowProperties", kNone, {index}),
       Method(4, "DeleteContact", kBool, {index}),
@@ -142,7 +144,7 @@ std::vector<Member> ContactsMembers() {
       "FindEmail",  "FindBusinessPhone", "FindHomePhone",       "FindHomeFax",  "FindBusinessFax",
       "FindPager",  "FindMobile",        "FindPersonalWebPage", "FindJobTitle", "FindDepartment",
       "FindOffice", "FindCompanyName",   "FindBusinessWebPage"};
-  DISPID id = 8;
+  DISPID id = dispid::contacts::kFindEmail;
   for (const char* name : lookups) members.push_back(Method(id++, name, kBstr, {index}));
   members.push_back(NewEnum());
   return members;
@@ -174,15 +176,16 @@ Library BuildLibrary() {
           Dispinterface("IMessages", IID_IMessages, kDispatchable, "", MessagesMembers()),
           Dispinterface("IFolders", IID_IFolders, kDispatchable, "", FoldersMembers()),
           Dispinterface("IContacts", IID_IContacts, kDispatchable, "", ContactsMembers()),
-          Dispinterface("_DMailquarry", DIID__DMailquarry, TYPEFLAG_FHIDDEN | kDispatchable,
-                        "Dispatch interface for Mailquarry Control",
-                        {
-                            Get(1, "Folders", {VT_DISPATCH, "IFolders"}),
-                            {2, "Folder", MemberKind::PropertyGetPut, kShort},
-                            Get(3, "Messages", {VT_DISPATCH, "IMessages"}),
-                            Get(4, "Contacts", {VT_DISPATCH, "IContacts"}),
-                            Method(DISPID_ABOUTBOX, "AboutBox", kNone),
-                        }),
+          Dispinterface(
+              "_DMailquarry", DIID__DMailquarry, TYPEFLAG_FHIDDEN | kDispatchable,
+              "Dispatch interface for Mailquarry Control",
+              {
+                  Get(dispid::control::kFolders, "Folders", {VT_DISPATCH, "IFolders"}),
+                  {dispid::control::kFolder, "Folder", MemberKind::PropertyGetPut, kShort},
+                  Get(dispid::control::kMessages, "Messages", {VT_DISPATCH, "IMessages"}),
+                  Get(dispid::control::kContacts, "Contacts", {VT_DISPATCH, "IContacts"}),
+                  Method(DISPID_ABOUTBOX, "AboutBox", kNone),
+              }),
           Dispinterface("_DMailquarryEvents", DIID__DMailquarryEvents, kDispatchable,
                         "Event interface for Mailquarry Control", {}),
           Coclass("Mailquarry", CLSID_Mailquarry, kCanCreate | TYPEFLAG_FCONTROL,
