@@ -18,9 +18,10 @@ void QtUserPrompts::ShowMessage(QWidget* parent, const QString& caption, const Q
   box.exec();
 }
 
-QString QtUserPrompts::BrowseForDirectory(QWidget* parent, const QString& title) {
+QString QtUserPrompts::BrowseForDirectory(QWidget* parent, const QString& title,
+                                          const QString& startDir) {
   if (!GuiAvailable()) return {};
-  return QFileDialog::getExistingDirectory(parent, title);
+  return QFileDialog::getExistingDirectory(parent, title, startDir, QFileDialog::ShowDirsOnly);
 }
 
 QString QtUserPrompts::SaveFileName(QWidget* parent, const QString& title,
@@ -34,7 +35,7 @@ void ScriptedUserPrompts::ShowMessage(QWidget*, const QString& caption, const QS
   messages.push_back({caption, text, icon});
 }
 
-QString ScriptedUserPrompts::BrowseForDirectory(QWidget*, const QString& title) {
+QString ScriptedUserPrompts::BrowseForDirectory(QWidget*, const QString& title, const QString&) {
   questions.push_back(title);
   if (directories.empty()) return {};
   QString answer = directories.front();

@@ -18,10 +18,13 @@ class UserPrompts {
   // A modal message with an "OK" button.
   virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
                            Icon icon) = 0;
-  // The chosen directory, or an empty string when the user cancels.
-  virtual QString BrowseForDirectory(QWidget* parent, const QString& title) = 0;
+  // The chosen directory, or an empty string when the user cancels. The
+  // browser opens at `startDir` (empty: wherever the system likes).
+  virtual QString BrowseForDirectory(QWidget* parent, const QString& title,
+                                     const QString& startDir) = 0;
   // The chosen file, or an empty string when the user cancels. `filter` is in
-  // Qt's form: "Text files (*.txt);;All files (*)".
+  // Qt's form: "Text files (*.txt);;All files (*)". The dialog asks before
+  // replacing an existing file.
   virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& suggestedName,
                                const QString& filter) = 0;
 };
@@ -31,7 +34,8 @@ class QtUserPrompts : public UserPrompts {
  public:
   void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
                    Icon icon) override;
-  QString BrowseForDirectory(QWidget* parent, const QString& title) override;
+  QString BrowseForDirectory(QWidget* parent, const QString& title,
+                             const QString& startDir) override;
   QString SaveFileName(QWidget* parent, const QString& title, const QString& suggestedName,
                        const QString& filter) override;
 };
@@ -53,7 +57,8 @@ class ScriptedUserPrompts : public UserPrompts {
 
   void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
                    Icon icon) override;
-  QString BrowseForDirectory(QWidget* parent, const QString& title) override;
+  QString BrowseForDirectory(QWidget* parent, const QString& title,
+                             const QString& startDir) override;
   QString SaveFileName(QWidget* parent, const QString& title, const QString& suggestedName,
                        const QString& filter) override;
 };
