@@ -1,0 +1,14 @@
+// Mailsift's About box (dialog 100).
+#pragma once
+
+#include <QDialog>
+#include <QPushButton>
+
+namespace mailsift {
+
+class CAboutDlg : public QDialog {
+ public:
+  explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+}  // namespace mailsift

@@ -1,0 +1,89 @@
+// Mailsift's main dialog (dialog 102): the folder drop-down, the message
+// range, the four export buttons, the web link and "Exit", with the control
+// hosted at child 1001. The handlers pick what the user wants through the
+// prompts and run the commands of export_commands.h.
+#pragma once
+
+#include <QComboBox>
+#include <QDialog>
+#include <QRadioButton>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "extractor/export_commands.h"
+#include "extractor/proxies.h"
+#include "platform/ui/prompts.h"
+
+namespace mailsift {
+
+// Ids of the dialog's children.
+enum DialogId {
+  kIdExit = 1,
+  kIdFolder = 1000,
+  kIdControl = 1001,
+  kIdExportAttachments = 1002,
+  kIdExportEml = 1003,
+  kIdExportEmailText = 1004,
+  kIdExportAddressBook = 1005,
+  kIdWebLink = 1006,
+  kIdAllMessages = 1007,
+  kIdFirst500 = 1008,
+  kIdFirst1000 = 1009,
+};
+
+// What the dialog asks of the system, replaceable by tests.
+struct DialogServices {
+  ui::UserPrompts* prompts = nullptr;
+  // The progress of one command titled `title`.
+  std::function<std::unique_ptr<Progress>(QWidget* parent, const QString& title)> makeProgress;
+  // Opens a document or page in the user's viewer.
+  std::function<void(const std::string& location)> open;
+  // Shows the About box.
+  std::function<void(QWidget* parent)> showAbout;
+};
+
+// The real services: Qt dialogs, the shell's "open", the About box.
+DialogServices SystemServices(ui::UserPrompts* prompts);
+
+class CMailsiftDlg : public QDialog {
+ public:
+  explicit CMailsiftDlg(DialogServices services, QWidget* parent = nullptr);
+  ~CMailsiftDlg() override;
+
+  // Creates the control and fills the drop-down. False when the control
+  // cannot be created; `error` then says why and how to register it.
+  bool OnInitDialog(QString* error);
+
+  CMailquarry& Control() { return mq_; }
+  QWidget* Item(int id) const { return items_.at(id); }
+
+  void OnExportAttachments();
+  void OnExportEml();
+  void OnExportEmailText();
+  void OnExportAddressBook();
+  void OnWebLink();
+  void OnAbout();
+
+  // The page the web-link button opens.
+  static std::string ProjectPage();
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  // Runs a command; an automation or file error ends it with a message.
+  void RunCommand(const std::function<void()>& command);
+  long Prologue();
+  QString BrowseOutputDirectory();
+  QString AskTextFile();
+  void ShowCompletion(const std::string& text);
+
+  DialogServices services_;
+  std::map<int, QWidget*> items_;
+  QComboBox* folders_ = nullptr;
+  CMailquarry mq_;
+};
+
+}  // namespace mailsift

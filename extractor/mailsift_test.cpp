@@ -1,0 +1,488 @@
+// The main dialog driven as a user drives it, hosting the real control (and
+// store) registered into a temporary registry, over Maildir fixtures. The
+// system dialogs are answered through the prompts; a wrapper between the
+// program and the control counts calls, fails one on request, and lets the
+// tests read the collections' reference counts.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "extractor/about_dlg.h"
+#include "extractor/mailsift_dlg.h"
+#include "extractor/progress_dialog.h"
+#include "platform/store/testing/maildir_fixture.h"
+#include "tests/support/registered_modules.h"
+
+namespace mailsift {
+namespace {
+
+namespace fs = std::filesystem;
+using store::testing::MaildirFixture;
+
+// Stands between the program and an object of the control: counts Invoke
+// calls by DISPID, fails the `failAt`-th call of `failId`, and wraps the
+// collections handed out the same way.
+struct CallLog {
+  std::map<DISPID, int> calls;
+  std::vector<SHORT> folderWrites;
+  DISPID failId = 0;
+  int failAt = -1;
+};
+
+class Interposer : public com::Object<IDispatch> {
+ public:
+  Interposer(com::ComPtr<IDispatch> inner, CallLog* log) : inner_(std::move(inner)), log_(log) {}
+  HRESULT GetTypeInfoCount(UINT* n) override { return inner_->GetTypeInfoCount(n); }
+  HRESULT GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override {
+    return inner_->GetTypeInfo(i, l, t);
+  }
+  HRESULT GetIDsOfNames(REFIID r, LPOLESTR* n, UINT c, LCID l, DISPID* d) override {
+    return inner_->GetIDsOfNames(r, n, c, l, d);
+  }
+  HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* info, UINT* argErr) override {
+    int n = ++log_->calls[id];
+    if (flags & DISPATCH_PROPERTYPUT) log_->folderWrites.push_back(params->rgvarg[0].iVal);
+    if (id == log_->failId && n == log_->failAt) return E_FAIL;
+    HRESULT hr = inner_->Invoke(id, riid, lcid, flags, params, result, info, argErr);
+    if (SUCCEEDED(hr) && result && result->vt == VT_DISPATCH && result->pdispVal) {
+      auto wrapped =
+          com::MakeObject<Interposer>(com::ComPtr<IDispatch>::Attach(result->pdispVal), log_);
+      result->pdispVal = wrapped.Detach();
+    }
+    return hr;
+  }
+
+ private:
+  com::ComPtr<IDispatch> inner_;
+  CallLog* log_;
+};
+
+// References the control's collection object holds right now.
+ULONG References(IDispatch* collection) {
+  collection->AddRef();
+  return collection->Release();
+}
+
+std::string ReadAll(const std::string& path) {
+  return mqtest::ReadFile(path);
+}
+
+std::set<std::string> Entries(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+std::string WithAttachment(const std::string& subject, const std::string& name,
+                           const std::string& content) {
+  return "Return-Path: <a@example.org>\r\nFrom: a@example.org\r\nSubject: " + subject +
+         "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+         "--b\r\nContent-Type: text/plain\r\n\r\nSee.\r\n--b\r\nContent-Type: "
+         "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" +
+         name + "\"\r\n\r\n" + content + "\r\n--b--\r\n";
+}
+
+// Answers "cancel" before item `at`.
+class CancelAt : public Progress {
+ public:
+  explicit CancelAt(long at) : at_(at) {}
+  bool Continue(long done, long) override { return done < at_; }
+
+ private:
+  long at_;
+};
+
+class MailsiftTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { registry_ = new mqtest::RegisteredModules(); }
+  static void TearDownTestSuite() {
+    delete registry_;
+    registry_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (access((mqtest::BinDir() + "/MailStore.so").c_str(), F_OK) != 0)
+      GTEST_SKIP() << "the store module is not built";
+    ASSERT_TRUE(registry_->Ok()) << registry_->Log();
+    fixture_.UseAsMailDir();
+    char dir[] = "/tmp/mailsift-test-XXXXXX";
+    out_ = mkdtemp(dir);
+    fs::create_directory(out_ + "/book");
+    setenv("MAILQUARRY_ADDRESSBOOK", (out_ + "/book").c_str(), 1);
+  }
+  void TearDown() override {
+    dialog_.reset();
+    std::error_code ec;
+    if (!out_.empty()) fs::remove_all(out_, ec);
+  }
+
+  // A fresh directory for one export, inside the test's own.
+  std::string NewDir(const std::string& name) {
+    std::string dir = out_ + "/" + name;
+    fs::create_directory(dir);
+    return dir;
+  }
+
+  void AddMessages(const store::testing::FolderPath& folder,
+                   const std::vector<std::string>& mails) {
+    for (const std::string& mail : mails)
+      fixture_.AddMessage(folder, mail, {"S", 1167707045 + 60 * added_++, false});
+  }
+
+  // The dialog over the store as it is now, every call through the log.
+  CMailsiftDlg& Open() {
+    DialogServices services;
+    services.prompts = &prompts_;
+    services.makeProgress = [this](QWidget* parent,
+                                   const QString& title) -> std::unique_ptr<Progress> {
+      progressTitles_.push_back(title);
+      if (cancelAt_ >= 0) return std::make_unique<CancelAt>(cancelAt_);
+      if (realProgress_) return std::make_unique<ProgressDialog>(parent, title, 0);
+      return std::make_unique<NoProgress>();
+    };
+    services.open = [this](const std::string& location) { opened_.push_back(location); };
+    services.showAbout = [this](QWidget*) { ++aboutShown_; };
+    dialog_ = std::make_unique<CMailsiftDlg>(std::move(services));
+    QString error;
+    EXPECT_TRUE(dialog_->OnInitDialog(&error)) << error.toStdString();
+    dialog_->Control().Interpose([this](com::ComPtr<IDispatch> control) {
+      control_ = control;
+      return com::ComPtr<IDispatch>(com::MakeObject<Interposer>(control, &log_));
+    });
+    return *dialog_;
+  }
+
+  QComboBox* Folders() { return static_cast<QComboBox*>(dialog_->Item(kIdFolder)); }
+  void Choose(const std::string& folder, int rangeId = kIdAllMessages) {
+    Folders()->setCurrentIndex(Folders()->findText(QString::fromStdString(folder)));
+    static_cast<QRadioButton*>(dialog_->Item(rangeId))->setChecked(true);
+  }
+  std::string LastMessage() {
+    return prompts_.messages.empty() ? "" : prompts_.messages.back().text.toStdString();
+  }
+  // The control's message collection, read past the log.
+  com::ComPtr<IDispatch> MessagesCollection() {
+    VARIANT v;
+    VariantInit(&v);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    control_->Invoke(3, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &v, nullptr, nullptr);
+    return com::ComPtr<IDispatch>::Attach(v.pdispVal);
+  }
+
+  static mqtest::RegisteredModules* registry_;
+  MaildirFixture fixture_;
+  int added_ = 0;
+  std::string out_;
+  ui::ScriptedUserPrompts prompts_;
+  CallLog log_;
+  com::ComPtr<IDispatch> control_;
+  std::unique_ptr<CMailsiftDlg> dialog_;
+  std::vector<QString> progressTitles_;
+  std::vector<std::string> opened_;
+  int aboutShown_ = 0;
+  long cancelAt_ = -1;
+  bool realProgress_ = false;
+};
+
+mqtest::RegisteredModules* MailsiftTest::registry_ = nullptr;
+
+constexpr DISPID kExtract = 17;
+constexpr DISPID kSave = 20;
+
+TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) {
+  fixture_.AddFolder({"Work"});
+  fixture_.AddFolder({"Archive"});
+  fixture_.AddFolder({"Work", "Old"});
+  CMailsiftDlg& dialog = Open();
+  QStringList names;
+  for (int i = 0; i < Folders()->count(); ++i) names << Folders()->itemText(i);
+  EXPECT_EQ(names, QStringList({"Inbox", "Archive", "Work", "Old"}));
+  EXPECT_EQ(Folders()->currentIndex(), 0);
+  EXPECT_TRUE(static_cast<QRadioButton*>(dialog.Item(kIdAllMessages))->isChecked());
+  EXPECT_EQ(dialog.windowTitle(), "Mailsift");
+  EXPECT_EQ(static_cast<QPushButton*>(dialog.Item(kIdExit))->text(), "Exit");
+  EXPECT_TRUE(static_cast<QPushButton*>(dialog.Item(kIdExit))->isDefault());
+}
+
+TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
+  std::vector<std::string> mails;
+  for (int i = 0; i < 20; ++i)
+    mails.push_back(
+        WithAttachment("Mail " + std::to_string(i), "a" + std::to_string(i) + ".bin", "x"));
+  AddMessages({"F"}, mails);
+  Open();
+  struct Case {
+    int rangeId;
+    int extractCalls;
+  } cases[] = {{kIdAllMessages, 20}, {kIdFirst500, 500}, {kIdFirst1000, 1000}};
+  for (const Case& c : cases) {
+    Choose("F", c.rangeId);
+    log_ = {};
+    const std::string attachments = NewDir("att" + std::to_string(c.rangeId));
+    prompts_.directories.push_back(QString::fromStdString(attachments));
+    dialog_->OnExportAttachments();
+    EXPECT_EQ(log_.calls[kExtract], c.extractCalls);
+    EXPECT_EQ(Entries(attachments).size(), 20u);
+    EXPECT_EQ(LastMessage(), "Export Attachments completed");
+
+    const std::string eml = NewDir("eml" + std::to_string(c.rangeId));
+    prompts_.directories.push_back(QString::fromStdString(eml));
+    dialog_->OnExportEml();
+    EXPECT_EQ(Entries(eml).size(), 20u);
+    EXPECT_EQ(LastMessage(), "Export to eml completed");
+
+    const std::string text = out_ + "/lines" + std::to_string(c.rangeId) + ".txt";
+    prompts_.saveNames.push_back(QString::fromStdString(text));
+    dialog_->OnExportEmailText();
+    const std::string lines = ReadAll(text);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 20);
+    EXPECT_EQ(LastMessage(), "Export email to text file completed");
+  }
+  EXPECT_EQ(prompts_.questions[0], "Please select an output directory");
+  EXPECT_EQ(ReadAll(out_ + "/eml1007/Mail 3.eml"), mails[3]);
+  EXPECT_EQ(ReadAll(out_ + "/att1007/a3.bin"), "x");
+}
+
+TEST_F(MailsiftTest, CancelledChoicesWriteNothingAndSayNothing) {
+  AddMessages({}, {WithAttachment("S", "a.bin", "x")});
+  Open();
+  dialog_->OnExportAttachments();
+  dialog_->OnExportEml();
+  dialog_->OnExportEmailText();
+  dialog_->OnExportAddressBook();
+  EXPECT_EQ(prompts_.questions.size(), 4u);
+  EXPECT_TRUE(prompts_.messages.empty());
+  EXPECT_EQ(log_.calls[kExtract] + log_.calls[kSave], 0);
+  EXPECT_EQ(Entries(out_), std::set<std::string>{"book"});
+}
+
+TEST_F(MailsiftTest, TextExportsAppendCrLfLinesAndKeepLongAddressesWhole) {
+  const std::string longAddress = std::string(588, 'l') + "@example.org";
+  AddMessages({}, {"Return-Path: <one@example.org>\r\nSubject: 1\r\n\r\n.\r\n",
+                   "Return-Path: <>\r\nSubject: none\r\n\r\n.\r\n",
+                   "Return-Path: <" + longAddress + ">\r\nSubject: 3\r\n\r\n.\r\n"});
+  Open();
+  const std::string file = out_ + "/addresses.txt";
+  std::ofstream(file, std::ios::binary) << "kept\r\n";
+  for (int run = 0; run < 2; ++run) {
+    prompts_.saveNames.push_back(QString::fromStdString(file));
+    dialog_->OnExportEmailText();
+  }
+  const std::string lines = "one@example.org\r\n" + longAddress + "\r\n";
+  EXPECT_EQ(ReadAll(file), "kept\r\n" + lines + lines);
+
+  // The address book (empty until contacts exist) still creates its file.
+  const std::string contacts = out_ + "/contacts.txt";
+  prompts_.saveNames.push_back(QString::fromStdString(contacts));
+  dialog_->OnExportAddressBook();
+  EXPECT_TRUE(fs::exists(contacts));
+  EXPECT_EQ(ReadAll(contacts), "");
+  EXPECT_EQ(LastMessage(), "Export address book email to text file completed");
+
+  // A file that cannot be opened ends the command, naming it and why.
+  prompts_.saveNames.push_back(QString::fromStdString(out_ + "/missing/dir/x.txt"));
+  dialog_->OnExportEmailText();
+  EXPECT_EQ(LastMessage(), "Cannot open \"" + out_ +
+                               "/missing/dir/x.txt\" for appending: No such file or directory");
+  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kError);
+}
+
+TEST_F(MailsiftTest, SameNamesInOneCommandAreKeptAndARunAgainReplacesThem) {
+  AddMessages({}, {WithAttachment("Weekly report", "invoice.pdf", "1"),
+                   WithAttachment("Weekly report", "invoice.pdf", "2"),
+                   WithAttachment("", "invoice.pdf", "3")});
+  Open();
+  const std::string att = NewDir("att");
+  const std::string eml = NewDir("eml");
+  for (int run = 0; run < 2; ++run) {
+    prompts_.directories.push_back(QString::fromStdString(att));
+    dialog_->OnExportAttachments();
+    prompts_.directories.push_back(QString::fromStdString(eml));
+    dialog_->OnExportEml();
+  }
+  EXPECT_EQ(Entries(att),
+            (std::set<std::string>{"invoice.pdf", "invoice (2).pdf", "invoice (3).pdf"}));
+  EXPECT_EQ(ReadAll(att + "/invoice (3).pdf"), "3");
+  EXPECT_EQ(Entries(eml),
+            (std::set<std::string>{"Weekly report.eml", "Weekly report (2).eml", ".eml"}));
+  EXPECT_NE(ReadAll(eml + "/Weekly report (2).eml").find("\r\n2\r\n"), std::string::npos);
+}
+
+TEST_F(MailsiftTest, SubjectsNamingOtherPlacesFailAloneAndAreCounted) {
+  AddMessages({}, {MaildirFixture::Message("a@x", "b@x", "a/b"),
+                   MaildirFixture::Message("a@x", "b@x", "../escape"),
+                   MaildirFixture::Message("a@x", "b@x", "fine")});
+  Open();
+  const std::string eml = NewDir("eml");
+  fs::create_directory(eml + "/a");
+  prompts_.directories.push_back(QString::fromStdString(eml));
+  dialog_->OnExportEml();
+  EXPECT_EQ(Entries(eml), (std::set<std::string>{"a", "fine.eml"}));
+  EXPECT_TRUE(fs::is_empty(eml + "/a"));
+  EXPECT_EQ(Entries(out_), (std::set<std::string>{"book", "eml"}));
+  EXPECT_EQ(LastMessage(), "Export to eml completed\n2 .eml files could not be written.");
+}
+
+TEST_F(MailsiftTest, AttachmentsStayInsideADirectoryWhoseNameHoldsAParenthesis) {
+  AddMessages({}, {WithAttachment("S", "report (final).txt", "r")});
+  Open();
+  const std::string dir = NewDir("Export (old)");
+  prompts_.directories.push_back(QString::fromStdString(dir));
+  dialog_->OnExportAttachments();
+  // The control cuts an attachment's name at '(', never the directory.
+  EXPECT_EQ(Entries(dir), std::set<std::string>{"report "});
+  EXPECT_EQ(Entries(out_), (std::set<std::string>{"book", "Export (old)"}));
+}
+
+TEST_F(MailsiftTest, NoCollectionReferenceOutlivesACommandNotEvenAFailedOne) {
+  std::vector<std::string> mails;
+  for (int i = 0; i < 5; ++i) mails.push_back(WithAttachment("M" + std::to_string(i), "f", "x"));
+  AddMessages({}, mails);
+  Open();
+  auto messages = MessagesCollection();
+  const ULONG before = References(messages.Get());
+  const std::string dir = NewDir("out");
+  for (auto command : {&CMailsiftDlg::OnExportAttachments, &CMailsiftDlg::OnExportEml,
+                       &CMailsiftDlg::OnExportEmailText}) {
+    if (command == &CMailsiftDlg::OnExportEmailText)
+      prompts_.saveNames.push_back(QString::fromStdString(dir + "/r.txt"));
+    else
+      prompts_.directories.push_back(QString::fromStdString(dir));
+    (dialog_.get()->*command)();
+    EXPECT_EQ(References(messages.Get()), before);
+  }
+  // A call failing in the middle of the loop ends the command with a message.
+  log_ = {};
+  log_.failId = kSave;
+  log_.failAt = 3;
+  const std::string failing = NewDir("failing");
+  prompts_.directories.push_back(QString::fromStdString(failing));
+  dialog_->OnExportEml();
+  EXPECT_EQ(References(messages.Get()), before);
+  EXPECT_EQ(log_.calls[kSave], 3);
+  EXPECT_EQ(Entries(failing).size(), 2u);
+  EXPECT_NE(LastMessage().find("member 20 failed with 0x80004005"), std::string::npos);
+  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kError);
+
+  log_ = {};
+  log_.failId = kExtract;
+  log_.failAt = 2;
+  prompts_.directories.push_back(QString::fromStdString(failing));
+  dialog_->OnExportAttachments();
+  EXPECT_EQ(References(messages.Get()), before);
+  EXPECT_EQ(Entries(failing).size(), 3u);  // no private directory is left behind
+}
+
+TEST_F(MailsiftTest, AnEmptyStoreGivesAnEmptyListAndStillCompletes) {
+  setenv("MAILDIR", (out_ + "/no-such-store").c_str(), 1);
+  Open();
+  EXPECT_EQ(Folders()->count(), 0);
+  EXPECT_EQ(Folders()->currentIndex(), -1);
+  prompts_.directories.push_back(QString::fromStdString(NewDir("e")));
+  dialog_->OnExportEml();
+  EXPECT_EQ(log_.folderWrites, std::vector<SHORT>{-1});
+  EXPECT_EQ(LastMessage(), "Export to eml completed");
+}
+
+TEST_F(MailsiftTest, CancelStopsAfterTheCurrentMessageAndSaysWhere) {
+  std::vector<std::string> mails;
+  for (int i = 0; i < 20; ++i)
+    mails.push_back(MaildirFixture::Message("a@x", "b@x", "M" + std::to_string(i)));
+  AddMessages({}, mails);
+  cancelAt_ = 3;
+  Open();
+  const std::string dir = NewDir("eml");
+  prompts_.directories.push_back(QString::fromStdString(dir));
+  dialog_->OnExportEml();
+  EXPECT_EQ(Entries(dir).size(), 3u);
+  EXPECT_EQ(LastMessage(), "Export to eml cancelled after 3 of 20 messages");
+
+  // The real progress dialog's Cancel button.
+  cancelAt_ = -1;
+  realProgress_ = true;
+  const std::string second = NewDir("eml2");
+  prompts_.directories.push_back(QString::fromStdString(second));
+  QTimer::singleShot(0, [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* progress = qobject_cast<QProgressDialog*>(w)) progress->cancel();
+  });
+  dialog_->OnExportEml();
+  EXPECT_LT(Entries(second).size(), 20u);
+  EXPECT_NE(LastMessage().find("Export to eml cancelled after"), std::string::npos);
+}
+
+TEST_F(MailsiftTest, EnterOnTheListOrARadioButtonEndsTheDialogLikeExit) {
+  for (int id : {int(kIdFolder), int(kIdFirst500)}) {
+    Open();
+    dialog_->show();
+    dialog_->Item(id)->setFocus();
+    QTest::keyClick(dialog_->Item(id), Qt::Key_Return);
+    EXPECT_EQ(dialog_->result(), QDialog::Accepted) << id;
+    EXPECT_FALSE(dialog_->isVisible());
+  }
+}
+
+TEST_F(MailsiftTest, AboutBoxWebLinkAndAMissingControl) {
+  Open();
+  auto* about = dialog_->findChild<QAction*>("aboutAction");
+  ASSERT_TRUE(about);
+  EXPECT_EQ(about->text(), "&About Mailsift...");
+  EXPECT_EQ(about->shortcut(), QKeySequence(Qt::Key_F1));
+  about->trigger();
+  EXPECT_EQ(aboutShown_, 1);
+  dialog_->OnWebLink();
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_TRUE(fs::exists(opened_[0])) << opened_[0];
+
+  CAboutDlg box;
+  EXPECT_EQ(box.windowTitle(), "About Mailsift");
+  EXPECT_EQ(box.findChild<QPushButton*>("id1")->text(), "OK");
+
+  registry_->Regsvr("Mailquarry.ocx", /*unregister=*/true);
+  CMailsiftDlg orphan(SystemServices(&prompts_));
+  QString error;
+  EXPECT_FALSE(orphan.OnInitDialog(&error));
+  EXPECT_TRUE(error.contains("could not be created")) << error.toStdString();
+  EXPECT_TRUE(error.contains("scripts/run"));
+  EXPECT_TRUE(registry_->Regsvr("Mailquarry.ocx"));
+}
+
+TEST_F(MailsiftTest, FortyThousandMessagesAreExportedWhole) {
+  const std::string cur = fixture_.AddFolder({"Big"}) + "/cur/";
+  for (int i = 0; i < 40000; ++i)
+    std::ofstream(cur + "1167707045.M" + std::to_string(i) + "P1.big:2,S", std::ios::binary)
+        << "Subject: s\r\n\r\n.\r\n";
+  Open();
+  Choose("Big");
+  const std::string dir = NewDir("eml");
+  prompts_.directories.push_back(QString::fromStdString(dir));
+  dialog_->OnExportEml();
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 40000);
+  EXPECT_TRUE(fs::exists(dir + "/s (40000).eml"));
+  EXPECT_EQ(LastMessage(), "Export to eml completed");
+}
+
+}  // namespace
+}  // namespace mailsift
+
+// The application lives in main, so it is gone before the process's exit
+// handlers run.
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
