@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "extractor/mailsift_dlg.h"
 
@@ -16,14 +17,18 @@ const char kNoDisplay[] =
     "unreachable); without one, export with the Python client (see README.md, \"Python\").\n";
 
 QtMessageHandler previousHandler = nullptr;
+bool starting = true;
 
 // Qt ends a program it cannot connect to a display with a fatal message and
-// an abort; we say it in our one line instead.
+// an abort, after warnings of its platform layer; while the application is
+// starting we say it in our one line instead.
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-  if (type == QtFatalMsg && !QCoreApplication::instance()) {
+  if (starting && type == QtFatalMsg) {
     std::fputs(kNoDisplay, stderr);
     _exit(2);
   }
+  if (starting && context.category && std::string_view(context.category).starts_with("qt.qpa"))
+    return;
   if (previousHandler) previousHandler(type, context, text);
 }
 
@@ -39,6 +44,10 @@ bool EnsureDisplay() {
   if (Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM")) return true;
   std::fputs(kNoDisplay, stderr);
   return false;
+}
+
+void DisplayReady() {
+  starting = false;
 }
 
 int CMailsiftApp::Run(ui::UserPrompts& prompts) {

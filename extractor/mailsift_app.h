@@ -17,5 +17,7 @@ class CMailsiftApp {
 // that says so to stderr. Also makes a display that cannot be reached end
 // the program with that line instead of an abort.
 bool EnsureDisplay();
+// The application is up: Qt's messages reach the terminal as usual again.
+void DisplayReady();
 
 }  // namespace mailsift

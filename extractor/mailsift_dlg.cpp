@@ -73,7 +73,8 @@ class WaitCursor {
 };
 
 QString HResultText(HRESULT hr) {
-  return QStringLiteral("0x%1").arg(static_cast<unsigned>(hr), 8, 16, QLatin1Char('0')).toUpper();
+  return QStringLiteral("0x") +
+         QStringLiteral("%1").arg(static_cast<unsigned>(hr), 8, 16, QLatin1Char('0')).toUpper();
 }
 
 }  // namespace

@@ -451,6 +451,8 @@ TEST_F(MailsiftTest, AboutBoxWebLinkAndAMissingControl) {
   CAboutDlg box;
   EXPECT_EQ(box.windowTitle(), "About Mailsift");
   EXPECT_EQ(box.findChild<QPushButton*>("id1")->text(), "OK");
+  EXPECT_FALSE(box.windowIcon().pixmap(16, 16).isNull());
+  EXPECT_FALSE(box.windowIcon().pixmap(32, 32).isNull());
 
   registry_->Regsvr("Mailquarry.ocx", /*unregister=*/true);
   CMailsiftDlg orphan(SystemServices(&prompts_));

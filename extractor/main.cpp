@@ -6,6 +6,7 @@
 int main(int argc, char** argv) {
   if (!mailsift::EnsureDisplay()) return 2;
   QApplication app(argc, argv);
+  mailsift::DisplayReady();
   QApplication::setApplicationName(QStringLiteral("Mailsift"));
   QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
   QApplication::setDesktopFileName(QStringLiteral("mailsift"));

@@ -28,8 +28,11 @@ QWidget* MakeItem(const DialogItem& item, QDialog* dialog, QButtonGroup** radioG
       button->setAutoDefault(item.kind == ItemKind::kDefaultPushButton);
       return button;
     }
-    case ItemKind::kStatic:
-      return new QLabel(item.caption, dialog);
+    case ItemKind::kStatic: {
+      auto* label = new QLabel(item.caption, dialog);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      return label;
+    }
     case ItemKind::kGroupBox:
       return new QGroupBox(item.caption, dialog);
     case ItemKind::kDropDownList: {
