@@ -38,6 +38,8 @@ using store::testing::MaildirFixture;
 struct CallLog {
   std::map<DISPID, int> calls;
   std::vector<SHORT> folderWrites;
+  VARTYPE folderWriteType = VT_EMPTY;
+  std::map<DISPID, std::vector<VARTYPE>> argTypes;  // of the last call, in natural order
   DISPID failId = 0;
   int failAt = -1;
 };
@@ -55,7 +57,13 @@ class Interposer : public com::Object<IDispatch> {
   HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* info, UINT* argErr) override {
     int n = ++log_->calls[id];
-    if (flags & DISPATCH_PROPERTYPUT) log_->folderWrites.push_back(params->rgvarg[0].iVal);
+    std::vector<VARTYPE>& types = log_->argTypes[id];
+    types.clear();
+    for (UINT i = params->cArgs; i > 0; --i) types.push_back(params->rgvarg[i - 1].vt);
+    if (flags & DISPATCH_PROPERTYPUT) {
+      log_->folderWrites.push_back(params->rgvarg[0].iVal);
+      log_->folderWriteType = params->rgvarg[0].vt;
+    }
     if (id == log_->failId && n == log_->failAt) return E_FAIL;
     HRESULT hr = inner_->Invoke(id, riid, lcid, flags, params, result, info, argErr);
     if (SUCCEEDED(hr) && result && result->vt == VT_DISPATCH && result->pdispVal) {
@@ -253,6 +261,14 @@ TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
     EXPECT_EQ(LastMessage(), "Export email to text file completed");
   }
   EXPECT_EQ(prompts_.questions[0], "Please select an output directory");
+  // The argument types of the type library: 16-bit folder index, 32-bit
+  // message positions.
+  using Types = std::vector<VARTYPE>;
+  EXPECT_EQ(log_.folderWriteType, VT_I2);
+  EXPECT_EQ(log_.argTypes[2], Types{VT_I4});  // FindReturnEmail
+  EXPECT_EQ(log_.argTypes[16], Types{VT_I4});
+  EXPECT_EQ(log_.argTypes[17], (Types{VT_I4, VT_BSTR}));
+  EXPECT_EQ(log_.argTypes[20], (Types{VT_I4, VT_BSTR}));
   EXPECT_EQ(ReadAll(out_ + "/eml1007/Mail 3.eml"), mails[3]);
   EXPECT_EQ(ReadAll(out_ + "/att1007/a3.bin"), "x");
 }
