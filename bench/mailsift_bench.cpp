@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "control/dispids.h"
+#include "control/guids.h"
 #include "extractor/automation_call.h"
 #include "extractor/mailsift_dlg.h"
 #include "platform/ui/control_host.h"

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "extractor/unique_names.h"
@@ -131,6 +133,23 @@ class AppendingTextFile {
   std::FILE* file_ = nullptr;
 };
 
+// Appends the line `lineAt` gives for each position (none: no line) to `file`.
+ExportOutcome AppendLines(long count, const std::string& file, Progress& progress,
+                          const std::function<std::optional<std::string>(long)>& lineAt) {
+  ExportOutcome outcome{count};
+  AppendingTextFile out(file);
+  for (long i = 0; i < count; ++i) {
+    if (!progress.Continue(i, count)) {
+      outcome.cancelled = true;
+      break;
+    }
+    if (std::optional<std::string> line = lineAt(i)) out.WriteLine(*line);
+    outcome.processed = i + 1;
+  }
+  out.Close();
+  return outcome;
+}
+
 bool NamesAnotherPlace(const std::string& subject) {
   return subject.find('/') != std::string::npos || subject.find('\0') != std::string::npos;
 }
@@ -206,35 +225,18 @@ ExportOutcome ExportEml(const CMailquarry& mq, long count, const std::string& di
 
 ExportOutcome ExportReturnEmails(const CMailquarry& mq, long count, const std::string& file,
                                  Progress& progress) {
-  ExportOutcome outcome{count};
-  AppendingTextFile out(file);
-  for (long i = 0; i < count; ++i) {
-    if (!progress.Continue(i, count)) {
-      outcome.cancelled = true;
-      break;
-    }
-    const std::string address = mq.Messages().FindReturnEmail(i);
-    if (!address.empty()) out.WriteLine(address);
-    outcome.processed = i + 1;
-  }
-  out.Close();
-  return outcome;
+  return AppendLines(count, file, progress, [&mq](long i) -> std::optional<std::string> {
+    std::string address = mq.Messages().FindReturnEmail(i);
+    if (address.empty()) return std::nullopt;
+    return address;
+  });
 }
 
 ExportOutcome ExportContactEmails(const CMailquarry& mq, long count, const std::string& file,
                                   Progress& progress) {
-  ExportOutcome outcome{count};
-  AppendingTextFile out(file);
-  for (long i = 0; i < count; ++i) {
-    if (!progress.Continue(i, count)) {
-      outcome.cancelled = true;
-      break;
-    }
-    out.WriteLine(mq.Contacts().FindEmail(i));
-    outcome.processed = i + 1;
-  }
-  out.Close();
-  return outcome;
+  return AppendLines(count, file, progress, [&mq](long i) -> std::optional<std::string> {
+    return mq.Contacts().FindEmail(i);
+  });
 }
 
 std::string CompletionText(const std::string& title, const ExportOutcome& outcome,

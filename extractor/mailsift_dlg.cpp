@@ -186,58 +186,46 @@ void CMailsiftDlg::ShowCompletion(const std::string& text) {
                                  ui::UserPrompts::Icon::kInformation);
 }
 
-void CMailsiftDlg::OnExportAttachments() {
-  RunCommand([this] {
-    const long count = Prologue();
-    const QString dir = BrowseOutputDirectory();
-    if (dir.isEmpty()) return;
+void CMailsiftDlg::RunExport(const std::string& title, const std::string& itemNoun,
+                             const std::string& fileNoun, const std::function<long()>& count,
+                             const std::function<QString()>& ask, const ExportFunction& command) {
+  RunCommand([&] {
+    const long n = count();
+    const QString place = ask();
+    if (place.isEmpty()) return;
     WaitCursor wait;
-    auto progress = services_.makeProgress(this, QStringLiteral("Export Attachments"));
-    ExportOutcome outcome = ExportAttachments(mq_, count, dir.toStdString(), *progress);
+    auto progress = services_.makeProgress(this, QString::fromStdString(title));
+    ExportOutcome outcome = command(mq_, n, place.toStdString(), *progress);
     progress.reset();
-    ShowCompletion(CompletionText("Export Attachments", outcome, "messages", "attachments"));
+    ShowCompletion(CompletionText(title, outcome, itemNoun, fileNoun));
   });
+}
+
+void CMailsiftDlg::OnExportAttachments() {
+  RunExport(
+      "Export Attachments", "messages", "attachments", [this] { return Prologue(); },
+      [this] { return BrowseOutputDirectory(); }, ExportAttachments);
 }
 
 void CMailsiftDlg::OnExportEml() {
-  RunCommand([this] {
-    const long count = Prologue();
-    const QString dir = BrowseOutputDirectory();
-    if (dir.isEmpty()) return;
-    WaitCursor wait;
-    auto progress = services_.makeProgress(this, QStringLiteral("Export to eml"));
-    ExportOutcome outcome = ExportEml(mq_, count, dir.toStdString(), *progress);
-    progress.reset();
-    ShowCompletion(CompletionText("Export to eml", outcome, "messages", ".eml files"));
-  });
+  RunExport(
+      "Export to eml", "messages", ".eml files", [this] { return Prologue(); },
+      [this] { return BrowseOutputDirectory(); }, ExportEml);
 }
 
 void CMailsiftDlg::OnExportEmailText() {
-  RunCommand([this] {
-    const long count = Prologue();
-    const QString file = AskTextFile();
-    if (file.isEmpty()) return;
-    WaitCursor wait;
-    auto progress = services_.makeProgress(this, QStringLiteral("Export email to text file"));
-    ExportOutcome outcome = ExportReturnEmails(mq_, count, file.toStdString(), *progress);
-    progress.reset();
-    ShowCompletion(CompletionText("Export email to text file", outcome, "messages", "files"));
-  });
+  RunExport(
+      "Export email to text file", "messages", "files", [this] { return Prologue(); },
+      [this] { return AskTextFile(); }, ExportReturnEmails);
 }
 
 void CMailsiftDlg::OnExportAddressBook() {
-  RunCommand([this] {
-    const long count = mq_.Contacts().Count();
-    const QString file = AskTextFile();
-    if (file.isEmpty()) return;
-    WaitCursor wait;
-    auto progress =
-        services_.makeProgress(this, QStringLiteral("Export address book email to text file"));
-    ExportOutcome outcome = ExportContactEmails(mq_, count, file.toStdString(), *progress);
-    progress.reset();
-    ShowCompletion(
-        CompletionText("Export address book email to text file", outcome, "contacts", "files"));
-  });
+  // This export reads the contact count before asking, and touches neither
+  // the folder nor the range.
+  RunExport(
+      "Export address book email to text file", "contacts", "files",
+      [this] { return mq_.Contacts().Count(); }, [this] { return AskTextFile(); },
+      ExportContactEmails);
 }
 
 std::string CMailsiftDlg::ProjectPage() {

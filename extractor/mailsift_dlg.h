@@ -73,8 +73,15 @@ class CMailsiftDlg : public QDialog {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  using ExportFunction = ExportOutcome (*)(const CMailquarry&, long, const std::string&, Progress&);
   // Runs a command; an automation or file error ends it with a message.
   void RunCommand(const std::function<void()>& command);
+  // One export: the number of items, then the user's choice of directory or
+  // file (none: the command ends silently), then the export under the wait
+  // cursor with its progress, then the completion message.
+  void RunExport(const std::string& title, const std::string& itemNoun, const std::string& fileNoun,
+                 const std::function<long()>& count, const std::function<QString()>& ask,
+                 const ExportFunction& command);
   long Prologue();
   QString BrowseOutputDirectory();
   QString AskTextFile();

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -24,6 +25,7 @@
 #include "extractor/mailsift_dlg.h"
 #include "extractor/progress_dialog.h"
 #include "platform/store/testing/maildir_fixture.h"
+#include "platform/ui/dialogs.h"
 #include "tests/support/registered_modules.h"
 
 namespace mailsift {
@@ -224,6 +226,12 @@ TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) 
   EXPECT_EQ(dialog.windowTitle(), "Mailsift");
   EXPECT_EQ(static_cast<QPushButton*>(dialog.Item(kIdExit))->text(), "Exit");
   EXPECT_TRUE(static_cast<QPushButton*>(dialog.Item(kIdExit))->isDefault());
+  // Placed in dialog units of Arial 7 pt, which resolves to a face of the same metrics.
+  EXPECT_EQ(QFontInfo(dialog.font()).family(), "Liberation Sans");
+  const ui::DialogUnits du(dialog.font());
+  EXPECT_EQ(dialog.size(), QSize(du.X(286), du.Y(174)));
+  EXPECT_EQ(dialog.Item(kIdExit)->geometry(), du.ToPixels(216, 109, 50, 14));
+  EXPECT_EQ(dialog.Item(kIdFirst1000)->geometry(), du.ToPixels(186, 77, 82, 8));
 }
 
 TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
