@@ -54,12 +54,16 @@ class StagingDir {
       unlinkat(parentFd, name_.c_str(), AT_REMOVEDIR);
       throw FileError(Describe(parentPath, error));
     }
+    int listingFd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    listing_ = listingFd >= 0 ? fdopendir(listingFd) : nullptr;
+    if (!listing_ && listingFd >= 0) close(listingFd);
     // Handed to the control through the descriptor, so the path holds nothing
     // of the user's directory name (the control cuts a path at its first '(').
     path_ = "/proc/self/fd/" + std::to_string(fd_) + "/";
   }
   ~StagingDir() {
     for (const std::string& name : Entries()) unlinkat(fd_, name.c_str(), 0);
+    if (listing_) closedir(listing_);
     close(fd_);
     unlinkat(parentFd_, name_.c_str(), AT_REMOVEDIR);
   }
@@ -70,20 +74,16 @@ class StagingDir {
   int Fd() const { return fd_; }
 
   // The names in it, sorted so that renaming is the same from run to run.
+  // Read through one open directory stream, rewound each time: this runs
+  // once a message, mostly over an empty directory.
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    int fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return names;
-    DIR* dir = fdopendir(fd);
-    if (!dir) {
-      close(fd);
-      return names;
-    }
-    while (dirent* entry = readdir(dir)) {
+    if (!listing_) return names;
+    rewinddir(listing_);
+    while (dirent* entry = readdir(listing_)) {
       std::string name = entry->d_name;
       if (name != "." && name != "..") names.push_back(std::move(name));
     }
-    closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -95,6 +95,7 @@ class StagingDir {
 
   int parentFd_;
   int fd_ = -1;
+  DIR* listing_ = nullptr;
   std::string name_;
   std::string path_;
 };

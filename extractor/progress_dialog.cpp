@@ -13,7 +13,7 @@ constexpr int kUpdateMs = 50;
 }  // namespace
 
 ProgressDialog::ProgressDialog(QWidget* parent, const QString& title, int delayMs)
-    : parent_(parent), title_(title), delayMs_(delayMs) {
+    : parent_(parent), title_(title), delayMs_(delayMs), gui_(ui::GuiAvailable()) {
   started_.start();
 }
 
@@ -21,7 +21,7 @@ ProgressDialog::~ProgressDialog() = default;
 
 bool ProgressDialog::Continue(long done, long total) {
   if (!dialog_) {
-    if (!ui::GuiAvailable() || started_.elapsed() < delayMs_) return true;
+    if (!gui_ || started_.elapsed() < delayMs_) return true;
     dialog_ = std::make_unique<QProgressDialog>(parent_);
     dialog_->setObjectName(QStringLiteral("progress"));
     dialog_->setWindowTitle(title_);

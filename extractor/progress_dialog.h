@@ -22,6 +22,7 @@ class ProgressDialog : public Progress {
   QWidget* parent_;
   QString title_;
   int delayMs_;
+  bool gui_;
   QElapsedTimer started_;
   QElapsedTimer lastUpdate_;
   std::unique_ptr<QProgressDialog> dialog_;
