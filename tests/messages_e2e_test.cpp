@@ -360,6 +360,77 @@ TEST_F(MessagesE2E, ViewMessageWritesAPrivateFileAndOpensIt) {
   EXPECT_EQ(Call(messages, "ViewMessage", 0).Bool(), false);
 }
 
+// A message anyone can send: address groups nested `depth` deep in "To:",
+// with an attachment.
+std::string DeepGroupsMail(std::size_t depth) {
+  std::string to = "To: ";
+  to.reserve(depth * 3 + 40);
+  for (std::size_t i = 0; i < depth; ++i) to += "g:";
+  to += "b@example.com" + std::string(depth, ';') + "\r\n";
+  // The subject first: the listing reads the first 256 KB of a header block.
+  return "Return-Path: <deep@example.org>\r\nSubject: deep " + std::to_string(depth) +
+         "\r\nFrom: Deep <deep@example.org>\r\n" + to +
+         "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+         "--b\r\nContent-Type: text/plain\r\n\r\nSee the file.\r\n" +
+         Attachment("deep.txt", "deep") + "--b--\r\n";
+}
+
+TEST_F(MessagesE2E, DeeplyNestedAddressGroupsAreListedAndServedByEveryMember) {
+  Add(MaildirFixture::Message("a@example.org", "Bea <b@example.org>", "Before"));
+  Add(DeepGroupsMail(50000));
+  Add(DeepGroupsMail(1000000));
+  Add(MaildirFixture::Message("c@example.org", "Cy <c@example.org>", "After"));
+  TempDir dirs;
+  fs::create_directory(dirs / "bin");
+  WriteFile(dirs / "bin/xdg-open", "#!/bin/sh\nexit 0\n");
+  fs::permissions(dirs / "bin/xdg-open", fs::perms::owner_all);
+  ScopedEnv path("PATH", dirs / "bin" + ":" + std::getenv("PATH"));
+  ScopedEnv tmpdir("TMPDIR", dirs.path());
+  ScopedEnv home("HOME", dirs.path());
+  ui::ControlHost host(true);
+  auto messages = Open(host);
+  ASSERT_EQ(Get(messages, "Count").Long(), 4);
+  EXPECT_EQ(Call(messages, "FindSubject", 0).Str(), "Before");
+  EXPECT_EQ(Call(messages, "FindDisplayTo", 0).Str(), "Bea");
+  EXPECT_EQ(Call(messages, "FindSubject", 3).Str(), "After");
+  EXPECT_EQ(Call(messages, "FindDisplayTo", 3).Str(), "Cy");
+
+  for (LONG i : {1, 2}) {
+    const std::string subject = i == 1 ? "deep 50000" : "deep 1000000";
+    EXPECT_EQ(Call(messages, "FindSubject", i).Str(), subject);
+    EXPECT_EQ(Call(messages, "FindIndexFromSubject", subject).Long(), i);
+    EXPECT_EQ(Get(Get(messages, "Item", i + 1).Object(), "Subject").Str(), subject);
+    EXPECT_EQ(Call(messages, "FindDisplayFrom", i).Str(), "Deep");
+    EXPECT_FALSE(Call(messages, "FindDisplayTo", i).Str().empty());
+    EXPECT_EQ(Call(messages, "FindReceiveTime", i).Str().size(), 19u);
+    EXPECT_EQ(Call(messages, "FindSentDay", i).Str(), Call(messages, "FindReceiveTime", i).Str());
+    EXPECT_GT(Call(messages, "FindSize", i).Long(), 100000);
+    EXPECT_NE(Call(messages, "FindMessageID", i).Long(), 0);
+    EXPECT_EQ(Call(messages, "GetMessage", i).Str().size(),
+              static_cast<std::size_t>(Call(messages, "FindSize", i).Long()));
+    EXPECT_EQ(Call(messages, "FindReturnEmail", i).Str(), "deep@example.org");
+    EXPECT_EQ(Call(messages, "FindDeliveredToEmail", i).Str(), "");
+    EXPECT_EQ(Call(messages, "IsMessagesMarkAsRead", i).Bool(), false);
+
+    EXPECT_EQ(Call(messages, "GetAttachmentCount", i).Long(), 1);
+    EXPECT_EQ(Call(messages, "GetAttachmentName", i, 0).Str(), "deep.txt");
+    const std::string out = dirs / ("out" + std::to_string(i));
+    fs::create_directory(out);
+    EXPECT_EQ(Call(messages, "ExtractAttachment", i, out + "/").Bool(), true);
+    EXPECT_EQ(ReadFile(out + "/deep.txt"), "deep");
+    EXPECT_EQ(Call(messages, "MarkMessagesAsRead", i, true).Bool(), true);
+    EXPECT_EQ(ReadFile(dirs / "deep.txt"), "deep");
+    EXPECT_EQ(Call(messages, "Save2eml", i, out + "/m.eml").Bool(), true);
+    EXPECT_EQ(ReadFile(out + "/m.eml").size(),
+              static_cast<std::size_t>(Call(messages, "FindSize", i).Long()));
+    EXPECT_EQ(Call(messages, "ViewMessage", i).Bool(), true);
+  }
+  EXPECT_EQ(Call(messages, "DeleteMessage", 2).Bool(), true);
+  EXPECT_EQ(Call(messages, "Refresh").hr, S_OK);
+  EXPECT_EQ(Get(messages, "Count").Long(), 3);
+  EXPECT_EQ(Call(messages, "FindSubject", 1).Str(), "deep 50000");
+}
+
 // Many tiny files, written straight into cur/ without the fixture's per-file
 // bookkeeping, so that the store's listing is what takes the time.
 TEST_F(MessagesE2E, FortyThousandMessagesCountAsTheLow16Bits) {

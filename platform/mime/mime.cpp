@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "platform/com/memory.h"
+#include "platform/mime/address_groups.h"
 #include "platform/mime/mime_internal.h"
 #include "platform/mime/pread_stream.h"
 
@@ -395,6 +396,29 @@ HRESULT Body::SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) {
   return S_OK;
 }
 
+GMimeMessage* Parse(GMimeStream* stream) {
+  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream));
+  // Part contents stay in the stream as byte ranges of it.
+  g_mime_parser_set_persist_stream(parser.get(), TRUE);
+  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+  return g_mime_parser_construct_message(parser.get(), nullptr);
+}
+
+// Reads the whole file at `fd` into `out`. Returns 0 or an errno value.
+int ReadWhole(int fd, off_t size, std::string* out) {
+  out->resize(static_cast<std::size_t>(size));
+  std::size_t done = 0;
+  while (done < out->size()) {
+    ssize_t n = ::pread(fd, out->data() + done, out->size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  out->resize(done);
+  return 0;
+}
+
 }  // namespace
 
 HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
@@ -416,24 +440,45 @@ HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
   bool crlf = false;
   {
     char head[4096];
-    ssize_t n = ::pread(fd, head, sizeof head, 0);
-    const char* lf = n > 0 ? static_cast<const char*>(std::memchr(head, '\n', n)) : nullptr;
-    crlf = lf && lf > head && lf[-1] == '\r';
+    char before = 0;
+    ssize_t n;
+    for (off_t at = 0; (n = ::pread(fd, head, sizeof head, at)) > 0; at += n) {
+      const char* lf = static_cast<const char*>(std::memchr(head, '\n', n));
+      if (!lf) {
+        before = head[n - 1];
+        continue;
+      }
+      crlf = (lf > head ? lf[-1] : before) == '\r';
+      break;
+    }
   }
 
   // Our own stream: GMime's file streams seek before every read, and the
   // parser reads a few kilobytes at a time.
   GPtr<GMimeStream> stream(detail::NewPreadStream(fd, st.st_size));  // owns fd from here
-  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  // Part contents stay in the file as byte ranges of this stream.
-  g_mime_parser_set_persist_stream(parser.get(), TRUE);
-  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-  GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
+  // GMime parses a message's address headers as it builds the message, with
+  // one level of recursion per address group: the parse stops short of a
+  // header that nests too deep, and such a message is parsed again from a
+  // copy with those headers flattened.
+  DeepAddressScanner scanner;
+  detail::GuardAddressHeaders(stream.get(), &scanner);
+  GPtr<GMimeMessage> message(Parse(stream.get()));
+  detail::GuardAddressHeaders(stream.get(), nullptr);
+  if (scanner.found()) {
+    message.reset();
+    std::string text;
+    if (int err = ReadWhole(fd, st.st_size, &text)) return com::HResultFromErrno(err);
+    text = FlattenDeepAddressHeaders(text);
+    stream.reset(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
+    if (!stream) return E_OUTOFMEMORY;
+    message.reset(Parse(stream.get()));
+  }
   if (!message) {
     // Not even a header block: take the whole file as the text of a message.
     message.reset(g_mime_message_new(TRUE));
     if (!message) return E_OUTOFMEMORY;
-    GPtr<GMimeStream> whole(g_mime_stream_substream(stream.get(), 0, st.st_size));
+    GPtr<GMimeStream> whole(
+        g_mime_stream_substream(stream.get(), 0, g_mime_stream_length(stream.get())));
     GPtr<GMimeDataWrapper> content(
         g_mime_data_wrapper_new_with_stream(whole.get(), GMIME_CONTENT_ENCODING_DEFAULT));
     GPtr<GMimeTextPart> text(g_mime_text_part_new());

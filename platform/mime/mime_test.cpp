@@ -398,3 +398,54 @@ TEST_F(MimeTest, WriteErrorsFailAndLeaveNoPartialFile) {
 }
 
 }  // namespace
+
+// "To:" with `depth` address groups nested inside each other.
+std::string DeepTo(std::size_t depth) {
+  std::string line = "To: ";
+  line.reserve(depth * 3 + 40);
+  for (std::size_t i = 0; i < depth; ++i) line += "g:";
+  return line + "b@example.com" + std::string(depth, ';') + "\r\n";
+}
+
+TEST_F(MimeTest, DeeplyNestedAddressGroupsNeverReachTheParser) {
+  const std::string pdf = Base64("%PDF deep");
+  const std::string inner =
+      "From: c@example.org\r\n" + DeepTo(1000000) + "Subject: inner\r\n\r\nhi\r\n";
+  auto message =
+      Open(DeepTo(50000) + "Cc: " + std::string(300, ':') +
+           "\r\nSubject: deep\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+           "--b\r\nContent-Type: text/plain\r\n\r\nTo: " +
+           std::string(100000, ':') +
+           "\r\n"
+           "--b\r\nContent-Type: application/pdf; name=a.pdf\r\n"
+           "Content-Transfer-Encoding: base64\r\n\r\n" +
+           pdf + "--b\r\nContent-Type: message/rfc822\r\n\r\n" + inner + "\r\n--b--\r\n");
+  auto parts = Parts(message.Get());
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].name, "a.pdf");
+  EXPECT_EQ(Saved(message.Get(), parts[0].handle), "%PDF deep");
+  EXPECT_EQ(parts[1].name, "inner.eml");
+  const std::string saved = Saved(message.Get(), parts[1].handle);
+  EXPECT_NE(saved.find("b@example.com"), std::string::npos);
+  EXPECT_EQ(saved.substr(saved.size() - 4), "hi\r\n");
+}
+
+TEST_F(MimeTest, DeeplyNestedPartsAndMessagesParseAndSave) {
+  // Multiparts and attached messages inside each other, thousands deep.
+  constexpr int kDepth = 20000;
+  std::string head, tail;
+  for (int i = kDepth - 1; i >= 0; --i) {
+    const std::string b = "b" + std::to_string(i);
+    if (i % 2) {
+      head += "Content-Type: message/rfc822\r\n\r\nSubject: s\r\n";
+    } else {
+      head += "Content-Type: multipart/mixed; boundary=" + b + "\r\n\r\n--" + b + "\r\n";
+    }
+  }
+  for (int i = 0; i < kDepth; i += 2) tail += "\r\n--b" + std::to_string(i) + "--\r\n";
+  const std::string nested =
+      head + "Content-Type: application/zip; name=z.zip\r\n\r\nzip\r\n" + tail;
+  auto message = Open("Subject: nest\r\nMIME-Version: 1.0\r\n" + nested);
+  for (const Part& p : Parts(message.Get())) Saved(message.Get(), p.handle);
+}

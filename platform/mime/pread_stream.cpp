@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/mime/address_groups.h"
+
 namespace {
 
 // Small reads (the parser's) are served from this much read-ahead; larger
@@ -18,6 +20,11 @@ struct SharedFile {
   std::size_t cacheCapacity;
   gint64 cacheStart;
   std::size_t cacheLength;
+  // While a parse is guarded: the scanner that sees every byte read, how far
+  // it has seen, and where reads now end (-1: at the file's end).
+  mime::DeepAddressScanner* scanner;
+  gint64 scannedTo;
+  gint64 stopAt;
 };
 
 }  // namespace
@@ -51,11 +58,32 @@ ssize_t PreadAll(int fd, char* buf, std::size_t len, gint64 at) {
   }
 }
 
+// Shows the scanner the bytes [at, at + n) in `buf` that it has not seen, and
+// returns how many of the n bytes may be handed on.
+ssize_t Guard(SharedFile* file, const char* buf, gint64 at, ssize_t n) {
+  if (at > file->scannedTo) {
+    // Bytes were skipped, so the scanner cannot vouch for what follows.
+    file->scanner->GiveUp();
+    file->stopAt = file->scannedTo;
+    return 0;
+  }
+  if (at + n <= file->scannedTo) return n;
+  const gint64 from = file->scannedTo;
+  std::size_t safe =
+      file->scanner->Feed(buf + (from - at), static_cast<std::size_t>(at + n - from));
+  file->scannedTo = at + n;
+  if (!file->scanner->found()) return n;
+  file->stopAt = from + static_cast<gint64>(safe);
+  return static_cast<ssize_t>(file->stopAt - at);
+}
+
 ssize_t StreamRead(GMimeStream* stream, char* buf, size_t len) {
   SharedFile* file = Self(stream)->file;
-  if (stream->position >= stream->bound_end) return 0;
-  len = static_cast<std::size_t>(
-      std::min<gint64>(static_cast<gint64>(len), stream->bound_end - stream->position));
+  gint64 end = stream->bound_end;
+  if (file->stopAt >= 0) end = std::min(end, file->stopAt);
+  if (stream->position >= end) return 0;
+  len =
+      static_cast<std::size_t>(std::min<gint64>(static_cast<gint64>(len), end - stream->position));
   ssize_t n;
   const gint64 at = stream->position;
   if (len >= file->cacheCapacity) {
@@ -72,6 +100,7 @@ ssize_t StreamRead(GMimeStream* stream, char* buf, size_t len) {
     n = static_cast<ssize_t>(std::min(len, available));
     std::memcpy(buf, file->cache + (at - file->cacheStart), static_cast<std::size_t>(n));
   }
+  if (n > 0 && file->scanner) n = Guard(file, buf, at, n);
   if (n > 0) stream->position += n;
   return n;
 }
@@ -175,8 +204,17 @@ GMimeStream* NewPreadStream(int fd, gint64 size) {
   self->file->cache = static_cast<char*>(g_malloc(self->file->cacheCapacity));
   self->file->cacheStart = 0;
   self->file->cacheLength = 0;
+  self->file->scanner = nullptr;
+  self->file->stopAt = -1;
   self->owner = TRUE;
   return &self->parent;
+}
+
+void GuardAddressHeaders(GMimeStream* stream, DeepAddressScanner* scanner) {
+  SharedFile* file = Self(stream)->file;
+  file->scanner = scanner;
+  file->scannedTo = stream->position;
+  file->stopAt = -1;
 }
 
 }  // namespace mime::detail

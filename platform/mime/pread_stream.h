@@ -6,9 +6,17 @@
 
 #include <gmime/gmime.h>
 
+#include "platform/mime/address_groups.h"
+
 namespace mime::detail {
 
 // Takes ownership of `fd` (closed with the stream); `size` is the file's size.
 GMimeStream* NewPreadStream(int fd, gint64 size);
+
+// From the stream's current position on, shows every byte read to `scanner`
+// first and ends the stream (for it and its substreams) where the scanner
+// finds an address header too deep to parse. Null ends the guard, and the
+// stream reads to the file's end again.
+void GuardAddressHeaders(GMimeStream* stream, DeepAddressScanner* scanner);
 
 }  // namespace mime::detail

@@ -9,6 +9,10 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/mime/address_groups.h"
 
 namespace store {
 namespace {
@@ -49,26 +53,36 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
+// Appends the shown form of every mailbox of `list`, group members in place
+// of their group, "; " between them. Walks without recursion: the nesting of
+// groups comes from the mail.
 void AppendDisplayed(InternetAddressList* list, std::string& out, bool firstOnly) {
   if (!list) return;
-  int n = internet_address_list_length(list);
-  for (int i = 0; i < n; ++i) {
-    InternetAddress* ia = internet_address_list_get_address(list, i);
-    if (INTERNET_ADDRESS_IS_GROUP(ia)) {
-      AppendDisplayed(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)), out,
-                      firstOnly);
-    } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
-      const char* name = internet_address_get_name(ia);
-      std::string shown = Trim(name ? name : "");
-      if (shown.empty()) {
-        const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia));
-        shown = Trim(addr ? addr : "");
-      }
-      if (shown.empty()) continue;
-      if (!out.empty()) out += "; ";
-      out += ValidUtf8(shown.c_str());
+  std::vector<std::pair<InternetAddressList*, int>> todo{{list, 0}};  // a list, the next index
+  while (!todo.empty()) {
+    auto& [current, next] = todo.back();
+    if (next >= internet_address_list_length(current)) {
+      todo.pop_back();
+      continue;
     }
-    if (firstOnly && !out.empty()) return;
+    InternetAddress* ia = internet_address_list_get_address(current, next++);
+    if (INTERNET_ADDRESS_IS_GROUP(ia)) {
+      if (InternetAddressList* members =
+              internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)))
+        todo.emplace_back(members, 0);
+      continue;
+    }
+    if (!INTERNET_ADDRESS_IS_MAILBOX(ia)) continue;
+    const char* name = internet_address_get_name(ia);
+    std::string shown = Trim(name ? name : "");
+    if (shown.empty()) {
+      const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia));
+      shown = Trim(addr ? addr : "");
+    }
+    if (shown.empty()) continue;
+    if (!out.empty()) out += "; ";
+    out += ValidUtf8(shown.c_str());
+    if (firstOnly) return;
   }
 }
 
@@ -89,9 +103,11 @@ std::string DecodeText(const std::string& raw) {
 // holds no address we can show; null when that is empty too.
 std::optional<std::string> Displayed(const std::string& raw, bool firstOnly) {
   std::string out;
-  GPtr<InternetAddressList> list(internet_address_list_parse(Options(), raw.c_str()));
+  // GMime parses nested groups recursively: flatten a header that nests deep.
+  const std::string safe = mime::FlattenAddressGroups(raw);
+  GPtr<InternetAddressList> list(internet_address_list_parse(Options(), safe.c_str()));
   AppendDisplayed(list.get(), out, firstOnly);
-  if (out.empty()) out = DecodeText(raw);
+  if (out.empty()) out = DecodeText(safe);
   if (out.empty()) return std::nullopt;
   return out;
 }

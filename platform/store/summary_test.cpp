@@ -67,4 +67,16 @@ TEST(Summary, RememberedAddressesKeepSenderAndRecipientsApart) {
 }
 
 }  // namespace
+TEST(Summary, DeeplyNestedGroupsShowTheirMembers) {
+  std::string to = "To: a@example.org, ";
+  for (int i = 0; i < 50000; ++i) to += "g:";
+  to += "b@example.com" + std::string(50000, ';') + "\r\n";
+  AddressCache cache;
+  for (AddressCache* c : {static_cast<AddressCache*>(nullptr), &cache}) {
+    Summary s = ParseHeaderBlock("From: " + to.substr(4) + to, c);
+    EXPECT_EQ(s.displayTo, "a@example.org; b@example.com");
+    EXPECT_EQ(s.displayFrom, "a@example.org");
+  }
+}
+
 }  // namespace store
