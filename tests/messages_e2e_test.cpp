@@ -254,11 +254,11 @@ TEST_F(MessagesE2E, ReadStateProbeLeavesTheFlagsOnDisk) {
 }
 
 TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
-  Add(MultipartMail("Files",
-                    Attachment("../../x", "dots") + Attachment("/etc/passwd", "root") +
-                        RawAttachment("filename*=''a%5Cb", "back") +
-                        Attachment("ctl\x01\x1b.txt", "ctl") + Attachment("report (1).txt", "cut") +
-                        Attachment("same.txt", "first") + Attachment("same.txt", "second")));
+  Add(MultipartMail(
+      "Files", Attachment("../../x", "dots") + Attachment("/etc/passwd", "root") +
+                   RawAttachment("filename*=''a%5Cb", "back") +
+                   Attachment("ctl\x01\x1b.txt", "ctl") + Attachment("report (1).txt", "whole") +
+                   Attachment("same.txt", "first") + Attachment("same.txt", "second")));
   Add(MaildirFixture::Message("a@example.org", "b@example.org", "Plain"));
   TempDir root;
   const std::string out = root / "out";
@@ -274,18 +274,18 @@ TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
 
   EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out + "/").Bool(), true);
   EXPECT_EQ(FilesBelow(root.path()),
-            (std::set<std::string>{"out/x", "out/passwd", "out/b", "out/ctl.txt", "out/report ",
-                                   "out/same.txt"}));
+            (std::set<std::string>{"out/x", "out/passwd", "out/b", "out/ctl.txt",
+                                   "out/report (1).txt", "out/same.txt"}));
   EXPECT_EQ(ReadFile(out + "/x"), "dots");
   EXPECT_EQ(ReadFile(out + "/same.txt"), "second");
-  EXPECT_EQ(ReadFile(out + "/report "), "cut");
+  EXPECT_EQ(ReadFile(out + "/report (1).txt"), "whole");
 
   // The names are joined straight to the text given: without a trailing
   // separator the files land beside the directory, prefixed with its name.
   EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out).Bool(), true);
   EXPECT_EQ(ReadFile(out + "passwd"), "root");
-  EXPECT_EQ(ReadFile(out + "report "), "cut");
-  for (const char* name : {"x", "passwd", "b", "ctl.txt", "report ", "same.txt"})
+  EXPECT_EQ(ReadFile(out + "report (1).txt"), "whole");
+  for (const char* name : {"x", "passwd", "b", "ctl.txt", "report (1).txt", "same.txt"})
     fs::remove(out + name);
 
   // A message without attachments: TRUE, nothing written.

@@ -68,11 +68,7 @@ LastTempFile::~LastTempFile() {
   if (!path_.empty()) shell::DeleteFile(path_);
 }
 
-std::optional<std::string> AttachmentPath(std::string_view directory,
-                                          std::string_view displayName) {
-  // The cut applies to the name alone: a "(" in the directory must not move
-  // the file out of it.
-  const std::string_view name = displayName.substr(0, displayName.find('('));
+std::optional<std::string> AttachmentPath(std::string_view directory, std::string_view name) {
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos) {
     return std::nullopt;
   }
@@ -136,15 +132,22 @@ LONG MessageOps::FindIndexFromSubject(const std::string& strSubject) const {
 std::string MessageOps::GetMessage(LONG iIndex) const {
   auto record = Record(iIndex);
   if (!record) return {};
-  return ReadRawText(folder_, record->id).value_or(std::string());
+  return Utf8OrWindows1252(ReadRawText(folder_, record->id).value_or(std::string()));
 }
 
 std::string MessageOps::FindReturnEmail(LONG iIndex) const {
-  return ScanReturnAddress(GetMessage(iIndex));
+  auto record = Record(iIndex);
+  if (!record) return {};
+  // The answer is almost always in the first few hundred bytes.
+  auto text = ReadRawTextUntil(folder_, record->id, ReturnAddressSettled());
+  return Utf8OrWindows1252(ScanReturnAddress(text.value_or(std::string())));
 }
 
 std::string MessageOps::FindDeliveredToEmail(LONG iIndex) const {
-  return ScanDeliveredTo(GetMessage(iIndex));
+  auto record = Record(iIndex);
+  if (!record) return {};
+  auto text = ReadRawTextUntil(folder_, record->id, DeliveredToSettled());
+  return Utf8OrWindows1252(ScanDeliveredTo(text.value_or(std::string())));
 }
 
 VARIANT_BOOL MessageOps::IsMessagesMarkAsRead(LONG iIndex) const {

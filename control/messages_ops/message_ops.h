@@ -97,10 +97,11 @@ class LastTempFile {
   std::string path_;
 };
 
-// Where one attachment is written: `directory` and the display name cut
-// before its first "(" joined with nothing between them. Nothing when the
-// cut name is empty, "." or "..", or holds a "/", so that a file never lands
-// outside the directory the caller named.
+// Where one attachment is written: `directory` and the display name joined
+// with nothing between them. The name is used whole: names such as
+// "Scan (2).pdf" are common. Nothing when the name is empty, "." or "..", or
+// holds a "/", so that a file never lands outside the directory the caller
+// named.
 std::optional<std::string> AttachmentPath(std::string_view directory, std::string_view displayName);
 
 class MessageOps {

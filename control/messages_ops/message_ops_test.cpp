@@ -168,13 +168,13 @@ TEST_F(AttachmentTest, WalkOrderNamesAndCounts) {
                                 {"inline", "x", false},
                                 {"broken.bin", "x", true, true},
                                 {"a.txt", "second"},
-                                {"report (12 KB).pdf", "pdf"}};
+                                {"Scan (2).pdf", "pdf"}};
   auto ops = Ops();
   const fs::path dir = Dir();
   EXPECT_EQ(ops.GetAttachmentCount(0), 3);  // the one that fails to bind is not counted
   EXPECT_EQ(ops.GetAttachmentName(0, 0), "a.txt");
   EXPECT_EQ(ops.GetAttachmentName(0, 1), "");  // fails to bind, still holds position 1
-  EXPECT_EQ(ops.GetAttachmentName(0, 3), "report (12 KB).pdf");
+  EXPECT_EQ(ops.GetAttachmentName(0, 3), "Scan (2).pdf");
   EXPECT_EQ(ops.GetAttachmentName(0, 4), "");
   EXPECT_EQ(ops.GetAttachmentName(0, -1), "");
 
@@ -182,14 +182,14 @@ TEST_F(AttachmentTest, WalkOrderNamesAndCounts) {
   EXPECT_EQ(ops.ExtractAttachment(0, dir.string() + "/"), VARIANT_TRUE);
   EXPECT_EQ(FakeBody::saved,
             (std::vector<std::string>{(dir / "a.txt").string(), (dir / "a.txt").string(),
-                                      (dir / "report ").string()}));
+                                      (dir / "Scan (2).pdf").string()}));
   EXPECT_EQ(ReadFile(dir / "a.txt"), "second");
-  EXPECT_EQ(ReadFile(dir / "report "), "pdf");
+  EXPECT_EQ(ReadFile(dir / "Scan (2).pdf"), "pdf");
 
   // Without a separator the files land beside the directory, prefixed.
   EXPECT_EQ(ops.ExtractAttachment(0, dir.string()), VARIANT_TRUE);
   EXPECT_EQ(ReadFile(tmp.path / "outa.txt"), "second");
-  EXPECT_TRUE(fs::exists(tmp.path / "outreport "));
+  EXPECT_TRUE(fs::exists(tmp.path / "outScan (2).pdf"));
 }
 
 TEST_F(AttachmentTest, EmptyDirectoryAndMarkAsReadWriteIntoHome) {
@@ -219,10 +219,10 @@ TEST_F(AttachmentTest, HostileNamesNeverLeaveTheDirectory) {
   fs::create_directories(dir);
   FakeBody::saved.clear();
   EXPECT_EQ(Ops().ExtractAttachment(0, dir.string() + "/"), VARIANT_TRUE);
-  EXPECT_EQ(Listing(dir), (std::vector<std::string>{"a\\b", "ok", "tab\tnl\n"}));
-  EXPECT_EQ(FakeBody::saved.size(), 3u);
+  EXPECT_EQ(Listing(dir), (std::vector<std::string>{"(all)", "..(x)", "a\\b", "ok", "tab\tnl\n"}));
+  EXPECT_EQ(FakeBody::saved.size(), 5u);
   EXPECT_EQ(Listing(tmp.path / "out"), (std::vector<std::string>{"in (box)"}));
-  EXPECT_EQ(AttachmentPath("d/", "n (1).txt"), "d/n ");
+  EXPECT_EQ(AttachmentPath("d/", "n (1).txt"), "d/n (1).txt");
 }
 
 TEST_F(MessageOpsTest, ViewMessageWritesATempFileAndOpensIt) {

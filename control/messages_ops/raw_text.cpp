@@ -3,9 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include <glib.h>
+
 namespace msgops {
 
 std::optional<std::string> ReadRawText(IStoreFolder* folder, MESSAGEID id) {
+  return ReadRawTextUntil(folder, id, nullptr);
+}
+
+std::optional<std::string> ReadRawTextUntil(IStoreFolder* folder, MESSAGEID id,
+                                            const std::function<bool(std::string_view)>& settled) {
   if (!folder) return std::nullopt;
   com::ComPtr<IStream> stream;
   if (FAILED(folder->OpenMessage(id, IID_IStream, stream.ReleaseAndGetVoidAddress())) || !stream) {
@@ -19,8 +26,43 @@ std::optional<std::string> ReadRawText(IStoreFolder* folder, MESSAGEID id) {
     if (read == 0) break;
     read = std::min(read, kRawTextChunk);  // a stream must not claim more than asked
     text.append(buffer, strnlen(buffer, read));
+    if (settled && settled(text)) break;
   }
   return text;
+}
+
+namespace {
+
+// Finds `marker` in `text` from `*searched` on; when it is not there, moves
+// `*searched` to where a later search must start (a marker may begin in the
+// text's last bytes and end in what is appended next).
+std::size_t FindFrom(std::string_view text, std::string_view marker, std::size_t* searched) {
+  std::size_t at = text.find(marker, *searched);
+  if (at == std::string_view::npos && text.size() >= marker.size())
+    *searched = std::max(*searched, text.size() - marker.size() + 1);
+  return at;
+}
+
+}  // namespace
+
+bool ReturnAddressSettled::operator()(std::string_view text) {
+  // Once "Return-Path:" is found the "To:" fallback is never made, and the
+  // first ">" after it fixes the answer: a "<" after that ">" gives nothing.
+  if (header_ == std::string_view::npos) {
+    header_ = FindFrom(text, "Return-Path:", &searched_);
+    if (header_ == std::string_view::npos) return false;
+    searched_ = header_;
+  }
+  std::size_t close = text.find('>', searched_);
+  if (close == std::string_view::npos) searched_ = text.size();
+  return close != std::string_view::npos;
+}
+
+bool DeliveredToSettled::operator()(std::string_view text) {
+  constexpr std::string_view kHeader = "Delivered-To:";
+  constexpr std::size_t kNeeded = kHeader.size() + 1 + 50;  // the name, a character, the piece
+  if (header_ == std::string_view::npos) header_ = FindFrom(text, kHeader, &searched_);
+  return header_ != std::string_view::npos && text.size() >= header_ + kNeeded;
 }
 
 std::string ScanReturnAddress(std::string_view text) {
@@ -50,6 +92,34 @@ std::string ScanDeliveredTo(std::string_view text) {
   if (body.ends_with('\r')) body.remove_suffix(1);
   if (body.find_first_of("\r\n") != std::string_view::npos) return {};
   return std::string(line);
+}
+
+std::string Utf8OrWindows1252(std::string_view bytes) {
+  // 0x80 to 0x9F; the five bytes Windows-1252 leaves undefined keep their
+  // Latin-1 (C1 control) meaning, as Windows converts them.
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  const char* end = nullptr;
+  if (g_utf8_validate_len(bytes.data(), bytes.size(), &end)) return std::string(bytes);
+  std::string out(bytes.data(), end);
+  out.reserve(bytes.size() + bytes.size() / 8);
+  std::size_t i = static_cast<std::size_t>(end - bytes.data());
+  while (i < bytes.size()) {
+    // The next run of valid UTF-8, taken whole.
+    const char* runEnd = nullptr;
+    g_utf8_validate_len(bytes.data() + i, bytes.size() - i, &runEnd);
+    std::size_t valid = static_cast<std::size_t>(runEnd - (bytes.data() + i));
+    out.append(bytes.data() + i, valid);
+    i += valid;
+    if (i >= bytes.size()) break;
+    auto byte = static_cast<unsigned char>(bytes[i++]);
+    gunichar c = byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
+    char utf8[6];
+    out.append(utf8, static_cast<std::size_t>(g_unichar_to_utf8(c, utf8)));
+  }
+  return out;
 }
 
 }  // namespace msgops

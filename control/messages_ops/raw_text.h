@@ -2,6 +2,7 @@
 // scans made on it.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,32 @@ constexpr ULONG kRawTextChunk = 4095;
 // cannot be opened as a stream or a read fails.
 std::optional<std::string> ReadRawText(IStoreFolder* folder, MESSAGEID id);
 
+// The same text read only as far as needed: after each chunk `settled` is
+// asked with the text so far and ends the reading by answering true.
+std::optional<std::string> ReadRawTextUntil(IStoreFolder* folder, MESSAGEID id,
+                                            const std::function<bool(std::string_view)>& settled);
+
+// The scans below answer the same for every text that starts with a text that
+// these say is settled: what follows cannot change the answer. Each remembers
+// how far it has looked, so a growing text is searched once.
+class ReturnAddressSettled {
+ public:
+  bool operator()(std::string_view text);
+
+ private:
+  std::size_t searched_ = 0;  // no "Return-Path:" starts before this
+  std::size_t header_ = std::string_view::npos;
+};
+
+class DeliveredToSettled {
+ public:
+  bool operator()(std::string_view text);
+
+ private:
+  std::size_t searched_ = 0;
+  std::size_t header_ = std::string_view::npos;
+};
+
 // The return address: the text between the first "<" and the first ">" after
 // the first "Return-Path:", or, without one, after the first "To:" (which may
 // be the tail of "Delivered-To:"). Exact, case-sensitive, first occurrences;
@@ -31,5 +58,10 @@ std::string ScanReturnAddress(std::string_view text);
 // (the line break before it stays); empty when either marker is missing or
 // another line stands between the two.
 std::string ScanDeliveredTo(std::string_view text);
+
+// The narrow text handed to clients is UTF-8: valid UTF-8 stays as it is, and
+// every other byte becomes its Windows-1252 character, as old 8-bit mail
+// means it (Latin-1 and its superset).
+std::string Utf8OrWindows1252(std::string_view bytes);
 
 }  // namespace msgops

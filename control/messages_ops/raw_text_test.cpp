@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "control/messages_ops/test_fakes.h"
 
 namespace msgops {
 namespace {
 using namespace msgops::testing;
+using namespace std::string_literals;
 
 TEST(ReturnAddress, HeaderCases) {
   // An empty pair stops the scan: the "To:" below is never looked at.
@@ -63,6 +66,81 @@ TEST(RawText, NulCutsItsChunkAndReadFailureEmptiesAll) {
   EXPECT_EQ(ReadRawText(folder.Get(), 8), std::nullopt);
   EXPECT_EQ(ReadRawText(folder.Get(), 99), std::nullopt);
   EXPECT_EQ(ReadRawText(nullptr, 8), std::nullopt);
+}
+
+// Texts whose answers hang on where the reading stops: markers in the body
+// only, NUL bytes before and after the header block, headers and brackets
+// across the 4,095-byte chunk boundary, and every message of the fuzz corpus.
+std::vector<std::string> ScanCases() {
+  const std::string pad(4095 - 7, 'p');
+  std::vector<std::string> cases = {
+      "Subject: x\r\n\r\nbody\r\nReturn-Path: <late@x.org>\r\n",
+      "To: A <a@x.org>\r\n\r\nReturn-Path: <late@x.org>\r\n",
+      "Return-Path: <a@x.org>\0\r\nTo: <t@x.org>\r\n"s,
+      "\0Return-Path: <cut@x.org>\r\nTo: <t@x.org>\r\n\r\nbody"s,
+      "Delivered-To: d@x.org\r\nReceived: y\r\n\r\nbody\0tail"s,
+      "Return-Path: b@x.org\r\n" + std::string(9000, 'x') + "<far@x.org>",
+      "Return-Path: <" + std::string(5000, 'l') + ">",
+      "Return-Path: x>" + pad + "<y@x.org>",
+      "Delivered-To: me@x.org\r\n" + std::string(9000, 'y') + "\r\nReceived:",
+  };
+  // "Return-Path:" and "Delivered-To:" split by the chunk boundary at every place.
+  for (std::size_t cut = 0; cut <= 14; ++cut) {
+    cases.push_back(std::string(4095 - cut, 'h') + "Return-Path: <r@x.org>\r\n");
+    cases.push_back(std::string(4095 - cut, 'h') + "Delivered-To: me@x.org\r\nReceived: z\r\n");
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(MQ_SOURCE_DIR "/fuzz/corpus"))
+    cases.push_back(msgops::testing::ReadFile(entry.path()));
+  return cases;
+}
+
+TEST(RawText, EarlyScansAnswerWhatTheWholeTextAnswers) {
+  auto folder = com::MakeObject<FakeFolder>();
+  std::vector<Record> records = {{"", "", "", "", "", 0, 1}};
+  auto snapshot = Snapshot(records);
+  FakeShell shell;
+  MessageOps ops(snapshot, folder.Get(), shell);
+  for (ULONG maxRead : {ULONG{1} << 30, ULONG{1000}}) {
+    folder->maxRead = maxRead;
+    for (const std::string& bytes : ScanCases()) {
+      folder->messages[1].bytes = bytes;
+      const std::string whole = ReadRawText(folder.Get(), 1).value();
+      EXPECT_EQ(ops.FindReturnEmail(0), ScanReturnAddress(whole)) << bytes.substr(0, 60);
+      EXPECT_EQ(ops.FindDeliveredToEmail(0), ScanDeliveredTo(whole)) << bytes.substr(0, 60);
+    }
+  }
+  // The answer near the start is found without reading on.
+  folder->maxRead = ULONG{1} << 30;
+  folder->messages[1].bytes = "Return-Path: <r@x.org>\r\n" + std::string(100000, 'b');
+  EXPECT_EQ(ops.FindReturnEmail(0), "r@x.org");
+  EXPECT_EQ(folder->lastStream->asked.size(), 1u);
+}
+
+TEST(RawText, EightBitTextIsReadAsWindows1252) {
+  EXPECT_EQ(Utf8OrWindows1252("Sch\xF6ne Gr\xFC\xDF"
+                              "e"),
+            "Sch\u00F6ne Gr\u00FC\u00DF"
+            "e");
+  EXPECT_EQ(Utf8OrWindows1252("\x80 \x81 \x9F \xA0"), "\u20AC \u0081 \u0178 \u00A0");
+  // Valid UTF-8 is kept, also next to a stray byte and when cut short.
+  EXPECT_EQ(Utf8OrWindows1252("\xC3\xB6\xE9\xC3\xB6"), "\u00F6\u00E9\u00F6");
+  EXPECT_EQ(Utf8OrWindows1252("a\xC3"), "a\u00C3");
+  EXPECT_EQ(Utf8OrWindows1252("a\0b"s), "a\0b"s);
+
+  auto folder = com::MakeObject<FakeFolder>();
+  folder->messages[1].bytes =
+      "Return-Path: <j\xF6rg@x.org>\r\nDelivered-To: j\xF6rg@x.org\r\n"
+      "Received: y\r\n\r\nSch\xF6ne Gr\xFC\xDF"
+      "e\r\n";
+  std::vector<Record> records = {{"", "", "", "", "", 0, 1}};
+  auto snapshot = Snapshot(records);
+  FakeShell shell;
+  MessageOps ops(snapshot, folder.Get(), shell);
+  EXPECT_NE(ops.GetMessage(0).find("Sch\u00F6ne Gr\u00FC\u00DF"
+                                   "e"),
+            std::string::npos);
+  EXPECT_EQ(ops.FindReturnEmail(0), "j\u00F6rg@x.org");
+  EXPECT_EQ(ops.FindDeliveredToEmail(0), "j\u00F6rg@x.org\r\n");
 }
 
 }  // namespace
