@@ -7,22 +7,21 @@
 #include <string>
 
 #include "platform/com/class_factory.h"
+#include "tools/command_line.h"
 
 int main(int argc, char** argv) {
-  bool unregister = false;
-  const char* module = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-u") == 0 && !unregister && !module)
-      unregister = true;
-    else if (!module && argv[i][0] != '-')
-      module = argv[i];
-    else
-      module = nullptr, i = argc;
-  }
-  if (!module) {
-    std::fprintf(stderr, "usage: regsvr [-u] MODULE\n");
+  static const char kUsage[] =
+      "usage: regsvr [-u] MODULE\n"
+      "Registers the in-process server MODULE (DllRegisterServer), or with -u\n"
+      "unregisters it (DllUnregisterServer).\n";
+  tools::CommandLine line = tools::ParseCommandLine(argc, argv, kUsage, {"-u"});
+  if (line.exitStatus >= 0) return line.exitStatus;
+  if (line.operands.size() != 1 || line.options.size() > 1) {
+    std::fputs(kUsage, stderr);
     return 2;
   }
+  const bool unregister = !line.options.empty();
+  const char* module = line.operands[0].c_str();
   const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
   void* handle = dlopen(module, RTLD_NOW | RTLD_LOCAL);
   if (!handle) {

@@ -7,6 +7,7 @@
 
 #include "platform/com/typeinfo.h"
 #include "platform/registry/registry.h"
+#include "tools/command_line.h"
 #include "tools/tlbdump_format.h"
 
 namespace {
@@ -44,22 +45,28 @@ HRESULT LoadRegistered(const std::string& arg, com::ComPtr<ITypeLib>* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: tlbdump LIBID[@MAJOR.MINOR] | MODULE\n");
+  static const char kUsage[] =
+      "usage: tlbdump LIBID[@MAJOR.MINOR] | MODULE\n"
+      "Prints a registered type library (its highest version unless one is\n"
+      "named) or the type library a module carries.\n";
+  tools::CommandLine line = tools::ParseCommandLine(argc, argv, kUsage, {});
+  if (line.exitStatus >= 0) return line.exitStatus;
+  if (line.operands.size() != 1 || line.operands[0].empty()) {
+    std::fputs(kUsage, stderr);
     return 2;
   }
-  std::string arg = argv[1];
+  const std::string arg = line.operands[0];
   com::ComPtr<ITypeLib> lib;
   HRESULT hr =
       arg.front() == '{' ? LoadRegistered(arg, &lib) : com::LoadTypeLibFromModule(arg, &lib);
   if (FAILED(hr)) {
-    std::fprintf(stderr, "tlbdump: cannot load a type library from %s: %s\n", argv[1],
+    std::fprintf(stderr, "tlbdump: cannot load a type library from %s: %s\n", arg.c_str(),
                  com::HResultToString(hr).c_str());
     return 1;
   }
   std::string text = tools::FormatTypeLib(lib.Get());
   if (text.empty()) {
-    std::fprintf(stderr, "tlbdump: the type library of %s cannot be read\n", argv[1]);
+    std::fprintf(stderr, "tlbdump: the type library of %s cannot be read\n", arg.c_str());
     return 1;
   }
   std::fputs(text.c_str(), stdout);

@@ -19,6 +19,8 @@
 #include <system_error>
 #include <vector>
 
+#include "tools/command_line.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -424,14 +426,17 @@ int Fail(const std::string& what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || !*argv[1]) {
-    std::fprintf(stderr,
-                 "usage: demo-store DIR\n"
-                 "Writes a small Maildir++ store of made-up mail into DIR, which must\n"
-                 "not exist or be empty.\n");
+  static const char kUsage[] =
+      "usage: demo-store DIR\n"
+      "Writes a small Maildir++ store of made-up mail into DIR, which must\n"
+      "not exist or be empty.\n";
+  tools::CommandLine line = tools::ParseCommandLine(argc, argv, kUsage, {});
+  if (line.exitStatus >= 0) return line.exitStatus;
+  if (line.operands.size() != 1 || line.operands[0].empty()) {
+    std::fputs(kUsage, stderr);
     return 2;
   }
-  const fs::path root = argv[1];
+  const fs::path root = line.operands[0];
   std::error_code ec;
   if (fs::exists(fs::symlink_status(root, ec))) {
     if (!fs::is_directory(fs::symlink_status(root, ec)))
