@@ -18,14 +18,22 @@ std::optional<std::string> ReadRawTextUntil(IStoreFolder* folder, MESSAGEID id,
   if (FAILED(folder->OpenMessage(id, IID_IStream, stream.ReleaseAndGetVoidAddress())) || !stream) {
     return std::nullopt;
   }
+  return ReadTextInChunks(
+      [&](char* buffer, ULONG count, ULONG* read) { return stream->Read(buffer, count, read); },
+      settled);
+}
+
+std::optional<std::string> ReadTextInChunks(const ChunkRead& read,
+                                            const std::function<bool(std::string_view)>& settled) {
   std::string text;
   char buffer[kRawTextChunk + 1];
   for (;;) {
-    ULONG read = 0;
-    if (FAILED(stream->Read(buffer, kRawTextChunk, &read))) return std::nullopt;
-    if (read == 0) break;
-    read = std::min(read, kRawTextChunk);  // a stream must not claim more than asked
-    text.append(buffer, strnlen(buffer, read));
+    ULONG got = 0;
+    if (FAILED(read(buffer, kRawTextChunk, &got))) return std::nullopt;
+    if (got == 0) break;
+    got = std::min(got, kRawTextChunk);  // a stream must not claim more than asked
+    buffer[got] = '\0';
+    text.append(buffer, strnlen(buffer, got));
     if (settled && settled(text)) break;
   }
   return text;

@@ -21,6 +21,12 @@ constexpr ULONG kRawTextChunk = 4095;
 // cannot be opened as a stream or a read fails.
 std::optional<std::string> ReadRawText(IStoreFolder* folder, MESSAGEID id);
 
+// The chunked reading itself, over any source of reads: `read` fills at most
+// the given count of bytes and tells how many it delivered.
+using ChunkRead = std::function<HRESULT(char* buffer, ULONG count, ULONG* read)>;
+std::optional<std::string> ReadTextInChunks(const ChunkRead& read,
+                                            const std::function<bool(std::string_view)>& settled);
+
 // The same text read only as far as needed: after each chunk `settled` is
 // asked with the text so far and ends the reading by answering true.
 std::optional<std::string> ReadRawTextUntil(IStoreFolder* folder, MESSAGEID id,

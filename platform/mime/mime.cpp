@@ -38,6 +38,7 @@
 #include "platform/mime/address_groups.h"
 #include "platform/mime/mime_internal.h"
 #include "platform/mime/pread_stream.h"
+#include "platform/mime/top_headers.h"
 
 namespace mime {
 namespace {
@@ -239,8 +240,10 @@ class Message final : public com::Object<IMimeMessage> {
  public:
   // `file` is the stream the message was parsed from: it owns the descriptor
   // that every part's content reads through.
+  // Both null for a message known without a parse to be one text part.
   Message(GMimeStream* file, GMimeMessage* message, bool crlf)
       : file_(file), message_(message), crlf_(crlf) {
+    if (!message_) return;
     if (GMimeObject* root = g_mime_message_get_mime_part(message_.get())) {
       nodes_ = CollectLeaves(root);
       MarkText(root, nodes_);
@@ -421,7 +424,9 @@ int ReadWhole(int fd, off_t size, std::string* out) {
 
 }  // namespace
 
-HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
+namespace {
+
+HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
   if (!path || !out) return E_INVALIDARG;
   *out = nullptr;
   EnsureGMime();
@@ -436,19 +441,30 @@ HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
+  // A message that is one text part has no attachment: its header block
+  // tells, and the parse is not needed.
+  std::string head;
+  if (headerOnly && detail::ReadTopHeaderBlock(fd, &head) && detail::IsSingleTextPart(head)) {
+    ::close(fd);
+    auto object = com::MakeObject<Message>(nullptr, nullptr, false);
+    if (!object) return E_OUTOFMEMORY;
+    *out = object.Detach();
+    return S_OK;
+  }
+
   // Mail is stored with LF or with CR LF line ends; the first line tells which.
   bool crlf = false;
   {
-    char head[4096];
+    char page[4096];
     char before = 0;
     ssize_t n;
-    for (off_t at = 0; (n = ::pread(fd, head, sizeof head, at)) > 0; at += n) {
-      const char* lf = static_cast<const char*>(std::memchr(head, '\n', n));
+    for (off_t at = 0; (n = ::pread(fd, page, sizeof page, at)) > 0; at += n) {
+      const char* lf = static_cast<const char*>(std::memchr(page, '\n', n));
       if (!lf) {
-        before = head[n - 1];
+        before = page[n - 1];
         continue;
       }
-      crlf = (lf > head ? lf[-1] : before) == '\r';
+      crlf = (lf > page ? lf[-1] : before) == '\r';
       break;
     }
   }
@@ -491,6 +507,16 @@ HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
   if (!object) return E_OUTOFMEMORY;
   *out = object.Detach();
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
+  return Open(path, true, out);
+}
+
+HRESULT detail::ParseMessageFile(const char* path, IMimeMessage** out) {
+  return Open(path, false, out);
 }
 
 }  // namespace mime

@@ -56,4 +56,10 @@ namespace mime {
 // it lives. E_INVALIDARG for a null argument; the errno-mapped HRESULT when the
 // file cannot be opened; a file that is not MIME still parses (as one text part).
 HRESULT OpenMessageFile(const char* path, IMimeMessage** out);
+
+namespace detail {
+// OpenMessageFile without its shortcut for messages whose header block shows
+// one text part: always the full parse, for tests that compare the two.
+HRESULT ParseMessageFile(const char* path, IMimeMessage** out);
+}  // namespace detail
 }  // namespace mime

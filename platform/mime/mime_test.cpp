@@ -1,5 +1,6 @@
 #include "platform/mime/mime.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 
 #include "platform/com/memory.h"
 #include "platform/mime/mime_internal.h"
+#include "platform/mime/top_headers.h"
 
 namespace fs = std::filesystem;
 using com::ComPtr;
@@ -448,4 +450,70 @@ TEST_F(MimeTest, DeeplyNestedPartsAndMessagesParseAndSave) {
       head + "Content-Type: application/zip; name=z.zip\r\n\r\nzip\r\n" + tail;
   auto message = Open("Subject: nest\r\nMIME-Version: 1.0\r\n" + nested);
   for (const Part& p : Parts(message.Get())) Saved(message.Get(), p.handle);
+}
+
+// What the attachment members can learn of a message: every listed part with
+// its kind, name and saved content.
+std::string Answers(IMimeMessage* message, const fs::path& dir) {
+  std::string all;
+  ULONG count = 0;
+  HBODY* handles = nullptr;
+  if (message->GetAttachments(&count, &handles) != S_OK) return "failed";
+  for (ULONG i = 0; i < count; ++i) {
+    all += message->IsBodyType(handles[i], IBT_ATTACHMENT) == S_OK ? "A " : "- ";
+    ComPtr<IMimeBody> body;
+    if (FAILED(message->BindToObject(handles[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress())))
+      continue;
+    LPSTR name = nullptr;
+    if (SUCCEEDED(body->GetDisplayName(&name))) all += name;
+    CoTaskMemFree(name);
+    body->SaveToFile(IET_BINARY, (dir / "answer.bin").c_str());
+    all += "=" + ReadFile(dir / "answer.bin") + "\n";
+  }
+  CoTaskMemFree(handles);
+  return all;
+}
+
+TEST_F(MimeTest, HeaderBlockShortcutAnswersAsTheFullParse) {
+  std::vector<std::string> cases = {
+      "Subject: plain\r\n\r\nHello.\r\n",
+      "Subject: lf\n\nHello.\n",
+      "Content-Type: TEXT/HTML; charset=utf-8\r\nContent-Transfer-Encoding: Base64 "
+      "\r\n\r\naGk=\r\n",
+      "Content-Type: text/plain;\r\n\tname=\"folded.txt\"\r\n\r\nx\r\n",
+      "Content-Type: text/plain; name*=utf-8''a%20b.txt\r\n\r\nx\r\n",
+      "Content-Type: text/plain\r\nContent-Disposition: attachment\r\n\r\nx\r\n",
+      "Content-Type: text/plain\r\nContent-Disposition: inline; filename=i.txt\r\n\r\nx\r\n",
+      "Content-Type: text/plain\r\nContent-Transfer-Encoding: x-uuencode\r\n\r\n" +
+          std::string(kUu),
+      "Content-Type: text/plain\r\nContent-Type: application/pdf\r\n\r\nx\r\n",
+      "Content-Type: application-x-gzip; name=\"document.xml.gz\"\r\n\r\nx\r\n",
+      "Content-Type: text/calendar\r\n\r\nBEGIN:VCALENDAR\r\n",
+      "Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\nJVBERi0xLjQK\r\n",
+      "\r\nSubject: after an empty line\r\n\r\nx\r\n",
+      "From someone Mon Jan  1 00:00:00 2001\r\nSubject: mbox\r\n\r\nx\r\n",
+      " folded: first\r\n\r\nx\r\n",
+      "Bad Name: x\r\n\r\nbody\r\n",
+      "Subject: no empty line, all header\r\n",
+      "Subject: caf\xE9\r\nContent-Type: text/plain; charset=\"iso-8859-1\"\r\n\r\ncaf\xE9\r\n",
+      std::string("Subject: nul\0\r\n\r\nx\r\n", 20),
+  };
+  for (const char* corpus :
+       {"forward.eml", "mixed.eml", "names.eml", "plain.eml", "related.eml", "deep_groups.eml"})
+    cases.push_back(ReadFile(fs::path(MQ_SOURCE_DIR) / "fuzz/corpus" / corpus));
+  int shortcuts = 0;
+  for (const std::string& text : cases) {
+    fs::path path = dir_ / "case.eml";
+    WriteFile(path, text);
+    ComPtr<IMimeMessage> quick, parsed;
+    ASSERT_EQ(mime::OpenMessageFile(path.c_str(), quick.ReleaseAndGetAddressOf()), S_OK);
+    ASSERT_EQ(mime::detail::ParseMessageFile(path.c_str(), parsed.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(Answers(quick.Get(), dir_), Answers(parsed.Get(), dir_)) << text.substr(0, 80);
+    std::string head;
+    int fd = ::open(path.c_str(), O_RDONLY);
+    shortcuts +=
+        mime::detail::ReadTopHeaderBlock(fd, &head) && mime::detail::IsSingleTextPart(head);
+    ::close(fd);
+  }
+  EXPECT_EQ(shortcuts, 5);  // the first five cases and the corpus's plain message
 }

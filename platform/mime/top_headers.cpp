@@ -1,0 +1,106 @@
+#include "platform/mime/top_headers.h"
+
+#include <gmime/gmime.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+namespace mime::detail {
+namespace {
+
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t kMaxBlock = 64 * 1024;
+
+bool NameIs(std::string_view name, const char* want) {
+  return name.size() == std::strlen(want) && strncasecmp(name.data(), want, name.size()) == 0;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && g_ascii_isspace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && g_ascii_isspace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool IsTextWithoutName(const std::string& value) {
+  GMimeContentType* ct = g_mime_content_type_parse(nullptr, value.c_str());
+  if (!ct) return false;
+  const bool text = g_mime_content_type_is_type(ct, "text", "plain") ||
+                    g_mime_content_type_is_type(ct, "text", "html");
+  const char* name = g_mime_content_type_get_parameter(ct, "name");
+  g_object_unref(ct);
+  return text && !name;
+}
+
+bool IsPlainEncoding(std::string_view value) {
+  value = Trim(value);
+  for (const char* known : {"7bit", "8bit", "binary", "quoted-printable", "base64"})
+    if (NameIs(value, known)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool ReadTopHeaderBlock(int fd, std::string* out) {
+  out->clear();
+  char page[kPage];
+  while (out->size() < kMaxBlock) {
+    ssize_t n = ::pread(fd, page, sizeof page, static_cast<off_t>(out->size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    const std::size_t from = out->size() > 2 ? out->size() - 2 : 0;
+    out->append(page, static_cast<std::size_t>(n));
+    for (std::size_t i = out->find('\n', from); i != std::string::npos;
+         i = out->find('\n', i + 1)) {
+      std::size_t next = i + 1;
+      if (next < out->size() && (*out)[next] == '\r') ++next;
+      if (next < out->size() && (*out)[next] == '\n') {
+        out->resize(next + 1);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool IsSingleTextPart(std::string_view block) {
+  if (block.find('\0') != std::string_view::npos) return false;
+  std::optional<std::string> type, encoding;
+  std::optional<std::string>* current = nullptr;
+  bool first = true;
+  std::size_t pos = 0;
+  while (pos < block.size()) {
+    std::size_t eol = block.find('\n', pos);
+    if (eol == std::string_view::npos) return false;
+    std::string_view line = block.substr(pos, eol - pos);
+    pos = eol + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) {  // the block's end
+      return !first && pos == block.size() && (!type || IsTextWithoutName(*type)) &&
+             (!encoding || IsPlainEncoding(*encoding));
+    }
+    if (line.front() == ' ' || line.front() == '\t') {
+      if (first) return false;
+      if (current) (*current)->append(" ").append(line);
+      continue;
+    }
+    first = false;
+    current = nullptr;
+    std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos) return false;
+    std::string_view name = line.substr(0, colon);
+    for (char c : name)
+      if (c <= ' ' || c > '~') return false;
+    if (NameIs(name, "Content-Disposition")) return false;
+    if (NameIs(name, "Content-Type")) current = &type;
+    if (NameIs(name, "Content-Transfer-Encoding")) current = &encoding;
+    if (!current) continue;
+    if (*current) return false;  // given twice
+    current->emplace(line.substr(colon + 1));
+  }
+  return false;
+}
+
+}  // namespace mime::detail

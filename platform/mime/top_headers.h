@@ -1,0 +1,24 @@
+// The top-level header block of a message file, read and judged before any
+// full parse: a message whose header block settles that it is one text part
+// cannot carry an attachment, and needs no parse at all.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mime::detail {
+
+// The header block at the start of `fd` up to and including the empty line
+// that ends it, read in pages. False when none ends within the first 64 KB
+// or the file cannot be read.
+bool ReadTopHeaderBlock(int fd, std::string* out);
+
+// True when the full parse would give the message as one text leaf that is
+// its own text: every line a plain "Name: value" header or a continuation;
+// Content-Type absent or text/plain or text/html without a name parameter;
+// no Content-Disposition; a Content-Transfer-Encoding, if any, of 7bit,
+// 8bit, binary, quoted-printable or base64; none of the three given twice.
+// Anything unusual answers false, and the message is parsed.
+bool IsSingleTextPart(std::string_view headerBlock);
+
+}  // namespace mime::detail
