@@ -73,8 +73,28 @@ bool HasAttachmentDisposition(GMimeObject* obj) {
   return d && g_ascii_strcasecmp(d, GMIME_DISPOSITION_ATTACHMENT) == 0;
 }
 
-// The file name the sender gave the part (decoded to UTF-8 by GMime), or null.
-const char* RawFileName(GMimeObject* obj) {
+// The "name" parameter of a Content-Type that GMime could not read as a type
+// ("application-x-gzip; name=x.gz", without the "/"): GMime then drops the
+// parameters with the type, so they are read from the raw header here.
+std::string NameOfUnreadableType(GMimeObject* obj) {
+  GMimeContentType* ct = g_mime_object_get_content_type(obj);
+  if (!ct || !g_mime_content_type_is_type(ct, "application", "octet-stream")) return {};
+  GMimeHeader* header =
+      g_mime_header_list_get_header(g_mime_object_get_header_list(obj), "Content-Type");
+  const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
+  const char* params = raw ? std::strchr(raw, ';') : nullptr;
+  if (!params) return {};
+  GMimeParamList* list = g_mime_param_list_parse(nullptr, params + 1);
+  if (!list) return {};
+  GMimeParam* param = g_mime_param_list_get_parameter(list, "name");
+  const char* value = param ? g_mime_param_get_value(param) : nullptr;
+  std::string name = value ? value : "";
+  g_object_unref(list);
+  return name;
+}
+
+// The file name the sender gave the part (decoded to UTF-8 by GMime), or empty.
+std::string RawFileName(GMimeObject* obj) {
   const char* name = nullptr;
   if (GMIME_IS_PART(obj)) {
     name = g_mime_part_get_filename(GMIME_PART(obj));
@@ -82,11 +102,12 @@ const char* RawFileName(GMimeObject* obj) {
     name = g_mime_object_get_content_disposition_parameter(obj, "filename");
     if (!name) name = g_mime_object_get_content_type_parameter(obj, "name");
   }
-  return name && *name ? name : nullptr;
+  if (name && *name) return name;
+  return NameOfUnreadableType(obj);
 }
 
 bool IsAttachment(GMimeObject* obj) {
-  return HasAttachmentDisposition(obj) || RawFileName(obj) || !IsText(obj);
+  return HasAttachmentDisposition(obj) || !RawFileName(obj).empty() || !IsText(obj);
 }
 
 struct Node {
@@ -114,7 +135,7 @@ void MarkText(GMimeObject* obj, std::vector<Node>& nodes) {
         todo.push_back(g_mime_multipart_get_part(mp, 0));
       }
     } else if (GMIME_IS_PART(cur) && IsText(cur) && !HasAttachmentDisposition(cur) &&
-               !RawFileName(cur)) {
+               RawFileName(cur).empty()) {
       for (Node& n : nodes) {
         if (n.part == cur) n.text = true;
       }
@@ -344,13 +365,17 @@ HRESULT Message::BindToObject(HBODY hBody, REFIID riid, void** ppvObject) {
 
 std::string Body::DisplayName() const {
   std::string name;
-  if (const char* raw = RawFileName(part_)) name = detail::SanitizeFileName(raw);
+  if (std::string raw = RawFileName(part_); !raw.empty()) name = detail::SanitizeFileName(raw);
   if (!name.empty()) return name;
 
   if (GMIME_IS_MESSAGE_PART(part_)) {
     GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part_));
     const char* subject = inner ? g_mime_message_get_subject(inner) : nullptr;
-    std::string base = subject ? detail::SanitizeFileName(subject) : std::string();
+    // A subject is not a path: its "/" and "\" are kept apart, not cut at.
+    std::string title = subject ? subject : "";
+    std::replace(title.begin(), title.end(), '/', '_');
+    std::replace(title.begin(), title.end(), '\\', '_');
+    std::string base = detail::SanitizeFileName(title);
     if (base.empty()) return "message.eml";
     base = detail::CutUtf8(base, detail::kMaxNameBytes - 4);
     return base + ".eml";

@@ -223,7 +223,7 @@ TEST_F(MimeTest, AttachedMessageIsOneAttachmentSavedAsItsOwnBytes) {
   ASSERT_EQ(parts.size(), 3u);
   EXPECT_LE(parts[2].name.size(), mime::detail::kMaxNameBytes);
   EXPECT_EQ(parts[2].name.substr(parts[2].name.size() - 6), "\xC3\xA9.eml");
-  EXPECT_EQ(parts[0].name, " v2.eml");  // the subject, reduced like any other name
+  EXPECT_EQ(parts[0].name, "Re: the plan _ v2.eml");  // a subject is not a path
   EXPECT_EQ(parts[1].name, "message.eml");
   EXPECT_TRUE(parts[0].attachment);
   EXPECT_EQ(Saved(message.Get(), parts[0].handle), inner);
@@ -516,4 +516,30 @@ TEST_F(MimeTest, HeaderBlockShortcutAnswersAsTheFullParse) {
     ::close(fd);
   }
   EXPECT_EQ(shortcuts, 5);  // the first five cases and the corpus's plain message
+}
+
+TEST_F(MimeTest, RealWorldShapesKeepTheirNames) {
+  // A Content-Type without its "/" still names the part.
+  auto gzip = Open(
+      "Subject: gz\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: application-x-gzip; name=\"document.xml.gz\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\n" +
+      Base64("gzip bytes"));
+  auto parts = Parts(gzip.Get());
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_TRUE(parts[0].attachment);
+  EXPECT_EQ(parts[0].name, "document.xml.gz");
+  EXPECT_EQ(Saved(gzip.Get(), parts[0].handle), "gzip bytes");
+
+  // An attached message is named by its whole subject, "/" and "\\" replaced.
+  auto forward = Open(
+      "Subject: fwd\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\nsee\r\n"
+      "--b\r\nContent-Type: message/rfc822\r\n\r\n"
+      "Subject: test message one (a message with a text/plain body)\r\n\r\nhi\r\n"
+      "--b\r\nContent-Type: message/rfc822\r\n\r\nSubject: a\\b/c\r\n\r\nhi\r\n--b--\r\n");
+  parts = Parts(forward.Get());
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].name, "test message one (a message with a text_plain body).eml");
+  EXPECT_EQ(parts[1].name, "a_b_c.eml");
 }

@@ -181,6 +181,37 @@ Fields SplitFields(std::string_view block) {
   return f;
 }
 
+std::optional<std::int64_t> DecodeDateAsIs(const std::string& text) {
+  GDateTime* date = g_mime_utils_header_decode_date(text.c_str());
+  if (!date) return std::nullopt;
+  std::int64_t seconds = g_date_time_to_unix(date);
+  g_date_time_unref(date);
+  return seconds;
+}
+
+// GMime reads no date before 1970, yet old mail and test messages carry such
+// dates, and the store's times reach back to 1601. The Gregorian calendar
+// repeats every 400 years, weekdays included: such a date is read 400 years
+// later and moved back.
+std::optional<std::int64_t> DecodeDate(const std::string& text) {
+  if (auto seconds = DecodeDateAsIs(text)) return seconds;
+  constexpr std::int64_t k400Years = 146097LL * 86400;
+  for (std::size_t i = 0; i + 4 <= text.size(); ++i) {
+    const bool alone = (i == 0 || !g_ascii_isdigit(text[i - 1])) &&
+                       (i + 4 == text.size() || !g_ascii_isdigit(text[i + 4]));
+    if (!alone || !std::all_of(text.begin() + i, text.begin() + i + 4,
+                               [](char c) { return g_ascii_isdigit(c); }))
+      continue;
+    const int year = std::stoi(text.substr(i, 4));
+    if (year < 1601 || year >= 1970) continue;
+    std::string later = text;
+    later.replace(i, 4, std::to_string(year + 400));
+    if (auto seconds = DecodeDateAsIs(later)) return *seconds - k400Years;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 bool IsPrefixWord(std::string_view word) {
   for (const char* p : {"re", "fw", "fwd", "aw", "wg", "sv", "vs", "tr", "antw"})
     if (word.size() == std::strlen(p) && g_ascii_strncasecmp(word.data(), p, word.size()) == 0)
@@ -251,12 +282,7 @@ Summary ParseHeaderBlock(std::string_view headers, AddressCache* cache) {
     std::string id = Trim(ValidUtf8(f.messageId->c_str()));
     if (!id.empty()) sum.messageId = id;
   }
-  if (f.date) {
-    if (GDateTime* date = g_mime_utils_header_decode_date(f.date->c_str())) {
-      sum.sentSeconds = g_date_time_to_unix(date);
-      g_date_time_unref(date);
-    }
-  }
+  if (f.date) sum.sentSeconds = DecodeDate(*f.date);
   sum.attachment = LooksLikeAttachment(f.contentType, f.disposition);
   return sum;
 }

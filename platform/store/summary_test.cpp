@@ -79,4 +79,11 @@ TEST(Summary, DeeplyNestedGroupsShowTheirMembers) {
   }
 }
 
+TEST(Summary, DatesBefore1970AreSentTimesToo) {
+  EXPECT_EQ(ParseHeaderBlock("Date: Tue, 31 Dec 1968 23:59:58 +0000\r\n").sentSeconds, -31536002);
+  EXPECT_EQ(ParseHeaderBlock("Date: Mon, 1 Jan 1601 00:00:00 +0000\r\n").sentSeconds, -11644473600);
+  EXPECT_EQ(ParseHeaderBlock("Date: 1 Jan 1970 01:00:00 +0100\r\n").sentSeconds, 0);
+  EXPECT_EQ(ParseHeaderBlock("Date: garbage 1968\r\n").sentSeconds, std::nullopt);
+}
+
 }  // namespace store
