@@ -543,3 +543,23 @@ TEST_F(MimeTest, RealWorldShapesKeepTheirNames) {
   EXPECT_EQ(parts[0].name, "test message one (a message with a text_plain body).eml");
   EXPECT_EQ(parts[1].name, "a_b_c.eml");
 }
+
+TEST_F(MimeTest, PartWhoseHeadersRunIntoItsBodyKeepsTheBody) {
+  // No empty line between the part's headers and its base64 body: a known
+  // mailer fault. The body runs to the boundary.
+  const std::string pdf(5000, 'P');
+  auto message = Open(
+      "Subject: run-on\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
+      "--b\r\nContent-Type: application/pdf; name=a.pdf\r\nContent-Transfer-Encoding: base64\r\n" +
+      Base64(pdf) +
+      "--b\r\nContent-Type: application/zip; name=empty.zip\r\n\r\n"
+      "--b--\r\n");
+  auto parts = Parts(message.Get());
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].name, "a.pdf");
+  EXPECT_EQ(Saved(message.Get(), parts[0].handle), pdf);
+  EXPECT_EQ(message->IsBodyType(parts[0].handle, IBT_EMPTY), S_FALSE);
+  // A part that is empty with its empty line stays empty.
+  EXPECT_EQ(Saved(message.Get(), parts[1].handle), "");
+}
