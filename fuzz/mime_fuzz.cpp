@@ -2,14 +2,20 @@
 // way an attachment export does: list, classify, name and save every part.
 // Display names must always be plain file names, whatever the input. The same
 // bytes go through the store's summary of a header block, parsed afresh and
-// from a reader's address cache, which must agree.
+// from a reader's address cache, which must agree. Shortcuts must answer as
+// the long way: the header-block shortcut of the MIME layer as its full
+// parse, the early-stopping header scans as scans of the whole text.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <string>
 
+#include "control/messages_ops/raw_text.h"
 #include "platform/com/memory.h"
 #include "platform/mime/mime.h"
 #include "platform/store/summary.h"
@@ -45,6 +51,64 @@ void CheckSummary(const uint8_t* data, size_t size) {
     abort();
 }
 
+// Reads `bytes` in chunks as a message stream would deliver them: the first
+// input byte picks a short-read length, so chunk boundaries move around.
+std::optional<std::string> ChunkedText(std::string_view bytes, ULONG shortRead,
+                                       const std::function<bool(std::string_view)>& settled) {
+  std::size_t at = 0;
+  return msgops::ReadTextInChunks(
+      [&](char* buffer, ULONG count, ULONG* read) {
+        std::size_t n = std::min<std::size_t>({count, shortRead, bytes.size() - at});
+        std::memcpy(buffer, bytes.data() + at, n);
+        at += n;
+        *read = static_cast<ULONG>(n);
+        return S_OK;
+      },
+      settled);
+}
+
+void CheckScans(const uint8_t* data, size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const ULONG shortRead = size ? 1 + data[0] * 64 : msgops::kRawTextChunk;
+  const std::string whole = ChunkedText(bytes, shortRead, nullptr).value();
+  const std::string early = ChunkedText(bytes, shortRead, msgops::ReturnAddressSettled()).value();
+  if (msgops::ScanReturnAddress(early) != msgops::ScanReturnAddress(whole)) abort();
+  const std::string delivered = ChunkedText(bytes, shortRead, msgops::DeliveredToSettled()).value();
+  if (msgops::ScanDeliveredTo(delivered) != msgops::ScanDeliveredTo(whole)) abort();
+}
+
+// Everything the attachment members learn of a message, with saved contents.
+std::string Answers(IMimeMessage* message, const std::string& dir) {
+  std::string all;
+  ULONG count = 0;
+  HBODY* parts = nullptr;
+  if (message->GetAttachments(&count, &parts) != S_OK) return "failed";
+  for (ULONG i = 0; i < count; ++i) {
+    all += message->IsBodyType(parts[i], IBT_ATTACHMENT) == S_OK ? "A " : "- ";
+    all += message->IsBodyType(parts[i], IBT_EMPTY) == S_OK ? "E " : "- ";
+    IMimeBody* body = nullptr;
+    if (FAILED(message->BindToObject(parts[i], IID_IMimeBody, reinterpret_cast<void**>(&body))))
+      continue;
+    LPSTR name = nullptr;
+    if (SUCCEEDED(body->GetDisplayName(&name))) {
+      all += name;
+      CoTaskMemFree(name);
+    }
+    const std::string path = dir + "/answer.bin";
+    all += body->SaveToFile(IET_BINARY, path.c_str()) == S_OK ? "=" : "!";
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+      char buf[4096];
+      for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) all.append(buf, n);
+      std::fclose(f);
+    }
+    unlink(path.c_str());
+    body->Release();
+    all += "\n";
+  }
+  CoTaskMemFree(parts);
+  return all;
+}
+
 void CheckPlainFileName(const char* name) {
   std::size_t len = std::strlen(name);
   if (len == 0 || len > 255) abort();
@@ -59,6 +123,7 @@ void CheckPlainFileName(const char* name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckSummary(data, size);
+  CheckScans(data, size);
   const std::string& dir = WorkDir();
   const std::string input = dir + "/input.eml";
   FILE* f = std::fopen(input.c_str(), "wb");
@@ -68,6 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   IMimeMessage* message = nullptr;
   if (FAILED(mime::OpenMessageFile(input.c_str(), &message))) abort();  // every file parses
+  IMimeMessage* parsed = nullptr;
+  if (FAILED(mime::detail::ParseMessageFile(input.c_str(), &parsed))) abort();
+  if (Answers(message, dir) != Answers(parsed, dir)) abort();
+  parsed->Release();
   ULONG count = 0;
   HBODY* parts = nullptr;
   if (message->GetAttachments(&count, &parts) == S_OK) {

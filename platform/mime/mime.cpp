@@ -545,16 +545,11 @@ HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
 
   int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return com::HResultFromErrno(errno);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    return com::HResultFromErrno(err);
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
   // A message that is one text part has no attachment: its header block
-  // tells, and the parse is not needed.
+  // tells, and the parse is not needed. This comes first, before the checks
+  // below: a single text message costs its open, one read and its close (a
+  // directory or a FIFO fails the read and is refused below).
   std::string head;
   if (headerOnly && detail::ReadTopHeaderBlock(fd, &head) && detail::IsSingleTextPart(head)) {
     ::close(fd);
@@ -563,6 +558,14 @@ HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
     *out = object.Detach();
     return S_OK;
   }
+
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    return com::HResultFromErrno(err);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
   // Mail is stored with LF or with CR LF line ends; the first line tells which.
   bool crlf = false;
