@@ -17,6 +17,15 @@ bool IsNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
 }
 
+// Whether a line that starts with `length` bytes ending in `c` (not ':') may
+// still be an address header: its name starts with one of their first
+// letters (most lines, base64 above all, are settled at their first byte),
+// is made of name characters and blanks, and is short.
+bool IsHeadChar(char c, std::size_t length) {
+  if (length == 1) return std::strchr("FfSsRrTtCcBb", c) != nullptr;
+  return length < kMaxHeadLength && (IsNameChar(c) || c == ' ' || c == '\t');
+}
+
 // Looks at the start of a line that does not begin with a space or tab:
 // the offset just past the ':' of an address header name, kNotAddress when the
 // line is something else, kUndecided when `head` is too short to tell.
@@ -125,14 +134,11 @@ std::string FlattenAddressGroups(std::string_view value) {
 }
 
 void DeepAddressScanner::StartLine(std::string_view head) {
-  std::size_t start = AddressValueStart(head);
-  if (start == kUndecided) return;
+  // `head` ends in the first ':' of the line.
+  const std::size_t start = AddressValueStart(head);
   inHead_ = false;
-  inAddress_ = start != kNotAddress;
+  inAddress_ = start != kNotAddress && start != kUndecided;
   colons_ = 0;
-  if (inAddress_) {
-    colons_ = static_cast<std::size_t>(std::count(head.begin() + start, head.end(), ':'));
-  }
 }
 
 std::size_t DeepAddressScanner::Feed(const char* data, std::size_t size) {
@@ -149,17 +155,17 @@ std::size_t DeepAddressScanner::Feed(const char* data, std::size_t size) {
       }
     }
     if (inHead_) {
-      if (data[i] == '\n') {
+      const char c = data[i++];
+      if (c == '\n') {
         inHead_ = false;
         atLineStart_ = true;
-        ++i;
         continue;
       }
-      head_ += data[i++];
-      StartLine(head_);
-      if (inAddress_ && colons_ > kMaxAddressColons) {
-        found_ = true;
-        return i - 1;
+      head_ += c;
+      if (c == ':') {
+        StartLine(head_);  // decides: an address header or not
+      } else if (!IsHeadChar(c, head_.size())) {
+        inHead_ = false;  // no header name, or not one of ours
       }
       continue;
     }
