@@ -12,8 +12,8 @@
 namespace tools {
 
 struct CommandLine {
-  std::vector<std::string> options;   // the known options given, in order
-  std::vector<std::string> operands;  // everything else
+  std::vector<const char*> options;   // the known options given, in order (argv's own text)
+  std::vector<const char*> operands;  // everything else
   int exitStatus = -1;                // >= 0: exit with this status now
 };
 
@@ -24,7 +24,7 @@ inline CommandLine ParseCommandLine(int argc, char** argv, const char* usage,
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      line.operands.emplace_back(arg);
+      line.operands.push_back(argv[i]);
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -40,7 +40,7 @@ inline CommandLine ParseCommandLine(int argc, char** argv, const char* usage,
         line.exitStatus = 2;
         return line;
       }
-      line.options.emplace_back(arg);
+      line.options.push_back(argv[i]);
     }
   }
   return line;

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool unregister = !line.options.empty();
-  const char* module = line.operands[0].c_str();
+  const char* module = line.operands[0];
   const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
   void* handle = dlopen(module, RTLD_NOW | RTLD_LOCAL);
   if (!handle) {

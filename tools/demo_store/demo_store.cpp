@@ -432,7 +432,7 @@ int main(int argc, char** argv) {
       "not exist or be empty.\n";
   tools::CommandLine line = tools::ParseCommandLine(argc, argv, kUsage, {});
   if (line.exitStatus >= 0) return line.exitStatus;
-  if (line.operands.size() != 1 || line.operands[0].empty()) {
+  if (line.operands.size() != 1 || !*line.operands[0]) {
     std::fputs(kUsage, stderr);
     return 2;
   }
