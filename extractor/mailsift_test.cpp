@@ -408,8 +408,8 @@ TEST_F(MailsiftTest, AttachmentsStayInsideADirectoryWhoseNameHoldsAParenthesis) 
   const std::string dir = NewDir("Export (old)");
   prompts_.directories.push_back(QString::fromStdString(dir));
   dialog_->OnExportAttachments();
-  // The control cuts an attachment's name at '(', never the directory.
-  EXPECT_EQ(Entries(dir), std::set<std::string>{"report "});
+  // Names are used whole, and a '(' in the directory moves nothing out of it.
+  EXPECT_EQ(Entries(dir), std::set<std::string>{"report (final).txt"});
   EXPECT_EQ(Entries(out_), (std::set<std::string>{"book", "Export (old)"}));
 }
 
