@@ -1,0 +1,361 @@
+#include "platform/wab/book.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <glib.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "platform/wab/wab.h"
+
+namespace wab {
+namespace {
+
+// A card file larger than this is not an address book file (a stray archive
+// or disk image); it is skipped rather than read into memory.
+constexpr off_t kMaxFileSize = 64 << 20;
+
+bool HasCardSuffix(const std::string& name) {
+  auto ends = [&](const char* suffix) {
+    std::size_t n = std::strlen(suffix);
+    return name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0;
+  };
+  return ends(".vcf") || ends(".vcard");
+}
+
+FileStamp StampOf(const struct stat& st) {
+  FileStamp s;
+  s.device = st.st_dev;
+  s.inode = st.st_ino;
+  s.size = st.st_size;
+  s.modified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  s.changed = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
+  return s;
+}
+
+// Reads a regular file whole; false when it cannot be read or is too large.
+bool ReadWhole(const std::string& path, std::string* bytes, FileStamp* stamp) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
+  if (ok) {
+    bytes->resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (ok && done < bytes->size()) {
+      ssize_t n = read(fd, bytes->data() + done, bytes->size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;  // the file shrank meanwhile: keep what was there
+      done += static_cast<std::size_t>(n);
+    }
+    bytes->resize(done);
+    if (stamp) *stamp = StampOf(st);
+  }
+  close(fd);
+  return ok;
+}
+
+std::string Fingerprint(std::string_view bytes) {
+  gchar* hex = g_compute_checksum_for_data(
+      G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+  std::string out(hex, 32);
+  g_free(hex);
+  return out;
+}
+
+// Splits and parses a file's bytes, giving each card its key.
+void ParseFile(LoadedFile* file) {
+  std::map<std::string, int> uidCount;
+  for (const CardSpan& span : SplitCards(file->bytes)) {
+    LoadedCard card;
+    card.span = span;
+    if (!ReadContact(std::string_view(file->bytes).substr(span.offset, span.length), &card.contact))
+      continue;
+    if (!card.contact.uid.empty()) ++uidCount[card.contact.uid];
+    file->cards.push_back(std::move(card));
+  }
+  for (LoadedCard& card : file->cards) {
+    card.key.fileName = file->name;
+    const std::string& uid = card.contact.uid;
+    if (!uid.empty() && uidCount[uid] == 1) {
+      card.key.keyKind = 'U';
+      card.key.key = uid;
+    } else {
+      card.key.keyKind = 'F';
+      card.key.key =
+          Fingerprint(std::string_view(file->bytes).substr(card.span.offset, card.span.length));
+    }
+  }
+}
+
+// Holds the book's lock (an exclusive flock on its directory) while alive.
+class BookLock {
+ public:
+  explicit BookLock(const std::string& directory)
+      : fd_(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ >= 0) {
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~BookLock() {
+    if (fd_ >= 0) close(fd_);  // closing releases the lock
+  }
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+void SyncDirectory(const std::string& directory) {
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+// Writes `bytes` to a hidden temporary file in `directory` and moves it to
+// `name`: replacing the file when `replace`, else only when no file of that
+// name exists. The file keeps `mode`.
+HRESULT PlaceFile(const std::string& directory, const std::string& name, std::string_view bytes,
+                  mode_t mode, bool replace) {
+  std::string temp = directory + "/." + name + ".XXXXXX";
+  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return errno == EACCES || errno == EPERM ? MAPI_E_NO_ACCESS : MAPI_E_DISK_ERROR;
+  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  std::string target = directory + "/" + name;
+  if (ok) {
+    if (replace) {
+      ok = rename(temp.c_str(), target.c_str()) == 0;
+    } else {
+      ok = link(temp.c_str(), target.c_str()) == 0;
+      unlink(temp.c_str());
+      temp.clear();
+    }
+  }
+  if (!ok) {
+    if (!temp.empty()) unlink(temp.c_str());
+    return MAPI_E_DISK_ERROR;
+  }
+  SyncDirectory(directory);
+  return S_OK;
+}
+
+bool MakeDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  std::size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakeDirectories(path.substr(0, slash)))
+    return false;
+  return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool OnlyBlank(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+}  // namespace
+
+Book::Book(std::string location) : location_(std::move(location)) {
+  while (location_.size() > 1 && location_.back() == '/') location_.pop_back();
+  struct stat st;
+  if (stat(location_.c_str(), &st) == 0)
+    singleFile_ = !S_ISDIR(st.st_mode);
+  else
+    singleFile_ = HasCardSuffix(location_);
+}
+
+std::string Book::DirectoryOf() const {
+  if (!singleFile_) return location_;
+  std::size_t slash = location_.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : location_.substr(0, slash);
+}
+
+std::string Book::PathOf(const std::string& name) const {
+  return singleFile_ ? location_ : location_ + "/" + name;
+}
+
+HRESULT Book::ListFiles(std::vector<std::string>* names) const {
+  names->clear();
+  if (singleFile_) {
+    struct stat st;
+    if (stat(location_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      std::size_t slash = location_.find_last_of('/');
+      names->push_back(slash == std::string::npos ? location_ : location_.substr(slash + 1));
+    }
+    return S_OK;
+  }
+  DIR* dir = opendir(location_.c_str());
+  if (!dir) return errno == ENOENT ? S_OK : MAPI_E_NO_ACCESS;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.empty() || name[0] == '.' || !HasCardSuffix(name)) continue;
+    if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) continue;
+    names->push_back(std::move(name));
+  }
+  closedir(dir);
+  std::sort(names->begin(), names->end());
+  return S_OK;
+}
+
+std::shared_ptr<const LoadedFile> Book::Load(const std::string& name) {
+  std::string path = PathOf(name);
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    struct stat st;
+    if (recent_ && recent_->name == name && stat(path.c_str(), &st) == 0 &&
+        StampOf(st) == recentStamp_)
+      return recent_;
+  }
+  auto file = std::make_shared<LoadedFile>();
+  file->name = name;
+  FileStamp stamp;
+  if (!ReadWhole(path, &file->bytes, &stamp)) return nullptr;
+  ParseFile(file.get());
+  std::lock_guard<std::mutex> hold(mutex_);
+  recent_ = file;
+  recentStamp_ = stamp;
+  return file;
+}
+
+HRESULT Book::Find(const CardKey& key, std::shared_ptr<const LoadedFile>* file,
+                   const LoadedCard** card) {
+  if (singleFile_) {
+    std::vector<std::string> names;
+    ListFiles(&names);
+    if (names.empty() || names[0] != key.fileName) return MAPI_E_NOT_FOUND;
+  }
+  std::shared_ptr<const LoadedFile> loaded = Load(key.fileName);
+  if (!loaded) return MAPI_E_NOT_FOUND;
+  for (const LoadedCard& c : loaded->cards) {
+    if (c.key == key) {
+      *file = loaded;
+      *card = &c;
+      return S_OK;
+    }
+  }
+  return MAPI_E_NOT_FOUND;
+}
+
+HRESULT Book::Create(const std::string& cardText, const std::string& uid, CardKey* key) {
+  std::string directory = DirectoryOf();
+  if (!MakeDirectories(directory)) return MAPI_E_DISK_ERROR;
+  BookLock lock(directory);
+  if (!lock.Held()) return MAPI_E_NO_ACCESS;
+  if (!singleFile_) {
+    // Names are made from the UID; one that is not a plain file name (it
+    // came from elsewhere) is replaced by a fresh one.
+    std::string base = uid;
+    bool plain = !base.empty() && base.size() < 200 &&
+                 base.find_first_not_of(
+                     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                     "0123456789-_") == std::string::npos;
+    if (!plain) {
+      gchar* fresh = g_uuid_string_random();
+      base = fresh;
+      g_free(fresh);
+    }
+    std::string name = base + ".vcf";
+    HRESULT hr = PlaceFile(directory, name, cardText, 0600, false);
+    if (FAILED(hr)) return hr;
+    *key = {name, 'U', uid};
+    return S_OK;
+  }
+  std::string bytes;
+  mode_t mode = 0600;
+  struct stat st;
+  if (stat(location_.c_str(), &st) == 0) {
+    if (!ReadWhole(location_, &bytes, nullptr)) return MAPI_E_NO_ACCESS;
+    mode = st.st_mode & 07777;
+  }
+  if (!bytes.empty() && bytes.back() != '\n') bytes += "\r\n";
+  bytes += cardText;
+  std::size_t slash = location_.find_last_of('/');
+  std::string name = slash == std::string::npos ? location_ : location_.substr(slash + 1);
+  HRESULT hr = PlaceFile(directory, name, bytes, mode, true);
+  if (FAILED(hr)) return hr;
+  // The key as a reader will compute it (the UID may now be shared).
+  auto file = std::make_shared<LoadedFile>();
+  file->name = name;
+  file->bytes = std::move(bytes);
+  ParseFile(file.get());
+  if (file->cards.empty()) return MAPI_E_CALL_FAILED;
+  *key = file->cards.back().key;
+  return S_OK;
+}
+
+HRESULT Book::Delete(const CardKey& key) {
+  std::string directory = DirectoryOf();
+  BookLock lock(directory);
+  if (!lock.Held()) return MAPI_E_NOT_FOUND;
+  std::vector<std::string> names;
+  if (singleFile_) {
+    ListFiles(&names);
+    if (names.empty() || names[0] != key.fileName) return MAPI_E_NOT_FOUND;
+  }
+  std::string path = PathOf(key.fileName);
+  LoadedFile file;
+  file.name = key.fileName;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return MAPI_E_NOT_FOUND;
+  if (!ReadWhole(path, &file.bytes, nullptr)) return MAPI_E_NOT_FOUND;
+  ParseFile(&file);
+  auto it = std::find_if(file.cards.begin(), file.cards.end(),
+                         [&](const LoadedCard& c) { return c.key == key; });
+  if (it == file.cards.end()) return MAPI_E_NOT_FOUND;
+
+  std::string rest =
+      file.bytes.substr(0, it->span.offset) + file.bytes.substr(it->span.offset + it->span.length);
+  if (!singleFile_ && OnlyBlank(rest)) {
+    if (unlink(path.c_str()) != 0) return MAPI_E_NO_ACCESS;
+    SyncDirectory(directory);
+  } else {
+    HRESULT hr = PlaceFile(directory, key.fileName, rest, st.st_mode & 07777, true);
+    if (FAILED(hr)) return hr;
+  }
+  std::lock_guard<std::mutex> hold(mutex_);
+  recent_.reset();
+  return S_OK;
+}
+
+std::string ResolveBookLocation(const char* fileName) {
+  if (fileName && *fileName) return fileName;
+  const char* fromEnvironment = std::getenv("MAILQUARRY_ADDRESSBOOK");
+  if (fromEnvironment && *fromEnvironment) return fromEnvironment;
+  std::string data;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && *xdg == '/') {
+    data = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return {};
+    data = std::string(home) + "/.local/share";
+  }
+  std::string location = data + "/mailquarry/contacts";
+  if (!MakeDirectories(location)) return {};
+  return location;
+}
+
+}  // namespace wab

@@ -1,0 +1,96 @@
+#include "platform/wab/card_splitter.h"
+
+#include <strings.h>
+
+#include <optional>
+
+namespace wab {
+namespace {
+
+// A line without its terminator, and where the next line starts.
+struct Line {
+  std::string_view text;
+  std::size_t next;
+};
+
+Line LineAt(std::string_view bytes, std::size_t pos) {
+  std::size_t end = bytes.find('\n', pos);
+  std::size_t next = end == std::string_view::npos ? bytes.size() : end + 1;
+  std::size_t stop = end == std::string_view::npos ? bytes.size() : end;
+  if (stop > pos && bytes[stop - 1] == '\r') --stop;
+  return {bytes.substr(pos, stop - pos), next};
+}
+
+bool EqualsIgnoringCase(std::string_view text, std::string_view word) {
+  return text.size() == word.size() && strncasecmp(text.data(), word.data(), word.size()) == 0;
+}
+
+// "BEGIN:VCARD" / "END:VCARD", ignoring case and trailing blanks.
+bool IsMarker(std::string_view line, std::string_view marker) {
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  return EqualsIgnoringCase(line, marker);
+}
+
+bool ContainsIgnoringCase(std::string_view text, std::string_view word) {
+  if (word.size() > text.size()) return false;
+  for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
+    if (strncasecmp(text.data() + i, word.data(), word.size()) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<CardSpan> SplitCards(std::string_view file) {
+  std::vector<CardSpan> cards;
+  std::size_t pos = 0;
+  if (file.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
+  std::optional<std::size_t> start;
+  while (pos < file.size()) {
+    Line line = LineAt(file, pos);
+    if (IsMarker(line.text, "BEGIN:VCARD")) {
+      start = pos;
+    } else if (start && IsMarker(line.text, "END:VCARD")) {
+      cards.push_back({*start, line.next - *start});
+      start.reset();
+    }
+    pos = line.next;
+  }
+  return cards;
+}
+
+std::string JoinSoftLineBreaks(std::string_view card) {
+  std::string out;
+  out.reserve(card.size());
+  std::size_t pos = 0;
+  while (pos < card.size()) {
+    Line line = LineAt(card, pos);
+    // Only the first line of a property names its parameters: a property
+    // line starts with a non-blank character and holds a colon.
+    std::string_view head = line.text.substr(0, line.text.find(':'));
+    bool quotedPrintable = !line.text.empty() && line.text[0] != ' ' && line.text[0] != '\t' &&
+                           line.text.find(':') != std::string_view::npos &&
+                           ContainsIgnoringCase(head, "QUOTED-PRINTABLE");
+    if (!quotedPrintable) {
+      out.append(card.substr(pos, line.next - pos));
+      pos = line.next;
+      continue;
+    }
+    // Append the value's lines while each ends in a soft break.
+    while (true) {
+      if (!line.text.empty() && line.text.back() == '=' && line.next < card.size() &&
+          !IsMarker(LineAt(card, line.next).text, "END:VCARD")) {
+        out.append(line.text.substr(0, line.text.size() - 1));
+        pos = line.next;
+        line = LineAt(card, pos);
+        continue;
+      }
+      out.append(card.substr(pos, line.next - pos));
+      pos = line.next;
+      break;
+    }
+  }
+  return out;
+}
+
+}  // namespace wab

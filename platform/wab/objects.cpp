@@ -1,0 +1,492 @@
+#include "platform/wab/objects.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "platform/wab/allocator.h"
+#include "platform/wab/book.h"
+#include "platform/wab/dialogs.h"
+#include "platform/wab/entry_id.h"
+#include "platform/wab/prop_values.h"
+
+namespace wab {
+namespace {
+
+using com::ComPtr;
+using com::MakeObject;
+
+// An entry identifier in a new buffer of the engine's allocator.
+HRESULT CopyEntryId(const std::string& id, ULONG* size, LPENTRYID* out) {
+  void* buffer = AllocateRoot(id.size());
+  if (!buffer) return MAPI_E_NOT_ENOUGH_MEMORY;
+  std::memcpy(buffer, id.data(), id.size());
+  *size = static_cast<ULONG>(id.size());
+  *out = static_cast<LPENTRYID>(buffer);
+  return S_OK;
+}
+
+PropOut Text(ULONG tag, std::string text) {
+  return {tag, std::move(text)};
+}
+PropOut Binary(ULONG tag, std::string bytes) {
+  return {tag, std::move(bytes)};
+}
+PropOut Number(ULONG tag, ULONG n) {
+  PropOut v{tag, {}};
+  v.number = n;
+  return v;
+}
+
+// Every property of a contact: identifier, object type, then the mapped ones.
+std::vector<PropOut> ContactProps(const Contact& contact, const std::string& entryId) {
+  std::vector<PropOut> out;
+  out.reserve(contact.properties.size() + 2);
+  out.push_back(Number(PR_OBJECT_TYPE, contact.objectType));
+  if (!entryId.empty()) out.push_back(Binary(PR_ENTRYID, entryId));
+  for (const MappedProperty& p : contact.properties) {
+    PropOut v{p.tag, p.text};
+    v.time = p.time;
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+std::string FreshUid() {
+  gchar* uid = g_uuid_string_random();
+  std::string out = uid;
+  g_free(uid);
+  return out;
+}
+
+// ---------------------------------------------------------------- WAB object
+
+class WabObject final : public com::Object<IWABObject> {
+ public:
+  HRESULT AllocateBuffer(ULONG cbSize, void** lppBuffer) override {
+    if (!lppBuffer) return MAPI_E_INVALID_PARAMETER;
+    *lppBuffer = AllocateRoot(cbSize);
+    return *lppBuffer ? S_OK : MAPI_E_NOT_ENOUGH_MEMORY;
+  }
+  HRESULT AllocateMore(ULONG cbSize, void* lpObject, void** lppBuffer) override {
+    if (!lppBuffer || !lpObject) return MAPI_E_INVALID_PARAMETER;
+    *lppBuffer = AllocateLinked(cbSize, lpObject);
+    return *lppBuffer ? S_OK : MAPI_E_NOT_ENOUGH_MEMORY;
+  }
+  ULONG FreeBuffer(void* lpBuffer) override {
+    FreeRoot(lpBuffer);
+    return 0;
+  }
+};
+
+// ---------------------------------------------------------------- mail user
+
+// A contact: either one read from the book (read-only), or a new entry from
+// CreateEntry that collects properties until SaveChanges writes its card.
+class MailUser final : public com::Object<IMailUser> {
+ public:
+  MailUser(std::shared_ptr<Book> book, Contact contact, std::string entryId)
+      : book_(std::move(book)), contact_(std::move(contact)), entryId_(std::move(entryId)) {}
+  MailUser(std::shared_ptr<Book> book, ULONG objectType) : book_(std::move(book)), isNew_(true) {
+    contact_.objectType = objectType;
+  }
+
+  HRESULT SaveChanges(ULONG) override {
+    if (!isNew_) return entryId_.empty() ? MAPI_E_NO_ACCESS : S_OK;
+    std::string uid = FreshUid();
+    std::string card = WriteNewCard(contact_.properties, contact_.objectType, uid);
+    CardKey key;
+    HRESULT hr = book_->Create(card, uid, &key);
+    if (FAILED(hr)) return hr;
+    contact_.uid = uid;
+    entryId_ = MakeCardEntryId(key);
+    isNew_ = false;
+    return S_OK;
+  }
+
+  HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values) override {
+    return AnswerGetProps(ContactProps(contact_, entryId_), tags, count, values);
+  }
+
+  HRESULT SetProps(ULONG cValues, LPSPropValue props, LPSPropProblemArray* problems) override {
+    if (problems) *problems = nullptr;
+    if (!isNew_) return MAPI_E_NO_ACCESS;
+    if (cValues && !props) return MAPI_E_INVALID_PARAMETER;
+    std::vector<SPropProblem> refused;
+    for (ULONG i = 0; i < cValues; ++i) {
+      HRESULT hr = Store(props[i]);
+      if (FAILED(hr)) refused.push_back({i, props[i].ulPropTag, hr});
+    }
+    if (problems && !refused.empty()) {
+      std::size_t size = sizeof(SPropProblemArray) + (refused.size() - 1) * sizeof(SPropProblem);
+      auto* array = static_cast<SPropProblemArray*>(AllocateRoot(size));
+      if (!array) return MAPI_E_NOT_ENOUGH_MEMORY;
+      array->cProblem = static_cast<ULONG>(refused.size());
+      std::memcpy(array->aProblem, refused.data(), refused.size() * sizeof(SPropProblem));
+      *problems = array;
+    }
+    return S_OK;
+  }
+
+ private:
+  // Keeps one property of a new entry; the last value of a tag wins, and an
+  // empty text removes it (only non-empty values are written).
+  HRESULT Store(const SPropValue& value) {
+    ULONG tag = value.ulPropTag;
+    if (PROP_ID(tag) == PROP_ID(PR_ADDRTYPE)) return S_OK;  // always SMTP
+    if (!IsWritableTag(tag)) return MAPI_E_NO_ACCESS;
+    MappedProperty p;
+    switch (PROP_TYPE(tag)) {
+      case PT_STRING8:
+        if (!value.Value.lpszA) return MAPI_E_INVALID_PARAMETER;
+        p.text = value.Value.lpszA;
+        break;
+      case PT_UNICODE: {
+        if (!value.Value.lpszW) return MAPI_E_INVALID_PARAMETER;
+        std::size_t n = 0;
+        while (value.Value.lpszW[n]) ++n;
+        gchar* utf8 = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(value.Value.lpszW),
+                                      static_cast<glong>(n), nullptr, nullptr, nullptr);
+        if (!utf8) return MAPI_E_INVALID_PARAMETER;
+        p.text = utf8;
+        g_free(utf8);
+        break;
+      }
+      case PT_SYSTIME:
+        p.time =
+            static_cast<LONGLONG>((static_cast<ULONGLONG>(value.Value.ft.dwHighDateTime) << 32) |
+                                  value.Value.ft.dwLowDateTime);
+        break;
+      default:
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    ULONG stored = PROP_TYPE(tag) == PT_SYSTIME ? tag : CHANGE_PROP_TYPE(tag, PT_STRING8);
+    p.tag = stored;
+    // Text must be UTF-8; anything else cannot go into a card.
+    if (!g_utf8_validate(p.text.data(), static_cast<gssize>(p.text.size()), nullptr))
+      return MAPI_E_INVALID_PARAMETER;
+    auto& list = contact_.properties;
+    for (auto it = list.begin(); it != list.end(); ++it) {
+      if (PROP_ID(it->tag) == PROP_ID(tag)) {
+        list.erase(it);
+        break;
+      }
+    }
+    if (!p.text.empty() || p.time) list.push_back(std::move(p));
+    if (PROP_ID(tag) == PROP_ID(PR_EMAIL_ADDRESS)) {
+      std::erase_if(list, [](const MappedProperty& m) { return m.tag == PR_ADDRTYPE; });
+      if (Find(PR_EMAIL_ADDRESS)) list.push_back({PR_ADDRTYPE, "SMTP"});
+    }
+    std::sort(list.begin(), list.end(),
+              [](const MappedProperty& a, const MappedProperty& b) { return a.tag < b.tag; });
+    return S_OK;
+  }
+  bool Find(ULONG tag) const { return contact_.Find(tag) != nullptr; }
+
+  std::shared_ptr<Book> book_;
+  Contact contact_;
+  std::string entryId_;
+  bool isNew_ = false;
+};
+
+// ---------------------------------------------------------------- table
+
+// The container's contents: one row per card, files in byte order of their
+// names, cards in file order. Files are read as the reading reaches them, so
+// only the file at hand is held.
+class ContentsTable final : public com::Object<IMAPITable> {
+ public:
+  explicit ContentsTable(std::shared_ptr<Book> book) : book_(std::move(book)) {
+    columns_ = {PR_ENTRYID, PR_DISPLAY_NAME, PR_OBJECT_TYPE, PR_EMAIL_ADDRESS};
+  }
+  HRESULT Init() { return book_->ListFiles(&files_); }
+
+  HRESULT SetColumns(LPSPropTagArray tags, ULONG) override {
+    if (!tags || tags->cValues == 0) return MAPI_E_INVALID_PARAMETER;
+    columns_.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues);
+    return S_OK;
+  }
+
+  HRESULT SeekRow(BOOKMARK origin, LONG count, LONG* sought) override {
+    if (sought) *sought = 0;
+    long long start;
+    if (origin == BOOKMARK_BEGINNING)
+      start = 0;
+    else if (origin == BOOKMARK_CURRENT)
+      start = position_;
+    else if (origin == BOOKMARK_END)
+      start = CountAll();
+    else
+      return MAPI_E_INVALID_PARAMETER;
+    long long target = std::max(0LL, start + count);
+    Rewind();
+    while (position_ < target && Advance()) {
+    }
+    if (sought) *sought = static_cast<LONG>(position_ - start);
+    return S_OK;
+  }
+
+  HRESULT QueryRows(LONG count, ULONG, LPSRowSet* rows) override {
+    if (!rows) return MAPI_E_INVALID_PARAMETER;
+    *rows = nullptr;
+    if (count < 0) return MAPI_E_NO_SUPPORT;  // reading backwards is not offered
+    std::vector<SPropValue*> read;
+    HRESULT hr = S_OK;
+    for (LONG i = 0; i < count && Current(); ++i) {
+      SPropValue* props = RowProps();
+      if (!props) {
+        hr = MAPI_E_NOT_ENOUGH_MEMORY;
+        break;
+      }
+      read.push_back(props);
+      Advance();
+    }
+    auto* set = static_cast<SRowSet*>(AllocateRoot(SRowSetSize(static_cast<ULONG>(read.size()))));
+    if (!set || FAILED(hr)) {
+      for (SPropValue* p : read) FreeRoot(p);
+      FreeRoot(set);
+      return FAILED(hr) ? hr : MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+    set->cRows = static_cast<ULONG>(read.size());
+    for (std::size_t i = 0; i < read.size(); ++i) {
+      set->aRow[i].cValues = static_cast<ULONG>(columns_.size());
+      set->aRow[i].lpProps = read[i];
+    }
+    *rows = set;
+    return S_OK;
+  }
+
+ private:
+  void Rewind() {
+    fileIndex_ = 0;
+    cardIndex_ = 0;
+    position_ = 0;
+    file_.reset();
+  }
+  // The card at the cursor, reading files forward until one has a card.
+  const LoadedCard* Current() {
+    while (fileIndex_ < files_.size()) {
+      if (!file_) file_ = book_->Load(files_[fileIndex_]);
+      if (file_ && cardIndex_ < file_->cards.size()) return &file_->cards[cardIndex_];
+      ++fileIndex_;
+      cardIndex_ = 0;
+      file_.reset();
+    }
+    return nullptr;
+  }
+  bool Advance() {
+    if (!Current()) return false;
+    ++cardIndex_;
+    ++position_;
+    return true;
+  }
+  long long CountAll() {
+    Rewind();
+    while (Advance()) {
+    }
+    return position_;
+  }
+  SPropValue* RowProps() {
+    const LoadedCard* card = Current();
+    std::vector<PropOut> all = ContactProps(card->contact, MakeCardEntryId(card->key));
+    SPropTagArray* tags =
+        reinterpret_cast<SPropTagArray*>(std::malloc(sizeof(ULONG) * (columns_.size() + 1)));
+    if (!tags) return nullptr;
+    tags->cValues = static_cast<ULONG>(columns_.size());
+    std::memcpy(tags->aulPropTag, columns_.data(), columns_.size() * sizeof(ULONG));
+    bool missing = false;
+    SPropValue* packed = PackProps(SelectProps(all, tags, &missing));
+    std::free(tags);
+    return packed;
+  }
+
+  std::shared_ptr<Book> book_;
+  std::vector<ULONG> columns_;
+  std::vector<std::string> files_;
+  std::size_t fileIndex_ = 0;
+  std::size_t cardIndex_ = 0;
+  long long position_ = 0;
+  std::shared_ptr<const LoadedFile> file_;
+};
+
+// ---------------------------------------------------------------- container
+
+class Container final : public com::Object<IABContainer> {
+ public:
+  explicit Container(std::shared_ptr<Book> book) : book_(std::move(book)) {}
+
+  HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
+  HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values) override {
+    std::vector<PropOut> all = {
+        Number(PR_OBJECT_TYPE, MAPI_ABCONT),
+        Binary(PR_ENTRYID, MakeEntryId(EntryKind::kBook)),
+        Text(PR_DISPLAY_NAME, "Contacts"),
+        Binary(PR_DEF_CREATE_DL, MakeEntryId(EntryKind::kDistListTemplate)),
+        Binary(PR_DEF_CREATE_MAILUSER, MakeEntryId(EntryKind::kMailUserTemplate)),
+    };
+    return AnswerGetProps(all, tags, count, values);
+  }
+  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray* problems) override {
+    if (problems) *problems = nullptr;
+    return MAPI_E_NO_ACCESS;
+  }
+
+  HRESULT GetContentsTable(ULONG, IMAPITable** table) override {
+    if (!table) return MAPI_E_INVALID_PARAMETER;
+    *table = nullptr;
+    ComPtr<ContentsTable> t = MakeObject<ContentsTable>(book_);
+    if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
+    HRESULT hr = t->Init();
+    if (FAILED(hr)) return hr;
+    *table = t.Detach();
+    return S_OK;
+  }
+
+  HRESULT CreateEntry(ULONG cbEntryID, LPENTRYID lpEntryID, ULONG, IMAPIProp** entry) override {
+    if (!entry) return MAPI_E_INVALID_PARAMETER;
+    *entry = nullptr;
+    ULONG type = MAPI_MAILUSER;
+    if (cbEntryID) {
+      EntryKind kind = ParseEntryId(reinterpret_cast<const BYTE*>(lpEntryID), cbEntryID, nullptr);
+      if (kind == EntryKind::kDistListTemplate)
+        type = MAPI_DISTLIST;
+      else if (kind != EntryKind::kMailUserTemplate)
+        return MAPI_E_INVALID_ENTRYID;
+    }
+    ComPtr<MailUser> user = MakeObject<MailUser>(book_, type);
+    if (!user) return MAPI_E_NOT_ENOUGH_MEMORY;
+    *entry = static_cast<IMAPIProp*>(user.Detach());
+    return S_OK;
+  }
+
+  HRESULT DeleteEntries(LPENTRYLIST entries, ULONG) override {
+    if (!entries || (entries->cValues && !entries->lpbin)) return MAPI_E_INVALID_PARAMETER;
+    HRESULT result = S_OK;
+    for (ULONG i = 0; i < entries->cValues; ++i) {
+      CardKey key;
+      HRESULT hr =
+          ParseEntryId(entries->lpbin[i].lpb, entries->lpbin[i].cb, &key) == EntryKind::kCard
+              ? book_->Delete(key)
+              : MAPI_E_INVALID_ENTRYID;
+      if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+    }
+    return result;
+  }
+
+ private:
+  std::shared_ptr<Book> book_;
+};
+
+// ---------------------------------------------------------------- address book
+
+class AddrBook final : public com::Object<IAddrBook> {
+ public:
+  explicit AddrBook(std::shared_ptr<Book> book) : book_(std::move(book)) {}
+
+  HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
+  HRESULT GetProps(LPSPropTagArray, ULONG, ULONG* count, LPSPropValue* values) override {
+    if (count) *count = 0;
+    if (values) *values = nullptr;
+    return MAPI_E_NO_SUPPORT;
+  }
+  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray* problems) override {
+    if (problems) *problems = nullptr;
+    return MAPI_E_NO_SUPPORT;
+  }
+
+  HRESULT OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, const IID* iid, ULONG, ULONG* objType,
+                    IUnknown** unknown) override {
+    if (!objType || !unknown) return MAPI_E_INVALID_PARAMETER;
+    *objType = 0;
+    *unknown = nullptr;
+    CardKey key;
+    EntryKind kind = cbEntryID == 0
+                         ? EntryKind::kBook
+                         : ParseEntryId(reinterpret_cast<const BYTE*>(lpEntryID), cbEntryID, &key);
+    ComPtr<IUnknown> object;
+    if (kind == EntryKind::kBook) {
+      ComPtr<Container> c = MakeObject<Container>(book_);
+      if (!c) return MAPI_E_NOT_ENOUGH_MEMORY;
+      object = ComPtr<IUnknown>(c->Identity());
+      *objType = MAPI_ABCONT;
+    } else if (kind == EntryKind::kCard) {
+      std::shared_ptr<const LoadedFile> file;
+      const LoadedCard* card = nullptr;
+      HRESULT hr = book_->Find(key, &file, &card);
+      if (FAILED(hr)) return hr;
+      ComPtr<MailUser> user = MakeObject<MailUser>(book_, card->contact, MakeCardEntryId(key));
+      if (!user) return MAPI_E_NOT_ENOUGH_MEMORY;
+      object = ComPtr<IUnknown>(user->Identity());
+      *objType = card->contact.objectType;
+    } else if (kind == EntryKind::kInvalid) {
+      return MAPI_E_INVALID_ENTRYID;
+    } else {
+      return MAPI_E_NOT_FOUND;  // templates are not opened
+    }
+    HRESULT hr =
+        object->QueryInterface(iid ? *iid : IID_IUnknown, reinterpret_cast<void**>(unknown));
+    if (FAILED(hr)) *objType = 0;
+    return hr;
+  }
+
+  HRESULT NewEntry(ULONG_PTR, ULONG, ULONG, LPENTRYID, ULONG cbTemplate, LPENTRYID lpTemplate,
+                   ULONG* cbNew, LPENTRYID* lpNew) override {
+    if (cbNew) *cbNew = 0;
+    if (lpNew) *lpNew = nullptr;
+    ULONG type = MAPI_MAILUSER;
+    if (cbTemplate) {
+      EntryKind kind = ParseEntryId(reinterpret_cast<const BYTE*>(lpTemplate), cbTemplate, nullptr);
+      if (kind == EntryKind::kDistListTemplate)
+        type = MAPI_DISTLIST;
+      else if (kind != EntryKind::kMailUserTemplate)
+        return MAPI_E_INVALID_ENTRYID;
+    }
+    std::optional<std::vector<MappedProperty>> entered = AskNewContact();
+    if (!entered) return MAPI_E_USER_CANCEL;
+    std::string uid = FreshUid();
+    CardKey key;
+    HRESULT hr = book_->Create(WriteNewCard(*entered, type, uid), uid, &key);
+    if (FAILED(hr)) return hr;
+    if (cbNew && lpNew) return CopyEntryId(MakeCardEntryId(key), cbNew, lpNew);
+    return S_OK;
+  }
+
+  HRESULT Details(ULONG_PTR*, LPFNDISMISS, void*, ULONG cbEntryID, LPENTRYID lpEntryID, LPFNBUTTON,
+                  void*, LPSTR, ULONG) override {
+    CardKey key;
+    if (ParseEntryId(reinterpret_cast<const BYTE*>(lpEntryID), cbEntryID, &key) != EntryKind::kCard)
+      return MAPI_E_INVALID_ENTRYID;
+    std::shared_ptr<const LoadedFile> file;
+    const LoadedCard* card = nullptr;
+    HRESULT hr = book_->Find(key, &file, &card);
+    if (FAILED(hr)) return hr;
+    ShowDetailsDialog(card->contact);
+    return S_OK;
+  }
+
+  HRESULT GetPAB(ULONG* cbEntryID, LPENTRYID* lpEntryID) override {
+    if (!cbEntryID || !lpEntryID) return MAPI_E_INVALID_PARAMETER;
+    *cbEntryID = 0;
+    *lpEntryID = nullptr;
+    return CopyEntryId(MakeEntryId(EntryKind::kBook), cbEntryID, lpEntryID);
+  }
+
+ private:
+  std::shared_ptr<Book> book_;
+};
+
+}  // namespace
+
+HRESULT OpenAddressBook(const std::string& location, IAddrBook** addrBook, IWABObject** wabObject) {
+  auto book = std::make_shared<Book>(location);
+  ComPtr<AddrBook> ab = MakeObject<AddrBook>(book);
+  ComPtr<WabObject> wo = MakeObject<WabObject>();
+  if (!ab || !wo) return MAPI_E_NOT_ENOUGH_MEMORY;
+  *addrBook = ab.Detach();
+  *wabObject = wo.Detach();
+  return S_OK;
+}
+
+}  // namespace wab

@@ -1,0 +1,55 @@
+// The one table between vCard properties and the address book's property
+// tags, and the two directions over it: a card's text to the properties of a
+// contact, and a new contact's properties to a vCard 3.0 card. Parsing and
+// writing are the vCard library's (libebook-contacts); this file only decides
+// which vCard property feeds which tag.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/com/hresult.h"
+#include "platform/com/types.h"
+
+namespace wab {
+
+// One mapped property: text for string tags, `time` for PT_SYSTIME tags
+// (100-ns intervals since 1601-01-01, as FILETIME counts).
+struct MappedProperty {
+  ULONG tag;
+  std::string text;
+  LONGLONG time = 0;
+};
+
+struct Contact {
+  ULONG objectType = 0;  // MAPI_MAILUSER or MAPI_DISTLIST
+  std::string uid;       // the card's UID, empty when it has none
+  // Each tag at most once, in ascending tag order; PR_DISPLAY_NAME always.
+  std::vector<MappedProperty> properties;
+
+  const std::string* Find(ULONG tag) const;
+  std::string DisplayName() const;
+};
+
+// Reads one card (the exact bytes of one BEGIN..END block). False when the
+// library finds no card in it.
+bool ReadContact(std::string_view cardText, Contact* out);
+
+// A vCard 3.0 card (CRLF lines) for a new entry: UID `uid`, the object type
+// (a group is written as KIND:group) and every non-empty property that the
+// table can write. Properties the table does not know are not written.
+std::string WriteNewCard(const std::vector<MappedProperty>& properties, ULONG objectType,
+                         const std::string& uid);
+
+// Whether SetProps can store a property of this tag (the table writes it).
+bool IsWritableTag(ULONG tag);
+
+// The field label shown for a tag in the details dialog ("E-mail address"),
+// or null for tags that are not shown.
+const char* FieldLabel(ULONG tag);
+
+// FILETIME ticks of a calendar date; false for dates that cannot be.
+bool DateToFileTime(int year, int month, int day, LONGLONG* ticks);
+
+}  // namespace wab

@@ -1,0 +1,296 @@
+// The engine read through WABOpen and the interfaces, as the connection
+// reads it, over books written here.
+#include <sys/stat.h>
+
+#include "platform/wab/wab_test_util.h"
+
+namespace {
+
+using namespace wabtest;
+
+const char kAlice[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:alice-1\r\nFN:Alice Example\r\nN:Example;Alice;;Dr.;\r\n"
+    "EMAIL;TYPE=INTERNET:alice@home.example\r\nEMAIL;TYPE=INTERNET,PREF:alice@work.example\r\n"
+    "TEL;TYPE=WORK,VOICE:+1 555 0100\r\nTEL;TYPE=WORK;TYPE=VOICE:+1 555 0101\r\n"
+    "TEL;TYPE=HOME:+1 555 0102\r\nTEL;TYPE=WORK,FAX:+1 555 0103\r\nTEL;TYPE=home,fax:+1 555 "
+    "0104\r\n"
+    "TEL;TYPE=CELL:+1 555 0105\r\nTEL;TYPE=PAGER:+1 555 0106\r\n"
+    "item1.URL:https://alice.example/\r\nitem1.X-ABLabel:_$!<HomePage>!$_\r\n"
+    "URL;TYPE=WORK:https://corp.example/alice\r\nTITLE:Chief Tester\r\n"
+    "ORG:Example Corp;Quality\\, Assurance\r\nX-EVOLUTION-OFFICE:B2.14\r\n"
+    "ADR;TYPE=HOME:;Flat 3;1 Main St;Springfield;IL;62701;USA\r\nBDAY:1980-05-17\r\n"
+    "NOTE:Line one\\nline two\r\nX-SOCIALPROFILE;TYPE=x:alice\r\nEND:VCARD\r\n";
+
+const char kMany[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:bob\r\nFN:Bob\r\nEMAIL:bob@example.org\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Carol\r\nEMAIL:carol@example.org\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\nVERSION:4.0\nUID:urn:uuid:dave\nFN:Dave\nTEL;VALUE=uri;TYPE=cell:tel:+1-555-"
+    "0199\n"
+    "END:VCARD\n";
+
+const char kGroups[] =
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nFN:Friends\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nX-ADDRESSBOOKSERVER-KIND:group\r\nFN:Team\r\nEND:VCARD\r\n";
+
+// vCard 2.1, Latin-1 quoted-printable with a soft line break inside the name.
+const char kOld[] =
+    "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;J="
+    "FCrgen\r\n"
+    "FN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:J=FCrgen M=FCller-Ober=\r\nmeier\r\n"
+    "TEL;WORK;VOICE:030 1234\r\nEMAIL;INTERNET:j@example.de\r\nEND:VCARD\r\n";
+
+class WabRead : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(WabOpenEntry(), nullptr) << dlerror();
+    WriteFile(dir / "alice.vcf", kAlice);
+    WriteFile(dir / "many.VCF", kMany);
+    WriteFile(dir / "group.vcard", kGroups);
+    WriteFile(dir / "old.vcf", kOld);
+    WriteFile(dir / "junk.vcf", std::string("\x00\x01\xff\xfeGIF89a\x00", 11));
+    WriteFile(dir / "unterminated.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Never ends\r\n");
+    WriteFile(dir / "notes.txt", "BEGIN:VCARD\r\nFN:Not a card file\r\nEND:VCARD\r\n");
+    WriteFile(dir / ".hidden.vcf", "BEGIN:VCARD\r\nFN:Hidden\r\nEND:VCARD\r\n");
+    fs::create_directory(dir.path() / "sub.vcf");
+  }
+  TempDir dir;
+};
+
+TEST_F(WabRead, RowsComeInFileNameOrderThenCardOrder) {
+  Book book(dir.path().string());
+  ASSERT_EQ(book.result, S_OK);
+  HRESULT hr;
+  std::vector<Row> rows = book.ReadAll(&hr);
+  EXPECT_EQ(hr, S_OK);
+  std::vector<std::string> names;
+  std::vector<ULONG> types;
+  for (const Row& r : rows) {
+    names.push_back(r.name);
+    types.push_back(r.objectType);
+  }
+  // Byte order: "alice.vcf" < "group.vcard" < "many.VCF" < "old.vcf".
+  EXPECT_EQ(names, (std::vector<std::string>{"Alice Example", "Friends", "Team", "Bob", "Carol",
+                                             "Dave", "J\xC3\xBCrgen M\xC3\xBCller-Obermeier"}));
+  EXPECT_EQ(types, (std::vector<ULONG>{MAPI_MAILUSER, MAPI_DISTLIST, MAPI_DISTLIST, MAPI_MAILUSER,
+                                       MAPI_MAILUSER, MAPI_MAILUSER, MAPI_MAILUSER}));
+}
+
+TEST_F(WabRead, PropertiesOfACardAreMappedAsUtf8Strings) {
+  Book book(dir.path().string());
+  std::vector<Row> rows = book.ReadAll();
+  ASSERT_EQ(rows.size(), 7u);
+  const Row& a = rows[0];
+  auto p = [&](ULONG tag) {
+    auto it = a.props.find(PROP_ID(tag));
+    return it == a.props.end() ? std::string("<none>") : it->second;
+  };
+  EXPECT_EQ(p(PR_DISPLAY_NAME), "Alice Example");
+  EXPECT_EQ(p(PR_EMAIL_ADDRESS), "alice@work.example");  // the preferred one
+  EXPECT_EQ(p(PR_ADDRTYPE), "SMTP");
+  EXPECT_EQ(p(PR_BUSINESS_TELEPHONE_NUMBER), "+1 555 0100");
+  EXPECT_EQ(p(PR_BUSINESS2_TELEPHONE_NUMBER), "+1 555 0101");
+  EXPECT_EQ(p(PR_HOME_TELEPHONE_NUMBER), "+1 555 0102");
+  EXPECT_EQ(p(PR_BUSINESS_FAX_NUMBER), "+1 555 0103");
+  EXPECT_EQ(p(PR_HOME_FAX_NUMBER), "+1 555 0104");
+  EXPECT_EQ(p(PR_CELLULAR_TELEPHONE_NUMBER), "+1 555 0105");
+  EXPECT_EQ(p(PR_PAGER_TELEPHONE_NUMBER), "+1 555 0106");
+  EXPECT_EQ(p(PR_PERSONAL_HOME_PAGE), "https://alice.example/");  // untyped URL
+  EXPECT_EQ(p(PR_BUSINESS_HOME_PAGE), "https://corp.example/alice");
+  EXPECT_EQ(p(PR_TITLE), "Chief Tester");
+  EXPECT_EQ(p(PR_COMPANY_NAME), "Example Corp");
+  EXPECT_EQ(p(PR_DEPARTMENT_NAME), "Quality, Assurance");
+  EXPECT_EQ(p(PR_OFFICE_LOCATION), "B2.14");
+  EXPECT_EQ(p(PR_SURNAME), "Example");
+  EXPECT_EQ(p(PR_GIVEN_NAME), "Alice");
+  EXPECT_EQ(p(PR_DISPLAY_NAME_PREFIX), "Dr.");
+  EXPECT_EQ(p(PR_HOME_ADDRESS_STREET), "Flat 3\n1 Main St");
+  EXPECT_EQ(p(PR_HOME_ADDRESS_CITY), "Springfield");
+  EXPECT_EQ(p(PR_HOME_ADDRESS_POSTAL_CODE), "62701");
+  EXPECT_EQ(p(PR_HOME_ADDRESS_COUNTRY), "USA");
+  EXPECT_EQ(p(PR_COMMENT), "Line one\nline two");
+  EXPECT_EQ(a.types.at(PROP_ID(PR_BIRTHDAY)), PT_SYSTIME);
+  EXPECT_EQ(a.types.at(PROP_ID(PR_ENTRYID)), PT_BINARY);
+  EXPECT_EQ(a.types.at(PROP_ID(PR_OBJECT_TYPE)), PT_LONG);
+  for (const auto& [id, type] : a.types) {
+    if (id != PROP_ID(PR_ENTRYID) && id != PROP_ID(PR_OBJECT_TYPE) && id != PROP_ID(PR_BIRTHDAY)) {
+      EXPECT_EQ(type, PT_STRING8) << std::hex << id;
+    }
+  }
+  EXPECT_EQ(rows[5].props.at(PROP_ID(PR_CELLULAR_TELEPHONE_NUMBER)), "+1-555-0199");
+  // The 2.1 card: Latin-1 decoded, the soft line break joined.
+  const Row& old = rows[6];
+  EXPECT_EQ(old.props.at(PROP_ID(PR_SURNAME)), "M\xC3\xBCller");
+  EXPECT_EQ(old.props.at(PROP_ID(PR_BUSINESS_TELEPHONE_NUMBER)), "030 1234");
+  EXPECT_EQ(old.props.at(PROP_ID(PR_EMAIL_ADDRESS)), "j@example.de");
+}
+
+TEST_F(WabRead, GetPropsWithATagArrayGivesThoseInOrderAndFlagsMissingOnes) {
+  Book book(dir.path().string());
+  std::vector<Row> rows = book.ReadAll();
+  ASSERT_FALSE(rows.empty());
+  com::ComPtr<IMailUser> user;
+  ASSERT_EQ(book.OpenUser(rows[3].entryId, &user), S_OK);  // Bob
+  SizedSPropTagArray<4> tags{
+      4,
+      {PR_EMAIL_ADDRESS, PR_TITLE, CHANGE_PROP_TYPE(PR_DISPLAY_NAME, PT_UNICODE), PR_OBJECT_TYPE}};
+  ULONG count = 0;
+  LPSPropValue v = nullptr;
+  EXPECT_EQ(user->GetProps(tags.Get(), 0, &count, &v), MAPI_W_ERRORS_RETURNED);
+  ASSERT_EQ(count, 4u);
+  EXPECT_EQ(v[0].ulPropTag, PR_EMAIL_ADDRESS);
+  EXPECT_STREQ(v[0].Value.lpszA, "bob@example.org");
+  EXPECT_EQ(v[1].ulPropTag, CHANGE_PROP_TYPE(PR_TITLE, PT_ERROR));
+  EXPECT_EQ(v[1].Value.err, MAPI_E_NOT_FOUND);
+  EXPECT_EQ(v[2].ulPropTag, CHANGE_PROP_TYPE(PR_DISPLAY_NAME, PT_UNICODE));
+  EXPECT_EQ(std::u16string(v[2].Value.lpszW), u"Bob");
+  EXPECT_EQ(v[3].Value.ul, MAPI_MAILUSER);
+  book.wab->FreeBuffer(v);
+
+  // The container gives its two creation templates, in the order asked.
+  com::ComPtr<IABContainer> pab = book.Pab();
+  SizedSPropTagArray<2> templates{2, {PR_DEF_CREATE_MAILUSER, PR_DEF_CREATE_DL}};
+  ASSERT_EQ(pab->GetProps(templates.Get(), 0, &count, &v), S_OK);
+  ASSERT_EQ(count, 2u);
+  EXPECT_EQ(v[0].ulPropTag, PR_DEF_CREATE_MAILUSER);
+  EXPECT_EQ(v[1].ulPropTag, PR_DEF_CREATE_DL);
+  EXPECT_GT(v[0].Value.bin.cb, 0u);
+  EXPECT_NE(std::string(reinterpret_cast<char*>(v[0].Value.bin.lpb), v[0].Value.bin.cb),
+            std::string(reinterpret_cast<char*>(v[1].Value.bin.lpb), v[1].Value.bin.cb));
+  book.wab->FreeBuffer(v);
+}
+
+TEST_F(WabRead, SeekRowAndQueryRowsWalkToTheEnd) {
+  Book book(dir.path().string());
+  com::ComPtr<IMAPITable> table;
+  ASSERT_EQ(book.Pab()->GetContentsTable(0, table.ReleaseAndGetAddressOf()), S_OK);
+  LONG sought = -1;
+  EXPECT_EQ(table->SeekRow(BOOKMARK_BEGINNING, 5, &sought), S_OK);
+  EXPECT_EQ(sought, 5);
+  LPSRowSet rows = nullptr;
+  ASSERT_EQ(table->QueryRows(10, 0, &rows), S_OK);
+  ASSERT_EQ(rows->cRows, 2u);  // Dave and Jürgen
+  book.FreeRows(rows);
+  ASSERT_EQ(table->QueryRows(1, 0, &rows), S_OK);
+  EXPECT_EQ(rows->cRows, 0u);
+  book.FreeRows(rows);
+  EXPECT_EQ(table->SeekRow(BOOKMARK_END, -3, &sought), S_OK);
+  EXPECT_EQ(sought, -3);
+  ASSERT_EQ(table->QueryRows(100, 0, &rows), S_OK);
+  EXPECT_EQ(rows->cRows, 3u);
+  book.FreeRows(rows);
+  EXPECT_EQ(table->SeekRow(BOOKMARK_BEGINNING, 100, &sought), S_OK);
+  EXPECT_EQ(sought, 7);
+}
+
+TEST(WabBookLocation, MissingUnreadableAndSingleFileBooks) {
+  TempDir dir;
+  {
+    Book missing(dir / "nowhere");
+    ASSERT_EQ(missing.result, S_OK);
+    HRESULT hr;
+    EXPECT_TRUE(missing.ReadAll(&hr).empty());
+    EXPECT_EQ(hr, S_OK);
+  }
+  {
+    // A book file that holds no cards at all.
+    WriteFile(dir / "empty.vcf", "");
+    Book empty(dir / "empty.vcf");
+    EXPECT_TRUE(empty.ReadAll().empty());
+  }
+  {
+    WriteFile(dir / "export.vcf", kMany);
+    Book single(dir / "export.vcf");
+    std::vector<Row> rows = single.ReadAll();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].name, "Dave");
+  }
+  if (geteuid() != 0) {  // root reads whatever the mode says
+    fs::create_directory(dir.path() / "locked");
+    WriteFile(dir / "locked/a.vcf", kAlice);
+    chmod((dir / "locked").c_str(), 0);
+    Book locked(dir / "locked");
+    HRESULT hr;
+    EXPECT_TRUE(locked.ReadAll(&hr).empty());
+    EXPECT_EQ(hr, MAPI_E_NO_ACCESS);
+  }
+}
+
+TEST(WabBookLocation, DefaultsToTheEnvironmentThenXdgData) {
+  TempDir dir;
+  WriteFile(dir / "book.vcf", kMany);
+  LPWABOPEN open = WabOpenEntry();
+  ASSERT_NE(open, nullptr);
+  IAddrBook* ab = nullptr;
+  IWABObject* wab = nullptr;
+  WAB_PARAM param{};
+  param.cbSize = 12;  // not the stamp: refused
+  EXPECT_EQ(open(&ab, &wab, &param, 0), MAPI_E_INVALID_PARAMETER);
+  EXPECT_EQ(ab, nullptr);
+
+  setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+  unsetenv("MAILQUARRY_ADDRESSBOOK");
+  param.cbSize = WAB_PARAM_SIZE;
+  param.szFileName = const_cast<char*>("");
+  ASSERT_EQ(open(&ab, &wab, &param, 0), S_OK);
+  ab->Release();
+  wab->Release();
+  EXPECT_TRUE(fs::is_directory(dir.path() / "mailquarry/contacts"));
+
+  setenv("MAILQUARRY_ADDRESSBOOK", (dir / "book.vcf").c_str(), 1);
+  {
+    Book book("");
+    EXPECT_EQ(book.ReadAll().size(), 3u);
+  }
+  unsetenv("MAILQUARRY_ADDRESSBOOK");
+  unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(WabRead, BadIdentifiersAndArgumentsAreRefused) {
+  Book book(dir.path().string());
+  ULONG type = 0;
+  IUnknown* unknown = nullptr;
+  char junk[] = "\0\0\0\0Cno-such.vcf\0Ux";
+  EXPECT_EQ(book.ab->OpenEntry(sizeof junk - 1, reinterpret_cast<LPENTRYID>(junk), nullptr, 0,
+                               &type, &unknown),
+            MAPI_E_NOT_FOUND);
+  char escape[] = "\0\0\0\0C../x.vcf\0Ux";
+  EXPECT_EQ(book.ab->OpenEntry(sizeof escape - 1, reinterpret_cast<LPENTRYID>(escape), nullptr, 0,
+                               &type, &unknown),
+            MAPI_E_INVALID_ENTRYID);
+  char shortId[] = "\0\0";
+  EXPECT_EQ(
+      book.ab->OpenEntry(2, reinterpret_cast<LPENTRYID>(shortId), nullptr, 0, &type, &unknown),
+      MAPI_E_INVALID_ENTRYID);
+  EXPECT_EQ(unknown, nullptr);
+  // An opened contact cannot be changed.
+  std::vector<Row> rows = book.ReadAll();
+  com::ComPtr<IMailUser> user;
+  ASSERT_EQ(book.OpenUser(rows[0].entryId, &user), S_OK);
+  SPropValue value{};
+  value.ulPropTag = PR_TITLE;
+  value.Value.lpszA = const_cast<char*>("x");
+  EXPECT_EQ(user->SetProps(1, &value, nullptr), MAPI_E_NO_ACCESS);
+}
+
+TEST(WabAllocator, FreeingAParentFreesWhatHangsOnIt) {
+  // Run under LeakSanitizer: any buffer not freed with its parent is a leak.
+  TempDir dir;
+  Book book(dir.path().string());
+  ASSERT_EQ(book.result, S_OK);
+  void* parent = nullptr;
+  ASSERT_EQ(book.wab->AllocateBuffer(16, &parent), S_OK);
+  for (int i = 0; i < 100; ++i) {
+    void* more = nullptr;
+    ASSERT_EQ(book.wab->AllocateMore(1000, parent, &more), S_OK);
+    std::memset(more, i, 1000);
+  }
+  void* notParent = nullptr;
+  void* child = nullptr;
+  ASSERT_EQ(book.wab->AllocateMore(8, parent, &child), S_OK);
+  EXPECT_NE(book.wab->AllocateMore(8, child, &notParent), S_OK);  // only roots take children
+  book.wab->FreeBuffer(child);  // a child is freed with its root only
+  book.wab->FreeBuffer(parent);
+  book.wab->FreeBuffer(nullptr);
+}
+
+}  // namespace
