@@ -272,11 +272,7 @@ HRESULT Book::Create(const std::string& cardText, const std::string& uid, CardKe
                  base.find_first_not_of(
                      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                      "0123456789-_") == std::string::npos;
-    if (!plain) {
-      gchar* fresh = g_uuid_string_random();
-      base = fresh;
-      g_free(fresh);
-    }
+    if (!plain) base = Fingerprint(uid);
     std::string name = base + ".vcf";
     HRESULT hr = PlaceFile(directory, name, cardText, 0600, false);
     if (FAILED(hr)) return hr;

@@ -1,8 +1,10 @@
 #include "platform/wab/objects.h"
 
 #include <glib.h>
+#include <sys/random.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -54,11 +56,25 @@ std::vector<PropOut> ContactProps(const Contact& contact, const std::string& ent
   return out;
 }
 
+// A random (version 4) UUID from the kernel's generator: a user-space
+// generator seeded once per process would give two processes forked from one
+// parent the same UIDs, and so the same file names.
 std::string FreshUid() {
-  gchar* uid = g_uuid_string_random();
-  std::string out = uid;
-  g_free(uid);
-  return out;
+  unsigned char b[16] = {};
+  std::size_t got = 0;
+  while (got < sizeof b) {
+    ssize_t n = getrandom(b + got, sizeof b - got, 0);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  b[6] = (b[6] & 0x0F) | 0x40;
+  b[8] = (b[8] & 0x3F) | 0x80;
+  char text[37];
+  std::snprintf(text, sizeof text,
+                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
+                b[15]);
+  return text;
 }
 
 // ---------------------------------------------------------------- WAB object

@@ -1,0 +1,244 @@
+// Writes through the interfaces: creating, deleting, stale identifiers, two
+// writers at once, registration and the fallback module name.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <set>
+
+#include "platform/registry/registry.h"
+#include "platform/wab/wab_test_util.h"
+
+namespace {
+
+using namespace wabtest;
+
+const char kFirst[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:first\r\nFN:First\r\nX-CUSTOM;X-PARAM=1:keep me\r\n"
+    "END:VCARD\r\n";
+const char kMiddle[] = "BEGIN:VCARD\nVERSION:3.0\nFN:Middle\nEMAIL:middle@example.org\nEND:VCARD\n";
+const char kLast[] =
+    "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Last\r\nX-ABLabel:odd\r\nPHOTO;ENCODING=BASE64;TYPE=GIF:"
+    "R0lG\r\n"
+    " ODlh\r\n\r\nEND:VCARD\r\n";
+// Bytes between cards (a comment line some exporters write) stay too.
+const std::string kMulti = std::string(kFirst) + "\r\n" + kMiddle + kLast;
+
+std::vector<std::string> Names(const std::vector<Row>& rows) {
+  std::vector<std::string> names;
+  for (const Row& r : rows) names.push_back(r.name);
+  return names;
+}
+
+TEST(WabWrite, CreateThenReopenGivesTheContactBack) {
+  TempDir dir;
+  std::string entryId;
+  {
+    Book book(dir.path().string());
+    ASSERT_EQ(book.result, S_OK);
+    ASSERT_EQ(book.Create({{PR_DISPLAY_NAME, "Zoë New"},
+                           {PR_EMAIL_ADDRESS, "zoe@example.org"},
+                           {PR_ADDRTYPE, "SMTP"},
+                           {PR_BUSINESS_TELEPHONE_NUMBER, "+49 30 1"},
+                           {PR_HOME_TELEPHONE_NUMBER, ""},
+                           {PR_HOME_FAX_NUMBER, "+49 30 2"},
+                           {PR_PERSONAL_HOME_PAGE, "https://zoe.example/"},
+                           {PR_BUSINESS_HOME_PAGE, "https://work.example/"},
+                           {PR_TITLE, "Engineer; senior"},
+                           {PR_DEPARTMENT_NAME, "R&D"},
+                           {PR_OFFICE_LOCATION, "3rd floor"},
+                           {PR_COMPANY_NAME, "Work, Inc."},
+                           {PR_BUSINESS_FAX_NUMBER, "+49 30 3"}},
+                          &entryId),
+              S_OK);
+    EXPECT_FALSE(entryId.empty());
+  }
+  std::vector<fs::path> files(fs::directory_iterator(dir.path()), {});
+  ASSERT_EQ(files.size(), 1u);
+  std::string text = ReadFile(files[0]);
+  EXPECT_EQ(files[0].extension(), ".vcf");
+  EXPECT_NE(text.find("VERSION:3.0\r\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("TYPE=HOME,VOICE"), std::string::npos) << "empty values are not written";
+  EXPECT_NE(text.find("UID:" + files[0].stem().string()), std::string::npos) << text;
+
+  Book again(dir.path().string());
+  std::vector<Row> rows = again.ReadAll();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].entryId, entryId);
+  EXPECT_EQ(rows[0].name, "Zoë New");
+  const auto& p = rows[0].props;
+  EXPECT_EQ(p.at(PROP_ID(PR_EMAIL_ADDRESS)), "zoe@example.org");
+  EXPECT_EQ(p.at(PROP_ID(PR_ADDRTYPE)), "SMTP");
+  EXPECT_EQ(p.at(PROP_ID(PR_BUSINESS_TELEPHONE_NUMBER)), "+49 30 1");
+  EXPECT_EQ(p.count(PROP_ID(PR_HOME_TELEPHONE_NUMBER)), 0u);
+  EXPECT_EQ(p.at(PROP_ID(PR_HOME_FAX_NUMBER)), "+49 30 2");
+  EXPECT_EQ(p.at(PROP_ID(PR_BUSINESS_FAX_NUMBER)), "+49 30 3");
+  EXPECT_EQ(p.at(PROP_ID(PR_PERSONAL_HOME_PAGE)), "https://zoe.example/");
+  EXPECT_EQ(p.at(PROP_ID(PR_BUSINESS_HOME_PAGE)), "https://work.example/");
+  EXPECT_EQ(p.at(PROP_ID(PR_TITLE)), "Engineer; senior");
+  EXPECT_EQ(p.at(PROP_ID(PR_DEPARTMENT_NAME)), "R&D");
+  EXPECT_EQ(p.at(PROP_ID(PR_OFFICE_LOCATION)), "3rd floor");
+  EXPECT_EQ(p.at(PROP_ID(PR_COMPANY_NAME)), "Work, Inc.");
+}
+
+TEST(WabWrite, CreateAppendsToASingleFileBookKeepingItsBytes) {
+  TempDir dir;
+  WriteFile(dir / "all.vcf", kMulti);
+  {
+    Book book(dir / "all.vcf");
+    ASSERT_EQ(book.Create({{PR_DISPLAY_NAME, "Appended"}}), S_OK);
+  }
+  std::string text = ReadFile(dir / "all.vcf");
+  EXPECT_EQ(text.substr(0, kMulti.size()), kMulti);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+  Book again(dir / "all.vcf");
+  EXPECT_EQ(Names(again.ReadAll()),
+            (std::vector<std::string>{"First", "Middle", "Last", "Appended"}));
+}
+
+TEST(WabWrite, DeleteRemovesExactlyTheNamedCard) {
+  TempDir dir;
+  WriteFile(dir / "multi.vcf", kMulti);
+  WriteFile(dir / "solo.vcf", kMiddle);
+  Book book(dir.path().string());
+  std::vector<Row> rows = book.ReadAll();
+  ASSERT_EQ(Names(rows), (std::vector<std::string>{"First", "Middle", "Last", "Middle"}));
+
+  // The middle card of the multi-card file: every other byte stays.
+  EXPECT_EQ(book.Delete(rows[1].entryId), S_OK);
+  EXPECT_EQ(ReadFile(dir / "multi.vcf"), std::string(kFirst) + "\r\n" + kLast);
+  // Stale now: the card is gone, and deleting again touches nothing.
+  std::string before = ReadFile(dir / "multi.vcf");
+  EXPECT_EQ(book.Delete(rows[1].entryId), MAPI_E_NOT_FOUND);
+  EXPECT_EQ(ReadFile(dir / "multi.vcf"), before);
+  com::ComPtr<IMailUser> user;
+  EXPECT_EQ(book.OpenUser(rows[1].entryId, &user), MAPI_E_NOT_FOUND);
+
+  // A file holding only the card goes with it.
+  EXPECT_EQ(book.Delete(rows[3].entryId), S_OK);
+  EXPECT_FALSE(fs::exists(dir / "solo.vcf"));
+  EXPECT_EQ(Names(book.ReadAll()), (std::vector<std::string>{"First", "Last"}));
+}
+
+TEST(WabWrite, AStaleIdentifierNeverReachesAnotherCard) {
+  TempDir dir;
+  WriteFile(dir / "a.vcf", kMiddle);  // no UID: named by its bytes
+  Book book(dir.path().string());
+  std::vector<Row> rows = book.ReadAll();
+  ASSERT_EQ(rows.size(), 1u);
+  // Another program rewrites the file with a different card.
+  WriteFile(dir / "a.vcf",
+            "BEGIN:VCARD\nVERSION:3.0\nFN:Someone else\nEMAIL:else@example.org\nEND:VCARD\n");
+  com::ComPtr<IMailUser> user;
+  EXPECT_EQ(book.OpenUser(rows[0].entryId, &user), MAPI_E_NOT_FOUND);
+  EXPECT_EQ(book.Delete(rows[0].entryId), MAPI_E_NOT_FOUND);
+  EXPECT_EQ(book.ab->Details(nullptr, nullptr, nullptr, static_cast<ULONG>(rows[0].entryId.size()),
+                             reinterpret_cast<LPENTRYID>(rows[0].entryId.data()), nullptr, nullptr,
+                             nullptr, 0),
+            MAPI_E_NOT_FOUND);
+  EXPECT_EQ(Names(book.ReadAll()), (std::vector<std::string>{"Someone else"}));
+
+  // A card with a UID keeps its identifier when another program edits it.
+  WriteFile(dir / "b.vcf", kFirst);
+  rows = book.ReadAll();
+  WriteFile(dir / "b.vcf",
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:first\r\nFN:First, edited\r\nEND:VCARD\r\n");
+  Row edited;
+  EXPECT_EQ(book.ReadProps(rows[1].entryId, &edited), S_OK);
+  EXPECT_EQ(edited.props[PROP_ID(PR_DISPLAY_NAME)], "First, edited");
+}
+
+// Each child process creates contacts and deletes every other one of its own.
+void Churn(const std::string& location, const std::string& tag, int count) {
+  Book book(location);
+  if (book.result != S_OK) _exit(2);
+  for (int i = 0; i < count; ++i) {
+    std::string id;
+    if (book.Create({{PR_DISPLAY_NAME, tag + std::to_string(i)}}, &id) != S_OK) _exit(3);
+    if (i % 2 == 1 && book.Delete(id) != S_OK) _exit(4);
+  }
+  _exit(0);
+}
+
+void TwoWritersLoseNothing(const std::string& location) {
+  WabOpenEntry();  // loaded before the fork, as by a running program
+  constexpr int kCount = 30;
+  pid_t a = fork();
+  if (a == 0) Churn(location, "a", kCount);
+  pid_t b = fork();
+  if (b == 0) Churn(location, "b", kCount);
+  int status = 0;
+  waitpid(a, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  waitpid(b, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  Book book(location);
+  std::vector<std::string> names = Names(book.ReadAll());
+  std::set<std::string> got(names.begin(), names.end());
+  std::set<std::string> want{"Kept"};
+  for (int i = 0; i < kCount; i += 2) {
+    want.insert("a" + std::to_string(i));
+    want.insert("b" + std::to_string(i));
+  }
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(names.size(), want.size());
+}
+
+TEST(WabWrite, TwoProcessesWritingAtOnceLoseNothing) {
+  TempDir dir;
+  WriteFile(dir / "kept.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Kept\r\nEND:VCARD\r\n");
+  TwoWritersLoseNothing(dir.path().string());
+  TempDir single;
+  WriteFile(single / "book.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Kept\r\nEND:VCARD\r\n");
+  TwoWritersLoseNothing(single / "book.vcf");
+}
+
+TEST(WabWrite, EntriesAndProblemsFromCreateEntry) {
+  TempDir dir;
+  Book book(dir.path().string());
+  com::ComPtr<IABContainer> pab = book.Pab();
+  com::ComPtr<IMAPIProp> entry;
+  char bogus[] = "\0\0\0\0Z";
+  EXPECT_EQ(
+      pab->CreateEntry(5, reinterpret_cast<LPENTRYID>(bogus), 0, entry.ReleaseAndGetAddressOf()),
+      MAPI_E_INVALID_ENTRYID);
+  ASSERT_EQ(pab->CreateEntry(0, nullptr, 0, entry.ReleaseAndGetAddressOf()), S_OK);
+  SPropValue values[2] = {};
+  values[0].ulPropTag = PR_DISPLAY_NAME;
+  values[0].Value.lpszA = const_cast<char*>("Checked");
+  values[1].ulPropTag = PR_SEARCH_KEY;  // not something a card can hold
+  LPSPropProblemArray problems = nullptr;
+  EXPECT_EQ(entry->SetProps(2, values, &problems), S_OK);
+  ASSERT_NE(problems, nullptr);
+  EXPECT_EQ(problems->cProblem, 1u);
+  EXPECT_EQ(problems->aProblem[0].ulIndex, 1u);
+  book.wab->FreeBuffer(problems);
+  // Text that is not UTF-8 cannot go into a card.
+  values[0].Value.lpszA = const_cast<char*>("bad \xff");
+  EXPECT_EQ(entry->SetProps(1, values, &problems), S_OK);
+  EXPECT_NE(problems, nullptr);
+  book.wab->FreeBuffer(problems);
+  EXPECT_EQ(entry->SaveChanges(0), S_OK);
+  EXPECT_EQ(Names(book.ReadAll()), (std::vector<std::string>{"Checked"}));
+}
+
+TEST(WabModule, RegistersItsPathAndAnswersToTheFallbackName) {
+  TempDir dir;
+  setenv("MAILQUARRY_REGISTRY", (dir / "registry").c_str(), 1);
+  std::string module = BinDir() + "/AddressBook.so";
+  ASSERT_EQ(std::system((BinDir() + "/regsvr " + module + " > /dev/null").c_str()), 0);
+  std::string path;
+  ASSERT_EQ(reg::GetString(reg::Root::LocalMachine, WAB_DLL_PATH_KEY, "", &path), S_OK);
+  EXPECT_TRUE(fs::equivalent(path, module)) << path;
+  ASSERT_EQ(std::system((BinDir() + "/regsvr -u " + module + " > /dev/null").c_str()), 0);
+  EXPECT_FALSE(reg::KeyExists(reg::Root::LocalMachine, WAB_DLL_PATH_KEY));
+  unsetenv("MAILQUARRY_REGISTRY");
+
+  // A bare name resolves through this program's RUNPATH to the same module.
+  void* byName = dlopen(WAB_DEFAULT_DLL_NAME, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(byName, nullptr) << dlerror();
+  EXPECT_EQ(reinterpret_cast<void*>(dlsym(byName, WAB_OPEN_ENTRY_POINT)),
+            reinterpret_cast<void*>(WabOpenEntry()));
+  dlclose(byName);
+}
+
+}  // namespace
