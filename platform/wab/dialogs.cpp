@@ -3,6 +3,7 @@
 #include "platform/wab/property_tags.h"
 
 #if MQ_WAB_HAVE_GUI
+#include <QDate>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
