@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace wab {
@@ -91,6 +92,43 @@ std::string JoinSoftLineBreaks(std::string_view card) {
     }
   }
   return out;
+}
+
+std::string DropMalformedGroupedNames(std::string_view card) {
+  auto nameChar = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  };
+  std::string out;
+  out.reserve(card.size());
+  bool dropping = false;
+  std::size_t pos = 0;
+  while (pos < card.size()) {
+    Line line = LineAt(card, pos);
+    bool continuation = !line.text.empty() && (line.text[0] == ' ' || line.text[0] == '\t');
+    if (!continuation) {
+      std::size_t end = line.text.find_first_of(";:");
+      std::string_view name = line.text.substr(0, end);
+      bool grouped = name.find('.') != std::string_view::npos;
+      dropping = grouped && (end == std::string_view::npos || name.back() == '.' ||
+                             std::find_if_not(name.begin(), name.end(), nameChar) != name.end());
+    }
+    if (!dropping) out.append(card.substr(pos, line.next - pos));
+    pos = line.next;
+  }
+  return out;
+}
+
+std::string PrepareForLibrary(std::string_view card) {
+  // The library ends a line at a lone CR too; give such lines a whole break
+  // so that the lines seen here are the lines it sees.
+  std::string lines;
+  lines.reserve(card.size());
+  for (std::size_t i = 0; i < card.size(); ++i) {
+    lines += card[i];
+    if (card[i] == '\r' && (i + 1 == card.size() || card[i + 1] != '\n')) lines += '\n';
+  }
+  return DropMalformedGroupedNames(JoinSoftLineBreaks(lines));
 }
 
 }  // namespace wab

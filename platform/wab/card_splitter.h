@@ -28,4 +28,14 @@ std::vector<CardSpan> SplitCards(std::string_view file);
 // 2.1 writers fold long values; other lines are left as they are.
 std::string JoinSoftLineBreaks(std::string_view card);
 
+// The card text without the property lines (and their folded continuations)
+// whose grouped name ("item1.X…") holds a character a property name cannot
+// hold. The vCard library skips such a line anyway but leaks memory on it
+// (libebook-contacts 3.46), so it never sees one.
+std::string DropMalformedGroupedNames(std::string_view card);
+
+// Both of the above, after giving a lone CR a whole line break (the library
+// ends lines there too): the text handed to the vCard library.
+std::string PrepareForLibrary(std::string_view card);
+
 }  // namespace wab

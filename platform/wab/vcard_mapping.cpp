@@ -129,11 +129,23 @@ bool IsPreferred(EVCardAttribute* attr) {
   return e_vcard_attribute_has_type(attr, "PREF") || e_vcard_attribute_get_param(attr, "PREF");
 }
 
+// Text as UTF-8. The library passes on the bytes of a value whose charset it
+// does not know (a 2.1 card without CHARSET, or a misspelt one) as they are;
+// such bytes are most likely Windows-1252, else they are replaced.
+std::string ValidUtf8(const char* text) {
+  if (g_utf8_validate(text, -1, nullptr)) return text;
+  gchar* converted = g_convert(text, -1, "UTF-8", "WINDOWS-1252", nullptr, nullptr, nullptr);
+  if (!converted) converted = g_utf8_make_valid(text, -1);
+  std::string out = converted;
+  g_free(converted);
+  return out;
+}
+
 // The values of an attribute: its components, each as the library decoded it.
 std::vector<std::string> Components(EVCardAttribute* attr) {
   std::vector<std::string> out;
   for (GList* v = e_vcard_attribute_get_values(attr); v; v = v->next) {
-    out.emplace_back(v->data ? static_cast<const char*>(v->data) : "");
+    out.push_back(v->data ? ValidUtf8(static_cast<const char*>(v->data)) : std::string());
   }
   return out;
 }
@@ -230,7 +242,7 @@ std::string Contact::DisplayName() const {
 
 bool ReadContact(std::string_view cardText, Contact* out) {
   *out = Contact{};
-  std::string text = JoinSoftLineBreaks(cardText);
+  std::string text = PrepareForLibrary(cardText);
   VCardPtr card(e_vcard_new_from_string(text.c_str()));
   if (!card) return false;
 
@@ -361,7 +373,7 @@ std::string WriteNewCard(const std::vector<MappedProperty>& properties, ULONG ob
     });
   };
   EVCardAttribute* uidAttr = e_vcard_attribute_new(nullptr, "UID");
-  e_vcard_attribute_add_value(uidAttr, uid.c_str());
+  e_vcard_attribute_add_value(uidAttr, ValidUtf8(uid.c_str()).c_str());
   attributes.push_back(uidAttr);
   if (objectType == MAPI_DISTLIST) {
     EVCardAttribute* kind = e_vcard_attribute_new(nullptr, "X-ADDRESSBOOKSERVER-KIND");
@@ -382,7 +394,9 @@ std::string WriteNewCard(const std::vector<MappedProperty>& properties, ULONG ob
           value = p->time ? FormatDate(p->time) : "";
         else if (p)
           value = p->text;
-        if (value.empty()) continue;
+        // The library reads past the end of text that is not UTF-8 when it
+        // folds lines; such text never reaches it.
+        if (value.empty() || !g_utf8_validate(value.c_str(), -1, nullptr)) continue;
         any = true;
         std::size_t at = kTable[i].component < 0 ? 0 : kTable[i].component;
         if (parts.size() <= at) parts.resize(at + 1);

@@ -124,6 +124,26 @@ TEST_F(WabRead, PropertiesOfACardAreMappedAsUtf8Strings) {
   EXPECT_EQ(old.props.at(PROP_ID(PR_EMAIL_ADDRESS)), "j@example.de");
 }
 
+TEST(WabOddCards, LinesTheLibraryMishandlesAreReadSafely) {
+  // Under LeakSanitizer: the library leaks on malformed grouped names (also
+  // behind a lone CR) and writes past text that is not UTF-8.
+  TempDir dir;
+  WriteFile(dir / "odd.vcf",
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Odd\r\nitem1.URL\xa5:x\r\nNOTE:a\rU.\r\n"
+            "item2.:y\r\nitem3.TEL\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHAVSET=X;ENCODING=QUOTED-PRINTABLE:Ren=E9e\r\n"
+            "END:VCARD\r\n");
+  Book book(dir.path().string());
+  std::vector<Row> rows = book.ReadAll();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].name, "Odd");
+  EXPECT_EQ(rows[0].props.count(PROP_ID(PR_PERSONAL_HOME_PAGE)), 0u);
+  EXPECT_EQ(rows[1].name, "Ren\xC3\xA9\x65");  // unknown charset: read as Windows-1252
+  // Creating a card from such text keeps it valid.
+  EXPECT_EQ(book.Create({{PR_DISPLAY_NAME, rows[1].name}}), S_OK);
+  EXPECT_EQ(book.ReadAll().size(), 3u);
+}
+
 TEST_F(WabRead, GetPropsWithATagArrayGivesThoseInOrderAndFlagsMissingOnes) {
   Book book(dir.path().string());
   std::vector<Row> rows = book.ReadAll();

@@ -1,0 +1,32 @@
+// Feeds arbitrary bytes to the address book as a card file: split it into
+// cards, read each through the vCard library and the mapping, write the
+// mapped contact as a new card and read that back. Every card span must lie
+// inside the input, and a written card must read back as one card with the
+// same display name and object type.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "platform/wab/card_splitter.h"
+#include "platform/wab/vcard_mapping.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view file(reinterpret_cast<const char*>(data), size);
+  std::size_t end = 0;
+  for (const wab::CardSpan& span : wab::SplitCards(file)) {
+    if (span.offset < end || span.offset + span.length > file.size()) std::abort();
+    end = span.offset + span.length;
+    std::string_view card = file.substr(span.offset, span.length);
+    if (wab::JoinSoftLineBreaks(card).size() > card.size()) std::abort();
+    wab::Contact contact;
+    if (!wab::ReadContact(card, &contact)) continue;
+    std::string written = wab::WriteNewCard(contact.properties, contact.objectType, "fuzz-uid");
+    auto cards = wab::SplitCards(written);
+    if (cards.size() != 1) std::abort();
+    wab::Contact again;
+    if (!wab::ReadContact(written, &again)) std::abort();
+    if (again.objectType != contact.objectType || again.uid != "fuzz-uid") std::abort();
+  }
+  return 0;
+}
