@@ -3,7 +3,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <optional>
 
 namespace wab {
 namespace {
@@ -46,14 +45,15 @@ std::vector<CardSpan> SplitCards(std::string_view file) {
   std::vector<CardSpan> cards;
   std::size_t pos = 0;
   if (file.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
-  std::optional<std::size_t> start;
+  constexpr std::size_t kNone = std::string_view::npos;
+  std::size_t start = kNone;  // where the open card began
   while (pos < file.size()) {
     Line line = LineAt(file, pos);
     if (IsMarker(line.text, "BEGIN:VCARD")) {
       start = pos;
-    } else if (start && IsMarker(line.text, "END:VCARD")) {
-      cards.push_back({*start, line.next - *start});
-      start.reset();
+    } else if (start != kNone && IsMarker(line.text, "END:VCARD")) {
+      cards.push_back({start, line.next - start});
+      start = kNone;
     }
     pos = line.next;
   }
@@ -119,7 +119,27 @@ std::string DropMalformedGroupedNames(std::string_view card) {
   return out;
 }
 
+// Whether any of the three preparations can change the card: a lone CR, a
+// soft line break ("=" at a line end), or a grouped name (a dot before the
+// first colon of a line). Most cards have none and are handed over as they are.
+bool NeedsPreparation(std::string_view card) {
+  std::size_t pos = 0;
+  while (pos < card.size()) {
+    std::size_t end = card.find('\n', pos);
+    if (end == std::string_view::npos) end = card.size();
+    std::string_view line = card.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.find('\r') != std::string_view::npos) return true;
+    if (!line.empty() && line.back() == '=') return true;
+    std::size_t colon = line.find(':');
+    if (line.substr(0, colon).find('.') != std::string_view::npos) return true;
+    pos = end + 1;
+  }
+  return false;
+}
+
 std::string PrepareForLibrary(std::string_view card) {
+  if (!NeedsPreparation(card)) return std::string(card);
   // The library ends a line at a lone CR too; give such lines a whole break
   // so that the lines seen here are the lines it sees.
   std::string lines;

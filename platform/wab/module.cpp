@@ -6,6 +6,29 @@
 #include "platform/wab/objects.h"
 #include "platform/wab/wab.h"
 
+// After the platform's headers: GLib defines TRUE and FALSE as macros.
+#include <glib.h>
+
+namespace {
+
+// The vCard library warns on stderr about every odd escape it meets; the
+// address book reports nothing, so its messages are dropped while this module
+// is loaded.
+class QuietVCardLibrary {
+ public:
+  QuietVCardLibrary()
+      : handler_(g_log_set_handler(
+            "libebook-contacts", static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK & ~G_LOG_LEVEL_ERROR),
+            [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr)) {}
+  ~QuietVCardLibrary() { g_log_remove_handler("libebook-contacts", handler_); }
+
+ private:
+  guint handler_;
+};
+QuietVCardLibrary quiet;
+
+}  // namespace
+
 COM_EXPORT HRESULT WABOpen(IAddrBook** lppAdrBook, IWABObject** lppWABObject, WAB_PARAM* lpWP,
                            DWORD) {
   if (!lppAdrBook || !lppWABObject) return MAPI_E_INVALID_PARAMETER;

@@ -30,11 +30,11 @@ HRESULT CopyEntryId(const std::string& id, ULONG* size, LPENTRYID* out) {
   return S_OK;
 }
 
-PropOut Text(ULONG tag, std::string text) {
-  return {tag, std::move(text)};
+PropOut Text(ULONG tag, std::string_view text) {
+  return {tag, text};
 }
-PropOut Binary(ULONG tag, std::string bytes) {
-  return {tag, std::move(bytes)};
+PropOut Binary(ULONG tag, std::string_view bytes) {
+  return {tag, bytes};
 }
 PropOut Number(ULONG tag, ULONG n) {
   PropOut v{tag, {}};
@@ -42,7 +42,8 @@ PropOut Number(ULONG tag, ULONG n) {
   return v;
 }
 
-// Every property of a contact: identifier, object type, then the mapped ones.
+// Every property of a contact: object type, identifier, then the mapped
+// ones; the values point into `contact` and `entryId`.
 std::vector<PropOut> ContactProps(const Contact& contact, const std::string& entryId) {
   std::vector<PropOut> out;
   out.reserve(contact.properties.size() + 2);
@@ -51,7 +52,7 @@ std::vector<PropOut> ContactProps(const Contact& contact, const std::string& ent
   for (const MappedProperty& p : contact.properties) {
     PropOut v{p.tag, p.text};
     v.time = p.time;
-    out.push_back(std::move(v));
+    out.push_back(v);
   }
   return out;
 }
@@ -103,8 +104,10 @@ class WabObject final : public com::Object<IWABObject> {
 // CreateEntry that collects properties until SaveChanges writes its card.
 class MailUser final : public com::Object<IMailUser> {
  public:
-  MailUser(std::shared_ptr<Book> book, Contact contact, std::string entryId)
-      : book_(std::move(book)), contact_(std::move(contact)), entryId_(std::move(entryId)) {}
+  // A card of a file as read; the file's parse is shared, not copied.
+  MailUser(std::shared_ptr<Book> book, std::shared_ptr<const LoadedFile> file,
+           const LoadedCard* card, std::string entryId)
+      : book_(std::move(book)), file_(std::move(file)), card_(card), entryId_(std::move(entryId)) {}
   MailUser(std::shared_ptr<Book> book, ULONG objectType) : book_(std::move(book)), isNew_(true) {
     contact_.objectType = objectType;
   }
@@ -123,7 +126,7 @@ class MailUser final : public com::Object<IMailUser> {
   }
 
   HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values) override {
-    return AnswerGetProps(ContactProps(contact_, entryId_), tags, count, values);
+    return AnswerGetProps(ContactProps(Current(), entryId_), tags, count, values);
   }
 
   HRESULT SetProps(ULONG cValues, LPSPropValue props, LPSPropProblemArray* problems) override {
@@ -200,9 +203,12 @@ class MailUser final : public com::Object<IMailUser> {
     return S_OK;
   }
   bool Find(ULONG tag) const { return contact_.Find(tag) != nullptr; }
+  const Contact& Current() const { return card_ ? card_->contact : contact_; }
 
   std::shared_ptr<Book> book_;
-  Contact contact_;
+  std::shared_ptr<const LoadedFile> file_;  // keeps card_ alive
+  const LoadedCard* card_ = nullptr;
+  Contact contact_;  // a new entry's properties
   std::string entryId_;
   bool isNew_ = false;
 };
@@ -304,18 +310,34 @@ class ContentsTable final : public com::Object<IMAPITable> {
     }
     return position_;
   }
+  // The row's columns only; a column the card lacks is PT_ERROR.
   SPropValue* RowProps() {
     const LoadedCard* card = Current();
-    std::vector<PropOut> all = ContactProps(card->contact, MakeCardEntryId(card->key));
-    SPropTagArray* tags =
-        reinterpret_cast<SPropTagArray*>(std::malloc(sizeof(ULONG) * (columns_.size() + 1)));
-    if (!tags) return nullptr;
-    tags->cValues = static_cast<ULONG>(columns_.size());
-    std::memcpy(tags->aulPropTag, columns_.data(), columns_.size() * sizeof(ULONG));
-    bool missing = false;
-    SPropValue* packed = PackProps(SelectProps(all, tags, &missing));
-    std::free(tags);
-    return packed;
+    std::string entryId = MakeCardEntryId(card->key);
+    std::vector<PropOut> row;
+    row.reserve(columns_.size());
+    for (ULONG tag : columns_) {
+      PropOut v{CHANGE_PROP_TYPE(tag, PT_ERROR), {}};
+      v.error = MAPI_E_NOT_FOUND;
+      if (tag == PR_ENTRYID) {
+        v = Binary(PR_ENTRYID, entryId);
+      } else if (tag == PR_OBJECT_TYPE) {
+        v = Number(PR_OBJECT_TYPE, card->contact.objectType);
+      } else {
+        for (const MappedProperty& p : card->contact.properties) {
+          if (PROP_ID(p.tag) != PROP_ID(tag)) continue;
+          ULONG type = PROP_TYPE(tag);
+          bool text = PROP_TYPE(p.tag) == PT_STRING8 && (type == PT_UNICODE || type == PT_STRING8);
+          if (type == PT_UNSPECIFIED || type == PROP_TYPE(p.tag) || text) {
+            v = Text(text ? tag : p.tag, p.text);
+            v.time = p.time;
+          }
+          break;
+        }
+      }
+      row.push_back(v);
+    }
+    return PackProps(row);
   }
 
   std::shared_ptr<Book> book_;
@@ -335,12 +357,13 @@ class Container final : public com::Object<IABContainer> {
 
   HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
   HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values) override {
+    const std::string self = MakeEntryId(EntryKind::kBook);
+    const std::string distList = MakeEntryId(EntryKind::kDistListTemplate);
+    const std::string mailUser = MakeEntryId(EntryKind::kMailUserTemplate);
     std::vector<PropOut> all = {
-        Number(PR_OBJECT_TYPE, MAPI_ABCONT),
-        Binary(PR_ENTRYID, MakeEntryId(EntryKind::kBook)),
-        Text(PR_DISPLAY_NAME, "Contacts"),
-        Binary(PR_DEF_CREATE_DL, MakeEntryId(EntryKind::kDistListTemplate)),
-        Binary(PR_DEF_CREATE_MAILUSER, MakeEntryId(EntryKind::kMailUserTemplate)),
+        Number(PR_OBJECT_TYPE, MAPI_ABCONT),      Binary(PR_ENTRYID, self),
+        Text(PR_DISPLAY_NAME, "Contacts"),        Binary(PR_DEF_CREATE_DL, distList),
+        Binary(PR_DEF_CREATE_MAILUSER, mailUser),
     };
     return AnswerGetProps(all, tags, count, values);
   }
@@ -432,7 +455,7 @@ class AddrBook final : public com::Object<IAddrBook> {
       const LoadedCard* card = nullptr;
       HRESULT hr = book_->Find(key, &file, &card);
       if (FAILED(hr)) return hr;
-      ComPtr<MailUser> user = MakeObject<MailUser>(book_, card->contact, MakeCardEntryId(key));
+      ComPtr<MailUser> user = MakeObject<MailUser>(book_, file, card, MakeCardEntryId(key));
       if (!user) return MAPI_E_NOT_ENOUGH_MEMORY;
       object = ComPtr<IUnknown>(user->Identity());
       *objType = card->contact.objectType;

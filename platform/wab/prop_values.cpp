@@ -15,7 +15,7 @@ constexpr std::size_t Align(std::size_t n) {
 
 // UTF-16 of UTF-8 text (invalid sequences dropped by the conversion failing:
 // then the text is given as far as it converts, which is nothing).
-std::u16string Utf16(const std::string& text) {
+std::u16string Utf16(std::string_view text) {
   glong written = 0;
   gunichar2* wide =
       g_utf8_to_utf16(text.data(), static_cast<glong>(text.size()), nullptr, &written, nullptr);

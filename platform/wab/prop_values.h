@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/wab/wab.h"
@@ -13,10 +14,11 @@ namespace wab {
 // One value before packing. `tag` carries the type that decides which of the
 // fields is used: bytes for PT_STRING8 (UTF-8 text), PT_UNICODE (the UTF-8
 // text, converted when packed) and PT_BINARY; number for PT_LONG; time for
-// PT_SYSTIME; error for PT_ERROR.
+// PT_SYSTIME; error for PT_ERROR. `bytes` points into storage that the caller
+// keeps until the values are packed.
 struct PropOut {
   ULONG tag;
-  std::string bytes;
+  std::string_view bytes;
   ULONG number = 0;
   LONGLONG time = 0;
   HRESULT error = S_OK;

@@ -102,6 +102,26 @@ constexpr Row kTable[] = {
 // clang-format on
 constexpr std::size_t kRows = sizeof(kTable) / sizeof(kTable[0]);
 
+// Where the rows of a vCard property start in the table (kRows when it has
+// none), so an attribute is compared with each property name once. The rows
+// of one property stand together and share the one spelling of its name.
+std::size_t FirstRowOf(const char* name) {
+  static const std::vector<std::pair<const char*, std::size_t>> index = [] {
+    std::vector<std::pair<const char*, std::size_t>> out;
+    for (std::size_t i = 0; i < kRows; ++i) {
+      bool known = false;
+      for (const auto& entry : out) known = known || !std::strcmp(entry.first, kTable[i].property);
+      if (!known) out.emplace_back(kTable[i].property, i);
+    }
+    return out;
+  }();
+  char initial = g_ascii_toupper(name[0]);
+  for (const auto& [property, row] : index) {
+    if (property[0] == initial && !g_ascii_strcasecmp(name, property)) return row;
+  }
+  return kRows;
+}
+
 bool SameGroup(const Row& a, const Row& b) {
   return std::strcmp(a.property, b.property) == 0 && std::strcmp(a.types, b.types) == 0;
 }
@@ -274,8 +294,10 @@ bool ReadContact(std::string_view cardText, Contact* out) {
     }
     // The first group of the table this attribute belongs to.
     std::size_t first = kRows;
-    for (std::size_t i = 0; i < kRows; ++i) {
-      if (!g_ascii_strcasecmp(name, kTable[i].property) && HasTypes(attr, kTable[i].types)) {
+    std::size_t start = FirstRowOf(name);
+    for (std::size_t i = start;
+         i < kRows && !std::strcmp(kTable[i].property, kTable[start].property); ++i) {
+      if (HasTypes(attr, kTable[i].types)) {
         first = i;
         break;
       }
