@@ -1,4 +1,6 @@
-// demo-store DIR: writes a small Maildir++ store to try the system on.
+// demo-store DIR [CONTACTS]: writes a small Maildir++ store to try the system
+// on, and a demo address book (vCard files) in CONTACTS, by default the
+// directory DIR-contacts beside it.
 //
 // The mail is made up here, byte by byte, in the shapes that mail programs
 // write: plain and HTML letters, attachments in every transfer encoding,
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "tools/command_line.h"
+#include "tools/demo_store/demo_contacts.h"
 
 namespace fs = std::filesystem;
 
@@ -425,24 +428,53 @@ int Fail(const std::string& what) {
 
 }  // namespace
 
+// A directory to write into: missing (it is made) or empty.
+bool Usable(const fs::path& dir, std::string* why) {
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(dir, ec))) return true;
+  if (!fs::is_directory(fs::symlink_status(dir, ec))) {
+    *why = dir.string() + " is not a directory";
+    return false;
+  }
+  if (!fs::is_empty(dir, ec) || ec) {
+    *why = dir.string() + " is not empty";
+    return false;
+  }
+  return true;
+}
+
+int WriteContacts(const fs::path& dir) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) return Fail("cannot create " + dir.string() + ": " + ec.message());
+  int count = 0;
+  for (const auto& [name, bytes] : demo::DemoContactFiles()) {
+    if (!WriteFileExact(dir / name, bytes)) return Fail("cannot write " + (dir / name).string());
+    SetTime(dir / name, When(0, ++count));
+  }
+  std::printf("demo-store: wrote %d contact files to %s\n", count, dir.c_str());
+  return 0;
+}
+
 int main(int argc, char** argv) {
   static const char kUsage[] =
-      "usage: demo-store DIR\n"
-      "Writes a small Maildir++ store of made-up mail into DIR, which must\n"
-      "not exist or be empty.\n";
+      "usage: demo-store DIR [CONTACTS]\n"
+      "Writes a small Maildir++ store of made-up mail into DIR and a demo address\n"
+      "book of vCard files into CONTACTS (default: DIR-contacts); each must not\n"
+      "exist or be empty.\n";
   tools::CommandLine line = tools::ParseCommandLine(argc, argv, kUsage, {});
   if (line.exitStatus >= 0) return line.exitStatus;
-  if (line.operands.size() != 1 || !*line.operands[0]) {
+  if (line.operands.empty() || line.operands.size() > 2 || !*line.operands[0] ||
+      (line.operands.size() == 2 && !*line.operands[1])) {
     std::fputs(kUsage, stderr);
     return 2;
   }
   const fs::path root = line.operands[0];
+  fs::path contacts = line.operands.size() == 2 ? fs::path(line.operands[1])
+                                                : fs::path(root.string() + "-contacts");
   std::error_code ec;
-  if (fs::exists(fs::symlink_status(root, ec))) {
-    if (!fs::is_directory(fs::symlink_status(root, ec)))
-      return Fail(root.string() + " is not a directory");
-    if (!fs::is_empty(root, ec) || ec) return Fail(root.string() + " is not empty");
-  }
+  std::string why;
+  if (!Usable(root, &why) || !Usable(contacts, &why)) return Fail(why);
   g_mime_init();
 
   const char* const kFolders[] = {"", ".Work", ".Work.Projects", ".Family", ".Receipts"};
@@ -490,5 +522,5 @@ int main(int argc, char** argv) {
     ++count;
   }
   std::printf("demo-store: wrote %d messages in 5 folders to %s\n", count, root.c_str());
-  return 0;
+  return WriteContacts(contacts);
 }

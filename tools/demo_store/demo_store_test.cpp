@@ -12,6 +12,9 @@
 
 #include "platform/com/memory.h"
 #include "platform/mime/mime.h"
+#if MQ_DEMO_TEST_CONTACTS
+#include "platform/wab/wab_test_util.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -111,6 +114,30 @@ TEST_F(DemoStoreTest, WritesTheSameMaildirPlusPlusStoreEveryTime) {
     EXPECT_TRUE(names.count(expected)) << expected;
   }
 }
+
+#if MQ_DEMO_TEST_CONTACTS
+TEST_F(DemoStoreTest, WritesADemoAddressBookBesideTheStore) {
+  ASSERT_EQ(Run(base_ / "mail"), 0);
+  wabtest::Book book((base_ / "mail-contacts").string());
+  ASSERT_EQ(book.result, S_OK);
+  std::vector<wabtest::Row> rows = book.ReadAll();
+  ASSERT_EQ(rows.size(), 9u);
+  int users = 0;
+  std::set<std::string> names;
+  for (const auto& row : rows) {
+    users += row.objectType == MAPI_MAILUSER;
+    names.insert(row.name);
+    if (row.objectType == MAPI_MAILUSER) {
+      EXPECT_FALSE(row.props.at(PROP_ID(PR_EMAIL_ADDRESS)).empty()) << row.name;
+    }
+  }
+  EXPECT_EQ(users, 8);
+  EXPECT_TRUE(
+      names.count("J\xC3\xBCrgen M\xC3\xBCller-L\xC3\xBC"
+                  "denscheid"));
+  EXPECT_TRUE(names.count("Support team"));
+}
+#endif
 
 TEST_F(DemoStoreTest, RefusesADirectoryThatIsNotEmpty) {
   fs::create_directories(base_ / "full");
