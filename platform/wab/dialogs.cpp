@@ -3,7 +3,6 @@
 #include "platform/wab/property_tags.h"
 
 #if MQ_WAB_HAVE_GUI
-#include <QDate>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -57,9 +56,7 @@ void ShowDetailsDialog(const Contact& contact) {
     if (!label) continue;
     QString value;
     if (PROP_TYPE(p.tag) == PT_SYSTIME) {
-      // FILETIME ticks back to a date for display.
-      long long days = p.time / 864000000000LL;
-      value = QDate(1601, 1, 1).addDays(days).toString(Qt::ISODate);
+      value = QString::fromStdString(DateText(p.time));
     } else {
       value = QString::fromUtf8(p.text);
     }

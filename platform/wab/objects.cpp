@@ -78,6 +78,18 @@ std::string FreshUid() {
   return text;
 }
 
+// The object type a creation template makes; no template makes a mail user.
+HRESULT TemplateType(ULONG size, LPENTRYID id, ULONG* type) {
+  *type = MAPI_MAILUSER;
+  if (size == 0) return S_OK;
+  EntryKind kind = ParseEntryId(reinterpret_cast<const BYTE*>(id), size, nullptr);
+  if (kind == EntryKind::kDistListTemplate)
+    *type = MAPI_DISTLIST;
+  else if (kind != EntryKind::kMailUserTemplate)
+    return MAPI_E_INVALID_ENTRYID;
+  return S_OK;
+}
+
 // ---------------------------------------------------------------- WAB object
 
 class WabObject final : public com::Object<IWABObject> {
@@ -386,14 +398,9 @@ class Container final : public com::Object<IABContainer> {
   HRESULT CreateEntry(ULONG cbEntryID, LPENTRYID lpEntryID, ULONG, IMAPIProp** entry) override {
     if (!entry) return MAPI_E_INVALID_PARAMETER;
     *entry = nullptr;
-    ULONG type = MAPI_MAILUSER;
-    if (cbEntryID) {
-      EntryKind kind = ParseEntryId(reinterpret_cast<const BYTE*>(lpEntryID), cbEntryID, nullptr);
-      if (kind == EntryKind::kDistListTemplate)
-        type = MAPI_DISTLIST;
-      else if (kind != EntryKind::kMailUserTemplate)
-        return MAPI_E_INVALID_ENTRYID;
-    }
+    ULONG type = 0;
+    HRESULT hr = TemplateType(cbEntryID, lpEntryID, &type);
+    if (FAILED(hr)) return hr;
     ComPtr<MailUser> user = MakeObject<MailUser>(book_, type);
     if (!user) return MAPI_E_NOT_ENOUGH_MEMORY;
     *entry = static_cast<IMAPIProp*>(user.Detach());
@@ -474,19 +481,14 @@ class AddrBook final : public com::Object<IAddrBook> {
                    ULONG* cbNew, LPENTRYID* lpNew) override {
     if (cbNew) *cbNew = 0;
     if (lpNew) *lpNew = nullptr;
-    ULONG type = MAPI_MAILUSER;
-    if (cbTemplate) {
-      EntryKind kind = ParseEntryId(reinterpret_cast<const BYTE*>(lpTemplate), cbTemplate, nullptr);
-      if (kind == EntryKind::kDistListTemplate)
-        type = MAPI_DISTLIST;
-      else if (kind != EntryKind::kMailUserTemplate)
-        return MAPI_E_INVALID_ENTRYID;
-    }
+    ULONG type = 0;
+    HRESULT hr = TemplateType(cbTemplate, lpTemplate, &type);
+    if (FAILED(hr)) return hr;
     std::optional<std::vector<MappedProperty>> entered = AskNewContact();
     if (!entered) return MAPI_E_USER_CANCEL;
     std::string uid = FreshUid();
     CardKey key;
-    HRESULT hr = book_->Create(WriteNewCard(*entered, type, uid), uid, &key);
+    hr = book_->Create(WriteNewCard(*entered, type, uid), uid, &key);
     if (FAILED(hr)) return hr;
     if (cbNew && lpNew) return CopyEntryId(MakeCardEntryId(key), cbNew, lpNew);
     return S_OK;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/com/time.h"
 #include "platform/wab/card_splitter.h"
 #include "platform/wab/property_tags.h"
 #include "platform/wab/wab.h"
@@ -205,34 +206,6 @@ bool ParseDate(const std::string& text, LONGLONG* ticks) {
   return DateToFileTime(year, month, day, ticks);
 }
 
-// Days from 1970-01-01 (proleptic Gregorian calendar).
-long DaysFromCivil(long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long>(doe) - 719468;
-}
-
-std::string FormatDate(LONGLONG ticks) {
-  long days = static_cast<long>(ticks / 864000000000LL) - 134774;  // 1601 → 1970
-  // civil_from_days
-  days += 719468;
-  const long era = (days >= 0 ? days : days - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(days - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long y = static_cast<long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp + (mp < 10 ? 3 : -9);
-  y += m <= 2;
-  char out[32];
-  std::snprintf(out, sizeof out, "%04ld-%02u-%02u", y, m, d);
-  return out;
-}
-
 struct GObjectDeleter {
   void operator()(void* p) const { g_object_unref(p); }
 };
@@ -241,11 +214,25 @@ using VCardPtr = std::unique_ptr<EVCard, GObjectDeleter>;
 }  // namespace
 
 bool DateToFileTime(int year, int month, int day, LONGLONG* ticks) {
-  if (year < 1601 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31) return false;
-  long days =
-      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + 134774;
-  *ticks = static_cast<LONGLONG>(days) * 864000000000LL;
+  SYSTEMTIME date{};
+  date.wYear = static_cast<WORD>(year);
+  date.wMonth = static_cast<WORD>(month);
+  date.wDay = static_cast<WORD>(day);
+  FILETIME ft;
+  if (year < 1601 || year > 9999 || !SystemTimeToFileTime(&date, &ft)) return false;
+  *ticks =
+      static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
   return true;
+}
+
+std::string DateText(LONGLONG ticks) {
+  FILETIME ft{static_cast<DWORD>(ticks & 0xFFFFFFFF),
+              static_cast<DWORD>(static_cast<ULONGLONG>(ticks) >> 32)};
+  SYSTEMTIME date{};
+  if (ticks < 0 || !FileTimeToSystemTime(&ft, &date)) return {};
+  char out[32];
+  std::snprintf(out, sizeof out, "%04u-%02u-%02u", date.wYear, date.wMonth, date.wDay);
+  return out;
 }
 
 const std::string* Contact::Find(ULONG tag) const {
@@ -413,7 +400,7 @@ std::string WriteNewCard(const std::vector<MappedProperty>& properties, ULONG ob
         const MappedProperty* p = valueOf(kTable[i].tag);
         std::string value;
         if (p && PROP_TYPE(kTable[i].tag) == PT_SYSTIME)
-          value = p->time ? FormatDate(p->time) : "";
+          value = p->time ? DateText(p->time) : "";
         else if (p)
           value = p->text;
         // The library reads past the end of text that is not UTF-8 when it

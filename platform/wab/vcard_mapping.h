@@ -51,5 +51,7 @@ const char* FieldLabel(ULONG tag);
 
 // FILETIME ticks of a calendar date; false for dates that cannot be.
 bool DateToFileTime(int year, int month, int day, LONGLONG* ticks);
+// "YYYY-MM-DD" of FILETIME ticks; empty when they are no date.
+std::string DateText(LONGLONG ticks);
 
 }  // namespace wab
