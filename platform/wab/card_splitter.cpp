@@ -99,22 +99,34 @@ std::string DropMalformedGroupedNames(std::string_view card) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '_' || c == '.';
   };
+  auto continues = [&](std::size_t at) {
+    return at < card.size() && (card[at] == ' ' || card[at] == '\t');
+  };
   std::string out;
   out.reserve(card.size());
-  bool dropping = false;
   std::size_t pos = 0;
   while (pos < card.size()) {
+    // One property: its first line and the folded lines after it. The name
+    // is read as the library reads it, across folds, up to ';' or ':'.
     Line line = LineAt(card, pos);
-    bool continuation = !line.text.empty() && (line.text[0] == ' ' || line.text[0] == '\t');
-    if (!continuation) {
-      std::size_t end = line.text.find_first_of(";:");
-      std::string_view name = line.text.substr(0, end);
-      bool grouped = name.find('.') != std::string_view::npos;
-      dropping = grouped && (end == std::string_view::npos || name.back() == '.' ||
-                             std::find_if_not(name.begin(), name.end(), nameChar) != name.end());
+    std::string name(line.text.substr(0, line.text.find_first_of(";:")));
+    bool ended = name.size() < line.text.size();
+    std::size_t end = line.next;
+    while (continues(end)) {
+      Line more = LineAt(card, end);
+      if (!ended) {
+        std::string_view rest = more.text.substr(1);
+        std::size_t stop = rest.find_first_of(";:");
+        name += rest.substr(0, stop);
+        ended = stop != std::string_view::npos;
+      }
+      end = more.next;
     }
-    if (!dropping) out.append(card.substr(pos, line.next - pos));
-    pos = line.next;
+    bool grouped = name.find('.') != std::string::npos;
+    bool malformed = !ended || name.back() == '.' ||
+                     std::find_if_not(name.begin(), name.end(), nameChar) != name.end();
+    if (!(grouped && malformed)) out.append(card.substr(pos, end - pos));
+    pos = end;
   }
   return out;
 }
