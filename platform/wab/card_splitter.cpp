@@ -123,9 +123,10 @@ std::string DropMalformedGroupedNames(std::string_view card) {
       end = more.next;
     }
     bool grouped = name.find('.') != std::string::npos;
-    bool malformed = !ended || name.back() == '.' ||
-                     std::find_if_not(name.begin(), name.end(), nameChar) != name.end();
-    if (!(grouped && malformed)) out.append(card.substr(pos, end - pos));
+    bool malformed =
+        grouped && (!ended || name.back() == '.' ||
+                    std::find_if_not(name.begin(), name.end(), nameChar) != name.end());
+    if (!malformed) out.append(card.substr(pos, end - pos));
     pos = end;
   }
   return out;

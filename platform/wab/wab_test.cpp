@@ -130,7 +130,7 @@ TEST(WabOddCards, LinesTheLibraryMishandlesAreReadSafely) {
   TempDir dir;
   WriteFile(dir / "odd.vcf",
             "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Odd\r\nitem1.URL\xa5:x\r\nNOTE:a\rU.\r\n"
-            "item2.:y\r\nitem3.TEL\r\nitem4\r\n .X!:z\r\nEND:VCARD\r\n"
+            "item2.:y\r\nitem3.TEL\r\nitem4\r\n .X!:z\r\n:no name\r\nEND:VCARD\r\n"
             "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHAVSET=X;ENCODING=QUOTED-PRINTABLE:Ren=E9e\r\n"
             "END:VCARD\r\n");
   Book book(dir.path().string());
