@@ -132,9 +132,9 @@ std::string DropMalformedGroupedNames(std::string_view card) {
   return out;
 }
 
-// Whether any of the three preparations can change the card: a lone CR, a
-// soft line break ("=" at a line end), or a grouped name (a dot before the
-// first colon of a line). Most cards have none and are handed over as they are.
+// Whether the preparations can change the card: a NUL, a lone CR, a soft line
+// break ("=" at a line end), or a grouped name (a dot before the first colon
+// of a line). Most cards have none and are handed over as they are.
 bool NeedsPreparation(std::string_view card) {
   std::size_t pos = 0;
   while (pos < card.size()) {
@@ -143,6 +143,7 @@ bool NeedsPreparation(std::string_view card) {
     std::string_view line = card.substr(pos, end - pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.find('\r') != std::string_view::npos) return true;
+    if (line.find('\0') != std::string_view::npos) return true;
     if (!line.empty() && line.back() == '=') return true;
     std::size_t colon = line.find(':');
     if (line.substr(0, colon).find('.') != std::string_view::npos) return true;
@@ -158,6 +159,9 @@ std::string PrepareForLibrary(std::string_view card) {
   std::string lines;
   lines.reserve(card.size());
   for (std::size_t i = 0; i < card.size(); ++i) {
+    // The library reads text up to a NUL; the card's remaining lines (its END
+    // among them) must not be cut off behind one, so NULs are left out.
+    if (card[i] == '\0') continue;
     lines += card[i];
     if (card[i] == '\r' && (i + 1 == card.size() || card[i + 1] != '\n')) lines += '\n';
   }

@@ -34,8 +34,9 @@ std::string JoinSoftLineBreaks(std::string_view card);
 // (libebook-contacts 3.46), so it never sees one.
 std::string DropMalformedGroupedNames(std::string_view card);
 
-// Both of the above, after giving a lone CR a whole line break (the library
-// ends lines there too): the text handed to the vCard library.
+// Both of the above, after leaving out NUL bytes and giving a lone CR a whole
+// line break (the library ends lines there too): the text handed to the vCard
+// library.
 std::string PrepareForLibrary(std::string_view card);
 
 }  // namespace wab
