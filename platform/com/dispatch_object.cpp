@@ -163,12 +163,12 @@ HRESULT CoerceArgument(const CallFrame& frame, UINT i, VARIANT* scratch, const V
   VARTYPE want = frame.types[i];
   HRESULT hr = S_OK;
   if (want == VT_VARIANT) {
-    if (!(arg->vt & VT_BYREF)) {
-      *out = arg;
-      return S_OK;
-    }
-    hr = VariantCopyInd(scratch, arg);
-  } else if (arg->vt == want) {
+    // As it came, by reference included: a member may treat a value passed
+    // by reference differently (the contact collection's Item does).
+    *out = arg;
+    return S_OK;
+  }
+  if (arg->vt == want) {
     *out = arg;
     return S_OK;
   } else {
