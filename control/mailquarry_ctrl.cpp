@@ -1,5 +1,6 @@
 #include "control/mailquarry_ctrl.h"
 
+#include "addressbook/address_book_connection.h"
 #include "control/about_box.h"
 #include "control/guids.h"
 #include "control/typelib.h"
@@ -84,11 +85,18 @@ void CMailquarryCtrl::Teardown() {
 }
 
 void CMailquarryCtrl::OpenAddressBook(bool first) {
-  if (!first) CloseAddressBook();
+  if (!first) {
+    addressBookPath_.reset();
+    CloseAddressBook();
+  }
   addressBookPath_ = std::string();
+  context_.addressBook = std::make_unique<CAddressBookConnection>(*addressBookPath_);
+  if (contacts_) context_.addressBook->LoadContacts(*contacts_);
 }
 
-void CMailquarryCtrl::CloseAddressBook() {}
+void CMailquarryCtrl::CloseAddressBook() {
+  context_.addressBook.reset();
+}
 
 com::ComPtr<IDispatch> CMailquarryCtrl::GetFolders() {
   return folders_ ? folders_->AsDispatch() : nullptr;

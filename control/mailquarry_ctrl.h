@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "control/contacts.h"
+#include "addressbook/contacts.h"
 #include "control/folders.h"
 #include "control/messages.h"
 #include "control/store_context.h"
@@ -60,7 +60,8 @@ class CMailquarryCtrl : public ui::Control<CMailquarryCtrl> {
   // Lets go of every store object and collection (window destruction, and
   // the control's own end if its window never went).
   void Teardown();
-  // The address book's open and close: nothing to open yet.
+  // Address-book open: a new connection (after closing the old one unless
+  // this is the first open) that fills the contact collection.
   void OpenAddressBook(bool first);
   void CloseAddressBook();
 

@@ -1,9 +1,15 @@
 #include "control/store_context.h"
 
+#include "addressbook/address_book_connection.h"
 #include "control/folders.h"
 #include "control/messages.h"
 
 namespace mq {
+
+StoreContext::StoreContext() = default;
+StoreContext::~StoreContext() = default;
+StoreContext::StoreContext(StoreContext&&) noexcept = default;
+StoreContext& StoreContext::operator=(StoreContext&&) noexcept = default;
 
 void StoreContext::LoadMessageList(SHORT index) {
   if (messages) messages->Clear();

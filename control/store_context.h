@@ -10,6 +10,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "platform/com/unknown.h"
 #include "platform/store/store.h"
@@ -19,8 +20,14 @@ namespace mq {
 class CFolders;
 class CMessages;
 class CContacts;
+class CAddressBookConnection;
 
 struct StoreContext {
+  StoreContext();
+  ~StoreContext();
+  StoreContext(StoreContext&&) noexcept;
+  StoreContext& operator=(StoreContext&&) noexcept;
+
   com::ComPtr<IStoreNamespace> store;
   com::ComPtr<IStoreFolder> currentFolder;
   com::ComPtr<IStoreFolder> destinationFolder;
@@ -31,6 +38,10 @@ struct StoreContext {
   CFolders* folders = nullptr;
   CMessages* messages = nullptr;
   CContacts* contacts = nullptr;
+
+  // The open address book; replaced by every address-book open, gone with
+  // the control's window.
+  std::unique_ptr<CAddressBookConnection> addressBook;
 
   // Opens the address book and fills the contact collection; `first` on
   // window creation, false on a later open (the contact collection's Refresh).

@@ -1,0 +1,372 @@
+// The fake address-book module (see fake_wab.h).
+#include "addressbook/testing/fake_wab.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace mq::testing {
+namespace {
+
+FakeWab g_wab;
+// Buffers of the allocator: each root with what AllocateMore hung on it.
+std::map<void*, std::vector<void*>> g_roots;
+
+void* Allocate(ULONG size) {
+  return std::calloc(1, size ? size : 1);
+}
+
+// The fake's own allocations; the WAB object's methods count the caller's.
+HRESULT AllocateRoot(ULONG size, void** out) {
+  *out = Allocate(size);
+  g_roots[*out];
+  g_wab.liveBuffers = static_cast<int>(g_roots.size());
+  return S_OK;
+}
+
+HRESULT AllocateChild(ULONG size, void* parent, void** out) {
+  *out = nullptr;
+  auto it = g_roots.find(parent);
+  if (it == g_roots.end()) return MAPI_E_INVALID_PARAMETER;
+  *out = Allocate(size);
+  it->second.push_back(*out);
+  return S_OK;
+}
+
+void FreeRoot(void* buffer) {
+  if (!buffer) return;
+  auto it = g_roots.find(buffer);
+  if (it == g_roots.end()) {
+    ++g_wab.badFrees;
+    return;
+  }
+  for (void* child : it->second) std::free(child);
+  std::free(it->first);
+  g_roots.erase(it);
+  g_wab.liveBuffers = static_cast<int>(g_roots.size());
+}
+
+// Copies text or bytes into a buffer hung on `parent`.
+char* CopyMore(const std::string& text, void* parent) {
+  void* copy = nullptr;
+  AllocateChild(static_cast<ULONG>(text.size() + 1), parent, &copy);
+  if (copy) std::memcpy(copy, text.data(), text.size());
+  return static_cast<char*>(copy);
+}
+
+void Fill(SPropValue& value, const FakeProperty& property, void* parent) {
+  value.ulPropTag = property.tag;
+  switch (PROP_TYPE(property.tag)) {
+    case PT_STRING8:
+    case PT_UNICODE:
+      value.Value.lpszA = CopyMore(property.text, parent);
+      break;
+    case PT_BINARY:
+      value.Value.bin.cb = static_cast<ULONG>(property.text.size());
+      value.Value.bin.lpb = reinterpret_cast<BYTE*>(CopyMore(property.text, parent));
+      break;
+    default:
+      value.Value.l = property.number;
+  }
+}
+
+std::string Text(const std::vector<BYTE>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+FakeEntry* FindEntry(ULONG length, const void* id) {
+  for (FakeEntry& entry : g_wab.entries)
+    if (entry.id.size() == length && (length == 0 || std::memcmp(entry.id.data(), id, length) == 0))
+      return &entry;
+  return nullptr;
+}
+
+std::string TagHex(ULONG tag) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(tag));
+  return text;
+}
+
+// Counts the interfaces handed out and not yet let go.
+template <class I>
+class Counted : public com::Object<I> {
+ public:
+  Counted() { ++g_wab.liveInterfaces; }
+  ~Counted() override { --g_wab.liveInterfaces; }
+};
+
+template <class I>
+class NoProps : public Counted<I> {
+ public:
+  HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
+  HRESULT GetProps(LPSPropTagArray, ULONG, ULONG*, LPSPropValue*) override {
+    return MAPI_E_NO_SUPPORT;
+  }
+  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray*) override { return MAPI_E_NO_SUPPORT; }
+};
+
+// Hands out a property array built from `properties`.
+HRESULT GiveProperties(const std::vector<FakeProperty>& properties, ULONG* count,
+                       LPSPropValue* out) {
+  void* buffer = nullptr;
+  if (HRESULT hr =
+          AllocateRoot(static_cast<ULONG>(sizeof(SPropValue) * (properties.size() + 1)), &buffer);
+      FAILED(hr))
+    return hr;
+  auto* values = static_cast<LPSPropValue>(buffer);
+  for (std::size_t i = 0; i < properties.size(); ++i) Fill(values[i], properties[i], buffer);
+  *count = static_cast<ULONG>(properties.size());
+  *out = values;
+  return S_OK;
+}
+
+class FakeMailUser : public Counted<IMailUser> {
+ public:
+  explicit FakeMailUser(std::vector<FakeProperty> properties)
+      : properties_(std::move(properties)) {}
+  HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
+  HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override {
+    g_wab.Log(std::string("GetProps ") + (tags ? "some" : "all") +
+              " flags=" + std::to_string(flags));
+    *count = 0;
+    *out = nullptr;
+    if (HRESULT hr = g_wab.Count("GetProps"); FAILED(hr)) return hr;
+    return GiveProperties(properties_, count, out);
+  }
+  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray*) override { return MAPI_E_NO_SUPPORT; }
+
+ private:
+  std::vector<FakeProperty> properties_;
+};
+
+class FakeNewEntry : public Counted<IMAPIProp> {
+ public:
+  explicit FakeNewEntry(std::size_t index) : index_(index) {}
+  HRESULT SaveChanges(ULONG flags) override {
+    g_wab.Log("SaveChanges flags=" + std::to_string(flags));
+    FakeWab::Created& created = g_wab.created[index_];
+    created.saved = true;
+    FakeEntry entry;
+    entry.id = {'N', static_cast<BYTE>('0' + index_)};
+    for (const FakeProperty& p : created.written) {
+      if (p.tag == PR_DISPLAY_NAME) entry.tableName = p.text;
+      entry.properties.push_back(p);
+    }
+    g_wab.entries.push_back(entry);
+    return S_OK;
+  }
+  HRESULT GetProps(LPSPropTagArray, ULONG, ULONG*, LPSPropValue*) override {
+    return MAPI_E_NO_SUPPORT;
+  }
+  HRESULT SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
+    std::string call = "SetProps";
+    for (ULONG i = 0; i < count; ++i) {
+      const SPropValue& v = values[i];
+      const std::string text =
+          PROP_TYPE(v.ulPropTag) == PT_STRING8 && v.Value.lpszA ? v.Value.lpszA : std::string("?");
+      call += " " + TagHex(v.ulPropTag) + "=" + text;
+      g_wab.created[index_].written.push_back({v.ulPropTag, text, 0});
+    }
+    if (problems) call += " problems";
+    g_wab.Log(call);
+    return g_wab.Count("SetProps");
+  }
+
+ private:
+  std::size_t index_;
+};
+
+class FakeTable : public Counted<IMAPITable> {
+ public:
+  HRESULT SetColumns(LPSPropTagArray tags, ULONG flags) override {
+    std::string call = "SetColumns";
+    for (ULONG i = 0; tags && i < tags->cValues; ++i) call += " " + TagHex(tags->aulPropTag[i]);
+    g_wab.Log(call + " flags=" + std::to_string(flags));
+    if (tags) columns_.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues);
+    return g_wab.Count("SetColumns");
+  }
+  HRESULT SeekRow(BOOKMARK origin, LONG rows, LONG* sought) override {
+    g_wab.Log("SeekRow " + std::to_string(origin) + " " + std::to_string(rows) +
+              (sought ? " sought" : ""));
+    if (HRESULT hr = g_wab.Count("SeekRow"); FAILED(hr)) return hr;
+    if (origin == BOOKMARK_BEGINNING) position_ = 0;
+    return S_OK;
+  }
+  HRESULT QueryRows(LONG count, ULONG flags, LPSRowSet* out) override {
+    g_wab.Log("QueryRows " + std::to_string(count) + " flags=" + std::to_string(flags));
+    *out = nullptr;
+    if (HRESULT hr = g_wab.Count("QueryRows"); FAILED(hr)) return hr;
+    void* setBuffer = nullptr;
+    if (HRESULT hr = AllocateRoot(SRowSetSize(1), &setBuffer); FAILED(hr)) return hr;
+    auto* set = static_cast<LPSRowSet>(setBuffer);
+    set->cRows = 0;
+    if (count > 0 && position_ < g_wab.entries.size()) {
+      const FakeEntry& entry = g_wab.entries[position_++];
+      std::vector<FakeProperty> row;
+      for (ULONG tag : columns_) {
+        if (tag == PR_DISPLAY_NAME)
+          row.push_back({tag, entry.tableName, 0});
+        else if (tag == PR_ENTRYID)
+          row.push_back({tag, Text(entry.id), 0});
+        else if (tag == PR_OBJECT_TYPE)
+          row.push_back({tag, "", static_cast<LONG>(entry.objectType)});
+        else
+          row.push_back({CHANGE_PROP_TYPE(tag, PT_ERROR), "", MAPI_E_NOT_FOUND});
+      }
+      set->cRows = 1;
+      GiveProperties(row, &set->aRow[0].cValues, &set->aRow[0].lpProps);
+    }
+    *out = set;
+    return S_OK;
+  }
+
+ private:
+  std::vector<ULONG> columns_;
+  std::size_t position_ = 0;
+};
+
+class FakeContainer : public Counted<IABContainer> {
+ public:
+  HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
+  HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override {
+    std::string call = "GetProps";
+    for (ULONG i = 0; tags && i < tags->cValues; ++i) call += " " + TagHex(tags->aulPropTag[i]);
+    g_wab.Log(call + " flags=" + std::to_string(flags));
+    *count = 0;
+    *out = nullptr;
+    if (HRESULT hr = g_wab.Count("ContainerGetProps"); FAILED(hr)) return hr;
+    return GiveProperties({{g_wab.templateTags[0], Text(g_wab.mailUserTemplate), 0},
+                           {g_wab.templateTags[1], Text(g_wab.distListTemplate), 0}},
+                          count, out);
+  }
+  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray*) override { return MAPI_E_NO_SUPPORT; }
+  HRESULT GetContentsTable(ULONG flags, IMAPITable** out) override {
+    g_wab.Log("GetContentsTable flags=" + std::to_string(flags));
+    *out = nullptr;
+    if (HRESULT hr = g_wab.Count("GetContentsTable"); FAILED(hr)) return hr;
+    *out = com::MakeObject<FakeTable>().Detach();
+    return S_OK;
+  }
+  HRESULT CreateEntry(ULONG length, LPENTRYID id, ULONG flags, IMAPIProp** out) override {
+    g_wab.Log("CreateEntry " + Hex(id, length) + " flags=" + std::to_string(flags));
+    *out = nullptr;
+    if (HRESULT hr = g_wab.Count("CreateEntry"); FAILED(hr)) return hr;
+    g_wab.created.emplace_back();
+    *out = com::MakeObject<FakeNewEntry>(g_wab.created.size() - 1).Detach();
+    return S_OK;
+  }
+  HRESULT DeleteEntries(LPENTRYLIST list, ULONG flags) override {
+    std::string call = "DeleteEntries";
+    for (ULONG i = 0; list && i < list->cValues; ++i)
+      call += " " + Hex(list->lpbin[i].lpb, list->lpbin[i].cb);
+    g_wab.Log(call + " flags=" + std::to_string(flags));
+    if (HRESULT hr = g_wab.Count("DeleteEntries"); FAILED(hr)) return hr;
+    for (ULONG i = 0; list && i < list->cValues; ++i) {
+      FakeEntry* entry = FindEntry(list->lpbin[i].cb, list->lpbin[i].lpb);
+      if (!entry) return MAPI_E_NOT_FOUND;
+      g_wab.entries.erase(g_wab.entries.begin() + (entry - g_wab.entries.data()));
+    }
+    return S_OK;
+  }
+};
+
+class FakeAddrBook : public NoProps<IAddrBook> {
+ public:
+  HRESULT OpenEntry(ULONG length, LPENTRYID id, const IID* iid, ULONG flags, ULONG* type,
+                    IUnknown** out) override {
+    const bool pab =
+        length == g_wab.pabId.size() && std::memcmp(id, g_wab.pabId.data(), length) == 0;
+    g_wab.Log("OpenEntry " + (pab ? std::string("pab") : Hex(id, length)) + (iid ? " iid" : "") +
+              " flags=" + std::to_string(flags));
+    *out = nullptr;
+    // A success code other than S_OK comes back with the object.
+    const HRESULT hr = g_wab.Count(pab ? "OpenPAB" : "OpenEntry");
+    if (FAILED(hr)) return hr;
+    if (pab) {
+      *type = MAPI_ABCONT;
+      *out = static_cast<IABContainer*>(com::MakeObject<FakeContainer>().Detach());
+      return hr;
+    }
+    const FakeEntry* entry = FindEntry(length, id);
+    if (!entry) return MAPI_E_NOT_FOUND;
+    *type = entry->objectType;
+    *out = static_cast<IMailUser*>(com::MakeObject<FakeMailUser>(entry->properties).Detach());
+    return S_OK;
+  }
+  HRESULT NewEntry(ULONG_PTR owner, ULONG flags, ULONG containerLength, LPENTRYID container,
+                   ULONG templateLength, LPENTRYID templateId, ULONG* newLength,
+                   LPENTRYID* newId) override {
+    g_wab.Log("NewEntry owner=" + std::to_string(owner) + " flags=" + std::to_string(flags) +
+              " container=" + Hex(container, containerLength) +
+              " template=" + Hex(templateId, templateLength));
+    *newLength = 0;
+    *newId = nullptr;
+    if (HRESULT hr = g_wab.Count("NewEntry"); FAILED(hr)) return hr;
+    void* id = nullptr;
+    if (HRESULT hr = AllocateRoot(2, &id); FAILED(hr)) return hr;
+    *newId = static_cast<LPENTRYID>(id);
+    *newLength = 2;
+    return S_OK;
+  }
+  HRESULT Details(ULONG_PTR* owner, LPFNDISMISS dismiss, void* dismissContext, ULONG length,
+                  LPENTRYID id, LPFNBUTTON button, void* buttonContext, LPSTR buttonText,
+                  ULONG flags) override {
+    const bool extras = dismiss || dismissContext || button || buttonContext || buttonText;
+    g_wab.Log("Details owner=" + (owner ? std::to_string(*owner) : std::string("null")) + " " +
+              Hex(id, length) + (extras ? " callbacks" : "") + " flags=" + std::to_string(flags));
+    return g_wab.Count("Details");
+  }
+  HRESULT GetPAB(ULONG* length, LPENTRYID* id) override {
+    g_wab.Log("GetPAB");
+    *length = 0;
+    *id = nullptr;
+    if (HRESULT hr = g_wab.Count("GetPAB"); FAILED(hr)) return hr;
+    void* buffer = nullptr;
+    if (HRESULT hr = AllocateRoot(static_cast<ULONG>(g_wab.pabId.size()), &buffer); FAILED(hr))
+      return hr;
+    std::memcpy(buffer, g_wab.pabId.data(), g_wab.pabId.size());
+    *id = static_cast<LPENTRYID>(buffer);
+    *length = static_cast<ULONG>(g_wab.pabId.size());
+    return S_OK;
+  }
+};
+
+class FakeWabObject : public Counted<IWABObject> {
+ public:
+  HRESULT AllocateBuffer(ULONG size, void** out) override {
+    *out = nullptr;
+    if (HRESULT hr = g_wab.Count("AllocateBuffer"); FAILED(hr)) return hr;
+    return AllocateRoot(size, out);
+  }
+  HRESULT AllocateMore(ULONG size, void* parent, void** out) override {
+    *out = nullptr;
+    if (HRESULT hr = g_wab.Count("AllocateMore"); FAILED(hr)) return hr;
+    return AllocateChild(size, parent, out);
+  }
+  ULONG FreeBuffer(void* buffer) override {
+    FreeRoot(buffer);
+    return 0;
+  }
+};
+
+}  // namespace
+}  // namespace mq::testing
+
+using mq::testing::g_wab;
+
+COM_EXPORT mq::testing::FakeWab* FakeWabState() {
+  return &g_wab;
+}
+
+COM_EXPORT HRESULT WABOpen(IAddrBook** book, IWABObject** wab, WAB_PARAM* param, DWORD reserved) {
+  g_wab.lastParamSize = param ? param->cbSize : 0;
+  g_wab.lastFileName = param && param->szFileName ? param->szFileName : "(null)";
+  g_wab.Log("WABOpen size=" + std::to_string(g_wab.lastParamSize) + " file=" + g_wab.lastFileName +
+            " reserved=" + std::to_string(reserved));
+  *book = nullptr;
+  *wab = nullptr;
+  if (g_wab.openResult != S_OK) return g_wab.openResult;
+  *book = com::MakeObject<mq::testing::FakeAddrBook>().Detach();
+  *wab = com::MakeObject<mq::testing::FakeWabObject>().Detach();
+  return S_OK;
+}

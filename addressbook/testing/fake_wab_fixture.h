@@ -1,0 +1,118 @@
+// A test fixture around the fake address-book library: a private registry
+// that names the fake as the address-book library, the fake loaded (so its
+// state outlives every connection) and reset, and a small book to fill it.
+#pragma once
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "addressbook/testing/fake_wab.h"
+#include "platform/registry/registry.h"
+
+namespace mq::testing {
+
+class FakeWabTest : public ::testing::Test {
+ protected:
+  static std::string FakePath() {
+    const char* bin = std::getenv("MQ_BIN_DIR");
+    return std::string(bin ? bin : "bin") + "/fakewab/WAB32.DLL";
+  }
+
+  void SetUp() override {
+    char dir[] = "/tmp/mq-wab-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    setenv("MAILQUARRY_REGISTRY", (dir_ + "/registry").c_str(), 1);
+    RegisterLibrary(FakePath());
+    library_ = dlopen(FakePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library_, nullptr) << dlerror();
+    auto state = reinterpret_cast<FakeWabStateFn>(dlsym(library_, kFakeWabStateFunction));
+    ASSERT_NE(state, nullptr);
+    wab_ = state();
+    wab_->Reset();
+  }
+  void TearDown() override {
+    if (wab_) {
+      EXPECT_EQ(wab_->liveBuffers, 0) << "buffers of the address book not given back";
+      EXPECT_EQ(wab_->badFrees, 0);
+      EXPECT_EQ(wab_->liveInterfaces, 0) << "interfaces of the address book not released";
+    }
+    if (library_) dlclose(library_);
+    unsetenv("MAILQUARRY_REGISTRY");
+    std::remove((dir_ + "/registry").c_str());
+    rmdir(dir_.c_str());
+  }
+
+  // The registry's address-book library path; empty removes the key.
+  static void RegisterLibrary(const std::string& path) {
+    reg::Edit edit;
+    if (path.empty())
+      edit.DeleteTree(reg::Root::LocalMachine, WAB_DLL_PATH_KEY);
+    else
+      edit.SetString(reg::Root::LocalMachine, WAB_DLL_PATH_KEY, "", path);
+    ASSERT_EQ(edit.Commit(), S_OK);
+  }
+
+  // Alpha's 14 texts in IContact order, as FillBook gives them.
+  static std::vector<std::string> AlphaTexts() {
+    return {"Alpha",
+            "alpha@example.org",
+            "bus-tel",
+            "home-tel",
+            "home-fax",
+            "bus-fax",
+            "pager",
+            "mobile",
+            "https://alpha.example.org/",
+            "title",
+            "department",
+            "office",
+            "company",
+            "https://work.example.org/"};
+  }
+
+  // Alpha, a group, Beta: Alpha with every text the contact list reads.
+  void FillBook() {
+    FakeEntry alpha;
+    alpha.id = {0xA1, 0x00, 0x7F};
+    alpha.tableName = "Alpha";
+    alpha.properties = {
+        {PR_DISPLAY_NAME, "Alpha's own name"},
+        {PR_EMAIL_ADDRESS, "alpha@example.org"},
+        {PR_BUSINESS_TELEPHONE_NUMBER, "bus-tel"},
+        {PR_HOME_TELEPHONE_NUMBER, "home-tel"},
+        {PR_HOME_FAX_NUMBER, "home-fax"},
+        {PR_BUSINESS_FAX_NUMBER, "bus-fax"},
+        {PR_PAGER_TELEPHONE_NUMBER, "pager"},
+        {PR_CELLULAR_TELEPHONE_NUMBER, "mobile"},
+        {PR_PERSONAL_HOME_PAGE, "https://alpha.example.org/"},
+        {PR_TITLE, "title"},
+        {PR_DEPARTMENT_NAME, "department"},
+        {PR_OFFICE_LOCATION, "office"},
+        {PR_COMPANY_NAME, "company"},
+        {PR_BUSINESS_HOME_PAGE, "https://work.example.org/"},
+        {PR_SURNAME, "surname"},
+        {PROP_TAG(PT_STRING8, 0x6600), "unknown"},
+    };
+    FakeEntry group;
+    group.id = {0x6D};
+    group.objectType = MAPI_DISTLIST;
+    group.tableName = "Group";
+    FakeEntry beta;
+    beta.id = {0xB2};
+    beta.tableName = "Beta";
+    beta.properties = {{PR_EMAIL_ADDRESS, "beta@example.org"}};
+    wab_->entries = {alpha, group, beta};
+  }
+
+  std::string dir_;
+  void* library_ = nullptr;
+  FakeWab* wab_ = nullptr;
+};
+
+}  // namespace mq::testing

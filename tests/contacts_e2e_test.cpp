@@ -1,0 +1,392 @@
+// The contact collection as a client meets it: this program does not link
+// the control; it registers the store, the address book and the control in a
+// temporary registry, hosts the control and calls every member by name over
+// vCard books it writes itself (with a fixture Maildir, since the address
+// book opens only once the store has).
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/com/activation.h"
+#include "platform/com/enum_variant.h"
+#include "platform/registry/registry.h"
+#include "platform/store/testing/maildir_fixture.h"
+#include "platform/ui/control_host.h"
+#include "platform/ui/dialogs.h"
+#include "platform/wab/wab.h"
+#include "tests/support/automation_client.h"
+#include "tests/support/registered_modules.h"
+
+namespace {
+
+using mqtest::Call;
+using mqtest::Get;
+using mqtest::Put;
+using store::testing::MaildirFixture;
+using Texts = std::vector<std::string>;
+
+const char kAlpha[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:alpha\r\nFN:Alpha\r\nN:Anders;Alpha;;;\r\n"
+    "EMAIL;TYPE=INTERNET:alpha@example.org\r\nTEL;TYPE=WORK,VOICE:+1 555 0101\r\n"
+    "TEL;TYPE=HOME,VOICE:+1 555 0102\r\nTEL;TYPE=HOME,FAX:+1 555 0103\r\n"
+    "TEL;TYPE=WORK,FAX:+1 555 0104\r\nTEL;TYPE=PAGER:+1 555 0105\r\n"
+    "TEL;TYPE=CELL:+1 555 0106\r\nURL;TYPE=HOME:https://alpha.example.org/\r\n"
+    "TITLE:Engineer\r\nORG:Alpha Works;Research\r\nX-EVOLUTION-OFFICE:Room 12\r\n"
+    "URL;TYPE=WORK:https://works.example.org/\r\nEND:VCARD\r\n";
+const char kGroup[] =
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nUID:group\r\nFN:Friends\r\nEND:VCARD\r\n";
+const char kBeta[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:beta\r\nFN:Beta\r\nEMAIL:beta@example.org\r\n"
+    "END:VCARD\r\n";
+
+// Every file of a directory with its bytes.
+std::map<std::string, std::string> Files(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") files[name] = mqtest::ReadFile(dir + "/" + name);
+    }
+    closedir(d);
+  }
+  return files;
+}
+
+class ContactsE2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    registry_ = new mqtest::RegisteredModules({"MailStore.so", "AddressBook.so", "Mailquarry.ocx"});
+  }
+  static void TearDownTestSuite() {
+    delete registry_;
+    registry_ = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(registry_->Ok()) << registry_->Log();
+    fixture_.AddMessage({}, MaildirFixture::Message("x@example.org", "y@example.org", "inbox"));
+    fixture_.UseAsMailDir();
+    char dir[] = "/tmp/mq-contacts-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    book_ = dir;
+    setenv("MAILQUARRY_ADDRESSBOOK", book_.c_str(), 1);
+  }
+  void TearDown() override {
+    contacts_.Reset();
+    host_.reset();
+    for (const auto& [name, bytes] : Files(book_)) unlink((book_ + "/" + name).c_str());
+    rmdir(book_.c_str());
+    unsetenv("MAILQUARRY_ADDRESSBOOK");
+  }
+
+  void Write(const std::string& name, const std::string& bytes) {
+    std::ofstream(book_ + "/" + name, std::ios::binary) << bytes;
+  }
+  void WriteStandardBook() {
+    Write("1-alpha.vcf", kAlpha);
+    Write("2-group.vcf", kGroup);
+    Write("3-beta.vcf", kBeta);
+  }
+  void Start() {
+    host_ = std::make_unique<ui::ControlHost>(/*userMode=*/true);
+    CLSID clsid{};
+    ASSERT_EQ(com::ClsidFromProgId("MAILQUARRY.MailquarryCtrl.1", &clsid), S_OK);
+    ASSERT_EQ(host_->Create(clsid), S_OK);
+    ASSERT_EQ(host_->Activate(nullptr, ui::Rect::FromSize(0, 0, 100, 30)), S_OK);
+    contacts_ = Get(host_->Dispatch(), "Contacts").Object();
+    ASSERT_TRUE(contacts_);
+  }
+  Texts Names() {
+    Texts names;
+    for (LONG i = 0; i < Get(contacts_, "Count").Long(); ++i)
+      names.push_back(Call(contacts_, "FindName", i).Str());
+    return names;
+  }
+  mqtest::Result NewContact(const Texts& texts) {
+    std::vector<com::Variant> args;
+    for (const std::string& text : texts) args.push_back(mqtest::Arg(text));
+    return mqtest::Invoke(contacts_.Get(), "NewContact", DISPATCH_METHOD, std::move(args));
+  }
+  std::string ItemName(com::Variant key) {
+    auto found = mqtest::Invoke(contacts_.Get(), "Item", DISPATCH_PROPERTYGET, {std::move(key)});
+    EXPECT_EQ(found.hr, S_OK);
+    return found.Object() ? Get(found.Object(), "Name").Str() : "(null)";
+  }
+
+  static mqtest::RegisteredModules* registry_;
+  MaildirFixture fixture_;
+  std::string book_;
+  std::unique_ptr<ui::ControlHost> host_;
+  com::ComPtr<IDispatch> contacts_;
+};
+
+mqtest::RegisteredModules* ContactsE2E::registry_ = nullptr;
+
+// Runs before any test makes a QApplication: without one the address book's
+// dialogs show nothing and the calls return at once.
+TEST_F(ContactsE2E, HeadlessTheDialogsReturnAtOnce) {
+  ASSERT_EQ(QApplication::instance(), nullptr);
+  WriteStandardBook();
+  Start();
+  const auto before = Files(book_);
+  EXPECT_EQ(Call(contacts_, "ShowProperties", 0).hr, S_OK);
+  EXPECT_EQ(Call(contacts_, "NewContactFromUI").hr, S_OK);
+  EXPECT_EQ(Files(book_), before);
+}
+
+TEST_F(ContactsE2E, LoadsTheContactsOfTheBookInFileOrder) {
+  WriteStandardBook();
+  Start();
+  ASSERT_EQ(Names(), (Texts{"Alpha", "Beta"}));  // the group is no contact
+  const std::pair<const char*, const char*> alpha[] = {
+      {"FindName", "Alpha"},
+      {"FindEmail", "alpha@example.org"},
+      {"FindBusinessPhone", "+1 555 0101"},
+      {"FindHomePhone", "+1 555 0102"},
+      {"FindHomeFax", "+1 555 0103"},
+      {"FindBusinessFax", "+1 555 0104"},
+      {"FindPager", "+1 555 0105"},
+      {"FindMobile", "+1 555 0106"},
+      {"FindPersonalWebPage", "https://alpha.example.org/"},
+      {"FindJobTitle", "Engineer"},
+      {"FindDepartment", "Research"},
+      {"FindOffice", "Room 12"},
+      {"FindCompanyName", "Alpha Works"},
+      {"FindBusinessWebPage", "https://works.example.org/"}};
+  for (auto [find, value] : alpha) {
+    EXPECT_EQ(Call(contacts_, find, 0).Str(), value) << find;
+    for (LONG outside : {-1, 2}) {
+      auto result = Call(contacts_, find, outside);
+      EXPECT_EQ(result.hr, S_OK);
+      EXPECT_EQ(result.value.vt, VT_BSTR);
+      EXPECT_EQ(result.Str(), "") << find << " " << outside;
+    }
+  }
+  EXPECT_EQ(Call(contacts_, "FindEmail", 1).Str(), "beta@example.org");
+  EXPECT_EQ(Call(contacts_, "FindCompanyName", 1).Str(), "");
+  auto first = Get(contacts_, "Item", 1).Object();
+  EXPECT_EQ(Get(first, "Office").Str(), "Room 12");
+  auto refused = Put(first, "Name", "x");
+  EXPECT_EQ(refused.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(refused.scode, CTL_E_SETNOTSUPPORTED);
+}
+
+TEST_F(ContactsE2E, ItemTakesNumbersFromOneAndTextsAsExactNames) {
+  WriteStandardBook();
+  Write("4-two.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:two\r\nFN:2\r\nEND:VCARD\r\n");
+  Start();
+  ASSERT_EQ(Names(), (Texts{"Alpha", "Beta", "2"}));
+  EXPECT_EQ(ItemName(mqtest::Arg(1)), "Alpha");
+  EXPECT_EQ(ItemName(mqtest::Arg(3)), "2");
+  EXPECT_EQ(ItemName(mqtest::Arg(0)), "(null)");
+  EXPECT_EQ(ItemName(mqtest::Arg(4)), "(null)");
+  EXPECT_EQ(ItemName(mqtest::Arg("Beta")), "Beta");
+  EXPECT_EQ(ItemName(mqtest::Arg("beta")), "(null)");
+  EXPECT_EQ(ItemName(mqtest::Arg("2")), "2");  // a name, not the second contact
+  EXPECT_EQ(ItemName(mqtest::Arg("1")), "(null)");
+  com::Variant text = mqtest::Arg("2");
+  com::Variant byRef;
+  byRef.vt = VT_BSTR | VT_BYREF;  // a text by reference is a position
+  byRef.pbstrVal = &text.bstrVal;
+  EXPECT_EQ(ItemName(byRef), "Beta");
+  byRef.vt = VT_EMPTY;
+
+  // A for-each loop sees the same objects, in list order.
+  auto unknown = Get(contacts_, "_NewEnum").Unknown();
+  com::ComPtr<IEnumVARIANT> e;
+  ASSERT_EQ(unknown.As(&e), S_OK);
+  Texts seen;
+  VARIANT v;
+  ULONG n = 0;
+  while (e->Next(1, &v, &n) == S_OK && n == 1) {
+    seen.push_back(Get(v.pdispVal, "Name").Str());
+    VariantClear(&v);
+  }
+  EXPECT_EQ(seen, (Texts{"Alpha", "Beta", "2"}));
+}
+
+TEST_F(ContactsE2E, DeleteContactRemovesTheCardAndKeepsTheOthersByteForByte) {
+  WriteStandardBook();
+  Write("4-gamma.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:gamma\r\nFN:Gamma\r\nEND:VCARD\r\n");
+  Start();
+  ASSERT_EQ(Names(), (Texts{"Alpha", "Beta", "Gamma"}));
+  auto before = Files(book_);
+  EXPECT_EQ(Call(contacts_, "DeleteContact", 3).Bool(), false);
+  EXPECT_EQ(Call(contacts_, "DeleteContact", -1).Bool(), false);
+  EXPECT_EQ(Files(book_), before);
+
+  EXPECT_EQ(Call(contacts_, "DeleteContact", 1).Bool(), true);
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 3);  // until Refresh
+  EXPECT_EQ(Call(contacts_, "FindName", 1).Str(), "Beta");
+  before.erase("3-beta.vcf");
+  EXPECT_EQ(Files(book_), before);
+  ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+  EXPECT_EQ(Names(), (Texts{"Alpha", "Gamma"}));
+}
+
+TEST_F(ContactsE2E, NewContactReadsBackFieldByFieldAfterRefresh) {
+  WriteStandardBook();
+  Start();
+  const auto before = Files(book_);
+  const Texts args = {"Delta",
+                      "delta@example.org",
+                      "+1 555 0201",
+                      "+1 555 0202",
+                      "https://delta-works.example.org/",
+                      "+1 555 0203",
+                      "+1 555 0204",
+                      "+1 555 0205",
+                      "+1 555 0206",
+                      "https://delta.example.org/",
+                      "Manager",
+                      "Sales",
+                      "Room 7",
+                      "Delta Ltd"};
+  EXPECT_EQ(NewContact(args).Bool(), true);
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 2);
+  ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+  ASSERT_EQ(Get(contacts_, "Count").Long(), 3);
+  auto delta = Get(contacts_, "Item", "Delta").Object();
+  ASSERT_TRUE(delta);
+  const std::pair<const char*, std::size_t> fields[] = {
+      {"Email", 1},           {"BusinessPhone", 2}, {"BusinessFax", 3}, {"BusinessWebPage", 4},
+      {"HomePhone", 5},       {"HomeFax", 6},       {"Pager", 7},       {"Mobile", 8},
+      {"PersonalWebPage", 9}, {"JobTitle", 10},     {"Department", 11}, {"Office", 12},
+      {"CompanyName", 13}};
+  for (auto [property, argument] : fields)
+    EXPECT_EQ(Get(delta, property).Str(), args[argument]) << property;
+  // The other cards were not touched.
+  auto after = Files(book_);
+  for (const auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+
+  EXPECT_EQ(NewContact(Texts(14)).Bool(), true);  // all texts empty: still a contact
+  ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 4);
+  EXPECT_EQ(Files(book_).size(), before.size() + 2);
+}
+
+TEST_F(ContactsE2E, AnEmptyBookHasNoContacts) {
+  Start();
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
+  EXPECT_EQ(Call(contacts_, "FindEmail", 0).Str(), "");
+  EXPECT_EQ(ItemName(mqtest::Arg(1)), "(null)");
+  auto unknown = Get(contacts_, "_NewEnum").Unknown();
+  com::ComPtr<IEnumVARIANT> e;
+  ASSERT_EQ(unknown.As(&e), S_OK);
+  VARIANT v;
+  ULONG n = 7;
+  EXPECT_EQ(e->Next(1, &v, &n), S_FALSE);
+  EXPECT_EQ(n, 0u);
+}
+
+TEST_F(ContactsE2E, WithoutAStoreTheAddressBookIsNotOpened) {
+  WriteStandardBook();
+  ASSERT_TRUE(registry_->Regsvr("MailStore.so", /*unregister=*/true));
+  Start();
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
+  EXPECT_EQ(NewContact(Texts(14, "x")).Bool(), false);
+  EXPECT_EQ(Call(contacts_, "DeleteContact", 0).Bool(), false);
+  EXPECT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
+  EXPECT_EQ(Files(book_).size(), 3u);
+  ASSERT_TRUE(registry_->Regsvr("MailStore.so"));
+}
+
+TEST_F(ContactsE2E, TheLibraryIsFoundByItsStandardNameWhenTheRegistryDoesNotSay) {
+  WriteStandardBook();
+  ASSERT_EQ(reg::Edit().DeleteTree(reg::Root::LocalMachine, WAB_DLL_PATH_KEY).Commit(), S_OK);
+  Start();
+  EXPECT_EQ(Names(), (Texts{"Alpha", "Beta"}));
+  host_.reset();
+
+  // A registered path where no library is: no contacts, nothing breaks.
+  ASSERT_EQ(reg::Edit()
+                .SetString(reg::Root::LocalMachine, WAB_DLL_PATH_KEY, "", book_ + "/missing.so")
+                .Commit(),
+            S_OK);
+  Start();
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
+  EXPECT_EQ(NewContact(Texts(14, "x")).Bool(), true);  // passed on to no book
+  EXPECT_EQ(Call(contacts_, "ShowProperties", 0).hr, S_OK);
+  EXPECT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+  EXPECT_EQ(Files(book_).size(), 3u);
+  ASSERT_TRUE(registry_->Regsvr("AddressBook.so"));
+}
+
+TEST_F(ContactsE2E, HeldContactsAnswerAfterRefreshAndAfterTheWindowIsGone) {
+  WriteStandardBook();
+  Start();
+  auto alpha = Get(contacts_, "Item", 1).Object();
+  auto unknown = Get(contacts_, "_NewEnum").Unknown();
+  com::ComPtr<IEnumVARIANT> e;
+  ASSERT_EQ(unknown.As(&e), S_OK);
+  unlink((book_ + "/1-alpha.vcf").c_str());
+  ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+  EXPECT_EQ(Names(), (Texts{"Beta"}));
+  EXPECT_EQ(Get(alpha, "Email").Str(), "alpha@example.org");
+  VARIANT v;
+  ULONG n = 0;
+  EXPECT_EQ(e->Next(1, &v, &n), S_FALSE);  // the list it walked is gone
+  auto beta = Get(contacts_, "Item", 1).Object();
+  host_.reset();
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
+  EXPECT_EQ(Call(contacts_, "FindName", 0).Str(), "");
+  EXPECT_EQ(Get(beta, "Name").Str(), "Beta");
+  EXPECT_EQ(Get(alpha, "CompanyName").Str(), "Alpha Works");
+}
+
+// From here on a QApplication exists (offscreen).
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "contacts_e2e_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+TEST_F(ContactsE2E, ShowPropertiesShowsTheSelectedContactsDetails) {
+  App();
+  WriteStandardBook();
+  Start();
+  QString shownEmail = "(no dialog)";
+  ui::testing::HandleNextModal([&](QDialog* dialog) {
+    EXPECT_EQ(dialog->objectName(), "contactDetails");
+    if (auto* email = dialog->findChild<QLineEdit*>("field_3003")) shownEmail = email->text();
+  });
+  EXPECT_EQ(Call(contacts_, "ShowProperties", 1).hr, S_OK);
+  EXPECT_EQ(shownEmail, "beta@example.org");
+}
+
+TEST_F(ContactsE2E, NewContactFromUIStoresWhatTheUserEnters) {
+  App();
+  WriteStandardBook();
+  Start();
+  ui::testing::HandleNextModal([](QDialog* dialog) {
+    ASSERT_EQ(dialog->objectName(), "newContact");
+    dialog->findChild<QLineEdit*>("displayName")->setText("Epsilon");
+    dialog->findChild<QLineEdit*>("emailAddress")->setText("epsilon@example.org");
+    dialog->accept();
+  });
+  EXPECT_EQ(Call(contacts_, "NewContactFromUI").hr, S_OK);
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 2);  // the list waits for Refresh
+  ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+  auto added = Get(contacts_, "Item", "Epsilon").Object();
+  EXPECT_EQ(Get(added, "Email").Str(), "epsilon@example.org");
+
+  ui::testing::HandleNextModal(nullptr);  // cancelled: nothing stored
+  EXPECT_EQ(Call(contacts_, "NewContactFromUI").hr, S_OK);
+  ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 3);
+}
+
+}  // namespace
