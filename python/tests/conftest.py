@@ -13,8 +13,10 @@ BIN = pathlib.Path(os.environ.get("MQ_BIN_DIR", "build/bin")).resolve()
 SESSION_DIR = pathlib.Path(tempfile.mkdtemp(prefix="mq_pytest."))
 os.environ["MAILQUARRY_REGISTRY"] = str(SESSION_DIR / "registry")
 
-# Registered in this order: the store before the control that uses it.
-MODULES = ["sample_server.so", "mq_pytest_server.so", "MailStore.so", "Mailquarry.ocx"]
+# Registered in this order: the store and the address book before the control
+# that uses them.
+MODULES = ["sample_server.so", "mq_pytest_server.so", "MailStore.so", "AddressBook.so",
+           "Mailquarry.ocx"]
 REGISTERED = set()
 _passed = 0
 

@@ -172,3 +172,31 @@ def test_readme_script_against_the_demo_store(tmp_path, monkeypatch):
     # The README shows this very script.
     readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text()
     assert "```python\n" + script.read_text() + "```" in readme
+
+
+CARD = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:{uid}\r\nFN:{name}\r\nEMAIL:{email}\r\nEND:VCARD\r\n"
+
+
+def test_contacts_script_adds_and_removes_a_contact(store, tmp_path, monkeypatch):
+    require("MailStore.so", "AddressBook.so", "Mailquarry.ocx",
+            why="the address book and the control are needed")
+    book = tmp_path / "contacts"
+    book.mkdir()
+    (book / "a.vcf").write_text(CARD.format(uid="a", name="Ann", email="ann@example.org"))
+    (book / "b.vcf").write_text(CARD.format(uid="b", name="Bo", email="bo@example.org"))
+    before = {p.name: p.read_bytes() for p in book.iterdir()}
+    monkeypatch.setenv("MAILQUARRY_ADDRESSBOOK", str(book))
+    script = pathlib.Path(__file__).parent.parent / "examples" / "contacts.py"
+    result = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
+                            timeout=300)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0].split() == ["Ann", "ann@example.org"]
+    assert lines[1].split() == ["Bo", "bo@example.org"]
+    assert lines[2:] == ["2 contacts",
+                         "added: Example Contact <example@example.org>, Tester at Example Ltd",
+                         "removed again: 2 contacts"]
+    assert {p.name: p.read_bytes() for p in book.iterdir()} == before
+    # The README shows this very script.
+    readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text()
+    assert "```python\n" + script.read_text() + "```" in readme
