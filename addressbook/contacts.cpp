@@ -21,8 +21,8 @@ void CContacts::AddContact(ContactData data) {
   if (contact) list_.Append(std::move(contact));
 }
 
-CAddressBookConnection* CContacts::Connection() const {
-  return context_ ? context_->addressBook.get() : nullptr;
+std::shared_ptr<CAddressBookConnection> CContacts::Connection() const {
+  return context_ ? context_->addressBook : nullptr;
 }
 
 LONG CContacts::Count() {
@@ -30,14 +30,14 @@ LONG CContacts::Count() {
 }
 
 void CContacts::ShowProperties(LONG iIndex) {
-  CAddressBookConnection* connection = Connection();
+  const auto connection = Connection();
   if (!connection) return;
   connection->SelectContact(list_, iIndex);
   connection->ShowSelectedContact();
 }
 
 VARIANT_BOOL CContacts::DeleteContact(LONG iIndex) {
-  CAddressBookConnection* connection = Connection();
+  const auto connection = Connection();
   if (!context_ || !list_.At(iIndex)) return VARIANT_FALSE;
   if (connection) {
     connection->SelectContact(list_, iIndex);
@@ -52,7 +52,7 @@ void CContacts::Refresh() {
 }
 
 void CContacts::NewContactFromUI() {
-  if (CAddressBookConnection* connection = Connection()) connection->NewContactDialog(0);
+  if (const auto connection = Connection()) connection->NewContactDialog(0);
 }
 
 VARIANT_BOOL CContacts::NewContact(const std::string& strContactName, const std::string& strEmail,
@@ -65,7 +65,7 @@ VARIANT_BOOL CContacts::NewContact(const std::string& strContactName, const std:
                                    const std::string& strOffice,
                                    const std::string& strCompanyName) {
   if (!context_) return VARIANT_FALSE;
-  if (CAddressBookConnection* connection = Connection())
+  if (const auto connection = Connection())
     connection->CreateContact(strContactName, strEmail, strBusTelNo, strBusFaxNo, strHomeTelNo,
                               strHomeFaxNo, strPager, strMobile, strPerHomePage, strJobTitle,
                               strDepartment, strOffice, strCompanyName, strBusHomePage);

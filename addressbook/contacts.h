@@ -10,6 +10,7 @@
 // no address book: it answers 0, the empty text, FALSE or nothing.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "addressbook/contact.h"
@@ -63,8 +64,9 @@ class CContacts : public com::DispatchObject<CContacts> {
   static const com::Bindings<CContacts>& GetBindings();
 
  private:
-  // The context's open address book, or null.
-  CAddressBookConnection* Connection() const;
+  // The context's open address book, or null; the caller's share keeps it
+  // for the whole call.
+  std::shared_ptr<CAddressBookConnection> Connection() const;
 
   StoreContext* context_ = nullptr;
   RecordList<CContact> list_;

@@ -90,7 +90,7 @@ void CMailquarryCtrl::OpenAddressBook(bool first) {
     CloseAddressBook();
   }
   addressBookPath_ = std::string();
-  context_.addressBook = std::make_unique<CAddressBookConnection>(*addressBookPath_);
+  context_.addressBook = std::make_shared<CAddressBookConnection>(*addressBookPath_);
   if (contacts_) context_.addressBook->LoadContacts(*contacts_);
 }
 

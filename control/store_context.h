@@ -40,8 +40,10 @@ struct StoreContext {
   CContacts* contacts = nullptr;
 
   // The open address book; replaced by every address-book open, gone with
-  // the control's window.
-  std::unique_ptr<CAddressBookConnection> addressBook;
+  // the control's window. Shared so that a call running one of its modal
+  // dialogs keeps it while a client's call from inside the dialog's event
+  // loop (a Refresh, the window's end) replaces or drops it.
+  std::shared_ptr<CAddressBookConnection> addressBook;
 
   // Opens the address book and fills the contact collection; `first` on
   // window creation, false on a later open (the contact collection's Refresh).

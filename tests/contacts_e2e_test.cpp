@@ -387,6 +387,18 @@ TEST_F(ContactsE2E, NewContactFromUIStoresWhatTheUserEnters) {
   EXPECT_EQ(Call(contacts_, "NewContactFromUI").hr, S_OK);
   ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
   EXPECT_EQ(Get(contacts_, "Count").Long(), 3);
+
+  // A client may call in from the dialog's event loop: a Refresh there
+  // replaces the connection the dialog runs on, which lasts until it returns.
+  ui::testing::HandleNextModal([&](QDialog* dialog) {
+    EXPECT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+    dialog->findChild<QLineEdit*>("displayName")->setText("Zeta");
+    dialog->accept();
+  });
+  EXPECT_EQ(Call(contacts_, "NewContactFromUI").hr, S_OK);
+  ui::testing::HandleNextModal([&](QDialog*) { host_.reset(); });  // the window goes
+  EXPECT_EQ(Call(contacts_, "ShowProperties", 0).hr, S_OK);
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
 }
 
 }  // namespace
