@@ -546,14 +546,6 @@ TEST_F(MailsiftTest, FortyThousandMessagesAreExportedWhole) {
 }  // namespace
 }  // namespace mailsift
 
-// GCC 12's leak checker records dynamic TLS blocks of modules loaded at run
-// time (the control, the store, Qt's plugins) with bounds that glibc 2.36 no
-// longer gives it, and crashes scanning them at exit in some memory layouts;
-// the leak check itself is unaffected by not recording them.
-extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() {
-  return "intercept_tls_get_addr=0";
-}
-
 // The application lives in main, so it is gone before the process's exit
 // handlers run.
 int main(int argc, char** argv) {
