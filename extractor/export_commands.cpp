@@ -57,9 +57,7 @@ class StagingDir {
     int listingFd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     listing_ = listingFd >= 0 ? fdopendir(listingFd) : nullptr;
     if (!listing_ && listingFd >= 0) close(listingFd);
-    // Handed to the control through the descriptor, so the path holds nothing
-    // of the user's directory name (the control cuts a path at its first '(').
-    path_ = "/proc/self/fd/" + std::to_string(fd_) + "/";
+    path_ = parentPath + "/" + name_ + "/";
   }
   ~StagingDir() {
     for (const std::string& name : Entries()) unlinkat(fd_, name.c_str(), 0);
