@@ -146,6 +146,11 @@ class Store : public std::enable_shared_from_this<Store> {
   HRESULT SyncMessages(const FolderInfo& f, bool force);
   HRESULT GetMessageProps(STOREFOLDERID folder, MESSAGEID id, bool fast, MESSAGEPROPS* props);
   HRESULT MessagePath(STOREFOLDERID folder, MESSAGEID id, std::string* path);
+  // The path of message `id` as the index gave it since this process last
+  // listed the folder, read ahead a page of ids at a time; empty when the
+  // index has no such message. Only for opening a file to read: the file may
+  // have been renamed or removed since (see OpenMessagePath).
+  std::string RememberedPath(const FolderInfo& f, MESSAGEID id);
   // Opens a message file for reading, re-reading the folder once when another
   // program renamed it meanwhile. Returns the descriptor or a failure.
   HRESULT OpenMessageFile(STOREFOLDERID folder, MESSAGEID id, int* fd, std::string* path);
@@ -205,6 +210,13 @@ class Store : public std::enable_shared_from_this<Store> {
   std::map<const char*, std::unique_ptr<Statement>> statements_;
   std::map<STOREFOLDERID, FolderInfo> folders_;
   std::map<STOREFOLDERID, FolderFiles> files_;
+  // Message file locations by folder and id, for RememberedPath; a folder's
+  // are forgotten whenever it is listed.
+  struct Location {
+    int sub;
+    std::string name;
+  };
+  std::map<STOREFOLDERID, std::unordered_map<MESSAGEID, Location>> locations_;
   FolderLayout layout_;
   // The last reading of the tree, and whether its directory times can vouch
   // for it (see SyncFolders); the reading made when the store opened, until

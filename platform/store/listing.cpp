@@ -98,6 +98,7 @@ class FolderListing {
 };
 
 HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
+  locations_.erase(f.id);  // remembered no longer than the last listing
   return FolderListing(*this, f).Run(force);
 }
 

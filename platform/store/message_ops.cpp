@@ -68,9 +68,40 @@ HRESULT Store::MessagePath(STOREFOLDERID folder, MESSAGEID id, std::string* path
   return S_OK;
 }
 
+std::string Store::RememberedPath(const FolderInfo& f, MESSAGEID id) {
+  auto& known = locations_[f.id];
+  auto it = known.find(id);
+  if (it == known.end()) {
+    // Messages are mostly read in id order: one query for the next page.
+    Statement& q = Query(
+        "SELECT id, sub, name FROM messages WHERE folder = ? AND id >= ?"
+        " AND sub < 2 ORDER BY id LIMIT 128");
+    q.Bind(1, f.id).Bind(2, id);
+    while (q.Step() == SQLITE_ROW)
+      known.insert_or_assign(static_cast<MESSAGEID>(q.Int(0)),
+                             Location{static_cast<int>(q.Int(1)), std::string(q.View(2))});
+    q.Reset();
+    it = known.find(id);
+    if (it == known.end()) return {};
+  }
+  return FolderPath(f.dir) + "/" + SubDir(it->second.sub) + "/" + it->second.name;
+}
+
 HRESULT Store::OpenMessagePath(STOREFOLDERID folder, MESSAGEID id,
                                const std::function<HRESULT(const std::string& path)>& open) {
   const HRESULT gone = com::HResultFromErrno(ENOENT);
+  // A message file keeps its name until its flags change or it moves, and
+  // then that name is gone: a remembered name that opens is the message's.
+  // Asking the index for every message (a query, and the index's file locks)
+  // cost as much as opening and reading a small message.
+  FolderInfo f;
+  HRESULT found = FindFolder(folder, &f);
+  if (FAILED(found)) return found;
+  if (std::string remembered = RememberedPath(f, id); !remembered.empty()) {
+    HRESULT hr = open(remembered);
+    if (hr != gone) return hr;
+    locations_[folder].erase(id);
+  }
   for (int attempt = 0; attempt < 2; ++attempt) {
     std::string path;
     HRESULT hr = MessagePath(folder, id, &path);

@@ -309,6 +309,37 @@ TEST_F(StoreTest, OpenMessageGivesTheStoredBytes) {
   EXPECT_LT(inbox->OpenMessage(id + 1000, IID_IStream, &none), 0);
 }
 
+// Messages are opened by the names the index gave, remembered a page of ids
+// at a time; a file renamed or removed since, by us or by another program,
+// must still be found by its new name or reported gone, never confused.
+TEST_F(StoreTest, OpenMessageFollowsRenamesAndRemovalsAfterTheListing) {
+  std::vector<std::string> texts, paths;
+  for (int i = 0; i < 300; ++i) {
+    texts.push_back(MaildirFixture::Message("x@y", "z@w", "m" + std::to_string(i)));
+    paths.push_back(fx.AddMessage({}, texts.back()));
+  }
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  auto listed = Messages(inbox.Get());
+  ASSERT_EQ(listed.size(), 300u);
+  std::vector<Msg> msgs(300);  // by the number in the subject
+  for (const auto& m : listed) msgs.at(std::stoi(m.subject.substr(1))) = m;
+  // Out of order, across pages.
+  for (int i : {250, 0, 299, 127, 128, 1}) EXPECT_EQ(ReadStream(inbox.Get(), msgs[i].id), texts[i]);
+  ASSERT_EQ(rename(paths[5].c_str(), (paths[5] + "F").c_str()), 0);  // another program's flag
+  ASSERT_EQ(std::remove(paths[6].c_str()), 0);
+  MESSAGEIDLIST seven{sizeof(MESSAGEIDLIST), 1, &msgs[7].id};
+  EXPECT_EQ(inbox->MarkMessagesAsRead(TRUE, 0, &seven), S_OK);
+  MESSAGEIDLIST eight{sizeof(MESSAGEIDLIST), 1, &msgs[8].id};
+  EXPECT_EQ(inbox->DeleteMessages(&eight, 0, nullptr), S_OK);
+  EXPECT_EQ(ReadStream(inbox.Get(), msgs[5].id), texts[5]);
+  EXPECT_EQ(ReadStream(inbox.Get(), msgs[6].id), "<none>");
+  EXPECT_EQ(ReadStream(inbox.Get(), msgs[7].id), texts[7]);
+  EXPECT_EQ(ReadStream(inbox.Get(), msgs[8].id), "<none>");
+  EXPECT_EQ(ReadStream(inbox.Get(), msgs[4].id), texts[4]);
+  EXPECT_EQ(ReadStream(inbox.Get(), msgs[299].id), texts[299]);
+}
+
 TEST_F(StoreTest, CopyMoveAndDelete) {
   fx.AddMessage({"A"}, MaildirFixture::Message("x@y", "z@w", "m"), {"FS", 1600000000});
   fx.AddFolder({"B"});
