@@ -24,7 +24,7 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-bool IsTextWithoutName(const std::string& value) {
+bool ParseIsTextWithoutName(const std::string& value) {
   GMimeContentType* ct = g_mime_content_type_parse(nullptr, value.c_str());
   if (!ct) return false;
   const bool text = g_mime_content_type_is_type(ct, "text", "plain") ||
@@ -32,6 +32,24 @@ bool IsTextWithoutName(const std::string& value) {
   const char* name = g_mime_content_type_get_parameter(ct, "name");
   g_object_unref(ct);
   return text && !name;
+}
+
+// The messages of a folder mostly carry the same few Content-Type values, and
+// the parse (a GObject and its parameter list) cost a fifth of answering a
+// small message: the last few answers are kept, per thread.
+bool IsTextWithoutName(const std::string& value) {
+  struct Answer {
+    std::string value;
+    bool text = false;
+  };
+  thread_local Answer recent[4];
+  thread_local unsigned next = 0;
+  for (const Answer& a : recent)
+    if (!a.value.empty() && a.value == value) return a.text;
+  Answer& slot = recent[next++ % 4];
+  slot.text = ParseIsTextWithoutName(value);
+  slot.value = value;
+  return slot.text;
 }
 
 bool IsPlainEncoding(std::string_view value) {
