@@ -72,8 +72,13 @@ RegisteredModules::~RegisteredModules() {
 }
 
 bool RegisteredModules::Regsvr(const std::string& module, bool unregister) {
-  std::string command = "'" + BinDir() + "/regsvr' " + (unregister ? "-u " : "") + "'" + BinDir() +
-                        "/" + module + "'";
+  // regsvr loads the module too, and needs the same sanitizer default (see
+  // the top of the file); its own options come from the environment.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  std::string options = asan && *asan ? std::string(asan) + ":" : std::string();
+  std::string command = "ASAN_OPTIONS='" + options + "intercept_tls_get_addr=0' '" + BinDir() +
+                        "/regsvr' " + (unregister ? "-u " : "") + "'" + BinDir() + "/" + module +
+                        "'";
   return RunCommand(command, &log_) == 0;
 }
 
