@@ -21,12 +21,13 @@
 #include <map>
 #include <set>
 
+#include "control/dispids.h"
 #include "extractor/about_dlg.h"
 #include "extractor/mailsift_dlg.h"
 #include "extractor/progress_dialog.h"
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/ui/dialogs.h"
-#include "tests/support/registered_modules.h"
+#include "tests/support/registered_modules_test.h"
 
 namespace mailsift {
 namespace {
@@ -151,18 +152,10 @@ class CancelAt : public Progress {
   long at_;
 };
 
-class MailsiftTest : public ::testing::Test {
+class MailsiftTest : public mqtest::RegisteredModulesTest {
  protected:
-  static void SetUpTestSuite() { registry_ = new mqtest::RegisteredModules(); }
-  static void TearDownTestSuite() {
-    delete registry_;
-    registry_ = nullptr;
-  }
-
   void SetUp() override {
-    if (access((mqtest::BinDir() + "/MailStore.so").c_str(), F_OK) != 0)
-      GTEST_SKIP() << "the store module is not built";
-    ASSERT_TRUE(registry_->Ok()) << registry_->Log();
+    RequireRegisteredModules();
     fixture_.UseAsMailDir();
     char dir[] = "/tmp/mailsift-test-XXXXXX";
     out_ = mkdtemp(dir);
@@ -228,7 +221,6 @@ class MailsiftTest : public ::testing::Test {
     return com::ComPtr<IDispatch>::Attach(v.pdispVal);
   }
 
-  static mqtest::RegisteredModules* registry_;
   MaildirFixture fixture_;
   int added_ = 0;
   std::string out_;
@@ -243,10 +235,8 @@ class MailsiftTest : public ::testing::Test {
   bool realProgress_ = false;
 };
 
-mqtest::RegisteredModules* MailsiftTest::registry_ = nullptr;
-
-constexpr DISPID kExtract = 17;
-constexpr DISPID kSave = 20;
+constexpr DISPID kExtract = mq::dispid::messages::kExtractAttachment;
+constexpr DISPID kSave = mq::dispid::messages::kSave2eml;
 
 TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) {
   fixture_.AddFolder({"Work"});

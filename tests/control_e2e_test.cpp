@@ -13,7 +13,7 @@
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/ui/control_host.h"
 #include "tests/support/automation_client.h"
-#include "tests/support/registered_modules.h"
+#include "tests/support/registered_modules_test.h"
 
 namespace {
 
@@ -30,18 +30,10 @@ std::string Mail(const std::string& from, const std::string& to, const std::stri
          "\r\nMessage-ID: <" + subject.substr(subject.size() - 1) + "@e2e>\r\n\r\nBody.\r\n";
 }
 
-class ControlE2E : public ::testing::Test {
+class ControlE2E : public mqtest::RegisteredModulesTest {
  protected:
-  static void SetUpTestSuite() { registry_ = new mqtest::RegisteredModules(); }
-  static void TearDownTestSuite() {
-    delete registry_;
-    registry_ = nullptr;
-  }
-
   void SetUp() override {
-    if (access((mqtest::BinDir() + "/MailStore.so").c_str(), F_OK) != 0)
-      GTEST_SKIP() << "the store module is not built";
-    ASSERT_TRUE(registry_->Ok()) << registry_->Log();
+    RequireRegisteredModules();
     fixture_.AddFolder({"A"});
     fixture_.AddFolder({"A", "A1"});
     fixture_.AddFolder({"B"});
@@ -64,12 +56,9 @@ class ControlE2E : public ::testing::Test {
     ASSERT_EQ(host.Activate(nullptr, ui::Rect::FromSize(0, 0, 100, 30)), S_OK);
   }
 
-  static mqtest::RegisteredModules* registry_;
   MaildirFixture fixture_;
   std::string first_;
 };
-
-mqtest::RegisteredModules* ControlE2E::registry_ = nullptr;
 
 TEST_F(ControlE2E, ReadsTheFolderTreeAndTheMessagesOfTheSelectedFolder) {
   ui::ControlHost host(/*userMode=*/true);

@@ -20,7 +20,7 @@
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/ui/control_host.h"
 #include "tests/support/automation_client.h"
-#include "tests/support/registered_modules.h"
+#include "tests/support/registered_modules_test.h"
 
 namespace {
 
@@ -100,18 +100,10 @@ std::string MultipartMail(const std::string& subject, const std::string& parts) 
          parts + "--b--\r\n";
 }
 
-class MessagesE2E : public ::testing::Test {
+class MessagesE2E : public mqtest::RegisteredModulesTest {
  protected:
-  static void SetUpTestSuite() { registry_ = new mqtest::RegisteredModules(); }
-  static void TearDownTestSuite() {
-    delete registry_;
-    registry_ = nullptr;
-  }
-
   void SetUp() override {
-    if (access((mqtest::BinDir() + "/MailStore.so").c_str(), F_OK) != 0)
-      GTEST_SKIP() << "the store module is not built";
-    ASSERT_TRUE(registry_->Ok()) << registry_->Log();
+    RequireRegisteredModules();
     fixture_.UseAsMailDir();
   }
 
@@ -131,12 +123,9 @@ class MessagesE2E : public ::testing::Test {
     return Get(control, "Messages").Object();
   }
 
-  static mqtest::RegisteredModules* registry_;
   MaildirFixture fixture_;
   int added_ = 0;
 };
-
-mqtest::RegisteredModules* MessagesE2E::registry_ = nullptr;
 
 TEST_F(MessagesE2E, LookupsAnswerAtEveryPositionAndItemAgrees) {
   Add("Return-Path: <bounce@example.org>\r\nDelivered-To: me@example.org\r\n"
