@@ -57,6 +57,13 @@ QWidget* MakeItem(const DialogItem& item, QDialog* dialog, QButtonGroup** radioG
   return nullptr;
 }
 
+// Frames, texts and icons of a template take no clicks, as on the platform the
+// templates come from: a click on one reaches whatever lies beneath it, so a
+// control that a template lists earlier is never hidden by them.
+bool LetsTheMouseThrough(ItemKind kind) {
+  return kind == ItemKind::kGroupBox || kind == ItemKind::kStatic || kind == ItemKind::kIcon;
+}
+
 }  // namespace
 
 QString ItemName(int id) {
@@ -93,6 +100,10 @@ std::map<int, QWidget*> BuildDialog(const DialogTemplate& tmpl, QDialog* dialog)
       if (previous) QWidget::setTabOrder(previous, widget);
       previous = widget;
     }
+    if (LetsTheMouseThrough(item.kind)) widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Qt stacks a later sibling above an earlier one: a frame goes beneath
+    // every control, whatever its place in the template.
+    if (item.kind == ItemKind::kGroupBox) widget->lower();
   }
   return byId;
 }

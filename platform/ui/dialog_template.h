@@ -57,7 +57,9 @@ QString ItemName(int id);
 // Sets the dialog's caption, font and fixed size and creates the children in
 // template order (which is also their tab order). Returns the children by id
 // (children with kNoId are left out). The dialog's units are those of the
-// template's font.
+// template's font. As on the platform the templates come from, group boxes,
+// static texts and icons let the mouse through, and group boxes lie beneath
+// every other child, so that no template order hides a control from a click.
 std::map<int, QWidget*> BuildDialog(const DialogTemplate& tmpl, QDialog* dialog);
 
 // The dialog units a template's font gives.

@@ -1,6 +1,8 @@
 #include "platform/ui/prompts.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include "platform/ui/dialogs.h"
@@ -21,7 +23,11 @@ void QtUserPrompts::ShowMessage(QWidget* parent, const QString& caption, const Q
 QString QtUserPrompts::BrowseForDirectory(QWidget* parent, const QString& title,
                                           const QString& startDir) {
   if (!GuiAvailable()) return {};
-  return QFileDialog::getExistingDirectory(parent, title, startDir, QFileDialog::ShowDirsOnly);
+  // Given a directory that does not exist, the browser would open on its
+  // parent with its name typed in, and Enter would answer "Directory not
+  // found": it opens at home instead.
+  const QString start = QFileInfo(startDir).isDir() ? startDir : QDir::homePath();
+  return QFileDialog::getExistingDirectory(parent, title, start, QFileDialog::ShowDirsOnly);
 }
 
 QString QtUserPrompts::SaveFileName(QWidget* parent, const QString& title,
@@ -35,8 +41,10 @@ void ScriptedUserPrompts::ShowMessage(QWidget*, const QString& caption, const QS
   messages.push_back({caption, text, icon});
 }
 
-QString ScriptedUserPrompts::BrowseForDirectory(QWidget*, const QString& title, const QString&) {
+QString ScriptedUserPrompts::BrowseForDirectory(QWidget*, const QString& title,
+                                                const QString& startDir) {
   questions.push_back(title);
+  startDirs.push_back(startDir);
   if (directories.empty()) return {};
   QString answer = directories.front();
   directories.pop_front();

@@ -19,7 +19,8 @@ class UserPrompts {
   virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
                            Icon icon) = 0;
   // The chosen directory, or an empty string when the user cancels. The
-  // browser opens at `startDir` (empty: wherever the system likes).
+  // browser opens at `startDir`, or at home when that is no directory, with
+  // nothing typed in.
   virtual QString BrowseForDirectory(QWidget* parent, const QString& title,
                                      const QString& startDir) = 0;
   // The chosen file, or an empty string when the user cancels. `filter` is in
@@ -54,6 +55,7 @@ class ScriptedUserPrompts : public UserPrompts {
   std::deque<QString> saveNames;
   std::vector<Message> messages;
   std::vector<QString> questions;  // titles of directory and file prompts, in order
+  std::vector<QString> startDirs;  // where each directory prompt was to open
 
   void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
                    Icon icon) override;
