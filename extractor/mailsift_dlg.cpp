@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPushButton>
@@ -171,9 +172,11 @@ long CMailsiftDlg::Prologue() {
 }
 
 QString CMailsiftDlg::BrowseOutputDirectory() {
+  // The desktop, where the user can pick at once; home when there is none.
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  const QString start = QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
   return services_.prompts->BrowseForDirectory(
-      this, QStringLiteral("Please select an output directory"),
-      QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+      this, QStringLiteral("Please select an output directory"), start);
 }
 
 QString CMailsiftDlg::AskTextFile() {

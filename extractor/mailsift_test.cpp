@@ -3,9 +3,11 @@
 // system dialogs are answered through the prompts; a wrapper between the
 // program and the control counts calls, fails one on request, and lets the
 // tests read the collections' reference counts.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -19,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "control/dispids.h"
@@ -26,6 +29,7 @@
 #include "extractor/mailsift_dlg.h"
 #include "extractor/progress_dialog.h"
 #include "platform/store/testing/maildir_fixture.h"
+#include "platform/ui/click_testing.h"
 #include "platform/ui/dialogs.h"
 #include "tests/support/registered_modules_test.h"
 
@@ -34,6 +38,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using store::testing::MaildirFixture;
+using ::testing::IsEmpty;
 
 // Stands between the program and an object of the control: counts Invoke
 // calls by DISPID, fails the `failAt`-th call of `failId`, and wraps the
@@ -141,6 +146,28 @@ std::string WithAttachment(const std::string& subject, const std::string& name,
          "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" +
          name + "\"\r\n\r\n" + content + "\r\n--b--\r\n";
 }
+
+// Sets an environment variable for as long as it lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 // Answers "cancel" before item `at`.
 class CancelAt : public Progress {
@@ -516,6 +543,98 @@ TEST_F(MailsiftTest, AboutBoxWebLinkAndAMissingControl) {
   EXPECT_TRUE(error.contains("could not be created")) << error.toStdString();
   EXPECT_TRUE(error.contains("scripts/run"));
   EXPECT_TRUE(registry_->Regsvr("Mailquarry.ocx"));
+}
+
+// Each click goes to the dialog's window at the child's place, so it lands
+// where a person's click lands.
+TEST_F(MailsiftTest, AClickOnEachChildDoesItsWork) {
+  AddMessages({}, {WithAttachment("Clicked", "a.bin", "x")});
+  Open();
+  dialog_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
+  EXPECT_THAT(ui::testing::CoveredChildren(dialog_.get()), IsEmpty());
+
+  const std::string eml = NewDir("eml");
+  prompts_.directories.push_back(QString::fromStdString(eml));
+  auto asked = [this](const char* question) {
+    return [this, question] { return prompts_.questions == std::vector<QString>{question}; };
+  };
+  auto checked = [this](int id) {
+    return [this, id] { return static_cast<QRadioButton*>(dialog_->Item(id))->isChecked(); };
+  };
+  const char* const directory = "Please select an output directory";
+  const struct {
+    int id;
+    std::function<bool()> done;
+  } clicks[] = {
+      {kIdFolder,
+       [this] {
+         const bool open = Folders()->view()->isVisible();
+         Folders()->hidePopup();
+         return open;
+       }},
+      {kIdFirst500, checked(kIdFirst500)},
+      {kIdFirst1000, checked(kIdFirst1000)},
+      {kIdAllMessages, checked(kIdAllMessages)},
+      {kIdExportEml,
+       [&] { return asked(directory)() && Entries(eml) == std::set<std::string>{"Clicked.eml"}; }},
+      {kIdExportAttachments, asked(directory)},
+      {kIdExportEmailText, asked("Save As")},
+      {kIdExportAddressBook, asked("Save As")},
+      {kIdWebLink, [this] { return opened_.size() == 1; }},
+      {kIdExit, [this] { return dialog_->result() == QDialog::Accepted && !dialog_->isVisible(); }},
+  };
+  for (const auto& click : clicks) {
+    prompts_.questions.clear();
+    QWidget* child = dialog_->Item(click.id);
+    // A radio button is clicked on its circle, as a person clicks it.
+    const bool radio = qobject_cast<QRadioButton*>(child) != nullptr;
+    ui::testing::ClickAt(child,
+                         radio ? QPoint(4, child->height() / 2) : ui::testing::Centre(child));
+    EXPECT_TRUE(click.done()) << "child " << click.id;
+  }
+
+  // A button looks pressed while the mouse button is held on it.
+  dialog_->show();
+  auto* exit = static_cast<QPushButton*>(dialog_->Item(kIdExit));
+  ui::testing::PressAt(exit, ui::testing::Centre(exit));
+  EXPECT_TRUE(exit->isDown());
+  ui::testing::ReleaseAt(exit, ui::testing::Centre(exit));
+}
+
+TEST_F(MailsiftTest, TheAboutBoxAndTheProgressDialogTakeClicksWhereTheyShow) {
+  CAboutDlg about;
+  about.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+  EXPECT_THAT(ui::testing::CoveredChildren(&about), IsEmpty());
+  ui::testing::Click(about.findChild<QPushButton*>("id1"));
+  EXPECT_EQ(about.result(), QDialog::Accepted);
+  EXPECT_FALSE(about.isVisible());
+
+  ProgressDialog progress(nullptr, QStringLiteral("Export to eml"), 0);
+  EXPECT_TRUE(progress.Continue(1, 10));
+  QProgressDialog* shown = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible()) shown = p;
+  ASSERT_NE(shown, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
+  EXPECT_THAT(ui::testing::CoveredChildren(shown), IsEmpty());
+  ui::testing::Click(shown->findChild<QPushButton*>());
+  EXPECT_FALSE(progress.Continue(2, 10));
+}
+
+// The browser opens where a person can pick a directory at once.
+TEST_F(MailsiftTest, TheFolderBrowserStartsOnTheDesktopElseAtHome) {
+  const std::string home = NewDir("home");
+  ScopedEnv homeEnv("HOME", home);
+  ScopedEnv configEnv("XDG_CONFIG_HOME", home + "/.config");
+  Open();
+  dialog_->OnExportEml();
+  fs::create_directory(home + "/Desktop");
+  dialog_->OnExportAttachments();
+  std::vector<std::string> starts;
+  for (const QString& dir : prompts_.startDirs) starts.push_back(dir.toStdString());
+  EXPECT_EQ(starts, (std::vector<std::string>{home, home + "/Desktop"}));
 }
 
 TEST_F(MailsiftTest, FortyThousandMessagesAreExportedWhole) {
