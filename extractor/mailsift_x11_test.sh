@@ -94,10 +94,20 @@ wait_for_window() {  # PATTERN [EXCEPT]
   return 1
 }
 
-# Waits up to 30 s for window ID to be gone (closed or hidden).
-wait_until_gone() {  # ID PATTERN
-  for _ in $(seq 300); do
+# Waits up to SECONDS (default 30) for window ID to be gone (closed or hidden).
+wait_until_gone() {  # ID PATTERN [SECONDS]
+  for _ in $(seq $((${3:-30} * 10))); do
     windows "$2" | grep -qx "$1" || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to 10 s for window ID to take the keyboard: a window shows a moment
+# before it has the input focus, and keys sent before then go elsewhere.
+wait_for_focus() {  # ID
+  for _ in $(seq 100); do
+    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ] && return 0
     sleep 0.1
   done
   return 1
@@ -117,18 +127,19 @@ main=$(wait_for_window '^Mailsift$') || fail "the main dialog did not appear"
 click_dialog_units "$main" 138 57
 browser=$(wait_for_window '^Please select an output directory$') ||
   fail "a click on \"Export to eml\" opened no folder browser"
-sleep 0.5  # the browser lists its directory before it takes typing
+wait_for_focus "$browser" || fail "the folder browser did not take the keyboard"
 # A trailing / names the directory itself, so no completion list stands open.
 xdotool type --delay 30 "$work/out/"
 for _ in 1 2 3; do
   sleep 0.5
   xdotool key Return
-  wait_until_gone "$browser" '^Please select an output directory$' && break
+  wait_until_gone "$browser" '^Please select an output directory$' 10 && break
 done
 windows '^Please select an output directory$' | grep -qx "$browser" &&
   fail "Enter did not close the folder browser"
 
 message=$(wait_for_window '^Mailsift$' "$main") || fail "no completion message appeared"
+wait_for_focus "$message" || fail "the completion message did not take the keyboard"
 xdotool key Return
 wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
 
