@@ -21,7 +21,7 @@ def shown_sessions():
     sessions = []
     fence = None  # the opening line of the block we are in
     steps = []
-    for line in README.read_text().splitlines():
+    for line in README.read_text(encoding="utf-8").splitlines():
         if line.startswith("```"):
             if fence is None:
                 fence, steps = line, []
@@ -67,7 +67,7 @@ def run(command, tmp_path):
         name, value = words.pop(0).split("=", 1)
         env[name] = localised(value, tmp_path)
     argv = [localised(word, tmp_path) for word in words]
-    return subprocess.run(argv, env=env, cwd=tmp_path, capture_output=True, text=True,
+    return subprocess.run(argv, env=env, cwd=tmp_path, capture_output=True, encoding="utf-8",
                           timeout=300)
 
 
