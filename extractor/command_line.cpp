@@ -23,7 +23,6 @@ namespace {
 
 // What each export is called and counts, as its summary line says it.
 struct ExportKind {
-  const char* title;     // the dialog's name of the command
   const char* itemNoun;  // what it goes through
   const char* doneNoun;  // what it writes
   bool intoDirectory;
@@ -32,13 +31,13 @@ struct ExportKind {
 ExportKind KindOf(CliCommand command) {
   switch (command) {
     case CliCommand::kAttachments:
-      return {"Export Attachments", "messages", "attachments", true};
+      return {"messages", "attachments", true};
     case CliCommand::kEml:
-      return {"Export to eml", "messages", ".eml files", true};
+      return {"messages", ".eml files", true};
     case CliCommand::kReturnAddresses:
-      return {"Export email to text file", "messages", "addresses", false};
+      return {"messages", "addresses", false};
     default:
-      return {"Export address book email to text file", "contacts", "addresses", false};
+      return {"contacts", "addresses", false};
   }
 }
 
