@@ -44,32 +44,20 @@ TEST(CliArguments, WrongUsageIsSaidInOneLine) {
     const char* error;
   } cases[] = {
       {{}, "no command given (attachments, eml, return-addresses, contacts or folders)"},
-      {{"export", "x"},
-       "unknown command 'export' (attachments, eml, return-addresses, contacts "
-       "or folders)"},
       {{"attachments"}, "attachments needs a target: the directory to write into"},
-      {{"contacts"}, "contacts needs a target: the file to append to"},
       {{"eml", "a", "b"}, "unexpected argument 'b'"},
-      {{"folders", "x"}, "unexpected argument 'x'"},
       {{"eml", "--bogus", "d"}, "unknown option '--bogus'"},
       {{"eml", "d", "--folder"}, "option '--folder' needs a value"},
       {{"eml", "--quiet=yes", "d"}, "option '--quiet' takes no value"},
-      {{"eml", "--folder=", "d"}, "option '--folder' needs a folder name"},
       {{"eml", "--first", "0", "d"},
-       "option '--first' needs a number of messages (1 or more), "
-       "not '0'"},
-      {{"eml", "--first", "-5", "d"},
-       "option '--first' needs a number of messages (1 or more), "
-       "not '-5'"},
+       "option '--first' needs a number of messages (1 or more), not '0'"},
       {{"eml", "--first", "12x", "d"},
-       "option '--first' needs a number of messages (1 or "
-       "more), not '12x'"},
+       "option '--first' needs a number of messages (1 or more), not '12x'"},
       {{"eml", "--folder-index", "99999999999999999999", "d"},
        "option '--folder-index' needs a position (0, 1, ...), not '99999999999999999999'"},
       {{"eml", "--folder", "A", "--folder-index", "1", "d"},
        "give --folder or --folder-index, not both"},
       {{"contacts", "--first", "3", "f"}, "contacts takes no --folder, --folder-index or --first"},
-      {{"folders", "--folder", "A"}, "folders takes no --folder, --folder-index or --first"},
       {{"eml", "--paths", "d"}, "--paths is an option of folders"},
       {{"eml", "-q", "-v", "d"}, "give --quiet or --verbose, not both"},
   };

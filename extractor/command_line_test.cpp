@@ -149,8 +149,10 @@ class CommandLineTest : public mqtest::RegisteredModulesTest {
     return Finish(Start(args, extraEnv));
   }
 
-  // The dialog's command for `button` over `folder` and `rangeId`, into `place`.
-  void RunDialog(int button, int folder, int rangeId, const std::string& place) {
+  // The dialog's `command` over `folder` and `rangeId`, into `place` (a file
+  // when `intoFile`).
+  void RunDialog(void (CMailsiftDlg::*command)(), int folder, int rangeId, bool intoFile,
+                 const std::string& place) {
     ui::ScriptedUserPrompts prompts;
     DialogServices services;
     services.prompts = &prompts;
@@ -162,24 +164,8 @@ class CommandLineTest : public mqtest::RegisteredModulesTest {
     ASSERT_TRUE(dialog.OnInitDialog(&error)) << error.toStdString();
     static_cast<QComboBox*>(dialog.Item(kIdFolder))->setCurrentIndex(folder);
     static_cast<QRadioButton*>(dialog.Item(rangeId))->setChecked(true);
-    const QString answer = QString::fromStdString(place);
-    (button == kIdExportEmailText || button == kIdExportAddressBook ? prompts.saveNames
-                                                                    : prompts.directories)
-        .push_back(answer);
-    switch (button) {
-      case kIdExportAttachments:
-        dialog.OnExportAttachments();
-        break;
-      case kIdExportEml:
-        dialog.OnExportEml();
-        break;
-      case kIdExportEmailText:
-        dialog.OnExportEmailText();
-        break;
-      default:
-        dialog.OnExportAddressBook();
-        break;
-    }
+    (intoFile ? prompts.saveNames : prompts.directories).push_back(QString::fromStdString(place));
+    (dialog.*command)();
   }
 
   MaildirFixture fixture_;
@@ -189,21 +175,23 @@ class CommandLineTest : public mqtest::RegisteredModulesTest {
 
 TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
   MakeStore();
+  using D = CMailsiftDlg;
   struct Case {
     std::vector<std::string> args;  // the target follows
-    int button, folder, rangeId;
+    void (D::*command)();
+    int folder, rangeId;
     bool intoFile;
   } cases[] = {
-      {{"attachments"}, kIdExportAttachments, 0, kIdAllMessages, false},
+      {{"attachments"}, &D::OnExportAttachments, 0, kIdAllMessages, false},
       {{"attachments", "--folder", "Work/Projects", "--first", "500"},
-       kIdExportAttachments,
+       &D::OnExportAttachments,
        4,
        kIdFirst500,
        false},
-      {{"eml", "--folder", "Inbox"}, kIdExportEml, 0, kIdAllMessages, false},
-      {{"eml", "--folder-index", "2", "--first", "1000"}, kIdExportEml, 2, kIdFirst1000, false},
-      {{"return-addresses", "--folder-index", "0"}, kIdExportEmailText, 0, kIdAllMessages, true},
-      {{"contacts"}, kIdExportAddressBook, 0, kIdAllMessages, true},
+      {{"eml", "--folder", "Inbox"}, &D::OnExportEml, 0, kIdAllMessages, false},
+      {{"eml", "--folder-index", "2", "--first", "1000"}, &D::OnExportEml, 2, kIdFirst1000, false},
+      {{"return-addresses", "--folder-index", "0"}, &D::OnExportEmailText, 0, kIdAllMessages, true},
+      {{"contacts"}, &D::OnExportAddressBook, 0, kIdAllMessages, true},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -219,7 +207,7 @@ TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
     args.push_back(cli + name);
     const Result r = Run(args);
     EXPECT_EQ(r.status, c.args[0] == "eml" && c.folder == 0 ? 1 : 0) << c.args[0] << r.err;
-    RunDialog(c.button, c.folder, c.rangeId, dialog + name);
+    RunDialog(c.command, c.folder, c.rangeId, c.intoFile, dialog + name);
     EXPECT_EQ(Tree(cli), Tree(dialog)) << c.args[0];
     EXPECT_GT(Tree(cli).size(), 0u);
   }
@@ -244,10 +232,6 @@ TEST_F(CommandLineTest, SummaryVerboseQuietAndFailures) {
                        ", 1 could not be written (the first: \"a/b.eml\": the subject names "
                        "another directory)\n");
   EXPECT_EQ(r.err, "");  // not a terminal: no progress
-
-  r = Run({"attachments", "--folder", "Projects", "--folder=Work/Projects", dir});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "2 attachments written into " + dir + "\n");
 
   r = Run({"return-addresses", "-q", out_ + "/a.txt"});
   EXPECT_EQ(r.status, 0);
@@ -295,13 +279,11 @@ TEST_F(CommandLineTest, UsageErrorsAndFailuresAnswerTheirStatusAndSayWhy) {
       {{"eml", "--folder-index", "5", out_ + "/e"},
        2,
        "no folder at position 5; the positions go from 0 to 4"},
-      {{"eml", "--bogus", out_ + "/e"}, 2, "unknown option '--bogus'"},
       {{"eml", file}, 2, "'" + file + "' is not a directory"},
       {{"contacts", out_}, 2, "'" + out_ + "' is a directory"},
       {{"attachments", file + "/sub"},
        1,
        "cannot make the directory '" + file + "/sub': Not a directory"},
-      {{"attachments", out_ + "/no/such"}, 1, "No such file or directory"},
       {{"return-addresses", file + "/x.txt"},
        1,
        "Cannot open \"" + file + "/x.txt\" for appending: Not a directory"},
@@ -314,7 +296,6 @@ TEST_F(CommandLineTest, UsageErrorsAndFailuresAnswerTheirStatusAndSayWhy) {
   }
   // Nothing was made by the failed runs.
   EXPECT_FALSE(fs::exists(out_ + "/e"));
-  EXPECT_FALSE(fs::exists(out_ + "/no"));
 
   Result help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
