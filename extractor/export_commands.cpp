@@ -135,18 +135,26 @@ class AppendingTextFile {
 // Appends the line `lineAt` gives for each position (none: no line) to `file`.
 ExportOutcome AppendLines(long count, const std::string& file, Progress& progress,
                           const std::function<std::optional<std::string>(long)>& lineAt) {
-  ExportOutcome outcome{count};
+  ExportOutcome outcome;
+  outcome.total = count;
   AppendingTextFile out(file);
   for (long i = 0; i < count; ++i) {
     if (!progress.Continue(i, count)) {
       outcome.cancelled = true;
       break;
     }
-    if (std::optional<std::string> line = lineAt(i)) out.WriteLine(*line);
+    if (std::optional<std::string> line = lineAt(i)) {
+      out.WriteLine(*line);
+      ++outcome.written;
+    }
     outcome.processed = i + 1;
   }
   out.Close();
   return outcome;
+}
+
+void Failed(ExportOutcome& outcome, const std::string& name, const std::string& reason) {
+  if (outcome.failed++ == 0) outcome.firstFailure = "\"" + name + "\": " + reason;
 }
 
 bool NamesAnotherPlace(const std::string& subject) {
@@ -169,7 +177,8 @@ long SelectFolder(const CMailquarry& mq, int selection, int range) {
 
 ExportOutcome ExportAttachments(const CMailquarry& mq, long count, const std::string& directory,
                                 Progress& progress) {
-  ExportOutcome outcome{count};
+  ExportOutcome outcome;
+  outcome.total = count;
   DirFd target(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (target.get() < 0)
     throw FileError("Cannot open the directory \"" + directory + "\": " + Reason(errno));
@@ -185,9 +194,11 @@ ExportOutcome ExportAttachments(const CMailquarry& mq, long count, const std::st
       std::string name = names.Propose(written);
       if (renameat(staging.Fd(), written.c_str(), target.get(), name.c_str()) == 0) {
         names.Take(name);
+        ++outcome.written;
+        progress.Wrote(directory + "/" + name);
       } else {
+        Failed(outcome, name, Reason(errno));
         unlinkat(staging.Fd(), written.c_str(), 0);
-        ++outcome.failed;
       }
     }
     outcome.processed = i + 1;
@@ -197,7 +208,8 @@ ExportOutcome ExportAttachments(const CMailquarry& mq, long count, const std::st
 
 ExportOutcome ExportEml(const CMailquarry& mq, long count, const std::string& directory,
                         Progress& progress) {
-  ExportOutcome outcome{count};
+  ExportOutcome outcome;
+  outcome.total = count;
   UniqueNames names;
   for (long i = 0; i < count; ++i) {
     if (!progress.Continue(i, count)) {
@@ -207,16 +219,22 @@ ExportOutcome ExportEml(const CMailquarry& mq, long count, const std::string& di
     outcome.processed = i + 1;
     const std::string subject = mq.Messages().FindSubject(i);
     if (NamesAnotherPlace(subject)) {
-      ++outcome.failed;
+      Failed(outcome, subject + ".eml", "the subject names another directory");
       continue;
     }
     const std::string name = names.Propose(subject, ".eml");
-    if (mq.Messages().Save2eml(i, directory + "/" + name)) {
+    const std::string path = directory + "/" + name;
+    if (mq.Messages().Save2eml(i, path)) {
       names.Take(name);
+      ++outcome.written;
+      progress.Wrote(path);
     } else if (mq.Messages().FindMessageID(i) != 0) {
       // Past the folder's end (the first 500 of a smaller folder) nothing is
-      // written and nothing failed.
-      ++outcome.failed;
+      // written and nothing failed. The control says only that it failed: a
+      // directory we may not write into is the likely reason worth naming.
+      Failed(outcome, name,
+             access(directory.c_str(), W_OK | X_OK) != 0 ? Reason(errno)
+                                                         : "the message could not be read");
     }
   }
   return outcome;

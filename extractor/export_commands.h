@@ -19,6 +19,8 @@ class Progress {
  public:
   virtual ~Progress() = default;
   virtual bool Continue(long done, long total) = 0;
+  // Told the path of each attachment or .eml file once it is written.
+  virtual void Wrote(const std::string& /*path*/) {}
 };
 
 // Never stops.
@@ -34,9 +36,11 @@ class FileError : public std::runtime_error {
 };
 
 struct ExportOutcome {
-  long total = 0;      // items the command set out to process
-  long processed = 0;  // items processed (total unless cancelled)
-  long failed = 0;     // files that could not be written
+  long total = 0;            // items the command set out to process
+  long processed = 0;        // items processed (total unless cancelled)
+  long written = 0;          // files written, or for the text exports lines appended
+  long failed = 0;           // files that could not be written
+  std::string firstFailure;  // the first of those: its name and why
   bool cancelled = false;
 };
 

@@ -14,7 +14,7 @@ namespace {
 
 const char kNoDisplay[] =
     "Mailsift: no display to show its window on (DISPLAY and WAYLAND_DISPLAY are unset or "
-    "unreachable); without one, export with the Python client (see README.md, \"Python\").\n";
+    "unreachable); without one, export on the command line: mailsift --help.\n";
 
 QtMessageHandler previousHandler = nullptr;
 bool starting = true;

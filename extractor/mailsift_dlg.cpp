@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include "extractor/about_dlg.h"
+#include "extractor/control_advice.h"
 #include "extractor/program_icon.h"
 #include "extractor/progress_dialog.h"
 #include "platform/com/hresult.h"
@@ -73,11 +74,6 @@ class WaitCursor {
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-QString HResultText(HRESULT hr) {
-  return QStringLiteral("0x") +
-         QStringLiteral("%1").arg(static_cast<unsigned>(hr), 8, 16, QLatin1Char('0')).toUpper();
-}
-
 }  // namespace
 
 DialogServices SystemServices(ui::UserPrompts* prompts) {
@@ -133,11 +129,7 @@ bool CMailsiftDlg::OnInitDialog(QString* error) {
   QWidget* site = items_.at(kIdControl);
   HRESULT hr = mq_.Create(site, ui::Rect::FromSize(0, 0, site->width(), site->height()));
   if (FAILED(hr)) {
-    *error = QStringLiteral(
-                 "The Mailquarry control could not be created (%1). It is not registered, or it "
-                 "failed to start.\nRegister it by running scripts/run from the source tree, or "
-                 "bin/regsvr bin/MailStore.so and bin/regsvr bin/Mailquarry.ocx from a build.")
-                 .arg(HResultText(hr));
+    *error = QString::fromStdString(ControlNotCreatedText(hr));
     return false;
   }
   try {

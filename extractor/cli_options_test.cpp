@@ -1,0 +1,136 @@
+// The command line's pieces that need no store: reading the arguments,
+// finding a folder by what the user typed, the folder listing and the
+// progress line.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "extractor/cli_options.h"
+#include "extractor/store_folders.h"
+#include "extractor/terminal_progress.h"
+
+namespace mailsift {
+namespace {
+
+CliParse Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "mailsift");
+  return ParseCliArguments(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CliArguments, ReadOptionsInAnyOrderWithValuesInlineOrNext) {
+  CliParse p = Parse({"--first=20", "eml", "-v", "--folder", "Work/Projects", "out"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.request.command, CliCommand::kEml);
+  EXPECT_EQ(p.request.first, 20);
+  EXPECT_EQ(p.request.folder, "Work/Projects");
+  EXPECT_EQ(p.request.target, "out");
+  EXPECT_TRUE(p.request.verbose);
+
+  // "--" ends the options: a target may start with '-'.
+  p = Parse({"return-addresses", "--folder-index", "0", "--", "-list.txt"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.request.folderIndex, 0);
+  EXPECT_EQ(p.request.target, "-list.txt");
+
+  // --help wins over everything else on the line, a mistake included.
+  EXPECT_EQ(Parse({"frobnicate", "--bogus", "--help"}).request.command, CliCommand::kHelp);
+  EXPECT_EQ(Parse({"--version"}).request.command, CliCommand::kVersion);
+  EXPECT_EQ(Parse({"folders", "--paths"}).request.paths, true);
+}
+
+TEST(CliArguments, WrongUsageIsSaidInOneLine) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* error;
+  } cases[] = {
+      {{}, "no command given (attachments, eml, return-addresses, contacts or folders)"},
+      {{"attachments"}, "attachments needs a target: the directory to write into"},
+      {{"eml", "a", "b"}, "unexpected argument 'b'"},
+      {{"eml", "--bogus", "d"}, "unknown option '--bogus'"},
+      {{"eml", "d", "--folder"}, "option '--folder' needs a value"},
+      {{"eml", "--quiet=yes", "d"}, "option '--quiet' takes no value"},
+      {{"eml", "--first", "0", "d"},
+       "option '--first' needs a number of messages (1 or more), not '0'"},
+      {{"eml", "--first", "12x", "d"},
+       "option '--first' needs a number of messages (1 or more), not '12x'"},
+      {{"eml", "--folder-index", "99999999999999999999", "d"},
+       "option '--folder-index' needs a position (0, 1, ...), not '99999999999999999999'"},
+      {{"eml", "--folder", "A", "--folder-index", "1", "d"},
+       "give --folder or --folder-index, not both"},
+      {{"contacts", "--first", "3", "f"}, "contacts takes no --folder, --folder-index or --first"},
+      {{"eml", "--paths", "d"}, "--paths is an option of folders"},
+      {{"eml", "-q", "-v", "d"}, "give --quiet or --verbose, not both"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const char* a : c.args) line += std::string(a) + " ";
+    EXPECT_EQ(Parse(c.args).error, c.error) << line;
+  }
+}
+
+std::vector<StoreFolder> Tree() {
+  // Inbox, Work > Projects, Home > Projects, "Old/Mail" (a name holding '/'), Old > Mail.
+  return {{"Inbox", "Inbox", 0, 12},
+          {"Work", "Work", 0, 4},
+          {"Projects", "Work/Projects", 1, 2},
+          {"Home", "Home", 0, 0},
+          {"Projects", "Home/Projects", 1, 1234},
+          {"Old/Mail", "Old/Mail", 0, 1},
+          {"Old", "Old", 0, 0},
+          {"Mail", "Old/Mail", 1, 0}};
+}
+
+TEST(FolderLookup, PathsNamesAmbiguityAndCloseMatches) {
+  const std::vector<StoreFolder> tree = Tree();
+  struct Case {
+    const char* typed;
+    int position;
+    std::vector<int> candidates;
+    std::vector<int> suggestions;
+  } cases[] = {
+      {"Inbox", 0, {}, {}},         {"Work/Projects", 2, {}, {}},
+      {"Home", 3, {}, {}},          {"Projects", -1, {2, 4}, {}},  // a name two folders share
+      {"Old/Mail", -1, {5, 7}, {}},                                // a path two folders have
+      {"Mail", 7, {}, {}},          {"inbox", -1, {}, {0}},  // exact, so not a match; but suggested
+      {"Projekts", -1, {}, {2, 4}}, {"work/proj", -1, {}, {1, 2}},  // "work" is in it
+      {"Work/", -1, {}, {1, 2}},    {"Nothing like it", -1, {}, {}},
+  };
+  for (const Case& c : cases) {
+    const FolderLookup found = FindFolder(tree, c.typed);
+    EXPECT_EQ(found.position, c.position) << c.typed;
+    EXPECT_EQ(found.candidates, c.candidates) << c.typed;
+    EXPECT_EQ(found.suggestions, c.suggestions) << c.typed;
+  }
+}
+
+TEST(FolderLookup, ListingAlignsColumnsAndIndentsByDepth) {
+  EXPECT_EQ(FolderListing(Tree()),
+            "0    12  Inbox\n"
+            "1     4  Work\n"
+            "2     2    Projects\n"
+            "3     0  Home\n"
+            "4  1234    Projects\n"
+            "5     1  Old/Mail\n"
+            "6     0  Old\n"
+            "7     0    Mail\n");
+  EXPECT_EQ(FolderListing({}), "");
+}
+
+TEST(TerminalProgressLine, CountsRateAndTimeLeft) {
+  struct Case {
+    long done, total;
+    double seconds;
+    const char* line;
+  } cases[] = {
+      {0, 2000, 0.0, "0 of 2000 messages"},
+      {0, 2000, 3.0, "0 of 2000 messages"},
+      {1234, 2000, 14.5, "1234 of 2000 messages, 85/s, 0:09 left"},
+      {3, 7200, 3.0, "3 of 7200 messages, 1.0/s, 1:59:57 left"},
+      {2000, 2000, 10.0, "2000 of 2000 messages, 200/s, 0:00 left"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ProgressLine(c.done, c.total, "messages", c.seconds), c.line);
+}
+
+}  // namespace
+}  // namespace mailsift

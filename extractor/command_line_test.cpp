@@ -1,0 +1,401 @@
+// The command line as a user runs it: the real Mailsift program, started
+// without DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM, over a Maildir fixture
+// and the modules registered into a temporary registry. What it writes is
+// compared with what the dialog's commands write, run in this process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QRadioButton>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <thread>
+
+#include "extractor/mailsift_dlg.h"
+#include "platform/store/testing/maildir_fixture.h"
+#include "tests/support/registered_modules_test.h"
+
+extern char** environ;
+
+namespace mailsift {
+namespace {
+
+namespace fs = std::filesystem;
+using store::testing::MaildirFixture;
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+// Every file below `dir` by its relative path, with its bytes.
+std::map<std::string, std::string> Tree(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    files[fs::relative(e.path(), dir).string()] =
+        e.is_regular_file() ? mqtest::ReadFile(e.path().string()) : "<dir>";
+  return files;
+}
+
+std::string Mail(const std::string& subject, const std::string& attachment,
+                 const std::string& content, const std::string& from = "a@example.org") {
+  return "Return-Path: <" + from + ">\r\nFrom: " + from + "\r\nSubject: " + subject +
+         "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+         "--b\r\nContent-Type: text/plain\r\n\r\nSee.\r\n--b\r\nContent-Type: "
+         "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" +
+         attachment + "\"\r\n\r\n" + content + "\r\n--b--\r\n";
+}
+
+class CommandLineTest : public mqtest::RegisteredModulesTest {
+ protected:
+  void SetUp() override {
+    RequireRegisteredModules();
+    fixture_.UseAsMailDir();
+    char dir[] = "/tmp/mailsift-cli-test-XXXXXX";
+    out_ = mkdtemp(dir);
+    fs::create_directory(out_ + "/book");
+    setenv("MAILQUARRY_ADDRESSBOOK", (out_ + "/book").c_str(), 1);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!out_.empty()) fs::remove_all(out_, ec);
+  }
+
+  // Inbox with names that repeat, an empty subject and one holding '/';
+  // Work > Projects and Home > Projects; two contacts, one without address.
+  void MakeStore() {
+    Add({}, {Mail("Weekly report", "invoice.pdf", "1"), Mail("Weekly report", "invoice.pdf", "2"),
+             Mail("", "invoice.pdf", "3", "b@example.org"), Mail("a/b", "x.txt", "4"),
+             Mail("Plan", "plan.txt", "5", "")});
+    Add({"Work"}, {Mail("W", "w.txt", "w")});
+    Add({"Work", "Projects"}, {Mail("P1", "p.txt", "p1"), Mail("P2", "p.txt", "p2")});
+    Add({"Home", "Projects"}, {Mail("H", "h.txt", "h")});
+    std::ofstream(out_ + "/book/ann.vcf") << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\n"
+                                             "EMAIL:ann@example.org\r\nEND:VCARD\r\n";
+    std::ofstream(out_ + "/book/bob.vcf")
+        << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bob\r\nEND:VCARD\r\n";
+  }
+  void Add(const store::testing::FolderPath& folder, const std::vector<std::string>& mails) {
+    for (const std::string& mail : mails)
+      fixture_.AddMessage(folder, mail, {"S", 1167707045 + 60 * added_++, false});
+  }
+
+  // The environment of a user without a display; `extra` entries ("K=V")
+  // added or replacing.
+  static std::vector<std::string> Environment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('='));
+      if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" ||
+          name == "ASAN_OPTIONS")
+        continue;
+      env.push_back(entry);
+    }
+    // The program loads modules: the same sanitizer default as regsvr's.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    env.push_back("ASAN_OPTIONS=" + (asan && *asan ? std::string(asan) + ":" : std::string()) +
+                  "intercept_tls_get_addr=0");
+    for (const std::string& entry : extra) {
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      std::erase_if(env, [&](const std::string& e) { return e.starts_with(name); });
+      env.push_back(entry);
+    }
+    return env;
+  }
+
+  // Starts Mailsift with `args`; standard output and error go to files, or
+  // standard error to `stderrFd` when given.
+  pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {},
+              int stderrFd = -1) {
+    const std::string program = mqtest::BinDir() + "/Mailsift";
+    std::vector<std::string> env = Environment(extraEnv);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())}, envp;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string outFile = out_ + "/stdout", errFile = out_ + "/stderr";
+    pid_t pid = fork();
+    if (pid == 0) {
+      int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err =
+          stderrFd >= 0 ? stderrFd : open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, 1);
+      dup2(err, 2);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    return pid;
+  }
+  Result Finish(pid_t pid) {
+    Result r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    r.out = mqtest::ReadFile(out_ + "/stdout");
+    r.err = mqtest::ReadFile(out_ + "/stderr");
+    return r;
+  }
+  Result Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
+    return Finish(Start(args, extraEnv));
+  }
+
+  // The dialog's `command` over `folder` and `rangeId`, into `place` (a file
+  // when `intoFile`).
+  void RunDialog(void (CMailsiftDlg::*command)(), int folder, int rangeId, bool intoFile,
+                 const std::string& place) {
+    ui::ScriptedUserPrompts prompts;
+    DialogServices services;
+    services.prompts = &prompts;
+    services.makeProgress = [](QWidget*, const QString&) -> std::unique_ptr<Progress> {
+      return std::make_unique<NoProgress>();
+    };
+    CMailsiftDlg dialog(std::move(services));
+    QString error;
+    ASSERT_TRUE(dialog.OnInitDialog(&error)) << error.toStdString();
+    static_cast<QComboBox*>(dialog.Item(kIdFolder))->setCurrentIndex(folder);
+    static_cast<QRadioButton*>(dialog.Item(rangeId))->setChecked(true);
+    (intoFile ? prompts.saveNames : prompts.directories).push_back(QString::fromStdString(place));
+    (dialog.*command)();
+  }
+
+  MaildirFixture fixture_;
+  int added_ = 0;
+  std::string out_;
+};
+
+TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
+  MakeStore();
+  using D = CMailsiftDlg;
+  struct Case {
+    std::vector<std::string> args;  // the target follows
+    void (D::*command)();
+    int folder, rangeId;
+    bool intoFile;
+  } cases[] = {
+      {{"attachments"}, &D::OnExportAttachments, 0, kIdAllMessages, false},
+      {{"attachments", "--folder", "Work/Projects", "--first", "500"},
+       &D::OnExportAttachments,
+       4,
+       kIdFirst500,
+       false},
+      {{"eml", "--folder", "Inbox"}, &D::OnExportEml, 0, kIdAllMessages, false},
+      {{"eml", "--folder-index", "2", "--first", "1000"}, &D::OnExportEml, 2, kIdFirst1000, false},
+      {{"return-addresses", "--folder-index", "0"}, &D::OnExportEmailText, 0, kIdAllMessages, true},
+      {{"contacts"}, &D::OnExportAddressBook, 0, kIdAllMessages, true},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string cli = out_ + "/cli" + std::to_string(n);
+    const std::string dialog = out_ + "/dialog" + std::to_string(n++);
+    fs::create_directory(cli);
+    fs::create_directory(dialog);
+    // Text exports append: both start from the same line already there.
+    const std::string name = c.intoFile ? "/list.txt" : "";
+    if (c.intoFile)
+      for (const std::string& dir : {cli, dialog}) std::ofstream(dir + name) << "kept\r\n";
+    std::vector<std::string> args = c.args;
+    args.push_back(cli + name);
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, c.args[0] == "eml" && c.folder == 0 ? 1 : 0) << c.args[0] << r.err;
+    RunDialog(c.command, c.folder, c.rangeId, c.intoFile, dialog + name);
+    EXPECT_EQ(Tree(cli), Tree(dialog)) << c.args[0];
+    EXPECT_GT(Tree(cli).size(), 0u);
+  }
+  // A few of those files by name, so that "the same" is also right.
+  EXPECT_EQ(Tree(out_ + "/cli0"), (std::map<std::string, std::string>{{"invoice.pdf", "1"},
+                                                                      {"invoice (2).pdf", "2"},
+                                                                      {"invoice (3).pdf", "3"},
+                                                                      {"x.txt", "4"},
+                                                                      {"plan.txt", "5"}}));
+  EXPECT_EQ(mqtest::ReadFile(out_ + "/cli4/list.txt"),
+            "kept\r\na@example.org\r\na@example.org\r\nb@example.org\r\na@example.org\r\n");
+  EXPECT_EQ(mqtest::ReadFile(out_ + "/cli5/list.txt"), "kept\r\nann@example.org\r\n\r\n");
+}
+
+TEST_F(CommandLineTest, SummaryVerboseQuietAndFailures) {
+  MakeStore();
+  const std::string dir = out_ + "/new";  // made, since it is missing
+  Result r = Run({"eml", "--verbose", dir});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, dir + "/Weekly report.eml\n" + dir + "/Weekly report (2).eml\n" + dir +
+                       "/.eml\n" + dir + "/Plan.eml\n4 .eml files written into " + dir +
+                       ", 1 could not be written (the first: \"a/b.eml\": the subject names "
+                       "another directory)\n");
+  EXPECT_EQ(r.err, "");  // not a terminal: no progress
+
+  r = Run({"return-addresses", "-q", out_ + "/a.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  r = Run({"eml", "-q", out_ + "/quiet"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("1 could not be written (the first: \"a/b.eml\""), std::string::npos);
+}
+
+TEST_F(CommandLineTest, FoldersListsPositionsCountsAndDepth) {
+  MakeStore();
+  Result r = Run({"folders"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "0  5  Inbox\n"
+            "1  0  Home\n"
+            "2  1    Projects\n"
+            "3  1  Work\n"
+            "4  2    Projects\n");
+  r = Run({"folders", "--paths"});
+  EXPECT_EQ(r.out, "Inbox\nHome\nHome/Projects\nWork\nWork/Projects\n");
+}
+
+TEST_F(CommandLineTest, UsageErrorsAndFailuresAnswerTheirStatusAndSayWhy) {
+  MakeStore();
+  const std::string file = out_ + "/plain";
+  std::ofstream(file) << "x";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // a part of what standard error says
+  } cases[] = {
+      {{"frobnicate", "x"}, 2, "mailsift: unknown command 'frobnicate'"},
+      {{"attachments"},
+       2,
+       "mailsift: attachments needs a target: the directory to write into\n"
+       "Try 'mailsift --help'.\n"},
+      {{"eml", "--folder", "Projekts", out_ + "/e"},
+       2,
+       "mailsift: no folder 'Projekts'; close matches:\n  2  Home/Projects\n  4  Work/Projects\n"},
+      {{"eml", "--folder", "Projects", out_ + "/e"},
+       2,
+       "'Projects' names 2 folders; give its path or --folder-index:\n  2  Home/Projects\n"},
+      {{"eml", "--folder-index", "5", out_ + "/e"},
+       2,
+       "no folder at position 5; the positions go from 0 to 4"},
+      {{"eml", file}, 2, "'" + file + "' is not a directory"},
+      {{"contacts", out_}, 2, "'" + out_ + "' is a directory"},
+      {{"attachments", file + "/sub"},
+       1,
+       "cannot make the directory '" + file + "/sub': Not a directory"},
+      {{"return-addresses", file + "/x.txt"},
+       1,
+       "Cannot open \"" + file + "/x.txt\" for appending: Not a directory"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  // Nothing was made by the failed runs.
+  EXPECT_FALSE(fs::exists(out_ + "/e"));
+
+  Result help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.starts_with("usage: mailsift attachments|eml")) << help.out;
+  EXPECT_NE(help.out.find("is created"), std::string::npos);
+  Result version = Run({"--version"});
+  EXPECT_EQ(version.out, "mailsift 1.0.0.1\n");
+}
+
+TEST_F(CommandLineTest, AMissingControlOrStoreAnswersThreeWithAdvice) {
+  MakeStore();
+  Result r = Run({"folders"}, {"MAILDIR=" + out_ + "/no-such-store"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("the mail store could not be opened"), std::string::npos) << r.err;
+  r = Run({"eml", out_ + "/e"}, {"MAILDIR=" + out_ + "/no-such-store"});
+  EXPECT_EQ(r.status, 3);
+
+  ASSERT_TRUE(registry_->Regsvr("Mailquarry.ocx", /*unregister=*/true));
+  r = Run({"contacts", out_ + "/c.txt"});
+  EXPECT_TRUE(registry_->Regsvr("Mailquarry.ocx"));
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("The Mailquarry control could not be created"), std::string::npos);
+  EXPECT_NE(r.err.find("scripts/run"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, NoPlatformPluginIsLoadedAndProgressShowsOnlyOnATerminal) {
+  MakeStore();
+  const std::string trace = out_ + "/ld";
+  Result r = Run({"attachments", out_ + "/a"}, {"LD_DEBUG=libs", "LD_DEBUG_OUTPUT=" + trace});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string loaded;
+  for (const auto& e : fs::directory_iterator(out_))
+    if (e.path().filename().string().starts_with("ld.")) loaded += mqtest::ReadFile(e.path());
+  EXPECT_NE(loaded.find("Mailquarry.ocx"), std::string::npos);  // the trace works
+  EXPECT_EQ(loaded.find("platforms/"), std::string::npos);
+  EXPECT_EQ(loaded.find("libqxcb"), std::string::npos);
+  EXPECT_EQ(loaded.find("libqoffscreen"), std::string::npos);
+
+  // On a terminal, standard error shows "k of N" and clears it at the end.
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  pid_t pid = Start({"eml", "--folder", "Work/Projects", out_ + "/t"}, {}, terminal);
+  close(terminal);
+  std::string shown;
+  char buffer[512];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+  close(master);
+  r = Finish(pid);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(shown.find("\r0 of 2 messages"), std::string::npos) << shown;
+  EXPECT_TRUE(shown.ends_with("\r")) << shown;
+}
+
+TEST_F(CommandLineTest, StopSignalsEndAfterTheCurrentMessageWithWholeFiles) {
+  const int count = 3000;
+  std::vector<std::string> mails;
+  const std::string content(4000, 'c');
+  for (int i = 0; i < count; ++i)
+    mails.push_back(Mail("M" + std::to_string(i), "f" + std::to_string(i) + ".bin",
+                         content + std::to_string(i)));
+  Add({"Big"}, mails);
+  for (int signal : {SIGINT, SIGTERM}) {
+    const std::string dir = out_ + "/stop" + std::to_string(signal);
+    fs::create_directory(dir);
+    pid_t pid = Start({"attachments", "--folder", "Big", dir});
+    // Stop it once it has written a few files.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::distance(fs::directory_iterator(dir), fs::directory_iterator()) < 21 &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    kill(pid, signal);
+    const Result r = Finish(pid);
+    EXPECT_EQ(r.status, 130) << r.err;
+    std::smatch said;
+    ASSERT_TRUE(std::regex_search(r.err, said,
+                                  std::regex("mailsift: interrupted after (\\d+) of 3000 messages: "
+                                             "(\\d+) attachments written into ")))
+        << r.err;
+    const int done = std::stoi(said[1]);
+    EXPECT_EQ(std::stoi(said[2]), done);
+    EXPECT_GE(done, 20);
+    EXPECT_LT(done, count);
+    // Exactly the attachments of the messages before the stop, each whole,
+    // and no staging directory.
+    std::map<std::string, std::string> expected;
+    for (int i = 0; i < done; ++i)
+      expected["f" + std::to_string(i) + ".bin"] = content + std::to_string(i);
+    EXPECT_EQ(Tree(dir), expected);
+  }
+}
+
+}  // namespace
+}  // namespace mailsift
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

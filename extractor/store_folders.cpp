@@ -1,0 +1,133 @@
+#include "extractor/store_folders.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <unordered_set>
+
+#include "platform/com/activation.h"
+#include "platform/store/store.h"
+
+namespace mailsift {
+namespace {
+
+// As many suggestions as a reader takes in at a glance.
+constexpr std::size_t kMaxSuggestions = 5;
+
+// The same walk as the control's folder-list load, so that positions agree:
+// each level in the store's order, every folder followed by its own tree.
+void ReadLevel(IStoreNamespace& store, STOREFOLDERID parent, const StoreFolder* parentFolder,
+               std::vector<StoreFolder>& out, std::unordered_set<STOREFOLDERID>& descended) {
+  FOLDERPROPS props{};
+  props.cbSize = FOLDERPROPS_SIZE;
+  HENUMSTORE handle = nullptr;
+  HRESULT hr = store.GetFirstSubFolder(parent, &props, &handle);
+  while (SUCCEEDED(hr) && hr != S_FALSE && handle) {
+    StoreFolder folder;
+    folder.name.assign(props.szName, strnlen(props.szName, sizeof props.szName));
+    folder.depth = parentFolder ? parentFolder->depth + 1 : 0;
+    folder.path = parentFolder ? parentFolder->path + "/" + folder.name : folder.name;
+    folder.messages = props.cMessage;
+    const STOREFOLDERID id = props.dwFolderId;
+    out.push_back(folder);
+    if (descended.insert(id).second) ReadLevel(store, id, &folder, out, descended);
+    props = FOLDERPROPS{};
+    props.cbSize = FOLDERPROPS_SIZE;
+    hr = store.GetNextSubFolder(handle, &props);
+  }
+  if (handle) store.GetSubFolderClose(handle);
+}
+
+std::string Lower(const std::string& text) {
+  std::string lower = text;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+// Edits (insert, delete, replace a byte) that turn `a` into `b`.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// How close `typed` (lower case) comes to `text`; -1 when not close at all.
+int Closeness(const std::string& typed, const std::string& text) {
+  const std::string lower = Lower(text);
+  if (lower == typed) return 0;
+  if (lower.find(typed) != std::string::npos || typed.find(lower) != std::string::npos) return 1;
+  const std::size_t distance = EditDistance(typed, lower);
+  if (distance <= std::max<std::size_t>(1, typed.size() / 3)) return 1 + static_cast<int>(distance);
+  return -1;
+}
+
+}  // namespace
+
+HRESULT ReadStoreFolders(std::vector<StoreFolder>* out) {
+  out->clear();
+  com::ComPtr<IStoreNamespace> store;
+  HRESULT hr = com::CreateInstance(CLSID_StoreNamespace, &store);
+  if (FAILED(hr)) return hr;
+  hr = store->Initialize(nullptr, 0);
+  if (FAILED(hr)) return hr;
+  std::unordered_set<STOREFOLDERID> descended{FOLDERID_ROOT};
+  ReadLevel(*store, FOLDERID_ROOT, nullptr, *out, descended);
+  return S_OK;
+}
+
+FolderLookup FindFolder(const std::vector<StoreFolder>& folders, const std::string& wanted) {
+  FolderLookup lookup;
+  std::vector<int> byPath, byName;
+  for (int i = 0; i < static_cast<int>(folders.size()); ++i) {
+    if (folders[i].path == wanted) byPath.push_back(i);
+    if (folders[i].name == wanted) byName.push_back(i);
+  }
+  const std::vector<int>& matches = byPath.empty() ? byName : byPath;
+  if (matches.size() == 1) {
+    lookup.position = matches[0];
+  } else if (matches.size() > 1) {
+    lookup.candidates = matches;
+  } else {
+    const std::string typed = Lower(wanted);
+    std::vector<std::pair<int, int>> scored;  // closeness, position
+    for (int i = 0; i < static_cast<int>(folders.size()); ++i) {
+      int byPathScore = Closeness(typed, folders[i].path);
+      int byNameScore = Closeness(typed, folders[i].name);
+      int score = byPathScore < 0   ? byNameScore
+                  : byNameScore < 0 ? byPathScore
+                                    : std::min(byPathScore, byNameScore);
+      if (score >= 0) scored.emplace_back(score, i);
+    }
+    std::stable_sort(scored.begin(), scored.end());
+    for (std::size_t k = 0; k < scored.size() && k < kMaxSuggestions; ++k)
+      lookup.suggestions.push_back(scored[k].second);
+  }
+  return lookup;
+}
+
+std::string FolderListing(const std::vector<StoreFolder>& folders) {
+  unsigned long mostMessages = 0;
+  for (const StoreFolder& f : folders) mostMessages = std::max(mostMessages, f.messages);
+  const std::size_t positionWidth = std::to_string(folders.empty() ? 0 : folders.size() - 1).size();
+  const std::size_t countWidth = std::to_string(mostMessages).size();
+  std::string text;
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    const std::string index = std::to_string(i);
+    const std::string count = std::to_string(folders[i].messages);
+    text += std::string(positionWidth - index.size(), ' ') + index + "  " +
+            std::string(countWidth - count.size(), ' ') + count + "  " +
+            std::string(2 * folders[i].depth, ' ') + folders[i].name + "\n";
+  }
+  return text;
+}
+
+}  // namespace mailsift

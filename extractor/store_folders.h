@@ -1,0 +1,42 @@
+// The mail store's folder tree as the command line shows and picks it: the
+// control's folder list (depth-first, so list position i is folder index i)
+// with each folder's depth, path and message count, which the control does
+// not tell its clients; they are read from the store through the platform.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/com/hresult.h"
+
+namespace mailsift {
+
+struct StoreFolder {
+  std::string name;
+  std::string path;  // the names from the top, joined by '/': "Work/Projects"
+  int depth = 0;     // 0 for a top-level folder
+  unsigned long messages = 0;
+};
+
+// Reads the tree of the store the control opens ($MAILDIR, else ~/Maildir)
+// in the control's list order. A failed HRESULT when the store cannot be
+// created or opened.
+HRESULT ReadStoreFolders(std::vector<StoreFolder>* out);
+
+// The outcome of looking a folder up by what the user typed.
+struct FolderLookup {
+  int position = -1;             // the folder found, or -1
+  std::vector<int> candidates;   // when ambiguous: every folder it names
+  std::vector<int> suggestions;  // when unknown: the closest names
+};
+
+// `wanted` is a folder's path ("Work/Projects", "Inbox") or its name alone,
+// matched exactly; a path match wins over a name shared by several folders.
+FolderLookup FindFolder(const std::vector<StoreFolder>& folders, const std::string& wanted);
+
+// One line a folder, "  4      2    Projects": position and message count
+// right-aligned to the widest of the list, then the name indented two spaces
+// a level.
+std::string FolderListing(const std::vector<StoreFolder>& folders);
+
+}  // namespace mailsift
