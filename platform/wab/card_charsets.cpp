@@ -4,19 +4,60 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <utility>
+#include <vector>
 
 namespace wab {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
+// Converters to UTF-8 by charset name, opened once a thread: opening one
+// costs far more than converting a value, and an old book declares the same
+// charset on most of its values. A charset iconv does not know is
+// remembered too (as null).
+class Converters {
+ public:
+  ~Converters() {
+    for (auto& [name, converter] : open_) {
+      if (converter) g_iconv_close(converter);
+    }
+  }
+  GIConv From(const char* charset) {
+    for (auto& [name, converter] : open_) {
+      if (!g_ascii_strcasecmp(name.c_str(), charset)) {
+        // Back to the initial shift state a stateful charset left it in.
+        if (converter) g_iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        return converter;
+      }
+    }
+    GIConv converter = g_iconv_open("UTF-8", charset);
+    if (converter == reinterpret_cast<GIConv>(-1)) converter = nullptr;
+    if (open_.size() == kMax) {
+      if (open_.front().second) g_iconv_close(open_.front().second);
+      open_.erase(open_.begin());
+    }
+    open_.emplace_back(charset, converter);
+    return converter;
+  }
+
+ private:
+  static constexpr std::size_t kMax = 16;
+  std::vector<std::pair<std::string, GIConv>> open_;
+};
+
+GIConv ConverterFrom(const char* charset) {
+  thread_local Converters converters;
+  return converters.From(charset);
+}
+
 // Converts with iconv, putting U+FFFD for each `unit` bytes that are not of
 // `from` (a fault, or a character cut off at the end). False when iconv does
 // not know `from`.
 bool ConvertLeniently(std::string_view bytes, const char* from, std::size_t unit,
                       std::string* out) {
-  GIConv converter = g_iconv_open("UTF-8", from);
-  if (converter == reinterpret_cast<GIConv>(-1)) return false;
+  GIConv converter = ConverterFrom(from);
+  if (!converter) return false;
   out->clear();
   out->reserve(bytes.size() + bytes.size() / 2);
   char chunk[4096];
@@ -42,7 +83,6 @@ bool ConvertLeniently(std::string_view bytes, const char* from, std::size_t unit
     if (flushing) break;
     flushing = true;
   }
-  g_iconv_close(converter);
   return true;
 }
 
