@@ -23,6 +23,7 @@
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/ui/control_host.h"
 #include "platform/ui/dialogs.h"
+#include "platform/wab/testing/real_world_cards.h"
 #include "platform/wab/wab.h"
 #include "tests/support/automation_client.h"
 #include "tests/support/registered_modules.h"
@@ -232,6 +233,58 @@ TEST_F(ContactsE2E, DeleteContactRemovesTheCardAndKeepsTheOthersByteForByte) {
   EXPECT_EQ(Files(book_), before);
   ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
   EXPECT_EQ(Names(), (Texts{"Alpha", "Gamma"}));
+}
+
+TEST_F(ContactsE2E, CardsFromPhonesAndOlderProgramsReadRightAndDeleteExactly) {
+  // The collection's Find members for the fields the shapes check.
+  const std::map<ULONG, const char*> members = {{PR_DISPLAY_NAME, "FindName"},
+                                                {PR_EMAIL_ADDRESS, "FindEmail"},
+                                                {PR_BUSINESS_TELEPHONE_NUMBER, "FindBusinessPhone"},
+                                                {PR_HOME_TELEPHONE_NUMBER, "FindHomePhone"},
+                                                {PR_CELLULAR_TELEPHONE_NUMBER, "FindMobile"},
+                                                {PR_COMPANY_NAME, "FindCompanyName"},
+                                                {PR_DEPARTMENT_NAME, "FindDepartment"},
+                                                {PR_TITLE, "FindJobTitle"}};
+  // One file mixing every 8-bit shape (the byte-order mark first), then the
+  // UTF-16 files, in file-name order.
+  std::vector<wabtest::CardShape> shapes = wabtest::RealWorldShapes();
+  std::stable_partition(shapes.begin(), shapes.end(), [](const wabtest::CardShape& s) {
+    return s.bytes.rfind("\xEF\xBB\xBF", 0) == 0;
+  });
+  std::stable_partition(shapes.begin(), shapes.end(),
+                        [](const wabtest::CardShape& s) { return !s.unicodeFile; });
+  std::string mixed;
+  int files = 0;
+  for (const wabtest::CardShape& shape : shapes) {
+    if (shape.unicodeFile)
+      Write(std::to_string(++files) + "-utf16.vcf", shape.bytes);
+    else
+      mixed += shape.bytes;
+  }
+  Write("0-mixed.vcf", mixed);
+  Start();
+  ASSERT_EQ(Get(contacts_, "Count").Long(), static_cast<LONG>(shapes.size()));
+  for (std::size_t i = 0; i < shapes.size(); ++i) {
+    SCOPED_TRACE(shapes[i].what);
+    for (const wabtest::Field& field : shapes[i].fields) {
+      auto member = members.find(field.tag);
+      if (member == members.end()) continue;
+      EXPECT_EQ(Call(contacts_, member->second, static_cast<LONG>(i)).Str(), field.text)
+          << member->second;
+    }
+  }
+  // The CR CR LF card from the middle of the mixed file: every other byte stays.
+  auto before = Files(book_);
+  auto victim = std::find_if(shapes.begin(), shapes.end(), [](const wabtest::CardShape& s) {
+    return s.bytes.find("\r\r\n") != std::string::npos;
+  });
+  ASSERT_NE(victim, shapes.end());
+  EXPECT_EQ(Call(contacts_, "DeleteContact", static_cast<LONG>(victim - shapes.begin())).Bool(),
+            true);
+  std::string expected = mixed;
+  expected.erase(expected.find(victim->bytes), victim->bytes.size());
+  before["0-mixed.vcf"] = expected;
+  EXPECT_EQ(Files(book_), before);
 }
 
 TEST_F(ContactsE2E, NewContactReadsBackFieldByFieldAfterRefresh) {

@@ -40,6 +40,7 @@
 #include "platform/mime/address_groups.h"
 #include "platform/mime/mime_internal.h"
 #include "platform/mime/pread_stream.h"
+#include "platform/mime/run_on_parts.h"
 #include "platform/mime/top_headers.h"
 
 namespace mime {
@@ -141,90 +142,6 @@ void MarkText(GMimeObject* obj, std::vector<Node>& nodes) {
       for (Node& n : nodes) {
         if (n.part == cur) n.text = true;
       }
-    }
-  }
-}
-
-// Reads `stream` from `at` to its end in slices, handing each to `look`
-// together with the offset of its first byte, until `look` answers true.
-void Scan(GMimeStream* stream, gint64 at,
-          const std::function<bool(std::string_view, gint64)>& look) {
-  GPtr<GMimeStream> rest(g_mime_stream_substream(stream, at, -1));
-  if (!rest) return;
-  char slice[16384];
-  gint64 offset = at;
-  while (!g_mime_stream_eos(rest.get())) {
-    ssize_t n = g_mime_stream_read(rest.get(), slice, sizeof slice);
-    if (n <= 0) return;
-    if (look(std::string_view(slice, static_cast<std::size_t>(n)), offset)) return;
-    offset += n;
-  }
-}
-
-// Some mailers run a part's header block straight into its body, without the
-// empty line: GMime reads the body's lines as bad header lines and drops them,
-// so the part comes out without content. Such a part gets as content the
-// bytes after its last header line up to its multipart's next boundary.
-void RecoverRunOnBody(GMimePart* part, const char* boundary, GMimeStream* stream) {
-  GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(part));
-  const int count = headers ? g_mime_header_list_get_count(headers) : 0;
-  if (count == 0 || !boundary) return;
-  const gint64 last =
-      g_mime_header_get_offset(g_mime_header_list_get_header_at(headers, count - 1));
-  if (last < 0) return;
-  // The end of the last header (its continuation lines included).
-  gint64 start = -1;
-  bool afterNewline = false;
-  Scan(stream, last, [&](std::string_view slice, gint64 offset) {
-    for (std::size_t i = 0; i < slice.size(); ++i) {
-      if (afterNewline && slice[i] != ' ' && slice[i] != '\t') {
-        start = offset + static_cast<gint64>(i);
-        return true;
-      }
-      afterNewline = slice[i] == '\n';
-    }
-    return false;
-  });
-  if (start < 0) return;
-  // Only a body that follows its headers without an empty line.
-  char first[2] = {};
-  GPtr<GMimeStream> head(g_mime_stream_substream(stream, start, start + 2));
-  if (!head || g_mime_stream_read(head.get(), first, 2) < 1) return;
-  if (first[0] == '\n' || (first[0] == '\r' && first[1] == '\n')) return;
-
-  const std::string marker = std::string("\n--") + boundary;
-  gint64 end = g_mime_stream_length(stream);
-  std::string carry;  // the end of the previous slice, for a marker across two
-  Scan(stream, start, [&](std::string_view slice, gint64 offset) {
-    std::string window = carry + std::string(slice);
-    const gint64 windowStart = offset - static_cast<gint64>(carry.size());
-    if (std::size_t at = window.find(marker); at != std::string::npos) {
-      end = windowStart + static_cast<gint64>(at);
-      if (at > 0 && window[at - 1] == '\r') --end;
-      return true;
-    }
-    carry = window.substr(window.size() - std::min(window.size(), marker.size()));
-    return false;
-  });
-  if (end <= start) return;
-  GPtr<GMimeStream> body(g_mime_stream_substream(stream, start, end));
-  GPtr<GMimeDataWrapper> content(
-      g_mime_data_wrapper_new_with_stream(body.get(), g_mime_part_get_content_encoding(part)));
-  g_mime_part_set_content(part, content.get());
-}
-
-void RecoverRunOnBodies(GMimeObject* root, GMimeStream* stream) {
-  std::vector<GMimeObject*> todo{root};
-  while (!todo.empty()) {
-    GMimeObject* cur = todo.back();
-    todo.pop_back();
-    if (!GMIME_IS_MULTIPART(cur)) continue;
-    GMimeMultipart* mp = GMIME_MULTIPART(cur);
-    for (int i = 0; i < g_mime_multipart_get_count(mp); ++i) {
-      GMimeObject* child = g_mime_multipart_get_part(mp, i);
-      if (GMIME_IS_PART(child) && !g_mime_part_get_content(GMIME_PART(child)))
-        RecoverRunOnBody(GMIME_PART(child), g_mime_multipart_get_boundary(mp), stream);
-      todo.push_back(child);
     }
   }
 }
@@ -348,11 +265,15 @@ class Message final : public com::Object<IMimeMessage> {
   // `file` is the stream the message was parsed from: it owns the descriptor
   // that every part's content reads through.
   // Both null for a message known without a parse to be one text part.
-  Message(GMimeStream* file, GMimeMessage* message, bool crlf)
+  // `cutShort`: GMime stopped before the end of the message and may have
+  // dropped parts.
+  Message(GMimeStream* file, GMimeMessage* message, bool crlf, bool cutShort)
       : file_(file), message_(message), crlf_(crlf) {
     if (!message_) return;
     if (GMimeObject* root = g_mime_message_get_mime_part(message_.get())) {
-      RecoverRunOnBodies(root, file_.get());
+      // The parts as parsed first: their offsets count from the file.
+      detail::RecoverRunOnBodies(root, file_.get());
+      if (cutShort) detail::RecoverDroppedParts(root, file_.get());
       nodes_ = CollectLeaves(root);
       MarkText(root, nodes_);
     }
@@ -511,12 +432,25 @@ HRESULT Body::SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) {
   return S_OK;
 }
 
-GMimeMessage* Parse(GMimeStream* stream) {
+// Parses a message; `cutShort` tells whether GMime stopped before its end
+// (a truncated or malformed message: it may have dropped parts).
+GMimeMessage* Parse(GMimeStream* stream, bool* cutShort) {
   GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream));
   // Part contents stay in the stream as byte ranges of it.
   g_mime_parser_set_persist_stream(parser.get(), TRUE);
   g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-  return g_mime_parser_construct_message(parser.get(), nullptr);
+  *cutShort = false;
+  GMimeParserOptions* options = g_mime_parser_options_new();
+  g_mime_parser_options_set_warning_callback(
+      options,
+      [](gint64, GMimeParserWarning warning, const gchar*, gpointer flag) {
+        if (warning == GMIME_WARN_TRUNCATED_MESSAGE || warning == GMIME_WARN_MALFORMED_MESSAGE)
+          *static_cast<bool*>(flag) = true;
+      },
+      cutShort);
+  GMimeMessage* message = g_mime_parser_construct_message(parser.get(), options);
+  g_mime_parser_options_free(options);
+  return message;
 }
 
 // Reads the whole file at `fd` into `out`. Returns 0 or an errno value.
@@ -553,7 +487,7 @@ HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
   std::string head;
   if (headerOnly && detail::ReadTopHeaderBlock(fd, &head) && detail::IsSingleTextPart(head)) {
     ::close(fd);
-    auto object = com::MakeObject<Message>(nullptr, nullptr, false);
+    auto object = com::MakeObject<Message>(nullptr, nullptr, false, false);
     if (!object) return E_OUTOFMEMORY;
     *out = object.Detach();
     return S_OK;
@@ -593,7 +527,8 @@ HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
   // copy with those headers flattened.
   DeepAddressScanner scanner;
   detail::GuardAddressHeaders(stream.get(), &scanner);
-  GPtr<GMimeMessage> message(Parse(stream.get()));
+  bool cutShort = false;
+  GPtr<GMimeMessage> message(Parse(stream.get(), &cutShort));
   detail::GuardAddressHeaders(stream.get(), nullptr);
   if (scanner.found()) {
     message.reset();
@@ -602,7 +537,7 @@ HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
     text = FlattenDeepAddressHeaders(text);
     stream.reset(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
     if (!stream) return E_OUTOFMEMORY;
-    message.reset(Parse(stream.get()));
+    message.reset(Parse(stream.get(), &cutShort));
   }
   if (!message) {
     // Not even a header block: take the whole file as the text of a message.
@@ -618,7 +553,7 @@ HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
   }
   // Part contents are streams that share the file's descriptor without owning
   // it, so the owning stream lives as long as the message.
-  auto object = com::MakeObject<Message>(stream.release(), message.release(), crlf);
+  auto object = com::MakeObject<Message>(stream.release(), message.release(), crlf, cutShort);
   if (!object) return E_OUTOFMEMORY;
   *out = object.Detach();
   return S_OK;

@@ -546,20 +546,55 @@ TEST_F(MimeTest, RealWorldShapesKeepTheirNames) {
 
 TEST_F(MimeTest, PartWhoseHeadersRunIntoItsBodyKeepsTheBody) {
   // No empty line between the part's headers and its base64 body: a known
-  // mailer fault. The body runs to the boundary.
-  const std::string pdf(5000, 'P');
-  auto message = Open(
-      "Subject: run-on\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
-      "--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
-      "--b\r\nContent-Type: application/pdf; name=a.pdf\r\nContent-Transfer-Encoding: base64\r\n" +
-      Base64(pdf) +
-      "--b\r\nContent-Type: application/zip; name=empty.zip\r\n\r\n"
-      "--b--\r\n");
-  auto parts = Parts(message.Get());
-  ASSERT_EQ(parts.size(), 2u);
-  EXPECT_EQ(parts[0].name, "a.pdf");
-  EXPECT_EQ(Saved(message.Get(), parts[0].handle), pdf);
-  EXPECT_EQ(message->IsBodyType(parts[0].handle, IBT_EMPTY), S_FALSE);
-  // A part that is empty with its empty line stays empty.
-  EXPECT_EQ(Saved(message.Get(), parts[1].handle), "");
+  // mailer fault. The body runs to the boundary, whether it is wrapped or one
+  // long line, after a plain part or after a multipart/alternative.
+  std::string pdf;
+  for (int i = 0; i < 3750; ++i) pdf += static_cast<char>(i * 7 % 256);
+  struct Shape {
+    const char* what;
+    const char* newline;
+    bool wrapped;
+    bool afterAlternative;
+  };
+  const Shape shapes[] = {
+      {"wrapped, CRLF, after a text part", "\r\n", true, false},
+      {"one line, LF, after an alternative", "\n", false, true},
+      {"one line, CRLF, after a text part", "\r\n", false, false},
+      {"wrapped, LF, after an alternative", "\n", true, true},
+  };
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.what);
+    std::string nl = shape.newline;
+    std::string body = Base64(pdf, shape.wrapped);
+    if (!shape.wrapped) body += "\r\n";
+    std::string text =
+        "Subject: run-on\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n";
+    text += shape.afterAlternative
+                ? "--b\r\nContent-Type: multipart/alternative; boundary=alt\r\n\r\n"
+                  "--alt\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
+                  "--alt\r\nContent-Type: text/html\r\n\r\n<p>hi</p>\r\n--alt--\r\n"
+                : "--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n";
+    text +=
+        "--b\r\nContent-Type: application/pdf; name=a.pdf\r\n"
+        "Content-Disposition: attachment; filename=a.pdf\r\n"
+        "Content-Transfer-Encoding: base64\r\n" +
+        body +
+        "--b\r\nContent-Type: application/zip; name=empty.zip\r\n\r\n"
+        "--b--\r\n";
+    if (nl == "\n") {
+      std::string lf;
+      for (char c : text) {
+        if (c != '\r') lf += c;
+      }
+      text = lf;
+    }
+    auto message = Open(text);
+    auto parts = Parts(message.Get());
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].name, "a.pdf");
+    EXPECT_EQ(Saved(message.Get(), parts[0].handle), pdf);
+    EXPECT_EQ(message->IsBodyType(parts[0].handle, IBT_EMPTY), S_FALSE);
+    // A part that is empty with its empty line stays empty.
+    EXPECT_EQ(Saved(message.Get(), parts[1].handle), "");
+  }
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/wab/card_charsets.h"
 #include "platform/wab/wab.h"
 
 namespace wab {
@@ -74,11 +75,14 @@ std::string Fingerprint(std::string_view bytes) {
 // Splits and parses a file's bytes, giving each card its key.
 void ParseFile(LoadedFile* file) {
   std::map<std::string, int> uidCount;
+  bool unicode = EncodingOf(file->bytes) != FileEncoding::kBytes;
   for (const CardSpan& span : SplitCards(file->bytes)) {
     LoadedCard card;
     card.span = span;
-    if (!ReadContact(std::string_view(file->bytes).substr(span.offset, span.length), &card.contact))
-      continue;
+    std::string_view bytes = std::string_view(file->bytes).substr(span.offset, span.length);
+    bool read = unicode ? ReadContact(CardTextOf(file->bytes, span), &card.contact, true)
+                        : ReadContact(bytes, &card.contact);
+    if (!read) continue;
     if (!card.contact.uid.empty()) ++uidCount[card.contact.uid];
     file->cards.push_back(std::move(card));
   }
@@ -286,8 +290,18 @@ HRESULT Book::Create(const std::string& cardText, const std::string& uid, CardKe
     if (!ReadWhole(location_, &bytes, nullptr)) return MAPI_E_NO_ACCESS;
     mode = st.st_mode & 07777;
   }
-  if (!bytes.empty() && bytes.back() != '\n') bytes += "\r\n";
-  bytes += cardText;
+  // A UTF-16 file takes the card in its own byte order.
+  FileEncoding encoding = EncodingOf(bytes);
+  auto encoded = [&](std::string_view text) {
+    return encoding == FileEncoding::kBytes ? std::string(text) : Utf8ToUtf16(text, encoding);
+  };
+  auto endsWith = [&](const std::string& tail) {
+    return bytes.size() >= tail.size() &&
+           !bytes.compare(bytes.size() - tail.size(), tail.size(), tail);
+  };
+  if (!bytes.empty() && !endsWith(encoded("\n")) && !endsWith(encoded("\r")))
+    bytes += encoded("\r\n");
+  bytes += encoded(cardText);
   std::size_t slash = location_.find_last_of('/');
   std::string name = slash == std::string::npos ? location_ : location_.substr(slash + 1);
   HRESULT hr = PlaceFile(directory, name, bytes, mode, true);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/com/time.h"
+#include "platform/wab/card_charsets.h"
 #include "platform/wab/card_splitter.h"
 #include "platform/wab/property_tags.h"
 #include "platform/wab/wab.h"
@@ -150,16 +151,11 @@ bool IsPreferred(EVCardAttribute* attr) {
   return e_vcard_attribute_has_type(attr, "PREF") || e_vcard_attribute_get_param(attr, "PREF");
 }
 
-// Text as UTF-8. The library passes on the bytes of a value whose charset it
-// does not know (a 2.1 card without CHARSET, or a misspelt one) as they are;
-// such bytes are most likely Windows-1252, else they are replaced.
+// Text as UTF-8. The library passes on the bytes of a quoted-printable value
+// whose charset it does not know (none declared, or a misspelt one) as they
+// are; such text is read as undeclared text.
 std::string ValidUtf8(const char* text) {
-  if (g_utf8_validate(text, -1, nullptr)) return text;
-  gchar* converted = g_convert(text, -1, "UTF-8", "WINDOWS-1252", nullptr, nullptr, nullptr);
-  if (!converted) converted = g_utf8_make_valid(text, -1);
-  std::string out = converted;
-  g_free(converted);
-  return out;
+  return Utf8OrWindows1252(text);
 }
 
 // The values of an attribute: its components, each as the library decoded it.
@@ -247,9 +243,9 @@ std::string Contact::DisplayName() const {
   return name ? *name : std::string();
 }
 
-bool ReadContact(std::string_view cardText, Contact* out) {
+bool ReadContact(std::string_view cardText, Contact* out, bool textIsUnicode) {
   *out = Contact{};
-  std::string text = PrepareForLibrary(cardText);
+  std::string text = PrepareForLibrary(cardText, textIsUnicode);
   VCardPtr card(e_vcard_new_from_string(text.c_str()));
   if (!card) return false;
 

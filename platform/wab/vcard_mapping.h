@@ -32,9 +32,10 @@ struct Contact {
   std::string DisplayName() const;
 };
 
-// Reads one card (the exact bytes of one BEGIN..END block). False when the
+// Reads one card (the exact bytes of one BEGIN..END block; UTF-8 text when
+// `textIsUnicode`, as a UTF-16 file's cards are given). False when the
 // library finds no card in it.
-bool ReadContact(std::string_view cardText, Contact* out);
+bool ReadContact(std::string_view cardText, Contact* out, bool textIsUnicode = false);
 
 // A vCard 3.0 card (CRLF lines) for a new entry: UID `uid`, the object type
 // (a group is written as KIND:group) and every non-empty property that the
