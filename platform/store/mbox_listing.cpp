@@ -165,6 +165,7 @@ class MboxListing {
   void ReadFacts(std::vector<Found>& batch);
   void ReadSummaries(std::vector<Found>& batch);
   HRESULT WriteBatch(std::vector<Found>& batch);
+  HRESULT WritePending();
   HRESULT Finish(const struct stat& st);
 
   Store& store_;
@@ -175,6 +176,7 @@ class MboxListing {
   std::unordered_map<std::string, KnownRow> known_;
   std::unordered_map<std::uint64_t, unsigned> occurrences_;
   std::vector<ReaderState> readers_;
+  std::vector<Found> pending_;  // read, not written yet
   bool haveHead_ = false;
   mbox::Span head_, tail_;
   std::uint64_t headHash_ = 0, tailHash_ = 0;
@@ -341,7 +343,7 @@ HRESULT MboxListing::ReadFrom(int fd, std::string_view mapped, std::uint64_t fro
     held -= static_cast<std::size_t>(consumed);
     start += consumed;
   }
-  return S_OK;
+  return WritePending();
 }
 
 HRESULT MboxListing::ReadBatch(std::vector<Found>& batch) {
@@ -369,7 +371,20 @@ HRESULT MboxListing::ReadBatch(std::vector<Found>& batch) {
                 k.quoted != static_cast<std::int64_t>(m.span.quoted);
   }
   ReadSummaries(batch);
-  return WriteBatch(batch);
+  // The rows are written a few thousand at a time: a transaction for each
+  // window cost as much as the rows in it.
+  for (Found& m : batch) {
+    m.text = m.envelope = {};  // the window is read over next
+    pending_.push_back(std::move(m));
+  }
+  batch.clear();
+  return pending_.size() >= static_cast<std::size_t>(kBatch) ? WritePending() : S_OK;
+}
+
+HRESULT MboxListing::WritePending() {
+  HRESULT hr = pending_.empty() ? S_OK : WriteBatch(pending_);
+  pending_.clear();
+  return hr;
 }
 
 // A window holds a few hundred messages of a typical size: worth two threads.
