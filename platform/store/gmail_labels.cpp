@@ -1,0 +1,135 @@
+#include "platform/store/gmail_labels.h"
+
+// Before GLib, whose TRUE and FALSE macros would break the platform's constants.
+#include "platform/store/maildir.h"
+#include "platform/store/summary.h"
+
+#include <gmime/gmime.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace store::gmail {
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string_view Trim(std::string_view s) {
+  const char* space = " \t\r\n";
+  std::size_t b = s.find_first_not_of(space);
+  if (b == std::string_view::npos) return {};
+  return s.substr(b, s.find_last_not_of(space) - b + 1);
+}
+
+// Gmail's own labels and the folder path each is shown under.
+struct SystemLabel {
+  std::string_view label;
+  std::vector<std::string> folder;
+};
+
+const std::vector<SystemLabel>& SystemLabels() {
+  static const std::vector<SystemLabel> labels = {
+      {"Inbox", {"Inbox"}},
+      {"Sent", {"Sent"}},
+      {"Drafts", {"Drafts"}},
+      {"Draft", {"Drafts"}},
+      {"Starred", {"Starred"}},
+      {"Important", {"Important"}},
+      {"Spam", {"Spam"}},
+      {"Trash", {"Trash"}},
+      {"Opened", {"Opened"}},
+      {"Unread", {"Unread"}},
+      {"Archived", {"Archived"}},
+      {"Chat", {"Chat"}},
+      {"Category Personal", {"Categories", "Personal"}},
+      {"Category Social", {"Categories", "Social"}},
+      {"Category Promotions", {"Categories", "Promotions"}},
+      {"Category Updates", {"Categories", "Updates"}},
+      {"Category Forums", {"Categories", "Forums"}},
+  };
+  return labels;
+}
+
+// A folder name: control characters become spaces, surrounding space goes.
+std::string CleanName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return std::string(Trim(out));
+}
+
+}  // namespace
+
+std::string DecodeLabelsHeader(std::string_view raw) {
+  std::string unfolded;
+  unfolded.reserve(raw.size());
+  for (char c : raw) {
+    if (c == '\r' || c == '\n') continue;  // a fold: the white space after it stays
+    unfolded.push_back(c);
+  }
+  EnsureGMime();
+  std::unique_ptr<char, decltype(&g_free)> decoded(
+      g_mime_utils_header_decode_text(nullptr, unfolded.c_str()), &g_free);
+  return maildir::ValidUtf8(decoded ? std::string_view(decoded.get()) : unfolded);
+}
+
+std::vector<std::string> SplitLabels(std::string_view decoded) {
+  std::vector<std::string> labels;
+  std::string label;
+  bool quoted = false, wasQuoted = false;
+  auto finish = [&] {
+    std::string_view text = wasQuoted ? std::string_view(label) : Trim(label);
+    if (!text.empty() && text.size() <= kMaxLabelBytes && labels.size() < kMaxLabels &&
+        std::find(labels.begin(), labels.end(), text) == labels.end())
+      labels.emplace_back(text);
+    label.clear();
+    wasQuoted = false;
+  };
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    char c = decoded[i];
+    if (quoted) {
+      if (c == '\\' && i + 1 < decoded.size()) {
+        label.push_back(decoded[++i]);
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        label.push_back(c);
+      }
+    } else if (c == ',') {
+      finish();
+    } else if (c == '"' && Trim(label).empty()) {
+      label.clear();  // a quoted label: its own white space is part of it
+      quoted = wasQuoted = true;
+    } else if (!(wasQuoted && (c == ' ' || c == '\t'))) {
+      label.push_back(c);
+    }
+  }
+  finish();
+  return labels;
+}
+
+std::vector<std::string> LabelFolder(std::string_view label) {
+  for (const SystemLabel& s : SystemLabels())
+    if (EqualsNoCase(label, s.label)) return s.folder;
+  std::vector<std::string> path;
+  std::size_t start = 0;
+  while (start <= label.size()) {
+    std::size_t slash = label.find('/', start);
+    if (slash == std::string_view::npos || path.size() + 1 == kMaxLabelDepth) slash = label.size();
+    std::string name = CleanName(label.substr(start, slash - start));
+    if (!name.empty()) path.push_back(std::move(name));
+    start = slash + 1;
+  }
+  if (path.empty()) path.push_back(CleanName(label).empty() ? "_" : CleanName(label));
+  return path;
+}
+
+bool LabelsSayUnread(const std::vector<std::string>& labels) {
+  return std::any_of(labels.begin(), labels.end(),
+                     [](const std::string& l) { return EqualsNoCase(l, "Unread"); });
+}
+
+}  // namespace store::gmail
