@@ -519,24 +519,25 @@ GMimeMessage* Parse(GMimeStream* stream) {
   return g_mime_parser_construct_message(parser.get(), nullptr);
 }
 
-// Reads the whole file at `fd` into `out`. Returns 0 or an errno value.
-int ReadWhole(int fd, off_t size, std::string* out) {
-  out->resize(static_cast<std::size_t>(size));
-  std::size_t done = 0;
-  while (done < out->size()) {
-    ssize_t n = ::pread(fd, out->data() + done, out->size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
+// Reads all that `stream` shows into `out`. Returns 0 or an errno value.
+int ReadWhole(GMimeStream* stream, std::string* out) {
+  out->clear();
+  if (g_mime_stream_reset(stream) < 0) return EIO;
+  char buf[65536];
+  while (!g_mime_stream_eos(stream)) {
+    ssize_t n = g_mime_stream_read(stream, buf, sizeof buf);
+    if (n < 0) return errno ? errno : EIO;
     if (n == 0) break;
-    done += static_cast<std::size_t>(n);
+    out->append(buf, static_cast<std::size_t>(n));
   }
-  out->resize(done);
   return 0;
 }
 
 }  // namespace
 
 namespace {
+
+HRESULT ParseStream(GPtr<GMimeStream> stream, bool crlf, IMimeMessage** out);
 
 HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
   if (!path || !out) return E_INVALIDARG;
@@ -587,6 +588,11 @@ HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
   // Our own stream: GMime's file streams seek before every read, and the
   // parser reads a few kilobytes at a time.
   GPtr<GMimeStream> stream(detail::NewPreadStream(fd, st.st_size));  // owns fd from here
+  return ParseStream(std::move(stream), crlf, out);
+}
+
+// Parses the message that `stream` shows (which it takes over).
+HRESULT ParseStream(GPtr<GMimeStream> stream, bool crlf, IMimeMessage** out) {
   // GMime parses a message's address headers as it builds the message, with
   // one level of recursion per address group: the parse stops short of a
   // header that nests too deep, and such a message is parsed again from a
@@ -598,7 +604,7 @@ HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
   if (scanner.found()) {
     message.reset();
     std::string text;
-    if (int err = ReadWhole(fd, st.st_size, &text)) return com::HResultFromErrno(err);
+    if (int err = ReadWhole(stream.get(), &text)) return com::HResultFromErrno(err);
     text = FlattenDeepAddressHeaders(text);
     stream.reset(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
     if (!stream) return E_OUTOFMEMORY;
@@ -624,6 +630,98 @@ HRESULT Open(const char* path, bool headerOnly, IMimeMessage** out) {
   return S_OK;
 }
 
+GMimeStream* SliceStream(int fd, const FileSlice& slice) {
+  return detail::NewSliceStream(fd, slice.offset, slice.length, slice.omitted.data(),
+                                slice.omitted.size());
+}
+
+bool ValidSlice(int fd, const FileSlice& slice) {
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (slice.offset < 0 || slice.length < 0 || slice.offset + slice.length > st.st_size)
+    return false;
+  std::int64_t last = slice.offset - 1;
+  for (std::int64_t at : slice.omitted) {
+    if (at <= last || at >= slice.offset + slice.length) return false;
+    last = at;
+  }
+  return true;
+}
+
+// A read-only IStream over a slice.
+class SliceStreamObject final : public com::Object<IStream> {
+ public:
+  explicit SliceStreamObject(GMimeStream* stream) : stream_(stream) {}
+  HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override {
+    if (pcbRead) *pcbRead = 0;
+    if (!pv && cb) return STG_E_INVALIDPOINTER;
+    ULONG done = 0;
+    while (done < cb && !g_mime_stream_eos(stream_.get())) {
+      ssize_t n = g_mime_stream_read(stream_.get(), static_cast<char*>(pv) + done, cb - done);
+      if (n < 0) return STG_E_READFAULT;
+      if (n == 0) break;
+      done += static_cast<ULONG>(n);
+    }
+    if (pcbRead) *pcbRead = done;
+    return S_OK;
+  }
+  HRESULT Write(const void*, ULONG, ULONG* written) override {
+    if (written) *written = 0;
+    return STG_E_ACCESSDENIED;
+  }
+  HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* pos) override {
+    GMimeSeekWhence whence = origin == STREAM_SEEK_SET   ? GMIME_STREAM_SEEK_SET
+                             : origin == STREAM_SEEK_CUR ? GMIME_STREAM_SEEK_CUR
+                                                         : GMIME_STREAM_SEEK_END;
+    if (origin > STREAM_SEEK_END) return STG_E_INVALIDFUNCTION;
+    gint64 at = g_mime_stream_seek(stream_.get(), move.QuadPart, whence);
+    if (at < 0) return STG_E_INVALIDFUNCTION;
+    if (pos) pos->QuadPart = static_cast<ULONGLONG>(at);
+    return S_OK;
+  }
+  HRESULT SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+  HRESULT CopyTo(IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
+                 ULARGE_INTEGER* pcbWritten) override {
+    if (!to) return STG_E_INVALIDPOINTER;
+    ULONGLONG left = cb.QuadPart, read = 0, written = 0;
+    char buf[65536];
+    HRESULT hr = S_OK;
+    while (left > 0) {
+      ULONG n = 0;
+      hr = Read(buf, static_cast<ULONG>(std::min<ULONGLONG>(left, sizeof buf)), &n);
+      if (FAILED(hr) || n == 0) break;
+      read += n;
+      left -= n;
+      ULONG w = 0;
+      hr = to->Write(buf, n, &w);
+      written += w;
+      if (FAILED(hr) || w != n) break;
+    }
+    if (pcbRead) pcbRead->QuadPart = read;
+    if (pcbWritten) pcbWritten->QuadPart = written;
+    return FAILED(hr) ? hr : S_OK;
+  }
+  HRESULT Commit(DWORD) override { return S_OK; }
+  HRESULT Revert() override { return S_OK; }
+  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT Stat(STATSTG* st, DWORD) override {
+    if (!st) return STG_E_INVALIDPOINTER;
+    std::memset(st, 0, sizeof *st);
+    st->type = STGTY_STREAM;
+    st->cbSize.QuadPart = static_cast<ULONGLONG>(g_mime_stream_length(stream_.get()));
+    return S_OK;
+  }
+  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+
+ private:
+  GPtr<GMimeStream> stream_;
+};
+
 }  // namespace
 
 HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
@@ -632,6 +730,53 @@ HRESULT OpenMessageFile(const char* path, IMimeMessage** out) {
 
 HRESULT detail::ParseMessageFile(const char* path, IMimeMessage** out) {
   return Open(path, false, out);
+}
+
+HRESULT OpenMessageSlice(int fd, const FileSlice& slice, IMimeMessage** out) {
+  if (!out) {
+    if (fd >= 0) ::close(fd);
+    return E_INVALIDARG;
+  }
+  *out = nullptr;
+  if (!ValidSlice(fd, slice)) {
+    if (fd >= 0) ::close(fd);
+    return E_INVALIDARG;
+  }
+  EnsureGMime();
+  GPtr<GMimeStream> stream(SliceStream(fd, slice));  // owns fd from here
+  auto read = [&](char* buf, std::size_t len, std::size_t at) -> long {
+    if (g_mime_stream_seek(stream.get(), static_cast<gint64>(at), GMIME_STREAM_SEEK_SET) < 0)
+      return 0;
+    return static_cast<long>(g_mime_stream_read(stream.get(), buf, len));
+  };
+  std::string head;
+  const bool block = detail::ReadTopHeaderBlock(read, &head);
+  if (block && detail::IsSingleTextPart(head)) {
+    auto object = com::MakeObject<Message>(nullptr, nullptr, false);
+    if (!object) return E_OUTOFMEMORY;
+    *out = object.Detach();
+    return S_OK;
+  }
+  // Mail is stored with LF or with CR LF line ends; the first line tells which.
+  char page[4096];
+  long n = read(page, sizeof page, 0);
+  const char* lf = n > 0 ? static_cast<const char*>(std::memchr(page, '\n', n)) : nullptr;
+  const bool crlf = lf && lf > page && lf[-1] == '\r';
+  g_mime_stream_reset(stream.get());
+  return ParseStream(std::move(stream), crlf, out);
+}
+
+HRESULT OpenSliceStream(int fd, const FileSlice& slice, IStream** out) {
+  if (!out || !ValidSlice(fd, slice)) {
+    if (fd >= 0) ::close(fd);
+    return E_INVALIDARG;
+  }
+  *out = nullptr;
+  EnsureGMime();
+  auto object = com::MakeObject<SliceStreamObject>(SliceStream(fd, slice));
+  if (!object) return E_OUTOFMEMORY;
+  *out = object.Detach();
+  return S_OK;
 }
 
 }  // namespace mime

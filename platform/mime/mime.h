@@ -2,6 +2,9 @@
 // Only the members this system uses are declared.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "platform/com/stream.h"
 #include "platform/com/unknown.h"
 
@@ -51,6 +54,22 @@ constexpr IID IID_IMimeMessage = IMimeMessage::iid;
 constexpr IID IID_IMimeBody = IMimeBody::iid;
 
 namespace mime {
+// A message that is a part of a larger file (a message of an mbox file): the
+// bytes [offset, offset + length), less the single bytes at the file offsets
+// `omitted` (ascending, inside the range).
+struct FileSlice {
+  std::int64_t offset = 0, length = 0;
+  std::vector<std::int64_t> omitted;
+};
+
+// Parses the message in `slice` of the file open at `fd`, which the message
+// takes over (closed when it is released, or at once on failure); it reads
+// the file as it needs it, as OpenMessageFile does.
+HRESULT OpenMessageSlice(int fd, const FileSlice& slice, IMimeMessage** out);
+
+// A read-only stream of the bytes of `slice` (takes over `fd` as above).
+HRESULT OpenSliceStream(int fd, const FileSlice& slice, IStream** out);
+
 // Parses the message file at `path` (UTF-8). The message reads the file as it
 // needs it rather than holding it in memory, so it keeps the file open while
 // it lives. E_INVALIDARG for a null argument; the errno-mapped HRESULT when the

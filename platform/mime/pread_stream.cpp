@@ -25,6 +25,12 @@ struct SharedFile {
   mime::DeepAddressScanner* scanner;
   gint64 scannedTo;
   gint64 stopAt;
+  // A slice: stream position p shows file offset origin + p + (the number of
+  // gaps at or before p). gaps[i] is the stream position right after the
+  // i-th byte left out.
+  gint64 origin;
+  gint64* gaps;
+  std::size_t gapCount;
 };
 
 }  // namespace
@@ -77,15 +83,9 @@ ssize_t Guard(SharedFile* file, const char* buf, gint64 at, ssize_t n) {
   return static_cast<ssize_t>(file->stopAt - at);
 }
 
-ssize_t StreamRead(GMimeStream* stream, char* buf, size_t len) {
-  SharedFile* file = Self(stream)->file;
-  gint64 end = stream->bound_end;
-  if (file->stopAt >= 0) end = std::min(end, file->stopAt);
-  if (stream->position >= end) return 0;
-  len =
-      static_cast<std::size_t>(std::min<gint64>(static_cast<gint64>(len), end - stream->position));
+// Reads file bytes from the file offset `at`, through the read-ahead buffer.
+ssize_t FileRead(SharedFile* file, char* buf, std::size_t len, gint64 at) {
   ssize_t n;
-  const gint64 at = stream->position;
   if (len >= file->cacheCapacity) {
     n = PreadAll(file->fd, buf, len, at);
   } else {
@@ -100,6 +100,38 @@ ssize_t StreamRead(GMimeStream* stream, char* buf, size_t len) {
     n = static_cast<ssize_t>(std::min(len, available));
     std::memcpy(buf, file->cache + (at - file->cacheStart), static_cast<std::size_t>(n));
   }
+  return n;
+}
+
+// Reads the bytes the stream shows from its position `at`, run by run
+// between the bytes a slice leaves out.
+ssize_t ShownRead(SharedFile* file, char* buf, std::size_t len, gint64 at) {
+  if (file->gapCount == 0) return FileRead(file, buf, len, file->origin + at);
+  std::size_t done = 0;
+  while (done < len) {
+    const gint64* gaps = file->gaps;
+    const std::size_t before =
+        static_cast<std::size_t>(std::upper_bound(gaps, gaps + file->gapCount, at) - gaps);
+    std::size_t run = len - done;
+    if (before < file->gapCount) run = std::min(run, static_cast<std::size_t>(gaps[before] - at));
+    ssize_t n = FileRead(file, buf + done, run, file->origin + at + static_cast<gint64>(before));
+    if (n < 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+    done += static_cast<std::size_t>(n);
+    at += n;
+    if (static_cast<std::size_t>(n) < run) break;
+  }
+  return static_cast<ssize_t>(done);
+}
+
+ssize_t StreamRead(GMimeStream* stream, char* buf, size_t len) {
+  SharedFile* file = Self(stream)->file;
+  gint64 end = stream->bound_end;
+  if (file->stopAt >= 0) end = std::min(end, file->stopAt);
+  if (stream->position >= end) return 0;
+  len =
+      static_cast<std::size_t>(std::min<gint64>(static_cast<gint64>(len), end - stream->position));
+  const gint64 at = stream->position;
+  ssize_t n = ShownRead(file, buf, len, at);
   if (n > 0 && file->scanner) n = Guard(file, buf, at, n);
   if (n > 0) stream->position += n;
   return n;
@@ -160,6 +192,7 @@ void Finalize(GObject* object) {
   if (self->owner && self->file) {
     ::close(self->file->fd);
     g_free(self->file->cache);
+    g_free(self->file->gaps);
     g_free(self->file);
   }
   G_OBJECT_CLASS(mq_pread_stream_parent_class)->finalize(object);
@@ -194,6 +227,12 @@ static void mq_pread_stream_init(MqPreadStream* self) {
 namespace mime::detail {
 
 GMimeStream* NewPreadStream(int fd, gint64 size) {
+  return NewSliceStream(fd, 0, size, nullptr, 0);
+}
+
+GMimeStream* NewSliceStream(int fd, gint64 offset, gint64 length, const gint64* omitted,
+                            std::size_t omittedCount) {
+  const gint64 size = length - static_cast<gint64>(omittedCount);
   auto* self = static_cast<MqPreadStream*>(g_object_new(mq_pread_stream_get_type(), nullptr));
   g_mime_stream_construct(&self->parent, 0, size);
   self->file = static_cast<SharedFile*>(g_malloc0(sizeof(SharedFile)));
@@ -206,6 +245,11 @@ GMimeStream* NewPreadStream(int fd, gint64 size) {
   self->file->cacheLength = 0;
   self->file->scanner = nullptr;
   self->file->stopAt = -1;
+  self->file->origin = offset;
+  self->file->gapCount = omittedCount;
+  self->file->gaps = omittedCount ? g_new(gint64, omittedCount) : nullptr;
+  for (std::size_t i = 0; i < omittedCount; ++i)
+    self->file->gaps[i] = omitted[i] - offset - static_cast<gint64>(i);
   self->owner = TRUE;
   return &self->parent;
 }

@@ -62,11 +62,23 @@ bool IsPlainEncoding(std::string_view value) {
 }  // namespace
 
 bool ReadTopHeaderBlock(int fd, std::string* out) {
+  return ReadTopHeaderBlock(
+      [fd](char* buf, std::size_t len, std::size_t at) -> long {
+        ssize_t n;
+        do {
+          n = ::pread(fd, buf, len, static_cast<off_t>(at));
+        } while (n < 0 && errno == EINTR);
+        return n;
+      },
+      out);
+}
+
+bool ReadTopHeaderBlock(const std::function<long(char* buf, std::size_t len, std::size_t at)>& read,
+                        std::string* out) {
   out->clear();
   char page[kPage];
   while (out->size() < kMaxBlock) {
-    ssize_t n = ::pread(fd, page, sizeof page, static_cast<off_t>(out->size()));
-    if (n < 0 && errno == EINTR) continue;
+    long n = read(page, sizeof page, out->size());
     if (n <= 0) return false;
     const std::size_t from = out->size() > 2 ? out->size() - 2 : 0;
     out->append(page, static_cast<std::size_t>(n));

@@ -3,6 +3,7 @@
 // cannot carry an attachment, and needs no parse at all.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,9 @@ namespace mime::detail {
 // that ends it, read in pages. False when none ends within the first 64 KB
 // or the file cannot be read.
 bool ReadTopHeaderBlock(int fd, std::string* out);
+// The same through `read`, which reads up to `len` bytes at `at` like pread.
+bool ReadTopHeaderBlock(const std::function<long(char* buf, std::size_t len, std::size_t at)>& read,
+                        std::string* out);
 
 // True when the full parse would give the message as one text leaf that is
 // its own text: every line a plain "Name: value" header or a continuation;

@@ -18,6 +18,18 @@
 //       forward by the next process that opens the store.
 // Ids are AUTOINCREMENT rows, so they are never reused, and assigned in the
 // order of delivery, which is also the enumeration order.
+//
+// An mbox store (layout.h) keeps the same tables in an index under
+// $XDG_CACHE_HOME/mailquarry/ (never inside the tree: see MboxIndexPath),
+// with folders.path the folder's file below the root, and messages keyed by
+// content (mbox_message.h: uniq is "<hash>.<occurrence>", name is empty).
+// Two more tables:
+//   mbox_files(folder, device, inode, size, mtime, head_from, head_hash,
+//       head_length, tail_from, tail_hash, tail_length)   the file as last
+//       listed, and its first and last message (start, hash and text length)
+//       to check cheaply that a file that grew kept what it held;
+//   mbox_spans(id, text_start, text_end, quoted)   where a message's text
+//       stands in the file, valid while mbox_files matches the file.
 #pragma once
 
 #include <sqlite3.h>
@@ -75,6 +87,18 @@ class Statement {
 
 class Store;
 class FolderListing;
+class MboxListing;
+
+// Where a message of an mbox store stands in its file: the text's byte range
+// and the file offsets of the quoting '>' bytes that its text leaves out.
+struct MboxText {
+  std::int64_t start = 0, end = 0;
+  std::vector<std::int64_t> omitted;
+};
+
+// The index file of the mbox store at `root`: under $XDG_CACHE_HOME (else
+// ~/.cache)/mailquarry/, named by a hash of the root's real path.
+std::string MboxIndexPath(const std::string& root);
 
 // A message file the index knows, as a listing compares it.
 struct KnownFile {
@@ -125,6 +149,8 @@ class Store : public std::enable_shared_from_this<Store> {
 
   const std::string& root() const { return root_; }
   bool readOnly() const { return readOnly_; }
+  // An mbox store: read only, its messages slices of files (MboxText).
+  bool mbox() const { return layout_.mbox(); }
   const FolderLayout& layout() const { return layout_; }
 
   // Folders. The tree is re-read from disk when the root directory changed.
@@ -164,6 +190,15 @@ class Store : public std::enable_shared_from_this<Store> {
   // *changed tells whether any message changed state.
   HRESULT SetFlags(STOREFOLDERID folder, const std::vector<MESSAGEID>& ids, DWORD state, DWORD mask,
                    bool* changed, DWORD* newFlags);
+  // What SetFlags would do, without doing it: *changed tells whether any of
+  // the messages would change state. How an mbox store answers a change of
+  // the read flag.
+  HRESULT ProbeFlags(STOREFOLDERID folder, const std::vector<MESSAGEID>& ids, DWORD state,
+                     DWORD mask, bool* changed);
+  // Opens the file of an mbox message for reading (the descriptor is the
+  // caller's) and tells where its text stands, after bringing the folder's
+  // listing up to date when the file changed since.
+  HRESULT OpenMboxText(STOREFOLDERID folder, MESSAGEID id, int* fd, MboxText* text);
   HRESULT AllMessageIds(STOREFOLDERID folder, std::vector<MESSAGEID>* ids);
   HRESULT DeleteMessages(STOREFOLDERID folder, const std::vector<MESSAGEID>& ids);
   HRESULT CopyMove(STOREFOLDERID from, STOREFOLDERID to, const std::vector<MESSAGEID>& ids,
@@ -183,6 +218,7 @@ class Store : public std::enable_shared_from_this<Store> {
 
  private:
   friend class FolderListing;  // the steps of SyncMessages
+  friend class MboxListing;    // the same for an mbox file
   Store() = default;
   HRESULT OpenIndex();
   HRESULT CreateSchema();

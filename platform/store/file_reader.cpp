@@ -57,14 +57,19 @@ std::size_t ReaderCount(std::size_t files) {
 
 void ReadAll(std::vector<FileSummary>& batch, std::vector<ReaderState>& readers,
              const std::function<void(FileSummary&, ReaderState&)>& readOne) {
+  ForEachParallel(batch.size(), readers,
+                  [&](std::size_t i, ReaderState& reader) { readOne(batch[i], reader); });
+}
+
+void ForEachParallel(std::size_t count, std::vector<ReaderState>& readers,
+                     const std::function<void(std::size_t, ReaderState&)>& readOne) {
   constexpr std::size_t kChunk = 32;
   std::atomic<std::size_t> next{0};
   auto work = [&](ReaderState& reader) {
-    for (std::size_t from; (from = next.fetch_add(kChunk)) < batch.size();)
-      for (std::size_t i = from; i < std::min(batch.size(), from + kChunk); ++i)
-        readOne(batch[i], reader);
+    for (std::size_t from; (from = next.fetch_add(kChunk)) < count;)
+      for (std::size_t i = from; i < std::min(count, from + kChunk); ++i) readOne(i, reader);
   };
-  std::size_t threads = batch.size() < kParallelFrom ? 1 : readers.size();
+  std::size_t threads = count < kParallelFrom ? 1 : readers.size();
   std::vector<std::thread> helpers;
   for (std::size_t t = 1; t < threads; ++t) {
     try {

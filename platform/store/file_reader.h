@@ -52,6 +52,9 @@ std::size_t ReaderCount(std::size_t files);
 // is safe to use from several threads on objects of their own.
 void ReadAll(std::vector<FileSummary>& batch, std::vector<ReaderState>& readers,
              const std::function<void(FileSummary&, ReaderState&)>& readOne);
+// The same over the indexes 0 to count - 1, for work that is not one file each.
+void ForEachParallel(std::size_t count, std::vector<ReaderState>& readers,
+                     const std::function<void(std::size_t, ReaderState&)>& readOne);
 
 // One task on a thread of its own, waited for at the latest when this goes
 // out of scope (so an early return never leaves it running). Run in the

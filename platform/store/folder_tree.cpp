@@ -239,12 +239,25 @@ HRESULT Store::FillFolderProps(const FolderInfo& f, FOLDERPROPS* props) {
   props->sfType = f.inbox ? FOLDER_INBOX : FOLDER_NOTSPECIAL;
   for (const auto& [id, other] : folders_)
     if (other.parent == f.id) ++props->cSubFolders;
-  // Counted from the directories, so a count never waits for an index update.
-  std::vector<DirEntry> entries;
-  ListMessages(FolderPath(f.dir), &entries);
-  props->cMessage = static_cast<DWORD>(entries.size());
-  for (const auto& e : entries)
-    if (!(md::FlagsFromInfo(md::ParseFileName(e.name).info) & MSG_FLAG_READ)) ++props->cUnread;
+  if (mbox()) {
+    // As last listed: counting an mbox file's messages means reading it.
+    Statement& q = Query(
+        "SELECT count(*), coalesce(sum((flags & ?2) = 0), 0) FROM messages"
+        " WHERE folder = ?1 AND sub < 2");
+    q.Bind(1, f.id).Bind(2, MSG_FLAG_READ);
+    if (q.Step() == SQLITE_ROW) {
+      props->cMessage = static_cast<DWORD>(q.Int(0));
+      props->cUnread = static_cast<DWORD>(q.Int(1));
+    }
+    q.Reset();
+  } else {
+    // Counted from the directories, so a count never waits for an index update.
+    std::vector<DirEntry> entries;
+    ListMessages(FolderPath(f.dir), &entries);
+    props->cMessage = static_cast<DWORD>(entries.size());
+    for (const auto& e : entries)
+      if (!(md::FlagsFromInfo(md::ParseFileName(e.name).info) & MSG_FLAG_READ)) ++props->cUnread;
+  }
   // Cut at a character boundary so that the name stays valid UTF-8.
   std::size_t len = std::min(f.name.size(), std::size_t{CCHMAX_FOLDER_NAME - 1});
   while (len > 0 && len < f.name.size() && (f.name[len] & 0xC0) == 0x80) --len;

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/store/engine_internal.h"
@@ -92,10 +94,42 @@ Store::~Store() {
   if (db_) sqlite3_close_v2(db_);
 }
 
+std::string MboxIndexPath(const std::string& root) {
+  std::string cache;
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') {
+    cache = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    cache = std::string(home) + "/.cache";
+  } else {
+    return {};
+  }
+  char* real = realpath(root.c_str(), nullptr);
+  std::string key = real ? real : root;
+  free(real);
+  // FNV-1a: the name only has to be the same on every run and differ
+  // between stores.
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (unsigned char c : key) hash = (hash ^ c) * 0x100000001b3ULL;
+  char name[64];
+  std::snprintf(name, sizeof name, "/mailquarry/mbox-%016llx.sqlite",
+                static_cast<unsigned long long>(hash));
+  return cache + name;
+}
+
 HRESULT Store::OpenIndex() {
   std::string path = root_ + "/" + kIndexName;
   readOnly_ = access(root_.c_str(), W_OK) != 0;
-  for (int attempt = 0; attempt < 2 && !readOnly_; ++attempt) {
+  bool indexWritable = !readOnly_;
+  if (mbox()) {
+    // Another program owns the files: nothing is written into the tree.
+    readOnly_ = true;
+    path = MboxIndexPath(root_);
+    std::string dir = path.substr(0, path.rfind('/'));
+    indexWritable = !path.empty() &&
+                    (mkdir(dir.substr(0, dir.rfind('/')).c_str(), 0700) == 0 || errno == EEXIST);
+    indexWritable = indexWritable && (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST);
+  }
+  for (int attempt = 0; attempt < 2 && indexWritable; ++attempt) {
     int rc =
         sqlite3_open_v2(path.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -114,7 +148,7 @@ HRESULT Store::OpenIndex() {
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return E_FAIL;
     break;
   }
-  // A store we cannot write: keep the ids for this process only.
+  // An index we cannot write: keep the ids for this process only.
   readOnly_ = true;
   if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK)
@@ -164,6 +198,17 @@ HRESULT Store::CreateSchema() {
       "CREATE TRIGGER IF NOT EXISTS messages_del AFTER DELETE ON messages BEGIN"
       " UPDATE folders SET gen = gen + 1 WHERE id = OLD.folder; END;"
       "PRAGMA user_version=3;");
+  if (SUCCEEDED(hr) && mbox())
+    hr = Exec(
+        "CREATE TABLE IF NOT EXISTS mbox_files(folder INTEGER PRIMARY KEY,"
+        " device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
+        " mtime INTEGER NOT NULL, head_from INTEGER NOT NULL, head_hash INTEGER NOT NULL,"
+        " head_length INTEGER NOT NULL, tail_from INTEGER NOT NULL, tail_hash INTEGER NOT NULL,"
+        " tail_length INTEGER NOT NULL);"
+        "CREATE TABLE IF NOT EXISTS mbox_spans(id INTEGER PRIMARY KEY,"
+        " text_start INTEGER NOT NULL, text_end INTEGER NOT NULL, quoted INTEGER NOT NULL);"
+        "CREATE TRIGGER IF NOT EXISTS mbox_spans_del AFTER DELETE ON messages BEGIN"
+        " DELETE FROM mbox_spans WHERE id = OLD.id; END;");
   if (SUCCEEDED(hr) && version < 3) hr = KeyMessagesWithoutUids();
   if (FAILED(hr)) {
     Rollback();
@@ -237,6 +282,7 @@ std::string Store::FolderPath(const std::string& dir) const {
 // ---------------------------------------------------------------- compaction
 
 HRESULT Store::Compact() {
+  if (mbox()) return E_ACCESSDENIED;  // the files are another program's to compact
   if (readOnly_) return S_OK;
   HRESULT hr = SyncFolders();
   if (FAILED(hr)) return hr;

@@ -135,6 +135,7 @@ class NestedWalk {
 bool FolderLayout::Detect(const std::string& root, FolderLayout* layout, TreeScan* scan) {
   *layout = FolderLayout();
   *scan = TreeScan();
+  if (!md::IsDirectory(root)) return DetectMbox(root, layout, scan);
   if (md::IsMaildir(root)) {
     // Maildir++ folders decide; without them, folders in directories of
     // their own make the tree nested; an empty store is Maildir++.
@@ -163,12 +164,15 @@ bool FolderLayout::Detect(const std::string& root, FolderLayout* layout, TreeSca
     closedir(d);
   }
   layout->ScanNested(root, nullptr, scan);
-  return hasInbox || scan->dirs.size() > 1;
+  if (hasInbox || scan->dirs.size() > 1) return true;
+  return DetectMbox(root, layout, scan);
 }
 
 void FolderLayout::Scan(const std::string& root, const TreeScan& previous, TreeScan* out) const {
   *out = TreeScan();
-  if (nested_)
+  if (mbox_)
+    ScanMbox(root, out);
+  else if (nested_)
     ScanNested(root, &previous, out);
   else
     ScanMaildirPlusPlus(root, out);
@@ -218,16 +222,22 @@ void FolderLayout::ScanNested(const std::string& root, const TreeScan* previous,
 std::optional<std::string> FolderLayout::ParentDir(std::string_view dir) const {
   std::size_t cut = dir.rfind(separator());
   if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-  return std::string(dir.substr(0, cut));
+  std::string_view parent = dir.substr(0, cut);
+  // A Thunderbird subfolder lives in its parent's "<name>.sbd" directory.
+  constexpr std::string_view kSbd = ".sbd";
+  if (mbox_ && parent.size() > kSbd.size() && parent.substr(parent.size() - kSbd.size()) == kSbd)
+    parent.remove_suffix(kSbd.size());
+  return std::string(parent);
 }
 
 std::string FolderLayout::Name(std::string_view dir) const {
   std::string_view leaf = dir.substr(dir.rfind(separator()) + 1);
-  return nested_ ? md::ValidUtf8(leaf) : md::DisplayName(leaf);
+  return nested_ || mbox_ ? md::ValidUtf8(leaf) : md::DisplayName(leaf);
 }
 
 std::optional<std::string> FolderLayout::ChildDir(const std::string& parentDir,
                                                   std::string_view name) const {
+  if (mbox_) return std::nullopt;  // read only: no folder is made here
   if (!nested_) {
     std::string dir = parentDir + "." + md::EncodeName(name);
     if (dir.size() > 255) return std::nullopt;

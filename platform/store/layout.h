@@ -8,6 +8,13 @@
 //               the root is a Maildir, else the root's child named INBOX (in
 //               any case).
 // A directory that holds only folders is a folder without messages in both.
+//   mbox        read only: one mbox file (its one folder is the Inbox), or a
+//               directory of them (mbox_layout.cpp): each mbox file a folder
+//               named by its file name, and "<name>.sbd/" beside it holding
+//               that folder's subfolders, as Thunderbird keeps them; a plain
+//               directory that holds folders is a folder without messages.
+//               A folder's directory (dir) is its file's path below the root
+//               ("" when the root is the file), or where that file would be.
 #pragma once
 
 #include <cstdint>
@@ -47,10 +54,16 @@ class FolderLayout {
 
   // Finds the layout of the tree at `root` and reads it into `scan`. False
   // when `root` is no mail store: neither a Maildir nor a directory holding
-  // an INBOX or another Maildir folder.
+  // an INBOX or another Maildir folder, nor an mbox file or a directory
+  // holding one.
   static bool Detect(const std::string& root, FolderLayout* layout, TreeScan* scan);
+  // The mbox part of Detect, for a root that holds no Maildir.
+  static bool DetectMbox(const std::string& root, FolderLayout* layout, TreeScan* scan);
 
   bool nested() const { return nested_; }
+  bool mbox() const { return mbox_; }
+  // An mbox store whose root is the one mbox file.
+  bool mboxFile() const { return mbox_ && mboxFile_; }
   // The Inbox's directory: "" (the root) or the root's INBOX child.
   const std::string& inboxDir() const { return inboxDir_; }
   // Whether new folders carry the Maildir++ "maildirfolder" marker.
@@ -73,14 +86,28 @@ class FolderLayout {
   // Whether the folder at `dir` can have child folders: not an Inbox that
   // is the root (the root's children are the top-level folders).
   bool HoldsFolders(std::string_view dir) const { return !dir.empty(); }
-  char separator() const { return nested_ ? '/' : '.'; }
+  char separator() const { return nested_ || mbox_ ? '/' : '.'; }
 
  private:
   void ScanMaildirPlusPlus(const std::string& root, TreeScan* out) const;
   void ScanNested(const std::string& root, const TreeScan* previous, TreeScan* out) const;
+  void ScanMbox(const std::string& root, TreeScan* out) const;
 
   bool nested_ = false;
+  bool mbox_ = false;
+  bool mboxFile_ = false;
   std::string inboxDir_;
 };
+
+// Whether the file at `path` is an mbox folder: a regular file whose first
+// line is a "From " line; an empty file only beside its Thunderbird summary
+// (`<name>.msf`), as Thunderbird keeps an empty folder.
+bool IsMboxFile(const std::string& path);
+
+// Appends to `out` the mbox folders found in the directory `path`, whose
+// folder paths begin with `prefix` ("" or a directory path ending in "/"),
+// with the times of the directories read. What mbox stores list below a
+// directory; for layers that assemble a tree of several such directories.
+void ScanMboxDirectory(const std::string& path, const std::string& prefix, TreeScan* out);
 
 }  // namespace store

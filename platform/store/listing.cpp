@@ -97,7 +97,10 @@ class FolderListing {
   std::string keyBuffer_;
 };
 
+HRESULT SyncMbox(Store& store, const FolderInfo& f, bool force);  // mbox_listing.cpp
+
 HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
+  if (mbox()) return SyncMbox(*this, f, force);
   locations_.erase(f.id);  // remembered no longer than the last listing
   return FolderListing(*this, f).Run(force);
 }

@@ -182,6 +182,24 @@ HRESULT Store::SetFlags(STOREFOLDERID folder, const std::vector<MESSAGEID>& ids,
   return S_OK;
 }
 
+HRESULT Store::ProbeFlags(STOREFOLDERID folder, const std::vector<MESSAGEID>& ids, DWORD state,
+                          DWORD mask, bool* changed) {
+  *changed = false;
+  for (MESSAGEID id : ids) {
+    Statement& q = Query("SELECT flags FROM messages WHERE id = ? AND folder = ? AND sub < 2");
+    q.Bind(1, id).Bind(2, folder);
+    if (q.Step() != SQLITE_ROW) {
+      q.Reset();
+      return kNotFound;
+    }
+    DWORD flags = static_cast<DWORD>(q.Int(0));
+    q.Reset();
+    if ((((flags & ~mask) | (state & mask)) & kMaildirFlags) != (flags & kMaildirFlags))
+      *changed = true;
+  }
+  return S_OK;
+}
+
 HRESULT Store::DeleteMessages(STOREFOLDERID folder, const std::vector<MESSAGEID>& ids) {
   FolderInfo f;
   HRESULT hr = FindFolder(folder, &f);

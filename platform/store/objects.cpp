@@ -214,8 +214,11 @@ class StoreFolder final : public com::Object<IStoreFolder> {
     else if (!ReadIdList(list, &ids))
       return E_INVALIDARG;
     bool changed = false;
-    HRESULT hr =
-        store_->SetFlags(id_, ids, fRead ? MSG_FLAG_READ : 0, MSG_FLAG_READ, &changed, nullptr);
+    // An mbox store writes nothing: it answers whether the flag would change.
+    HRESULT hr = store_->mbox() ? store_->ProbeFlags(id_, ids, fRead ? MSG_FLAG_READ : 0,
+                                                     MSG_FLAG_READ, &changed)
+                                : store_->SetFlags(id_, ids, fRead ? MSG_FLAG_READ : 0,
+                                                   MSG_FLAG_READ, &changed, nullptr);
     if (FAILED(hr)) return hr;
     return changed ? S_OK : S_FALSE;
   }
@@ -230,6 +233,7 @@ class StoreFolder final : public com::Object<IStoreFolder> {
   HRESULT OpenMessage(MESSAGEID id, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
+    if (store_->mbox()) return OpenMboxMessage(id, riid, ppv);
     if (riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown) {
       int fd = -1;
       std::string path;
@@ -253,6 +257,31 @@ class StoreFolder final : public com::Object<IStoreFolder> {
 #endif
     }
     return E_NOINTERFACE;
+  }
+  // A message of an mbox store: a slice of its file, with the quoting of
+  // its "From " lines taken off.
+  HRESULT OpenMboxMessage(MESSAGEID id, REFIID riid, void** ppv) {
+    const bool asStream =
+        riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown;
+    if (!asStream && riid != IID_IMimeMessage) return E_NOINTERFACE;
+#if MQ_STORE_HAVE_MIME
+    int fd = -1;
+    MboxText text;
+    HRESULT hr = store_->OpenMboxText(id_, id, &fd, &text);
+    if (FAILED(hr)) return hr;
+    mime::FileSlice slice;
+    slice.offset = text.start;
+    slice.length = text.end - text.start;
+    slice.omitted = std::move(text.omitted);
+    if (!asStream) return mime::OpenMessageSlice(fd, slice, reinterpret_cast<IMimeMessage**>(ppv));
+    com::ComPtr<IStream> stream;
+    hr = mime::OpenSliceStream(fd, slice, stream.ReleaseAndGetAddressOf());
+    if (FAILED(hr)) return hr;
+    return stream->QueryInterface(riid, ppv);
+#else
+    (void)id;
+    return E_NOTIMPL;
+#endif
   }
   HRESULT SaveMessage(REFIID riid, void* pv, DWORD msgFlags, MESSAGEID* pid) override {
     if (!pv) return E_INVALIDARG;

@@ -1,0 +1,147 @@
+// Finding the folders of an mbox store: one mbox file, or a directory of
+// them with Thunderbird's ".sbd" subfolder directories.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "platform/store/layout.h"
+#include "platform/store/maildir.h"
+
+namespace store {
+namespace md = maildir;
+
+namespace {
+
+constexpr int kMaxDepth = 64;
+constexpr std::string_view kSbd = ".sbd";
+
+bool EndsWith(std::string_view s, std::string_view tail) {
+  return s.size() > tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+bool IsInboxName(std::string_view name) {
+  return name.size() == 5 && strncasecmp(name.data(), "INBOX", 5) == 0;
+}
+
+std::int64_t MTimeOf(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Reads a directory tree of mbox files depth first; each directory once,
+// however many links lead to it.
+class MboxWalk {
+ public:
+  explicit MboxWalk(TreeScan* out) : out_(out) {}
+
+  // Adds the folders below the directory `path`; their paths begin with
+  // `prefix`. Returns whether it found any.
+  bool Walk(const std::string& path, const std::string& prefix, int depth) {
+    struct stat st;
+    if (depth > kMaxDepth || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        !visited_.insert({st.st_dev, st.st_ino}).second)
+      return false;
+    out_->times.emplace_back(prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1),
+                             MTimeOf(st));
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+      while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+      closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    bool found = false;
+    for (const auto& name : names) {
+      std::string child = path + "/" + name;
+      struct stat cst;
+      if (stat(child.c_str(), &cst) != 0) continue;
+      if (S_ISDIR(cst.st_mode)) {
+        // "<name>.sbd" holds the subfolders of the folder <name>, whether or
+        // not its file is there; another directory is a folder when it holds one.
+        std::string folder = prefix + name;
+        if (EndsWith(name, kSbd)) folder.resize(folder.size() - kSbd.size());
+        bool holds = Walk(child, prefix + name + "/", depth + 1);
+        if (holds || EndsWith(name, kSbd)) {
+          out_->dirs.push_back(folder);
+          found = true;
+        }
+      } else if (S_ISREG(cst.st_mode) && IsMboxFile(child)) {
+        out_->dirs.push_back(prefix + name);
+        found = true;
+      }
+    }
+    return found;
+  }
+
+ private:
+  TreeScan* out_;
+  std::set<std::pair<dev_t, ino_t>> visited_;
+};
+
+void SortUnique(std::vector<std::string>* dirs) {
+  std::sort(dirs->begin(), dirs->end());
+  dirs->erase(std::unique(dirs->begin(), dirs->end()), dirs->end());
+}
+
+}  // namespace
+
+bool IsMboxFile(const std::string& path) {
+  std::string_view name(path);
+  name = name.substr(name.rfind('/') + 1);
+  if (name.empty() || name[0] == '.' || EndsWith(name, ".msf")) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  char head[5];
+  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  ssize_t n = regular ? pread(fd, head, sizeof head, 0) : -1;
+  close(fd);
+  if (!regular) return false;
+  if (st.st_size == 0) return access((path + ".msf").c_str(), F_OK) == 0;
+  return n == 5 && std::memcmp(head, "From ", 5) == 0;
+}
+
+void ScanMboxDirectory(const std::string& path, const std::string& prefix, TreeScan* out) {
+  MboxWalk(out).Walk(path, prefix, 0);
+}
+
+bool FolderLayout::DetectMbox(const std::string& root, FolderLayout* layout, TreeScan* scan) {
+  *layout = FolderLayout();
+  *scan = TreeScan();
+  layout->mbox_ = true;
+  layout->nested_ = false;
+  if (!md::IsDirectory(root)) {
+    if (!IsMboxFile(root)) return false;
+    layout->mboxFile_ = true;
+    layout->inboxDir_ = "";
+    layout->ScanMbox(root, scan);
+    return true;
+  }
+  layout->ScanMbox(root, scan);
+  if (scan->dirs.empty()) return false;
+  // A file named Inbox (in any case) at the top is the Inbox; the exact
+  // spellings win over others. "/" names no folder: no Inbox.
+  layout->inboxDir_ = "/";
+  for (const auto& dir : scan->dirs) {
+    if (!IsInboxName(dir) || !IsMboxFile(root + "/" + dir)) continue;
+    if (layout->inboxDir_ == "/" || dir == "Inbox" || dir == "INBOX") layout->inboxDir_ = dir;
+  }
+  return true;
+}
+
+void FolderLayout::ScanMbox(const std::string& root, TreeScan* out) const {
+  out->start = md::NowNs();
+  if (mboxFile_) {
+    out->dirs.push_back("");
+    out->times.emplace_back("", md::MTimeNs(root));
+    return;
+  }
+  ScanMboxDirectory(root, "", out);
+  SortUnique(&out->dirs);
+}
+
+}  // namespace store

@@ -1,0 +1,453 @@
+// The listing of an mbox folder: bringing the index in line with its file.
+//
+// The index keeps the file's device, inode, size and mtime as last listed:
+// while they match, a listing costs a stat. A file that only grew (same
+// inode, larger, and its first and last known messages still where they were
+// with the same text) is read from its last known message on. Any other
+// change reads the whole file again and matches messages by their content
+// key, so every message whose bytes stayed keeps its id. The file is mapped,
+// split (mbox_splitter.h) and hashed in one pass of a few threads; only the
+// header blocks of new messages are parsed.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <unordered_map>
+
+#include "platform/store/engine.h"
+#include "platform/store/engine_internal.h"
+#include "platform/store/file_reader.h"
+#include "platform/store/maildir.h"
+#include "platform/store/mbox_message.h"
+#include "platform/store/mbox_splitter.h"
+
+namespace store {
+namespace md = maildir;
+using namespace engine;
+
+namespace {
+
+// A read-only mapping of a whole file.
+class Mapping {
+ public:
+  Mapping(int fd, std::size_t size) {
+    if (size == 0) return;
+    void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) return;
+    addr_ = p;
+    size_ = size;
+  }
+  ~Mapping() {
+    if (addr_) munmap(addr_, size_);
+  }
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+  bool ok(std::size_t size) const { return size == 0 || addr_; }
+  std::string_view bytes() const {
+    return addr_ ? std::string_view(static_cast<const char*>(addr_), size_) : std::string_view();
+  }
+
+ private:
+  void* addr_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// The file as the index last saw it.
+struct FileState {
+  bool known = false;
+  std::int64_t device = 0, inode = 0, size = 0, mtime = 0;
+  std::int64_t headFrom = 0, headHash = 0, headLength = -1;
+  std::int64_t tailFrom = 0, tailHash = 0, tailLength = -1;
+
+  bool Same(const struct stat& st) const {
+    return known && device == static_cast<std::int64_t>(st.st_dev) &&
+           inode == static_cast<std::int64_t>(st.st_ino) && size == st.st_size &&
+           mtime == static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  }
+};
+
+FileState LoadState(Store& store, STOREFOLDERID folder) {
+  FileState s;
+  Statement& q = store.Query(
+      "SELECT device, inode, size, mtime, head_from, head_hash, head_length, tail_from,"
+      " tail_hash, tail_length FROM mbox_files WHERE folder = ?");
+  q.Bind(1, folder);
+  if (q.Step() == SQLITE_ROW) {
+    s.known = true;
+    s.device = q.Int(0);
+    s.inode = q.Int(1);
+    s.size = q.Int(2);
+    s.mtime = q.Int(3);
+    s.headFrom = q.Int(4);
+    s.headHash = q.Int(5);
+    s.headLength = q.Int(6);
+    s.tailFrom = q.Int(7);
+    s.tailHash = q.Int(8);
+    s.tailLength = q.Int(9);
+  }
+  q.Reset();
+  return s;
+}
+
+std::string_view TextOf(std::string_view bytes, const mbox::Span& s) {
+  return bytes.substr(s.text, s.textEnd - s.text);
+}
+
+// Whether the message at `from` is still the one last seen there.
+bool StillThere(std::string_view bytes, std::int64_t from, std::int64_t hash, std::int64_t length) {
+  if (length < 0 || from < 0 || static_cast<std::uint64_t>(from) >= bytes.size()) return false;
+  if (bytes.substr(from, 5) != "From ") return false;
+  mbox::Splitter splitter(bytes, from);
+  mbox::Span s;
+  if (!splitter.Next(&s) || s.from != static_cast<std::uint64_t>(from)) return false;
+  if (static_cast<std::int64_t>(s.textEnd - s.text) != length) return false;
+  return static_cast<std::int64_t>(mbox::ReadFacts(TextOf(bytes, s)).hash) == hash;
+}
+
+// A message found by this listing.
+struct Found {
+  mbox::Span span;
+  mbox::MessageFacts facts;
+  std::string key;
+  MESSAGEID id = 0;  // its id when the index knows it
+  bool changed = false;
+  FileSummary summary;  // read for new messages only
+};
+
+// A message the index knows, by key.
+struct KnownRow {
+  MESSAGEID id;
+  DWORD flags;
+  std::int64_t start, end, quoted;
+  bool seen = false;
+};
+
+}  // namespace
+
+class MboxListing {
+ public:
+  MboxListing(Store& store, const FolderInfo& f)
+      : store_(store), f_(f), path_(store.FolderPath(f.dir)) {}
+  HRESULT Run(bool force);
+
+ private:
+  HRESULT Forget();
+  void LoadKnownRows();
+  unsigned Occurrence(std::uint64_t hash);
+  HRESULT ReadFrom(std::string_view bytes, std::uint64_t from);
+  void ReadFacts(std::string_view bytes, std::vector<Found>& batch);
+  void ReadSummaries(std::string_view bytes, std::vector<Found>& batch);
+  HRESULT WriteBatch(std::vector<Found>& batch);
+  HRESULT Finish(const struct stat& st);
+
+  Store& store_;
+  const FolderInfo& f_;
+  const std::string path_;
+  FileState old_;
+  bool appending_ = false;
+  std::unordered_map<std::string, KnownRow> known_;
+  std::unordered_map<std::uint64_t, unsigned> occurrences_;
+  std::vector<ReaderState> readers_;
+  bool haveHead_ = false;
+  mbox::Span head_, tail_;
+  std::uint64_t headHash_ = 0, tailHash_ = 0;
+  bool haveTail_ = false;
+};
+
+HRESULT SyncMbox(Store& store, const FolderInfo& f, bool force) {
+  return MboxListing(store, f).Run(force);
+}
+
+HRESULT MboxListing::Run(bool force) {
+  old_ = LoadState(store_, f_.id);
+  int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
+    return Forget();  // a folder that only holds folders, or a file gone
+  }
+  if (old_.Same(st) && !force) {
+    close(fd);
+    return S_OK;
+  }
+  const auto size = static_cast<std::size_t>(st.st_size);
+  Mapping map(fd, size);
+  close(fd);  // the mapping keeps the file
+  if (!map.ok(size)) return E_OUTOFMEMORY;
+  const std::string_view bytes = map.bytes();
+  madvise(const_cast<char*>(bytes.data()), bytes.size(), MADV_SEQUENTIAL);
+
+  appending_ = old_.known && old_.device == static_cast<std::int64_t>(st.st_dev) &&
+               old_.inode == static_cast<std::int64_t>(st.st_ino) && old_.size < st.st_size &&
+               StillThere(bytes, old_.headFrom, old_.headHash, old_.headLength) &&
+               StillThere(bytes, old_.tailFrom, old_.tailHash, old_.tailLength);
+  readers_.resize(ReaderCount(1 << 20));
+  HRESULT hr;
+  if (appending_) {
+    haveHead_ = true;  // the head stays as it was
+    head_.from = static_cast<std::uint64_t>(old_.headFrom);
+    headHash_ = static_cast<std::uint64_t>(old_.headHash);
+    head_.text = 0;
+    head_.textEnd = static_cast<std::uint64_t>(old_.headLength);
+    hr = ReadFrom(bytes, static_cast<std::uint64_t>(old_.tailFrom));
+  } else {
+    LoadKnownRows();
+    hr = ReadFrom(bytes, 0);
+  }
+  if (FAILED(hr)) return hr;
+  return Finish(st);
+}
+
+HRESULT MboxListing::Forget() {
+  if (!old_.known) {
+    Statement& q = store_.Query("SELECT 1 FROM messages WHERE folder = ? LIMIT 1");
+    q.Bind(1, f_.id);
+    bool any = q.Step() == SQLITE_ROW;
+    q.Reset();
+    if (!any) return S_OK;
+  }
+  if (FAILED(store_.Begin())) return E_FAIL;
+  store_.Query("DELETE FROM messages WHERE folder = ?").Bind(1, f_.id).Step();
+  store_.Query("DELETE FROM mbox_files WHERE folder = ?").Bind(1, f_.id).Step();
+  return store_.Commit();
+}
+
+void MboxListing::LoadKnownRows() {
+  Statement& q = store_.Query(
+      "SELECT m.id, m.uniq, m.flags, s.text_start, s.text_end, s.quoted FROM messages m"
+      " LEFT JOIN mbox_spans s ON s.id = m.id WHERE m.folder = ?");
+  q.Bind(1, f_.id);
+  while (q.Step() == SQLITE_ROW)
+    known_.emplace(std::string(q.View(1)),
+                   KnownRow{static_cast<MESSAGEID>(q.Int(0)), static_cast<DWORD>(q.Int(2)),
+                            q.Int(3), q.Int(4), q.Int(5)});
+  q.Reset();
+}
+
+// The number of earlier messages of this file with the same hash. When only
+// the tail is read, the earlier ones are the index's.
+unsigned MboxListing::Occurrence(std::uint64_t hash) {
+  auto [it, fresh] = occurrences_.try_emplace(hash, 0);
+  if (fresh && appending_) {
+    std::string from = mbox::MessageKey(hash, 0);
+    from.resize(from.find('.') + 1);
+    std::string to = from;
+    to.back() = '/';  // the character after '.'
+    Statement& q =
+        store_.Query("SELECT count(*) FROM messages WHERE folder = ? AND uniq >= ? AND uniq < ?");
+    q.Bind(1, f_.id).Bind(2, from).Bind(3, to);
+    if (q.Step() == SQLITE_ROW) it->second = static_cast<unsigned>(q.Int(0));
+    q.Reset();
+  }
+  return it->second++;
+}
+
+HRESULT MboxListing::ReadFrom(std::string_view bytes, std::uint64_t from) {
+  mbox::Splitter splitter(bytes, from);
+  bool skipTail = appending_;  // the known last message comes first
+  std::vector<Found> batch;
+  mbox::Span s;
+  for (bool more = true; more;) {
+    batch.clear();
+    while (batch.size() < static_cast<std::size_t>(kBatch) && (more = splitter.Next(&s))) {
+      if (skipTail) {
+        skipTail = false;
+        continue;
+      }
+      batch.emplace_back().span = s;
+    }
+    if (batch.empty()) break;
+    ReadFacts(bytes, batch);
+    for (Found& m : batch) {
+      if (!haveHead_) {
+        haveHead_ = true;
+        head_ = m.span;
+        headHash_ = m.facts.hash;
+      }
+      haveTail_ = true;
+      tail_ = m.span;
+      tailHash_ = m.facts.hash;
+      if (m.facts.deleted) continue;
+      m.key = mbox::MessageKey(m.facts.hash, Occurrence(m.facts.hash));
+      auto it = known_.find(m.key);
+      if (it == known_.end()) continue;
+      KnownRow& k = it->second;
+      k.seen = true;
+      m.id = k.id;
+      m.changed = k.flags != m.facts.flags || k.start != static_cast<std::int64_t>(m.span.text) ||
+                  k.end != static_cast<std::int64_t>(m.span.textEnd) ||
+                  k.quoted != static_cast<std::int64_t>(m.span.quoted);
+    }
+    ReadSummaries(bytes, batch);
+    HRESULT hr = WriteBatch(batch);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+void MboxListing::ReadFacts(std::string_view bytes, std::vector<Found>& batch) {
+  ForEachParallel(batch.size(), readers_, [&](std::size_t i, ReaderState&) {
+    batch[i].facts = mbox::ReadFacts(TextOf(bytes, batch[i].span));
+  });
+}
+
+void MboxListing::ReadSummaries(std::string_view bytes, std::vector<Found>& batch) {
+  ForEachParallel(batch.size(), readers_, [&](std::size_t i, ReaderState& reader) {
+    Found& m = batch[i];
+    if (m.facts.deleted || m.id != 0) return;
+    FileSummary& p = m.summary;
+    std::string_view text = TextOf(bytes, m.span);
+    p.sum = ParseHeaderBlock(text.substr(0, m.facts.headerEnd), &reader.addresses);
+    std::string_view envelope = bytes.substr(m.span.from + 5, m.span.text - m.span.from - 5);
+    while (!envelope.empty() && (envelope.back() == '\n' || envelope.back() == '\r'))
+      envelope.remove_suffix(1);
+    auto delivered = mbox::EnvelopeTime(envelope);
+    p.sent = p.sum.sentSeconds ? md::UnixToTicks(*p.sum.sentSeconds) : 0;
+    p.received = delivered ? md::UnixToTicks(*delivered) : p.sent;
+    if (!p.sum.sentSeconds) p.sent = p.received;
+    p.size = static_cast<std::int64_t>(m.span.textEnd - m.span.text - m.span.quoted);
+    p.flags = m.facts.flags | (p.sum.attachment ? MSG_FLAG_ATTACHMENT : 0);
+    p.ok = true;
+  });
+}
+
+HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
+  if (FAILED(store_.Begin())) return E_FAIL;
+  sqlite3* db = store_.db();
+  bool inserted = false;
+  for (Found& m : batch) {
+    if (m.facts.deleted) continue;
+    if (m.id == 0) {
+      const FileSummary& p = m.summary;
+      std::int64_t lastBefore = sqlite3_last_insert_rowid(db);
+      Statement& s = store_.Query(
+          "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
+          " subject, norm_subject, disp_from, disp_to, message_id)"
+          " VALUES(?1, ?2, 0, '', ?3, ?4, 0, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"
+          " ON CONFLICT(folder, uniq) DO UPDATE SET flags = excluded.flags");
+      s.Bind(1, f_.id).Bind(2, m.key).Bind(3, p.flags).Bind(4, p.size).Bind(5, p.received);
+      s.Bind(6, p.sent).Bind(7, p.sum.subject).Bind(8, p.sum.normalSubject);
+      s.Bind(9, p.sum.displayFrom).Bind(10, p.sum.displayTo).Bind(11, p.sum.messageId);
+      std::int64_t id = s.Step() == SQLITE_DONE ? sqlite3_last_insert_rowid(db) : -1;
+      s.Reset();
+      if (id == lastBefore) {
+        Statement& q = store_.Query("SELECT id FROM messages WHERE folder = ? AND uniq = ?");
+        q.Bind(1, f_.id).Bind(2, m.key);
+        id = q.Step() == SQLITE_ROW ? q.Int(0) : -1;
+        q.Reset();
+      }
+      if (id <= 0 || id > kMaxId) {
+        store_.Rollback();
+        return E_FAIL;  // a failed write, or the 32-bit id space is spent
+      }
+      m.id = static_cast<MESSAGEID>(id);
+      inserted = true;
+    } else if (m.changed) {
+      store_.Query("UPDATE messages SET flags = (flags & ?3) | ?2 WHERE id = ?1 AND flags != ?2")
+          .Bind(1, m.id)
+          .Bind(2, m.facts.flags)
+          .Bind(3, MSG_FLAG_ATTACHMENT)
+          .Step();
+    } else {
+      continue;
+    }
+    store_
+        .Query(
+            "INSERT OR REPLACE INTO mbox_spans(id, text_start, text_end, quoted)"
+            " VALUES(?, ?, ?, ?)")
+        .Bind(1, m.id)
+        .Bind(2, static_cast<std::int64_t>(m.span.text))
+        .Bind(3, static_cast<std::int64_t>(m.span.textEnd))
+        .Bind(4, static_cast<std::int64_t>(m.span.quoted))
+        .Step();
+  }
+  if (inserted) store_.BumpGeneration(f_.id);
+  return store_.Commit();
+}
+
+// Removes the messages no longer found and records the file as read.
+HRESULT MboxListing::Finish(const struct stat& st) {
+  if (FAILED(store_.Begin())) return E_FAIL;
+  for (const auto& [key, k] : known_)
+    if (!k.seen) store_.Query("DELETE FROM messages WHERE id = ?").Bind(1, k.id).Step();
+  if (!haveTail_ && appending_) {
+    tail_.from = static_cast<std::uint64_t>(old_.tailFrom);
+    tail_.text = 0;
+    tail_.textEnd = static_cast<std::uint64_t>(old_.tailLength);
+    tailHash_ = static_cast<std::uint64_t>(old_.tailHash);
+    haveTail_ = true;
+  }
+  store_
+      .Query(
+          "INSERT OR REPLACE INTO mbox_files(folder, device, inode, size, mtime, head_from,"
+          " head_hash, head_length, tail_from, tail_hash, tail_length)"
+          " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+      .Bind(1, f_.id)
+      .Bind(2, static_cast<std::int64_t>(st.st_dev))
+      .Bind(3, static_cast<std::int64_t>(st.st_ino))
+      .Bind(4, static_cast<std::int64_t>(st.st_size))
+      .Bind(5, static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec)
+      .Bind(6, haveHead_ ? static_cast<std::int64_t>(head_.from) : 0)
+      .Bind(7, static_cast<std::int64_t>(headHash_))
+      .Bind(8, haveHead_ ? static_cast<std::int64_t>(head_.textEnd - head_.text) : -1)
+      .Bind(9, haveTail_ ? static_cast<std::int64_t>(tail_.from) : 0)
+      .Bind(10, static_cast<std::int64_t>(tailHash_))
+      .Bind(11, haveTail_ ? static_cast<std::int64_t>(tail_.textEnd - tail_.text) : -1)
+      .Step();
+  return store_.Commit();
+}
+
+HRESULT Store::OpenMboxText(STOREFOLDERID folder, MESSAGEID id, int* fd, MboxText* text) {
+  FolderInfo f;
+  HRESULT hr = FindFolder(folder, &f);
+  if (FAILED(hr)) return hr;
+  const std::string path = FolderPath(f.dir);
+  // The offsets hold while the file is the one last listed; otherwise the
+  // listing is brought up to date first (a file that keeps changing under
+  // us is given up after a few rounds).
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int file = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (file < 0) return errno == ENOENT ? kNotFound : Errno();
+    struct stat st;
+    if (fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(file);
+      return kNotFound;
+    }
+    if (LoadState(*this, folder).Same(st)) {
+      Statement& q = Query(
+          "SELECT s.text_start, s.text_end, s.quoted FROM messages m JOIN mbox_spans s"
+          " ON s.id = m.id WHERE m.id = ? AND m.folder = ? AND m.sub < 2");
+      q.Bind(1, id).Bind(2, folder);
+      bool found = q.Step() == SQLITE_ROW;
+      if (found) {
+        text->start = q.Int(0);
+        text->end = q.Int(1);
+        text->omitted.clear();
+        if (q.Int(2) > 0) {
+          Mapping map(file, static_cast<std::size_t>(st.st_size));
+          std::string_view bytes = map.bytes();
+          std::vector<std::uint64_t> at;
+          if (text->end <= static_cast<std::int64_t>(bytes.size()))
+            mbox::QuotingPositions(bytes.substr(text->start, text->end - text->start), &at);
+          for (std::uint64_t a : at)
+            text->omitted.push_back(text->start + static_cast<std::int64_t>(a));
+        }
+      }
+      q.Reset();
+      if (!found) {
+        close(file);
+        return kNotFound;
+      }
+      fcntl(file, F_SETFL, fcntl(file, F_GETFL) & ~O_NONBLOCK);
+      *fd = file;
+      return S_OK;
+    }
+    close(file);
+    hr = SyncMessages(f, false);
+    if (FAILED(hr)) return hr;
+  }
+  return E_FAIL;
+}
+
+}  // namespace store

@@ -1,0 +1,407 @@
+// The store over mbox files, through IStoreNamespace and IStoreFolder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/com/memory.h"
+#include "platform/mime/mime.h"
+#include "platform/store/engine.h"
+#include "platform/store/maildir.h"
+#include "platform/store/objects.h"
+#include "platform/store/store.h"
+#include "platform/store/store_test_util.h"
+
+namespace store {
+namespace {
+
+namespace fs = std::filesystem;
+using com::ComPtr;
+
+const std::string kTb = "From - Mon Jan 01 00:00:00 2001\n";
+const std::string kTakeout = "From 1545668983435175434@xxx Fri Sep 16 22:26:51 +0000 2016\n";
+
+std::string Mail(const std::string& subject, const std::string& extra = "",
+                 const std::string& body = "Hello.\n") {
+  return "From: Ann <ann@example.org>\nTo: Bob <bob@example.org>\nSubject: " + subject +
+         "\nDate: Sat, 3 Feb 2001 04:05:06 +0000\nMessage-ID: <" + subject + "@example.org>\n" +
+         extra + "\n" + body;
+}
+
+// One message as an mbox writer appends it.
+std::string Entry(const std::string& mail, const std::string& envelope = kTb) {
+  return envelope + mail + "\n";
+}
+
+std::string ToCrLf(const std::string& lf) {
+  std::string out;
+  for (char c : lf) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+class MboxStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/mq-mbox-XXXXXX";
+    ASSERT_TRUE(mkdtemp(name));
+    base_ = name;
+    mail_ = base_ + "/mail";
+    fs::create_directory(mail_);
+    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"})
+      if (const char* old = std::getenv(var)) saved_[var] = old;
+    setenv("XDG_CACHE_HOME", (base_ + "/cache").c_str(), 1);
+    UseRoot(mail_);
+  }
+  void TearDown() override {
+    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"}) {
+      auto it = saved_.find(var);
+      if (it == saved_.end())
+        unsetenv(var);
+      else
+        setenv(var, it->second.c_str(), 1);
+    }
+    fs::remove_all(base_);
+  }
+  void UseRoot(const std::string& root) { setenv("MAILDIR", root.c_str(), 1); }
+
+  void Write(const std::string& rel, const std::string& bytes) {
+    fs::path p = fs::path(mail_) / rel;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  void Append(const std::string& rel, const std::string& bytes) {
+    std::ofstream(fs::path(mail_) / rel, std::ios::binary | std::ios::app) << bytes;
+  }
+  // Every file and directory below the mail tree, with the files' bytes.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> all;
+    for (const auto& e : fs::recursive_directory_iterator(mail_)) {
+      std::string rel = fs::relative(e.path(), mail_).string();
+      if (e.is_regular_file()) {
+        std::ifstream in(e.path(), std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        all[rel] = bytes.str();
+      } else {
+        all[rel] = "<dir>";
+      }
+    }
+    return all;
+  }
+
+  std::string base_, mail_;
+  std::map<std::string, std::string> saved_;
+};
+
+TEST_F(MboxStoreTest, AThunderbirdTreeListsItsMboxFilesAsFolders) {
+  Write("Inbox", Entry(Mail("in1")) + Entry(Mail("in2")));
+  Write("Inbox.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
+  Write("Sent", Entry(Mail("sent")));
+  Write("Archive.sbd/2020", Entry(Mail("old")));
+  Write("Archive.sbd/2020.msf", "mork");
+  Write("Lists.sbd/Rust", Entry(Mail("rust")));
+  Write("Trash", "");  // an emptied folder, beside its summary
+  Write("Trash.msf", "mork");
+  Write("Empty", "");  // no summary: not a folder
+  Write("mutt/box", Entry(Mail("box")));
+  Write("notes/readme.txt", "not mail\n");
+  Write(".hidden", Entry(Mail("hidden")));
+  for (const char* other : {"filterlog.html", "folderTree.json", "popstate.dat", "global.sqlite"})
+    Write(other, "{}\n");
+  Write("Drafts", "Subject: no envelope\n\nx\n");
+  const auto before = Snapshot();
+
+  auto ns = OpenStore();
+  ASSERT_TRUE(ns);
+  std::vector<std::pair<std::string, int>> tree;
+  for (const auto& f : FolderTree(ns.Get())) tree.emplace_back(f.name, f.depth);
+  EXPECT_EQ(tree, (std::vector<std::pair<std::string, int>>{{"Inbox", 0},
+                                                            {"Archive", 0},
+                                                            {"2020", 1},
+                                                            {"Lists", 0},
+                                                            {"Rust", 1},
+                                                            {"mutt", 0},
+                                                            {"box", 1},
+                                                            {"Sent", 0},
+                                                            {"Trash", 0}}));
+  const auto rows = FolderTree(ns.Get());
+  EXPECT_EQ(rows[0].sfType, FOLDER_INBOX);
+  EXPECT_EQ(rows[1].subFolders, 1);
+  for (const char* name : {"Inbox", "Archive", "2020", "Rust", "box", "Sent", "Trash"}) {
+    auto folder = OpenByName(ns.Get(), name);
+    auto msgs = Messages(folder.Get());
+    std::size_t expected = std::string(name) == "Inbox"                                     ? 2
+                           : std::string(name) == "Archive" || std::string(name) == "Trash" ? 0
+                                                                                            : 1;
+    EXPECT_EQ(msgs.size(), expected) << name;
+  }
+  EXPECT_EQ(FolderTree(ns.Get())[0].messages, 2u);  // counted once listed
+  EXPECT_EQ(Snapshot(), before);                    // nothing written into the tree
+  EXPECT_TRUE(fs::exists(MboxIndexPath(mail_)));
+  EXPECT_EQ(MboxIndexPath(mail_).rfind(base_ + "/cache/mailquarry/", 0), 0u);
+}
+
+TEST_F(MboxStoreTest, AFileIsAStoreWithOneInboxAndWhatIsNotMboxIsRefused) {
+  const std::string takeout = "All mail Including Spam and Trash.mbox";
+  Write(takeout, Entry(Mail("one"), kTakeout) + Entry(Mail("two"), kTakeout));
+  UseRoot(mail_ + "/" + takeout);
+  auto ns = OpenStore();
+  ASSERT_TRUE(ns);
+  EXPECT_EQ(Names(ns.Get()), std::vector<std::string>{"Inbox"});
+  ComPtr<IStoreFolder> inbox;
+  ASSERT_EQ(ns->OpenSpecialFolder(FOLDER_INBOX, 0, inbox.ReleaseAndGetAddressOf()), S_OK);
+  auto msgs = Messages(inbox.Get());
+  ASSERT_EQ(msgs.size(), 2u);
+  EXPECT_EQ(msgs[1].subject, "two");
+
+  for (const std::string& notMbox : {std::string("Subject: x\n\nbody\n"), std::string()}) {
+    Write("plain", notMbox);
+    UseRoot(mail_ + "/plain");
+    ComPtr<IStoreNamespace> refused;
+    ASSERT_EQ(CreateStoreNamespace(IID_IStoreNamespace, refused.ReleaseAndGetVoidAddress()), S_OK);
+    EXPECT_LT(refused->Initialize(nullptr, 0), 0);
+  }
+}
+
+TEST_F(MboxStoreTest, SummariesTextsAndSizesInBothLineEnds) {
+  for (bool crlf : {false, true}) {
+    SCOPED_TRACE(crlf ? "CR LF" : "LF");
+    auto le = [&](const std::string& s) { return crlf ? ToCrLf(s) : s; };
+    const std::string quoted = Mail("Re: quoted", "", ">From the start\n>>From two\nFrom x\n");
+    const std::string plain = Mail("plain", "Status: RO\n", "body\n\nFrom the top, again\n");
+    Write("box", le(Entry(quoted, kTakeout) + Entry(plain)));
+    auto ns = OpenStore();
+    ASSERT_TRUE(ns);
+    auto box = OpenByName(ns.Get(), "box");
+    auto msgs = Messages(box.Get());
+    ASSERT_EQ(msgs.size(), 2u);
+    const std::string unquoted = le(Mail("Re: quoted", "", "From the start\n>From two\nFrom x\n"));
+    EXPECT_EQ(msgs[0].subject, "Re: quoted");
+    EXPECT_EQ(msgs[0].normalSubject, "quoted");
+    EXPECT_EQ(msgs[0].from, "Ann");
+    EXPECT_EQ(msgs[0].to, "Bob");
+    EXPECT_EQ(msgs[0].size, unquoted.size());
+    EXPECT_EQ(msgs[0].received, maildir::UnixToTicks(1474064811));  // the envelope's date
+    EXPECT_EQ(msgs[0].sent, maildir::UnixToTicks(981173106));       // Date:
+    EXPECT_EQ(msgs[1].received, maildir::UnixToTicks(978307200));
+    EXPECT_EQ(msgs[0].flags & MSG_FLAG_READ, 0u);
+    EXPECT_EQ(msgs[1].flags & MSG_FLAG_READ, MSG_FLAG_READ);
+    EXPECT_EQ(ReadStream(box.Get(), msgs[0].id), unquoted);
+    EXPECT_EQ(ReadStream(box.Get(), msgs[1].id), le(plain));
+    MESSAGEPROPS props{};
+    props.cbSize = MESSAGEPROPS_SIZE;
+    ASSERT_EQ(box->GetMessageProps(msgs[1].id, 0, &props), S_OK);
+    EXPECT_STREQ(props.pszSubject, "plain");
+    EXPECT_STREQ(props.pszMessageId, "<plain@example.org>");
+    box->FreeMessageProps(&props);
+    EXPECT_EQ(box->GetMessageProps(12345, 0, &props), static_cast<HRESULT>(0x80070490));
+    ns.Reset();
+    fs::remove_all(base_ + "/cache");
+  }
+}
+
+TEST_F(MboxStoreTest, ParsedMessagesReadTheirSliceUnquoted) {
+  const std::string mail =
+      Mail("files", "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n",
+           "--b\nContent-Type: text/plain\n\nSee.\n"
+           "--b\nContent-Type: application/octet-stream\n"
+           "Content-Disposition: attachment; filename=\"a.txt\"\n\nline\n>From x\n\n--b\n"
+           "Content-Type: application/octet-stream\n"
+           "Content-Disposition: attachment; filename=\"b.bin\"\n"
+           "Content-Transfer-Encoding: base64\n\naGVsbG8=\n--b--\n");
+  Write("box", Entry(Mail("first")) + Entry(mail) + Entry(Mail("last")));
+  auto ns = OpenStore();
+  auto box = OpenByName(ns.Get(), "box");
+  auto msgs = Messages(box.Get());
+  ASSERT_EQ(msgs.size(), 3u);
+  EXPECT_TRUE(msgs[1].flags & MSG_FLAG_ATTACHMENT);
+  ComPtr<IMimeMessage> parsed;
+  ASSERT_EQ(box->OpenMessage(msgs[1].id, IID_IMimeMessage, parsed.ReleaseAndGetVoidAddress()),
+            S_OK);
+  ULONG count = 0;
+  HBODY* bodies = nullptr;
+  ASSERT_EQ(parsed->GetAttachments(&count, &bodies), S_OK);
+  ASSERT_EQ(count, 2u);
+  std::vector<std::string> contents;
+  for (ULONG i = 0; i < count; ++i) {
+    ComPtr<IMimeBody> body;
+    ASSERT_EQ(parsed->BindToObject(bodies[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress()),
+              S_OK);
+    const std::string out = base_ + "/att" + std::to_string(i);
+    ASSERT_EQ(body->SaveToFile(IET_BINARY, out.c_str()), S_OK);
+    std::ifstream in(out, std::ios::binary);
+    contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  CoTaskMemFree(bodies);
+  EXPECT_EQ(contents, (std::vector<std::string>{"line\nFrom x\n", "hello"}));
+  // A message that is one text part, the last one of the file.
+  ComPtr<IMimeMessage> last;
+  ASSERT_EQ(box->OpenMessage(msgs[2].id, IID_IMimeMessage, last.ReleaseAndGetVoidAddress()), S_OK);
+  ASSERT_EQ(last->GetAttachments(&count, &bodies), S_OK);
+  EXPECT_EQ(count, 0u);
+  ComPtr<IStream> none;
+  EXPECT_LT(box->OpenMessage(999, IID_IStream, none.ReleaseAndGetVoidAddress()), 0);
+}
+
+TEST_F(MboxStoreTest, DeletedMessagesAreHiddenAndTheReadProbeWritesNothing) {
+  Write("Inbox", Entry(Mail("unread", "X-Mozilla-Status: 0000\n")) +
+                     Entry(Mail("deleted", "X-Mozilla-Status: 0009\n")) +
+                     Entry(Mail("read", "X-Mozilla-Status: 0001\n")) +
+                     Entry(Mail("mutt read", "Status: RO\n")));
+  const auto before = Snapshot();
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  auto msgs = Messages(inbox.Get());
+  ASSERT_EQ(msgs.size(), 3u);
+  EXPECT_EQ(msgs[1].subject, "read");
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t i = 0; i < msgs.size(); ++i) {
+      MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &msgs[i].id};
+      // S_OK: marking read would change the message, so it is unread.
+      EXPECT_EQ(inbox->MarkMessagesAsRead(TRUE, 0, &list), i == 0 ? S_OK : S_FALSE) << i;
+      EXPECT_EQ(inbox->MarkMessagesAsRead(FALSE, 0, &list), i == 0 ? S_FALSE : S_OK) << i;
+    }
+  }
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(Messages(inbox.Get())[0].flags & MSG_FLAG_READ, 0u);
+}
+
+TEST_F(MboxStoreTest, IdsFollowTheMessagesThroughAppendsCompactionAndRemovals) {
+  auto statusOf = [](const char* bits) { return std::string("X-Mozilla-Status: ") + bits + "\n"; };
+  Write("Inbox", Entry(Mail("a", statusOf("0000"))) + Entry(Mail("b", statusOf("0000"))) +
+                     Entry(Mail("c", statusOf("0000"))) + Entry(Mail("dup")) + Entry(Mail("dup")));
+  std::map<std::string, std::vector<MESSAGEID>> ids;
+  auto idsBySubject = [&](IStoreNamespace* ns) {
+    std::map<std::string, std::vector<MESSAGEID>> out;
+    auto inbox = OpenByName(ns, "Inbox");
+    for (const auto& m : Messages(inbox.Get())) out[m.subject].push_back(m.id);
+    return out;
+  };
+  {
+    auto ns = OpenStore();
+    ids = idsBySubject(ns.Get());
+  }
+  ASSERT_EQ(ids.size(), 4u);
+  ASSERT_EQ(ids["dup"].size(), 2u);
+  auto ns = OpenStore();  // (a) reopened
+  EXPECT_EQ(idsBySubject(ns.Get()), ids);
+
+  // (b) new mail appended.
+  Append("Inbox", Entry(Mail("d")) + Entry(Mail("dup")));
+  auto now = idsBySubject(ns.Get());
+  EXPECT_EQ(now["a"], ids["a"]);
+  EXPECT_EQ(now["c"], ids["c"]);
+  ASSERT_EQ(now["dup"].size(), 3u);
+  EXPECT_EQ(std::vector<MESSAGEID>(now["dup"].begin(), now["dup"].begin() + 2), ids["dup"]);
+  ASSERT_EQ(now["d"].size(), 1u);
+  EXPECT_GT(now["d"][0], ids["dup"][1]);
+  ids = now;
+
+  // (c) Thunderbird deletes b, marks a read, then compacts: the file is
+  // rewritten without b and with every status header rewritten.
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  const MESSAGEID c = ids["c"][0];
+  const std::string cText = ReadStream(inbox.Get(), c);
+  Write("Inbox", Entry(Mail("a", statusOf("0001") + "X-Mozilla-Status2: 00000000\n")) +
+                     Entry(Mail("c", statusOf("0000") + "X-Mozilla-Status2: 00000000\n")) +
+                     Entry(Mail("dup")) + Entry(Mail("dup")) + Entry(Mail("d")) +
+                     Entry(Mail("dup")));
+  // An id from before is still the same message: its old offset is not used.
+  EXPECT_EQ(ReadStream(inbox.Get(), c),
+            Mail("c", statusOf("0000") + "X-Mozilla-Status2: 00000000\n"));
+  EXPECT_NE(ReadStream(inbox.Get(), c), cText);
+  now = idsBySubject(ns.Get());
+  EXPECT_EQ(now.count("b"), 0u);
+  for (const char* kept : {"a", "c", "d", "dup"}) EXPECT_EQ(now[kept], ids[kept]) << kept;
+  auto msgs = Messages(inbox.Get());
+  EXPECT_EQ(msgs[0].flags & MSG_FLAG_READ, MSG_FLAG_READ);
+
+  // (d) another program removes a message in the middle.
+  Write("Inbox", Entry(Mail("a", statusOf("0001") + "X-Mozilla-Status2: 00000000\n")) +
+                     Entry(Mail("dup")) + Entry(Mail("dup")) + Entry(Mail("d")) +
+                     Entry(Mail("dup")));
+  now = idsBySubject(ns.Get());
+  EXPECT_EQ(now.count("c"), 0u);
+  for (const char* kept : {"a", "d", "dup"}) EXPECT_EQ(now[kept], ids[kept]) << kept;
+  EXPECT_EQ(ReadStream(inbox.Get(), c), "<none>");
+
+  // The file gone: its folder goes with it.
+  fs::remove(fs::path(mail_) / "Inbox");
+  Write("Other", Entry(Mail("x")));
+  EXPECT_EQ(Names(ns.Get()), std::vector<std::string>{"Other"});
+}
+
+TEST_F(MboxStoreTest, EveryWriteIsRefusedAndEveryFileStaysAsItWas) {
+  Write("Inbox", Entry(Mail("a")) + Entry(Mail("b")));
+  Write("Sent", Entry(Mail("s")));
+  Write("Sent.sbd/Old", Entry(Mail("o")));
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  auto sent = OpenByName(ns.Get(), "Sent");
+  auto msgs = Messages(inbox.Get());
+  ASSERT_EQ(msgs.size(), 2u);
+  const auto before = Snapshot();
+  const STOREFOLDERID inboxId = IdOf(ns.Get(), "Inbox"), sentId = IdOf(ns.Get(), "Sent"),
+                      oldId = IdOf(ns.Get(), "Old");
+  STOREFOLDERID made = 0;
+  EXPECT_LT(ns->CreateFolder(FOLDERID_ROOT, "New", 0, &made), 0);
+  EXPECT_LT(ns->CreateFolder(sentId, "New", 0, &made), 0);
+  EXPECT_LT(ns->RenameFolder(sentId, 0, "Renamed"), 0);
+  EXPECT_LT(ns->MoveFolder(oldId, FOLDERID_ROOT, 0), 0);
+  EXPECT_LT(ns->DeleteFolder(oldId, 0), 0);
+  EXPECT_LT(ns->DeleteFolder(inboxId, 0), 0);
+  EXPECT_LT(ns->CompactAll(0), 0);
+  MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &msgs[0].id};
+  EXPECT_LT(ns->CopyMoveMessages(inbox.Get(), sent.Get(), &list, 0, 0, nullptr), 0);
+  EXPECT_LT(ns->CopyMoveMessages(inbox.Get(), sent.Get(), &list, CMF_MOVE, 0, nullptr), 0);
+  EXPECT_LT(ns->CopyMoveMessages(inbox.Get(), inbox.Get(), &list, CMF_MOVE, MSG_FLAG_READ, nullptr),
+            0);
+  EXPECT_LT(inbox->DeleteMessages(&list, 0, nullptr), 0);
+  DWORD flags = 0;
+  EXPECT_LT(inbox->SetFlags(&list, MSG_FLAG_READ, MSG_FLAG_READ, &flags), 0);
+  ComPtr<IStream> stream;
+  MESSAGEID id = 0;
+  EXPECT_LT(inbox->CreateStream(nullptr, 0, stream.ReleaseAndGetAddressOf(), &id), 0);
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(Names(ns.Get()), (std::vector<std::string>{"Inbox", "Sent", "Old"}));
+  EXPECT_EQ(Messages(inbox.Get()).size(), 2u);
+}
+
+TEST(MboxSlice, ASliceBeyondFourGigabytesReadsUnquoted) {
+  char name[] = "/tmp/mq-slice-XXXXXX";
+  int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  unlink(name);
+  const std::int64_t at = (5LL << 30) + 3;  // past 2^32: a sparse file, one block written
+  const std::string text = "Subject: far\n\n>From here\n";
+  ASSERT_EQ(pwrite(fd, text.data(), text.size(), at), static_cast<ssize_t>(text.size()));
+  mime::FileSlice slice;
+  slice.offset = at;
+  slice.length = static_cast<std::int64_t>(text.size());
+  slice.omitted = {at + 14};
+  ComPtr<IStream> stream;
+  ASSERT_EQ(mime::OpenSliceStream(dup(fd), slice, stream.ReleaseAndGetAddressOf()), S_OK);
+  std::string read(64, '\0');
+  ULONG n = 0;
+  ASSERT_EQ(stream->Read(read.data(), 64, &n), S_OK);
+  EXPECT_EQ(read.substr(0, n), "Subject: far\n\nFrom here\n");
+  // A slice past the file's end, or omitting bytes outside it, is refused.
+  slice.length += 1;
+  EXPECT_EQ(mime::OpenSliceStream(dup(fd), slice, stream.ReleaseAndGetAddressOf()), E_INVALIDARG);
+  slice.length -= 1;
+  slice.omitted = {at - 1};
+  EXPECT_EQ(mime::OpenSliceStream(dup(fd), slice, stream.ReleaseAndGetAddressOf()), E_INVALIDARG);
+  close(fd);
+}
+
+}  // namespace
+}  // namespace store
