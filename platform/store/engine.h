@@ -56,6 +56,9 @@ struct FolderInfo {
   std::string name;  // UTF-8 leaf name
   std::string sortKey;
   bool inbox = false;
+  // In an mbox store, a folder of Thunderbird's per-message store: its
+  // messages are listed and opened as a Maildir's, read only.
+  bool perMessage = false;
 };
 
 // A prepared statement, reset when it goes back to the cache.

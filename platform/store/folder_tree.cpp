@@ -189,7 +189,8 @@ HRESULT Store::SyncFolders() {
       auto it = known.find(*parentDir);
       if (it != known.end()) f.parent = it->second;
     }
-    f.sortKey = SortKey(f.name);
+    f.sortKey = layout_.FixedSortKey(dir).value_or(SortKey(f.name));
+    f.perMessage = mbox() && IsPerMessageFolder(FolderPath(dir));
     folders_.emplace(id, std::move(f));
   }
   tree_ = std::move(scan);

@@ -129,6 +129,8 @@ class MboxListing {
  public:
   MboxListing(Store& store, const FolderInfo& f)
       : store_(store), f_(f), path_(store.FolderPath(f.dir)) {}
+  // Brings the folder's listing up to date (Run, repeated while the file changes).
+  static HRESULT Sync(Store& store, const FolderInfo& f, bool force);
   HRESULT Run(bool force);
 
  private:
@@ -155,8 +157,46 @@ class MboxListing {
   bool haveTail_ = false;
 };
 
+namespace {
+
+// A listing whose file keeps changing under it is given up after this many rounds.
+constexpr int kListingRounds = 4;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Whether Thunderbird is compacting a folder of the directory holding `path`:
+// it writes the new files in ".compact-temp/" (older versions: a file named
+// "nstmp") and then puts them in place of the old ones.
+bool CompactionInProgress(const std::string& path) {
+  std::string dir = path.substr(0, path.rfind('/'));
+  return md::IsDirectory(dir + "/.compact-temp") || access((dir + "/nstmp").c_str(), F_OK) == 0;
+}
+
+}  // namespace
+
+// A file that changed while it was read (a message appended, the file
+// replaced by a compaction) is read again, so that no listing shows a message
+// cut short or half of a folder. A file missing while a compaction swaps
+// files keeps its last listing.
 HRESULT SyncMbox(Store& store, const FolderInfo& f, bool force) {
-  return MboxListing(store, f).Run(force);
+  return MboxListing::Sync(store, f, force);
+}
+
+HRESULT MboxListing::Sync(Store& store, const FolderInfo& f, bool force) {
+  const std::string path = store.FolderPath(f.dir);
+  for (int round = 0; round < kListingRounds; ++round) {
+    struct stat before, after;
+    bool had = stat(path.c_str(), &before) == 0;
+    if (!had && CompactionInProgress(path)) return S_OK;
+    HRESULT hr = MboxListing(store, f).Run(force && round == 0);
+    if (FAILED(hr)) return hr;
+    bool has = stat(path.c_str(), &after) == 0;
+    if (had == has && (!had || SameFile(before, after))) return S_OK;
+  }
+  return S_OK;
 }
 
 HRESULT MboxListing::Run(bool force) {

@@ -233,7 +233,13 @@ class StoreFolder final : public com::Object<IStoreFolder> {
   HRESULT OpenMessage(MESSAGEID id, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (store_->mbox()) return OpenMboxMessage(id, riid, ppv);
+    if (store_->mbox()) {
+      // A folder of Thunderbird's per-message store holds files, as a Maildir.
+      FolderInfo f;
+      HRESULT hr = store_->FindFolder(id_, &f);
+      if (FAILED(hr)) return hr;
+      if (!f.perMessage) return OpenMboxMessage(id, riid, ppv);
+    }
     if (riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown) {
       int fd = -1;
       std::string path;
