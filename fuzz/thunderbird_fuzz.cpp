@@ -45,6 +45,9 @@ void Prefs(std::string_view text) {
 }
 
 void Labels(std::string_view raw) {
+  // The header found in a header block stays inside it.
+  if (auto value = gmail::FindLabelsHeader(raw))
+    Check(value->data() >= raw.data() && value->data() + value->size() <= raw.data() + raw.size());
   std::string decoded = gmail::DecodeLabelsHeader(raw);
   Check(ValidUtf8(decoded));
   auto labels = gmail::SplitLabels(decoded);
@@ -55,7 +58,7 @@ void Labels(std::string_view raw) {
     Check(!folder.empty() && folder.size() <= gmail::kMaxLabelDepth);
     for (const auto& name : folder) {
       Check(!name.empty() && ValidUtf8(name));
-      for (char c : name) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+      for (char c : name) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F && c != '/');
     }
   }
 }

@@ -63,6 +63,38 @@ std::string CleanName(std::string_view name) {
 
 }  // namespace
 
+std::optional<std::string_view> FindLabelsHeader(std::string_view block) {
+  constexpr std::string_view kName = "x-gmail-labels:";
+  std::size_t pos = 0;
+  while (pos < block.size()) {
+    std::size_t end = block.find('\n', pos);
+    end = end == std::string_view::npos ? block.size() : end + 1;
+    std::string_view line = block.substr(pos, end - pos);
+    if (line.size() >= kName.size() && EqualsNoCase(line.substr(0, kName.size()), kName)) {
+      // The value runs on over the continuation lines that follow.
+      std::size_t last = end;
+      while (last < block.size() && (block[last] == ' ' || block[last] == '\t')) {
+        std::size_t next = block.find('\n', last);
+        last = next == std::string_view::npos ? block.size() : next + 1;
+      }
+      return block.substr(pos + kName.size(), last - pos - kName.size());
+    }
+    if (line == "\n" || line == "\r\n") break;  // the header block's end
+    pos = end;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> LabelFolderPaths(std::string_view raw) {
+  std::vector<std::string> paths;
+  for (const std::string& label : SplitLabels(DecodeLabelsHeader(raw))) {
+    std::string path;
+    for (const std::string& name : LabelFolder(label)) path += (path.empty() ? "" : "/") + name;
+    if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+  }
+  return paths;
+}
+
 std::string DecodeLabelsHeader(std::string_view raw) {
   std::string unfolded;
   unfolded.reserve(raw.size());
@@ -120,10 +152,14 @@ std::vector<std::string> LabelFolder(std::string_view label) {
     std::size_t slash = label.find('/', start);
     if (slash == std::string_view::npos || path.size() + 1 == kMaxLabelDepth) slash = label.size();
     std::string name = CleanName(label.substr(start, slash - start));
+    // The deepest folder keeps the rest of the path in its name, its slashes
+    // shown as division slashes: a folder name never holds '/'.
+    for (std::size_t at; (at = name.find('/')) != std::string::npos;)
+      name.replace(at, 1, "\xE2\x88\x95");
     if (!name.empty()) path.push_back(std::move(name));
     start = slash + 1;
   }
-  if (path.empty()) path.push_back(CleanName(label).empty() ? "_" : CleanName(label));
+  if (path.empty()) path.push_back("_");  // a label of slashes or blanks only
   return path;
 }
 

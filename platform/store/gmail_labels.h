@@ -17,6 +17,7 @@
 // label, its path taken apart at '/'.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,11 +26,20 @@ namespace store::gmail {
 
 inline constexpr char kLabelsHeader[] = "X-Gmail-Labels";
 
-// Folders deeper than this keep the rest of the label's path in the last name.
+// Folders deeper than this keep the rest of the label's path in the last name
+// (with U+2215 for '/', as no folder name holds a '/').
 inline constexpr std::size_t kMaxLabelDepth = 16;
 // Labels read from one header, at most; a longer label is not a label.
 inline constexpr std::size_t kMaxLabels = 512;
 inline constexpr std::size_t kMaxLabelBytes = 1024;
+
+// The raw value of the X-Gmail-Labels header in a message's header block
+// (its continuation lines included); nullopt when there is none.
+std::optional<std::string_view> FindLabelsHeader(std::string_view headerBlock);
+
+// The folder paths of the labels in a raw header value, each joined with
+// '/' ("Categories/Social"), in order and each once.
+std::vector<std::string> LabelFolderPaths(std::string_view raw);
 
 // The header's raw value unfolded, RFC 2047 encoded words decoded (Takeout
 // encodes non-ASCII labels, sometimes the whole list in one encoded word), as
@@ -42,7 +52,8 @@ std::vector<std::string> SplitLabels(std::string_view decoded);
 
 // The folder path that shows a label, from the top: {"Inbox"},
 // {"Categories", "Social"}, {"Work", "Projects"}. Never empty for a label
-// that SplitLabels gave; no name is empty or holds a control character.
+// that SplitLabels gave; no name is empty or holds '/' or a control
+// character (a label of slashes or blanks only is the folder "_").
 std::vector<std::string> LabelFolder(std::string_view label);
 
 // Whether the labels say the message is unread (Takeout's "Unread").

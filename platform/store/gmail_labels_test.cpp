@@ -66,10 +66,11 @@ TEST(GmailLabels, FolderOfEachLabel) {
       {"Work/Projects", {"Work", "Projects"}},
       {"/Work//Projects/", {"Work", "Projects"}},
       {"Tab\there", {"Tab here"}},
-      {"///", {"///"}},
+      {"///", {"_"}},
       {"\x01", {"_"}},
       {"a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r",
-       {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o", "p/q/r"}},
+       {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o",
+        "p\xE2\x88\x95q\xE2\x88\x95r"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

@@ -225,6 +225,11 @@ void FolderLayout::ScanNested(const std::string& root, const TreeScan* previous,
 }
 
 std::optional<std::string> FolderLayout::ParentDir(std::string_view dir) const {
+  if (std::size_t mark = dir.find(kLabelMark); mark != std::string_view::npos) {
+    // A label folder: below its parent label, or below its file.
+    std::size_t cut = dir.rfind('/');
+    return std::string(dir.substr(0, cut != std::string_view::npos && cut > mark ? cut : mark));
+  }
   if (const auto* account = AccountOf(dir); account && account->first == dir) return std::nullopt;
   std::size_t cut = dir.rfind(separator());
   if (cut == std::string_view::npos || cut == 0) return std::nullopt;
@@ -237,6 +242,11 @@ std::optional<std::string> FolderLayout::ParentDir(std::string_view dir) const {
 }
 
 std::string FolderLayout::Name(std::string_view dir) const {
+  if (std::size_t mark = dir.find(kLabelMark); mark != std::string_view::npos) {
+    std::size_t cut = dir.rfind('/');
+    return md::ValidUtf8(
+        dir.substr((cut != std::string_view::npos && cut > mark ? cut : mark) + 1));
+  }
   if (const auto* account = AccountOf(dir)) {
     if (account->first == dir) return account->second;
     // Thunderbird shows every account's Inbox (IMAP's INBOX too) as "Inbox".

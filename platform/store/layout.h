@@ -23,6 +23,9 @@
 //               ("Mail/Local Folders"), holding that directory's folders as an
 //               mbox directory holds them. The default account's Inbox is the
 //               Inbox. Read only, as mbox.
+// In mbox stores and profiles, an mbox file whose messages carry Gmail labels
+// (a Takeout archive) holds one folder per label (gmail_labels.h): its dir is
+// the file's dir, kLabelMark and the label's folder path ("\x1fWork/Projects").
 #pragma once
 
 #include <cstdint>
@@ -34,6 +37,9 @@
 #include <vector>
 
 namespace store {
+
+// Parts a label folder's dir from its file's: a byte no file name holds.
+inline constexpr char kLabelMark = '\x1f';
 
 // What a reading of a nested tree learnt of one directory; the next reading
 // takes it again without reading the directory while its time vouches for it.

@@ -101,6 +101,7 @@ class FolderListing {
 HRESULT SyncMbox(Store& store, const FolderInfo& f, bool force);  // mbox_listing.cpp
 
 HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
+  if (f.dir.find(kLabelMark) != std::string::npos) return SyncLabelFolder(f, force);
   if (mbox() && !f.perMessage) return SyncMbox(*this, f, force);
   locations_.erase(f.id);  // remembered no longer than the last listing
   return FolderListing(*this, f).Run(force);

@@ -18,6 +18,7 @@
 #include "platform/store/engine.h"
 #include "platform/store/engine_internal.h"
 #include "platform/store/file_reader.h"
+#include "platform/store/gmail_labels.h"
 #include "platform/store/maildir.h"
 #include "platform/store/mbox_message.h"
 #include "platform/store/mbox_splitter.h"
@@ -112,7 +113,8 @@ struct Found {
   std::string key;
   MESSAGEID id = 0;  // its id when the index knows it
   bool changed = false;
-  FileSummary summary;  // read for new messages only
+  FileSummary summary;              // read for new messages only
+  std::vector<std::string> labels;  // the folder paths of its Gmail labels (new messages)
 };
 
 // A message the index knows, by key.
@@ -348,6 +350,14 @@ void MboxListing::ReadSummaries(std::string_view bytes, std::vector<Found>& batc
     if (!p.sum.sentSeconds) p.sent = p.received;
     p.size = static_cast<std::int64_t>(m.span.textEnd - m.span.text - m.span.quoted);
     p.flags = m.facts.flags | (p.sum.attachment ? MSG_FLAG_ATTACHMENT : 0);
+    if (auto raw = gmail::FindLabelsHeader(text.substr(0, m.facts.headerEnd))) {
+      // A Takeout archive: read unless labelled Unread (it keeps no Status).
+      m.labels = gmail::LabelFolderPaths(*raw);
+      if (!m.labels.empty() && !(m.facts.flags & MSG_FLAG_READ))
+        p.flags |= gmail::LabelsSayUnread(gmail::SplitLabels(gmail::DecodeLabelsHeader(*raw)))
+                       ? 0
+                       : MSG_FLAG_READ;
+    }
     p.ok = true;
   });
 }
@@ -383,6 +393,18 @@ HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
       }
       m.id = static_cast<MESSAGEID>(id);
       inserted = true;
+      for (const std::string& label : m.labels) {
+        store_.Query("INSERT OR IGNORE INTO mbox_labels(id, path) VALUES(?, ?)")
+            .Bind(1, m.id)
+            .Bind(2, label)
+            .Step();
+        store_.Query("INSERT OR IGNORE INTO mbox_label_folders(folder, path) VALUES(?, ?)")
+            .Bind(1, f_.id)
+            .Bind(2, label)
+            .Step();
+        // A label seen for the first time is a new folder: the tree is read again.
+        if (sqlite3_changes(db) > 0) store_.ForgetTreeTimes();
+      }
     } else if (m.changed) {
       store_.Query("UPDATE messages SET flags = (flags & ?3) | ?2 WHERE id = ?1 AND flags != ?2")
           .Bind(1, m.id)
@@ -409,8 +431,23 @@ HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
 // Removes the messages no longer found and records the file as read.
 HRESULT MboxListing::Finish(const struct stat& st) {
   if (FAILED(store_.Begin())) return E_FAIL;
-  for (const auto& [key, k] : known_)
-    if (!k.seen) store_.Query("DELETE FROM messages WHERE id = ?").Bind(1, k.id).Step();
+  bool removed = false;
+  for (const auto& [key, k] : known_) {
+    if (k.seen) continue;
+    store_.Query("DELETE FROM messages WHERE id = ?").Bind(1, k.id).Step();
+    removed = true;
+  }
+  if (removed) {
+    // Labels that no message carries any more are no folders.
+    store_
+        .Query(
+            "DELETE FROM mbox_label_folders WHERE folder = ?1 AND path NOT IN"
+            " (SELECT l.path FROM mbox_labels l JOIN messages m ON m.id = l.id WHERE m.folder = "
+            "?1)")
+        .Bind(1, f_.id)
+        .Step();
+    if (sqlite3_changes(store_.db()) > 0) store_.ForgetTreeTimes();
+  }
   if (!haveTail_ && appending_) {
     tail_.from = static_cast<std::uint64_t>(old_.tailFrom);
     tail_.text = 0;
