@@ -22,7 +22,7 @@ namespace {
 
 // Takeout writes the header near the top of every message: the start of the
 // file tells whether its messages carry labels.
-constexpr std::size_t kLabelsProbeBytes = 64 * 1024;
+constexpr std::size_t kLabelsProbeBytes = 16 * 1024;
 
 bool HoldsLabels(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

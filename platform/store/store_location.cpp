@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "platform/store/layout.h"
 #include "platform/store/maildir.h"
 #include "platform/store/thunderbird_profile.h"
 
@@ -55,10 +56,17 @@ std::string DescribeStore(const StoreLocation& location) {
   if (location.profile)
     return "Mail store: the Thunderbird profile " + location.root +
            " (read only: nothing is written to it)";
-  struct stat st;
-  if (stat(location.root.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+  // The store's own reading of the layout says which kind it is.
+  FolderLayout layout;
+  TreeScan scan;
+  if (!FolderLayout::Detect(location.root, &layout, &scan))
+    return "Not a mail store: " + location.root;
+  if (layout.mboxFile())
     return "Mail store: the mbox file " + location.root + " (read only: nothing is written to it)";
-  return "Mail store: " + location.root;
+  if (layout.mbox())
+    return "Mail store: the mbox folders in " + location.root +
+           " (read only: nothing is written to them)";
+  return "Mail store: the Maildir " + location.root;
 }
 
 }  // namespace store

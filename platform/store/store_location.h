@@ -23,7 +23,7 @@ struct StoreLocation {
 // Reads $MAILDIR and $HOME (the password database when HOME is unset).
 StoreLocation LocateStore();
 
-// One line for the user: which store, and whether it is only read.
+// One line for the user: which store, of which kind, and whether it is only read.
 std::string DescribeStore(const StoreLocation& location);
 
 }  // namespace store

@@ -73,9 +73,24 @@ TEST(StoreLocation, WhereTheMailIs) {
     EXPECT_EQ(where.profile, c.profile);
     EXPECT_EQ(where.found, c.found);
   }
-  EXPECT_EQ(DescribeStore({fx.profile(), true, true}),
-            "Mail store: the Thunderbird profile " + fx.profile() +
-                " (read only: nothing is written to it)");
+  struct Line {
+    StoreLocation where;
+    std::string line;
+  } lines[] = {
+      {{fx.profile(), true, true},
+       "Mail store: the Thunderbird profile " + fx.profile() +
+           " (read only: nothing is written to it)"},
+      {{maildirHome + "/Maildir", false, true},
+       "Mail store: the Maildir " + maildirHome + "/Maildir"},
+      {{fx.localFolders() + "/Archives", false, true},
+       "Mail store: the mbox file " + fx.localFolders() + "/Archives" +
+           " (read only: nothing is written to it)"},
+      {{fx.localFolders(), false, true},
+       "Mail store: the mbox folders in " + fx.localFolders() +
+           " (read only: nothing is written to them)"},
+      {{fx.home() + "/none", false, false}, "No mail store at " + fx.home() + "/none"},
+  };
+  for (const auto& l : lines) EXPECT_EQ(DescribeStore(l.where), l.line);
 }
 
 }  // namespace
