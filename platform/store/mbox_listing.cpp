@@ -317,7 +317,8 @@ HRESULT MboxListing::ReadFrom(std::string_view bytes, std::uint64_t from) {
       KnownRow& k = it->second;
       k.seen = true;
       m.id = k.id;
-      m.changed = k.flags != m.facts.flags || k.start != static_cast<std::int64_t>(m.span.text) ||
+      m.changed = (k.flags & ~MSG_FLAG_ATTACHMENT) != m.facts.flags ||
+                  k.start != static_cast<std::int64_t>(m.span.text) ||
                   k.end != static_cast<std::int64_t>(m.span.textEnd) ||
                   k.quoted != static_cast<std::int64_t>(m.span.quoted);
     }
@@ -406,7 +407,9 @@ HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
         if (sqlite3_changes(db) > 0) store_.ForgetTreeTimes();
       }
     } else if (m.changed) {
-      store_.Query("UPDATE messages SET flags = (flags & ?3) | ?2 WHERE id = ?1 AND flags != ?2")
+      store_
+          .Query(
+              "UPDATE messages SET flags = (flags & ?3) | ?2 WHERE id = ?1 AND (flags & ~?3) != ?2")
           .Bind(1, m.id)
           .Bind(2, m.facts.flags)
           .Bind(3, MSG_FLAG_ATTACHMENT)

@@ -1,6 +1,9 @@
 // demo-store DIR [CONTACTS]: writes a small Maildir++ store to try the system
 // on, and a demo address book (vCard files) in CONTACTS, by default the
-// directory DIR-contacts beside it.
+// directory DIR-contacts beside it. With --mbox the same mail is written as
+// Thunderbird keeps local folders: one mbox file per folder, subfolders in
+// "<name>.sbd/", plus a message marked deleted and one whose body has lines
+// starting "From " and ">From ".
 //
 // The mail is made up here, byte by byte, in the shapes that mail programs
 // write: plain and HTML letters, attachments in every transfer encoding,
@@ -16,7 +19,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -456,13 +461,103 @@ int WriteContacts(const fs::path& dir) {
   return 0;
 }
 
+// The mbox file of a Maildir++ folder name, in Thunderbird's layout.
+std::string MboxFile(const std::string& folder) {
+  if (folder.empty()) return "Inbox";
+  std::string path = folder.substr(1);
+  for (std::size_t dot = 0; (dot = path.find('.', dot)) != std::string::npos; dot += 5)
+    path.replace(dot, 1, ".sbd/");
+  return path;
+}
+
+// A body quoted as an mboxrd writer stores it: one more '>' on every line
+// that reads "From ", ">From ", ... after any '>'s.
+std::string Quoted(const std::string& text) {
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    end = end == std::string::npos ? text.size() : end + 1;
+    std::size_t q = pos;
+    while (q < end && text[q] == '>') ++q;
+    if (text.compare(q, 5, "From ") == 0) out += '>';
+    out.append(text, pos, end - pos);
+    pos = end;
+  }
+  return out;
+}
+
+std::string Envelope(std::int64_t t) {
+  time_t when = static_cast<time_t>(t);
+  struct tm tm {};
+  gmtime_r(&when, &tm);
+  char date[64];
+  std::strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", &tm);
+  return std::string("From - ") + date + "\n";
+}
+
+// One message as Thunderbird appends it to a folder file.
+std::string MboxEntry(const std::string& text, std::int64_t delivered, unsigned status) {
+  char headers[96];
+  std::snprintf(headers, sizeof headers, "X-Mozilla-Status: %04x\nX-Mozilla-Status2: 00000000\n",
+                status);
+  return Envelope(delivered) + headers + Quoted(text) + "\n";
+}
+
+int WriteMbox(const fs::path& root) {
+  std::error_code ec;
+  fs::create_directories(root / "Work.sbd", ec);
+  if (ec) return Fail("cannot create " + (root / "Work.sbd").string() + ": " + ec.message());
+  std::map<std::string, std::string> files;
+  int index = 0;
+  for (const Letter& letter : Letters()) {
+    std::string text = Render(letter, index);
+    files[MboxFile(letter.folder)] +=
+        MboxEntry(text, When(letter.day, index) + 4, letter.read ? 1 : 0);
+    ++index;
+  }
+  // Deleted in Thunderbird and waiting for the folder to be compacted: not listed.
+  Letter gone{"",
+              true,
+              "Sam Rivera <sam.rivera@example.net>",
+              "Alex Morgan <alex@example.org>",
+              "",
+              "Deleted, not yet compacted",
+              40,
+              "",
+              PlainPart("This message is marked deleted (X-Mozilla-Status 0x8).\n")};
+  files["Inbox"] += MboxEntry(Render(gone, index), When(40, index) + 4, 0x9);
+  ++index;
+  Letter lines{"",
+               false,
+               "Mum <helen.morgan@example.com>",
+               "Alex Morgan <alex@example.org>",
+               "",
+               "From the garden",
+               41,
+               "",
+               PlainPart("Dear Alex,\n\nFrom the garden, the first tomatoes.\n"
+                         ">From your last letter: \"more photos\". Coming soon.\n\n"
+                         "From Mum, with love\n")};
+  files["Inbox"] += MboxEntry(Render(lines, index), When(41, index) + 4, 0);
+  int count = 0;
+  for (const auto& [name, bytes] : files) {
+    if (!WriteFileExact(root / name, bytes)) return Fail("cannot write " + (root / name).string());
+    SetTime(root / name, When(41, index));
+    ++count;
+  }
+  std::printf("demo-store: wrote %d messages in %d mbox files to %s\n", index, count, root.c_str());
+  return 0;
+}
+
 int main(int argc, char** argv) {
   static const char kUsage[] =
-      "usage: demo-store DIR [CONTACTS]\n"
+      "usage: demo-store [--mbox] DIR [CONTACTS]\n"
       "Writes a small Maildir++ store of made-up mail into DIR and a demo address\n"
       "book of vCard files into CONTACTS (default: DIR-contacts); each must not\n"
-      "exist or be empty.\n";
-  tools::CommandLine line = tools::ParseCommandLine(argc, argv, kUsage, {});
+      "exist or be empty. With --mbox the mail is written as mbox files in\n"
+      "Thunderbird's layout (Inbox, Work, Work.sbd/Projects, ...).\n";
+  tools::CommandLine line = tools::ParseCommandLine(argc, argv, kUsage, {"--mbox"});
   if (line.exitStatus >= 0) return line.exitStatus;
   if (line.operands.empty() || line.operands.size() > 2 || !*line.operands[0] ||
       (line.operands.size() == 2 && !*line.operands[1])) {
@@ -476,6 +571,10 @@ int main(int argc, char** argv) {
   std::string why;
   if (!Usable(root, &why) || !Usable(contacts, &why)) return Fail(why);
   g_mime_init();
+  if (!line.options.empty()) {
+    if (int status = WriteMbox(root)) return status;
+    return WriteContacts(contacts);
+  }
 
   const char* const kFolders[] = {"", ".Work", ".Work.Projects", ".Family", ".Receipts"};
   for (const char* folder : kFolders) {

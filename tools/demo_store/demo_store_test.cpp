@@ -12,6 +12,8 @@
 
 #include "platform/com/memory.h"
 #include "platform/mime/mime.h"
+#include "platform/store/objects.h"
+#include "platform/store/store_test_util.h"
 #if MQ_DEMO_TEST_CONTACTS
 #include "platform/wab/wab_test_util.h"
 #endif
@@ -29,10 +31,10 @@ class DemoStoreTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(base_); }
 
-  static int Run(const fs::path& dir) {
+  static int Run(const fs::path& dir, const std::string& options = "") {
     const char* bin = std::getenv("MQ_BIN_DIR");
-    std::string command =
-        std::string(bin ? bin : ".") + "/demo-store '" + dir.string() + "' >/dev/null 2>&1";
+    std::string command = std::string(bin ? bin : ".") + "/demo-store " + options + " '" +
+                          dir.string() + "' >/dev/null 2>&1";
     int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -146,6 +148,34 @@ TEST_F(DemoStoreTest, RefusesADirectoryThatIsNotEmpty) {
   EXPECT_EQ(std::distance(fs::directory_iterator(base_ / "full"), fs::directory_iterator()), 1);
   fs::create_directories(base_ / "empty");
   EXPECT_EQ(Run(base_ / "empty"), 0);
+}
+
+TEST_F(DemoStoreTest, WritesThunderbirdLocalFoldersWithMbox) {
+  ASSERT_EQ(Run(base_ / "a", "--mbox"), 0);
+  ASSERT_EQ(Run(base_ / "b", "--mbox"), 0);
+  EXPECT_EQ(Snapshot(base_ / "a"), Snapshot(base_ / "b"));
+  std::set<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(base_ / "a"))
+    files.insert(fs::relative(entry.path(), base_ / "a").string());
+  EXPECT_EQ(files, (std::set<std::string>{"Family", "Inbox", "Receipts", "Work", "Work.sbd",
+                                          "Work.sbd/Projects"}));
+
+  setenv("MAILDIR", (base_ / "a").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (base_ / "cache").c_str(), 1);
+  auto ns = store::OpenStore();
+  EXPECT_EQ(store::Names(ns.Get()),
+            (std::vector<std::string>{"Inbox", "Family", "Receipts", "Work", "Projects"}));
+  auto inbox = store::OpenByName(ns.Get(), "Inbox");
+  auto msgs = store::Messages(inbox.Get());
+  ASSERT_FALSE(msgs.empty());
+  for (const auto& m : msgs) EXPECT_NE(m.subject, "Deleted, not yet compacted");
+  EXPECT_EQ(msgs.back().subject, "From the garden");
+  const std::string text = store::ReadStream(inbox.Get(), msgs.back().id);
+  EXPECT_NE(text.find("\n\nFrom the garden, the first tomatoes.\n>From your last letter"),
+            std::string::npos);
+  EXPECT_NE(text.find("\n\nFrom Mum, with love\n"), std::string::npos);
+  unsetenv("MAILDIR");
+  unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace
