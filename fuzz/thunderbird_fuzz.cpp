@@ -48,6 +48,10 @@ void Labels(std::string_view raw) {
   // The header found in a header block stays inside it.
   if (auto value = gmail::FindLabelsHeader(raw))
     Check(value->data() >= raw.data() && value->data() + value->size() <= raw.data() + raw.size());
+  bool unread = false;
+  for (const auto& path : gmail::LabelFolderPaths(raw, &unread))
+    Check(!path.empty() && path.front() != '/' && path.back() != '/' &&
+          path.find("//") == std::string::npos);
   std::string decoded = gmail::DecodeLabelsHeader(raw);
   Check(ValidUtf8(decoded));
   auto labels = gmail::SplitLabels(decoded);

@@ -85,9 +85,11 @@ std::optional<std::string_view> FindLabelsHeader(std::string_view block) {
   return std::nullopt;
 }
 
-std::vector<std::string> LabelFolderPaths(std::string_view raw) {
+std::vector<std::string> LabelFolderPaths(std::string_view raw, bool* unread) {
   std::vector<std::string> paths;
+  *unread = false;
   for (const std::string& label : SplitLabels(DecodeLabelsHeader(raw))) {
+    if (EqualsNoCase(label, "Unread")) *unread = true;
     std::string path;
     for (const std::string& name : LabelFolder(label)) path += (path.empty() ? "" : "/") + name;
     if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
@@ -161,11 +163,6 @@ std::vector<std::string> LabelFolder(std::string_view label) {
   }
   if (path.empty()) path.push_back("_");  // a label of slashes or blanks only
   return path;
-}
-
-bool LabelsSayUnread(const std::vector<std::string>& labels) {
-  return std::any_of(labels.begin(), labels.end(),
-                     [](const std::string& l) { return EqualsNoCase(l, "Unread"); });
 }
 
 }  // namespace store::gmail

@@ -38,8 +38,9 @@ inline constexpr std::size_t kMaxLabelBytes = 1024;
 std::optional<std::string_view> FindLabelsHeader(std::string_view headerBlock);
 
 // The folder paths of the labels in a raw header value, each joined with
-// '/' ("Categories/Social"), in order and each once.
-std::vector<std::string> LabelFolderPaths(std::string_view raw);
+// '/' ("Categories/Social"), in order and each once; `unread` tells whether
+// the message is labelled Unread.
+std::vector<std::string> LabelFolderPaths(std::string_view raw, bool* unread);
 
 // The header's raw value unfolded, RFC 2047 encoded words decoded (Takeout
 // encodes non-ASCII labels, sometimes the whole list in one encoded word), as
@@ -55,8 +56,5 @@ std::vector<std::string> SplitLabels(std::string_view decoded);
 // that SplitLabels gave; no name is empty or holds '/' or a control
 // character (a label of slashes or blanks only is the folder "_").
 std::vector<std::string> LabelFolder(std::string_view label);
-
-// Whether the labels say the message is unread (Takeout's "Unread").
-bool LabelsSayUnread(const std::vector<std::string>& labels);
 
 }  // namespace store::gmail

@@ -76,8 +76,12 @@ TEST(GmailLabels, FolderOfEachLabel) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(LabelFolder(c.label), c.folder);
   }
-  EXPECT_TRUE(LabelsSayUnread({"Inbox", "unread"}));
-  EXPECT_FALSE(LabelsSayUnread({"Inbox", "Opened"}));
+  bool unread = false;
+  EXPECT_EQ(LabelFolderPaths("Inbox,unread,Category Social,Work/Projects,INBOX", &unread),
+            (Strings{"Inbox", "Unread", "Categories/Social", "Work/Projects"}));
+  EXPECT_TRUE(unread);
+  EXPECT_EQ(LabelFolderPaths("Opened", &unread), Strings{"Opened"});
+  EXPECT_FALSE(unread);
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ struct Found {
   MESSAGEID id = 0;  // its id when the index knows it
   bool changed = false;
   FileSummary summary;              // read for new messages only
-  std::vector<std::string> labels;  // the folder paths of its Gmail labels (new messages)
+  std::vector<std::string> labels;  // the folder paths of its Gmail labels
 };
 
 // A message the index knows, by key.
@@ -331,7 +331,16 @@ HRESULT MboxListing::ReadFrom(std::string_view bytes, std::uint64_t from) {
 
 void MboxListing::ReadFacts(std::string_view bytes, std::vector<Found>& batch) {
   ForEachParallel(batch.size(), readers_, [&](std::size_t i, ReaderState&) {
-    batch[i].facts = mbox::ReadFacts(TextOf(bytes, batch[i].span));
+    Found& m = batch[i];
+    std::string_view text = TextOf(bytes, m.span);
+    m.facts = mbox::ReadFacts(text);
+    if (auto raw = gmail::FindLabelsHeader(text.substr(0, m.facts.headerEnd))) {
+      // A Takeout archive keeps no Status: its messages are read unless
+      // labelled Unread.
+      bool unread = false;
+      m.labels = gmail::LabelFolderPaths(*raw, &unread);
+      if (!m.labels.empty() && !unread) m.facts.flags |= MSG_FLAG_READ;
+    }
   });
 }
 
@@ -351,14 +360,6 @@ void MboxListing::ReadSummaries(std::string_view bytes, std::vector<Found>& batc
     if (!p.sum.sentSeconds) p.sent = p.received;
     p.size = static_cast<std::int64_t>(m.span.textEnd - m.span.text - m.span.quoted);
     p.flags = m.facts.flags | (p.sum.attachment ? MSG_FLAG_ATTACHMENT : 0);
-    if (auto raw = gmail::FindLabelsHeader(text.substr(0, m.facts.headerEnd))) {
-      // A Takeout archive: read unless labelled Unread (it keeps no Status).
-      m.labels = gmail::LabelFolderPaths(*raw);
-      if (!m.labels.empty() && !(m.facts.flags & MSG_FLAG_READ))
-        p.flags |= gmail::LabelsSayUnread(gmail::SplitLabels(gmail::DecodeLabelsHeader(*raw)))
-                       ? 0
-                       : MSG_FLAG_READ;
-    }
     p.ok = true;
   });
 }
