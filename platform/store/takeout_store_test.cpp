@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,24 @@ TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
   for (const auto& [subject, id] : opened) EXPECT_EQ(now[subject], id) << subject;
   EXPECT_EQ(Ids(ns.Get(), "Projects"), projects);
   EXPECT_EQ(Ids(ns.Get(), "Travel").size(), 1u);  // a label that came with the new message
+
+  // Another program removes a message in the middle: the file is read again,
+  // every other message keeps its id and its read state.
+  std::string text;
+  {
+    std::ifstream in(file_, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string removed = TakeoutMessage("Sent,Opened", "My reply");
+  text.erase(text.find(removed), removed.size());
+  testing::WriteFile(file_, text);
+  auto opened2 = OpenByName(ns.Get(), "Opened");
+  std::vector<std::string> rows;
+  for (const auto& m : Messages(opened2.Get()))
+    rows.push_back((m.flags & MSG_FLAG_READ ? "" : "*") + m.subject + " " +
+                   (m.id == now[m.subject] ? "same id" : "new id"));
+  EXPECT_EQ(rows, (std::vector<std::string>{"Plans same id", "Chat with Nora same id",
+                                            "Tickets same id"}));
 }
 
 }  // namespace
