@@ -285,6 +285,7 @@ void Store::BumpGeneration(STOREFOLDERID folder) {
 std::string Store::FolderPath(const std::string& dir) const {
   // A label folder's messages are in its file.
   std::string_view file = std::string_view(dir).substr(0, dir.find(kLabelMark));
+  if (!file.empty() && file[0] == '/') return std::string(file);  // a profile's outside account
   return file.empty() ? root_ : root_ + "/" + std::string(file);
 }
 

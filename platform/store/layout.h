@@ -20,7 +20,8 @@
 //   profile     a Thunderbird profile (profile_layout.cpp): each account a
 //               top-level folder, in the order Thunderbird shows them, whose
 //               dir is the account's directory below the profile
-//               ("Mail/Local Folders"), holding that directory's folders as an
+//               ("Mail/Local Folders"; its absolute path when the account's
+//               directory is elsewhere), holding that directory's folders as an
 //               mbox directory holds them. The default account's Inbox is the
 //               Inbox. Read only, as mbox.
 // In mbox stores and profiles, an mbox file whose messages carry Gmail labels

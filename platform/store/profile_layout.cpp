@@ -19,9 +19,10 @@ bool IsInboxName(std::string_view name) {
   return name.size() == 5 && strncasecmp(name.data(), "INBOX", 5) == 0;
 }
 
-// A relative path that stays below where it starts: no empty, "." or ".." part.
-bool PlainRelativePath(std::string_view path) {
-  if (path.empty() || path[0] == '/') return false;
+// A path without empty, "." or ".." parts (after a leading '/' for an absolute one).
+bool PlainPath(std::string_view path) {
+  if (!path.empty() && path[0] == '/') path.remove_prefix(1);
+  if (path.empty()) return false;
   for (std::size_t start = 0; start <= path.size();) {
     std::size_t slash = std::min(path.find('/', start), path.size());
     std::string_view part = path.substr(start, slash - start);
@@ -40,12 +41,13 @@ bool FolderLayout::DetectProfile(const std::string& root, FolderLayout* layout, 
   std::string base = root;
   while (base.size() > 1 && base.back() == '/') base.pop_back();
   for (const auto& account : thunderbird::ReadAccounts(base)) {
-    // Folder paths are below the profile: an account kept elsewhere (a local
-    // directory chosen in Thunderbird's settings) is not shown.
-    if (account.directory.compare(0, base.size() + 1, base + "/") != 0) continue;
-    std::string dir = account.directory.substr(base.size() + 1);
-    while (!dir.empty() && dir.back() == '/') dir.pop_back();
-    if (!PlainRelativePath(dir)) continue;
+    // An account's folders are named below the profile; an account kept
+    // elsewhere (a local directory chosen in Thunderbird's settings) by its
+    // absolute path.
+    std::string dir = account.directory;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (dir.compare(0, base.size() + 1, base + "/") == 0) dir.erase(0, base.size() + 1);
+    if (!PlainPath(dir)) continue;
     layout->accounts_.emplace_back(dir, account.name);
   }
   if (layout->accounts_.empty()) return false;
@@ -66,7 +68,7 @@ void FolderLayout::ScanProfile(const std::string& root, TreeScan* out) const {
   out->start = md::NowNs();
   for (const auto& [dir, name] : accounts_) {
     out->dirs.push_back(dir);  // the account: a folder that holds folders
-    ScanMboxDirectory(root + "/" + dir, dir + "/", out);
+    ScanMboxDirectory(dir[0] == '/' ? dir : root + "/" + dir, dir + "/", out);
   }
   std::sort(out->dirs.begin(), out->dirs.end());
   out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());

@@ -137,6 +137,28 @@ TEST_F(ProfileStoreTest, ACompactionNeverShowsHalfAFolder) {
   EXPECT_EQ(after[0].id, ids[0].id);
 }
 
+TEST_F(ProfileStoreTest, AnAccountKeptOutsideTheProfileIsReadThere) {
+  // The per-message account moved to a directory of the user's choice: only
+  // the absolute directory pref names it.
+  std::string elsewhere = fx_.home() + "/Mail elsewhere";
+  ASSERT_EQ(rename(fx_.perMessageAccount().c_str(), elsewhere.c_str()), 0);
+  std::string prefs = ThunderbirdFixture::kPrefs;
+  std::string rel =
+      "user_pref(\"mail.server.server3.directory-rel\", \"[ProfD]Mail/pop.example.org\");";
+  prefs.replace(prefs.find(rel), rel.size(),
+                "user_pref(\"mail.server.server3.directory\", \"" + elsewhere + "\");");
+  fx_.WriteProfileFile("prefs.js", prefs);
+  auto before = fx_.Snapshot();
+  auto ns = OpenStore();
+  auto rows = Listing(ns.Get());
+  ASSERT_GE(rows.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(rows.end() - 4, rows.end()),
+            (std::vector<std::string>{"Work \"B\xC3\xBCro\"",
+                                      "  Inbox | Per-message hello | *Per-message unread",
+                                      "    Receipts | Receipt 42", "  Trash"}));
+  EXPECT_EQ(fx_.Snapshot(), before);
+}
+
 TEST_F(ProfileStoreTest, AProfileNamedByMaildirOrFoundWithoutPrefs) {
   struct Case {
     const char* what;
