@@ -446,8 +446,8 @@ HRESULT MboxListing::Finish(const struct stat& st) {
     store_
         .Query(
             "DELETE FROM mbox_label_folders WHERE folder = ?1 AND path NOT IN"
-            " (SELECT l.path FROM mbox_labels l JOIN messages m ON m.id = l.id WHERE m.folder = "
-            "?1)")
+            " (SELECT l.path FROM mbox_labels l JOIN messages m ON m.id = l.id"
+            " WHERE m.folder = ?1)")
         .Bind(1, f_.id)
         .Step();
     if (sqlite3_changes(store_.db()) > 0) store_.ForgetTreeTimes();
