@@ -117,6 +117,20 @@ TEST_F(TakeoutStoreTest, EachLabelIsAFolderOfItsMessagesInFileOrder) {
   for (const auto& text : texts) EXPECT_EQ(text, expectedText);
 }
 
+TEST_F(TakeoutStoreTest, InADirectoryTheLabelsAreBelowTheArchivesFolder) {
+  testing::WriteFile(base_ + "/Inbox", TakeoutMessage("Inbox", "Plain mbox, labels or not"));
+  setenv("MAILDIR", base_.c_str(), 1);
+  auto ns = OpenStore();
+  std::vector<std::string> rows;
+  for (const auto& f : FolderTree(ns.Get()))
+    if (f.depth < 2) rows.push_back(std::string(2 * f.depth, ' ') + f.name);
+  // The file named Inbox is the Inbox, and its one label a folder below it.
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "Inbox", "  Inbox", "All mail Including Spam and Trash.mbox", "  Archived",
+                      "  Categories", "  Chat", "  Important", "  Inbox", "  Opened", "  Receipts",
+                      "  Sent", "  Unread", "  Work", "  Work, old"}));
+}
+
 TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
   std::map<std::string, MESSAGEID> opened, projects;
   {
