@@ -62,14 +62,15 @@ void ReadAll(std::vector<FileSummary>& batch, std::vector<ReaderState>& readers,
 }
 
 void ForEachParallel(std::size_t count, std::vector<ReaderState>& readers,
-                     const std::function<void(std::size_t, ReaderState&)>& readOne) {
+                     const std::function<void(std::size_t, ReaderState&)>& readOne,
+                     std::size_t parallelFrom) {
   constexpr std::size_t kChunk = 32;
   std::atomic<std::size_t> next{0};
   auto work = [&](ReaderState& reader) {
     for (std::size_t from; (from = next.fetch_add(kChunk)) < count;)
       for (std::size_t i = from; i < std::min(count, from + kChunk); ++i) readOne(i, reader);
   };
-  std::size_t threads = count < kParallelFrom ? 1 : readers.size();
+  std::size_t threads = count < parallelFrom ? 1 : readers.size();
   std::vector<std::thread> helpers;
   for (std::size_t t = 1; t < threads; ++t) {
     try {

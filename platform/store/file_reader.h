@@ -52,9 +52,11 @@ std::size_t ReaderCount(std::size_t files);
 // is safe to use from several threads on objects of their own.
 void ReadAll(std::vector<FileSummary>& batch, std::vector<ReaderState>& readers,
              const std::function<void(FileSummary&, ReaderState&)>& readOne);
-// The same over the indexes 0 to count - 1, for work that is not one file each.
+// The same over the indexes 0 to count - 1, for work that is not one file
+// each; threads start from `parallelFrom` items on.
 void ForEachParallel(std::size_t count, std::vector<ReaderState>& readers,
-                     const std::function<void(std::size_t, ReaderState&)>& readOne);
+                     const std::function<void(std::size_t, ReaderState&)>& readOne,
+                     std::size_t parallelFrom = 256);
 
 // One task on a thread of its own, waited for at the latest when this goes
 // out of scope (so an early return never leaves it running). Run in the

@@ -2,19 +2,50 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace store::mbox {
 namespace {
 
 constexpr std::string_view kFrom = "From ";
 
-// The next "From " at or after `pos`, or npos. Every line that matters (a
-// separator, a quoted line) holds one, and they are rare enough in mail that
-// one search over the bytes finds them all.
-std::size_t FindFrom(std::string_view bytes, std::size_t pos) {
-  if (pos >= bytes.size()) return std::string_view::npos;
-  const void* hit = memmem(bytes.data() + pos, bytes.size() - pos, kFrom.data(), kFrom.size());
-  return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - bytes.data())
-             : std::string_view::npos;
+// Whether the line at `at` reads "From " after any number of '>'.
+bool FromLine(std::string_view bytes, std::size_t at) {
+  while (at < bytes.size() && bytes[at] == '>') ++at;
+  return bytes.size() - at >= kFrom.size() && std::memcmp(bytes.data() + at, "From ", 5) == 0;
+}
+
+// The start of the next line at or after `pos` that reads "From " after any
+// number of '>' (a separator or a quoted line: the only lines that matter),
+// or npos. `lineStart` begins a line whether or not a '\n' comes before it.
+// Such lines are rare, and a line can only be one if a '\n' is followed by
+// 'F' or '>': the bytes are searched for those pairs, 16 at a time.
+std::size_t NextFromLine(std::string_view bytes, std::size_t pos, std::size_t lineStart) {
+  const std::size_t size = bytes.size();
+  if (pos >= size) return std::string_view::npos;
+  if (pos == lineStart && FromLine(bytes, pos)) return pos;
+  const char* b = bytes.data();
+  std::size_t i = pos > 0 ? pos - 1 : 0;  // a '\n' at pos - 1 starts a line at pos
+  if (i < lineStart) i = lineStart;
+#if defined(__SSE2__)
+  const __m128i nl = _mm_set1_epi8('\n'), f = _mm_set1_epi8('F'), gt = _mm_set1_epi8('>');
+  for (; i + 17 <= size; i += 16) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + 1));
+    const __m128i hit = _mm_and_si128(
+        _mm_cmpeq_epi8(here, nl), _mm_or_si128(_mm_cmpeq_epi8(next, f), _mm_cmpeq_epi8(next, gt)));
+    for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask; mask &= mask - 1) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask)) + 1;
+      if (FromLine(bytes, at)) return at;
+    }
+  }
+#endif
+  for (; i + 1 < size; ++i)
+    if (b[i] == '\n' && (b[i + 1] == 'F' || b[i + 1] == '>') && FromLine(bytes, i + 1))
+      return i + 1;
+  return std::string_view::npos;
 }
 
 // The rest of the line after "From " at `at`, without its line end.
@@ -161,17 +192,14 @@ Splitter::Splitter(std::string_view bytes, std::uint64_t start) : bytes_(bytes) 
 
 std::uint64_t Splitter::NextStart(std::uint64_t pos, std::uint64_t textStart,
                                   std::uint32_t* quoted) const {
-  for (std::size_t q = FindFrom(bytes_, pos); q != std::string_view::npos;
-       q = FindFrom(bytes_, q + 1)) {
-    std::size_t r = q;
-    while (r > textStart && bytes_[r - 1] == '>') --r;
-    if (r != textStart && bytes_[r - 1] != '\n') continue;  // not at a line's start
-    if (r < q) {
+  for (std::size_t r = NextFromLine(bytes_, pos, textStart); r != std::string_view::npos;
+       r = NextFromLine(bytes_, r + 1, textStart)) {
+    if (bytes_[r] == '>') {
       ++*quoted;
       continue;
     }
-    if (EmptyLineBefore(bytes_, q, textStart) == std::string_view::npos) continue;
-    if (EnvelopeTime(EnvelopeRest(bytes_, q))) return q;
+    if (EmptyLineBefore(bytes_, r, textStart) == std::string_view::npos) continue;
+    if (EnvelopeTime(EnvelopeRest(bytes_, r))) return r;
   }
   return bytes_.size();
 }
@@ -192,11 +220,9 @@ bool Splitter::Next(Span* out) {
 }
 
 void QuotingPositions(std::string_view text, std::vector<std::uint64_t>* out) {
-  for (std::size_t q = FindFrom(text, 0); q != std::string_view::npos; q = FindFrom(text, q + 1)) {
-    std::size_t r = q;
-    while (r > 0 && text[r - 1] == '>') --r;
-    if (r < q && (r == 0 || text[r - 1] == '\n')) out->push_back(r);
-  }
+  for (std::size_t r = NextFromLine(text, 0, 0); r != std::string_view::npos;
+       r = NextFromLine(text, r + 1, 0))
+    if (text[r] == '>') out->push_back(r);
 }
 
 }  // namespace store::mbox

@@ -376,6 +376,40 @@ TEST_F(MboxStoreTest, EveryWriteIsRefusedAndEveryFileStaysAsItWas) {
   EXPECT_EQ(Messages(inbox.Get()).size(), 2u);
 }
 
+TEST_F(MboxStoreTest, MessagesOfEverySizeAreSplitAlikeWhereverTheReadsEnd) {
+  // The file is read in windows of a megabyte that grow for a large message,
+  // up to 32 MB; a larger one is read from a mapping of the file.
+  std::string file;
+  std::vector<std::pair<std::string, std::string>> expected;  // subject, text
+  const std::size_t sizes[] = {10000, 700000, 1500000, 3000, 2600000, 34000000, 50, 900000};
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t size : sizes) {
+      if (round == 1 && size > 5000000) continue;
+      std::string body, unquoted;  // as stored, and as read
+      for (std::size_t i = 0; body.size() < size; ++i) {
+        const char* line = i % 7 == 3 ? ">From a quoted line\n" : i % 11 == 5 ? "\n" : "A line.\n";
+        body += line;
+        unquoted += line[0] == '>' ? line + 1 : line;
+      }
+      const std::string subject = "s" + std::to_string(expected.size());
+      file += Entry(Mail(subject, "", body), expected.size() % 2 ? kTb : kTakeout);
+      expected.emplace_back(subject, Mail(subject, "", unquoted));
+    }
+  }
+  Write("big", file);
+  auto ns = OpenStore();
+  auto box = OpenByName(ns.Get(), "big");
+  auto msgs = Messages(box.Get());
+  ASSERT_EQ(msgs.size(), expected.size());
+  for (std::size_t i = 0; i < msgs.size(); ++i) {
+    EXPECT_EQ(msgs[i].subject, expected[i].first);
+    EXPECT_EQ(msgs[i].size, expected[i].second.size()) << i;
+  }
+  for (std::size_t i :
+       {std::size_t{1}, std::size_t{4}, std::size_t{5}, std::size_t{6}, msgs.size() - 1})
+    EXPECT_TRUE(ReadStream(box.Get(), msgs[i].id) == expected[i].second) << i;
+}
+
 TEST(MboxSlice, ASliceBeyondFourGigabytesReadsUnquoted) {
   char name[] = "/tmp/mq-slice-XXXXXX";
   int fd = mkstemp(name);
