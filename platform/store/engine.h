@@ -30,6 +30,12 @@
 //       to check cheaply that a file that grew kept what it held;
 //   mbox_spans(id, text_start, text_end, quoted)   where a message's text
 //       stands in the file, valid while mbox_files matches the file.
+//   mbox_labels(id, path)   the label folders (gmail_labels.h) of each message
+//       of a file that carries Gmail labels, by folder path ("Work/Projects");
+//   mbox_label_folders(folder, path)   the label folders of each file.
+// A label folder's messages are rows of their own (keyed as in the file's
+// folder, so their ids last as long), with the spans and mbox_files state of
+// the file copied from its folder when the file's listing changed.
 #pragma once
 
 #include <sqlite3.h>
@@ -56,6 +62,9 @@ struct FolderInfo {
   std::string name;  // UTF-8 leaf name
   std::string sortKey;
   bool inbox = false;
+  // In an mbox store, a folder of Thunderbird's per-message store: its
+  // messages are listed and opened as a Maildir's, read only.
+  bool perMessage = false;
 };
 
 // A prepared statement, reset when it goes back to the cache.
@@ -230,6 +239,14 @@ class Store : public std::enable_shared_from_this<Store> {
   bool DirTaken(const std::string& dir);
   bool TreeUnchanged() const;
   void ForgetTreeTimes();
+  // Brings the folder list in line with the folder dirs `onDisk` (sorted).
+  HRESULT ApplyTree(const std::vector<std::string>& onDisk);
+  // Label folders (mbox_labels.cpp): the dirs of those the index knows, added
+  // to `dirs` (kept sorted); the listing of every file whose messages carry
+  // labels, which tells whether new ones appeared; a label folder's listing.
+  void AddLabelDirs(std::vector<std::string>* dirs);
+  bool ListLabelledFiles();
+  HRESULT SyncLabelFolder(const FolderInfo& f, bool force);
   // Gives a folder that so far only held folders its cur/, new/ and tmp/.
   HRESULT EnsureMessageDirs(const FolderInfo& f);
   std::string FolderPath(const std::string& dir) const;

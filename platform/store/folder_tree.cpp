@@ -146,8 +146,27 @@ HRESULT Store::SyncFolders() {
     if (!folders_.empty() && TreeUnchanged()) return S_OK;
     layout_.Scan(root_, tree_, &scan);
   }
-  const std::vector<std::string>& onDisk = scan.dirs;
+  std::vector<std::string> dirs = scan.dirs;
+  if (mbox()) AddLabelDirs(&dirs);
+  HRESULT hr = ApplyTree(dirs);
+  if (FAILED(hr)) return hr;
+  tree_ = std::move(scan);
+  bool trusted = std::all_of(tree_.times.begin(), tree_.times.end(), [&](const auto& t) {
+    return t.second >= 0 && t.second < tree_.start - kMtimeMarginNs;
+  });
+  // The label folders of a file appear once it is listed: list the files
+  // whose messages carry labels (a stat each when unchanged).
+  if (mbox() && ListLabelledFiles()) {
+    dirs = tree_.dirs;
+    AddLabelDirs(&dirs);
+    hr = ApplyTree(dirs);
+    if (FAILED(hr)) return hr;
+  }
+  treeTrusted_ = trusted;
+  return S_OK;
+}
 
+HRESULT Store::ApplyTree(const std::vector<std::string>& onDisk) {
   std::map<std::string, STOREFOLDERID> known;
   {
     Statement& q = Query("SELECT id, path FROM folders");
@@ -189,13 +208,10 @@ HRESULT Store::SyncFolders() {
       auto it = known.find(*parentDir);
       if (it != known.end()) f.parent = it->second;
     }
-    f.sortKey = SortKey(f.name);
+    f.sortKey = layout_.FixedSortKey(dir).value_or(SortKey(f.name));
+    f.perMessage = mbox() && IsPerMessageFolder(FolderPath(dir));
     folders_.emplace(id, std::move(f));
   }
-  tree_ = std::move(scan);
-  treeTrusted_ = std::all_of(tree_.times.begin(), tree_.times.end(), [&](const auto& t) {
-    return t.second >= 0 && t.second < tree_.start - kMtimeMarginNs;
-  });
   return S_OK;
 }
 

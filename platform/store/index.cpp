@@ -208,7 +208,14 @@ HRESULT Store::CreateSchema() {
         "CREATE TABLE IF NOT EXISTS mbox_spans(id INTEGER PRIMARY KEY,"
         " text_start INTEGER NOT NULL, text_end INTEGER NOT NULL, quoted INTEGER NOT NULL);"
         "CREATE TRIGGER IF NOT EXISTS mbox_spans_del AFTER DELETE ON messages BEGIN"
-        " DELETE FROM mbox_spans WHERE id = OLD.id; END;");
+        " DELETE FROM mbox_spans WHERE id = OLD.id; END;"
+        "CREATE TABLE IF NOT EXISTS mbox_labels(id INTEGER NOT NULL, path TEXT NOT NULL,"
+        " PRIMARY KEY(path, id)) WITHOUT ROWID;"
+        "CREATE INDEX IF NOT EXISTS mbox_labels_id ON mbox_labels(id);"
+        "CREATE TRIGGER IF NOT EXISTS mbox_labels_del AFTER DELETE ON messages BEGIN"
+        " DELETE FROM mbox_labels WHERE id = OLD.id; END;"
+        "CREATE TABLE IF NOT EXISTS mbox_label_folders(folder INTEGER NOT NULL,"
+        " path TEXT NOT NULL, PRIMARY KEY(folder, path)) WITHOUT ROWID;");
   if (SUCCEEDED(hr) && version < 3) hr = KeyMessagesWithoutUids();
   if (FAILED(hr)) {
     Rollback();
@@ -276,7 +283,10 @@ void Store::BumpGeneration(STOREFOLDERID folder) {
 }
 
 std::string Store::FolderPath(const std::string& dir) const {
-  return dir.empty() ? root_ : root_ + "/" + dir;
+  // A label folder's messages are in its file.
+  std::string_view file = std::string_view(dir).substr(0, dir.find(kLabelMark));
+  if (!file.empty() && file[0] == '/') return std::string(file);  // a profile's outside account
+  return file.empty() ? root_ : root_ + "/" + std::string(file);
 }
 
 // ---------------------------------------------------------------- compaction

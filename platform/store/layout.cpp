@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include "platform/store/engine_internal.h"
 #include "platform/store/maildir.h"
+#include "platform/store/thunderbird_profile.h"
 
 namespace store {
 namespace md = maildir;
@@ -136,6 +138,7 @@ bool FolderLayout::Detect(const std::string& root, FolderLayout* layout, TreeSca
   *layout = FolderLayout();
   *scan = TreeScan();
   if (!md::IsDirectory(root)) return DetectMbox(root, layout, scan);
+  if (thunderbird::IsProfile(root)) return DetectProfile(root, layout, scan);
   if (md::IsMaildir(root)) {
     // Maildir++ folders decide; without them, folders in directories of
     // their own make the tree nested; an empty store is Maildir++.
@@ -170,7 +173,9 @@ bool FolderLayout::Detect(const std::string& root, FolderLayout* layout, TreeSca
 
 void FolderLayout::Scan(const std::string& root, const TreeScan& previous, TreeScan* out) const {
   *out = TreeScan();
-  if (mbox_)
+  if (profile())
+    ScanProfile(root, out);
+  else if (mbox_)
     ScanMbox(root, out);
   else if (nested_)
     ScanNested(root, &previous, out);
@@ -220,6 +225,12 @@ void FolderLayout::ScanNested(const std::string& root, const TreeScan* previous,
 }
 
 std::optional<std::string> FolderLayout::ParentDir(std::string_view dir) const {
+  if (std::size_t mark = dir.find(kLabelMark); mark != std::string_view::npos) {
+    // A label folder: below its parent label, or below its file.
+    std::size_t cut = dir.rfind('/');
+    return std::string(dir.substr(0, cut != std::string_view::npos && cut > mark ? cut : mark));
+  }
+  if (const auto* account = AccountOf(dir); account && account->first == dir) return std::nullopt;
   std::size_t cut = dir.rfind(separator());
   if (cut == std::string_view::npos || cut == 0) return std::nullopt;
   std::string_view parent = dir.substr(0, cut);
@@ -231,6 +242,17 @@ std::optional<std::string> FolderLayout::ParentDir(std::string_view dir) const {
 }
 
 std::string FolderLayout::Name(std::string_view dir) const {
+  if (std::size_t mark = dir.find(kLabelMark); mark != std::string_view::npos) {
+    std::size_t cut = dir.rfind('/');
+    return md::ValidUtf8(
+        dir.substr((cut != std::string_view::npos && cut > mark ? cut : mark) + 1));
+  }
+  if (const auto* account = AccountOf(dir)) {
+    if (account->first == dir) return account->second;
+    // Thunderbird shows every account's Inbox (IMAP's INBOX too) as "Inbox".
+    std::string_view rest = dir.substr(account->first.size() + 1);
+    if (rest.size() == 5 && strncasecmp(rest.data(), "INBOX", 5) == 0) return "Inbox";
+  }
   std::string_view leaf = dir.substr(dir.rfind(separator()) + 1);
   return nested_ || mbox_ ? md::ValidUtf8(leaf) : md::DisplayName(leaf);
 }

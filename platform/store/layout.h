@@ -15,6 +15,18 @@
 //               directory that holds folders is a folder without messages.
 //               A folder's directory (dir) is its file's path below the root
 //               ("" when the root is the file), or where that file would be.
+//               A directory holding cur/ and tmp/ is a folder of Thunderbird's
+//               per-message store (one file a message, read as a Maildir).
+//   profile     a Thunderbird profile (profile_layout.cpp): each account a
+//               top-level folder, in the order Thunderbird shows them, whose
+//               dir is the account's directory below the profile
+//               ("Mail/Local Folders"; its absolute path when the account's
+//               directory is elsewhere), holding that directory's folders as an
+//               mbox directory holds them. The default account's Inbox is the
+//               Inbox. Read only, as mbox.
+// In mbox stores and profiles, an mbox file whose messages carry Gmail labels
+// (a Takeout archive) holds one folder per label (gmail_labels.h): its dir is
+// the file's dir, kLabelMark and the label's folder path ("\x1fWork/Projects").
 #pragma once
 
 #include <cstdint>
@@ -26,6 +38,9 @@
 #include <vector>
 
 namespace store {
+
+// Parts a label folder's dir from its file's: a byte no file name holds.
+inline constexpr char kLabelMark = '\x1f';
 
 // What a reading of a nested tree learnt of one directory; the next reading
 // takes it again without reading the directory while its time vouches for it.
@@ -59,9 +74,17 @@ class FolderLayout {
   static bool Detect(const std::string& root, FolderLayout* layout, TreeScan* scan);
   // The mbox part of Detect, for a root that holds no Maildir.
   static bool DetectMbox(const std::string& root, FolderLayout* layout, TreeScan* scan);
+  // The profile part of Detect, for a root that is a Thunderbird profile.
+  static bool DetectProfile(const std::string& root, FolderLayout* layout, TreeScan* scan);
 
   bool nested() const { return nested_; }
   bool mbox() const { return mbox_; }
+  // A Thunderbird profile (also an mbox store: read only).
+  bool profile() const { return !accounts_.empty(); }
+  // The order of a folder among its siblings when it is not by name: the
+  // accounts of a profile as Thunderbird shows them, each account's Inbox
+  // first. Compares below every folder name.
+  std::optional<std::string> FixedSortKey(std::string_view dir) const;
   // An mbox store whose root is the one mbox file.
   bool mboxFile() const { return mbox_ && mboxFile_; }
   // The Inbox's directory: "" (the root) or the root's INBOX child.
@@ -92,12 +115,21 @@ class FolderLayout {
   void ScanMaildirPlusPlus(const std::string& root, TreeScan* out) const;
   void ScanNested(const std::string& root, const TreeScan* previous, TreeScan* out) const;
   void ScanMbox(const std::string& root, TreeScan* out) const;
+  void ScanProfile(const std::string& root, TreeScan* out) const;
+  // The account whose directory is `dir` or holds it; nullptr when none.
+  const std::pair<std::string, std::string>* AccountOf(std::string_view dir) const;
 
   bool nested_ = false;
   bool mbox_ = false;
   bool mboxFile_ = false;
   std::string inboxDir_;
+  // A profile's accounts in display order: directory below the root, name.
+  std::vector<std::pair<std::string, std::string>> accounts_;
 };
+
+// Whether the directory at `path` is a folder of Thunderbird's per-message
+// store: it holds cur/ and tmp/ (new/ is optional there).
+bool IsPerMessageFolder(const std::string& path);
 
 // Whether the file at `path` is an mbox folder: a regular file whose first
 // line is a "From " line; an empty file only beside its Thunderbird summary

@@ -23,6 +23,7 @@
 #include "platform/store/engine_internal.h"
 #include "platform/store/file_reader.h"
 #include "platform/store/maildir.h"
+#include "platform/store/mbox_message.h"
 
 namespace store {
 namespace md = maildir;
@@ -100,7 +101,8 @@ class FolderListing {
 HRESULT SyncMbox(Store& store, const FolderInfo& f, bool force);  // mbox_listing.cpp
 
 HRESULT Store::SyncMessages(const FolderInfo& f, bool force) {
-  if (mbox()) return SyncMbox(*this, f, force);
+  if (f.dir.find(kLabelMark) != std::string::npos) return SyncLabelFolder(f, force);
+  if (mbox() && !f.perMessage) return SyncMbox(*this, f, force);
   locations_.erase(f.id);  // remembered no longer than the last listing
   return FolderListing(*this, f).Run(force);
 }
@@ -370,6 +372,13 @@ void FolderListing::ReadBatch(std::size_t from, std::vector<FileSummary>* out) {
     else
       ReadFileSummary(dir_ + "/" + SubDir(p.sub) + "/" + p.name, &p, &reader);
     p.flags |= md::FlagsFromInfo(md::ParseFileName(p.name).info);
+    if (f_.perMessage && p.ok) {
+      // Thunderbird keeps a message's state in its X-Mozilla-Status header;
+      // one it deleted is only waiting to be removed.
+      mbox::MessageFacts facts = mbox::ReadFacts(reader.headers);
+      p.flags |= facts.flags;
+      if (facts.deleted) p.ok = false;
+    }
   });
 }
 

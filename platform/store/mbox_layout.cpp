@@ -59,7 +59,12 @@ class MboxWalk {
       std::string child = path + "/" + name;
       struct stat cst;
       if (stat(child.c_str(), &cst) != 0) continue;
-      if (S_ISDIR(cst.st_mode)) {
+      if (S_ISDIR(cst.st_mode) && !EndsWith(name, kSbd) && IsPerMessageFolder(child)) {
+        // A folder of Thunderbird's per-message store; its subfolders are in
+        // "<name>.sbd" beside it, as for a file.
+        out_->dirs.push_back(prefix + name);
+        found = true;
+      } else if (S_ISDIR(cst.st_mode)) {
         // "<name>.sbd" holds the subfolders of the folder <name>, whether or
         // not its file is there; another directory is a folder when it holds one.
         std::string folder = prefix + name;
@@ -88,6 +93,10 @@ void SortUnique(std::vector<std::string>* dirs) {
 }
 
 }  // namespace
+
+bool IsPerMessageFolder(const std::string& path) {
+  return md::IsDirectory(path + "/cur") && md::IsDirectory(path + "/tmp");
+}
 
 bool IsMboxFile(const std::string& path) {
   std::string_view name(path);

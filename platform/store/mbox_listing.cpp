@@ -25,6 +25,7 @@
 #include "platform/store/engine.h"
 #include "platform/store/engine_internal.h"
 #include "platform/store/file_reader.h"
+#include "platform/store/gmail_labels.h"
 #include "platform/store/maildir.h"
 #include "platform/store/mbox_message.h"
 #include "platform/store/mbox_splitter.h"
@@ -137,7 +138,8 @@ struct Found {
   std::string key;
   MESSAGEID id = 0;  // its id when the index knows it
   bool changed = false;
-  FileSummary summary;  // read for new messages only
+  FileSummary summary;              // read for new messages only
+  std::vector<std::string> labels;  // the folder paths of its Gmail labels
 };
 
 // A message the index knows, by key.
@@ -154,6 +156,8 @@ class MboxListing {
  public:
   MboxListing(Store& store, const FolderInfo& f)
       : store_(store), f_(f), path_(store.FolderPath(f.dir)) {}
+  // Brings the folder's listing up to date (Run, repeated while the file changes).
+  static HRESULT Sync(Store& store, const FolderInfo& f, bool force);
   HRESULT Run(bool force);
 
  private:
@@ -183,8 +187,46 @@ class MboxListing {
   bool haveTail_ = false;
 };
 
+namespace {
+
+// A listing whose file keeps changing under it is given up after this many rounds.
+constexpr int kListingRounds = 4;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Whether Thunderbird is compacting a folder of the directory holding `path`:
+// it writes the new files in ".compact-temp/" (older versions: a file named
+// "nstmp") and then puts them in place of the old ones.
+bool CompactionInProgress(const std::string& path) {
+  std::string dir = path.substr(0, path.rfind('/'));
+  return md::IsDirectory(dir + "/.compact-temp") || access((dir + "/nstmp").c_str(), F_OK) == 0;
+}
+
+}  // namespace
+
+// A file that changed while it was read (a message appended, the file
+// replaced by a compaction) is read again, so that no listing shows a message
+// cut short or half of a folder. A file missing while a compaction swaps
+// files keeps its last listing.
 HRESULT SyncMbox(Store& store, const FolderInfo& f, bool force) {
-  return MboxListing(store, f).Run(force);
+  return MboxListing::Sync(store, f, force);
+}
+
+HRESULT MboxListing::Sync(Store& store, const FolderInfo& f, bool force) {
+  const std::string path = store.FolderPath(f.dir);
+  for (int round = 0; round < kListingRounds; ++round) {
+    struct stat before, after;
+    bool had = stat(path.c_str(), &before) == 0;
+    if (!had && CompactionInProgress(path)) return S_OK;
+    HRESULT hr = MboxListing(store, f).Run(force && round == 0);
+    if (FAILED(hr)) return hr;
+    bool has = stat(path.c_str(), &after) == 0;
+    if (had == has && (!had || SameFile(before, after))) return S_OK;
+  }
+  return S_OK;
 }
 
 HRESULT MboxListing::Run(bool force) {
@@ -393,7 +435,17 @@ constexpr std::size_t kParallelFrom = 16;
 void MboxListing::ReadFacts(std::vector<Found>& batch) {
   ForEachParallel(
       batch.size(), readers_,
-      [&](std::size_t i, ReaderState&) { batch[i].facts = mbox::ReadFacts(batch[i].text); },
+      [&](std::size_t i, ReaderState&) {
+        Found& m = batch[i];
+        m.facts = mbox::ReadFacts(m.text);
+        if (auto raw = gmail::FindLabelsHeader(m.text.substr(0, m.facts.headerEnd))) {
+          // A Takeout archive keeps no Status: its messages are read unless
+          // labelled Unread.
+          bool unread = false;
+          m.labels = gmail::LabelFolderPaths(*raw, &unread);
+          if (!m.labels.empty() && !unread) m.facts.flags |= MSG_FLAG_READ;
+        }
+      },
       kParallelFrom);
 }
 
@@ -450,6 +502,18 @@ HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
       }
       m.id = static_cast<MESSAGEID>(id);
       inserted = true;
+      for (const std::string& label : m.labels) {
+        store_.Query("INSERT OR IGNORE INTO mbox_labels(id, path) VALUES(?, ?)")
+            .Bind(1, m.id)
+            .Bind(2, label)
+            .Step();
+        store_.Query("INSERT OR IGNORE INTO mbox_label_folders(folder, path) VALUES(?, ?)")
+            .Bind(1, f_.id)
+            .Bind(2, label)
+            .Step();
+        // A label seen for the first time is a new folder: the tree is read again.
+        if (sqlite3_changes(db) > 0) store_.ForgetTreeTimes();
+      }
     } else if (m.changed) {
       store_
           .Query(
@@ -478,8 +542,23 @@ HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
 // Removes the messages no longer found and records the file as read.
 HRESULT MboxListing::Finish(const struct stat& st) {
   if (FAILED(store_.Begin())) return E_FAIL;
-  for (const auto& [key, k] : known_)
-    if (!k.seen) store_.Query("DELETE FROM messages WHERE id = ?").Bind(1, k.id).Step();
+  bool removed = false;
+  for (const auto& [key, k] : known_) {
+    if (k.seen) continue;
+    store_.Query("DELETE FROM messages WHERE id = ?").Bind(1, k.id).Step();
+    removed = true;
+  }
+  if (removed) {
+    // Labels that no message carries any more are no folders.
+    store_
+        .Query(
+            "DELETE FROM mbox_label_folders WHERE folder = ?1 AND path NOT IN"
+            " (SELECT l.path FROM mbox_labels l JOIN messages m ON m.id = l.id"
+            " WHERE m.folder = ?1)")
+        .Bind(1, f_.id)
+        .Step();
+    if (sqlite3_changes(store_.db()) > 0) store_.ForgetTreeTimes();
+  }
   if (!haveTail_ && appending_) {
     tail_.from = static_cast<std::uint64_t>(old_.tailFrom);
     tail_.text = 0;

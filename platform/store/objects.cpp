@@ -1,7 +1,6 @@
 #include "platform/store/objects.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "platform/mime/mime.h"
 #include "platform/store/engine.h"
 #include "platform/store/maildir.h"
+#include "platform/store/store_location.h"
 
 #ifndef MQ_STORE_HAVE_MIME
 #define MQ_STORE_HAVE_MIME 0
@@ -25,14 +25,7 @@ namespace store {
 namespace {
 
 std::string DefaultRoot() {
-  const char* env = std::getenv("MAILDIR");
-  if (env && *env) return env;
-  const char* home = std::getenv("HOME");
-  if (!home || !*home) {
-    struct passwd* pw = getpwuid(getuid());
-    home = pw ? pw->pw_dir : nullptr;
-  }
-  return std::string(home ? home : "") + "/Maildir";
+  return LocateStore().root;
 }
 
 bool ReadIdList(const MESSAGEIDLIST* list, std::vector<MESSAGEID>* ids) {
@@ -240,7 +233,13 @@ class StoreFolder final : public com::Object<IStoreFolder> {
   HRESULT OpenMessage(MESSAGEID id, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (store_->mbox()) return OpenMboxMessage(id, riid, ppv);
+    if (store_->mbox()) {
+      // A folder of Thunderbird's per-message store holds files, as a Maildir.
+      FolderInfo f;
+      HRESULT hr = store_->FindFolder(id_, &f);
+      if (FAILED(hr)) return hr;
+      if (!f.perMessage) return OpenMboxMessage(id, riid, ppv);
+    }
     if (riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown) {
       int fd = -1;
       std::string path;

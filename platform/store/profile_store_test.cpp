@@ -1,0 +1,188 @@
+// The store over a Thunderbird profile: its accounts as top-level folders,
+// mbox and per-message folders read alike, nothing written into the profile.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/store/maildir.h"
+#include "platform/store/store_test_util.h"
+#include "platform/store/testing/maildir_fixture.h"
+#include "platform/store/testing/nested_tree.h"
+#include "platform/store/testing/thunderbird_fixture.h"
+
+namespace store {
+namespace {
+
+using testing::ThunderbirdFixture;
+
+// A fixture profile opened through HOME alone (no MAILDIR, no ~/Maildir),
+// with the index in a cache directory of its own, outside the home.
+class ProfileStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* var : {"MAILDIR", "HOME", "XDG_CACHE_HOME"})
+      if (const char* v = std::getenv(var)) saved_.emplace_back(var, v);
+    char pattern[] = "/tmp/mq-cache-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    cache_ = pattern;
+    unsetenv("MAILDIR");
+    setenv("HOME", fx_.home().c_str(), 1);
+    setenv("XDG_CACHE_HOME", cache_.c_str(), 1);
+  }
+  void TearDown() override {
+    for (const char* var : {"MAILDIR", "HOME", "XDG_CACHE_HOME"}) unsetenv(var);
+    for (const auto& [var, value] : saved_) setenv(var.c_str(), value.c_str(), 1);
+    maildir::RemoveTree(cache_);
+  }
+
+  // Every folder in tree order: indented name and the subjects it lists.
+  std::vector<std::string> Listing(IStoreNamespace* ns) {
+    std::vector<std::string> rows;
+    for (const auto& f : FolderTree(ns)) {
+      std::string row = std::string(2 * f.depth, ' ') + f.name;
+      if (f.sfType == FOLDER_INBOX) row += " [inbox]";
+      auto folder = OpenById(ns, f.id);
+      for (const auto& m : Messages(folder.Get()))
+        row += std::string(" | ") + (m.flags & MSG_FLAG_READ ? "" : "*") + m.subject;
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  ThunderbirdFixture fx_;
+  std::string cache_;
+  std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+TEST_F(ProfileStoreTest, AccountsAreTopFoldersInThunderbirdsOrder) {
+  auto before = fx_.Snapshot();
+  {
+    auto ns = OpenStore();
+    // Unread messages are marked *. Trash's deleted message, Drafts.msf
+    // without its file, the half-written .compact-temp/INBOX, filters and
+    // POP state are no folders or messages; Projects only holds folders.
+    const std::vector<std::string> expected = {
+        "jane@example.com",
+        "  Inbox [inbox] | Welcome to IMAP | *Unread news",
+        "  Sent | Sent reply",
+        "Local Folders",
+        "  Archives | Archived letter",
+        "    2025 | Letter of 2025",
+        "  Projects",
+        "    Alpha | Alpha kickoff",
+        "  Trash | Thrown away",
+        "  Unsent Messages",
+        "Work \"B\xC3\xBCro\"",
+        "  Inbox | Per-message hello | *Per-message unread",
+        "    Receipts | Receipt 42",
+        "  Trash",
+    };
+    EXPECT_EQ(Listing(ns.Get()), expected);
+    // Read the same way again, from the index.
+    EXPECT_EQ(Listing(ns.Get()), expected);
+  }
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Receipts");
+  auto messages = Messages(inbox.Get());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(ReadStream(inbox.Get(), messages[0].id),
+            ThunderbirdFixture::Eml("Receipt 42", 0x1));  // the file's bytes
+  // Every file of the home byte-identical, nothing added, the lock untouched.
+  EXPECT_EQ(fx_.Snapshot(), before);
+}
+
+TEST_F(ProfileStoreTest, WritesAreRefusedAndChangeNothing) {
+  auto before = fx_.Snapshot();
+  auto ns = OpenStore();
+  STOREFOLDERID work = IdOf(ns.Get(), "Work \"B\xC3\xBCro\"");
+  STOREFOLDERID created = 0;
+  EXPECT_NE(ns->CreateFolder(work, "New", 0, &created), S_OK);
+  auto receipts = OpenByName(ns.Get(), "Receipts");
+  auto msgs = Messages(receipts.Get());
+  ASSERT_EQ(msgs.size(), 1u);
+  MESSAGEIDLIST list{sizeof list, 1, &msgs[0].id};
+  EXPECT_NE(receipts->DeleteMessages(&list, 0, nullptr), S_OK);
+  // The read probe answers without writing: the message is read already.
+  EXPECT_EQ(receipts->MarkMessagesAsRead(TRUE, 0, &list), S_FALSE);
+  EXPECT_EQ(receipts->MarkMessagesAsRead(FALSE, 0, &list), S_OK);
+  EXPECT_EQ(fx_.Snapshot(), before);
+  EXPECT_EQ(Messages(receipts.Get()).size(), 1u);
+}
+
+TEST_F(ProfileStoreTest, ACompactionNeverShowsHalfAFolder) {
+  auto ns = OpenStore();
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  auto ids = Messages(inbox.Get());
+  ASSERT_EQ(ids.size(), 2u);
+  std::string path = fx_.imapAccount() + "/INBOX";
+  // The swap of a compaction: the old file gone for a moment while the new
+  // one waits in .compact-temp/. The folder keeps its messages and ids.
+  ASSERT_EQ(rename(path.c_str(), (path + ".old").c_str()), 0);
+  auto during = Messages(inbox.Get());
+  ASSERT_EQ(during.size(), 2u);
+  EXPECT_EQ(during[0].id, ids[0].id);
+  // In place: the kept messages with rewritten status headers.
+  std::string compacted = ThunderbirdFixture::Mbox(
+      {testing::MaildirFixture::Message("Nora Quill <nora@example.org>", "jane@example.com",
+                                        "Welcome to IMAP", "Text of \"Welcome to IMAP\".\r\n")},
+      {0x0011});
+  testing::WriteFile(path + ".new", compacted);
+  ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
+  auto after = Messages(inbox.Get());
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].id, ids[0].id);
+}
+
+TEST_F(ProfileStoreTest, AnAccountKeptOutsideTheProfileIsReadThere) {
+  // The per-message account moved to a directory of the user's choice: only
+  // the absolute directory pref names it.
+  std::string elsewhere = fx_.home() + "/Mail elsewhere";
+  ASSERT_EQ(rename(fx_.perMessageAccount().c_str(), elsewhere.c_str()), 0);
+  std::string prefs = ThunderbirdFixture::kPrefs;
+  std::string rel =
+      "user_pref(\"mail.server.server3.directory-rel\", \"[ProfD]Mail/pop.example.org\");";
+  prefs.replace(prefs.find(rel), rel.size(),
+                "user_pref(\"mail.server.server3.directory\", \"" + elsewhere + "\");");
+  fx_.WriteProfileFile("prefs.js", prefs);
+  auto before = fx_.Snapshot();
+  auto ns = OpenStore();
+  auto rows = Listing(ns.Get());
+  ASSERT_GE(rows.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(rows.end() - 4, rows.end()),
+            (std::vector<std::string>{"Work \"B\xC3\xBCro\"",
+                                      "  Inbox | Per-message hello | *Per-message unread",
+                                      "    Receipts | Receipt 42", "  Trash"}));
+  EXPECT_EQ(fx_.Snapshot(), before);
+}
+
+TEST_F(ProfileStoreTest, AProfileNamedByMaildirOrFoundWithoutPrefs) {
+  struct Case {
+    const char* what;
+    bool removePrefs;
+    std::vector<std::string> accounts;
+  } cases[] = {
+      {"MAILDIR names the profile",
+       false,
+       {"jane@example.com", "Local Folders", "Work \"B\xC3\xBCro\""}},
+      {"no prefs.js: directory names",
+       true,
+       {"imap.example.com", "pop.example.org", "Local Folders"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.removePrefs) unlink((fx_.profile() + "/prefs.js").c_str());
+    setenv("MAILDIR", fx_.profile().c_str(), 1);
+    auto ns = OpenStore();
+    std::vector<std::string> top;
+    for (const auto& f : FolderTree(ns.Get()))
+      if (f.depth == 0) top.push_back(f.name);
+    EXPECT_EQ(top, c.accounts);
+  }
+}
+
+}  // namespace
+}  // namespace store

@@ -1,0 +1,72 @@
+#include "platform/store/store_location.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/store/layout.h"
+#include "platform/store/maildir.h"
+#include "platform/store/thunderbird_profile.h"
+
+namespace store {
+namespace {
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (!home || !*home) {
+    struct passwd* pw = getpwuid(getuid());
+    home = pw ? pw->pw_dir : nullptr;
+  }
+  return home ? home : "";
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+StoreLocation LocateStore() {
+  StoreLocation where;
+  const char* env = std::getenv("MAILDIR");
+  if (env && *env) {
+    where.root = env;
+    if (thunderbird::IsProfilesDirectory(where.root)) {
+      if (auto profile = thunderbird::DefaultProfileIn(where.root)) where.root = *profile;
+    }
+    where.profile = thunderbird::IsProfile(where.root);
+    where.found = Exists(where.root);
+    return where;
+  }
+  std::string home = HomeDirectory();
+  where.root = home + "/Maildir";
+  if (maildir::IsDirectory(where.root)) {
+    where.found = true;
+  } else if (auto profile = thunderbird::FindDefaultProfile(home)) {
+    where = {*profile, true, true};
+  }
+  return where;
+}
+
+std::string DescribeStore(const StoreLocation& location) {
+  if (!location.found) return "No mail store at " + location.root;
+  if (location.profile)
+    return "Mail store: the Thunderbird profile " + location.root +
+           " (read only: nothing is written to it)";
+  // The store's own reading of the layout says which kind it is.
+  FolderLayout layout;
+  TreeScan scan;
+  if (!FolderLayout::Detect(location.root, &layout, &scan))
+    return "Not a mail store: " + location.root;
+  if (layout.mboxFile())
+    return "Mail store: the mbox file " + location.root + " (read only: nothing is written to it)";
+  if (layout.mbox())
+    return "Mail store: the mbox folders in " + location.root +
+           " (read only: nothing is written to them)";
+  return "Mail store: the Maildir " + location.root;
+}
+
+}  // namespace store

@@ -1,0 +1,29 @@
+// Where the user's mail is: the store's root, found the same way by the
+// store when it opens and by the programs that tell the user which store it
+// is.
+//   1. $MAILDIR when set: a Maildir tree, an mbox file or directory, a
+//      Thunderbird profile, or a profiles directory (~/.thunderbird), which
+//      stands for its default profile;
+//   2. else ~/Maildir when it is a directory;
+//   3. else the default Thunderbird profile (thunderbird_profile.h);
+//   4. else ~/Maildir all the same, which does not exist (the store then
+//      answers that it cannot open).
+#pragma once
+
+#include <string>
+
+namespace store {
+
+struct StoreLocation {
+  std::string root;
+  bool profile = false;  // root is a Thunderbird profile: its accounts are the top folders
+  bool found = false;    // root exists
+};
+
+// Reads $MAILDIR and $HOME (the password database when HOME is unset).
+StoreLocation LocateStore();
+
+// One line for the user: which store, of which kind, and whether it is only read.
+std::string DescribeStore(const StoreLocation& location);
+
+}  // namespace store

@@ -1,0 +1,169 @@
+// A Takeout archive: one mbox file whose messages carry Gmail labels shows a
+// folder for each label below the file's folder.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/store/maildir.h"
+#include "platform/store/store_test_util.h"
+#include "platform/store/testing/nested_tree.h"
+
+namespace store {
+namespace {
+
+std::string TakeoutMessage(const std::string& labels, const std::string& subject) {
+  return "From 1545668983435175434@xxx Fri Sep 16 22:26:51 +0000 2016\n"
+         "X-GM-THRID: 1545668983435175434\n"
+         "X-Gmail-Labels: " +
+         labels +
+         "\n"
+         "From: Nora Quill <nora@example.org>\n"
+         "To: jane@example.com\n"
+         "Subject: " +
+         subject +
+         "\n"
+         "Date: Fri, 16 Sep 2016 22:26:51 +0000\n"
+         "\n"
+         "Body of " +
+         subject + ".\n\n";
+}
+
+class TakeoutStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"})
+      if (const char* v = std::getenv(var)) saved_.emplace_back(var, v);
+    char pattern[] = "/tmp/mq-takeout-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    base_ = pattern;
+    file_ = base_ + "/All mail Including Spam and Trash.mbox";
+    testing::WriteFile(file_,
+                       TakeoutMessage("Inbox,Important,Opened,Work/Projects", "Plans") +
+                           TakeoutMessage("Sent,Opened", "My reply") +
+                           TakeoutMessage("\"Work, old\",Unread,Category Social", "Old news") +
+                           TakeoutMessage("Chat,Opened,Archived", "Chat with Nora") +
+                           TakeoutMessage("Inbox,\r\n Work,Receipts", "Invoice"));
+    setenv("MAILDIR", file_.c_str(), 1);
+    setenv("XDG_CACHE_HOME", (base_ + "/cache").c_str(), 1);
+  }
+  void TearDown() override {
+    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"}) unsetenv(var);
+    for (const auto& [var, value] : saved_) setenv(var.c_str(), value.c_str(), 1);
+    maildir::RemoveTree(base_);
+  }
+
+  // Every folder in tree order: indented name and its messages (* unread).
+  static std::vector<std::string> Listing(IStoreNamespace* ns) {
+    std::vector<std::string> rows;
+    for (const auto& f : FolderTree(ns)) {
+      std::string row = std::string(2 * f.depth, ' ') + f.name;
+      auto folder = OpenById(ns, f.id);
+      for (const auto& m : Messages(folder.Get()))
+        row += std::string(" | ") + (m.flags & MSG_FLAG_READ ? "" : "*") + m.subject;
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  // Subject -> id in the folder named `name`.
+  static std::map<std::string, MESSAGEID> Ids(IStoreNamespace* ns, const std::string& name) {
+    std::map<std::string, MESSAGEID> ids;
+    auto folder = OpenByName(ns, name);
+    for (const auto& m : Messages(folder.Get())) ids[m.subject] = m.id;
+    return ids;
+  }
+
+  std::string base_, file_;
+  std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+TEST_F(TakeoutStoreTest, EachLabelIsAFolderOfItsMessagesInFileOrder) {
+  auto ns = OpenStore();
+  const std::vector<std::string> expected = {
+      "Inbox | Plans | My reply | *Old news | Chat with Nora | Invoice",
+      "  Archived | Chat with Nora",
+      "  Categories",
+      "    Social | *Old news",
+      "  Chat | Chat with Nora",
+      "  Important | Plans",
+      "  Inbox | Plans | Invoice",
+      "  Opened | Plans | My reply | Chat with Nora",
+      "  Receipts | Invoice",
+      "  Sent | My reply",
+      "  Unread | *Old news",
+      "  Work | Invoice",
+      "    Projects | Plans",
+      "  Work, old | *Old news",
+  };
+  EXPECT_EQ(Listing(ns.Get()), expected);
+
+  // A message under three labels is exported from each, with the same bytes.
+  std::vector<std::string> texts;
+  for (const char* label : {"Receipts", "Work"}) {
+    auto folder = OpenByName(ns.Get(), label);
+    texts.push_back(ReadStream(folder.Get(), Ids(ns.Get(), label)["Invoice"]));
+  }
+  auto labelInbox = OpenById(ns.Get(), FolderTree(ns.Get())[6].id);  // the label Inbox
+  auto inLabelInbox = Messages(labelInbox.Get());
+  ASSERT_EQ(inLabelInbox.size(), 2u);
+  texts.push_back(ReadStream(labelInbox.Get(), inLabelInbox[1].id));
+  std::string expectedText = TakeoutMessage("Inbox,\r\n Work,Receipts", "Invoice");
+  expectedText = expectedText.substr(expectedText.find('\n') + 1);
+  expectedText.pop_back();  // the empty line before the next message is not the message's
+  for (const auto& text : texts) EXPECT_EQ(text, expectedText);
+}
+
+TEST_F(TakeoutStoreTest, InADirectoryTheLabelsAreBelowTheArchivesFolder) {
+  testing::WriteFile(base_ + "/Inbox", TakeoutMessage("Inbox", "Plain mbox, labels or not"));
+  setenv("MAILDIR", base_.c_str(), 1);
+  auto ns = OpenStore();
+  std::vector<std::string> rows;
+  for (const auto& f : FolderTree(ns.Get()))
+    if (f.depth < 2) rows.push_back(std::string(2 * f.depth, ' ') + f.name);
+  // The file named Inbox is the Inbox, and its one label a folder below it.
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "Inbox", "  Inbox", "All mail Including Spam and Trash.mbox", "  Archived",
+                      "  Categories", "  Chat", "  Important", "  Inbox", "  Opened", "  Receipts",
+                      "  Sent", "  Unread", "  Work", "  Work, old"}));
+}
+
+TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
+  std::map<std::string, MESSAGEID> opened, projects;
+  {
+    auto ns = OpenStore();
+    opened = Ids(ns.Get(), "Opened");
+    projects = Ids(ns.Get(), "Projects");
+  }
+  std::ofstream(file_, std::ios::app) << TakeoutMessage("Opened,Travel", "Tickets");
+  auto ns = OpenStore();
+  auto now = Ids(ns.Get(), "Opened");
+  EXPECT_EQ(now.size(), 4u);
+  for (const auto& [subject, id] : opened) EXPECT_EQ(now[subject], id) << subject;
+  EXPECT_EQ(Ids(ns.Get(), "Projects"), projects);
+  EXPECT_EQ(Ids(ns.Get(), "Travel").size(), 1u);  // a label that came with the new message
+
+  // Another program removes a message in the middle: the file is read again,
+  // every other message keeps its id and its read state.
+  std::string text;
+  {
+    std::ifstream in(file_, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string removed = TakeoutMessage("Sent,Opened", "My reply");
+  text.erase(text.find(removed), removed.size());
+  testing::WriteFile(file_, text);
+  auto opened2 = OpenByName(ns.Get(), "Opened");
+  std::vector<std::string> rows;
+  for (const auto& m : Messages(opened2.Get()))
+    rows.push_back((m.flags & MSG_FLAG_READ ? "" : "*") + m.subject + " " +
+                   (m.id == now[m.subject] ? "same id" : "new id"));
+  EXPECT_EQ(rows, (std::vector<std::string>{"Plans same id", "Chat with Nora same id",
+                                            "Tickets same id"}));
+}
+
+}  // namespace
+}  // namespace store

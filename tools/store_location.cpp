@@ -1,0 +1,29 @@
+// store-location: prints in one line which mail store Mailquarry opens for
+// this user ($MAILDIR, ~/Maildir or the default Thunderbird profile) and
+// whether it is only read. Exits 1 when there is none, so that scripts can
+// offer the demo store instead.
+#include <cstdio>
+
+#include "platform/store/store_location.h"
+#include "tools/command_line.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: store-location\n"
+    "Prints which mail store Mailquarry opens: $MAILDIR when set, else ~/Maildir,\n"
+    "else the default Thunderbird profile. Exits 1 when there is none.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tools::CommandLine line = tools::ParseCommandLine(argc, argv, kUsage, {});
+  if (line.exitStatus >= 0) return line.exitStatus;
+  if (!line.operands.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  store::StoreLocation where = store::LocateStore();
+  std::printf("%s\n", store::DescribeStore(where).c_str());
+  return where.found ? 0 : 1;
+}
