@@ -687,7 +687,7 @@ HRESULT OpenMessageSlice(int fd, const FileSlice& slice, IMimeMessage** out) {
   std::string head;
   const bool block = detail::ReadTopHeaderBlock(read, &head);
   if (block && detail::IsSingleTextPart(head)) {
-    auto object = com::MakeObject<Message>(nullptr, nullptr, false);
+    auto object = com::MakeObject<Message>(nullptr, nullptr, false, false);
     if (!object) return E_OUTOFMEMORY;
     *out = object.Detach();
     return S_OK;
