@@ -231,6 +231,10 @@ std::optional<std::string> FolderLayout::ParentDir(std::string_view dir) const {
     return std::string(dir.substr(0, cut != std::string_view::npos && cut > mark ? cut : mark));
   }
   if (const auto* account = AccountOf(dir); account && account->first == dir) return std::nullopt;
+  // In a profile the default account's Inbox stands first at the top, as a
+  // Maildir's Inbox does, so a program that starts on the first folder starts
+  // on the mail that came in, not on an account that holds no messages.
+  if (profile() && dir == inboxDir_) return std::nullopt;
   std::size_t cut = dir.rfind(separator());
   if (cut == std::string_view::npos || cut == 0) return std::nullopt;
   std::string_view parent = dir.substr(0, cut);

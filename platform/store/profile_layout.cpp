@@ -1,6 +1,7 @@
-// The folders of a Thunderbird profile: one top-level folder for each account,
-// in the order Thunderbird shows them (thunderbird_profile.h), holding the
-// folders of the account's directory as an mbox directory holds them.
+// The folders of a Thunderbird profile: the default account's Inbox first, then
+// one top-level folder for each account, in the order Thunderbird shows them
+// (thunderbird_profile.h), holding the folders of the account's directory as an
+// mbox directory holds them.
 #include <strings.h>
 
 #include <algorithm>

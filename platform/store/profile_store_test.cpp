@@ -66,8 +66,8 @@ TEST_F(ProfileStoreTest, AccountsAreTopFoldersInThunderbirdsOrder) {
     // without its file, the half-written .compact-temp/INBOX, filters and
     // POP state are no folders or messages; Projects only holds folders.
     const std::vector<std::string> expected = {
+        "Inbox [inbox] | Welcome to IMAP | *Unread news",
         "jane@example.com",
-        "  Inbox [inbox] | Welcome to IMAP | *Unread news",
         "  Sent | Sent reply",
         "Local Folders",
         "  Archives | Archived letter",
@@ -167,10 +167,10 @@ TEST_F(ProfileStoreTest, AProfileNamedByMaildirOrFoundWithoutPrefs) {
   } cases[] = {
       {"MAILDIR names the profile",
        false,
-       {"jane@example.com", "Local Folders", "Work \"B\xC3\xBCro\""}},
+       {"Inbox", "jane@example.com", "Local Folders", "Work \"B\xC3\xBCro\""}},
       {"no prefs.js: directory names",
        true,
-       {"imap.example.com", "pop.example.org", "Local Folders"}},
+       {"Inbox", "imap.example.com", "pop.example.org", "Local Folders"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
