@@ -124,8 +124,9 @@ int ChooseFolder(const CliRequest& r, const std::vector<StoreFolder>& folders, i
 
 // The store's tree, checked against the control's list so that a position
 // means the same folder to both.
-int ReadFolders(const CMailquarry* mq, std::vector<StoreFolder>* folders) {
-  HRESULT hr = ReadStoreFolders(folders);
+int ReadFolders(const CMailquarry* mq, std::vector<StoreFolder>* folders,
+                bool exactCounts = false) {
+  HRESULT hr = ReadStoreFolders(folders, exactCounts);
   if (FAILED(hr)) {
     Error("the mail store could not be opened (" + HResultHex(hr) +
           "). It is read from $MAILDIR, else ~/Maildir (see README.md, \"The mail store's "
@@ -147,7 +148,7 @@ int ReadFolders(const CMailquarry* mq, std::vector<StoreFolder>* folders) {
 
 int ListFolders(const CliRequest& r) {
   std::vector<StoreFolder> folders;
-  if (int status = ReadFolders(nullptr, &folders)) return status;
+  if (int status = ReadFolders(nullptr, &folders, !r.paths)) return status;
   if (r.paths)
     for (const StoreFolder& f : folders) std::printf("%s\n", f.path.c_str());
   else

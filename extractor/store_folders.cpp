@@ -16,8 +16,19 @@ constexpr std::size_t kMaxSuggestions = 5;
 
 // The same walk as the control's folder-list load, so that positions agree:
 // each level in the store's order, every folder followed by its own tree.
+// The tree's counts may be as the store last listed a folder (an mbox file is
+// counted by reading it); an open folder counts its messages as they are now.
+unsigned long CountNow(IStoreNamespace& store, STOREFOLDERID id, unsigned long listed) {
+  com::ComPtr<IStoreFolder> folder;
+  if (FAILED(store.OpenFolder(id, 0, folder.ReleaseAndGetAddressOf()))) return listed;
+  FOLDERPROPS props{};
+  props.cbSize = FOLDERPROPS_SIZE;
+  return SUCCEEDED(folder->GetFolderProps(0, &props)) ? props.cMessage : listed;
+}
+
 void ReadLevel(IStoreNamespace& store, STOREFOLDERID parent, const StoreFolder* parentFolder,
-               std::vector<StoreFolder>& out, std::unordered_set<STOREFOLDERID>& descended) {
+               bool exactCounts, std::vector<StoreFolder>& out,
+               std::unordered_set<STOREFOLDERID>& descended) {
   FOLDERPROPS props{};
   props.cbSize = FOLDERPROPS_SIZE;
   HENUMSTORE handle = nullptr;
@@ -29,8 +40,9 @@ void ReadLevel(IStoreNamespace& store, STOREFOLDERID parent, const StoreFolder* 
     folder.path = parentFolder ? parentFolder->path + "/" + folder.name : folder.name;
     folder.messages = props.cMessage;
     const STOREFOLDERID id = props.dwFolderId;
+    if (exactCounts) folder.messages = CountNow(store, id, folder.messages);
     out.push_back(folder);
-    if (descended.insert(id).second) ReadLevel(store, id, &folder, out, descended);
+    if (descended.insert(id).second) ReadLevel(store, id, &folder, exactCounts, out, descended);
     props = FOLDERPROPS{};
     props.cbSize = FOLDERPROPS_SIZE;
     hr = store.GetNextSubFolder(handle, &props);
@@ -72,7 +84,7 @@ int Closeness(const std::string& typed, const std::string& text) {
 
 }  // namespace
 
-HRESULT ReadStoreFolders(std::vector<StoreFolder>* out) {
+HRESULT ReadStoreFolders(std::vector<StoreFolder>* out, bool exactCounts) {
   out->clear();
   com::ComPtr<IStoreNamespace> store;
   HRESULT hr = com::CreateInstance(CLSID_StoreNamespace, &store);
@@ -80,7 +92,7 @@ HRESULT ReadStoreFolders(std::vector<StoreFolder>* out) {
   hr = store->Initialize(nullptr, 0);
   if (FAILED(hr)) return hr;
   std::unordered_set<STOREFOLDERID> descended{FOLDERID_ROOT};
-  ReadLevel(*store, FOLDERID_ROOT, nullptr, *out, descended);
+  ReadLevel(*store, FOLDERID_ROOT, nullptr, exactCounts, *out, descended);
   return S_OK;
 }
 

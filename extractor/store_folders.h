@@ -20,8 +20,10 @@ struct StoreFolder {
 
 // Reads the tree of the store the control opens ($MAILDIR, else ~/Maildir)
 // in the control's list order. A failed HRESULT when the store cannot be
-// created or opened.
-HRESULT ReadStoreFolders(std::vector<StoreFolder>* out);
+// created or opened. With `exactCounts` every folder is opened and counts its
+// messages as they are now (an mbox file not yet listed is read for it);
+// without, the counts are as the store last listed each folder.
+HRESULT ReadStoreFolders(std::vector<StoreFolder>* out, bool exactCounts = false);
 
 // The outcome of looking a folder up by what the user typed.
 struct FolderLookup {

@@ -136,6 +136,14 @@ TEST_F(MboxStoreTest, AThunderbirdTreeListsItsMboxFilesAsFolders) {
   const auto rows = FolderTree(ns.Get());
   EXPECT_EQ(rows[0].sfType, FOLDER_INBOX);
   EXPECT_EQ(rows[1].subFolders, 1);
+  {
+    // An open folder counts its file as it is, listed or not.
+    auto sent = OpenByName(ns.Get(), "Sent");
+    FOLDERPROPS props{};
+    props.cbSize = FOLDERPROPS_SIZE;
+    ASSERT_EQ(sent->GetFolderProps(0, &props), S_OK);
+    EXPECT_EQ(props.cMessage, 1u);
+  }
   for (const char* name : {"Inbox", "Archive", "2020", "Rust", "box", "Sent", "Trash"}) {
     auto folder = OpenByName(ns.Get(), name);
     auto msgs = Messages(folder.Get());

@@ -199,6 +199,10 @@ class StoreFolder final : public com::Object<IStoreFolder> {
     FolderInfo f;
     HRESULT hr = store_->FindFolder(id_, &f);
     if (FAILED(hr)) return hr;
+    // The folder tree counts an mbox folder's messages as last listed, since
+    // counting them means reading the file; an open folder is asked for its
+    // own props, so it answers with its file as it is now.
+    if (store_->mbox()) store_->SyncMessages(f, false);
     return store_->FillFolderProps(f, props);
   }
   HRESULT DeleteMessages(MESSAGEIDLIST* list, DWORD, IProgressNotify*) override {
