@@ -1,6 +1,8 @@
 // ISequentialStream and IStream, in the standard slot order.
 #pragma once
 
+#include <algorithm>
+
 #include "platform/com/unknown.h"
 
 struct STATSTG {
@@ -50,3 +52,31 @@ struct IStream : ISequentialStream {
 
 constexpr IID IID_ISequentialStream = ISequentialStream::iid;
 constexpr IID IID_IStream = IStream::iid;
+
+namespace com {
+
+// IStream::CopyTo for a stream that can only be read: up to `cb` bytes from
+// `from`'s current position, written to `to` in buffer-sized pieces.
+inline HRESULT CopyByReading(IStream& from, IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
+                             ULARGE_INTEGER* pcbWritten) {
+  if (!to) return STG_E_INVALIDPOINTER;
+  ULONGLONG left = cb.QuadPart, read = 0, written = 0;
+  char buf[65536];
+  HRESULT hr = S_OK;
+  while (left > 0) {
+    ULONG n = 0;
+    hr = from.Read(buf, static_cast<ULONG>(std::min<ULONGLONG>(left, sizeof buf)), &n);
+    if (FAILED(hr) || n == 0) break;
+    read += n;
+    left -= n;
+    ULONG w = 0;
+    hr = to->Write(buf, n, &w);
+    written += w;
+    if (FAILED(hr) || w != n) break;
+  }
+  if (pcbRead) pcbRead->QuadPart = read;
+  if (pcbWritten) pcbWritten->QuadPart = written;
+  return FAILED(hr) ? hr : S_OK;
+}
+
+}  // namespace com

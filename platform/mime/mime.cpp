@@ -617,24 +617,7 @@ class SliceStreamObject final : public com::Object<IStream> {
   HRESULT SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
   HRESULT CopyTo(IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
                  ULARGE_INTEGER* pcbWritten) override {
-    if (!to) return STG_E_INVALIDPOINTER;
-    ULONGLONG left = cb.QuadPart, read = 0, written = 0;
-    char buf[65536];
-    HRESULT hr = S_OK;
-    while (left > 0) {
-      ULONG n = 0;
-      hr = Read(buf, static_cast<ULONG>(std::min<ULONGLONG>(left, sizeof buf)), &n);
-      if (FAILED(hr) || n == 0) break;
-      read += n;
-      left -= n;
-      ULONG w = 0;
-      hr = to->Write(buf, n, &w);
-      written += w;
-      if (FAILED(hr) || w != n) break;
-    }
-    if (pcbRead) pcbRead->QuadPart = read;
-    if (pcbWritten) pcbWritten->QuadPart = written;
-    return FAILED(hr) ? hr : S_OK;
+    return com::CopyByReading(*this, to, cb, pcbRead, pcbWritten);
   }
   HRESULT Commit(DWORD) override { return S_OK; }
   HRESULT Revert() override { return S_OK; }
