@@ -93,11 +93,9 @@ class FakeBody final : public com::Object<IMimeBody> {
     return S_OK;
   }
   HRESULT SaveToFile(ENCODINGTYPE, LPCSTR path) override {
-    saved.push_back(path);
     WriteFile(path, part_.content);
     return S_OK;
   }
-  static inline std::vector<std::string> saved;
 
  private:
   FakePart part_;
@@ -136,19 +134,14 @@ class FakeFolder final : public com::Object<IStoreFolder> {
     bool read = false;
   };
   std::map<MESSAGEID, Message> messages;
-  std::map<MESSAGEID, std::string> mimeFiles;  // parsed by the real MIME layer
   ULONG maxRead = 1 << 30;
   int failAt = -1;
   com::ComPtr<FakeStream> lastStream;
   int storeCalls = 0;
-  std::vector<BOOL> markCalls;
 
   HRESULT OpenMessage(MESSAGEID id, REFIID riid, void** out) override {
     ++storeCalls;
     *out = nullptr;
-    if (riid == IID_IMimeMessage && mimeFiles.count(id)) {
-      return mime::OpenMessageFile(mimeFiles[id].c_str(), reinterpret_cast<IMimeMessage**>(out));
-    }
     auto it = messages.find(id);
     if (it == messages.end()) return STG_E_FILENOTFOUND;
     if (riid == IID_IStream) {
@@ -164,7 +157,6 @@ class FakeFolder final : public com::Object<IStoreFolder> {
   }
   HRESULT MarkMessagesAsRead(BOOL read, DWORD, MESSAGEIDLIST* list) override {
     ++storeCalls;
-    markCalls.push_back(read);
     if (!list || list->cMsgs != 1) return E_INVALIDARG;
     auto it = messages.find(list->prgdwMsgId[0]);
     if (it == messages.end()) return STG_E_FILENOTFOUND;
