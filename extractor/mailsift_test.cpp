@@ -36,6 +36,8 @@
 namespace mailsift {
 namespace {
 
+using mqtest::ScopedEnv;
+
 namespace fs = std::filesystem;
 using store::testing::MaildirFixture;
 using ::testing::IsEmpty;
@@ -146,28 +148,6 @@ std::string WithAttachment(const std::string& subject, const std::string& name,
          "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" +
          name + "\"\r\n\r\n" + content + "\r\n--b--\r\n";
 }
-
-// Sets an environment variable for as long as it lives.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // Answers "cancel" before item `at`.
 class CancelAt : public Progress {
