@@ -32,7 +32,10 @@ class TempDir {
     path_ = mkdtemp(name) ? name : "";
   }
   ~TempDir() {
+    // A test may have taken its own permissions away.
     std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
   }
   TempDir(const TempDir&) = delete;
