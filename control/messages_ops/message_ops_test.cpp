@@ -16,8 +16,8 @@ namespace fs = std::filesystem;
 class MessageOpsTest : public ::testing::Test {
  protected:
   MessageOpsTest() {
-    shell.home = (tmp.path / "home").string();
-    shell.temp = (tmp.path / "temp").string();
+    shell.home = tmp / "home";
+    shell.temp = tmp / "temp";
     fs::create_directories(*shell.home);
     fs::create_directories(*shell.temp);
   }
@@ -44,9 +44,9 @@ TEST_F(MessageOpsTest, WithoutAFolderOrAStoredMessageEveryMemberAnswersNeutrally
 
 TEST_F(MessageOpsTest, AFailedReadAnswersFalseAndKeepsWhatWasWritten) {
   folder->messages[11].bytes = std::string(40000, 'a');
-  const fs::path out = tmp.path / "m.eml";
+  const std::string out = tmp / "m.eml";
   folder->failAt = 2;
-  EXPECT_EQ(Ops().Save2eml(0, out.string()), VARIANT_FALSE);
+  EXPECT_EQ(Ops().Save2eml(0, out), VARIANT_FALSE);
   EXPECT_EQ(ReadFile(out), std::string(2 * 14095, 'a'));
 
   // Viewing: the file stays, nothing is opened.
@@ -59,7 +59,7 @@ TEST_F(MessageOpsTest, AFailedReadAnswersFalseAndKeepsWhatWasWritten) {
   folder->failAt = -1;
   shell.temp = std::nullopt;
   EXPECT_EQ(Ops().ViewMessage(0, last), VARIANT_FALSE);
-  shell.temp = (tmp.path / "ro").string();
+  shell.temp = tmp / "ro";
   fs::create_directories(*shell.temp);
   fs::permissions(*shell.temp, fs::perms::owner_read | fs::perms::owner_exec);
   if (access(shell.temp->c_str(), W_OK) != 0) {  // root writes anyway
@@ -78,7 +78,7 @@ TEST_F(MessageOpsTest, APartThatCannotBeOpenedKeepsItsPlaceAndIsNotCounted) {
   EXPECT_EQ(ops.GetAttachmentName(0, 0), "a.txt");
   EXPECT_EQ(ops.GetAttachmentName(0, 1), "");
   EXPECT_EQ(ops.GetAttachmentName(0, 2), "a.txt");
-  const fs::path dir = tmp.path / "out";
+  const fs::path dir = tmp / "out";
   fs::create_directories(dir);
   EXPECT_EQ(ops.ExtractAttachment(0, dir.string() + "/"), VARIANT_TRUE);
   EXPECT_EQ(ReadFile(dir / "a.txt"), "second");

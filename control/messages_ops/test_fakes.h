@@ -8,38 +8,20 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "control/messages_ops/message_ops.h"
 #include "platform/com/memory.h"
+#include "tests/support/scratch.h"
 
 namespace msgops::testing {
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// A temporary directory that goes with the test.
-struct TempDir {
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "msgops-XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
-};
+using mqtest::ReadFile;
+using mqtest::TempDir;
+using mqtest::WriteFile;
 
 // A message's stored bytes; reads deliver at most `maxRead` bytes and the
 // read numbered `failAt` (from 0) fails.
