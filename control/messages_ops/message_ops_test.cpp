@@ -84,5 +84,13 @@ TEST_F(MessageOpsTest, APartThatCannotBeOpenedKeepsItsPlaceAndIsNotCounted) {
   EXPECT_EQ(ReadFile(dir / "a.txt"), "second");
 }
 
+// The control's own guard, behind the MIME layer's clean names.
+TEST(AttachmentPath, NamesThatCouldLeaveTheDirectoryAreRefused) {
+  for (const char* name : {"", ".", "..", "../../x", "/etc/passwd", "a/b"})
+    EXPECT_EQ(AttachmentPath("d/", name), std::nullopt) << name;
+  EXPECT_EQ(AttachmentPath("d/", "..(x)"), "d/..(x)");
+  EXPECT_EQ(AttachmentPath("d/", "a\\b"), "d/a\\b");
+}
+
 }  // namespace
 }  // namespace msgops
