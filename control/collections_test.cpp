@@ -75,17 +75,6 @@ TEST_F(Collections, FoldersAnswerByPositionFromZeroAndItemFromOne) {
   EXPECT_EQ(NameOf(folders_->Item(bad)), "<none>");
 }
 
-TEST_F(Collections, RefreshRereadsAndOldRecordsStayUsable) {
-  com::ComPtr<IDispatch> held = folders_->Item(com::Variant::I4(3));
-  state_.AddFolder(5, "C");
-  EXPECT_EQ(folders_->Count(), 4);  // the snapshot does not follow the store
-  folders_->Refresh();
-  EXPECT_EQ(folders_->Count(), 5);
-  EXPECT_EQ(folders_->FindFolderName(4), "C");
-  EXPECT_EQ(NameOf(held), "A1");
-  EXPECT_EQ(state_.openHandles, 0);
-}
-
 TEST_F(Collections, MessageListLoadFollowsTheFolderIndex) {
   context_.LoadMessageList(2);
   EXPECT_EQ(context_.folderIndex, 2);
@@ -116,27 +105,6 @@ TEST_F(Collections, MessageListLoadFollowsTheFolderIndex) {
   context_.LoadMessageList(99);
   EXPECT_EQ(messages_->Count(), 1);
   EXPECT_EQ(state_.openHandles, 0);
-}
-
-TEST_F(Collections, CountIsTheLowSixteenBitsOfTheListLength) {
-  for (int i = 0; i < 40000; ++i) messages_->Append(MessageData{});
-  EXPECT_EQ(messages_->Count(), -25536);
-}
-
-TEST_F(Collections, WithoutContextNothingReachesTheStore) {
-  context_.LoadMessageList(2);
-  com::ComPtr<IDispatch> held = messages_->Item(com::Variant::I4(1));
-  folders_->Detach();
-  messages_->Detach();
-  const int calls = state_.storeCalls;
-  EXPECT_EQ(folders_->Count(), 0);
-  EXPECT_EQ(messages_->Count(), 0);
-  folders_->Refresh();
-  EXPECT_EQ(folders_->Count(), 0);
-  folders_->OpenCurrentFolder(3);
-  EXPECT_EQ(state_.storeCalls, calls);
-  ASSERT_TRUE(held);
-  EXPECT_EQ(static_cast<CMessage*>(held.Get())->Subject(), "one");
 }
 
 }  // namespace

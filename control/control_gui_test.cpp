@@ -75,16 +75,6 @@ TEST_F(ControlGuiTest, DesignModeShowsABlackBoxWithTheRedCaptionInTheMiddle) {
     EXPECT_EQ(image.pixel(corner), qRgb(0, 0, 0));
 }
 
-TEST_F(ControlGuiTest, RunModeShrinksTheWindowToOnePixelOnItsFirstPaint) {
-  QWidget dialog;
-  dialog.resize(320, 120);
-  ui::ControlHost host(true);
-  ASSERT_EQ(host.Attach(com::MakeObject<CMailquarryCtrl>()->Identity()), S_OK);
-  ASSERT_EQ(host.Activate(&dialog, ui::Rect::FromSize(10, 20, 100, 50)), S_OK);
-  host.Render();
-  EXPECT_EQ(host.WindowRect(), ui::Rect::FromSize(10, 20, 1, 1));
-}
-
 TEST_F(ControlGuiTest, AboutBoxShowsItsCaptionAndLines) {
   ui::ControlHost host(true);
   ASSERT_EQ(host.Attach(com::MakeObject<CMailquarryCtrl>()->Identity()), S_OK);

@@ -52,28 +52,6 @@ class FolderOperations : public ::testing::Test {
   com::ComPtr<CMessages> messages_ = com::MakeObject<CMessages>();
 };
 
-TEST_F(FolderOperations, FolderOperationsPassTheirArgumentsAndReservedZero) {
-  EXPECT_EQ(folders_->CreateFolder("New", 2), VARIANT_TRUE);
-  EXPECT_EQ(Last().operation, "CreateFolder");
-  EXPECT_EQ(Last().id, 2u);
-  EXPECT_EQ(Last().name, "New");
-  EXPECT_EQ(Last().flags, 0u);
-  EXPECT_EQ(folders_->RenameFolder("Renamed", 3), VARIANT_TRUE);
-  EXPECT_EQ(Last().operation, "RenameFolder");
-  EXPECT_EQ(Last().id, 3u);
-  EXPECT_EQ(Last().name, "Renamed");
-  EXPECT_EQ(folders_->MoveFolder(3, 2), VARIANT_TRUE);
-  EXPECT_EQ(Last().operation, "MoveFolder");
-  EXPECT_EQ(Last().other, 2u);
-  EXPECT_EQ(folders_->DeleteFolder(-1), VARIANT_TRUE);
-  EXPECT_EQ(Last().operation, "DeleteFolder");
-  EXPECT_EQ(Last().id, 0xFFFFFFFFu);
-  EXPECT_EQ(folders_->CompactAll(5), VARIANT_TRUE);
-  EXPECT_EQ(Last().operation, "CompactAll");
-  EXPECT_EQ(Last().flags, 5u);
-  ExpectListsUnchanged();
-}
-
 TEST_F(FolderOperations, SuccessIsNotNegativeOrExactlyZeroByMember) {
   state_.changeResult = S_FALSE;
   EXPECT_EQ(folders_->DeleteFolder(2), VARIANT_TRUE);

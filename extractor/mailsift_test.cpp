@@ -36,6 +36,8 @@
 namespace mailsift {
 namespace {
 
+using mqtest::ScopedEnv;
+
 namespace fs = std::filesystem;
 using store::testing::MaildirFixture;
 using ::testing::IsEmpty;
@@ -48,42 +50,13 @@ struct CallLog {
   std::vector<SHORT> folderWrites;
   VARTYPE folderWriteType = VT_EMPTY;
   std::map<DISPID, std::vector<VARTYPE>> argTypes;  // of the last call, in natural order
-  std::vector<std::string> contacts;                // when not empty, Contacts answers these
   DISPID failId = 0;
   int failAt = -1;
 };
 
-// A contact collection standing in for the address book, which answers an
-// empty collection until contacts exist: Count and FindEmail only.
-class FakeContacts : public com::Object<IDispatch> {
- public:
-  explicit FakeContacts(std::vector<std::string> emails) : emails_(std::move(emails)) {}
-  HRESULT GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                 UINT*) override {
-    if (id == 1) {
-      *result = com::Variant::I4(static_cast<LONG>(emails_.size()));
-    } else {
-      const LONG i = params->rgvarg[0].lVal;
-      result->vt = VT_BSTR;
-      result->bstrVal = com::BstrFromUtf8(i >= 0 && i < LONG(emails_.size()) ? emails_[i] : "");
-    }
-    return S_OK;
-  }
-
- private:
-  std::vector<std::string> emails_;
-};
-
 class Interposer : public com::Object<IDispatch> {
  public:
-  Interposer(com::ComPtr<IDispatch> inner, CallLog* log, bool isControl = false)
-      : inner_(std::move(inner)), log_(log), isControl_(isControl) {}
+  Interposer(com::ComPtr<IDispatch> inner, CallLog* log) : inner_(std::move(inner)), log_(log) {}
   HRESULT GetTypeInfoCount(UINT* n) override { return inner_->GetTypeInfoCount(n); }
   HRESULT GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override {
     return inner_->GetTypeInfo(i, l, t);
@@ -102,11 +75,6 @@ class Interposer : public com::Object<IDispatch> {
       log_->folderWriteType = params->rgvarg[0].vt;
     }
     if (id == log_->failId && n == log_->failAt) return E_FAIL;
-    if (isControl_ && id == 4 && !log_->contacts.empty()) {
-      result->vt = VT_DISPATCH;
-      result->pdispVal = com::MakeObject<FakeContacts>(log_->contacts).Detach();
-      return S_OK;
-    }
     HRESULT hr = inner_->Invoke(id, riid, lcid, flags, params, result, info, argErr);
     if (SUCCEEDED(hr) && result && result->vt == VT_DISPATCH && result->pdispVal) {
       auto wrapped =
@@ -119,7 +87,6 @@ class Interposer : public com::Object<IDispatch> {
  private:
   com::ComPtr<IDispatch> inner_;
   CallLog* log_;
-  bool isControl_;
 };
 
 // References the control's collection object holds right now.
@@ -146,28 +113,6 @@ std::string WithAttachment(const std::string& subject, const std::string& name,
          "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" +
          name + "\"\r\n\r\n" + content + "\r\n--b--\r\n";
 }
-
-// Sets an environment variable for as long as it lives.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // Answers "cancel" before item `at`.
 class CancelAt : public Progress {
@@ -226,7 +171,7 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
     EXPECT_TRUE(dialog_->OnInitDialog(&error)) << error.toStdString();
     dialog_->Control().Interpose([this](com::ComPtr<IDispatch> control) {
       control_ = control;
-      return com::ComPtr<IDispatch>(com::MakeObject<Interposer>(control, &log_, true));
+      return com::ComPtr<IDispatch>(com::MakeObject<Interposer>(control, &log_));
     });
     return *dialog_;
   }
@@ -368,12 +313,6 @@ TEST_F(MailsiftTest, TextExportsAppendCrLfLinesAndKeepLongAddressesWhole) {
   EXPECT_TRUE(fs::exists(contacts));
   EXPECT_EQ(ReadAll(contacts), "");
   EXPECT_EQ(LastMessage(), "Export address book email to text file completed");
-
-  // One line a contact, an empty one for a contact without an address.
-  log_.contacts = {"ann@example.org", "", "bob@example.org"};
-  prompts_.saveNames.push_back(QString::fromStdString(contacts));
-  dialog_->OnExportAddressBook();
-  EXPECT_EQ(ReadAll(contacts), "ann@example.org\r\n\r\nbob@example.org\r\n");
 
   // A file that cannot be opened ends the command, naming it and why.
   prompts_.saveNames.push_back(QString::fromStdString(out_ + "/missing/dir/x.txt"));

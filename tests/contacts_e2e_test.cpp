@@ -133,18 +133,6 @@ class ContactsE2E : public ::testing::Test {
 
 mqtest::RegisteredModules* ContactsE2E::registry_ = nullptr;
 
-// Runs before any test makes a QApplication: without one the address book's
-// dialogs show nothing and the calls return at once.
-TEST_F(ContactsE2E, HeadlessTheDialogsReturnAtOnce) {
-  ASSERT_EQ(QApplication::instance(), nullptr);
-  WriteStandardBook();
-  Start();
-  const auto before = Files(book_);
-  EXPECT_EQ(Call(contacts_, "ShowProperties", 0).hr, S_OK);
-  EXPECT_EQ(Call(contacts_, "NewContactFromUI").hr, S_OK);
-  EXPECT_EQ(Files(book_), before);
-}
-
 TEST_F(ContactsE2E, LoadsTheContactsOfTheBookInFileOrder) {
   WriteStandardBook();
   Start();
@@ -326,20 +314,6 @@ TEST_F(ContactsE2E, NewContactReadsBackFieldByFieldAfterRefresh) {
   ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
   EXPECT_EQ(Get(contacts_, "Count").Long(), 4);
   EXPECT_EQ(Files(book_).size(), before.size() + 2);
-}
-
-TEST_F(ContactsE2E, AnEmptyBookHasNoContacts) {
-  Start();
-  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
-  EXPECT_EQ(Call(contacts_, "FindEmail", 0).Str(), "");
-  EXPECT_EQ(ItemName(mqtest::Arg(1)), "(null)");
-  auto unknown = Get(contacts_, "_NewEnum").Unknown();
-  com::ComPtr<IEnumVARIANT> e;
-  ASSERT_EQ(unknown.As(&e), S_OK);
-  VARIANT v;
-  ULONG n = 7;
-  EXPECT_EQ(e->Next(1, &v, &n), S_FALSE);
-  EXPECT_EQ(n, 0u);
 }
 
 TEST_F(ContactsE2E, WithoutAStoreTheAddressBookIsNotOpened) {

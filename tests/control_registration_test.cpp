@@ -167,26 +167,6 @@ TEST(ControlModule, RegistrationWritesTheClassesAndUnregistrationRemovesThemAll)
   EXPECT_NE(registry.Log().find("0x80040200"), std::string::npos) << registry.Log();
 }
 
-TEST(ControlModule, ARegistryThatCannotBeWrittenFailsAtTheTypeLibrary) {
-  Module& m = TheModule();
-  ASSERT_NE(m.handle, nullptr);
-  char blocker[] = "/tmp/mq-blocker-XXXXXX";
-  int fd = mkstemp(blocker);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  // A registry file below a regular file can never be created.
-  const std::string file = std::string(blocker) + "/registry";
-  const char* old = std::getenv("MAILQUARRY_REGISTRY");
-  const std::string saved = old ? old : "";
-  setenv("MAILQUARRY_REGISTRY", file.c_str(), 1);
-  EXPECT_EQ(m.Symbol<DllRegisterServerFn>("DllRegisterServer")(), SELFREG_E_TYPELIB);
-  if (old)
-    setenv("MAILQUARRY_REGISTRY", saved.c_str(), 1);
-  else
-    unsetenv("MAILQUARRY_REGISTRY");
-  unlink(blocker);
-}
-
 TEST(ControlModule, TheControlDescribesItselfOnlyOnceItsLibraryIsRegistered) {
   Module& m = TheModule();
   ASSERT_NE(m.handle, nullptr);

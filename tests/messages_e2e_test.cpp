@@ -29,50 +29,12 @@ using mqtest::Call;
 using mqtest::Get;
 using mqtest::Put;
 using mqtest::ReadFile;
+using mqtest::ScopedEnv;
+using mqtest::TempDir;
+using mqtest::WriteFile;
 using store::testing::MaildirFixture;
 
 constexpr std::int64_t kDelivered = 1167707045;  // 2007-01-02 03:04:05 UTC
-
-// A fresh directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/mq-msg-e2e-XXXXXX";
-    path_ = mkdtemp(name) ? name : "";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// Sets an environment variable for a scope and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Every regular file below `dir`, as paths relative to it.
 std::set<std::string> FilesBelow(const std::string& dir) {

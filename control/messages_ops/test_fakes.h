@@ -8,38 +8,20 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "control/messages_ops/message_ops.h"
 #include "platform/com/memory.h"
+#include "tests/support/scratch.h"
 
 namespace msgops::testing {
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// A temporary directory that goes with the test.
-struct TempDir {
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "msgops-XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
-};
+using mqtest::ReadFile;
+using mqtest::TempDir;
+using mqtest::WriteFile;
 
 // A message's stored bytes; reads deliver at most `maxRead` bytes and the
 // read numbered `failAt` (from 0) fails.
@@ -93,11 +75,9 @@ class FakeBody final : public com::Object<IMimeBody> {
     return S_OK;
   }
   HRESULT SaveToFile(ENCODINGTYPE, LPCSTR path) override {
-    saved.push_back(path);
     WriteFile(path, part_.content);
     return S_OK;
   }
-  static inline std::vector<std::string> saved;
 
  private:
   FakePart part_;
@@ -136,19 +116,14 @@ class FakeFolder final : public com::Object<IStoreFolder> {
     bool read = false;
   };
   std::map<MESSAGEID, Message> messages;
-  std::map<MESSAGEID, std::string> mimeFiles;  // parsed by the real MIME layer
   ULONG maxRead = 1 << 30;
   int failAt = -1;
   com::ComPtr<FakeStream> lastStream;
   int storeCalls = 0;
-  std::vector<BOOL> markCalls;
 
   HRESULT OpenMessage(MESSAGEID id, REFIID riid, void** out) override {
     ++storeCalls;
     *out = nullptr;
-    if (riid == IID_IMimeMessage && mimeFiles.count(id)) {
-      return mime::OpenMessageFile(mimeFiles[id].c_str(), reinterpret_cast<IMimeMessage**>(out));
-    }
     auto it = messages.find(id);
     if (it == messages.end()) return STG_E_FILENOTFOUND;
     if (riid == IID_IStream) {
@@ -164,7 +139,6 @@ class FakeFolder final : public com::Object<IStoreFolder> {
   }
   HRESULT MarkMessagesAsRead(BOOL read, DWORD, MESSAGEIDLIST* list) override {
     ++storeCalls;
-    markCalls.push_back(read);
     if (!list || list->cMsgs != 1) return E_INVALIDARG;
     auto it = messages.find(list->prgdwMsgId[0]);
     if (it == messages.end()) return STG_E_FILENOTFOUND;

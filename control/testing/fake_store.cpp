@@ -134,7 +134,7 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
   explicit FakeNamespace(FakeStoreState& state) : state_(state) {}
 
   HRESULT GetDirectory(LPSTR, DWORD) override { return Call(E_NOTIMPL); }
-  HRESULT Initialize(HWND, DWORD) override { return Call(state_.initializeResult); }
+  HRESULT Initialize(HWND, DWORD) override { return Call(S_OK); }
   HRESULT OpenSpecialFolder(LONG, DWORD, IStoreFolder**) override { return Call(E_NOTIMPL); }
   HRESULT OpenFolder(STOREFOLDERID id, DWORD, IStoreFolder** folder) override {
     Call(S_OK);

@@ -42,7 +42,6 @@ struct FakeStoreState {
   // Fail the n-th subfolder request of the level below this parent.
   std::map<STOREFOLDERID, int> failSubFolderRequest;
   std::map<STOREFOLDERID, bool> noSubFolderHandle;
-  HRESULT initializeResult = S_OK;  // what Initialize answers
   // The namespace operations that change the store, as they were asked; each
   // answers `changeResult` and changes nothing.
   struct Change {

@@ -17,10 +17,13 @@
 #include "platform/com/memory.h"
 #include "platform/com/typeinfo.h"
 #include "platform/registry/registry.h"
+#include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using mqtest::ReadFile;
 
 constexpr GUID kLibId = com::Guid("{5A3C1D20-7E41-4B8A-9C65-0D2F4E6A8B10}");
 constexpr CLSID kCounterClsid = com::Guid("{5A3C1D23-7E41-4B8A-9C65-0D2F4E6A8B10}");
@@ -30,13 +33,6 @@ std::string Bin(const char* name) {
 }
 std::string ModulePath() {
   return fs::canonical(Bin("sample_server.so")).string();
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // Runs a command line; returns its exit status and standard output.

@@ -18,22 +18,15 @@
 #include "platform/com/memory.h"
 #include "platform/mime/mime_internal.h"
 #include "platform/mime/top_headers.h"
+#include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
 using com::ComPtr;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using mqtest::ReadFile;
+using mqtest::WriteFile;
 
 std::string Base64(const std::string& bytes, bool wrap = true) {
   gchar* b = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());

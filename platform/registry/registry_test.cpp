@@ -1,4 +1,5 @@
 #include "platform/registry/registry.h"
+#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,20 +17,12 @@
 
 namespace {
 
+using mqtest::ReadFile;
+using mqtest::WriteFile;
+
 namespace fs = std::filesystem;
 using reg::Edit;
 using reg::Root;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 class Registry : public ::testing::Test {
  protected:

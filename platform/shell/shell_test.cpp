@@ -1,4 +1,5 @@
 #include "platform/shell/shell.h"
+#include "tests/support/scratch.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,28 +19,11 @@
 
 namespace {
 
+using mqtest::ReadFile;
+using mqtest::ScopedEnv;
+
 namespace fs = std::filesystem;
 constexpr HRESULT kFileTooLarge = MakeHResult(0x800700DF);
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class Shell : public ::testing::Test {
  protected:

@@ -52,14 +52,6 @@ TEST_F(HeadlessHostTest, DesignModeCreatesPaintsAndDestroys) {
   EXPECT_FALSE(host.HasControl());
 }
 
-TEST_F(HeadlessHostTest, RunModeShrinksOnFirstPaintAndDrawsNothing) {
-  ControlHost host(/*userMode=*/true);
-  ASSERT_EQ(host.Attach(MakeCtrl()->Identity()), S_OK);
-  ASSERT_EQ(host.Activate(nullptr, Rect::FromSize(30, 40, 14, 14)), S_OK);
-  EXPECT_TRUE(host.Paint().Calls().empty());
-  EXPECT_EQ(host.WindowRect(), Rect::FromSize(30, 40, 1, 1));
-}
-
 TEST_F(HeadlessHostTest, FailedCreationLeavesNoWindowAndCleansUp) {
   ControlHost host(true);
   auto ctrl = MakeCtrl();

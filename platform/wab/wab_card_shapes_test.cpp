@@ -34,7 +34,7 @@ TEST(WabCardShapes, EachShapeReadsEveryFieldAndReadingChangesNoFile) {
     SCOPED_TRACE(shape.what);
     TempDir dir;
     WriteFile(dir / "card.vcf", shape.bytes);
-    Book book(dir.path().string());
+    Book book(dir.path());
     std::vector<Row> rows = book.ReadAll();
     ASSERT_EQ(rows.size(), 1u);
     ExpectFields(rows[0], shape);
@@ -54,7 +54,7 @@ TEST(WabCardShapes, AMixedFileReadsEveryCardAndADeleteKeepsTheOthersExactly) {
   for (const CardShape& shape : shapes) file += shape.bytes;
   TempDir dir;
   WriteFile(dir / "mixed.vcf", file);
-  Book book(dir.path().string());
+  Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_EQ(rows.size(), shapes.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {

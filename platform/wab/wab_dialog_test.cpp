@@ -42,7 +42,7 @@ TEST(WabDialogs, WithoutAGuiNothingIsShownOrSaved) {
   ASSERT_EQ(QApplication::instance(), nullptr);
   TempDir dir;
   WriteFile(dir / "a.vcf", kCard);
-  Book book(dir.path().string());
+  Book book(dir.path());
   std::string id;
   EXPECT_EQ(RunNewEntry(book, &id), MAPI_E_USER_CANCEL);
   EXPECT_TRUE(id.empty());
@@ -68,7 +68,7 @@ TEST(WabDialogs, DetailsShowsTheFieldsReadOnly) {
   App();
   TempDir dir;
   WriteFile(dir / "a.vcf", kCard);
-  Book book(dir.path().string());
+  Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_EQ(rows.size(), 1u);
   bool seen = false;
@@ -90,7 +90,7 @@ TEST(WabDialogs, DetailsShowsTheFieldsReadOnly) {
 TEST(WabDialogs, NewEntrySavesOnOkAndNothingOnCancel) {
   App();
   TempDir dir;
-  Book book(dir.path().string());
+  Book book(dir.path());
   ui::testing::HandleNextModal([](QDialog* dialog) {
     EXPECT_EQ(dialog->objectName(), "newContact");
     EXPECT_EQ(dialog->findChildren<QLineEdit*>().size(), 14);
@@ -140,7 +140,7 @@ TEST(WabDialogs, ClicksReachEveryFieldAndButton) {
   App();
   TempDir dir;
   WriteFile(dir / "a.vcf", kCard);
-  Book book(dir.path().string());
+  Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_EQ(rows.size(), 1u);
   std::vector<std::string> covered{"not shown"};

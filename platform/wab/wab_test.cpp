@@ -51,13 +51,13 @@ class WabRead : public ::testing::Test {
     WriteFile(dir / "unterminated.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Never ends\r\n");
     WriteFile(dir / "notes.txt", "BEGIN:VCARD\r\nFN:Not a card file\r\nEND:VCARD\r\n");
     WriteFile(dir / ".hidden.vcf", "BEGIN:VCARD\r\nFN:Hidden\r\nEND:VCARD\r\n");
-    fs::create_directory(dir.path() / "sub.vcf");
+    fs::create_directory(dir / "sub.vcf");
   }
   TempDir dir;
 };
 
 TEST_F(WabRead, RowsComeInFileNameOrderThenCardOrder) {
-  Book book(dir.path().string());
+  Book book(dir.path());
   ASSERT_EQ(book.result, S_OK);
   HRESULT hr;
   std::vector<Row> rows = book.ReadAll(&hr);
@@ -76,7 +76,7 @@ TEST_F(WabRead, RowsComeInFileNameOrderThenCardOrder) {
 }
 
 TEST_F(WabRead, PropertiesOfACardAreMappedAsUtf8Strings) {
-  Book book(dir.path().string());
+  Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_EQ(rows.size(), 7u);
   const Row& a = rows[0];
@@ -133,7 +133,7 @@ TEST(WabOddCards, LinesTheLibraryMishandlesAreReadSafely) {
             "item2.:y\r\nitem3.TEL\r\nitem4\r\n .X!:z\r\n:no name\r\nEND:VCARD\r\n"
             "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHAVSET=X;ENCODING=QUOTED-PRINTABLE:Ren=E9e\r\n"
             "END:VCARD\r\n");
-  Book book(dir.path().string());
+  Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].name, "Odd");
@@ -145,7 +145,7 @@ TEST(WabOddCards, LinesTheLibraryMishandlesAreReadSafely) {
 }
 
 TEST_F(WabRead, GetPropsWithATagArrayGivesThoseInOrderAndFlagsMissingOnes) {
-  Book book(dir.path().string());
+  Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_FALSE(rows.empty());
   com::ComPtr<IMailUser> user;
@@ -180,7 +180,7 @@ TEST_F(WabRead, GetPropsWithATagArrayGivesThoseInOrderAndFlagsMissingOnes) {
 }
 
 TEST_F(WabRead, SeekRowAndQueryRowsWalkToTheEnd) {
-  Book book(dir.path().string());
+  Book book(dir.path());
   com::ComPtr<IMAPITable> table;
   ASSERT_EQ(book.Pab()->GetContentsTable(0, table.ReleaseAndGetAddressOf()), S_OK);
   LONG sought = -1;
@@ -225,7 +225,7 @@ TEST(WabBookLocation, MissingUnreadableAndSingleFileBooks) {
     EXPECT_EQ(rows[2].name, "Dave");
   }
   if (geteuid() != 0) {  // root reads whatever the mode says
-    fs::create_directory(dir.path() / "locked");
+    fs::create_directory(dir / "locked");
     WriteFile(dir / "locked/a.vcf", kAlice);
     chmod((dir / "locked").c_str(), 0);
     Book locked(dir / "locked");
@@ -254,7 +254,7 @@ TEST(WabBookLocation, DefaultsToTheEnvironmentThenXdgData) {
   ASSERT_EQ(open(&ab, &wab, &param, 0), S_OK);
   ab->Release();
   wab->Release();
-  EXPECT_TRUE(fs::is_directory(dir.path() / "mailquarry/contacts"));
+  EXPECT_TRUE(fs::is_directory(dir / "mailquarry/contacts"));
 
   setenv("MAILQUARRY_ADDRESSBOOK", (dir / "book.vcf").c_str(), 1);
   {
@@ -266,7 +266,7 @@ TEST(WabBookLocation, DefaultsToTheEnvironmentThenXdgData) {
 }
 
 TEST_F(WabRead, BadIdentifiersAndArgumentsAreRefused) {
-  Book book(dir.path().string());
+  Book book(dir.path());
   ULONG type = 0;
   IUnknown* unknown = nullptr;
   char junk[] = "\0\0\0\0Cno-such.vcf\0Ux";
@@ -295,7 +295,7 @@ TEST_F(WabRead, BadIdentifiersAndArgumentsAreRefused) {
 TEST(WabAllocator, FreeingAParentFreesWhatHangsOnIt) {
   // Run under LeakSanitizer: any buffer not freed with its parent is a leak.
   TempDir dir;
-  Book book(dir.path().string());
+  Book book(dir.path());
   ASSERT_EQ(book.result, S_OK);
   void* parent = nullptr;
   ASSERT_EQ(book.wab->AllocateBuffer(16, &parent), S_OK);

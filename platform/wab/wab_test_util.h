@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/wab/wab.h"
+#include "tests/support/scratch.h"
 
 namespace wabtest {
 
@@ -38,17 +39,9 @@ inline LPWABOPEN WabOpenEntry() {
   return entry;
 }
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-inline void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
+using mqtest::ReadFile;
+using mqtest::TempDir;
+using mqtest::WriteFile;
 
 struct Row {
   std::string entryId;
@@ -210,25 +203,6 @@ class Book {
   HRESULT result = E_FAIL;
   IAddrBook* ab = nullptr;
   IWABObject* wab = nullptr;
-};
-
-// A fresh directory, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "wab-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
 };
 
 }  // namespace wabtest

@@ -33,7 +33,7 @@ TEST(WabWrite, CreateThenReopenGivesTheContactBack) {
   TempDir dir;
   std::string entryId;
   {
-    Book book(dir.path().string());
+    Book book(dir.path());
     ASSERT_EQ(book.result, S_OK);
     ASSERT_EQ(book.Create({{PR_DISPLAY_NAME, "Zoë New"},
                            {PR_EMAIL_ADDRESS, "zoe@example.org"},
@@ -60,7 +60,7 @@ TEST(WabWrite, CreateThenReopenGivesTheContactBack) {
   EXPECT_EQ(text.find("TYPE=HOME,VOICE"), std::string::npos) << "empty values are not written";
   EXPECT_NE(text.find("UID:" + files[0].stem().string()), std::string::npos) << text;
 
-  Book again(dir.path().string());
+  Book again(dir.path());
   std::vector<Row> rows = again.ReadAll();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].entryId, entryId);
@@ -99,7 +99,7 @@ TEST(WabWrite, DeleteRemovesExactlyTheNamedCard) {
   TempDir dir;
   WriteFile(dir / "multi.vcf", kMulti);
   WriteFile(dir / "solo.vcf", kMiddle);
-  Book book(dir.path().string());
+  Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_EQ(Names(rows), (std::vector<std::string>{"First", "Middle", "Last", "Middle"}));
 
@@ -122,7 +122,7 @@ TEST(WabWrite, DeleteRemovesExactlyTheNamedCard) {
 TEST(WabWrite, AStaleIdentifierNeverReachesAnotherCard) {
   TempDir dir;
   WriteFile(dir / "a.vcf", kMiddle);  // no UID: named by its bytes
-  Book book(dir.path().string());
+  Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_EQ(rows.size(), 1u);
   // Another program rewrites the file with a different card.
@@ -186,7 +186,7 @@ void TwoWritersLoseNothing(const std::string& location) {
 TEST(WabWrite, TwoProcessesWritingAtOnceLoseNothing) {
   TempDir dir;
   WriteFile(dir / "kept.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Kept\r\nEND:VCARD\r\n");
-  TwoWritersLoseNothing(dir.path().string());
+  TwoWritersLoseNothing(dir.path());
   TempDir single;
   WriteFile(single / "book.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Kept\r\nEND:VCARD\r\n");
   TwoWritersLoseNothing(single / "book.vcf");
@@ -194,7 +194,7 @@ TEST(WabWrite, TwoProcessesWritingAtOnceLoseNothing) {
 
 TEST(WabWrite, EntriesAndProblemsFromCreateEntry) {
   TempDir dir;
-  Book book(dir.path().string());
+  Book book(dir.path());
   com::ComPtr<IABContainer> pab = book.Pab();
   com::ComPtr<IMAPIProp> entry;
   char bogus[] = "\0\0\0\0Z";

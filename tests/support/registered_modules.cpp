@@ -36,13 +36,6 @@ int RunCommand(const std::string& command, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 RegisteredModules::RegisteredModules(std::vector<std::string> modules) {
   char dir[] = "/tmp/mq-registry-XXXXXX";
   if (!mkdtemp(dir)) {

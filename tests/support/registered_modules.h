@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch.h"
+
 namespace mqtest {
 
 // $MQ_BIN_DIR (set by CTest for every test), where the modules and tools are.
@@ -17,9 +19,6 @@ std::string BinDir();
 // Runs a shell command; returns its exit status and appends its output
 // (stdout and stderr) to `output`.
 int RunCommand(const std::string& command, std::string* output);
-
-// The whole content of a file ("" when it cannot be read).
-std::string ReadFile(const std::string& path);
 
 class RegisteredModules {
  public:
