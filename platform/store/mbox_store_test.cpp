@@ -17,6 +17,7 @@
 #include "platform/store/objects.h"
 #include "platform/store/store.h"
 #include "platform/store/store_test_util.h"
+#include "tests/support/scratch.h"
 
 namespace store {
 namespace {
@@ -50,27 +51,7 @@ std::string ToCrLf(const std::string& lf) {
 
 class MboxStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/mq-mbox-XXXXXX";
-    ASSERT_TRUE(mkdtemp(name));
-    base_ = name;
-    mail_ = base_ + "/mail";
-    fs::create_directory(mail_);
-    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"})
-      if (const char* old = std::getenv(var)) saved_[var] = old;
-    setenv("XDG_CACHE_HOME", (base_ + "/cache").c_str(), 1);
-    UseRoot(mail_);
-  }
-  void TearDown() override {
-    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"}) {
-      auto it = saved_.find(var);
-      if (it == saved_.end())
-        unsetenv(var);
-      else
-        setenv(var, it->second.c_str(), 1);
-    }
-    fs::remove_all(base_);
-  }
+  void SetUp() override { fs::create_directory(mail_); }
   void UseRoot(const std::string& root) { setenv("MAILDIR", root.c_str(), 1); }
 
   void Write(const std::string& rel, const std::string& bytes) {
@@ -84,22 +65,15 @@ class MboxStoreTest : public ::testing::Test {
   // Every file and directory below the mail tree, with the files' bytes.
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> all;
-    for (const auto& e : fs::recursive_directory_iterator(mail_)) {
-      std::string rel = fs::relative(e.path(), mail_).string();
-      if (e.is_regular_file()) {
-        std::ifstream in(e.path(), std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        all[rel] = bytes.str();
-      } else {
-        all[rel] = "<dir>";
-      }
-    }
+    for (const auto& e : fs::recursive_directory_iterator(mail_))
+      all[fs::relative(e.path(), mail_).string()] =
+          e.is_regular_file() ? mqtest::ReadFile(e.path().string()) : "<dir>";
     return all;
   }
 
-  std::string base_, mail_;
-  std::map<std::string, std::string> saved_;
+  mqtest::TempDir dir_;
+  const std::string base_ = dir_.path(), mail_ = base_ + "/mail";
+  mqtest::ScopedEnv maildir_{"MAILDIR", mail_}, cache_{"XDG_CACHE_HOME", base_ + "/cache"};
 };
 
 TEST_F(MboxStoreTest, AThunderbirdTreeListsItsMboxFilesAsFolders) {

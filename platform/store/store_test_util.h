@@ -120,6 +120,21 @@ inline std::string ReadStream(IStoreFolder* folder, MESSAGEID id) {
   return text;
 }
 
+// Every folder in tree order: its indented name (" [inbox]" after the inbox
+// when `markInbox`) and the subjects it lists, "*" before the unread.
+inline std::vector<std::string> Listing(IStoreNamespace* ns, bool markInbox = false) {
+  std::vector<std::string> rows;
+  for (const auto& f : FolderTree(ns)) {
+    std::string row = std::string(2 * f.depth, ' ') + f.name;
+    if (markInbox && f.sfType == FOLDER_INBOX) row += " [inbox]";
+    auto folder = OpenById(ns, f.id);
+    for (const auto& m : Messages(folder.Get()))
+      row += std::string(" | ") + (m.flags & MSG_FLAG_READ ? "" : "*") + m.subject;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 inline std::size_t DirSize(const std::string& path) {
   std::size_t n = 0;
   if (DIR* d = opendir(path.c_str())) {
