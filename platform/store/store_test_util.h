@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "platform/com/memory.h"
+#include "platform/mime/mime.h"
 #include "platform/store/objects.h"
 #include "platform/store/store.h"
+#include "tests/support/scratch.h"
 
 namespace store {
 
@@ -133,6 +135,30 @@ inline std::vector<std::string> Listing(IStoreNamespace* ns, bool markInbox = fa
     rows.push_back(row);
   }
   return rows;
+}
+
+// The contents of a message's attachments as the MIME layer saves them.
+inline std::vector<std::string> Attachments(IStoreFolder* folder, MESSAGEID id) {
+  std::vector<std::string> contents;
+  com::ComPtr<IMimeMessage> parsed;
+  ULONG count = 0;
+  HBODY* bodies = nullptr;
+  if (folder->OpenMessage(id, IID_IMimeMessage, parsed.ReleaseAndGetVoidAddress()) != S_OK ||
+      parsed->GetAttachments(&count, &bodies) != S_OK) {
+    ADD_FAILURE() << "message " << id << " does not open as MIME";
+    return contents;
+  }
+  mqtest::TempDir scratch;
+  for (ULONG i = 0; i < count; ++i) {
+    com::ComPtr<IMimeBody> body;
+    const std::string out = scratch / std::to_string(i);
+    if (parsed->BindToObject(bodies[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress()) != S_OK ||
+        body->SaveToFile(IET_BINARY, out.c_str()) != S_OK)
+      ADD_FAILURE() << "attachment " << i << " of message " << id << " is not saved";
+    contents.push_back(mqtest::ReadFile(out));
+  }
+  CoTaskMemFree(bodies);
+  return contents;
 }
 
 inline std::size_t DirSize(const std::string& path) {
