@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "control/folders.h"
-#include "control/messages.h"
-#include "control/testing/fake_store.h"
+#include "control/testing/wired_collections.h"
 
 namespace mq {
 namespace {
@@ -20,7 +18,7 @@ std::string NameOf(const com::ComPtr<IDispatch>& item) {
 
 // A store with Inbox, A (with A1) and B, and two messages in A1; the
 // collections wired to it as the control wires them.
-class Collections : public ::testing::Test {
+class Collections : public testing::WiredCollections {
  protected:
   void SetUp() override {
     state_.AddFolder(1, "Inbox");
@@ -33,22 +31,8 @@ class Collections : public ::testing::Test {
     second.id = 9;
     second.subject = "two";
     state_.folders[3].messages = {first, second};
-    context_.store = MakeFakeStore(state_);
-    context_.folders = folders_.Get();
-    context_.messages = messages_.Get();
-    folders_->Attach(&context_);
-    messages_->Attach(&context_);
-    folders_->LoadFolderList(FOLDERID_ROOT);
+    Wire();
   }
-  void TearDown() override {
-    folders_->Detach();
-    messages_->Detach();
-  }
-
-  FakeStoreState state_;
-  StoreContext context_;
-  com::ComPtr<CFolders> folders_ = com::MakeObject<CFolders>();
-  com::ComPtr<CMessages> messages_ = com::MakeObject<CMessages>();
 };
 
 TEST_F(Collections, FoldersAnswerByPositionFromZeroAndItemFromOne) {

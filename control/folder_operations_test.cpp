@@ -2,16 +2,14 @@
 // asks of the store, how it reads the answer, and that no list changes.
 #include <gtest/gtest.h>
 
-#include "control/folders.h"
-#include "control/messages.h"
-#include "control/testing/fake_store.h"
+#include "control/testing/wired_collections.h"
 
 namespace mq {
 namespace {
 
 using testing::FakeStoreState;
 
-class FolderOperations : public ::testing::Test {
+class FolderOperations : public testing::WiredCollections {
  protected:
   void SetUp() override {
     state_.AddFolder(1, "Inbox");
@@ -22,17 +20,11 @@ class FolderOperations : public ::testing::Test {
     message.subject = "seven";
     message.flags = MSG_FLAG_READ | MSG_FLAG_FLAGGED;
     state_.folders[2].messages = {message};
-    context_.store = testing::MakeFakeStore(state_);
-    context_.folders = folders_.Get();
-    context_.messages = messages_.Get();
-    folders_->Attach(&context_);
-    messages_->Attach(&context_);
-    folders_->LoadFolderList(FOLDERID_ROOT);
+    Wire();
     context_.LoadMessageList(1);  // A
   }
   void TearDown() override {
-    folders_->Detach();
-    messages_->Detach();
+    WiredCollections::TearDown();
     context_ = {};
     EXPECT_EQ(state_.openFolders, 0);
   }
@@ -45,11 +37,6 @@ class FolderOperations : public ::testing::Test {
     EXPECT_EQ(context_.folderIndex, 1);
   }
   const FakeStoreState::Change& Last() { return state_.changes.back(); }
-
-  FakeStoreState state_;
-  StoreContext context_;
-  com::ComPtr<CFolders> folders_ = com::MakeObject<CFolders>();
-  com::ComPtr<CMessages> messages_ = com::MakeObject<CMessages>();
 };
 
 TEST_F(FolderOperations, SuccessIsNotNegativeOrExactlyZeroByMember) {

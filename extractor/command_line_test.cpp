@@ -20,8 +20,7 @@
 #include <thread>
 
 #include "extractor/mailsift_dlg.h"
-#include "platform/store/testing/maildir_fixture.h"
-#include "tests/support/registered_modules_test.h"
+#include "extractor/testing/mailsift_fixture.h"
 
 extern char** environ;
 
@@ -29,7 +28,7 @@ namespace mailsift {
 namespace {
 
 namespace fs = std::filesystem;
-using store::testing::MaildirFixture;
+using testing::MailWithAttachment;
 
 struct Result {
   int status = -1;
@@ -45,49 +44,25 @@ std::map<std::string, std::string> Tree(const std::string& dir) {
   return files;
 }
 
-std::string Mail(const std::string& subject, const std::string& attachment,
-                 const std::string& content, const std::string& from = "a@example.org") {
-  return "Return-Path: <" + from + ">\r\nFrom: " + from + "\r\nSubject: " + subject +
-         "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
-         "--b\r\nContent-Type: text/plain\r\n\r\nSee.\r\n--b\r\nContent-Type: "
-         "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" +
-         attachment + "\"\r\n\r\n" + content + "\r\n--b--\r\n";
-}
-
-class CommandLineTest : public mqtest::RegisteredModulesTest {
+class CommandLineTest : public testing::MailsiftFixture {
  protected:
-  void SetUp() override {
-    RequireRegisteredModules();
-    fixture_.UseAsMailDir();
-    char dir[] = "/tmp/mailsift-cli-test-XXXXXX";
-    out_ = mkdtemp(dir);
-    fs::create_directory(out_ + "/book");
-    setenv("MAILQUARRY_ADDRESSBOOK", (out_ + "/book").c_str(), 1);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!out_.empty()) fs::remove_all(out_, ec);
-  }
-
   // Inbox with names that repeat, an empty subject and one holding '/';
   // Work > Projects and Home > Projects; two contacts, one without address.
   void MakeStore() {
-    Add({}, {Mail("Weekly report", "invoice.pdf", "1"), Mail("Weekly report", "invoice.pdf", "2"),
-             Mail("", "invoice.pdf", "3", "b@example.org"), Mail("a/b", "x.txt", "4"),
-             Mail("Plan", "plan.txt", "5", "")});
-    Add({"Work"}, {Mail("W", "w.txt", "w")});
-    Add({"Work", "Projects"}, {Mail("P1", "p.txt", "p1"), Mail("P2", "p.txt", "p2")});
-    Add({"Home", "Projects"}, {Mail("H", "h.txt", "h")});
+    Add({},
+        {MailWithAttachment("Weekly report", "invoice.pdf", "1"),
+         MailWithAttachment("Weekly report", "invoice.pdf", "2"),
+         MailWithAttachment("", "invoice.pdf", "3", "b@example.org"),
+         MailWithAttachment("a/b", "x.txt", "4"), MailWithAttachment("Plan", "plan.txt", "5", "")});
+    Add({"Work"}, {MailWithAttachment("W", "w.txt", "w")});
+    Add({"Work", "Projects"},
+        {MailWithAttachment("P1", "p.txt", "p1"), MailWithAttachment("P2", "p.txt", "p2")});
+    Add({"Home", "Projects"}, {MailWithAttachment("H", "h.txt", "h")});
     std::ofstream(out_ + "/book/ann.vcf") << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\n"
                                              "EMAIL:ann@example.org\r\nEND:VCARD\r\n";
     std::ofstream(out_ + "/book/bob.vcf")
         << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bob\r\nEND:VCARD\r\n";
   }
-  void Add(const store::testing::FolderPath& folder, const std::vector<std::string>& mails) {
-    for (const std::string& mail : mails)
-      fixture_.AddMessage(folder, mail, {"S", 1167707045 + 60 * added_++, false});
-  }
-
   // The environment of a user without a display; `extra` entries ("K=V")
   // added or replacing.
   static std::vector<std::string> Environment(const std::vector<std::string>& extra) {
@@ -167,10 +142,6 @@ class CommandLineTest : public mqtest::RegisteredModulesTest {
     (intoFile ? prompts.saveNames : prompts.directories).push_back(QString::fromStdString(place));
     (dialog.*command)();
   }
-
-  MaildirFixture fixture_;
-  int added_ = 0;
-  std::string out_;
 };
 
 TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
@@ -358,8 +329,8 @@ TEST_F(CommandLineTest, StopSignalsEndAfterTheCurrentMessageWithWholeFiles) {
   std::vector<std::string> mails;
   const std::string content(4000, 'c');
   for (int i = 0; i < count; ++i)
-    mails.push_back(Mail("M" + std::to_string(i), "f" + std::to_string(i) + ".bin",
-                         content + std::to_string(i)));
+    mails.push_back(MailWithAttachment("M" + std::to_string(i), "f" + std::to_string(i) + ".bin",
+                                       content + std::to_string(i)));
   Add({"Big"}, mails);
   for (int signal : {SIGINT, SIGTERM}) {
     const std::string dir = out_ + "/stop" + std::to_string(signal);

@@ -28,10 +28,9 @@
 #include "extractor/about_dlg.h"
 #include "extractor/mailsift_dlg.h"
 #include "extractor/progress_dialog.h"
-#include "platform/store/testing/maildir_fixture.h"
+#include "extractor/testing/mailsift_fixture.h"
 #include "platform/ui/click_testing.h"
 #include "platform/ui/dialogs.h"
-#include "tests/support/registered_modules_test.h"
 
 namespace mailsift {
 namespace {
@@ -41,6 +40,7 @@ using mqtest::ScopedEnv;
 namespace fs = std::filesystem;
 using store::testing::MaildirFixture;
 using ::testing::IsEmpty;
+using testing::MailWithAttachment;
 
 // Stands between the program and an object of the control: counts Invoke
 // calls by DISPID, fails the `failAt`-th call of `failId`, and wraps the
@@ -95,23 +95,10 @@ ULONG References(IDispatch* collection) {
   return collection->Release();
 }
 
-std::string ReadAll(const std::string& path) {
-  return mqtest::ReadFile(path);
-}
-
 std::set<std::string> Entries(const std::string& dir) {
   std::set<std::string> names;
   for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
   return names;
-}
-
-std::string WithAttachment(const std::string& subject, const std::string& name,
-                           const std::string& content) {
-  return "Return-Path: <a@example.org>\r\nFrom: a@example.org\r\nSubject: " + subject +
-         "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
-         "--b\r\nContent-Type: text/plain\r\n\r\nSee.\r\n--b\r\nContent-Type: "
-         "application/octet-stream\r\nContent-Disposition: attachment; filename=\"" +
-         name + "\"\r\n\r\n" + content + "\r\n--b--\r\n";
 }
 
 // Answers "cancel" before item `at`.
@@ -124,20 +111,11 @@ class CancelAt : public Progress {
   long at_;
 };
 
-class MailsiftTest : public mqtest::RegisteredModulesTest {
+class MailsiftTest : public testing::MailsiftFixture {
  protected:
-  void SetUp() override {
-    RequireRegisteredModules();
-    fixture_.UseAsMailDir();
-    char dir[] = "/tmp/mailsift-test-XXXXXX";
-    out_ = mkdtemp(dir);
-    fs::create_directory(out_ + "/book");
-    setenv("MAILQUARRY_ADDRESSBOOK", (out_ + "/book").c_str(), 1);
-  }
   void TearDown() override {
     dialog_.reset();
-    std::error_code ec;
-    if (!out_.empty()) fs::remove_all(out_, ec);
+    MailsiftFixture::TearDown();
   }
 
   // A fresh directory for one export, inside the test's own.
@@ -145,12 +123,6 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
     std::string dir = out_ + "/" + name;
     fs::create_directory(dir);
     return dir;
-  }
-
-  void AddMessages(const store::testing::FolderPath& folder,
-                   const std::vector<std::string>& mails) {
-    for (const std::string& mail : mails)
-      fixture_.AddMessage(folder, mail, {"S", 1167707045 + 60 * added_++, false});
   }
 
   // The dialog over the store as it is now, every call through the log.
@@ -193,9 +165,6 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
     return com::ComPtr<IDispatch>::Attach(v.pdispVal);
   }
 
-  MaildirFixture fixture_;
-  int added_ = 0;
-  std::string out_;
   ui::ScriptedUserPrompts prompts_;
   CallLog log_;
   com::ComPtr<IDispatch> control_;
@@ -235,8 +204,8 @@ TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
   std::vector<std::string> mails;
   for (int i = 0; i < 20; ++i)
     mails.push_back(
-        WithAttachment("Mail " + std::to_string(i), "a" + std::to_string(i) + ".bin", "x"));
-  AddMessages({"F"}, mails);
+        MailWithAttachment("Mail " + std::to_string(i), "a" + std::to_string(i) + ".bin", "x"));
+  Add({"F"}, mails);
   Open();
   struct Case {
     int rangeId;
@@ -261,7 +230,7 @@ TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
     const std::string text = out_ + "/lines" + std::to_string(c.rangeId) + ".txt";
     prompts_.saveNames.push_back(QString::fromStdString(text));
     dialog_->OnExportEmailText();
-    const std::string lines = ReadAll(text);
+    const std::string lines = mqtest::ReadFile(text);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 20);
     EXPECT_EQ(LastMessage(), "Export email to text file completed");
   }
@@ -274,12 +243,12 @@ TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
   EXPECT_EQ(log_.argTypes[16], Types{VT_I4});
   EXPECT_EQ(log_.argTypes[17], (Types{VT_I4, VT_BSTR}));
   EXPECT_EQ(log_.argTypes[20], (Types{VT_I4, VT_BSTR}));
-  EXPECT_EQ(ReadAll(out_ + "/eml1007/Mail 3.eml"), mails[3]);
-  EXPECT_EQ(ReadAll(out_ + "/att1007/a3.bin"), "x");
+  EXPECT_EQ(mqtest::ReadFile(out_ + "/eml1007/Mail 3.eml"), mails[3]);
+  EXPECT_EQ(mqtest::ReadFile(out_ + "/att1007/a3.bin"), "x");
 }
 
 TEST_F(MailsiftTest, CancelledChoicesWriteNothingAndSayNothing) {
-  AddMessages({}, {WithAttachment("S", "a.bin", "x")});
+  Add({}, {MailWithAttachment("S", "a.bin", "x")});
   Open();
   dialog_->OnExportAttachments();
   dialog_->OnExportEml();
@@ -293,9 +262,9 @@ TEST_F(MailsiftTest, CancelledChoicesWriteNothingAndSayNothing) {
 
 TEST_F(MailsiftTest, TextExportsAppendCrLfLinesAndKeepLongAddressesWhole) {
   const std::string longAddress = std::string(588, 'l') + "@example.org";
-  AddMessages({}, {"Return-Path: <one@example.org>\r\nSubject: 1\r\n\r\n.\r\n",
-                   "Return-Path: <>\r\nSubject: none\r\n\r\n.\r\n",
-                   "Return-Path: <" + longAddress + ">\r\nSubject: 3\r\n\r\n.\r\n"});
+  Add({}, {"Return-Path: <one@example.org>\r\nSubject: 1\r\n\r\n.\r\n",
+           "Return-Path: <>\r\nSubject: none\r\n\r\n.\r\n",
+           "Return-Path: <" + longAddress + ">\r\nSubject: 3\r\n\r\n.\r\n"});
   Open();
   const std::string file = out_ + "/addresses.txt";
   std::ofstream(file, std::ios::binary) << "kept\r\n";
@@ -304,14 +273,14 @@ TEST_F(MailsiftTest, TextExportsAppendCrLfLinesAndKeepLongAddressesWhole) {
     dialog_->OnExportEmailText();
   }
   const std::string lines = "one@example.org\r\n" + longAddress + "\r\n";
-  EXPECT_EQ(ReadAll(file), "kept\r\n" + lines + lines);
+  EXPECT_EQ(mqtest::ReadFile(file), "kept\r\n" + lines + lines);
 
   // The address book (empty until contacts exist) still creates its file.
   const std::string contacts = out_ + "/contacts.txt";
   prompts_.saveNames.push_back(QString::fromStdString(contacts));
   dialog_->OnExportAddressBook();
   EXPECT_TRUE(fs::exists(contacts));
-  EXPECT_EQ(ReadAll(contacts), "");
+  EXPECT_EQ(mqtest::ReadFile(contacts), "");
   EXPECT_EQ(LastMessage(), "Export address book email to text file completed");
 
   // A file that cannot be opened ends the command, naming it and why.
@@ -323,9 +292,9 @@ TEST_F(MailsiftTest, TextExportsAppendCrLfLinesAndKeepLongAddressesWhole) {
 }
 
 TEST_F(MailsiftTest, SameNamesInOneCommandAreKeptAndARunAgainReplacesThem) {
-  AddMessages({}, {WithAttachment("Weekly report", "invoice.pdf", "1"),
-                   WithAttachment("Weekly report", "invoice.pdf", "2"),
-                   WithAttachment("", "invoice.pdf", "3")});
+  Add({}, {MailWithAttachment("Weekly report", "invoice.pdf", "1"),
+           MailWithAttachment("Weekly report", "invoice.pdf", "2"),
+           MailWithAttachment("", "invoice.pdf", "3")});
   Open();
   const std::string att = NewDir("att");
   const std::string eml = NewDir("eml");
@@ -337,16 +306,16 @@ TEST_F(MailsiftTest, SameNamesInOneCommandAreKeptAndARunAgainReplacesThem) {
   }
   EXPECT_EQ(Entries(att),
             (std::set<std::string>{"invoice.pdf", "invoice (2).pdf", "invoice (3).pdf"}));
-  EXPECT_EQ(ReadAll(att + "/invoice (3).pdf"), "3");
+  EXPECT_EQ(mqtest::ReadFile(att + "/invoice (3).pdf"), "3");
   EXPECT_EQ(Entries(eml),
             (std::set<std::string>{"Weekly report.eml", "Weekly report (2).eml", ".eml"}));
-  EXPECT_NE(ReadAll(eml + "/Weekly report (2).eml").find("\r\n2\r\n"), std::string::npos);
+  EXPECT_NE(mqtest::ReadFile(eml + "/Weekly report (2).eml").find("\r\n2\r\n"), std::string::npos);
 }
 
 TEST_F(MailsiftTest, SubjectsNamingOtherPlacesFailAloneAndAreCounted) {
-  AddMessages({}, {MaildirFixture::Message("a@x", "b@x", "a/b"),
-                   MaildirFixture::Message("a@x", "b@x", "../escape"),
-                   MaildirFixture::Message("a@x", "b@x", "fine")});
+  Add({}, {MaildirFixture::Message("a@x", "b@x", "a/b"),
+           MaildirFixture::Message("a@x", "b@x", "../escape"),
+           MaildirFixture::Message("a@x", "b@x", "fine")});
   Open();
   const std::string eml = NewDir("eml");
   fs::create_directory(eml + "/a");
@@ -359,7 +328,7 @@ TEST_F(MailsiftTest, SubjectsNamingOtherPlacesFailAloneAndAreCounted) {
 }
 
 TEST_F(MailsiftTest, AttachmentsStayInsideADirectoryWhoseNameHoldsAParenthesis) {
-  AddMessages({}, {WithAttachment("S", "report (final).txt", "r")});
+  Add({}, {MailWithAttachment("S", "report (final).txt", "r")});
   Open();
   const std::string dir = NewDir("Export (old)");
   prompts_.directories.push_back(QString::fromStdString(dir));
@@ -371,8 +340,9 @@ TEST_F(MailsiftTest, AttachmentsStayInsideADirectoryWhoseNameHoldsAParenthesis) 
 
 TEST_F(MailsiftTest, NoCollectionReferenceOutlivesACommandNotEvenAFailedOne) {
   std::vector<std::string> mails;
-  for (int i = 0; i < 5; ++i) mails.push_back(WithAttachment("M" + std::to_string(i), "f", "x"));
-  AddMessages({}, mails);
+  for (int i = 0; i < 5; ++i)
+    mails.push_back(MailWithAttachment("M" + std::to_string(i), "f", "x"));
+  Add({}, mails);
   Open();
   auto messages = MessagesCollection();
   const ULONG before = References(messages.Get());
@@ -423,7 +393,7 @@ TEST_F(MailsiftTest, CancelStopsAfterTheCurrentMessageAndSaysWhere) {
   std::vector<std::string> mails;
   for (int i = 0; i < 20; ++i)
     mails.push_back(MaildirFixture::Message("a@x", "b@x", "M" + std::to_string(i)));
-  AddMessages({}, mails);
+  Add({}, mails);
   cancelAt_ = 3;
   Open();
   const std::string dir = NewDir("eml");
@@ -487,7 +457,7 @@ TEST_F(MailsiftTest, AboutBoxWebLinkAndAMissingControl) {
 // Each click goes to the dialog's window at the child's place, so it lands
 // where a person's click lands.
 TEST_F(MailsiftTest, AClickOnEachChildDoesItsWork) {
-  AddMessages({}, {WithAttachment("Clicked", "a.bin", "x")});
+  Add({}, {MailWithAttachment("Clicked", "a.bin", "x")});
   Open();
   dialog_->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));

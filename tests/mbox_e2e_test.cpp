@@ -56,25 +56,7 @@ class MboxE2E : public mqtest::RegisteredModulesTest {
  protected:
   void SetUp() override {
     RequireRegisteredModules();
-    char name[] = "/tmp/mq-mbox-e2e-XXXXXX";
-    ASSERT_TRUE(mkdtemp(name));
-    base_ = name;
     fs::create_directories(base_ + "/mail/Inbox.sbd");
-    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME", "HOME"})
-      if (const char* old = std::getenv(var)) saved_[var] = old;
-    setenv("MAILDIR", (base_ + "/mail").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (base_ + "/cache").c_str(), 1);
-    setenv("HOME", base_.c_str(), 1);
-  }
-  void TearDown() override {
-    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME", "HOME"}) {
-      auto it = saved_.find(var);
-      if (it == saved_.end())
-        unsetenv(var);
-      else
-        setenv(var, it->second.c_str(), 1);
-    }
-    fs::remove_all(base_);
   }
   std::map<std::string, std::string> Tree() const {
     std::map<std::string, std::string> all;
@@ -83,8 +65,10 @@ class MboxE2E : public mqtest::RegisteredModulesTest {
     return all;
   }
 
-  std::string base_;
-  std::map<std::string, std::string> saved_;
+  mqtest::TempDir dir_;
+  const std::string base_ = dir_.path();
+  mqtest::ScopedEnv maildir_{"MAILDIR", base_ + "/mail"},
+      cache_{"XDG_CACHE_HOME", base_ + "/cache"}, home_{"HOME", base_};
 };
 
 TEST_F(MboxE2E, MessageMembersReadTheTextAndWritesChangeNothing) {

@@ -17,6 +17,7 @@
 #include "platform/store/objects.h"
 #include "platform/store/store.h"
 #include "platform/store/store_test_util.h"
+#include "tests/support/scratch.h"
 
 namespace store {
 namespace {
@@ -50,27 +51,7 @@ std::string ToCrLf(const std::string& lf) {
 
 class MboxStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/mq-mbox-XXXXXX";
-    ASSERT_TRUE(mkdtemp(name));
-    base_ = name;
-    mail_ = base_ + "/mail";
-    fs::create_directory(mail_);
-    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"})
-      if (const char* old = std::getenv(var)) saved_[var] = old;
-    setenv("XDG_CACHE_HOME", (base_ + "/cache").c_str(), 1);
-    UseRoot(mail_);
-  }
-  void TearDown() override {
-    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"}) {
-      auto it = saved_.find(var);
-      if (it == saved_.end())
-        unsetenv(var);
-      else
-        setenv(var, it->second.c_str(), 1);
-    }
-    fs::remove_all(base_);
-  }
+  void SetUp() override { fs::create_directory(mail_); }
   void UseRoot(const std::string& root) { setenv("MAILDIR", root.c_str(), 1); }
 
   void Write(const std::string& rel, const std::string& bytes) {
@@ -84,22 +65,15 @@ class MboxStoreTest : public ::testing::Test {
   // Every file and directory below the mail tree, with the files' bytes.
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> all;
-    for (const auto& e : fs::recursive_directory_iterator(mail_)) {
-      std::string rel = fs::relative(e.path(), mail_).string();
-      if (e.is_regular_file()) {
-        std::ifstream in(e.path(), std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        all[rel] = bytes.str();
-      } else {
-        all[rel] = "<dir>";
-      }
-    }
+    for (const auto& e : fs::recursive_directory_iterator(mail_))
+      all[fs::relative(e.path(), mail_).string()] =
+          e.is_regular_file() ? mqtest::ReadFile(e.path().string()) : "<dir>";
     return all;
   }
 
-  std::string base_, mail_;
-  std::map<std::string, std::string> saved_;
+  mqtest::TempDir dir_;
+  const std::string base_ = dir_.path(), mail_ = base_ + "/mail";
+  mqtest::ScopedEnv maildir_{"MAILDIR", mail_}, cache_{"XDG_CACHE_HOME", base_ + "/cache"};
 };
 
 TEST_F(MboxStoreTest, AThunderbirdTreeListsItsMboxFilesAsFolders) {
@@ -232,30 +206,10 @@ TEST_F(MboxStoreTest, ParsedMessagesReadTheirSliceUnquoted) {
   auto msgs = Messages(box.Get());
   ASSERT_EQ(msgs.size(), 3u);
   EXPECT_TRUE(msgs[1].flags & MSG_FLAG_ATTACHMENT);
-  ComPtr<IMimeMessage> parsed;
-  ASSERT_EQ(box->OpenMessage(msgs[1].id, IID_IMimeMessage, parsed.ReleaseAndGetVoidAddress()),
-            S_OK);
-  ULONG count = 0;
-  HBODY* bodies = nullptr;
-  ASSERT_EQ(parsed->GetAttachments(&count, &bodies), S_OK);
-  ASSERT_EQ(count, 2u);
-  std::vector<std::string> contents;
-  for (ULONG i = 0; i < count; ++i) {
-    ComPtr<IMimeBody> body;
-    ASSERT_EQ(parsed->BindToObject(bodies[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress()),
-              S_OK);
-    const std::string out = base_ + "/att" + std::to_string(i);
-    ASSERT_EQ(body->SaveToFile(IET_BINARY, out.c_str()), S_OK);
-    std::ifstream in(out, std::ios::binary);
-    contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  CoTaskMemFree(bodies);
-  EXPECT_EQ(contents, (std::vector<std::string>{"line\nFrom x\n", "hello"}));
+  EXPECT_EQ(Attachments(box.Get(), msgs[1].id),
+            (std::vector<std::string>{"line\nFrom x\n", "hello"}));
   // A message that is one text part, the last one of the file.
-  ComPtr<IMimeMessage> last;
-  ASSERT_EQ(box->OpenMessage(msgs[2].id, IID_IMimeMessage, last.ReleaseAndGetVoidAddress()), S_OK);
-  ASSERT_EQ(last->GetAttachments(&count, &bodies), S_OK);
-  EXPECT_EQ(count, 0u);
+  EXPECT_TRUE(Attachments(box.Get(), msgs[2].id).empty());
   ComPtr<IStream> none;
   EXPECT_LT(box->OpenMessage(999, IID_IStream, none.ReleaseAndGetVoidAddress()), 0);
 }

@@ -13,6 +13,7 @@
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 #include "platform/store/testing/thunderbird_fixture.h"
+#include "tests/support/scratch.h"
 
 namespace store {
 namespace {
@@ -23,39 +24,11 @@ using testing::ThunderbirdFixture;
 // with the index in a cache directory of its own, outside the home.
 class ProfileStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* var : {"MAILDIR", "HOME", "XDG_CACHE_HOME"})
-      if (const char* v = std::getenv(var)) saved_.emplace_back(var, v);
-    char pattern[] = "/tmp/mq-cache-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    cache_ = pattern;
-    unsetenv("MAILDIR");
-    setenv("HOME", fx_.home().c_str(), 1);
-    setenv("XDG_CACHE_HOME", cache_.c_str(), 1);
-  }
-  void TearDown() override {
-    for (const char* var : {"MAILDIR", "HOME", "XDG_CACHE_HOME"}) unsetenv(var);
-    for (const auto& [var, value] : saved_) setenv(var.c_str(), value.c_str(), 1);
-    maildir::RemoveTree(cache_);
-  }
-
-  // Every folder in tree order: indented name and the subjects it lists.
-  std::vector<std::string> Listing(IStoreNamespace* ns) {
-    std::vector<std::string> rows;
-    for (const auto& f : FolderTree(ns)) {
-      std::string row = std::string(2 * f.depth, ' ') + f.name;
-      if (f.sfType == FOLDER_INBOX) row += " [inbox]";
-      auto folder = OpenById(ns, f.id);
-      for (const auto& m : Messages(folder.Get()))
-        row += std::string(" | ") + (m.flags & MSG_FLAG_READ ? "" : "*") + m.subject;
-      rows.push_back(row);
-    }
-    return rows;
-  }
-
   ThunderbirdFixture fx_;
-  std::string cache_;
-  std::vector<std::pair<std::string, std::string>> saved_;
+  mqtest::TempDir cacheDir_;
+  const std::string cache_ = cacheDir_.path();
+  mqtest::ScopedEnv maildir_{"MAILDIR", nullptr}, home_{"HOME", fx_.home()},
+      cacheEnv_{"XDG_CACHE_HOME", cache_};
 };
 
 TEST_F(ProfileStoreTest, AccountsAreTopFoldersInThunderbirdsOrder) {
@@ -81,9 +54,9 @@ TEST_F(ProfileStoreTest, AccountsAreTopFoldersInThunderbirdsOrder) {
         "    Receipts | Receipt 42",
         "  Trash",
     };
-    EXPECT_EQ(Listing(ns.Get()), expected);
+    EXPECT_EQ(Listing(ns.Get(), true), expected);
     // Read the same way again, from the index.
-    EXPECT_EQ(Listing(ns.Get()), expected);
+    EXPECT_EQ(Listing(ns.Get(), true), expected);
   }
   auto ns = OpenStore();
   auto inbox = OpenByName(ns.Get(), "Receipts");
@@ -150,7 +123,7 @@ TEST_F(ProfileStoreTest, AnAccountKeptOutsideTheProfileIsReadThere) {
   fx_.WriteProfileFile("prefs.js", prefs);
   auto before = fx_.Snapshot();
   auto ns = OpenStore();
-  auto rows = Listing(ns.Get());
+  auto rows = Listing(ns.Get(), true);
   ASSERT_GE(rows.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(rows.end() - 4, rows.end()),
             (std::vector<std::string>{"Work \"B\xC3\xBCro\"",

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "platform/com/memory.h"
+#include "platform/mime/mime.h"
 #include "platform/store/objects.h"
 #include "platform/store/store.h"
+#include "tests/support/scratch.h"
 
 namespace store {
 
@@ -118,6 +120,45 @@ inline std::string ReadStream(IStoreFolder* folder, MESSAGEID id) {
   ULONG n = 0;
   while (SUCCEEDED(s->Read(buf, sizeof buf, &n)) && n > 0) text.append(buf, n);
   return text;
+}
+
+// Every folder in tree order: its indented name (" [inbox]" after the inbox
+// when `markInbox`) and the subjects it lists, "*" before the unread.
+inline std::vector<std::string> Listing(IStoreNamespace* ns, bool markInbox = false) {
+  std::vector<std::string> rows;
+  for (const auto& f : FolderTree(ns)) {
+    std::string row = std::string(2 * f.depth, ' ') + f.name;
+    if (markInbox && f.sfType == FOLDER_INBOX) row += " [inbox]";
+    auto folder = OpenById(ns, f.id);
+    for (const auto& m : Messages(folder.Get()))
+      row += std::string(" | ") + (m.flags & MSG_FLAG_READ ? "" : "*") + m.subject;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The contents of a message's attachments as the MIME layer saves them.
+inline std::vector<std::string> Attachments(IStoreFolder* folder, MESSAGEID id) {
+  std::vector<std::string> contents;
+  com::ComPtr<IMimeMessage> parsed;
+  ULONG count = 0;
+  HBODY* bodies = nullptr;
+  if (folder->OpenMessage(id, IID_IMimeMessage, parsed.ReleaseAndGetVoidAddress()) != S_OK ||
+      parsed->GetAttachments(&count, &bodies) != S_OK) {
+    ADD_FAILURE() << "message " << id << " does not open as MIME";
+    return contents;
+  }
+  mqtest::TempDir scratch;
+  for (ULONG i = 0; i < count; ++i) {
+    com::ComPtr<IMimeBody> body;
+    const std::string out = scratch / std::to_string(i);
+    if (parsed->BindToObject(bodies[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress()) != S_OK ||
+        body->SaveToFile(IET_BINARY, out.c_str()) != S_OK)
+      ADD_FAILURE() << "attachment " << i << " of message " << id << " is not saved";
+    contents.push_back(mqtest::ReadFile(out));
+  }
+  CoTaskMemFree(bodies);
+  return contents;
 }
 
 inline std::size_t DirSize(const std::string& path) {

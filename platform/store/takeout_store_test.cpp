@@ -11,6 +11,7 @@
 #include "platform/store/maildir.h"
 #include "platform/store/store_test_util.h"
 #include "platform/store/testing/nested_tree.h"
+#include "tests/support/scratch.h"
 
 namespace store {
 namespace {
@@ -35,38 +36,12 @@ std::string TakeoutMessage(const std::string& labels, const std::string& subject
 class TakeoutStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"})
-      if (const char* v = std::getenv(var)) saved_.emplace_back(var, v);
-    char pattern[] = "/tmp/mq-takeout-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    base_ = pattern;
-    file_ = base_ + "/All mail Including Spam and Trash.mbox";
     testing::WriteFile(file_,
                        TakeoutMessage("Inbox,Important,Opened,Work/Projects", "Plans") +
                            TakeoutMessage("Sent,Opened", "My reply") +
                            TakeoutMessage("\"Work, old\",Unread,Category Social", "Old news") +
                            TakeoutMessage("Chat,Opened,Archived", "Chat with Nora") +
                            TakeoutMessage("Inbox,\r\n Work,Receipts", "Invoice"));
-    setenv("MAILDIR", file_.c_str(), 1);
-    setenv("XDG_CACHE_HOME", (base_ + "/cache").c_str(), 1);
-  }
-  void TearDown() override {
-    for (const char* var : {"MAILDIR", "XDG_CACHE_HOME"}) unsetenv(var);
-    for (const auto& [var, value] : saved_) setenv(var.c_str(), value.c_str(), 1);
-    maildir::RemoveTree(base_);
-  }
-
-  // Every folder in tree order: indented name and its messages (* unread).
-  static std::vector<std::string> Listing(IStoreNamespace* ns) {
-    std::vector<std::string> rows;
-    for (const auto& f : FolderTree(ns)) {
-      std::string row = std::string(2 * f.depth, ' ') + f.name;
-      auto folder = OpenById(ns, f.id);
-      for (const auto& m : Messages(folder.Get()))
-        row += std::string(" | ") + (m.flags & MSG_FLAG_READ ? "" : "*") + m.subject;
-      rows.push_back(row);
-    }
-    return rows;
   }
 
   // Subject -> id in the folder named `name`.
@@ -77,8 +52,9 @@ class TakeoutStoreTest : public ::testing::Test {
     return ids;
   }
 
-  std::string base_, file_;
-  std::vector<std::pair<std::string, std::string>> saved_;
+  mqtest::TempDir dir_;
+  const std::string base_ = dir_.path(), file_ = base_ + "/All mail Including Spam and Trash.mbox";
+  mqtest::ScopedEnv maildir_{"MAILDIR", file_}, cache_{"XDG_CACHE_HOME", base_ + "/cache"};
 };
 
 TEST_F(TakeoutStoreTest, EachLabelIsAFolderOfItsMessagesInFileOrder) {
