@@ -39,15 +39,8 @@
 namespace {
 
 using bench::Span;
+using bench::StatusKb;
 using bench::Timer;
-
-long StatusKb(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
-  return -1;
-}
 
 // The highest RssAnon seen while it lives, sampled every few milliseconds.
 class AnonPeak {

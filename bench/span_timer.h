@@ -5,7 +5,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fstream>
+#include <string>
 
 namespace bench {
 
@@ -27,5 +31,14 @@ struct Timer {
             CpuNow() - cpu};
   }
 };
+
+// A field of /proc/self/status in kB ("RssAnon:", "VmHWM:"), or -1.
+inline long StatusKb(const char* key) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
+  return -1;
+}
 
 }  // namespace bench

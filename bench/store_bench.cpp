@@ -34,17 +34,10 @@
 namespace {
 
 using bench::Span;
+using bench::StatusKb;
 using bench::Timer;
 
 volatile std::size_t g_sink = 0;  // keeps the compiler from dropping the reads
-
-long StatusKb(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
-  return -1;
-}
 
 void ResetPeak() {
   std::ofstream("/proc/self/clear_refs") << "5";
