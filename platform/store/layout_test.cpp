@@ -1,6 +1,5 @@
 // Nested trees as synchronisers and mail clients write them, mbsync's ",U="
 // renames, and other programs' files in the store.
-#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
@@ -8,9 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "platform/store/maildir.h"
 #include "platform/store/store_test_util.h"
@@ -34,13 +31,6 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // The folder tree as "-name:messages/unread", a "-" a level.
 std::vector<std::string> Shape(IStoreNamespace* ns) {
   std::vector<std::string> rows;
@@ -58,17 +48,6 @@ std::map<std::string, DWORD> Ids(IStoreNamespace* ns) {
     for (const auto& m : Messages(OpenById(ns, f.id).Get())) ids[f.name + "/" + m.subject] = m.id;
   }
   return ids;
-}
-
-std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // Sets every directory's time an hour back, as in a tree nobody touched
@@ -137,7 +116,7 @@ TEST_F(LayoutTest, AnMbsyncTreeListsInTreeOrderWithStableIds) {
   ns = OpenStore();
   EXPECT_EQ(Ids(ns.Get()), before);
   // The state files are where they were, untouched.
-  EXPECT_EQ(Slurp(root + "/INBOX/.mbsyncstate"), "FarUidValidity 1\n");
+  EXPECT_EQ(mqtest::ReadFile(root + "/INBOX/.mbsyncstate"), "FarUidValidity 1\n");
   EXPECT_FALSE(Exists(root + "/empty/deeper/cur"));
   // Folders that appear or go deep in a tree read before show at the next
   // walk, while the directories that did not change are not read again.
@@ -237,13 +216,7 @@ TEST_F(LayoutTest, RootsThatAreOrAreNotAMaildir) {
     EXPECT_EQ(Shape(ns.Get()), (std::vector<std::string>{"Inbox:0/0", "Work:0/0"}));
     ComPtr<IStoreFolder> inbox;
     ASSERT_EQ(ns->OpenSpecialFolder(FOLDER_INBOX, 0, inbox.ReleaseAndGetAddressOf()), S_OK);
-    ComPtr<IStream> stream;
-    MESSAGEID id = 0;
-    ASSERT_EQ(inbox->CreateStream(nullptr, 0, stream.ReleaseAndGetAddressOf(), &id), S_OK);
-    std::string text = Mail("first");
-    ULONG n = 0;
-    ASSERT_EQ(stream->Write(text.data(), static_cast<ULONG>(text.size()), &n), S_OK);
-    ASSERT_EQ(inbox->CommitStream(nullptr, 0, 0, stream.Get(), id, nullptr), S_OK);
+    EXPECT_NE(Commit(inbox.Get(), Mail("first")), 0u);
     EXPECT_EQ(FilesIn(noInbox + "/INBOX/cur").size(), 1u);
   }
   // A directory with no Maildir in it is refused, and nothing is written there.
@@ -254,6 +227,10 @@ TEST_F(LayoutTest, RootsThatAreOrAreNotAMaildir) {
   ASSERT_EQ(CreateStoreNamespace(IID_IStoreNamespace, ns.ReleaseAndGetVoidAddress()), S_OK);
   EXPECT_LT(ns->Initialize(nullptr, 0), 0);
   EXPECT_EQ(FilesIn(plain), std::vector<std::string>{"a"});
+  FOLDERPROPS props{};
+  props.cbSize = FOLDERPROPS_SIZE;
+  HENUMSTORE e = nullptr;
+  EXPECT_EQ(ns->GetFirstSubFolder(0, &props, &e), E_UNEXPECTED);
 }
 
 // mbsync adds ",U=<uid>" to every name it syncs, changes it when the UID
@@ -362,7 +339,7 @@ TEST_F(LayoutTest, OtherProgramsFilesAreNeitherListedNorTouched) {
       S_OK);
   EXPECT_EQ(work->DeleteMessages(&one, 0, nullptr), S_OK);
   EXPECT_EQ(ns->CompactAll(0), S_OK);
-  for (const auto& p : theirs) EXPECT_EQ(Slurp(p), "theirs " + p);
+  for (const auto& p : theirs) EXPECT_EQ(mqtest::ReadFile(p), "theirs " + p);
   EXPECT_TRUE(maildir::IsMaildir(r + "/.notmuch/xapian"));
 }
 

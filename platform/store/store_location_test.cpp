@@ -2,37 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "platform/store/testing/nested_tree.h"
 #include "platform/store/testing/thunderbird_fixture.h"
+#include "tests/support/scratch.h"
 
 namespace store {
 namespace {
-
-// Sets (or unsets) an environment variable for a scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(StoreLocation, WhereTheMailIs) {
   testing::ThunderbirdFixture fx;
@@ -67,7 +45,8 @@ TEST(StoreLocation, WhereTheMailIs) {
       testing::WriteFile(maildirHome + "/.thunderbird/profiles.ini",
                          "[Profile0]\nPath=" + fx.profile() + "\n");
     }
-    ScopedEnv home("HOME", c.home), maildir("MAILDIR", c.maildirVariable);
+    mqtest::ScopedEnv home("HOME", c.home),
+        maildir("MAILDIR", c.maildirVariable ? c.maildirVariable->c_str() : nullptr);
     StoreLocation where = LocateStore();
     EXPECT_EQ(where.root, c.root);
     EXPECT_EQ(where.profile, c.profile);

@@ -1,17 +1,10 @@
+// The store over a Maildir++ tree, through IStoreNamespace and IStoreFolder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
-#include <fstream>
-#include <sstream>
-
-#include "platform/com/memory.h"
-#include "platform/mime/mime.h"
 #include "platform/store/maildir.h"
-#include "platform/store/objects.h"
-#include "platform/store/store.h"
 #include "platform/store/store_test_util.h"
 #include "platform/store/testing/maildir_fixture.h"
 
@@ -21,52 +14,44 @@ namespace {
 using com::ComPtr;
 using testing::MaildirFixture;
 
+std::string Mail(const std::string& subject) {
+  return MaildirFixture::Message("x@y", "z@w", subject);
+}
+
 class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override { fx.UseAsMailDir(); }
   MaildirFixture fx;
 };
 
-TEST_F(StoreTest, InitializeRefusesWhatIsNotAMaildirAndCreatesNothing) {
-  std::string plain = fx.root() + "/plain";
-  mkdir(plain.c_str(), 0700);
-  setenv("MAILDIR", plain.c_str(), 1);
-  ComPtr<IStoreNamespace> ns;
-  ASSERT_EQ(CreateStoreNamespace(IID_IStoreNamespace, ns.ReleaseAndGetVoidAddress()), S_OK);
-  EXPECT_LT(ns->Initialize(nullptr, 0), 0);
-  EXPECT_EQ(rmdir(plain.c_str()), 0);  // still empty
-  FOLDERPROPS props{};
-  props.cbSize = FOLDERPROPS_SIZE;
-  HENUMSTORE e = nullptr;
-  EXPECT_EQ(ns->GetFirstSubFolder(0, &props, &e), E_UNEXPECTED);
-}
-
 TEST_F(StoreTest, FolderTreeOrderNamesAndCounts) {
   fx.AddFolder({"b"});
   fx.AddFolder({"A", "A1"});
   fx.AddFolder({"Entwürfe"});
   fx.AddFolder({"a.b/c"});
-  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "one"), {"S"});
-  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "two"), {"", 0, true});
+  fx.AddMessage({"A", "A1"}, Mail("one"), {"S"});
+  fx.AddMessage({"A", "A1"}, Mail("two"), {"", 0, true});
   auto ns = OpenStore();
   auto tree = FolderTree(ns.Get());
   std::vector<std::string> names;
-  for (const auto& f : tree) names.push_back(std::string(f.depth, '-') + f.name);
+  std::set<STOREFOLDERID> ids;
+  for (const auto& f : tree) {
+    names.push_back(std::string(f.depth, '-') + f.name);
+    ids.insert(f.id);
+  }
   EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "A", "-A1", "a.b/c", "b", "Entwürfe"}));
   EXPECT_EQ(tree[0].sfType, FOLDER_INBOX);
   EXPECT_EQ(tree[1].subFolders, 1);
   EXPECT_EQ(tree[2].messages, 2u);
   EXPECT_EQ(tree[2].unread, 1u);
-  std::set<STOREFOLDERID> ids;
-  for (const auto& f : tree) ids.insert(f.id);
   EXPECT_EQ(ids.size(), tree.size());
   EXPECT_FALSE(ids.count(0));
   // On disk as Courier and Dovecot name them.
   EXPECT_TRUE(maildir::IsMaildir(fx.root() + "/.Entw&APw-rfe"));
 }
 
-TEST_F(StoreTest, SizeStampsAndHandlesAreChecked) {
-  fx.AddMessage({"A"}, MaildirFixture::Message("x@y", "z@w", "one"));
+TEST_F(StoreTest, BadSizesAndHandlesAreRefusedAndEmptyListsGiveNoHandle) {
+  fx.AddFolder({"Empty"});
   auto ns = OpenStore();
   FOLDERPROPS fp{};
   fp.cbSize = sizeof(FOLDERPROPS) + 4;
@@ -76,43 +61,31 @@ TEST_F(StoreTest, SizeStampsAndHandlesAreChecked) {
   EXPECT_EQ(ns->GetNextSubFolder(&fp, &fp), E_INVALIDARG);
   fp.cbSize = FOLDERPROPS_SIZE;
   EXPECT_EQ(ns->GetNextSubFolder(&fp, &fp), E_HANDLE);
+  e = &fp;
+  EXPECT_EQ(ns->GetFirstSubFolder(IdOf(ns.Get(), "Empty"), &fp, &e), S_FALSE);
+  EXPECT_EQ(e, nullptr);
 
-  auto folder = OpenByName(ns.Get(), "A");
+  auto folder = OpenByName(ns.Get(), "Empty");
   MESSAGEPROPS mp{};
   mp.cbSize = 72;
   EXPECT_EQ(folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e), E_INVALIDARG);
   EXPECT_EQ(e, nullptr);
   mp.cbSize = MESSAGEPROPS_SIZE;
-  EXPECT_EQ(folder->GetNextMessage(&mp, 0, &mp), E_HANDLE);
-  EXPECT_EQ(folder->GetMessageClose(&mp), E_HANDLE);
-}
-
-TEST_F(StoreTest, EmptyLevelsAndFoldersAnswerNoMoreWithoutHandle) {
-  fx.AddFolder({"Empty"});
-  auto ns = OpenStore();
-  auto tree = FolderTree(ns.Get());
-  FOLDERPROPS fp{};
-  fp.cbSize = FOLDERPROPS_SIZE;
-  HENUMSTORE e = &fp;
-  EXPECT_EQ(ns->GetFirstSubFolder(tree[1].id, &fp, &e), S_FALSE);
-  EXPECT_EQ(e, nullptr);
-  auto folder = OpenByName(ns.Get(), "Empty");
-  MESSAGEPROPS mp{};
-  mp.cbSize = MESSAGEPROPS_SIZE;
+  e = &mp;
   EXPECT_EQ(folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e), S_FALSE);
   EXPECT_EQ(e, nullptr);
+  EXPECT_EQ(folder->GetNextMessage(&mp, 0, &mp), E_HANDLE);
+  EXPECT_EQ(folder->GetMessageClose(&mp), E_HANDLE);
   IStoreFolder* none = nullptr;
-  EXPECT_LT(ns->OpenFolder(0, 0, &none), 0);
-  EXPECT_LT(ns->OpenFolder(0xFFFFFFFF, 0, &none), 0);
+  for (STOREFOLDERID bad : {0u, 0xFFFFFFFFu}) EXPECT_LT(ns->OpenFolder(bad, 0, &none), 0);
   EXPECT_EQ(none, nullptr);
 }
 
 TEST_F(StoreTest, SummariesAsCallersSeeThem) {
-  fx.AddMessage({},
-                MaildirFixture::Message("\"Doe, Jane\" <jane@x.org>",
-                                        "a@x.org, =?UTF-8?Q?B=C3=A9a?= <b@x.org>",
-                                        "Re: Fwd: =?UTF-8?B?w6ll?="),
-                {"S", 1700000000});
+  const std::string text = MaildirFixture::Message("\"Doe, Jane\" <jane@x.org>",
+                                                   "a@x.org, =?UTF-8?Q?B=C3=A9a?= <b@x.org>",
+                                                   "Re: Fwd: =?UTF-8?B?w6ll?=");
+  fx.AddMessage({}, text, {"S", 1700000000});
   fx.AddMessage({}, "X-Nothing: here\r\n\r\nbody", {"", 1700000100});
   auto ns = OpenStore();
   auto inbox = OpenByName(ns.Get(), "Inbox");
@@ -126,16 +99,10 @@ TEST_F(StoreTest, SummariesAsCallersSeeThem) {
   EXPECT_EQ(m.received, maildir::UnixToTicks(1700000000));
   EXPECT_EQ(m.sent, maildir::UnixToTicks(1141567629));
   EXPECT_EQ(m.flags & MSG_FLAG_READ, MSG_FLAG_READ);
-  EXPECT_EQ(m.size, MaildirFixture::Message("\"Doe, Jane\" <jane@x.org>",
-                                            "a@x.org, =?UTF-8?Q?B=C3=A9a?= <b@x.org>",
-                                            "Re: Fwd: =?UTF-8?B?w6ll?=")
-                        .size());
+  EXPECT_EQ(m.size, text.size());
   EXPECT_TRUE(m.hasMessageId);
   const Msg& bare = msgs[1];
-  EXPECT_FALSE(bare.hasSubject);
-  EXPECT_FALSE(bare.hasFrom);
-  EXPECT_FALSE(bare.hasTo);
-  EXPECT_FALSE(bare.hasMessageId);
+  EXPECT_FALSE(bare.hasSubject || bare.hasFrom || bare.hasTo || bare.hasMessageId);
   EXPECT_EQ(bare.sent, bare.received);  // no Date: the delivery time
 
   MESSAGEPROPS mp{};
@@ -148,8 +115,8 @@ TEST_F(StoreTest, SummariesAsCallersSeeThem) {
 }
 
 TEST_F(StoreTest, IdsSurviveReopenRenameMoveAndFlagChanges) {
-  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "one"), {"", 0, true});
-  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "two"));
+  fx.AddMessage({"A", "A1"}, Mail("one"), {"", 0, true});
+  fx.AddMessage({"A", "A1"}, Mail("two"));
   fx.AddFolder({"B"});
   STOREFOLDERID a, a1, b;
   std::vector<MESSAGEID> ids;
@@ -177,7 +144,6 @@ TEST_F(StoreTest, IdsSurviveReopenRenameMoveAndFlagChanges) {
   ASSERT_EQ(rename(second.c_str(), (second + "F").c_str()), 0);
 
   auto ns = OpenStore();
-  auto tree = FolderTree(ns.Get());
   EXPECT_EQ(IdOf(ns.Get(), "Renamed"), a);
   EXPECT_EQ(IdOf(ns.Get(), "A1"), a1);
   EXPECT_EQ(IdOf(ns.Get(), "B"), b);
@@ -190,12 +156,12 @@ TEST_F(StoreTest, IdsSurviveReopenRenameMoveAndFlagChanges) {
 }
 
 TEST_F(StoreTest, OtherProgramsDeliveriesAndRemovalsShowAtTheNextEnumeration) {
-  std::string first = fx.AddMessage({}, MaildirFixture::Message("x@y", "z@w", "one"));
+  std::string first = fx.AddMessage({}, Mail("one"));
   auto ns = OpenStore();
   auto inbox = OpenByName(ns.Get(), "Inbox");
   auto before = Messages(inbox.Get());
   ASSERT_EQ(before.size(), 1u);
-  fx.AddMessage({}, MaildirFixture::Message("x@y", "z@w", "dropped"), {"", 0, true});
+  fx.AddMessage({}, Mail("dropped"), {"", 0, true});
   auto after = Messages(inbox.Get());
   ASSERT_EQ(after.size(), 2u);
   EXPECT_EQ(after[0].id, before[0].id);
@@ -216,10 +182,9 @@ TEST_F(StoreTest, ALargeFolderIsListedWholeInDeliveryOrder) {
   constexpr int kCount = 2600;
   const char* senders[] = {"Ann <ann@x>", "=?UTF-8?Q?B=C3=A9a?= <bea@x>", "carl@x"};
   const char* shown[] = {"Ann", "Béa", "carl@x"};
-  std::vector<int> order(kCount);
-  for (int i = 0; i < kCount; ++i) order[i] = (i * 1031) % kCount;  // a permutation
   std::string twice;
-  for (int i : order) {
+  for (int n = 0; n < kCount; ++n) {
+    const int i = (n * 1031) % kCount;  // a permutation
     std::string path =
         fx.AddMessage({}, MaildirFixture::Message(senders[i % 3], "me@x", "m" + std::to_string(i)),
                       {"", 1600000000 + i, i % 2 == 1});
@@ -237,30 +202,29 @@ TEST_F(StoreTest, ALargeFolderIsListedWholeInDeliveryOrder) {
     for (int i = 0; i < kCount; ++i) {
       ASSERT_EQ(msgs[i].subject, "m" + std::to_string(i));
       EXPECT_EQ(msgs[i].from, shown[i % 3]);
-      if (i > 0) {
-        ASSERT_LT(msgs[i - 1].id, msgs[i].id);
-      }
+      ASSERT_TRUE(i == 0 || msgs[i - 1].id < msgs[i].id) << i;
       ids.push_back(msgs[i].id);
     }
     EXPECT_TRUE(msgs[7].flags & MSG_FLAG_READ);  // the one in cur/ counts
   }
   auto ns = OpenStore();
-  auto again = Messages(OpenByName(ns.Get(), "Inbox").Get());
-  ASSERT_EQ(again.size(), ids.size());
-  for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(again[i].id, ids[i]);
+  std::vector<MESSAGEID> again;
+  for (const auto& m : Messages(OpenByName(ns.Get(), "Inbox").Get())) again.push_back(m.id);
+  EXPECT_EQ(again, ids);
 }
 
-TEST_F(StoreTest, NewMessagesThroughStreams) {
+TEST_F(StoreTest, StreamsWriteAndReadTheBytesAsStored) {
+  std::string big(100000, 'a');
+  for (std::size_t i = 0; i < big.size(); i += 77) big[i] = '\n';
+  const std::string text = "Subject: big\r\n\r\n" + big + std::string(1, '\0') + "tail";
   auto ns = OpenStore();
   auto inbox = OpenByName(ns.Get(), "Inbox");
-  const std::string text = "From: w\r\nTo:x\r\nSubject:y\r\n\r\nz";
   MESSAGEID id = 0;
   {
     ComPtr<IStream> s;
     ASSERT_EQ(inbox->CreateStream(nullptr, 0, s.ReleaseAndGetAddressOf(), &id), S_OK);
     EXPECT_NE(id, 0u);
-    ULONG written = 0;
-    ASSERT_EQ(s->Write(text.data(), static_cast<ULONG>(text.size()), &written), S_OK);
+    ASSERT_EQ(s->Write(text.data(), static_cast<ULONG>(text.size()), nullptr), S_OK);
     EXPECT_TRUE(Messages(inbox.Get()).empty());  // not there before the commit
     ASSERT_EQ(inbox->CommitStream(nullptr, 0, 0, s.Get(), id, nullptr), S_OK);
     EXPECT_LT(inbox->CommitStream(nullptr, 0, 0, s.Get(), id, nullptr), 0);
@@ -275,22 +239,12 @@ TEST_F(StoreTest, NewMessagesThroughStreams) {
   auto msgs = Messages(inbox.Get());
   ASSERT_EQ(msgs.size(), 1u);
   EXPECT_EQ(msgs[0].id, id);
-  EXPECT_EQ(msgs[0].subject, "y");
+  EXPECT_EQ(msgs[0].subject, "big");
   EXPECT_EQ(msgs[0].size, text.size());
-  EXPECT_EQ(fx.Files({}).size(), 1u);
+  ASSERT_EQ(fx.Files({}).size(), 1u);
   EXPECT_NE(fx.Files({})[0].find("/cur/"), std::string::npos);
-  EXPECT_EQ(ReadStream(inbox.Get(), id), text);
-  EXPECT_EQ(DirSize(fx.root() + "/tmp"), 0u);
-}
+  EXPECT_TRUE(FilesIn(fx.root() + "/tmp").empty());
 
-TEST_F(StoreTest, OpenMessageGivesTheStoredBytes) {
-  std::string big(100000, 'a');
-  for (std::size_t i = 0; i < big.size(); i += 77) big[i] = '\n';
-  std::string text = "Subject: big\r\n\r\n" + big + std::string(1, '\0') + "tail";
-  fx.AddMessage({}, text);
-  auto ns = OpenStore();
-  auto inbox = OpenByName(ns.Get(), "Inbox");
-  MESSAGEID id = Messages(inbox.Get())[0].id;
   EXPECT_EQ(ReadStream(inbox.Get(), id), text);
   ComPtr<IStream> s;
   ASSERT_EQ(inbox->OpenMessage(id, IID_IStream, s.ReleaseAndGetVoidAddress()), S_OK);
@@ -315,33 +269,29 @@ TEST_F(StoreTest, OpenMessageGivesTheStoredBytes) {
 TEST_F(StoreTest, OpenMessageFollowsRenamesAndRemovalsAfterTheListing) {
   std::vector<std::string> texts, paths;
   for (int i = 0; i < 300; ++i) {
-    texts.push_back(MaildirFixture::Message("x@y", "z@w", "m" + std::to_string(i)));
+    texts.push_back(Mail("m" + std::to_string(i)));
     paths.push_back(fx.AddMessage({}, texts.back()));
   }
   auto ns = OpenStore();
   auto inbox = OpenByName(ns.Get(), "Inbox");
   auto listed = Messages(inbox.Get());
   ASSERT_EQ(listed.size(), 300u);
-  std::vector<Msg> msgs(300);  // by the number in the subject
-  for (const auto& m : listed) msgs.at(std::stoi(m.subject.substr(1))) = m;
+  std::vector<MESSAGEID> ids(300);  // by the number in the subject
+  for (const auto& m : listed) ids.at(std::stoi(m.subject.substr(1))) = m.id;
   // Out of order, across pages.
-  for (int i : {250, 0, 299, 127, 128, 1}) EXPECT_EQ(ReadStream(inbox.Get(), msgs[i].id), texts[i]);
+  for (int i : {250, 0, 299, 127, 128, 1}) EXPECT_EQ(ReadStream(inbox.Get(), ids[i]), texts[i]);
   ASSERT_EQ(rename(paths[5].c_str(), (paths[5] + "F").c_str()), 0);  // another program's flag
   ASSERT_EQ(std::remove(paths[6].c_str()), 0);
-  MESSAGEIDLIST seven{sizeof(MESSAGEIDLIST), 1, &msgs[7].id};
+  MESSAGEIDLIST seven{sizeof(MESSAGEIDLIST), 1, &ids[7]};
   EXPECT_EQ(inbox->MarkMessagesAsRead(TRUE, 0, &seven), S_OK);
-  MESSAGEIDLIST eight{sizeof(MESSAGEIDLIST), 1, &msgs[8].id};
+  MESSAGEIDLIST eight{sizeof(MESSAGEIDLIST), 1, &ids[8]};
   EXPECT_EQ(inbox->DeleteMessages(&eight, 0, nullptr), S_OK);
-  EXPECT_EQ(ReadStream(inbox.Get(), msgs[5].id), texts[5]);
-  EXPECT_EQ(ReadStream(inbox.Get(), msgs[6].id), "<none>");
-  EXPECT_EQ(ReadStream(inbox.Get(), msgs[7].id), texts[7]);
-  EXPECT_EQ(ReadStream(inbox.Get(), msgs[8].id), "<none>");
-  EXPECT_EQ(ReadStream(inbox.Get(), msgs[4].id), texts[4]);
-  EXPECT_EQ(ReadStream(inbox.Get(), msgs[299].id), texts[299]);
+  for (int i : {5, 6, 7, 8, 4, 299})
+    EXPECT_EQ(ReadStream(inbox.Get(), ids[i]), i == 6 || i == 8 ? "<none>" : texts[i]) << i;
 }
 
 TEST_F(StoreTest, CopyMoveAndDelete) {
-  fx.AddMessage({"A"}, MaildirFixture::Message("x@y", "z@w", "m"), {"FS", 1600000000});
+  fx.AddMessage({"A"}, Mail("m"), {"FS", 1600000000});
   fx.AddFolder({"B"});
   auto ns = OpenStore();
   auto a = OpenByName(ns.Get(), "A");
@@ -359,9 +309,7 @@ TEST_F(StoreTest, CopyMoveAndDelete) {
   EXPECT_EQ(inB[0].flags & 0x3F, MSG_FLAG_READ | MSG_FLAG_FLAGGED);
   EXPECT_EQ(inB[1].flags & 0x3F, MSG_FLAG_FLAGGED);
   EXPECT_EQ(inB[0].received, maildir::UnixToTicks(1600000000));
-  EXPECT_EQ(inB[0].subject, "m");
   EXPECT_NE(inB[0].id, id);
-  EXPECT_EQ(Messages(a.Get()).size(), 1u);
   // Move: gone from A, a new id in B, the same bytes.
   std::string bytes = ReadStream(a.Get(), id);
   EXPECT_EQ(ns->CopyMoveMessages(a.Get(), b.Get(), &one, CMF_MOVE, 0, nullptr), S_OK);
@@ -370,27 +318,21 @@ TEST_F(StoreTest, CopyMoveAndDelete) {
   ASSERT_EQ(inB.size(), 3u);
   EXPECT_EQ(ReadStream(b.Get(), inB[2].id), bytes);
   EXPECT_LT(ns->CopyMoveMessages(a.Get(), b.Get(), &one, CMF_MOVE, 0, nullptr), 0);
-  // Delete.
   MESSAGEIDLIST del{sizeof(MESSAGEIDLIST), 1, &inB[2].id};
   EXPECT_EQ(b->DeleteMessages(&del, 0, nullptr), S_OK);
-  EXPECT_EQ(Messages(b.Get()).size(), 2u);
   EXPECT_EQ(fx.Files({"B"}).size(), 2u);
   EXPECT_LT(b->DeleteMessages(&del, 0, nullptr), 0);
 }
 
 TEST_F(StoreTest, FolderOperationsRefuseBadNamesAndChangeNothing) {
-  fx.AddFolder({"A", "A1"});
-  fx.AddMessage({"A", "A1"}, MaildirFixture::Message("x@y", "z@w", "m"));
+  fx.AddMessage({"A", "A1"}, Mail("m"));
   auto ns = OpenStore();
   STOREFOLDERID a = IdOf(ns.Get(), "A"), a1 = IdOf(ns.Get(), "A1"), inbox = IdOf(ns.Get(), "Inbox");
   auto before = Names(ns.Get());
   STOREFOLDERID id = 0;
-  EXPECT_LT(ns->CreateFolder(0, "", 0, &id), 0);
-  EXPECT_LT(ns->CreateFolder(0, "A", 0, &id), 0);
-  EXPECT_LT(ns->CreateFolder(0, "INBOX", 0, &id), 0);
+  for (const char* bad : {"", "A", "INBOX", "bad\xff", static_cast<const char*>(nullptr)})
+    EXPECT_LT(ns->CreateFolder(0, bad, 0, &id), 0) << (bad ? bad : "null");
   EXPECT_LT(ns->CreateFolder(a, "A1", 0, &id), 0);
-  EXPECT_LT(ns->CreateFolder(0, "bad\xff", 0, &id), 0);
-  EXPECT_LT(ns->CreateFolder(0, nullptr, 0, &id), 0);
   EXPECT_LT(ns->RenameFolder(a1, 0, ""), 0);
   EXPECT_LT(ns->RenameFolder(inbox, 0, "X"), 0);
   EXPECT_LT(ns->MoveFolder(a, a1, 0), 0);  // below itself
@@ -409,7 +351,7 @@ TEST_F(StoreTest, FolderOperationsRefuseBadNamesAndChangeNothing) {
 }
 
 TEST_F(StoreTest, ReadOnlyStoreWorksWithAnIndexInMemory) {
-  fx.AddMessage({"A"}, MaildirFixture::Message("x@y", "z@w", "m"));
+  fx.AddMessage({"A"}, Mail("m"));
   // Root ignores permissions: a directory where the index file belongs makes
   // the index just as impossible to open.
   bool asRoot = geteuid() == 0;
@@ -418,41 +360,23 @@ TEST_F(StoreTest, ReadOnlyStoreWorksWithAnIndexInMemory) {
   else
     chmod(fx.root().c_str(), 0500);
   auto ns = OpenStore();
-  auto a = OpenByName(ns.Get(), "A");
-  ASSERT_EQ(Messages(a.Get()).size(), 1u);
+  ASSERT_EQ(Messages(OpenByName(ns.Get(), "A").Get()).size(), 1u);
   STOREFOLDERID id;
   EXPECT_LT(ns->CreateFolder(0, "New", 0, &id), 0);
   chmod(fx.root().c_str(), 0700);
-  struct stat st;
-  EXPECT_TRUE(asRoot || stat((fx.root() + "/mailquarry-index.sqlite").c_str(), &st) != 0);
-  EXPECT_EQ(DirSize(fx.root()), 3u + asRoot);  // cur, new, tmp: nothing written
+  // cur, new, tmp (and the blocking directory): nothing written
+  EXPECT_EQ(FilesIn(fx.root()).size(), 3u + asRoot);
 }
 
 TEST_F(StoreTest, CompactRemovesStaleTmpFilesOnly) {
   auto ns = OpenStore();
   std::string stale = fx.root() + "/tmp/old", fresh = fx.root() + "/tmp/young";
-  std::ofstream(stale) << "x";
-  std::ofstream(fresh) << "y";
+  mqtest::WriteFile(stale, "x");
+  mqtest::WriteFile(fresh, "y");
   struct timespec old[2] = {{time(nullptr) - 37 * 3600, 0}, {time(nullptr) - 37 * 3600, 0}};
   utimensat(AT_FDCWD, stale.c_str(), old, 0);
   EXPECT_EQ(ns->CompactAll(5), S_OK);
-  EXPECT_NE(access(stale.c_str(), F_OK), 0);
-  EXPECT_EQ(access(fresh.c_str(), F_OK), 0);
-}
-
-TEST_F(StoreTest, OpenMessageAsParsedMime) {
-  fx.AddMessage({},
-                "Subject: att\r\nMIME-Version: 1.0\r\n"
-                "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
-                "--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
-                "--b\r\nContent-Type: application/octet-stream\r\n"
-                "Content-Disposition: attachment; filename=a.bin\r\n\r\nxyz\r\n--b--\r\n");
-  auto ns = OpenStore();
-  auto inbox = OpenByName(ns.Get(), "Inbox");
-  auto msgs = Messages(inbox.Get());
-  ASSERT_EQ(msgs.size(), 1u);
-  EXPECT_TRUE(msgs[0].flags & MSG_FLAG_ATTACHMENT);
-  EXPECT_EQ(Attachments(inbox.Get(), msgs[0].id), std::vector<std::string>{"xyz"});
+  EXPECT_EQ(FilesIn(fx.root() + "/tmp"), std::vector<std::string>{"young"});
 }
 
 }  // namespace

@@ -36,15 +36,9 @@ TEST(Summary, RawEightBitAndMissingHeaders) {
   Summary latin = ParseHeaderBlock("Subject: caf\xe9\nFrom: \xc3\xa9mile <e@x>\n");
   EXPECT_EQ(latin.subject, "café");
   EXPECT_EQ(latin.displayFrom, "émile");
-  EXPECT_FALSE(latin.displayTo);
-  EXPECT_FALSE(latin.messageId);
-  EXPECT_FALSE(latin.sentSeconds);
-  EXPECT_FALSE(latin.attachment);
-
+  EXPECT_FALSE(latin.displayTo || latin.messageId || latin.sentSeconds || latin.attachment);
   Summary none = ParseHeaderBlock("");
-  EXPECT_FALSE(none.subject);
-  EXPECT_FALSE(none.normalSubject);
-  EXPECT_FALSE(none.displayFrom);
+  EXPECT_FALSE(none.subject || none.normalSubject || none.displayFrom);
 
   Summary garbage = ParseHeaderBlock("Date: not a date\nTo: undisclosed-recipients:;\n");
   EXPECT_FALSE(garbage.sentSeconds);

@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,19 +17,10 @@ namespace {
 
 std::string TakeoutMessage(const std::string& labels, const std::string& subject) {
   return "From 1545668983435175434@xxx Fri Sep 16 22:26:51 +0000 2016\n"
-         "X-GM-THRID: 1545668983435175434\n"
-         "X-Gmail-Labels: " +
+         "X-GM-THRID: 1545668983435175434\nX-Gmail-Labels: " +
          labels +
-         "\n"
-         "From: Nora Quill <nora@example.org>\n"
-         "To: jane@example.com\n"
-         "Subject: " +
-         subject +
-         "\n"
-         "Date: Fri, 16 Sep 2016 22:26:51 +0000\n"
-         "\n"
-         "Body of " +
-         subject + ".\n\n";
+         "\nFrom: Nora Quill <nora@example.org>\nTo: jane@example.com\nSubject: " + subject +
+         "\nDate: Fri, 16 Sep 2016 22:26:51 +0000\n\nBody of " + subject + ".\n\n";
 }
 
 class TakeoutStoreTest : public ::testing::Test {
@@ -77,20 +67,16 @@ TEST_F(TakeoutStoreTest, EachLabelIsAFolderOfItsMessagesInFileOrder) {
   };
   EXPECT_EQ(Listing(ns.Get()), expected);
 
-  // A message under three labels is exported from each, with the same bytes.
-  std::vector<std::string> texts;
-  for (const char* label : {"Receipts", "Work"}) {
-    auto folder = OpenByName(ns.Get(), label);
-    texts.push_back(ReadStream(folder.Get(), Ids(ns.Get(), label)["Invoice"]));
+  // A message under three labels is exported from each, with the same bytes
+  // (without the envelope and the empty line before the next message).
+  std::string invoice = TakeoutMessage("Inbox,\r\n Work,Receipts", "Invoice");
+  invoice = invoice.substr(invoice.find('\n') + 1, invoice.size() - invoice.find('\n') - 2);
+  const auto tree = FolderTree(ns.Get());
+  for (int at : {6, 8, 11}) {  // the labels Inbox, Receipts and Work
+    auto folder = OpenById(ns.Get(), tree[at].id);
+    for (const auto& m : Messages(folder.Get()))
+      EXPECT_TRUE(m.subject != "Invoice" || ReadStream(folder.Get(), m.id) == invoice) << at;
   }
-  auto labelInbox = OpenById(ns.Get(), FolderTree(ns.Get())[6].id);  // the label Inbox
-  auto inLabelInbox = Messages(labelInbox.Get());
-  ASSERT_EQ(inLabelInbox.size(), 2u);
-  texts.push_back(ReadStream(labelInbox.Get(), inLabelInbox[1].id));
-  std::string expectedText = TakeoutMessage("Inbox,\r\n Work,Receipts", "Invoice");
-  expectedText = expectedText.substr(expectedText.find('\n') + 1);
-  expectedText.pop_back();  // the empty line before the next message is not the message's
-  for (const auto& text : texts) EXPECT_EQ(text, expectedText);
 }
 
 TEST_F(TakeoutStoreTest, InADirectoryTheLabelsAreBelowTheArchivesFolder) {
@@ -124,11 +110,7 @@ TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
 
   // Another program removes a message in the middle: the file is read again,
   // every other message keeps its id and its read state.
-  std::string text;
-  {
-    std::ifstream in(file_, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string text = mqtest::ReadFile(file_);
   std::string removed = TakeoutMessage("Sent,Opened", "My reply");
   text.erase(text.find(removed), removed.size());
   testing::WriteFile(file_, text);

@@ -144,17 +144,6 @@ TEST(ThunderbirdProfile, WhichProfileIsTheDefault) {
   EXPECT_EQ(DefaultProfileIn(fx.profilesDir()), fx.olderProfile());
 }
 
-TEST(ThunderbirdProfile, AccountsInTheOrderThunderbirdShowsThem) {
-  ThunderbirdFixture fx;
-  using Rows = std::vector<std::pair<std::string, std::string>>;
-  // The default account first, then as mail.accountmanager.accounts lists
-  // them; the hidden server of the smart mailboxes is no account.
-  EXPECT_EQ(NamesAndDirs(ReadAccounts(fx.profile()), fx.profile()),
-            (Rows{{"jane@example.com", "ImapMail/imap.example.com"},
-                  {"Local Folders", "Mail/Local Folders"},
-                  {"Work \"B\xC3\xBCro\"", "Mail/pop.example.org"}}));
-}
-
 TEST(ThunderbirdProfile, AccountsWhenPrefsAreMissingOrDamaged) {
   using Rows = std::vector<std::pair<std::string, std::string>>;
   const Rows byDirectory = {{"imap.example.com", "ImapMail/imap.example.com"},
@@ -203,15 +192,6 @@ TEST(ThunderbirdProfile, AccountsWhenPrefsAreMissingOrDamaged) {
       unlink((fx.profile() + "/prefs.js").c_str());
     EXPECT_EQ(NamesAndDirs(ReadAccounts(fx.profile()), fx.profile()), c.expected);
   }
-}
-
-TEST(ThunderbirdProfile, NothingIsWrittenIntoTheProfile) {
-  ThunderbirdFixture fx;
-  auto before = fx.Snapshot();
-  FindDefaultProfile(fx.home());
-  IsProfile(fx.profile());
-  ReadAccounts(fx.profile());
-  EXPECT_EQ(fx.Snapshot(), before);
 }
 
 }  // namespace

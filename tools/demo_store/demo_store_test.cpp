@@ -7,7 +7,6 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "platform/com/memory.h"
@@ -44,11 +43,8 @@ class DemoStoreTest : public ::testing::Test {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
       if (!entry.is_regular_file()) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
       files[fs::relative(entry.path(), root).string()] =
-          bytes.str() +
+          mqtest::ReadFile(entry.path().string()) +
           std::to_string(fs::last_write_time(entry.path()).time_since_epoch().count());
     }
     return files;
@@ -64,9 +60,8 @@ TEST_F(DemoStoreTest, WritesTheSameMaildirPlusPlusStoreEveryTime) {
   EXPECT_EQ(a, Snapshot(base_ / "b"));
 
   for (const char* folder : {"", ".Work", ".Work.Projects", ".Family", ".Receipts"}) {
-    for (const char* sub : {"cur", "new", "tmp"}) {
+    for (const char* sub : {"cur", "new", "tmp"})
       EXPECT_TRUE(fs::is_directory(base_ / "a" / folder / sub)) << folder << "/" << sub;
-    }
     EXPECT_TRUE(fs::is_empty(base_ / "a" / folder / "tmp"));
   }
 
@@ -75,36 +70,30 @@ TEST_F(DemoStoreTest, WritesTheSameMaildirPlusPlusStoreEveryTime) {
   int messages = 0, read = 0, attachments = 0;
   std::set<std::string> names;
   for (const auto& [relative, unused] : a) {
-    if (relative.find("/cur/") == std::string::npos &&
-        relative.find("/new/") == std::string::npos && relative.rfind("cur/", 0) != 0 &&
-        relative.rfind("new/", 0) != 0) {
-      continue;
-    }
+    const std::string dir = fs::path(relative).parent_path().filename();
+    if (dir != "cur" && dir != "new") continue;
     ++messages;
-    if (relative.size() > 2 && relative.find(":2,") != std::string::npos &&
-        relative.back() == 'S') {
-      ++read;
-    }
-    IMimeMessage* message = nullptr;
-    ASSERT_EQ(mime::OpenMessageFile((base_ / "a" / relative).c_str(), &message), S_OK);
+    read += relative.find(":2,") != std::string::npos && relative.back() == 'S';
+    com::ComPtr<IMimeMessage> message;
+    ASSERT_EQ(
+        mime::OpenMessageFile((base_ / "a" / relative).c_str(), message.ReleaseAndGetAddressOf()),
+        S_OK);
     ULONG count = 0;
     HBODY* parts = nullptr;
     ASSERT_EQ(message->GetAttachments(&count, &parts), S_OK);
     for (ULONG i = 0; i < count; ++i) {
-      if (message->IsBodyType(parts[i], IBT_ATTACHMENT) != S_OK) continue;
-      ++attachments;
-      IMimeBody* body = nullptr;
-      ASSERT_EQ(message->BindToObject(parts[i], IID_IMimeBody, reinterpret_cast<void**>(&body)),
-                S_OK);
+      com::ComPtr<IMimeBody> body;
       LPSTR name = nullptr;
-      ASSERT_EQ(body->GetDisplayName(&name), S_OK);
+      if (message->IsBodyType(parts[i], IBT_ATTACHMENT) != S_OK ||
+          message->BindToObject(parts[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress()) != S_OK ||
+          body->GetDisplayName(&name) != S_OK)
+        continue;
+      ++attachments;
       names.insert(name);
       EXPECT_EQ(std::string(name).find_first_of("/\\\r\n\a"), std::string::npos) << name;
       CoTaskMemFree(name);
-      body->Release();
     }
     CoTaskMemFree(parts);
-    message->Release();
   }
   EXPECT_GE(messages, 25);
   EXPECT_GT(read, 0);
@@ -112,9 +101,8 @@ TEST_F(DemoStoreTest, WritesTheSameMaildirPlusPlusStoreEveryTime) {
   EXPECT_GE(attachments, 30);
   for (const char* expected : {"passwd", "x", "b.txt", "attachment.pdf", "winmail.dat", "table.csv",
                                "Pr\xC3\xA4sentation f\xC3\xBCr M\xC3\xA4rz 2026.pdf",
-                               "Offsite venue confirmation.eml", "invitation.eml"}) {
+                               "Offsite venue confirmation.eml", "invitation.eml"})
     EXPECT_TRUE(names.count(expected)) << expected;
-  }
 }
 
 #if MQ_DEMO_TEST_CONTACTS
@@ -129,9 +117,8 @@ TEST_F(DemoStoreTest, WritesADemoAddressBookBesideTheStore) {
   for (const auto& row : rows) {
     users += row.objectType == MAPI_MAILUSER;
     names.insert(row.name);
-    if (row.objectType == MAPI_MAILUSER) {
-      EXPECT_FALSE(row.props.at(PROP_ID(PR_EMAIL_ADDRESS)).empty()) << row.name;
-    }
+    EXPECT_TRUE(row.objectType != MAPI_MAILUSER || !row.props.at(PROP_ID(PR_EMAIL_ADDRESS)).empty())
+        << row.name;
   }
   EXPECT_EQ(users, 8);
   EXPECT_TRUE(
@@ -160,8 +147,8 @@ TEST_F(DemoStoreTest, WritesThunderbirdLocalFoldersWithMbox) {
   EXPECT_EQ(files, (std::set<std::string>{"Family", "Inbox", "Receipts", "Work", "Work.sbd",
                                           "Work.sbd/Projects"}));
 
-  setenv("MAILDIR", (base_ / "a").c_str(), 1);
-  setenv("XDG_CACHE_HOME", (base_ / "cache").c_str(), 1);
+  mqtest::ScopedEnv maildir("MAILDIR", (base_ / "a").string()),
+      cache("XDG_CACHE_HOME", (base_ / "cache").string());
   auto ns = store::OpenStore();
   EXPECT_EQ(store::Names(ns.Get()),
             (std::vector<std::string>{"Inbox", "Family", "Receipts", "Work", "Projects"}));
@@ -174,8 +161,6 @@ TEST_F(DemoStoreTest, WritesThunderbirdLocalFoldersWithMbox) {
   EXPECT_NE(text.find("\n\nFrom the garden, the first tomatoes.\n>From your last letter"),
             std::string::npos);
   EXPECT_NE(text.find("\n\nFrom Mum, with love\n"), std::string::npos);
-  unsetenv("MAILDIR");
-  unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

@@ -1,16 +1,17 @@
 #include "platform/store/testing/thunderbird_fixture.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "platform/store/maildir.h"
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/store/testing/nested_tree.h"
+#include "tests/support/scratch.h"
 
 namespace store::testing {
 namespace {
@@ -39,41 +40,6 @@ const char kInstallsIni[] =
     "[4F96D1932A9F858E]\n"
     "Default=abcd1234.default-release\n"
     "Locked=1\n";
-
-std::string Read(const std::string& path) {
-  std::string bytes;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
-}
-
-void Walk(const std::string& root, const std::string& rel,
-          std::map<std::string, std::string>* out) {
-  DIR* d = opendir((root + rel).c_str());
-  if (!d) return;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string child = rel + "/" + name, path = root + child;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISLNK(st.st_mode)) {
-      char target[4096];
-      ssize_t n = readlink(path.c_str(), target, sizeof target);
-      (*out)[child] = "l:" + std::string(target, n > 0 ? static_cast<std::size_t>(n) : 0);
-    } else if (S_ISDIR(st.st_mode)) {
-      (*out)[child] = "d";
-      Walk(root, child, out);
-    } else {
-      (*out)[child] = "f:" + Read(path);
-    }
-  }
-  closedir(d);
-}
 
 std::string Msg(std::string_view subject) {
   return MaildirFixture::Message("Nora Quill <nora@example.org>", "jane@example.com", subject,
@@ -152,28 +118,22 @@ ThunderbirdFixture::ThunderbirdFixture(ProfilesLocation where) {
   WriteProfileFile(".parentlock", "");
   symlink("127.0.1.1:+4242", (profile_ + "/lock").c_str());  // a running Thunderbird's lock
 
-  const std::string local = "Mail/Local Folders/";
+  const std::string local = "Mail/Local Folders/", imap = "ImapMail/imap.example.com/";
   WriteProfileFile(local + "Trash",
                    Mbox({Msg("Thrown away"), Msg("Deleted, not compacted")}, {0x0001, 0x0009}));
-  WriteProfileFile(local + "Trash.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
   WriteProfileFile(local + "Unsent Messages", "");
-  WriteProfileFile(local + "Unsent Messages.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
   WriteProfileFile(local + "Archives", Mbox({Msg("Archived letter")}));
-  WriteProfileFile(local + "Archives.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
   WriteProfileFile(local + "Archives.sbd/2025", Mbox({Msg("Letter of 2025")}));
-  WriteProfileFile(local + "Archives.sbd/2025.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
   WriteProfileFile(local + "Projects.sbd/Alpha", Mbox({Msg("Alpha kickoff")}));
-  WriteProfileFile(local + "Projects.sbd/Alpha.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
-  WriteProfileFile(local + "msgFilterRules.dat", "version=\"9\"\nlogging=\"no\"\n");
-
-  const std::string imap = "ImapMail/imap.example.com/";
   std::string inbox = Mbox({Msg("Welcome to IMAP"), Msg("Unread news")}, {0x0001, 0x0000});
   WriteProfileFile(imap + "INBOX", inbox);
-  WriteProfileFile(imap + "INBOX.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
   WriteProfileFile(imap + "Sent", Mbox({Msg("Sent reply")}));
-  WriteProfileFile(imap + "Sent.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
-  WriteProfileFile(imap + "Drafts.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
-  WriteProfileFile(imap + "msgFilterRules.dat", "version=\"9\"\nlogging=\"no\"\n");
+  for (const std::string& summary :
+       {local + "Trash", local + "Unsent Messages", local + "Archives", local + "Archives.sbd/2025",
+        local + "Projects.sbd/Alpha", imap + "INBOX", imap + "Sent", imap + "Drafts"})
+    WriteProfileFile(summary + ".msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
+  for (const std::string& account : {local, imap})
+    WriteProfileFile(account + "msgFilterRules.dat", "version=\"9\"\nlogging=\"no\"\n");
   // A compaction of INBOX caught half way: its new file is being written.
   WriteProfileFile(imap + ".compact-temp/INBOX", inbox.substr(0, inbox.size() / 2));
 
@@ -226,8 +186,14 @@ std::string ThunderbirdFixture::Eml(std::string_view subject, unsigned status) {
 }
 
 std::map<std::string, std::string> ThunderbirdFixture::Snapshot() const {
+  namespace fs = std::filesystem;
   std::map<std::string, std::string> entries;
-  Walk(home_, "", &entries);
+  for (const auto& e : fs::recursive_directory_iterator(home_)) {
+    entries["/" + e.path().lexically_relative(home_).string()] =
+        e.is_symlink()     ? "l:" + fs::read_symlink(e.path()).string()
+        : e.is_directory() ? "d"
+                           : "f:" + mqtest::ReadFile(e.path().string());
+  }
   return entries;
 }
 
