@@ -1,5 +1,5 @@
-// Nested trees as synchronisers and mail clients write them, mbsync's ",U="
-// renames, and other programs' files in the store.
+// Maildir names, nested trees as synchronisers and mail clients write them,
+// mbsync's ",U=" renames, and other programs' files in the store.
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
@@ -353,6 +353,43 @@ TEST(MessageKeyTest, DropsOnlyAWellFormedUid) {
   EXPECT_EQ(key("1.2.host,U="), "1.2.host,U=");
   EXPECT_EQ(key("1.2.host,U=12x"), "1.2.host,U=12x");
   EXPECT_EQ(key(",U=3"), "");
+}
+
+TEST(MaildirNames, EncodesAsModifiedUtf7AndRoundTrips) {
+  EXPECT_EQ(maildir::EncodeName("Sent"), "Sent");
+  EXPECT_EQ(maildir::EncodeName("R&D"), "R&-D");
+  EXPECT_EQ(maildir::EncodeName("Entwürfe"), "Entw&APw-rfe");
+  EXPECT_EQ(maildir::EncodeName("台北"), "&U,BTFw-");
+  EXPECT_EQ(maildir::EncodeName("a.b/c"), "a&AC4-b&AC8-c");
+  for (const char* name : {"Sent", "R&D", "Entwürfe", "台北", "a.b/c", "..", "&-", "😀 x", "\t"}) {
+    auto decoded = maildir::DecodeName(maildir::EncodeName(name));
+    ASSERT_TRUE(decoded) << name;
+    EXPECT_EQ(*decoded, name);
+    EXPECT_EQ(maildir::EncodeName(name).find_first_of("./"), std::string::npos);
+  }
+  EXPECT_FALSE(maildir::DecodeName("&U,BTFw"));  // unterminated
+  EXPECT_FALSE(maildir::DecodeName("&2D3-"));    // lone surrogate, bad padding
+  EXPECT_EQ(maildir::DisplayName("bad&name"), "bad&name");
+}
+
+TEST(MaildirNames, FolderDirectoriesAndFileNames) {
+  EXPECT_EQ(*maildir::SplitFolderDir(".A.A1"), (std::vector<std::string>{"A", "A1"}));
+  EXPECT_TRUE(maildir::SplitFolderDir("")->empty());
+  EXPECT_FALSE(maildir::SplitFolderDir(".."));
+  EXPECT_FALSE(maildir::SplitFolderDir(".A..B"));
+  EXPECT_FALSE(maildir::SplitFolderDir("cur"));
+
+  maildir::FileName f = maildir::ParseFileName("1700000000.M1P2.host:2,FS");
+  EXPECT_EQ(f.uniq, "1700000000.M1P2.host");
+  EXPECT_EQ(f.info, "FS");
+  EXPECT_EQ(maildir::FlagsFromInfo(f.info), MSG_FLAG_FLAGGED | MSG_FLAG_READ);
+  EXPECT_EQ(maildir::ParseFileName("plain").uniq, "plain");
+  // Unknown letters (keywords) survive a flag change; letters stay sorted.
+  EXPECT_EQ(maildir::InfoWithFlags("Sa", MSG_FLAG_REPLIED | MSG_FLAG_DRAFT), "DRa");
+  EXPECT_EQ(*maildir::DeliverySeconds("1700000000.M1P2.host"), 1700000000);
+  EXPECT_FALSE(maildir::DeliverySeconds("abc.def"));
+  EXPECT_NE(maildir::NewUniqueName(), maildir::NewUniqueName());
+  EXPECT_EQ(maildir::NewUniqueName().find_first_of("/:"), std::string::npos);
 }
 
 }  // namespace

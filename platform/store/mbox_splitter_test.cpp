@@ -112,18 +112,6 @@ TEST(MboxSplitter, BytesBeforeTheFirstEnvelopeAreAPreamble) {
   EXPECT_EQ(Split("From nobody\nS: a\n").size(), 1u);
 }
 
-TEST(MboxSplitter, ASplitCanStartAtAKnownMessage) {
-  const std::string tb = "From - Mon Jan 01 00:00:00 2001\n";
-  const std::string bytes = tb + "S: a\n\n" + tb + "S: b\n\n" + tb + "S: c\n";
-  Splitter splitter(bytes, tb.size() + 6);
-  Span s;
-  ASSERT_TRUE(splitter.Next(&s));
-  EXPECT_EQ(bytes.substr(s.text, s.textEnd - s.text), "S: b\n");
-  ASSERT_TRUE(splitter.Next(&s));
-  EXPECT_EQ(bytes.substr(s.text, s.textEnd - s.text), "S: c\n");
-  EXPECT_FALSE(splitter.Next(&s));
-}
-
 TEST(MboxSplitter, EnvelopeDatesInTheFormsWritersUse) {
   constexpr std::int64_t k2001 = 978307200;  // 2001-01-01 00:00:00 UTC
   struct Case {

@@ -1,12 +1,14 @@
 // A Takeout archive: one mbox file whose messages carry Gmail labels shows a
-// folder for each label below the file's folder.
+// folder for each label below the file's folder; the labels header read alone.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "platform/store/gmail_labels.h"
 #include "platform/store/maildir.h"
 #include "platform/store/store_test_util.h"
 #include "platform/store/testing/nested_tree.h"
@@ -14,6 +16,8 @@
 
 namespace store {
 namespace {
+
+using Strings = std::vector<std::string>;
 
 std::string TakeoutMessage(const std::string& labels, const std::string& subject) {
   return "From 1545668983435175434@xxx Fri Sep 16 22:26:51 +0000 2016\n"
@@ -121,6 +125,62 @@ TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
                    (m.id == now[m.subject] ? "same id" : "new id"));
   EXPECT_EQ(rows, (std::vector<std::string>{"Plans same id", "Chat with Nora same id",
                                             "Tickets same id"}));
+}
+
+TEST(GmailLabels, DecodesAndSplitsTheHeader) {
+  struct Case {
+    const char* raw;
+    Strings labels;
+  } cases[] = {
+      {"Inbox,Important,Opened", {"Inbox", "Important", "Opened"}},
+      {" Inbox , Sent ", {"Inbox", "Sent"}},
+      {"\"Work, old\",Inbox", {"Work, old", "Inbox"}},
+      {"Inbox, \" padded \" ,x", {"Inbox", " padded ", "x"}},
+      {"\"say \\\"hi\\\"\"", {"say \"hi\""}},
+      {"Work/Projects,Work", {"Work/Projects", "Work"}},
+      {"a,,b,", {"a", "b"}},
+      {"a,a,A", {"a", "A"}},  // once each
+      {"\"unclosed, still", {"unclosed, still"}},
+      {"", {}},
+      {"Inbox,\r\n Opened", {"Inbox", "Opened"}},
+      {"=?UTF-8?Q?Archived,Category_Personal,B=C3=BCro?=",
+       {"Archived", "Category Personal", "Büro"}},
+      {"Inbox,=?UTF-8?B?UmVpc2Vu?=", {"Inbox", "Reisen"}},
+      {"Inbox,Caf\xE9", {"Inbox", "Caf\xC3\xA9"}},  // undeclared 8-bit text: Latin-1
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.raw);
+    EXPECT_EQ(gmail::SplitLabels(gmail::DecodeLabelsHeader(c.raw)), c.labels);
+  }
+}
+
+TEST(GmailLabels, FolderOfEachLabel) {
+  struct Case {
+    const char* label;
+    Strings folder;
+  } cases[] = {
+      {"Inbox", {"Inbox"}},
+      {"INBOX", {"Inbox"}},
+      {"Draft", {"Drafts"}},
+      {"Category Social", {"Categories", "Social"}},
+      {"category updates", {"Categories", "Updates"}},
+      {"Work/Projects", {"Work", "Projects"}},
+      {"/Work//Projects/", {"Work", "Projects"}},
+      {"Tab\there", {"Tab here"}},
+      {"///", {"_"}},
+      {"\x01", {"_"}},
+      {"a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r",
+       {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o",
+        "p\xE2\x88\x95q\xE2\x88\x95r"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(gmail::LabelFolder(c.label), c.folder);
+  }
+  bool unread = false;
+  EXPECT_EQ(gmail::LabelFolderPaths("Inbox,unread,Category Social,Work/Projects,INBOX", &unread),
+            (Strings{"Inbox", "Unread", "Categories/Social", "Work/Projects"}));
+  EXPECT_TRUE(unread);
 }
 
 }  // namespace
