@@ -1,12 +1,13 @@
 // Maildir names, nested trees as synchronisers and mail clients write them,
 // mbsync's ",U=" renames, and other programs' files in the store.
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <map>
 
 #include "platform/store/maildir.h"
@@ -53,19 +54,11 @@ std::map<std::string, DWORD> Ids(IStoreNamespace* ns) {
 // Sets every directory's time an hour back, as in a tree nobody touched
 // lately: the store then trusts those times and reads only what changes.
 void AgeTree(const std::string& root) {
-  nftw(
-      root.c_str(),
-      [](const char* path, const struct stat*, int type, struct FTW*) {
-        if (type == FTW_D || type == FTW_DP) {
-          struct timespec old[2];
-          clock_gettime(CLOCK_REALTIME, &old[0]);
-          old[0].tv_sec -= 3600;
-          old[1] = old[0];
-          utimensat(AT_FDCWD, path, old, 0);
-        }
-        return 0;
-      },
-      16, FTW_PHYS | FTW_DEPTH);
+  namespace fs = std::filesystem;
+  const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  fs::last_write_time(root, hourAgo);
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_directory() && !e.is_symlink()) fs::last_write_time(e.path(), hourAgo);
 }
 
 class LayoutTest : public ::testing::Test {

@@ -112,6 +112,16 @@ TEST(MboxSplitter, BytesBeforeTheFirstEnvelopeAreAPreamble) {
   EXPECT_EQ(Split("From nobody\nS: a\n").size(), 1u);
 }
 
+// Listings read a file in windows and go on from a message already known.
+TEST(MboxSplitter, ASplitCanStartAtAKnownMessage) {
+  const std::string tb = "From - Mon Jan 01 00:00:00 2001\n";
+  const std::string bytes = tb + "S: a\n\n" + tb + "S: b\n\n" + tb + "S: c\n";
+  Splitter splitter(bytes, tb.size() + 6);
+  std::vector<std::string> texts;
+  for (Span s; splitter.Next(&s);) texts.push_back(bytes.substr(s.text, s.textEnd - s.text));
+  EXPECT_EQ(texts, (std::vector<std::string>{"S: b\n", "S: c\n"}));
+}
+
 TEST(MboxSplitter, EnvelopeDatesInTheFormsWritersUse) {
   constexpr std::int64_t k2001 = 978307200;  // 2001-01-01 00:00:00 UTC
   struct Case {

@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <map>
 #include <set>
 
 #include "platform/store/maildir.h"

@@ -1,20 +1,13 @@
 // The store over a Thunderbird profile: its accounts as top-level folders,
 // mbox and per-message folders read alike, nothing written into the profile.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-#include "platform/store/maildir.h"
 #include "platform/store/store_location.h"
 #include "platform/store/store_test_util.h"
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 #include "platform/store/testing/thunderbird_fixture.h"
-#include "tests/support/scratch.h"
 
 namespace store {
 namespace {

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <map>
 #include <random>
-#include <set>
 #include <sstream>
 #include <thread>
 

@@ -2,17 +2,12 @@
 // folder for each label below the file's folder; the labels header read alone.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "platform/store/gmail_labels.h"
-#include "platform/store/maildir.h"
 #include "platform/store/store_test_util.h"
 #include "platform/store/testing/nested_tree.h"
-#include "tests/support/scratch.h"
 
 namespace store {
 namespace {

@@ -1,17 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <set>
-#include <string>
 
-#include "platform/com/memory.h"
 #include "platform/mime/mime.h"
-#include "platform/store/objects.h"
 #include "platform/store/store_test_util.h"
 #if MQ_DEMO_TEST_CONTACTS
 #include "platform/wab/wab_test_util.h"
@@ -23,13 +16,6 @@ namespace {
 
 class DemoStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    base_ = fs::temp_directory_path() / ("demo_store_test_" + std::to_string(getpid()));
-    fs::remove_all(base_);
-    fs::create_directories(base_);
-  }
-  void TearDown() override { fs::remove_all(base_); }
-
   static int Run(const fs::path& dir, const std::string& options = "") {
     const char* bin = std::getenv("MQ_BIN_DIR");
     std::string command = std::string(bin ? bin : ".") + "/demo-store " + options + " '" +
@@ -50,7 +36,8 @@ class DemoStoreTest : public ::testing::Test {
     return files;
   }
 
-  fs::path base_;
+  mqtest::TempDir dir_;
+  const fs::path base_ = dir_.path();
 };
 
 TEST_F(DemoStoreTest, WritesTheSameMaildirPlusPlusStoreEveryTime) {

@@ -1,6 +1,5 @@
 #include "platform/store/testing/maildir_fixture.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 
@@ -84,26 +84,19 @@ std::string MaildirFixture::AddMessage(const FolderPath& folder, std::string_vie
 
 std::string MaildirFixture::Message(std::string_view from, std::string_view to,
                                     std::string_view subject, std::string_view body) {
-  std::string m;
-  m += "From: " + std::string(from) + "\r\n";
-  m += "To: " + std::string(to) + "\r\n";
-  m += "Subject: " + std::string(subject) + "\r\n";
-  m += "Date: Sun, 05 Mar 2006 14:07:09 +0000\r\n";
-  m += "Message-ID: <" + std::to_string(std::hash<std::string_view>{}(subject)) + "@fixture>\r\n";
-  m += "\r\n";
-  m += body;
-  return m;
+  return "From: " + std::string(from) + "\r\nTo: " + std::string(to) +
+         "\r\nSubject: " + std::string(subject) +
+         "\r\nDate: Sun, 05 Mar 2006 14:07:09 +0000\r\nMessage-ID: <" +
+         std::to_string(std::hash<std::string_view>{}(subject)) + "@fixture>\r\n\r\n" +
+         std::string(body);
 }
 
 std::vector<std::string> MaildirFixture::Files(const FolderPath& folder) const {
   std::vector<std::string> files;
-  std::string dir = FolderDir(folder);
   for (const char* sub : {"/cur", "/new"}) {
-    DIR* d = opendir((dir + sub).c_str());
-    if (!d) continue;
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') files.push_back(dir + sub + "/" + e->d_name);
-    closedir(d);
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(FolderDir(folder) + sub, ec))
+      if (e.path().filename().string()[0] != '.') files.push_back(e.path().string());
   }
   std::sort(files.begin(), files.end());
   return files;
