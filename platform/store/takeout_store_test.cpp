@@ -122,22 +122,20 @@ TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
                                             "Tickets same id"}));
 }
 
+// Plain, quoted-comma and folded values are also in the archive above.
 TEST(GmailLabels, DecodesAndSplitsTheHeader) {
   struct Case {
     const char* raw;
     Strings labels;
   } cases[] = {
-      {"Inbox,Important,Opened", {"Inbox", "Important", "Opened"}},
       {" Inbox , Sent ", {"Inbox", "Sent"}},
       {"\"Work, old\",Inbox", {"Work, old", "Inbox"}},
       {"Inbox, \" padded \" ,x", {"Inbox", " padded ", "x"}},
       {"\"say \\\"hi\\\"\"", {"say \"hi\""}},
-      {"Work/Projects,Work", {"Work/Projects", "Work"}},
       {"a,,b,", {"a", "b"}},
       {"a,a,A", {"a", "A"}},  // once each
       {"\"unclosed, still", {"unclosed, still"}},
       {"", {}},
-      {"Inbox,\r\n Opened", {"Inbox", "Opened"}},
       {"=?UTF-8?Q?Archived,Category_Personal,B=C3=BCro?=",
        {"Archived", "Category Personal", "Büro"}},
       {"Inbox,=?UTF-8?B?UmVpc2Vu?=", {"Inbox", "Reisen"}},
