@@ -70,27 +70,22 @@ class LayoutTest : public ::testing::Test {
     setenv("MAILDIR", root.c_str(), 1);
   }
   void Put(const std::string& folder, const std::string& name, const std::string& subject) {
-    WriteFile(root + "/" + folder + "/cur/" + name, Mail(subject));
+    WriteFile(AddNestedFolder(root, folder) + "/cur/" + name, Mail(subject));
   }
   MaildirFixture fx;
   std::string root;
 };
 
 TEST_F(LayoutTest, AnMbsyncTreeListsInTreeOrderWithStableIds) {
-  AddNestedFolder(root, "INBOX");
   Put("INBOX", "1796604429.18349_1.vm,U=1:2,RS", "seen");
   Put("INBOX", "1796604430.18349_2.vm,U=2:2,", "unseen");
   WriteFile(root + "/INBOX/.mbsyncstate", "FarUidValidity 1\n");
   WriteFile(root + "/INBOX/.uidvalidity", "1\n2\n");
-  AddNestedFolder(root, "Family");
   Put("Family", "1796604431.1_1.vm,U=1:2,S", "family");
-  AddNestedFolder(root, "Work/Projects");
   Put("Work/Projects", "1796604432.1_1.vm,U=1:2,S", "p1");
   Put("Work/Projects", "1796604433.1_1.vm,U=2:2,S", "p2");
-  AddNestedFolder(root, "Work");
   Put("Work", "1796604434.1_1.vm,U=1:2,S", "work");
   // A directory of folders only, and folder names with spaces and brackets.
-  AddNestedFolder(root, "[Gmail]/All Mail");
   Put("[Gmail]/All Mail", "1796604435.1_1.vm,U=1:2,S", "all");
   AddNestedFolder(root, "[Gmail]/Sent Mail");
   // Not folders: other programs' directories, an empty one, a plain file.
@@ -126,11 +121,9 @@ TEST_F(LayoutTest, AnMbsyncTreeListsInTreeOrderWithStableIds) {
 
 TEST_F(LayoutTest, FolderWritesStayNested) {
   AddNestedFolder(root, "INBOX");
-  AddNestedFolder(root, "Work/Sub");
   Put("Work/Sub", "1700000001.1_1.host,U=4:2,S", "deep");
   AddNestedFolder(root, "Work");
-  testing::MakeDirs(root + "/Lists/dev");
-  AddNestedFolder(root, "Lists/dev");
+  AddNestedFolder(root, "Lists/dev");  // Lists holds folders only
   auto ns = OpenStore();
   auto before = Ids(ns.Get());
 
@@ -190,7 +183,6 @@ TEST_F(LayoutTest, FolderWritesStayNested) {
 TEST_F(LayoutTest, RootsThatAreOrAreNotAMaildir) {
   // A Maildir root with folders in directories of their own: the root is
   // the Inbox, and new folders are made the same way.
-  AddNestedFolder(root, "");
   Put("", "1700000001.1_1.host:2,", "in inbox");
   AddNestedFolder(root, "Work");
   {
