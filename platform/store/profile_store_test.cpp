@@ -1,5 +1,6 @@
-// The store over a Thunderbird profile: its accounts as top-level folders,
-// mbox and per-message folders read alike, nothing written into the profile.
+// Where the store is found, and the store over a Thunderbird profile: its
+// accounts as top-level folders, mbox and per-message folders read alike,
+// nothing written into the profile.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
