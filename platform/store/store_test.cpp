@@ -52,32 +52,33 @@ TEST_F(StoreTest, FolderTreeOrderNamesAndCounts) {
   EXPECT_TRUE(maildir::IsMaildir(fx.root() + "/.Entw&APw-rfe"));
 }
 
+// A caller's structure smaller than ours is never written past its end, and
+// a handle the store did not give is refused, never followed.
 TEST_F(StoreTest, BadSizesAndHandlesAreRefusedAndEmptyListsGiveNoHandle) {
   fx.AddFolder({"Empty"});
   auto ns = OpenStore();
+  auto folder = OpenByName(ns.Get(), "Empty");
   FOLDERPROPS fp{};
   fp.cbSize = sizeof(FOLDERPROPS) + 4;
+  MESSAGEPROPS mp{};
+  mp.cbSize = 72;
   HENUMSTORE e = nullptr;
-  EXPECT_EQ(ns->GetFirstSubFolder(0, &fp, &e), E_INVALIDARG);
-  EXPECT_EQ(ns->GetFolderProps(1, 0, &fp), E_INVALIDARG);
-  EXPECT_EQ(ns->GetNextSubFolder(&fp, &fp), E_INVALIDARG);
+  for (HRESULT hr :
+       {ns->GetFirstSubFolder(0, &fp, &e), ns->GetFolderProps(1, 0, &fp),
+        ns->GetNextSubFolder(&fp, &fp), folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e)})
+    EXPECT_EQ(hr, E_INVALIDARG);
+  EXPECT_EQ(e, nullptr);
   fp.cbSize = FOLDERPROPS_SIZE;
-  EXPECT_EQ(ns->GetNextSubFolder(&fp, &fp), E_HANDLE);
+  mp.cbSize = MESSAGEPROPS_SIZE;
+  for (HRESULT hr : {ns->GetNextSubFolder(&fp, &fp), folder->GetNextMessage(&mp, 0, &mp),
+                     folder->GetMessageClose(&mp)})
+    EXPECT_EQ(hr, E_HANDLE);
   e = &fp;
   EXPECT_EQ(ns->GetFirstSubFolder(IdOf(ns.Get(), "Empty"), &fp, &e), S_FALSE);
   EXPECT_EQ(e, nullptr);
-
-  auto folder = OpenByName(ns.Get(), "Empty");
-  MESSAGEPROPS mp{};
-  mp.cbSize = 72;
-  EXPECT_EQ(folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e), E_INVALIDARG);
-  EXPECT_EQ(e, nullptr);
-  mp.cbSize = MESSAGEPROPS_SIZE;
   e = &mp;
   EXPECT_EQ(folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e), S_FALSE);
   EXPECT_EQ(e, nullptr);
-  EXPECT_EQ(folder->GetNextMessage(&mp, 0, &mp), E_HANDLE);
-  EXPECT_EQ(folder->GetMessageClose(&mp), E_HANDLE);
   IStoreFolder* none = nullptr;
   for (STOREFOLDERID bad : {0u, 0xFFFFFFFFu}) EXPECT_LT(ns->OpenFolder(bad, 0, &none), 0);
   EXPECT_EQ(none, nullptr);
@@ -239,19 +240,9 @@ TEST_F(StoreTest, StreamsWriteAndReadTheBytesAsStored) {
   EXPECT_TRUE(FilesIn(fx.root() + "/tmp").empty());
 
   EXPECT_EQ(ReadStream(inbox.Get(), id), text);
-  ComPtr<IStream> s;
+  ComPtr<IStream> s;  // a stored message is read only
   ASSERT_EQ(inbox->OpenMessage(id, IID_IStream, s.ReleaseAndGetVoidAddress()), S_OK);
-  STATSTG st{};
-  ASSERT_EQ(s->Stat(&st, STATFLAG_NONAME), S_OK);
-  EXPECT_EQ(st.cbSize.QuadPart, text.size());
-  LARGE_INTEGER at;
-  at.QuadPart = -4;
-  ASSERT_EQ(s->Seek(at, STREAM_SEEK_END, nullptr), S_OK);
-  char tail[8] = {};
-  ULONG n = 0;
-  EXPECT_EQ(s->Read(tail, sizeof tail, &n), S_OK);
-  EXPECT_EQ(std::string(tail, n), "tail");
-  EXPECT_LT(s->Write("x", 1, &n), 0);
+  EXPECT_LT(s->Write("x", 1, nullptr), 0);
   void* none = nullptr;
   EXPECT_LT(inbox->OpenMessage(id + 1000, IID_IStream, &none), 0);
 }
@@ -317,12 +308,10 @@ TEST_F(StoreTest, FolderOperationsRefuseBadNamesAndChangeNothing) {
   STOREFOLDERID id = 0;
   for (const char* bad : {"", "A", "INBOX", "bad\xff", static_cast<const char*>(nullptr)})
     EXPECT_LT(ns->CreateFolder(0, bad, 0, &id), 0) << (bad ? bad : "null");
-  EXPECT_LT(ns->CreateFolder(a, "A1", 0, &id), 0);
-  EXPECT_LT(ns->RenameFolder(a1, 0, ""), 0);
-  EXPECT_LT(ns->RenameFolder(inbox, 0, "X"), 0);
-  EXPECT_LT(ns->MoveFolder(a, a1, 0), 0);  // below itself
-  EXPECT_LT(ns->MoveFolder(a, a, 0), 0);
-  EXPECT_LT(ns->DeleteFolder(inbox, 0), 0);
+  for (HRESULT hr : {ns->CreateFolder(a, "A1", 0, &id), ns->RenameFolder(a1, 0, ""),
+                     ns->RenameFolder(inbox, 0, "X"), ns->MoveFolder(a, a1, 0) /* below itself */,
+                     ns->MoveFolder(a, a, 0), ns->DeleteFolder(inbox, 0)})
+    EXPECT_LT(hr, 0);
   EXPECT_EQ(Names(ns.Get()), before);
 
   EXPECT_EQ(ns->CreateFolder(a, "Neu.1/2", 0, &id), S_OK);
@@ -364,78 +353,75 @@ TEST_F(StoreTest, CompactRemovesStaleTmpFilesOnly) {
   EXPECT_EQ(FilesIn(fx.root() + "/tmp"), std::vector<std::string>{"young"});
 }
 
-TEST(Summary, NormalisesReplyAndForwardPrefixes) {
-  EXPECT_EQ(NormalizeSubject("Re: Fwd: AW: hello"), "hello");
-  EXPECT_EQ(NormalizeSubject("RE:Re[2]: FW: x"), "x");
-  EXPECT_EQ(NormalizeSubject("Fw : y"), "y");
-  EXPECT_EQ(NormalizeSubject("Regarding: z"), "Regarding: z");
-  EXPECT_EQ(NormalizeSubject("Re[x]: w"), "Re[x]: w");
-  EXPECT_EQ(NormalizeSubject("Re:"), "");
-}
-
-TEST(Summary, DecodesHeadersToUtf8) {
-  Summary s = ParseHeaderBlock(
-      "From: =?ISO-8859-1?Q?J=F6rg_M=FCller?= <jm@example.org>\r\n"
-      "To: \"Doe, Jane\" <jane@example.org>, bob@example.org,\r\n"
-      "  =?UTF-8?B?5bCP5p6X?= <k@example.jp>\r\n"
-      "Subject: Re: =?KOI8-R?B?8NLJ18XU?= world\r\n"
-      "Date: Sun, 05 Mar 2006 14:07:09 +0100\r\n"
-      "Message-ID: <a@b>\r\n"
-      "Content-Type: multipart/mixed; boundary=x\r\n");
-  EXPECT_EQ(s.displayFrom, "Jörg Müller");
-  EXPECT_EQ(s.displayTo, "Doe, Jane; bob@example.org; 小林");
-  EXPECT_EQ(s.subject, "Re: Привет world");
-  EXPECT_EQ(s.normalSubject, "Привет world");
-  EXPECT_EQ(s.sentSeconds, 1141564029);
+// The header fields a listing shows, decoded to UTF-8; a field that is not
+// there (or does not parse) is absent, not empty.
+TEST(Summary, HeaderBlocksAsListingsShowThem) {
+  struct Case {
+    std::string headers;
+    const char *subject, *normalSubject, *from, *to;
+    std::optional<std::int64_t> sent;
+  } cases[] = {
+      {"From: =?ISO-8859-1?Q?J=F6rg_M=FCller?= <jm@example.org>\r\n"
+       "To: \"Doe, Jane\" <jane@example.org>, bob@example.org,\r\n"
+       "  =?UTF-8?B?5bCP5p6X?= <k@example.jp>\r\n"
+       "Subject: Re: =?KOI8-R?B?8NLJ18XU?= world\r\n"
+       "Date: Sun, 05 Mar 2006 14:07:09 +0100\r\n",
+       "Re: Привет world", "Привет world", "Jörg Müller", "Doe, Jane; bob@example.org; 小林",
+       1141564029},
+      {"Subject: caf\xe9\nFrom: \xc3\xa9mile <e@x>\n", "café", "café", "émile", nullptr, {}},
+      {"", nullptr, nullptr, nullptr, nullptr, {}},
+      // Shown as written when no address parses.
+      {"Date: not a date\nTo: undisclosed-recipients:;\n",
+       nullptr,
+       nullptr,
+       nullptr,
+       "undisclosed-recipients:;",
+       {}},
+      {"Subject: RE:Re[2]: FW: AW: x\n", "RE:Re[2]: FW: AW: x", "x", nullptr, nullptr, {}},
+      {"Subject: Fw : y\n", "Fw : y", "y", nullptr, nullptr, {}},
+      {"Subject: Regarding: z\n", "Regarding: z", "Regarding: z", nullptr, nullptr, {}},
+      {"Subject: Re[x]: w\n", "Re[x]: w", "Re[x]: w", nullptr, nullptr, {}},
+      {"Subject: Re:\n", "Re:", "", nullptr, nullptr, {}},
+      // Dates before 1970 are sent times too.
+      {"Date: Tue, 31 Dec 1968 23:59:58 +0000\r\n", nullptr, nullptr, nullptr, nullptr, -31536002},
+      {"Date: Mon, 1 Jan 1601 00:00:00 +0000\r\n", nullptr, nullptr, nullptr, nullptr,
+       -11644473600},
+      {"Date: 1 Jan 1970 01:00:00 +0100\r\n", nullptr, nullptr, nullptr, nullptr, 0},
+      {"Date: garbage 1968\r\n", nullptr, nullptr, nullptr, nullptr, {}},
+  };
+  auto text = [](const char* s) { return s ? std::optional<std::string>(s) : std::nullopt; };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.headers);
+    Summary s = ParseHeaderBlock(c.headers);
+    EXPECT_EQ(s.subject, text(c.subject));
+    EXPECT_EQ(s.normalSubject, text(c.normalSubject));
+    EXPECT_EQ(s.displayFrom, text(c.from));
+    EXPECT_EQ(s.displayTo, text(c.to));
+    EXPECT_EQ(s.sentSeconds, c.sent);
+    EXPECT_FALSE(s.messageId || s.attachment);
+  }
+  Summary s = ParseHeaderBlock("Message-ID: <a@b>\nContent-Type: multipart/mixed; boundary=x\n");
   EXPECT_EQ(s.messageId, "<a@b>");
   EXPECT_TRUE(s.attachment);
 }
 
-TEST(Summary, RawEightBitAndMissingHeaders) {
-  Summary latin = ParseHeaderBlock("Subject: caf\xe9\nFrom: \xc3\xa9mile <e@x>\n");
-  EXPECT_EQ(latin.subject, "café");
-  EXPECT_EQ(latin.displayFrom, "émile");
-  EXPECT_FALSE(latin.displayTo || latin.messageId || latin.sentSeconds || latin.attachment);
-  Summary none = ParseHeaderBlock("");
-  EXPECT_FALSE(none.subject || none.normalSubject || none.displayFrom);
-
-  Summary garbage = ParseHeaderBlock("Date: not a date\nTo: undisclosed-recipients:;\n");
-  EXPECT_FALSE(garbage.sentSeconds);
-  EXPECT_TRUE(garbage.displayTo);  // shown as written when no address parses
-}
-
-// The same raw text shows differently as a sender (the first address) and
-// as recipients (all of them), whatever was parsed before.
-TEST(Summary, RememberedAddressesKeepSenderAndRecipientsApart) {
+// The same raw text shows as its first address as a sender and all of them as
+// recipients, remembered or not; deep groups are neither a crash nor lost.
+TEST(Summary, AddressesWithAndWithoutTheCache) {
+  std::string deep = "a@example.org, ";
+  for (int i = 0; i < 50000; ++i) deep += "g:";
+  deep += "b@example.com" + std::string(50000, ';');
   AddressCache cache;
-  const char* block = "From: Ann <a@x>, Bob <b@x>\nTo: Ann <a@x>, Bob <b@x>\n";
-  for (int round = 0; round < 2; ++round) {
-    Summary s = ParseHeaderBlock(block, &cache);
+  for (AddressCache* c : {static_cast<AddressCache*>(nullptr), &cache, &cache}) {
+    Summary s = ParseHeaderBlock("From: Ann <a@x>, Bob <b@x>\nTo: Ann <a@x>, Bob <b@x>\n", c);
     EXPECT_EQ(s.displayFrom, "Ann");
     EXPECT_EQ(s.displayTo, "Ann; Bob");
-  }
-  Summary empty = ParseHeaderBlock("From: \nTo: \n", &cache);
-  EXPECT_FALSE(empty.displayFrom);
-  EXPECT_FALSE(empty.displayTo);
-}
-
-TEST(Summary, DeeplyNestedGroupsShowTheirMembers) {
-  std::string to = "To: a@example.org, ";
-  for (int i = 0; i < 50000; ++i) to += "g:";
-  to += "b@example.com" + std::string(50000, ';') + "\r\n";
-  AddressCache cache;
-  for (AddressCache* c : {static_cast<AddressCache*>(nullptr), &cache}) {
-    Summary s = ParseHeaderBlock("From: " + to.substr(4) + to, c);
-    EXPECT_EQ(s.displayTo, "a@example.org; b@example.com");
+    s = ParseHeaderBlock("From: " + deep + "\r\nTo: " + deep + "\r\n", c);
     EXPECT_EQ(s.displayFrom, "a@example.org");
+    EXPECT_EQ(s.displayTo, "a@example.org; b@example.com");
+    s = ParseHeaderBlock("From: \nTo: \n", c);
+    EXPECT_FALSE(s.displayFrom || s.displayTo);
   }
-}
-
-TEST(Summary, DatesBefore1970AreSentTimesToo) {
-  EXPECT_EQ(ParseHeaderBlock("Date: Tue, 31 Dec 1968 23:59:58 +0000\r\n").sentSeconds, -31536002);
-  EXPECT_EQ(ParseHeaderBlock("Date: Mon, 1 Jan 1601 00:00:00 +0000\r\n").sentSeconds, -11644473600);
-  EXPECT_EQ(ParseHeaderBlock("Date: 1 Jan 1970 01:00:00 +0100\r\n").sentSeconds, 0);
-  EXPECT_EQ(ParseHeaderBlock("Date: garbage 1968\r\n").sentSeconds, std::nullopt);
 }
 
 }  // namespace
