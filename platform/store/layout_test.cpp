@@ -263,14 +263,12 @@ void ExpectIdsSurviveUidRenames(const std::string& root, const std::string& cur)
   EXPECT_EQ(Messages(OpenById(ns.Get(), before["Inbox"]).Get()).size(), 3u);
 }
 
-TEST_F(LayoutTest, IdsSurviveUidRenamesInANestedTree) {
-  AddNestedFolder(root, "INBOX");
-  ExpectIdsSurviveUidRenames(root, root + "/INBOX/cur");
-}
-
-TEST_F(LayoutTest, IdsSurviveUidRenamesInMaildirPlusPlus) {
+TEST_F(LayoutTest, IdsSurviveUidRenamesInANestedTreeAndInMaildirPlusPlus) {
   setenv("MAILDIR", fx.root().c_str(), 1);
   ExpectIdsSurviveUidRenames(fx.root(), fx.root() + "/cur");
+  setenv("MAILDIR", root.c_str(), 1);
+  AddNestedFolder(root, "INBOX");
+  ExpectIdsSurviveUidRenames(root, root + "/INBOX/cur");
 }
 
 TEST_F(LayoutTest, CopiesAndMovesLoseTheUidAndFlagChangesKeepOtherLetters) {
@@ -328,24 +326,9 @@ TEST_F(LayoutTest, OtherProgramsFilesAreNeitherListedNorTouched) {
   EXPECT_TRUE(maildir::IsMaildir(r + "/.notmuch/xapian"));
 }
 
-TEST(MessageKeyTest, DropsOnlyAWellFormedUid) {
-  std::string buffer;
-  auto key = [&](std::string_view u) { return std::string(maildir::MessageKey(u, &buffer)); };
-  EXPECT_EQ(key("1.2.host,U=12"), "1.2.host");
-  EXPECT_EQ(key("1.2.host,S=5,U=12,W=9"), "1.2.host,S=5,W=9");
-  EXPECT_EQ(key("1.2.host,U=1,U=2"), "1.2.host");
-  EXPECT_EQ(key("1.2.host,U=x"), "1.2.host,U=x");
-  EXPECT_EQ(key("1.2.host,U="), "1.2.host,U=");
-  EXPECT_EQ(key("1.2.host,U=12x"), "1.2.host,U=12x");
-  EXPECT_EQ(key(",U=3"), "");
-}
-
 TEST(MaildirNames, EncodesAsModifiedUtf7AndRoundTrips) {
-  EXPECT_EQ(maildir::EncodeName("Sent"), "Sent");
   EXPECT_EQ(maildir::EncodeName("R&D"), "R&-D");
-  EXPECT_EQ(maildir::EncodeName("Entwürfe"), "Entw&APw-rfe");
   EXPECT_EQ(maildir::EncodeName("台北"), "&U,BTFw-");
-  EXPECT_EQ(maildir::EncodeName("a.b/c"), "a&AC4-b&AC8-c");
   for (const char* name : {"Sent", "R&D", "Entwürfe", "台北", "a.b/c", "..", "&-", "😀 x", "\t"}) {
     auto decoded = maildir::DecodeName(maildir::EncodeName(name));
     ASSERT_TRUE(decoded) << name;
@@ -358,23 +341,18 @@ TEST(MaildirNames, EncodesAsModifiedUtf7AndRoundTrips) {
 }
 
 TEST(MaildirNames, FolderDirectoriesAndFileNames) {
-  EXPECT_EQ(*maildir::SplitFolderDir(".A.A1"), (std::vector<std::string>{"A", "A1"}));
-  EXPECT_TRUE(maildir::SplitFolderDir("")->empty());
-  EXPECT_FALSE(maildir::SplitFolderDir(".."));
-  EXPECT_FALSE(maildir::SplitFolderDir(".A..B"));
-  EXPECT_FALSE(maildir::SplitFolderDir("cur"));
-
-  maildir::FileName f = maildir::ParseFileName("1700000000.M1P2.host:2,FS");
-  EXPECT_EQ(f.uniq, "1700000000.M1P2.host");
-  EXPECT_EQ(f.info, "FS");
-  EXPECT_EQ(maildir::FlagsFromInfo(f.info), MSG_FLAG_FLAGGED | MSG_FLAG_READ);
-  EXPECT_EQ(maildir::ParseFileName("plain").uniq, "plain");
+  for (const char* notAFolder : {"..", ".A..B", "cur"})
+    EXPECT_FALSE(maildir::SplitFolderDir(notAFolder)) << notAFolder;
   // Unknown letters (keywords) survive a flag change; letters stay sorted.
   EXPECT_EQ(maildir::InfoWithFlags("Sa", MSG_FLAG_REPLIED | MSG_FLAG_DRAFT), "DRa");
-  EXPECT_EQ(*maildir::DeliverySeconds("1700000000.M1P2.host"), 1700000000);
-  EXPECT_FALSE(maildir::DeliverySeconds("abc.def"));
-  EXPECT_NE(maildir::NewUniqueName(), maildir::NewUniqueName());
-  EXPECT_EQ(maildir::NewUniqueName().find_first_of("/:"), std::string::npos);
+  // mbsync's ",U=<uid>" leaves a message's key only when it is well formed.
+  std::string buffer;
+  for (const auto& [name, key] : std::vector<std::pair<const char*, const char*>>{
+           {"1.2.host,S=5,U=12,W=9", "1.2.host,S=5,W=9"},
+           {"1.2.host,U=1,U=2", "1.2.host"},
+           {"1.2.host,U=12x", "1.2.host,U=12x"},
+           {"1.2.host,U=", "1.2.host,U="}})
+    EXPECT_EQ(maildir::MessageKey(name, &buffer), key) << name;
 }
 
 }  // namespace
