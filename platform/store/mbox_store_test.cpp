@@ -250,21 +250,19 @@ TEST_F(MboxStoreTest, DeletedMessagesAreHiddenAndNoCallWritesAFile) {
   const STOREFOLDERID inboxId = IdOf(ns.Get(), "Inbox"), sentId = IdOf(ns.Get(), "Sent"),
                       oldId = IdOf(ns.Get(), "Old");
   STOREFOLDERID made = 0;
-  EXPECT_LT(ns->CreateFolder(FOLDERID_ROOT, "New", 0, &made), 0);
-  EXPECT_LT(ns->CreateFolder(sentId, "New", 0, &made), 0);
-  EXPECT_LT(ns->RenameFolder(sentId, 0, "Renamed"), 0);
-  EXPECT_LT(ns->MoveFolder(oldId, FOLDERID_ROOT, 0), 0);
-  EXPECT_LT(ns->DeleteFolder(oldId, 0), 0);
-  EXPECT_LT(ns->DeleteFolder(inboxId, 0), 0);
-  EXPECT_LT(ns->CompactAll(0), 0);
   MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &msgs[0].id};
-  EXPECT_LT(ns->CopyMoveMessages(inbox.Get(), sent.Get(), &list, 0, 0, nullptr), 0);
-  EXPECT_LT(ns->CopyMoveMessages(inbox.Get(), sent.Get(), &list, CMF_MOVE, 0, nullptr), 0);
-  EXPECT_LT(ns->CopyMoveMessages(inbox.Get(), inbox.Get(), &list, CMF_MOVE, MSG_FLAG_READ, nullptr),
-            0);
-  EXPECT_LT(inbox->DeleteMessages(&list, 0, nullptr), 0);
   DWORD flags = 0;
-  EXPECT_LT(inbox->SetFlags(&list, MSG_FLAG_READ, MSG_FLAG_READ, &flags), 0);
+  int call = 0;
+  for (HRESULT hr :
+       {ns->CreateFolder(FOLDERID_ROOT, "New", 0, &made), ns->CreateFolder(sentId, "New", 0, &made),
+        ns->RenameFolder(sentId, 0, "Renamed"), ns->MoveFolder(oldId, FOLDERID_ROOT, 0),
+        ns->DeleteFolder(oldId, 0), ns->DeleteFolder(inboxId, 0), ns->CompactAll(0),
+        ns->CopyMoveMessages(inbox.Get(), sent.Get(), &list, 0, 0, nullptr),
+        ns->CopyMoveMessages(inbox.Get(), sent.Get(), &list, CMF_MOVE, 0, nullptr),
+        ns->CopyMoveMessages(inbox.Get(), inbox.Get(), &list, CMF_MOVE, MSG_FLAG_READ, nullptr),
+        inbox->DeleteMessages(&list, 0, nullptr),
+        inbox->SetFlags(&list, MSG_FLAG_READ, MSG_FLAG_READ, &flags)})
+    EXPECT_LT(hr, 0) << "call " << call++;
   EXPECT_EQ(Commit(inbox.Get(), Mail("new")), 0u);
   EXPECT_EQ(Snapshot(), before);
   EXPECT_EQ(Names(ns.Get()), (std::vector<std::string>{"Inbox", "Sent", "Old"}));

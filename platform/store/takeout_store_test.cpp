@@ -129,8 +129,6 @@ TEST(GmailLabels, DecodesAndSplitsTheHeader) {
     Strings labels;
   } cases[] = {
       {" Inbox , Sent ", {"Inbox", "Sent"}},
-      {"\"Work, old\",Inbox", {"Work, old", "Inbox"}},
-      {"Inbox, \" padded \" ,x", {"Inbox", " padded ", "x"}},
       {"\"say \\\"hi\\\"\"", {"say \"hi\""}},
       {"a,,b,", {"a", "b"}},
       {"a,a,A", {"a", "A"}},  // once each
@@ -153,7 +151,6 @@ TEST(GmailLabels, FolderOfEachLabel) {
     Strings folder;
   } cases[] = {
       {"Inbox", {"Inbox"}},
-      {"INBOX", {"Inbox"}},
       {"Draft", {"Drafts"}},
       {"Category Social", {"Categories", "Social"}},
       {"category updates", {"Categories", "Updates"}},
