@@ -117,17 +117,6 @@ TEST_F(ProfileStoreTest, AnAccountKeptOutsideTheProfileIsReadThere) {
   EXPECT_EQ(fx_.Snapshot(), before);
 }
 
-// Without prefs.js the accounts are its directories, the default one's INBOX still first.
-TEST_F(ProfileStoreTest, AProfileWithoutPrefsListsItsAccountDirectories) {
-  unlink((fx_.profile() + "/prefs.js").c_str());
-  auto ns = OpenStore();
-  std::vector<std::string> top;
-  for (const auto& f : FolderTree(ns.Get()))
-    if (f.depth == 0) top.push_back(f.name);
-  EXPECT_EQ(top, (std::vector<std::string>{"Inbox", "imap.example.com", "pop.example.org",
-                                           "Local Folders"}));
-}
-
 TEST(StoreLocation, WhereTheMailIs) {
   testing::ThunderbirdFixture fx;
   testing::ThunderbirdFixture empty(testing::ProfilesLocation::kSnap);  // a home without mail

@@ -34,11 +34,8 @@ std::string Msg(std::string_view subject) {
 const char ThunderbirdFixture::kPrefs[] =
     "// Mozilla User Preferences\n\n"
     "user_pref(\"mail.account.account1.server\", \"server1\");\n"
-    "user_pref(\"mail.account.account2.identities\", \"id1\");\n"
     "user_pref(\"mail.account.account2.server\", \"server2\");\n"
-    "user_pref(\"mail.account.account3.identities\", \"id2\");\n"
     "user_pref(\"mail.account.account3.server\", \"server3\");\n"
-    "user_pref(\"mail.account.lastKey\", 3);\n"
     "user_pref(\"mail.accountmanager.accounts\", \"account1,account2,account3\");\n"
     "user_pref(\"mail.accountmanager.defaultaccount\", \"account2\");\n"
     "user_pref(\"mail.accountmanager.localfoldersserver\", \"server1\");\n"
@@ -48,12 +45,10 @@ const char ThunderbirdFixture::kPrefs[] =
     "user_pref(\"mail.server.server1.hostname\", \"Local Folders\");\n"
     "user_pref(\"mail.server.server1.name\", \"Local Folders\");\n"
     "user_pref(\"mail.server.server1.type\", \"none\");\n"
-    "user_pref(\"mail.server.server1.userName\", \"nobody\");\n"
     "user_pref(\"mail.server.server2.directory\", "
     "\"/home/jane/.thunderbird/abcd1234.default-release/ImapMail/imap.example.com\");\n"
     "user_pref(\"mail.server.server2.directory-rel\", \"[ProfD]ImapMail/imap.example.com\");\n"
     "user_pref(\"mail.server.server2.hostname\", \"imap.example.com\");\n"
-    "user_pref(\"mail.server.server2.login_at_startup\", true);\n"
     "user_pref(\"mail.server.server2.name\", \"jane@example.com\");\n"
     "user_pref(\"mail.server.server2.type\", \"imap\");\n"
     "user_pref(\"mail.server.server2.userName\", \"jane@example.com\");\n"
@@ -85,12 +80,9 @@ ThunderbirdFixture::ThunderbirdFixture(ProfilesLocation where) {
 
   // The profile an older Thunderbird used: only Local Folders.
   MakeDirs(olderProfile_ + "/Mail/Local Folders");
-  WriteFile(olderProfile_ + "/times.json", "{\"created\":1262304000000}\n");
   WriteFile(olderProfile_ + "/Mail/Local Folders/Inbox", Mbox({Msg("From the older profile")}));
 
   WriteProfileFile("prefs.js", kPrefs);
-  WriteProfileFile("compatibility.ini",
-                   "[Compatibility]\nLastVersion=128.5.0_20241118000000/20241118000000\n");
   WriteProfileFile("times.json", "{\"created\":1704067200000,\"firstUse\":null}\n");
   WriteProfileFile(".parentlock", "");
   symlink("127.0.1.1:+4242", (profile_ + "/lock").c_str());  // a running Thunderbird's lock
