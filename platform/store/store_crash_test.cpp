@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -169,47 +170,38 @@ TEST_F(CrashTest, KilledWhileMovingANestedFolderTree) {
 TEST_F(CrashTest, TwoProcessesAddingAtOnceGetUniqueIdsAndLoseNothing) {
   fx.AddFolder({"Shared"});
   constexpr int kEach = 25;
-  int fds[2][2];
+  mqtest::TempDir reports;  // the ids each child was given, one a line
   pid_t pids[2];
   for (int c = 0; c < 2; ++c) {
-    ASSERT_EQ(pipe(fds[c]), 0);
     pids[c] = fork();
     ASSERT_GE(pids[c], 0);
     if (pids[c] == 0) {
-      close(fds[c][0]);
       auto ns = OpenStore();
       auto folder = OpenByName(ns.Get(), "Shared");
-      std::string ids;
+      std::ofstream out(reports / std::to_string(c));
       for (int n = 0; n < kEach; ++n) {
         MESSAGEID id = Commit(folder.Get(), Body(c * 1000 + n));
         if (!id) _exit(2);
-        ids += std::to_string(id) + "\n";
+        out << id << "\n";
         Messages(folder.Get());  // enumerate while the other one writes
       }
-      if (write(fds[c][1], ids.data(), ids.size()) != static_cast<ssize_t>(ids.size())) _exit(3);
-      _exit(0);
+      out.close();
+      _exit(out ? 0 : 3);
     }
-    close(fds[c][1]);
   }
   std::set<MESSAGEID> reported;
   for (int c = 0; c < 2; ++c) {
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[c][0], buf, sizeof buf)) > 0) text.append(buf, n);
-    close(fds[c][0]);
     int status = 0;
     waitpid(pids[c], &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << c;
-    std::istringstream in(text);
-    MESSAGEID id;
-    while (in >> id) EXPECT_TRUE(reported.insert(id).second) << "id " << id << " given twice";
+    std::istringstream in(mqtest::ReadFile(reports / std::to_string(c)));
+    for (MESSAGEID id; in >> id;)
+      EXPECT_TRUE(reported.insert(id).second) << "id " << id << " twice";
   }
   EXPECT_EQ(reported.size(), 2u * kEach);
   auto ns = OpenStore();
-  auto msgs = Messages(OpenByName(ns.Get(), "Shared").Get());
   std::set<MESSAGEID> listed;
-  for (const auto& m : msgs) listed.insert(m.id);
+  for (const auto& m : Messages(OpenByName(ns.Get(), "Shared").Get())) listed.insert(m.id);
   EXPECT_EQ(listed, reported);
   ExpectConsistent(ns.Get());
 }

@@ -176,12 +176,18 @@ inline std::vector<std::string> FilesIn(const std::string& dir) {
   return names;
 }
 
-// Every entry below `root` by relative path: a file's bytes, "<dir>" for a directory.
-inline std::map<std::string, std::string> TreeSnapshot(const std::string& root) {
+// Every entry below `root` by relative path: a file's bytes (and time when
+// `withTimes`), "<dir>" for a directory.
+inline std::map<std::string, std::string> TreeSnapshot(const std::string& root,
+                                                       bool withTimes = false) {
+  namespace fs = std::filesystem;
   std::map<std::string, std::string> all;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
-    all[std::filesystem::relative(e.path(), root).string()] =
-        e.is_regular_file() ? mqtest::ReadFile(e.path().string()) : "<dir>";
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    all[fs::relative(e.path(), root).string()] =
+        !e.is_regular_file() ? "<dir>"
+        : withTimes          ? mqtest::ReadFile(e.path().string()) +
+                          std::to_string(e.last_write_time().time_since_epoch().count())
+                    : mqtest::ReadFile(e.path().string());
   return all;
 }
 

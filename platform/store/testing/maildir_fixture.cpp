@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
 
@@ -68,17 +69,10 @@ std::string MaildirFixture::AddMessage(const FolderPath& folder, std::string_vie
                      std::to_string(getpid()) + ".fixture";
   std::string path =
       options.inNew ? dir + "/new/" + uniq : dir + "/cur/" + maildir::CurName(uniq, options.flags);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot create " + path);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+  if (!std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size()).flush())
+    throw std::runtime_error("cannot write " + path);
   struct timespec times[2] = {{static_cast<time_t>(when), 0}, {static_cast<time_t>(when), 0}};
-  futimens(fd, times);
-  close(fd);
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
   return path;
 }
 
