@@ -298,18 +298,28 @@ TEST_F(LayoutTest, CopiesAndMovesLoseTheUidAndFlagChangesKeepOtherLetters) {
   EXPECT_EQ(names[1], "1700000002.2_1.host,S=20:2,S");
 }
 
-TEST_F(LayoutTest, OtherProgramsFilesAreNeitherListedNorTouched) {
+TEST_F(LayoutTest, OtherProgramsFilesAreNeitherListedNorTouchedButStaleTmpFilesGo) {
   setenv("MAILDIR", fx.root().c_str(), 1);
   fx.AddMessage({"Work"}, Mail("w"));
   fx.AddMessage({}, Mail("i"));
   const std::string r = fx.root();
   AddNestedFolder(r, ".notmuch/xapian");
   AddNestedFolder(r, ".mu");
-  std::vector<std::string> theirs = {r + "/dovecot-uidlist",       r + "/dovecot.index.log",
-                                     r + "/dovecot-keywords",      r + "/subscriptions",
-                                     r + "/.Work/dovecot-uidlist", r + "/.Work/.mbsyncstate",
-                                     r + "/.Work/.uidvalidity",    r + "/cur/.hidden"};
+  std::vector<std::string> theirs = {r + "/dovecot-uidlist",
+                                     r + "/dovecot.index.log",
+                                     r + "/dovecot-keywords",
+                                     r + "/subscriptions",
+                                     r + "/.Work/dovecot-uidlist",
+                                     r + "/.Work/.mbsyncstate",
+                                     r + "/.Work/.uidvalidity",
+                                     r + "/cur/.hidden",
+                                     r + "/tmp/young"};  // a delivery under way
   for (const auto& p : theirs) WriteFile(p, "theirs " + p);
+  // Left by a writer killed a day and a half ago: compaction removes it.
+  const std::string stale = r + "/tmp/old";
+  WriteFile(stale, "x");
+  struct timespec old[2] = {{time(nullptr) - 37 * 3600, 0}, {time(nullptr) - 37 * 3600, 0}};
+  utimensat(AT_FDCWD, stale.c_str(), old, 0);
   auto ns = OpenStore();
   EXPECT_EQ(Shape(ns.Get()), (std::vector<std::string>{"Inbox:1/1", "Work:1/1"}));
   auto ids = Ids(ns.Get());
@@ -324,6 +334,7 @@ TEST_F(LayoutTest, OtherProgramsFilesAreNeitherListedNorTouched) {
   EXPECT_EQ(ns->CompactAll(0), S_OK);
   for (const auto& p : theirs) EXPECT_EQ(mqtest::ReadFile(p), "theirs " + p);
   EXPECT_TRUE(maildir::IsMaildir(r + "/.notmuch/xapian"));
+  EXPECT_FALSE(Exists(stale));
 }
 
 TEST(MaildirNames, EncodesAsModifiedUtf7AndRoundTrips) {

@@ -63,8 +63,6 @@ TEST_F(MboxStoreTest, AThunderbirdTreeListsItsMboxFilesAsFolders) {
   Write("Inbox", Entry(Mail("in1")) + Entry(Mail("in2")));
   Write("Inbox.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
   Write("Sent", Entry(Mail("sent")));
-  Write("Archive.sbd/2020", Entry(Mail("old")));
-  Write("Archive.sbd/2020.msf", "mork");
   Write("Lists.sbd/Rust", Entry(Mail("rust")));
   Write("Trash", "");  // an emptied folder, beside its summary
   Write("Trash.msf", "mork");
@@ -88,9 +86,8 @@ TEST_F(MboxStoreTest, AThunderbirdTreeListsItsMboxFilesAsFolders) {
     EXPECT_EQ(props.cMessage, 1u);
   }
   EXPECT_EQ(Listing(ns.Get(), true),
-            (std::vector<std::string>{"Inbox [inbox] | *in1 | *in2", "Archive", "  2020 | *old",
-                                      "Lists", "  Rust | *rust", "mutt", "  box | *box",
-                                      "Sent | *sent", "Trash"}));
+            (std::vector<std::string>{"Inbox [inbox] | *in1 | *in2", "Lists", "  Rust | *rust",
+                                      "mutt", "  box | *box", "Sent | *sent", "Trash"}));
   EXPECT_EQ(FolderTree(ns.Get())[0].messages, 2u);  // counted once listed
   EXPECT_EQ(Snapshot(), before);                    // nothing written into the tree
   EXPECT_TRUE(fs::exists(MboxIndexPath(mail_)));

@@ -1,6 +1,5 @@
 // The store over a Maildir++ tree, through IStoreNamespace and IStoreFolder,
 // and the summaries it lists.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -340,17 +339,6 @@ TEST_F(StoreTest, ReadOnlyStoreWorksWithAnIndexInMemory) {
   chmod(fx.root().c_str(), 0700);
   // cur, new, tmp (and the blocking directory): nothing written
   EXPECT_EQ(FilesIn(fx.root()).size(), 3u + asRoot);
-}
-
-TEST_F(StoreTest, CompactRemovesStaleTmpFilesOnly) {
-  auto ns = OpenStore();
-  std::string stale = fx.root() + "/tmp/old", fresh = fx.root() + "/tmp/young";
-  mqtest::WriteFile(stale, "x");
-  mqtest::WriteFile(fresh, "y");
-  struct timespec old[2] = {{time(nullptr) - 37 * 3600, 0}, {time(nullptr) - 37 * 3600, 0}};
-  utimensat(AT_FDCWD, stale.c_str(), old, 0);
-  EXPECT_EQ(ns->CompactAll(5), S_OK);
-  EXPECT_EQ(FilesIn(fx.root() + "/tmp"), std::vector<std::string>{"young"});
 }
 
 // The header fields a listing shows, decoded to UTF-8; a field that is not

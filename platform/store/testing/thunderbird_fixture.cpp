@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 #include "platform/store/maildir.h"
@@ -152,18 +151,6 @@ std::string ThunderbirdFixture::Eml(std::string_view subject, unsigned status) {
   char header[64];
   std::snprintf(header, sizeof header, "X-Mozilla-Status: %04x\r\n", status);
   return std::string(header) + "X-Mozilla-Status2: 00000000\r\n" + Msg(subject);
-}
-
-std::map<std::string, std::string> ThunderbirdFixture::Snapshot() const {
-  namespace fs = std::filesystem;
-  std::map<std::string, std::string> entries;
-  for (const auto& e : fs::recursive_directory_iterator(home_)) {
-    entries["/" + e.path().lexically_relative(home_).string()] =
-        e.is_symlink()     ? "l:" + fs::read_symlink(e.path()).string()
-        : e.is_directory() ? "d"
-                           : "f:" + mqtest::ReadFile(e.path().string());
-  }
-  return entries;
 }
 
 }  // namespace store::testing
