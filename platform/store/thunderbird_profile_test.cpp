@@ -106,7 +106,7 @@ TEST(ThunderbirdProfile, WhichProfileIsTheDefault) {
       // Nothing marked: the profiles in file order. A byte-order mark, CR LF,
       // spaces round values and lines that are no entries, as editors leave them.
       {"",
-       "\xEF\xBB\xBF; comment\nPath=stray\n[Profile0]\r\nPath = a b \r\n# c\nbroken line\n"
+       "\xEF\xBB\xBF[Profile0]\r\nPath = a b \r\n; comment\n# c\nbroken line\n"
        "[Profile1]\nPath=/abs/b\nIsRelative=0\n[Bad\nPath=after bad\n",
        {"a b", "/abs/b"}},
       {"", "[General]\nVersion=2\n", {}},
