@@ -122,54 +122,39 @@ TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
                                             "Tickets same id"}));
 }
 
-// Plain, quoted-comma and folded values are also in the archive above.
-TEST(GmailLabels, DecodesAndSplitsTheHeader) {
+// The folders a raw labels header files its message under. Plain,
+// quoted-comma and folded values are also in the archive above.
+TEST(GmailLabels, FoldersOfARawHeader) {
   struct Case {
     const char* raw;
-    Strings labels;
+    Strings folders;
   } cases[] = {
       {" Inbox , Sent ", {"Inbox", "Sent"}},
       {"\"say \\\"hi\\\"\"", {"say \"hi\""}},
       {"a,,b,", {"a", "b"}},
       {"a,a,A", {"a", "A"}},  // once each
+      {"category updates,INBOX,Inbox", {"Categories/Updates", "Inbox"}},
       {"\"unclosed, still", {"unclosed, still"}},
       {"", {}},
       {"=?UTF-8?Q?Archived,Category_Personal,B=C3=BCro?=",
-       {"Archived", "Category Personal", "Büro"}},
+       {"Archived", "Categories/Personal", "Büro"}},
       {"Inbox,=?UTF-8?B?UmVpc2Vu?=", {"Inbox", "Reisen"}},
       {"Inbox,Caf\xE9", {"Inbox", "Caf\xC3\xA9"}},  // undeclared 8-bit text: Latin-1
+      {"Draft", {"Drafts"}},
+      {"/Work//Projects/", {"Work/Projects"}},
+      {"Tab\there", {"Tab here"}},
+      {"///,\x01", {"_"}},
+      {"a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r",
+       {"a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p\xE2\x88\x95q\xE2\x88\x95r"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.raw);
-    EXPECT_EQ(gmail::SplitLabels(gmail::DecodeLabelsHeader(c.raw)), c.labels);
-  }
-}
-
-TEST(GmailLabels, FolderOfEachLabel) {
-  struct Case {
-    const char* label;
-    Strings folder;
-  } cases[] = {
-      {"Inbox", {"Inbox"}},
-      {"Draft", {"Drafts"}},
-      {"Category Social", {"Categories", "Social"}},
-      {"category updates", {"Categories", "Updates"}},
-      {"Work/Projects", {"Work", "Projects"}},
-      {"/Work//Projects/", {"Work", "Projects"}},
-      {"Tab\there", {"Tab here"}},
-      {"///", {"_"}},
-      {"\x01", {"_"}},
-      {"a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r",
-       {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o",
-        "p\xE2\x88\x95q\xE2\x88\x95r"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
-    EXPECT_EQ(gmail::LabelFolder(c.label), c.folder);
+    bool unread = true;
+    EXPECT_EQ(gmail::LabelFolderPaths(c.raw, &unread), c.folders);
+    EXPECT_FALSE(unread);
   }
   bool unread = false;
-  EXPECT_EQ(gmail::LabelFolderPaths("Inbox,unread,Category Social,Work/Projects,INBOX", &unread),
-            (Strings{"Inbox", "Unread", "Categories/Social", "Work/Projects"}));
+  EXPECT_EQ(gmail::LabelFolderPaths("Inbox,unread", &unread), (Strings{"Inbox", "Unread"}));
   EXPECT_TRUE(unread);
 }
 
