@@ -271,12 +271,13 @@ TEST_F(LayoutTest, IdsSurviveUidRenamesInANestedTreeAndInMaildirPlusPlus) {
   ExpectIdsSurviveUidRenames(root, root + "/INBOX/cur");
 }
 
-TEST_F(LayoutTest, CopiesAndMovesLoseTheUidAndFlagChangesKeepOtherLetters) {
+TEST_F(LayoutTest, CopiesAndMovesLoseTheUidKeepTheTimeAndFlagChangesKeepOtherLetters) {
   setenv("MAILDIR", fx.root().c_str(), 1);
   fx.AddFolder({"Work"});
   std::string cur = fx.root() + "/cur/";
   WriteFile(cur + "1700000001.1_1.host,S=10,U=3:2,PTa", Mail("keywords"));
   WriteFile(cur + "1700000002.2_1.host,S=20,U=4:2,S", Mail("moved"));
+  WriteFile(cur + "1600000000.3_1.host:2,FS", Mail("flagged"));
   auto ns = OpenStore();
   auto ids = Ids(ns.Get());
   auto inbox = OpenById(ns.Get(), ids["Inbox"]);
@@ -296,6 +297,23 @@ TEST_F(LayoutTest, CopiesAndMovesLoseTheUidAndFlagChangesKeepOtherLetters) {
   for (const auto& n : names) EXPECT_EQ(n.find(",U="), std::string::npos) << n;
   EXPECT_EQ(names[0].substr(0, 11), "1700000001.");
   EXPECT_EQ(names[1], "1700000002.2_1.host,S=20:2,S");
+
+  // Copies drop the flags asked ("remove the complement": none) and keep the
+  // delivery time and the bytes; a copy deleted is gone, and deleted once.
+  id = ids["Inbox/flagged"];
+  const DWORD readFlagged = MSG_FLAG_READ | MSG_FLAG_FLAGGED;
+  EXPECT_EQ(ns->CopyMoveMessages(inbox.Get(), work.Get(), &one, 0, ~readFlagged, nullptr), S_OK);
+  EXPECT_EQ(ns->CopyMoveMessages(inbox.Get(), work.Get(), &one, 0, MSG_FLAG_READ, nullptr), S_OK);
+  auto inWork = Messages(work.Get());
+  ASSERT_EQ(inWork.size(), 4u);
+  EXPECT_EQ(inWork[2].flags & 0x3F, readFlagged);
+  EXPECT_EQ(inWork[3].flags & 0x3F, MSG_FLAG_FLAGGED);
+  EXPECT_EQ(inWork[3].received, maildir::UnixToTicks(1600000000));
+  EXPECT_EQ(ReadStream(work.Get(), inWork[3].id), Mail("flagged"));
+  id = inWork[3].id;
+  EXPECT_EQ(work->DeleteMessages(&one, 0, nullptr), S_OK);
+  EXPECT_LT(work->DeleteMessages(&one, 0, nullptr), 0);
+  EXPECT_EQ(FilesIn(fx.FolderDir({"Work"}) + "/cur").size(), 3u);
 }
 
 TEST_F(LayoutTest, OtherProgramsFilesAreNeitherListedNorTouchedButStaleTmpFilesGo) {

@@ -263,32 +263,6 @@ TEST_F(StoreTest, OpenMessageAndListingsFollowOtherProgramsRenamesRemovalsAndDel
   EXPECT_EQ(access(late.c_str(), F_OK), 0);
 }
 
-// Moving, and copying with the flags kept, are also the folder e2e tests'.
-TEST_F(StoreTest, CopiesDropTheFlagsAskedAndKeepTheDeliveryTime) {
-  fx.AddMessage({"A"}, Mail("m"), {"FS", 1600000000});
-  fx.AddFolder({"B"});
-  auto ns = OpenStore();
-  auto a = OpenByName(ns.Get(), "A");
-  auto b = OpenByName(ns.Get(), "B");
-  MESSAGEID id = Messages(a.Get())[0].id;
-  MESSAGEIDLIST one{sizeof(MESSAGEIDLIST), 1, &id};
-  // "Remove the complement of the flags": the flags stay.
-  EXPECT_EQ(ns->CopyMoveMessages(a.Get(), b.Get(), &one, 0,
-                                 ~DWORD(MSG_FLAG_READ | MSG_FLAG_FLAGGED), nullptr),
-            S_OK);
-  EXPECT_EQ(ns->CopyMoveMessages(a.Get(), b.Get(), &one, 0, MSG_FLAG_READ, nullptr), S_OK);
-  auto inB = Messages(b.Get());
-  ASSERT_EQ(inB.size(), 2u);
-  EXPECT_EQ(inB[0].flags & 0x3F, MSG_FLAG_READ | MSG_FLAG_FLAGGED);
-  EXPECT_EQ(inB[1].flags & 0x3F, MSG_FLAG_FLAGGED);
-  EXPECT_EQ(inB[1].received, maildir::UnixToTicks(1600000000));
-  EXPECT_EQ(ReadStream(b.Get(), inB[1].id), ReadStream(a.Get(), id));
-  MESSAGEIDLIST del{sizeof(MESSAGEIDLIST), 1, &inB[1].id};
-  EXPECT_EQ(b->DeleteMessages(&del, 0, nullptr), S_OK);
-  EXPECT_LT(b->DeleteMessages(&del, 0, nullptr), 0);
-  EXPECT_EQ(fx.Files({"B"}).size(), 1u);
-}
-
 TEST_F(StoreTest, FolderOperationsRefuseBadNamesAndChangeNothing) {
   fx.AddMessage({"A", "A1"}, Mail("m"));
   auto ns = OpenStore();
