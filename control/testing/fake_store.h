@@ -25,6 +25,14 @@ struct FakeMessage {
   DWORD flags = 0;
 };
 
+inline FakeMessage Message(MESSAGEID id, std::string subject, DWORD flags = 0) {
+  FakeMessage message;
+  message.id = id;
+  message.subject = std::move(subject);
+  message.flags = flags;
+  return message;
+}
+
 struct FakeFolder {
   STOREFOLDERID id = 0;
   std::string name;
