@@ -10,11 +10,6 @@
 namespace mq {
 namespace {
 
-ULONG RefsOf(IUnknown* object) {
-  object->AddRef();
-  return object->Release();
-}
-
 // A collection stand-in: any object that holds a list of folder records.
 class EnumTest : public ::testing::Test {
  protected:
@@ -98,30 +93,6 @@ TEST_F(EnumTest, NextSkipResetAndCloneCountAsTheInterfaceSays) {
   EXPECT_FALSE(Make());
   EXPECT_FALSE(owner_->NewEnum());
   EXPECT_TRUE(owner_->NewEnum());
-}
-
-TEST_F(EnumTest, IdentityAndReferences) {
-  Fill({"a", "b"});
-  const ULONG ownerRefs = RefsOf(owner_->Identity());
-  auto e = Make();
-  EXPECT_EQ(RefsOf(owner_->Identity()), ownerRefs + 1);  // the enumerator keeps its owner
-  com::ComPtr<IUnknown> unknown;
-  ASSERT_EQ(e.As(&unknown), S_OK);
-  EXPECT_EQ(static_cast<void*>(unknown.Get()), static_cast<void*>(e.Get()));
-  com::ComPtr<IDispatch> none;
-  EXPECT_EQ(e.As(&none), E_NOINTERFACE);
-
-  IUnknown* first = list_.At(0)->Identity();
-  const ULONG before = RefsOf(first);
-  VARIANT v;
-  ASSERT_EQ(e->Next(1, &v, nullptr), S_OK);
-  EXPECT_EQ(RefsOf(first), before + 1);
-  VariantClear(&v);
-  EXPECT_EQ(RefsOf(first), before);
-  EXPECT_EQ(list_.Size(), 2u);
-  e.Reset();
-  unknown.Reset();
-  EXPECT_EQ(RefsOf(owner_->Identity()), ownerRefs);
 }
 
 TEST_F(EnumTest, AMissingMemberIsUnexpectedAndPassedOver) {

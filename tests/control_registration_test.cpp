@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "platform/com/activation.h"
 #include "platform/com/typeinfo.h"
@@ -64,13 +65,11 @@ TEST(ControlModule, ExportsItsEntryPointsVersionAndBitmap) {
   ASSERT_NE(version, nullptr);
   std::map<std::string, std::string> info;
   for (const char* const* e = version(); *e; e += 2) info[e[0]] = e[1];
-  EXPECT_EQ(info["FileVersion"], "1.0.0.1");
-  EXPECT_EQ(info["ProductVersion"], "1.0.0.1");
-  EXPECT_EQ(info["FileDescription"], "Mailquarry dll");
-  EXPECT_EQ(info["ProductName"], "Mailquarry dll");
+  for (const char* key : {"FileVersion", "ProductVersion"}) EXPECT_EQ(info[key], "1.0.0.1");
+  for (const char* key : {"FileDescription", "ProductName"}) EXPECT_EQ(info[key], "Mailquarry dll");
   EXPECT_EQ(info["OriginalFilename"], "Mailquarry.dll");
-  EXPECT_NE(info["CompanyName"].find("the Mailquarry developers"), std::string::npos);
-  EXPECT_NE(info["LegalCopyright"].find("the Mailquarry developers"), std::string::npos);
+  for (const char* key : {"CompanyName", "LegalCopyright"})
+    EXPECT_NE(info[key].find("the Mailquarry developers"), std::string::npos) << key;
 
   auto bitmap = m.Symbol<HRESULT (*)(int, const unsigned char**, size_t*)>("MqGetBitmapResource");
   ASSERT_NE(bitmap, nullptr);
@@ -137,17 +136,19 @@ TEST(ControlModule, RegistrationWritesTheClassesAndUnregistrationRemovesThemAll)
   ASSERT_TRUE(registry.Regsvr("Mailquarry.ocx")) << registry.Log();
   const std::string path = Value(kControlKey + "\\InprocServer32");
   EXPECT_EQ(path.substr(path.rfind('/') + 1), "Mailquarry.ocx");
-  EXPECT_EQ(Value(kControlKey), "Mailquarry Control");
-  EXPECT_EQ(Value(kControlKey + "\\InprocServer32", "ThreadingModel"), "Apartment");
-  EXPECT_EQ(Value(kControlKey + "\\ProgID"), "MAILQUARRY.MailquarryCtrl.1");
-  EXPECT_EQ(Value("MAILQUARRY.MailquarryCtrl.1\\CLSID"), "{F0DF45CE-EE4E-434D-96B4-61C8616B5712}");
+  const std::tuple<std::string, std::string, std::string> values[] = {
+      {kControlKey, "", "Mailquarry Control"},
+      {kControlKey + "\\InprocServer32", "ThreadingModel", "Apartment"},
+      {kControlKey + "\\ProgID", "", "MAILQUARRY.MailquarryCtrl.1"},
+      {"MAILQUARRY.MailquarryCtrl.1\\CLSID", "", "{F0DF45CE-EE4E-434D-96B4-61C8616B5712}"},
+      {kControlKey + "\\MiscStatus\\1", "", "131473"},  // 0x20191
+      {kControlKey + "\\TypeLib", "", "{852F7E51-E5D2-4F52-83DC-46C1359B3E32}"},
+      {kControlKey + "\\Version", "", "1.0"},
+      {"CLSID\\{35475A04-7C1E-4441-B992-0AD49430BF6F}", "", "Mailquarry Property Page"}};
+  for (const auto& [key, name, value] : values) EXPECT_EQ(Value(key, name), value) << key;
   EXPECT_TRUE(reg::KeyExists(Root::ClassesRoot, kControlKey + "\\Control"));
   EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, kControlKey + "\\Insertable"));
-  EXPECT_EQ(Value(kControlKey + "\\MiscStatus\\1"), "131473");  // 0x20191
-  EXPECT_EQ(Value(kControlKey + "\\TypeLib"), "{852F7E51-E5D2-4F52-83DC-46C1359B3E32}");
-  EXPECT_EQ(Value(kControlKey + "\\Version"), "1.0");
   EXPECT_EQ(Value(kControlKey + "\\ToolboxBitmap32").find(path), 0u);
-  EXPECT_EQ(Value("CLSID\\{35475A04-7C1E-4441-B992-0AD49430BF6F}"), "Mailquarry Property Page");
   EXPECT_NE(com::RegisteredTypeLibPath(kLibId, 1, 0, 0x409), "");
 
   // Type-only coclasses are not registered; the control is.
