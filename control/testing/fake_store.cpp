@@ -96,7 +96,6 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
     *handle = nullptr;
     FakeFolder& folder = Folder();
     if (folder.failMessageRequest == 0) return E_FAIL;
-    if (folder.noHandle) return folder.messages.empty() ? S_FALSE : Fill(0, props);
     auto* e = new MessageEnum;
     *handle = e;
     ++state_.openHandles;

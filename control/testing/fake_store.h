@@ -40,8 +40,6 @@ struct FakeFolder {
   std::vector<FakeMessage> messages;
   // Fail the n-th message request (0 = GetFirstMessage) with E_FAIL.
   int failMessageRequest = -1;
-  // Report success for GetFirstMessage but hand out no handle.
-  bool noHandle = false;
 };
 
 struct FakeStoreState {
