@@ -228,11 +228,7 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
     const FakeFolder& folder = state_.folders.at(id);
     std::memset(props, 0, sizeof *props);
     props->cbSize = FOLDERPROPS_SIZE;
-    props->dwFolderId = id;
-    props->cMessage = static_cast<DWORD>(folder.messages.size());
-    props->cSubFolders = 0;
-    for (const auto& [otherId, other] : state_.folders)
-      if (other.parent == id && otherId != id) ++props->cSubFolders;
+    props->dwFolderId = id;  // the counts are read by no member
     std::strncpy(props->szName, folder.name.c_str(), sizeof props->szName - 1);
   }
   FakeStoreState& state_;
