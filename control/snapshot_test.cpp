@@ -65,12 +65,13 @@ TEST(FolderTree, AStoreReportingACycleDoesNotRecurseForever) {
   EXPECT_EQ(state.openHandles, 0);
 }
 
+// The fields themselves are the end-to-end tests'; here a field the store
+// leaves null, the strings going back, and failures part-way.
 TEST(MessageList, TakesTheSummaryFieldsAndGivesTheStringsBack) {
   FakeStoreState state;
   auto& folder = state.AddFolder(1, "A");
-  folder.messages.push_back({10, "hello", "Ann <a@x>", "Bob", Utc(2006, 3, 5, 14, 7, 9, 600),
-                             Utc(2006, 3, 4, 1, 2, 3), 1234, 0});
-  folder.messages.push_back({11, std::nullopt, std::nullopt, std::nullopt, {}, {}, 0, 0});
+  folder.messages.push_back(testing::Message(10, "hello"));
+  folder.messages.push_back({11, std::nullopt});
   folder.messages.push_back(testing::Message(12, "third"));
   auto store = MakeFakeStore(state);
   com::ComPtr<IStoreFolder> open;
@@ -79,13 +80,8 @@ TEST(MessageList, TakesTheSummaryFieldsAndGivesTheStringsBack) {
   auto messages = ReadMessages(*open);
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[0].subject, "hello");  // the normalised subject, not "Re: hello"
-  EXPECT_EQ(messages[0].displayFrom, "Ann <a@x>");
-  EXPECT_EQ(messages[0].displayTo, "Bob");
-  EXPECT_EQ(messages[0].receiveTime, "2006/03/05 14:07:09");
-  EXPECT_EQ(messages[0].sentTime, "2006/03/04 01:02:03");
-  EXPECT_EQ(messages[0].size, 1234);
-  EXPECT_EQ(messages[0].id, 10u);
-  EXPECT_EQ(messages[1].subject, "");  // a field the store left null
+  EXPECT_EQ(messages[1].subject, "");
+  EXPECT_EQ(messages[1].receiveTime, "1601/01/01 00:00:00");
   EXPECT_EQ(state.freedMessageProps, 3);
   EXPECT_EQ(state.openHandles, 0);
 
@@ -94,9 +90,6 @@ TEST(MessageList, TakesTheSummaryFieldsAndGivesTheStringsBack) {
   EXPECT_EQ(ReadMessages(*open).size(), 2u);
   folder.failMessageRequest = 0;
   EXPECT_EQ(ReadMessages(*open).size(), 0u);
-  folder.failMessageRequest = -1;
-  folder.messages.clear();
-  EXPECT_TRUE(ReadMessages(*open).empty());
   EXPECT_EQ(state.openHandles, 0);
 }
 
