@@ -10,19 +10,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/com/activation.h"
 #include "platform/com/enum_variant.h"
 #include "platform/registry/registry.h"
-#include "platform/store/testing/maildir_fixture.h"
-#include "platform/ui/control_host.h"
 #include "platform/ui/dialogs.h"
 #include "platform/wab/wab.h"
-#include "tests/support/automation_client.h"
-#include "tests/support/registered_modules_test.h"
+#include "tests/support/hosted_control.h"
 
 namespace {
 
@@ -46,7 +41,7 @@ std::map<std::string, std::string> Files(const std::string& dir) {
   return files;
 }
 
-class ContactsE2E : public mqtest::RegisteredModulesTest {
+class ContactsE2E : public mqtest::HostedControlTest {
  protected:
   static void SetUpTestSuite() {
     registry_ = new mqtest::RegisteredModules({"MailStore.so", "AddressBook.so", "Mailquarry.ocx"});
@@ -54,30 +49,15 @@ class ContactsE2E : public mqtest::RegisteredModulesTest {
 
   // Alpha, a group (no contact) and Beta, in file-name order.
   void SetUp() override {
-    RequireRegisteredModules();
+    HostedControlTest::SetUp();
     fixture_.AddMessage({}, MaildirFixture::Message("x@example.org", "y@example.org", "inbox"));
-    fixture_.UseAsMailDir();
     Write("1-alpha.vcf", Card("Alpha", "EMAIL:alpha@example.org\r\nORG:Alpha Works\r\n"));
     Write("2-group.vcf",
           "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nUID:group\r\nFN:Friends\r\nEND:VCARD\r\n");
     Write("3-beta.vcf", Card("Beta", "EMAIL:beta@example.org\r\n"));
   }
-  void TearDown() override {
-    contacts_.Reset();
-    host_.reset();
-  }
-
   void Write(const std::string& name, const std::string& bytes) {
     mqtest::WriteFile(book_ / name, bytes);
-  }
-  void Start() {
-    host_ = std::make_unique<ui::ControlHost>(/*userMode=*/true);
-    CLSID clsid{};
-    ASSERT_EQ(com::ClsidFromProgId("MAILQUARRY.MailquarryCtrl.1", &clsid), S_OK);
-    ASSERT_EQ(host_->Create(clsid), S_OK);
-    ASSERT_EQ(host_->Activate(nullptr, ui::Rect::FromSize(0, 0, 100, 30)), S_OK);
-    contacts_ = Get(host_->Dispatch(), "Contacts").Object();
-    ASSERT_TRUE(contacts_);
   }
   Texts Names() {
     Texts names;
@@ -96,11 +76,8 @@ class ContactsE2E : public mqtest::RegisteredModulesTest {
     return found.Object() ? Get(found.Object(), "Name").Str() : "(null)";
   }
 
-  MaildirFixture fixture_;
   mqtest::TempDir book_;
   mqtest::ScopedEnv bookEnv_{"MAILQUARRY_ADDRESSBOOK", book_.path()};
-  std::unique_ptr<ui::ControlHost> host_;
-  com::ComPtr<IDispatch> contacts_;
 };
 
 TEST_F(ContactsE2E, LoadsTheContactsOfTheBookInFileOrder) {
