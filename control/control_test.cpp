@@ -1,8 +1,6 @@
 // The control hosted in this process over a fake store, on Qt's offscreen
 // platform: window creation and destruction, the Folder property, drawing,
 // its dialogs, and what clients still holding its collections see afterwards.
-// With MQ_SCREENSHOT_DIR set, the design-mode control and the About box are
-// also saved there as PNG files.
 #include "control/mailquarry_ctrl.h"
 
 #include <gtest/gtest.h>
@@ -28,11 +26,6 @@ using mqtest::Put;
 using testing::FakeStoreState;
 
 FakeStoreState* g_state = nullptr;
-
-void SaveScreenshot(const QImage& image, const char* name) {
-  const char* dir = std::getenv("MQ_SCREENSHOT_DIR");
-  if (dir && *dir) image.save(QString::fromUtf8(dir) + "/" + name, "PNG");
-}
 
 // Inbox, A (with A1) and B; one message in A1.
 class ControlTest : public ::testing::Test {
@@ -135,7 +128,6 @@ TEST_F(ControlTest, DesignModeShowsABlackBoxWithTheRedCaptionInTheMiddle) {
   ASSERT_EQ(Start(shown, &dialog, ui::Rect::FromSize(10, 10, 260, 60)), S_OK);
   QImage image = shown.Render();
   ASSERT_EQ(image.size(), QSize(260, 60));
-  SaveScreenshot(image, "control-design-mode.png");
   // Red text in the middle of a black box.
   int red = 0, redLeft = 0;
   for (int y = 0; y < image.height(); ++y)
@@ -168,7 +160,6 @@ TEST_F(ControlTest, AboutBoxAndPropertyPageShowTheirTexts) {
       lines << label->text();
     for (auto* button : dialog->findChildren<QPushButton*>())
       hasOk = hasOk || (button->text().remove('&') == "OK" && button->isDefault());
-    SaveScreenshot(ui::RenderWidget(dialog), "about-box.png");
   });
   EXPECT_EQ(mqtest::Call(host.Dispatch(), "AboutBox").hr, S_OK);
   EXPECT_EQ(caption, "About Mailquarry Control");
