@@ -1,10 +1,13 @@
 // The folder and message collections wired to a fake store as the control
-// wires them: the message list load and the folder collection's store
-// operations when the store answers S_FALSE, fails or is gone.
+// wires them: the message list load, the folder collection's store
+// operations when the store answers S_FALSE, fails or is gone, and the
+// enumerators a client fetching several members at a time meets.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
+#include "control/collection_enum.h"
 #include "control/folders.h"
 #include "control/messages.h"
 #include "control/testing/fake_store.h"
@@ -46,6 +49,30 @@ class Collections : public ::testing::Test {
     EXPECT_EQ(context_.folderIndex, 2);
   }
   const FakeStoreState::Change& Last() { return state_.changes.back(); }
+
+  using Names = std::vector<std::string>;
+  template <class Collection>
+  static com::ComPtr<IEnumVARIANT> Enum(const com::ComPtr<Collection>& collection) {
+    com::ComPtr<IEnumVARIANT> e;
+    if (auto unknown = collection->NewEnum()) {
+      EXPECT_EQ(unknown.As(&e), S_OK);
+    }
+    return e;
+  }
+  // The folder names the next Next(count) delivers, with its result and count.
+  static Names Take(IEnumVARIANT* e, ULONG count, HRESULT* hr, ULONG* fetched) {
+    std::vector<VARIANT> slots(count);
+    for (VARIANT& slot : slots) slot.vt = VT_I4;  // not yet emptied
+    *hr = e->Next(count, slots.data(), fetched);
+    Names names;
+    for (VARIANT& slot : slots) {
+      names.push_back(slot.vt == VT_DISPATCH && slot.pdispVal
+                          ? static_cast<CFolder*>(slot.pdispVal)->Data().name
+                          : "<" + std::to_string(slot.vt) + ">");
+      VariantClear(&slot);
+    }
+    return names;
+  }
 
   FakeStoreState state_;
   StoreContext context_;
@@ -138,6 +165,51 @@ TEST_F(Collections, CopyAndMoveHoldOneDestinationAndStopAtAFailure) {
   const int calls = state_.storeCalls;
   EXPECT_EQ(folders_->CopyMessage(7, 4), VARIANT_FALSE);
   EXPECT_EQ(state_.storeCalls, calls);
+}
+
+TEST_F(Collections, EnumeratorsCountAsTheInterfaceSays) {
+  HRESULT hr;
+  ULONG n = 7;
+  EXPECT_EQ(Take(Enum(messages_).Get(), 1, &hr, &n), Names{"<0>"});  // no folder read yet
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(n, 0u);
+
+  auto e = Enum(folders_);
+  EXPECT_EQ(Take(e.Get(), 3, &hr, &n), (Names{"Inbox", "A", "A1"}));
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(n, 3u);
+  EXPECT_EQ(Take(e.Get(), 2, &hr, &n), (Names{"B", "<0>"}));  // short: S_FALSE, rest emptied
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(e->Reset(), S_OK);
+  EXPECT_EQ(e->Skip(1), S_OK);
+  // Without a count only one member at a time; a refused call changes nothing.
+  VARIANT slots[2];
+  slots[0].vt = slots[1].vt = VT_I4;
+  EXPECT_EQ(e->Next(2, slots, nullptr), E_INVALIDARG);
+  EXPECT_EQ(slots[0].vt, VT_I4);
+  EXPECT_EQ(e->Next(1, nullptr, &n), E_POINTER);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, nullptr), Names{"A"});
+  EXPECT_EQ(e->Skip(5), S_FALSE);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"<0>"});
+
+  EXPECT_EQ(e->Reset(), S_OK);
+  EXPECT_EQ(e->Skip(1), S_OK);
+  com::ComPtr<IEnumVARIANT> copy;
+  ASSERT_EQ(e->Clone(copy.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_NE(copy.Get(), e.Get());
+  EXPECT_EQ(Take(copy.Get(), 2, &hr, &n), (Names{"A", "A1"}));
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"A"});  // each moves on its own
+
+  CCollectionEnum::FailAllocationsForTesting(1);
+  IEnumVARIANT* failed = e.Get();  // anything but null
+  EXPECT_EQ(e->Clone(&failed), E_OUTOFMEMORY);
+  EXPECT_EQ(failed, nullptr);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"A1"});  // unchanged by the failure
+  CCollectionEnum::FailAllocationsForTesting(2);
+  EXPECT_FALSE(folders_->NewEnum());
+  EXPECT_FALSE(folders_->NewEnum());
+  EXPECT_TRUE(folders_->NewEnum());
 }
 
 }  // namespace
