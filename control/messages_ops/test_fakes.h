@@ -113,16 +113,13 @@ class FakeFolder final : public com::Object<IStoreFolder> {
   struct Message {
     std::string bytes;
     std::vector<FakePart> parts;
-    bool read = false;
   };
   std::map<MESSAGEID, Message> messages;
   ULONG maxRead = 1 << 30;
   int failAt = -1;
   com::ComPtr<FakeStream> lastStream;
-  int storeCalls = 0;
 
   HRESULT OpenMessage(MESSAGEID id, REFIID riid, void** out) override {
-    ++storeCalls;
     *out = nullptr;
     auto it = messages.find(id);
     if (it == messages.end()) return STG_E_FILENOTFOUND;
@@ -137,20 +134,12 @@ class FakeFolder final : public com::Object<IStoreFolder> {
     }
     return E_NOINTERFACE;
   }
-  HRESULT MarkMessagesAsRead(BOOL read, DWORD, MESSAGEIDLIST* list) override {
-    ++storeCalls;
+  // The read-state probe: only a listed message can be marked.
+  HRESULT MarkMessagesAsRead(BOOL, DWORD, MESSAGEIDLIST* list) override {
     if (!list || list->cMsgs != 1) return E_INVALIDARG;
-    auto it = messages.find(list->prgdwMsgId[0]);
-    if (it == messages.end()) return STG_E_FILENOTFOUND;
-    if (it->second.read == static_cast<bool>(read)) return S_FALSE;
-    it->second.read = read;
-    return S_OK;
+    return messages.count(list->prgdwMsgId[0]) ? S_OK : STG_E_FILENOTFOUND;
   }
-  HRESULT DeleteMessages(MESSAGEIDLIST* list, DWORD, IProgressNotify*) override {
-    ++storeCalls;
-    if (!list || list->cMsgs != 1) return E_INVALIDARG;
-    return messages.erase(list->prgdwMsgId[0]) ? S_OK : STG_E_FILENOTFOUND;
-  }
+  HRESULT DeleteMessages(MESSAGEIDLIST*, DWORD, IProgressNotify*) override { return E_NOTIMPL; }
 
   HRESULT GetFolderProps(DWORD, FOLDERPROPS*) override { return E_NOTIMPL; }
   HRESULT SetLanguage(DWORD, DWORD, MESSAGEIDLIST*) override { return E_NOTIMPL; }

@@ -33,7 +33,6 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
   ~FakeFolderObject() override { --state_.openFolders; }
 
   FakeFolder& Folder() { return state_.folders.at(id_); }
-  STOREFOLDERID Id() const { return id_; }
 
   HRESULT Fill(std::size_t index, MESSAGEPROPS* props) {
     if (!props || props->cbSize != MESSAGEPROPS_SIZE) return E_INVALIDARG;
@@ -41,13 +40,8 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
     std::memset(props, 0, sizeof *props);
     props->cbSize = MESSAGEPROPS_SIZE;
     props->dwMessageId = m.id;
-    props->cbMessage = m.size;
-    props->ftReceived = m.received;
-    props->ftSent = m.sent;
     props->pszNormalSubject = Dup(m.subject);
     props->pszSubject = Dup(m.subject ? std::optional("Re: " + *m.subject) : std::nullopt);
-    props->pszDisplayFrom = Dup(m.from);
-    props->pszDisplayTo = Dup(m.to);
     props->dwFlags = m.flags;
     return S_OK;
   }
@@ -96,7 +90,6 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
     *handle = nullptr;
     FakeFolder& folder = Folder();
     if (folder.failMessageRequest == 0) return E_FAIL;
-    if (folder.noHandle) return folder.messages.empty() ? S_FALSE : Fill(0, props);
     auto* e = new MessageEnum;
     *handle = e;
     ++state_.openHandles;
@@ -138,40 +131,30 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
   HRESULT OpenSpecialFolder(LONG, DWORD, IStoreFolder**) override { return Call(E_NOTIMPL); }
   HRESULT OpenFolder(STOREFOLDERID id, DWORD, IStoreFolder** folder) override {
     Call(S_OK);
-    ++state_.openFolderCalls;
     *folder = nullptr;
     if (!state_.folders.count(id)) return STG_E_FILENOTFOUND;
     *folder = com::MakeObject<FakeFolderObject>(state_, id).Detach();
     return S_OK;
   }
-  HRESULT CreateFolder(STOREFOLDERID parent, LPCSTR name, DWORD reserved,
-                       STOREFOLDERID* id) override {
+  HRESULT CreateFolder(STOREFOLDERID, LPCSTR, DWORD, STOREFOLDERID* id) override {
     if (id) *id = 0;
-    return Change("CreateFolder", parent, 0, name ? name : "", reserved);
+    return Change("CreateFolder");
   }
-  HRESULT RenameFolder(STOREFOLDERID id, DWORD reserved, LPCSTR name) override {
-    return Change("RenameFolder", id, 0, name ? name : "", reserved);
-  }
-  HRESULT MoveFolder(STOREFOLDERID id, STOREFOLDERID parent, DWORD reserved) override {
-    return Change("MoveFolder", id, parent, "", reserved);
-  }
-  HRESULT DeleteFolder(STOREFOLDERID id, DWORD reserved) override {
-    return Change("DeleteFolder", id, 0, "", reserved);
-  }
+  HRESULT RenameFolder(STOREFOLDERID, DWORD, LPCSTR) override { return Change("RenameFolder"); }
+  HRESULT MoveFolder(STOREFOLDERID, STOREFOLDERID, DWORD) override { return Change("MoveFolder"); }
+  HRESULT DeleteFolder(STOREFOLDERID, DWORD) override { return Change("DeleteFolder"); }
   HRESULT GetFolderProps(STOREFOLDERID, DWORD, FOLDERPROPS*) override { return Call(E_NOTIMPL); }
-  HRESULT CopyMoveMessages(IStoreFolder* source, IStoreFolder* dest, MESSAGEIDLIST* list,
-                           DWORD flags, DWORD flagsRemove, IProgressNotify* progress) override {
-    auto* from = dynamic_cast<FakeFolderObject*>(source);
-    auto* to = dynamic_cast<FakeFolderObject*>(dest);
-    if (!from || !to || !list || list->cbSize != sizeof(MESSAGEIDLIST) || progress ||
+  HRESULT CopyMoveMessages(IStoreFolder* source, IStoreFolder* dest, MESSAGEIDLIST* list, DWORD,
+                           DWORD flagsRemove, IProgressNotify* progress) override {
+    if (!dynamic_cast<FakeFolderObject*>(source) || !dynamic_cast<FakeFolderObject*>(dest) ||
+        !list || list->cbSize != sizeof(MESSAGEIDLIST) || progress ||
         (list->cMsgs && !list->prgdwMsgId))
       return Call(E_INVALIDARG);
-    return Change("CopyMoveMessages", from->Id(), to->Id(), "", flags, flagsRemove,
-                  {list->prgdwMsgId, list->prgdwMsgId + list->cMsgs});
+    return Change("CopyMoveMessages", flagsRemove);
   }
   HRESULT RegisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
   HRESULT UnregisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
-  HRESULT CompactAll(DWORD reserved) override { return Change("CompactAll", 0, 0, "", reserved); }
+  HRESULT CompactAll(DWORD) override { return Change("CompactAll"); }
 
   HRESULT GetFirstSubFolder(STOREFOLDERID parent, FOLDERPROPS* props, HENUMSTORE* handle) override {
     Call(S_OK);
@@ -213,27 +196,15 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
     ++state_.storeCalls;
     return hr;
   }
-  HRESULT Change(const char* operation, STOREFOLDERID id, STOREFOLDERID other, std::string name,
-                 DWORD flags, DWORD flagsRemove = 0, std::vector<MESSAGEID> ids = {}) {
-    FakeStoreState::Change& change = state_.changes.emplace_back();
-    change.operation = operation;
-    change.id = id;
-    change.other = other;
-    change.name = std::move(name);
-    change.flags = flags;
-    change.flagsRemove = flagsRemove;
-    change.ids = std::move(ids);
+  HRESULT Change(const char* operation, DWORD flagsRemove = 0) {
+    state_.changes.push_back({operation, flagsRemove});
     return Call(state_.changeResult);
   }
   void Fill(STOREFOLDERID id, FOLDERPROPS* props) {
     const FakeFolder& folder = state_.folders.at(id);
     std::memset(props, 0, sizeof *props);
     props->cbSize = FOLDERPROPS_SIZE;
-    props->dwFolderId = id;
-    props->cMessage = static_cast<DWORD>(folder.messages.size());
-    props->cSubFolders = 0;
-    for (const auto& [otherId, other] : state_.folders)
-      if (other.parent == id && otherId != id) ++props->cSubFolders;
+    props->dwFolderId = id;  // the counts are read by no member
     std::strncpy(props->szName, folder.name.c_str(), sizeof props->szName - 1);
   }
   FakeStoreState& state_;

@@ -16,14 +16,17 @@ namespace mq::testing {
 
 struct FakeMessage {
   MESSAGEID id = 0;
-  std::optional<std::string> subject;  // normalised; nullopt leaves the field null
-  std::optional<std::string> from;
-  std::optional<std::string> to;
-  FILETIME received{};
-  FILETIME sent{};
-  DWORD size = 0;
+  std::optional<std::string> subject;  // normalised; nullopt leaves every text field null
   DWORD flags = 0;
 };
+
+inline FakeMessage Message(MESSAGEID id, std::string subject, DWORD flags = 0) {
+  FakeMessage message;
+  message.id = id;
+  message.subject = std::move(subject);
+  message.flags = flags;
+  return message;
+}
 
 struct FakeFolder {
   STOREFOLDERID id = 0;
@@ -32,8 +35,6 @@ struct FakeFolder {
   std::vector<FakeMessage> messages;
   // Fail the n-th message request (0 = GetFirstMessage) with E_FAIL.
   int failMessageRequest = -1;
-  // Report success for GetFirstMessage but hand out no handle.
-  bool noHandle = false;
 };
 
 struct FakeStoreState {
@@ -45,19 +46,13 @@ struct FakeStoreState {
   // The namespace operations that change the store, as they were asked; each
   // answers `changeResult` and changes nothing.
   struct Change {
-    std::string operation;       // "CreateFolder", "CopyMoveMessages", ...
-    STOREFOLDERID id = 0;        // the folder (CopyMoveMessages: the source)
-    STOREFOLDERID other = 0;     // parent or destination
-    std::string name;            // new folder name
-    DWORD flags = 0;             // reserved word, or the copy/move flag
-    DWORD flagsRemove = 0;       // CopyMoveMessages
-    std::vector<MESSAGEID> ids;  // CopyMoveMessages
+    std::string operation;  // "CreateFolder", "CopyMoveMessages", ...
+    DWORD flagsRemove = 0;  // CopyMoveMessages
   };
   std::vector<Change> changes;
   HRESULT changeResult = S_OK;
   int openHandles = 0;
   int openFolders = 0;        // IStoreFolder objects alive
-  int openFolderCalls = 0;    // OpenFolder requests
   int freedMessageProps = 0;  // FreeMessageProps with the strings released
   int storeCalls = 0;         // every namespace and folder call
 
