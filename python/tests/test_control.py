@@ -61,12 +61,9 @@ def test_script_ending_without_close(markers):
         gauge = mailquarry.Control("MqPyTest.Gauge.1")
         ctypes.pythonapi.Py_IncRef(ctypes.py_object(mailquarry.Control("MqPyTest.Gauge.1")))
         probe = mailquarry.Dispatch("MqPyTest.Probe.1")
-        items = probe.Items
-        walker = iter(items)
-        next(walker)
         cycle = [gauge, probe]
         cycle.append(cycle)
-        keep = lambda: (gauge, items)
+        keep = lambda: (gauge, probe)
         print(gauge.WindowOpen, flush=True)
     """)
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
