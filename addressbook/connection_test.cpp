@@ -13,30 +13,28 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using Calls = std::vector<std::string>;
-using testing::FakeEntry;
 
 class ConnectionTest : public testing::FakeWabTest {
  protected:
   // The calls made since the last look.
   Calls TakeCalls() { return std::exchange(wab_->calls, {}); }
+  void CreateNamed(CAddressBookConnection& connection, const std::string& name) {
+    connection.CreateContact(name, "", "", "", "", "", "", "", "", "", "", "", "", "");
+  }
 };
 
 // Finding the library by its standard name, or not at all, is the
-// contacts' end-to-end test's; here the open's parameters.
-TEST_F(ConnectionTest, OpensWithTheParameterBlockAndNoFileName) {
-  CAddressBookConnection connection("");
-  EXPECT_TRUE(connection.Opened());
+// contacts' end-to-end test's; here the open's parameters, and that only an
+// open answering exactly S_OK counts.
+TEST_F(ConnectionTest, OpensWithTheParameterBlockAndOnlyOnExactlyZero) {
+  EXPECT_TRUE(CAddressBookConnection("").Opened());
   EXPECT_THAT(TakeCalls(), ElementsAre("WABOpen size=32 file= reserved=0"));
-}
-
-TEST_F(ConnectionTest, OnlyAnOpenAnsweringExactlyZeroOpens) {
   wab_->openResult = S_FALSE;
-  CAddressBookConnection connection("book.vcf");
-  EXPECT_FALSE(connection.Opened());
+  EXPECT_FALSE(CAddressBookConnection("book.vcf").Opened());
   EXPECT_EQ(wab_->lastFileName, "book.vcf");
 }
 
-TEST_F(ConnectionTest, LoadsMailUsersInTableOrderAndReleasesTheirInterfaces) {
+TEST_F(ConnectionTest, LoadsMailUsersInTableOrderAndReadsOnlyEightBitTexts) {
   FillBook();
   auto contacts = com::MakeObject<CContacts>();
   {
@@ -48,63 +46,56 @@ TEST_F(ConnectionTest, LoadsMailUsersInTableOrderAndReleasesTheirInterfaces) {
   const ContactData& alpha = contacts->List().At(0)->Data();
   EXPECT_EQ(alpha.name, "Alpha");  // the table's column, not the entry's own name
   EXPECT_EQ(alpha.entryId, (std::vector<BYTE>{0xA1, 0x00, 0x7F}));
-  const std::vector<std::string> texts = AlphaTexts();
-  for (std::size_t i = 0; i < kContactTextCount; ++i) EXPECT_EQ(alpha.*kContactTexts[i], texts[i]);
+  const std::vector<testing::FakeProperty> texts = AlphaTexts();
+  for (std::size_t i = 1; i < kContactTextCount; ++i)
+    EXPECT_EQ(alpha.*kContactTexts[i], texts[i - 1].text) << i;
   const ContactData& beta = contacts->List().At(1)->Data();
   EXPECT_EQ(beta.name, "Beta");
   EXPECT_EQ(beta.email, "beta@example.org");
   EXPECT_EQ(beta.businessWebPage, "");
-}
 
-TEST_F(ConnectionTest, ReadsOnlyEightBitTextsAsText) {
-  FakeEntry odd;
-  odd.id = {1};
-  odd.tableName = "Odd";
-  odd.properties = {{PROP_TAG(PT_UNICODE, 0x3003), "wide"},
-                    {PROP_TAG(PT_ERROR, 0x3A08), "", MAPI_E_NOT_FOUND},
-                    {PROP_TAG(PT_LONG, 0x3A09), "", 42}};
-  wab_->entries = {odd};
-  auto contacts = com::MakeObject<CContacts>();
-  CAddressBookConnection connection("");
-  EXPECT_EQ(connection.LoadContacts(*contacts), S_OK);
+  wab_->entries = {{{1},
+                    MAPI_MAILUSER,
+                    "Odd",
+                    {{PROP_TAG(PT_UNICODE, 0x3003), "wide"},
+                     {PROP_TAG(PT_ERROR, 0x3A08), "", MAPI_E_NOT_FOUND},
+                     {PROP_TAG(PT_LONG, 0x3A09), "", 42}}}};
+  contacts->ClearContacts();
+  EXPECT_EQ(CAddressBookConnection("").LoadContacts(*contacts), S_OK);
   ASSERT_EQ(contacts->Count(), 1);
-  EXPECT_EQ(contacts->List().At(0)->Data().email, "");
-  EXPECT_EQ(contacts->List().At(0)->Data().businessPhone, "");
-  EXPECT_EQ(contacts->List().At(0)->Data().homePhone, "");
+  const ContactData& odd = contacts->List().At(0)->Data();
+  EXPECT_EQ(odd.email + odd.businessPhone + odd.homePhone, "");
 }
 
-TEST_F(ConnectionTest, AFailingCallEndsTheLoadAndKeepsWhatWasRead) {
-  FillBook();
-  auto contacts = com::MakeObject<CContacts>();
-  {
-    wab_->Fail("QueryRows", E_ACCESSDENIED, /*after=*/2);
-    CAddressBookConnection connection("");
-    EXPECT_EQ(connection.LoadContacts(*contacts), E_ACCESSDENIED);
-    EXPECT_EQ(contacts->Count(), 1);
-  }
-  for (const char* step : {"OpenPAB", "GetContentsTable", "SetColumns", "SeekRow"}) {
-    wab_->failures.clear();
-    wab_->Fail(step, E_FAIL);
-    contacts->ClearContacts();
-    CAddressBookConnection connection("");
-    EXPECT_EQ(connection.LoadContacts(*contacts), E_FAIL) << step;
-    EXPECT_EQ(contacts->Count(), 0) << step;
-  }
-}
-
-TEST_F(ConnectionTest, RowsThatCannotBeCopiedOrOpenedArePassedOver) {
-  FillBook();
-  for (const char* step : {"OpenEntry", "AllocateMore", "GetProps"}) {
+// A failing call of the table ends the load with its answer, keeping what was
+// read; a row that cannot be copied or opened is passed over, and one
+// without its properties still loads, with its name alone.
+TEST_F(ConnectionTest, FailingCallsEndTheLoadOrPassTheRowOver) {
+  const struct {
+    const char* step;
+    HRESULT hr;
+    int after;
+    HRESULT answer;
+    int loaded;
+  } cases[] = {
+      {"QueryRows", E_ACCESSDENIED, 2, E_ACCESSDENIED, 1},
+      {"OpenPAB", E_FAIL, 0, E_FAIL, 0},
+      {"GetContentsTable", E_FAIL, 0, E_FAIL, 0},
+      {"SetColumns", E_FAIL, 0, E_FAIL, 0},
+      {"SeekRow", E_FAIL, 0, E_FAIL, 0},
+      {"OpenEntry", E_FAIL, 1, S_OK, 1},  // Alpha loads, Beta's step fails
+      {"AllocateMore", E_FAIL, 1, S_OK, 1},
+      {"GetProps", E_FAIL, 1, S_OK, 2},
+  };
+  for (const auto& c : cases) {
+    FillBook();
     wab_->failures.clear();
     wab_->counts.clear();
-    wab_->Fail(step, E_FAIL, /*after=*/1);  // Alpha loads, Beta's step fails
+    wab_->Fail(c.step, c.hr, c.after);
     auto contacts = com::MakeObject<CContacts>();
-    CAddressBookConnection connection("");
-    EXPECT_EQ(connection.LoadContacts(*contacts), S_OK) << step;
-    // Without its properties a contact still loads, with its name alone.
-    const bool betaLoads = std::string(step) == "GetProps";
-    ASSERT_EQ(contacts->Count(), betaLoads ? 2 : 1) << step;
-    if (betaLoads) {
+    EXPECT_EQ(CAddressBookConnection("").LoadContacts(*contacts), c.answer) << c.step;
+    ASSERT_EQ(contacts->Count(), c.loaded) << c.step;
+    if (c.loaded == 2) {
       EXPECT_EQ(contacts->List().At(1)->Data().email, "");
     }
   }
@@ -127,40 +118,40 @@ TEST_F(ConnectionTest, CreateContactWritesFifteenTextsInOrderAndSaves) {
 
   // Empty texts are written too, and a refused write does not stop the rest.
   wab_->Fail("SetProps", E_FAIL, 3);
-  connection.CreateContact("", "", "", "", "", "", "", "", "", "", "", "", "", "");
+  CreateNamed(connection, "");
   ASSERT_EQ(wab_->created.size(), 2u);
   EXPECT_EQ(wab_->created[1].written.size(), 15u);
   EXPECT_EQ(wab_->created[1].written[2].text, "SMTP");
   EXPECT_TRUE(wab_->created[1].saved);
 }
 
+// Without the book (even a success code other than S_OK stops it) or a new
+// entry, nothing is made.
 TEST_F(ConnectionTest, CreateContactMakesNothingWithoutTheBookOrANewEntry) {
   CAddressBookConnection connection("");
-  wab_->Fail("OpenPAB", E_FAIL, /*after=*/1);  // the template's open succeeds
-  connection.CreateContact("n", "", "", "", "", "", "", "", "", "", "", "", "", "");
-  EXPECT_TRUE(wab_->created.empty());
-  // Even a success code other than S_OK stops it.
-  wab_->counts.clear();
-  wab_->Fail("OpenPAB", S_FALSE, 1);
-  connection.CreateContact("n", "", "", "", "", "", "", "", "", "", "", "", "", "");
-  EXPECT_TRUE(wab_->created.empty());
-  wab_->failures.clear();
-  wab_->Fail("CreateEntry", E_FAIL);
-  TakeCalls();
-  connection.CreateContact("n", "", "", "", "", "", "", "", "", "", "", "", "", "");
-  for (const std::string& call : TakeCalls()) EXPECT_EQ(call.find("SetProps"), std::string::npos);
+  const struct {
+    const char* step;
+    HRESULT hr;
+    int after;  // 1: the template's open succeeds
+  } cases[] = {{"OpenPAB", E_FAIL, 1}, {"OpenPAB", S_FALSE, 1}, {"CreateEntry", E_FAIL, 0}};
+  for (const auto& c : cases) {
+    wab_->failures.clear();
+    wab_->counts.clear();
+    wab_->Fail(c.step, c.hr, c.after);
+    CreateNamed(connection, "n");
+    EXPECT_TRUE(wab_->created.empty()) << c.step;
+  }
 }
 
 TEST_F(ConnectionTest, DefaultTemplateTakesTheTemplateForTheObjectType) {
   CAddressBookConnection connection("");
   ULONG length = 99;
   LPENTRYID id = nullptr;
-  EXPECT_EQ(connection.DefaultTemplate(MAPI_DISTLIST, &length, &id), S_OK);
-  EXPECT_EQ(testing::Hex(id, length), "5444");  // "TD"
-  connection.FreeBuffer(id);
-  EXPECT_EQ(connection.DefaultTemplate(MAPI_MAILUSER, &length, &id), S_OK);
-  EXPECT_EQ(testing::Hex(id, length), "544d");  // "TM"
-  connection.FreeBuffer(id);
+  for (auto [type, hex] : {std::pair{ULONG{MAPI_DISTLIST}, "5444"}, {MAPI_MAILUSER, "544d"}}) {
+    EXPECT_EQ(connection.DefaultTemplate(type, &length, &id), S_OK);
+    EXPECT_EQ(testing::Hex(id, length), hex);  // "TD", "TM"
+    connection.FreeBuffer(id);
+  }
   // Values under other tags give no template, and still succeed.
   wab_->templateTags[0] = PROP_TAG(PT_ERROR, 0x3612);
   EXPECT_EQ(connection.DefaultTemplate(MAPI_MAILUSER, &length, &id), S_OK);
@@ -194,9 +185,7 @@ TEST_F(ConnectionTest, SelectionKeepsAnEarlierContactForAnIndexWithNone) {
   connection.ShowSelectedContact();
   EXPECT_THAT(TakeCalls(), IsEmpty());  // nothing was ever selected
 
-  connection.SelectContact(contacts->List(), 1);
-  connection.SelectContact(contacts->List(), -1);
-  connection.SelectContact(contacts->List(), 2);
+  for (LONG index : {1, -1, 2}) connection.SelectContact(contacts->List(), index);
   connection.ShowSelectedContact();
   EXPECT_THAT(TakeCalls(), ElementsAre("Details owner=0 b2 flags=0"));
 

@@ -95,6 +95,7 @@ class Counted : public com::Object<I> {
   ~Counted() override { --g_wab.liveInterfaces; }
 };
 
+// The property members a fake does not serve.
 template <class I>
 class NoProps : public Counted<I> {
  public:
@@ -120,11 +121,10 @@ HRESULT GiveProperties(const std::vector<FakeProperty>& properties, ULONG* count
   return S_OK;
 }
 
-class FakeMailUser : public Counted<IMailUser> {
+class FakeMailUser : public NoProps<IMailUser> {
  public:
   explicit FakeMailUser(std::vector<FakeProperty> properties)
       : properties_(std::move(properties)) {}
-  HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
   HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override {
     g_wab.Log(std::string("GetProps ") + (tags ? "some" : "all") +
               " flags=" + std::to_string(flags));
@@ -133,13 +133,12 @@ class FakeMailUser : public Counted<IMailUser> {
     if (HRESULT hr = g_wab.Count("GetProps"); FAILED(hr)) return hr;
     return GiveProperties(properties_, count, out);
   }
-  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray*) override { return MAPI_E_NO_SUPPORT; }
 
  private:
   std::vector<FakeProperty> properties_;
 };
 
-class FakeNewEntry : public Counted<IMAPIProp> {
+class FakeNewEntry : public NoProps<IMAPIProp> {
  public:
   explicit FakeNewEntry(std::size_t index) : index_(index) {}
   HRESULT SaveChanges(ULONG flags) override {
@@ -154,9 +153,6 @@ class FakeNewEntry : public Counted<IMAPIProp> {
     }
     g_wab.entries.push_back(entry);
     return S_OK;
-  }
-  HRESULT GetProps(LPSPropTagArray, ULONG, ULONG*, LPSPropValue*) override {
-    return MAPI_E_NO_SUPPORT;
   }
   HRESULT SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
     std::string call = "SetProps";
@@ -225,9 +221,8 @@ class FakeTable : public Counted<IMAPITable> {
   std::size_t position_ = 0;
 };
 
-class FakeContainer : public Counted<IABContainer> {
+class FakeContainer : public NoProps<IABContainer> {
  public:
-  HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
   HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override {
     std::string call = "GetProps";
     for (ULONG i = 0; tags && i < tags->cValues; ++i) call += " " + TagHex(tags->aulPropTag[i]);
@@ -239,7 +234,6 @@ class FakeContainer : public Counted<IABContainer> {
                            {g_wab.templateTags[1], Text(g_wab.distListTemplate), 0}},
                           count, out);
   }
-  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray*) override { return MAPI_E_NO_SUPPORT; }
   HRESULT GetContentsTable(ULONG flags, IMAPITable** out) override {
     g_wab.Log("GetContentsTable flags=" + std::to_string(flags));
     *out = nullptr;

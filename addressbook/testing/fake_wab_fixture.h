@@ -58,56 +58,33 @@ class FakeWabTest : public ::testing::Test {
     ASSERT_EQ(edit.Commit(), S_OK);
   }
 
-  // Alpha's 14 texts in IContact order, as FillBook gives them.
-  static std::vector<std::string> AlphaTexts() {
-    return {"Alpha",
-            "alpha@example.org",
-            "bus-tel",
-            "home-tel",
-            "home-fax",
-            "bus-fax",
-            "pager",
-            "mobile",
-            "https://alpha.example.org/",
-            "title",
-            "department",
-            "office",
-            "company",
-            "https://work.example.org/"};
+  // Alpha's 14 texts in IContact order, each with the tag FillBook stores it under.
+  static std::vector<FakeProperty> AlphaTexts() {
+    return {{PR_EMAIL_ADDRESS, "alpha@example.org"},
+            {PR_BUSINESS_TELEPHONE_NUMBER, "bus-tel"},
+            {PR_HOME_TELEPHONE_NUMBER, "home-tel"},
+            {PR_HOME_FAX_NUMBER, "home-fax"},
+            {PR_BUSINESS_FAX_NUMBER, "bus-fax"},
+            {PR_PAGER_TELEPHONE_NUMBER, "pager"},
+            {PR_CELLULAR_TELEPHONE_NUMBER, "mobile"},
+            {PR_PERSONAL_HOME_PAGE, "https://alpha.example.org/"},
+            {PR_TITLE, "title"},
+            {PR_DEPARTMENT_NAME, "department"},
+            {PR_OFFICE_LOCATION, "office"},
+            {PR_COMPANY_NAME, "company"},
+            {PR_BUSINESS_HOME_PAGE, "https://work.example.org/"}};
   }
 
-  // Alpha, a group, Beta: Alpha with every text the contact list reads.
+  // Alpha (with every text the contact list reads, its own display name, and
+  // tags it does not read), a group, Beta.
   void FillBook() {
-    FakeEntry alpha;
-    alpha.id = {0xA1, 0x00, 0x7F};
-    alpha.tableName = "Alpha";
-    alpha.properties = {
-        {PR_DISPLAY_NAME, "Alpha's own name"},
-        {PR_EMAIL_ADDRESS, "alpha@example.org"},
-        {PR_BUSINESS_TELEPHONE_NUMBER, "bus-tel"},
-        {PR_HOME_TELEPHONE_NUMBER, "home-tel"},
-        {PR_HOME_FAX_NUMBER, "home-fax"},
-        {PR_BUSINESS_FAX_NUMBER, "bus-fax"},
-        {PR_PAGER_TELEPHONE_NUMBER, "pager"},
-        {PR_CELLULAR_TELEPHONE_NUMBER, "mobile"},
-        {PR_PERSONAL_HOME_PAGE, "https://alpha.example.org/"},
-        {PR_TITLE, "title"},
-        {PR_DEPARTMENT_NAME, "department"},
-        {PR_OFFICE_LOCATION, "office"},
-        {PR_COMPANY_NAME, "company"},
-        {PR_BUSINESS_HOME_PAGE, "https://work.example.org/"},
-        {PR_SURNAME, "surname"},
-        {PROP_TAG(PT_STRING8, 0x6600), "unknown"},
-    };
-    FakeEntry group;
-    group.id = {0x6D};
-    group.objectType = MAPI_DISTLIST;
-    group.tableName = "Group";
-    FakeEntry beta;
-    beta.id = {0xB2};
-    beta.tableName = "Beta";
-    beta.properties = {{PR_EMAIL_ADDRESS, "beta@example.org"}};
-    wab_->entries = {alpha, group, beta};
+    FakeEntry alpha{{0xA1, 0x00, 0x7F}, MAPI_MAILUSER, "Alpha", AlphaTexts()};
+    alpha.properties.insert(alpha.properties.end(), {{PR_DISPLAY_NAME, "Alpha's own name"},
+                                                     {PR_SURNAME, "surname"},
+                                                     {PROP_TAG(PT_STRING8, 0x6600), "unknown"}});
+    wab_->entries = {alpha,
+                     {{0x6D}, MAPI_DISTLIST, "Group", {}},
+                     {{0xB2}, MAPI_MAILUSER, "Beta", {{PR_EMAIL_ADDRESS, "beta@example.org"}}}};
   }
 
   std::string dir_;
