@@ -1,25 +1,19 @@
 // The command line as a user runs it: the real Mailsift program, started
 // without DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM, over a Maildir fixture
 // and the modules registered into a temporary registry. What it writes is
-// compared with what the dialog's commands write, run in this process.
+// compared with what the dialog's commands write, run in this process (the
+// dialog's test program, whose main this file shares).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QApplication>
-#include <QComboBox>
-#include <QRadioButton>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <map>
 #include <regex>
 #include <thread>
 
-#include "extractor/mailsift_dlg.h"
 #include "extractor/testing/mailsift_fixture.h"
 
 extern char** environ;
@@ -44,7 +38,7 @@ std::map<std::string, std::string> Tree(const std::string& dir) {
   return files;
 }
 
-class CommandLineTest : public testing::MailsiftFixture {
+class CommandLineTest : public testing::MailsiftTest {
  protected:
   // Inbox with names that repeat, an empty subject and one holding '/';
   // Work > Projects and Home > Projects; two contacts, one without address.
@@ -120,27 +114,9 @@ class CommandLineTest : public testing::MailsiftFixture {
     r.err = mqtest::ReadFile(out_ + "/stderr");
     return r;
   }
-  Result Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
+  Result Mailsift(const std::vector<std::string>& args,
+                  const std::vector<std::string>& extraEnv = {}) {
     return Finish(Start(args, extraEnv));
-  }
-
-  // The dialog's `command` over `folder` and `rangeId`, into `place` (a file
-  // when `intoFile`).
-  void RunDialog(void (CMailsiftDlg::*command)(), int folder, int rangeId, bool intoFile,
-                 const std::string& place) {
-    ui::ScriptedUserPrompts prompts;
-    DialogServices services;
-    services.prompts = &prompts;
-    services.makeProgress = [](QWidget*, const QString&) -> std::unique_ptr<Progress> {
-      return std::make_unique<NoProgress>();
-    };
-    CMailsiftDlg dialog(std::move(services));
-    QString error;
-    ASSERT_TRUE(dialog.OnInitDialog(&error)) << error.toStdString();
-    static_cast<QComboBox*>(dialog.Item(kIdFolder))->setCurrentIndex(folder);
-    static_cast<QRadioButton*>(dialog.Item(rangeId))->setChecked(true);
-    (intoFile ? prompts.saveNames : prompts.directories).push_back(QString::fromStdString(place));
-    (dialog.*command)();
   }
 };
 
@@ -176,9 +152,11 @@ TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
       for (const std::string& dir : {cli, dialog}) std::ofstream(dir + name) << "kept\r\n";
     std::vector<std::string> args = c.args;
     args.push_back(cli + name);
-    const Result r = Run(args);
+    const Result r = Mailsift(args);
     EXPECT_EQ(r.status, c.args[0] == "eml" && c.folder == 0 ? 1 : 0) << c.args[0] << r.err;
-    RunDialog(c.command, c.folder, c.rangeId, c.intoFile, dialog + name);
+    Open();
+    Choose(c.folder, c.rangeId);
+    Run(c.command, dialog + name, c.intoFile);
     EXPECT_EQ(Tree(cli), Tree(dialog)) << c.args[0];
     EXPECT_GT(Tree(cli).size(), 0u);
   }
@@ -196,7 +174,7 @@ TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
 TEST_F(CommandLineTest, SummaryVerboseQuietAndFailures) {
   MakeStore();
   const std::string dir = out_ + "/new";  // made, since it is missing
-  Result r = Run({"eml", "--verbose", dir});
+  Result r = Mailsift({"eml", "--verbose", dir});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, dir + "/Weekly report.eml\n" + dir + "/Weekly report (2).eml\n" + dir +
                        "/.eml\n" + dir + "/Plan.eml\n4 .eml files written into " + dir +
@@ -204,10 +182,10 @@ TEST_F(CommandLineTest, SummaryVerboseQuietAndFailures) {
                        "another directory)\n");
   EXPECT_EQ(r.err, "");  // not a terminal: no progress
 
-  r = Run({"return-addresses", "-q", out_ + "/a.txt"});
+  r = Mailsift({"return-addresses", "-q", out_ + "/a.txt"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out + r.err, "");
-  r = Run({"eml", "-q", out_ + "/quiet"});
+  r = Mailsift({"eml", "-q", out_ + "/quiet"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("1 could not be written (the first: \"a/b.eml\""), std::string::npos);
@@ -215,7 +193,7 @@ TEST_F(CommandLineTest, SummaryVerboseQuietAndFailures) {
 
 TEST_F(CommandLineTest, FoldersListsPositionsCountsAndDepth) {
   MakeStore();
-  Result r = Run({"folders"});
+  Result r = Mailsift({"folders"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "0  5  Inbox\n"
@@ -223,7 +201,7 @@ TEST_F(CommandLineTest, FoldersListsPositionsCountsAndDepth) {
             "2  1    Projects\n"
             "3  1  Work\n"
             "4  2    Projects\n");
-  r = Run({"folders", "--paths"});
+  r = Mailsift({"folders", "--paths"});
   EXPECT_EQ(r.out, "Inbox\nHome\nHome/Projects\nWork\nWork/Projects\n");
 }
 
@@ -260,7 +238,7 @@ TEST_F(CommandLineTest, UsageErrorsAndFailuresAnswerTheirStatusAndSayWhy) {
        "Cannot open \"" + file + "/x.txt\" for appending: Not a directory"},
   };
   for (const Case& c : cases) {
-    const Result r = Run(c.args);
+    const Result r = Mailsift(c.args);
     EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
@@ -268,24 +246,24 @@ TEST_F(CommandLineTest, UsageErrorsAndFailuresAnswerTheirStatusAndSayWhy) {
   // Nothing was made by the failed runs.
   EXPECT_FALSE(fs::exists(out_ + "/e"));
 
-  Result help = Run({"--help"});
+  Result help = Mailsift({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.starts_with("usage: mailsift attachments|eml")) << help.out;
   EXPECT_NE(help.out.find("is created"), std::string::npos);
-  Result version = Run({"--version"});
+  Result version = Mailsift({"--version"});
   EXPECT_EQ(version.out, "mailsift 1.0.0.1\n");
 }
 
 TEST_F(CommandLineTest, AMissingControlOrStoreAnswersThreeWithAdvice) {
   MakeStore();
-  Result r = Run({"folders"}, {"MAILDIR=" + out_ + "/no-such-store"});
+  Result r = Mailsift({"folders"}, {"MAILDIR=" + out_ + "/no-such-store"});
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("the mail store could not be opened"), std::string::npos) << r.err;
-  r = Run({"eml", out_ + "/e"}, {"MAILDIR=" + out_ + "/no-such-store"});
+  r = Mailsift({"eml", out_ + "/e"}, {"MAILDIR=" + out_ + "/no-such-store"});
   EXPECT_EQ(r.status, 3);
 
   ASSERT_TRUE(registry_->Regsvr("Mailquarry.ocx", /*unregister=*/true));
-  r = Run({"contacts", out_ + "/c.txt"});
+  r = Mailsift({"contacts", out_ + "/c.txt"});
   EXPECT_TRUE(registry_->Regsvr("Mailquarry.ocx"));
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("The Mailquarry control could not be created"), std::string::npos);
@@ -295,7 +273,7 @@ TEST_F(CommandLineTest, AMissingControlOrStoreAnswersThreeWithAdvice) {
 TEST_F(CommandLineTest, NoPlatformPluginIsLoadedAndProgressShowsOnlyOnATerminal) {
   MakeStore();
   const std::string trace = out_ + "/ld";
-  Result r = Run({"attachments", out_ + "/a"}, {"LD_DEBUG=libs", "LD_DEBUG_OUTPUT=" + trace});
+  Result r = Mailsift({"attachments", out_ + "/a"}, {"LD_DEBUG=libs", "LD_DEBUG_OUTPUT=" + trace});
   EXPECT_EQ(r.status, 0) << r.err;
   std::string loaded;
   for (const auto& e : fs::directory_iterator(out_))
@@ -364,9 +342,3 @@ TEST_F(CommandLineTest, StopSignalsEndAfterTheCurrentMessageWithWholeFiles) {
 
 }  // namespace
 }  // namespace mailsift
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
