@@ -125,9 +125,7 @@ class FakeMailUser : public NoProps<IMailUser> {
  public:
   explicit FakeMailUser(std::vector<FakeProperty> properties)
       : properties_(std::move(properties)) {}
-  HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override {
-    g_wab.Log(std::string("GetProps ") + (tags ? "some" : "all") +
-              " flags=" + std::to_string(flags));
+  HRESULT GetProps(LPSPropTagArray, ULONG, ULONG* count, LPSPropValue* out) override {
     *count = 0;
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("GetProps"); FAILED(hr)) return hr;
@@ -174,22 +172,16 @@ class FakeNewEntry : public NoProps<IMAPIProp> {
 
 class FakeTable : public Counted<IMAPITable> {
  public:
-  HRESULT SetColumns(LPSPropTagArray tags, ULONG flags) override {
-    std::string call = "SetColumns";
-    for (ULONG i = 0; tags && i < tags->cValues; ++i) call += " " + TagHex(tags->aulPropTag[i]);
-    g_wab.Log(call + " flags=" + std::to_string(flags));
+  HRESULT SetColumns(LPSPropTagArray tags, ULONG) override {
     if (tags) columns_.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues);
     return g_wab.Count("SetColumns");
   }
-  HRESULT SeekRow(BOOKMARK origin, LONG rows, LONG* sought) override {
-    g_wab.Log("SeekRow " + std::to_string(origin) + " " + std::to_string(rows) +
-              (sought ? " sought" : ""));
+  HRESULT SeekRow(BOOKMARK origin, LONG, LONG*) override {
     if (HRESULT hr = g_wab.Count("SeekRow"); FAILED(hr)) return hr;
     if (origin == BOOKMARK_BEGINNING) position_ = 0;
     return S_OK;
   }
-  HRESULT QueryRows(LONG count, ULONG flags, LPSRowSet* out) override {
-    g_wab.Log("QueryRows " + std::to_string(count) + " flags=" + std::to_string(flags));
+  HRESULT QueryRows(LONG count, ULONG, LPSRowSet* out) override {
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("QueryRows"); FAILED(hr)) return hr;
     void* setBuffer = nullptr;
@@ -234,8 +226,7 @@ class FakeContainer : public NoProps<IABContainer> {
                            {g_wab.templateTags[1], Text(g_wab.distListTemplate), 0}},
                           count, out);
   }
-  HRESULT GetContentsTable(ULONG flags, IMAPITable** out) override {
-    g_wab.Log("GetContentsTable flags=" + std::to_string(flags));
+  HRESULT GetContentsTable(ULONG, IMAPITable** out) override {
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("GetContentsTable"); FAILED(hr)) return hr;
     *out = com::MakeObject<FakeTable>().Detach();

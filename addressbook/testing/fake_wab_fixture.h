@@ -28,7 +28,10 @@ class FakeWabTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(dir), nullptr);
     dir_ = dir;
     setenv("MAILQUARRY_REGISTRY", (dir_ + "/registry").c_str(), 1);
-    RegisterLibrary(FakePath());
+    // The registry names the fake as the address-book library.
+    reg::Edit edit;
+    edit.SetString(reg::Root::LocalMachine, WAB_DLL_PATH_KEY, "", FakePath());
+    ASSERT_EQ(edit.Commit(), S_OK);
     library_ = dlopen(FakePath().c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library_, nullptr) << dlerror();
     auto state = reinterpret_cast<FakeWabStateFn>(dlsym(library_, kFakeWabStateFunction));
@@ -48,17 +51,7 @@ class FakeWabTest : public ::testing::Test {
     rmdir(dir_.c_str());
   }
 
-  // The registry's address-book library path; empty removes the key.
-  static void RegisterLibrary(const std::string& path) {
-    reg::Edit edit;
-    if (path.empty())
-      edit.DeleteTree(reg::Root::LocalMachine, WAB_DLL_PATH_KEY);
-    else
-      edit.SetString(reg::Root::LocalMachine, WAB_DLL_PATH_KEY, "", path);
-    ASSERT_EQ(edit.Commit(), S_OK);
-  }
-
-  // Alpha's 14 texts in IContact order, each with the tag FillBook stores it under.
+  // Alpha's texts after its name, in IContact order, each with the tag FillBook stores it under.
   static std::vector<FakeProperty> AlphaTexts() {
     return {{PR_EMAIL_ADDRESS, "alpha@example.org"},
             {PR_BUSINESS_TELEPHONE_NUMBER, "bus-tel"},
