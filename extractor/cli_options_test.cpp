@@ -44,6 +44,8 @@ TEST(CliArguments, WrongUsageIsSaidInOneLine) {
     const char* error;
   } cases[] = {
       {{}, "no command given (attachments, eml, return-addresses, contacts or folders)"},
+      {{"frobnicate", "x"},
+       "unknown command 'frobnicate' (attachments, eml, return-addresses, contacts or folders)"},
       {{"attachments"}, "attachments needs a target: the directory to write into"},
       {{"eml", "a", "b"}, "unexpected argument 'b'"},
       {{"eml", "--bogus", "d"}, "unknown option '--bogus'"},

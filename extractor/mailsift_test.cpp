@@ -51,6 +51,7 @@ TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) 
   EXPECT_EQ(Folders()->currentIndex(), 0);
   EXPECT_TRUE(Radio(kIdAllMessages)->isChecked());
   EXPECT_EQ(dialog.windowTitle(), "Mailsift");
+  EXPECT_EQ(static_cast<QPushButton*>(dialog.Item(kIdExit))->text(), "Exit");
   EXPECT_TRUE(static_cast<QPushButton*>(dialog.Item(kIdExit))->isDefault());
   // Placed in dialog units of Arial 7 pt, which resolves to a face of the same metrics.
   EXPECT_EQ(QFontInfo(dialog.font()).family(), "Liberation Sans");
@@ -262,6 +263,7 @@ TEST_F(MailsiftTest, AboutBoxProgressDialogAndAMissingControl) {
   box.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
   EXPECT_THAT(ui::testing::CoveredChildren(&box), IsEmpty());
+  EXPECT_EQ(box.findChild<QPushButton*>("id1")->text(), "OK");
   ui::testing::Click(box.findChild<QPushButton*>("id1"));
   EXPECT_EQ(box.result(), QDialog::Accepted);
   EXPECT_FALSE(box.isVisible());

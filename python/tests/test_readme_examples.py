@@ -5,6 +5,7 @@ from README.md itself, so the text cannot go stale."""
 
 import os
 import pathlib
+import re
 import shlex
 import subprocess
 import sys
@@ -89,6 +90,8 @@ def test_each_command_prints_what_the_readme_shows(session, tmp_path):
         # The README shows the places as its commands name them.
         printed = result.stdout.replace(f"{tmp_path}/", "/tmp/")
         assert printed.splitlines() == shown, command
+        for name in re.findall(r"^  (\d{3} .*\.eml):", printed, re.M):  # listed, so written
+            assert (tmp_path / "export" / name).stat().st_size > 0, name
         if written is None and book.is_dir():
             written = {p.name: p.read_bytes() for p in book.iterdir()}
     # The examples take back what they add: the book is as demo-store wrote it.
