@@ -1,6 +1,6 @@
-// The command line's pieces that need no store: reading the arguments,
-// finding a folder by what the user typed, the folder listing and the
-// progress line.
+// The pieces that need no store: reading the arguments, finding a folder by
+// what the user typed, the folder listing, the progress line, and the names
+// the exports give files.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -8,6 +8,7 @@
 #include "extractor/cli_options.h"
 #include "extractor/store_folders.h"
 #include "extractor/terminal_progress.h"
+#include "extractor/unique_names.h"
 
 namespace mailsift {
 namespace {
@@ -130,6 +131,31 @@ TEST(TerminalProgressLine, CountsRateAndTimeLeft) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(ProgressLine(c.done, c.total, "messages", c.seconds), c.line);
+}
+
+TEST(UniqueNames, LaterFilesOfANameGetANumberBeforeTheExtension) {
+  UniqueNames names;
+  auto take = [&](const std::string& wanted) {
+    std::string name = names.Propose(wanted);
+    names.Take(name);
+    return name;
+  };
+  EXPECT_EQ(take("invoice.pdf"), "invoice.pdf");
+  EXPECT_EQ(take("invoice.pdf"), "invoice (2).pdf");
+  EXPECT_EQ(take("invoice (3).pdf"), "invoice (3).pdf");
+  EXPECT_EQ(take("invoice.pdf"), "invoice (4).pdf");
+  EXPECT_EQ(take(".profile"), ".profile");
+  EXPECT_EQ(take(".profile"), ".profile (2)");
+  EXPECT_EQ(names.Propose("", ".eml"), ".eml");
+  names.Take(".eml");
+  EXPECT_EQ(names.Propose("", ".eml"), " (2).eml");
+  EXPECT_EQ(take("README"), "README");
+  EXPECT_EQ(take("README"), "README (2)");
+  EXPECT_EQ(take("a.tar.gz"), "a.tar.gz");
+  EXPECT_EQ(take("a.tar.gz"), "a.tar (2).gz");
+  // A proposal not taken (its save failed) leaves the name free.
+  EXPECT_EQ(names.Propose("x.txt"), "x.txt");
+  EXPECT_EQ(names.Propose("x.txt"), "x.txt");
 }
 
 }  // namespace
