@@ -115,9 +115,14 @@ def test_enumeration(store):
             iter(mq)
 
 
-def test_script_ending_without_close_leaves_no_temporary_file(store, tmp_path, monkeypatch):
-    # ViewMessage writes a temporary .eml for the viewer; the control removes
-    # it when its window goes, which the module makes sure of at exit.
+def test_script_ending_without_close(store, markers, tmp_path, monkeypatch):
+    # Objects left in globals, in a cycle, in a closure, an enumerator left
+    # mid-walk, and one whose reference is never given back (as a leaking
+    # extension would keep it), which the interpreter alone would never
+    # release: the module still destroys every window at exit, so the test
+    # control's marker and the temporary .eml ViewMessage wrote for the
+    # viewer are gone.
+    require("mq_pytest_server.so", why="the test server is missing")
     viewer_log = tmp_path / "viewer.log"
     fake_bin = tmp_path / "bin"
     fake_bin.mkdir()
@@ -126,19 +131,27 @@ def test_script_ending_without_close_leaves_no_temporary_file(store, tmp_path, m
     viewer.chmod(0o755)
     monkeypatch.setenv("PATH", f"{fake_bin}:{os.environ['PATH']}")
     script = textwrap.dedent(f"""
+        import ctypes
         import mailquarry
+        gauge = mailquarry.Control("MqPyTest.Gauge.1")
+        ctypes.pythonapi.Py_IncRef(ctypes.py_object(mailquarry.Control("MqPyTest.Gauge.1")))
+        probe = mailquarry.Dispatch("MqPyTest.Probe.1")
         mq = mailquarry.Control("{PROGID}")
         mq.Folder = 0
         messages = mq.Messages
-        walker = iter(mq.Folders)  # an enumerator left mid-walk
+        walker = iter(mq.Folders)
         next(walker)
-        print(messages.ViewMessage(0), flush=True)
+        cycle = [gauge, probe, mq]
+        cycle.append(cycle)
+        keep = lambda: (gauge, probe, messages)
+        print(gauge.WindowOpen, messages.ViewMessage(0), flush=True)
     """)
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
                             timeout=120)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.strip() == "True"
-    assert "ERROR" not in result.stderr, result.stderr
+    assert result.stdout.strip() == "True True"
+    assert "ERROR" not in result.stderr and "runtime error" not in result.stderr, result.stderr
+    assert list(markers.iterdir()) == []
     for _ in range(400):  # the viewer runs on its own, after the call returned
         if viewer_log.exists():
             break
