@@ -46,9 +46,8 @@ TEST(PropertyTagName, NamesEveryStandardIdentifierWhateverTheTypeAndNoOther) {
   EXPECT_STREQ(PropertyTagName(0x3A08001E), "PR_BUSINESS_TELEPHONE_NUMBER");
   EXPECT_STREQ(PropertyTagName(0x3A1C001E), "PR_CELLULAR_TELEPHONE_NUMBER");
   EXPECT_STREQ(PropertyTagName(0x3A25001E), "PR_HOME_FAX_NUMBER");
-}
 
-TEST(PropertyTagName, UnknownTextsShareOneBufferThatTheNextUnknownReplaces) {
+  // Unknown tags share one text, which the next unknown one replaces.
   const char* first = PropertyTagName(0x66000003);
   EXPECT_STREQ(first, "Unknown property tag 0x6600");
   EXPECT_STREQ(PropertyTagName(0xFFFF001E), "Unknown property tag 0xffff");

@@ -1,7 +1,6 @@
 // The fake address-book module (see fake_wab.h).
 #include "addressbook/testing/fake_wab.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -81,12 +80,6 @@ FakeEntry* FindEntry(ULONG length, const void* id) {
   return nullptr;
 }
 
-std::string TagHex(ULONG tag) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(tag));
-  return text;
-}
-
 // Counts the interfaces handed out and not yet let go.
 template <class I>
 class Counted : public com::Object<I> {
@@ -139,30 +132,16 @@ class FakeMailUser : public NoProps<IMailUser> {
 class FakeNewEntry : public NoProps<IMAPIProp> {
  public:
   explicit FakeNewEntry(std::size_t index) : index_(index) {}
-  HRESULT SaveChanges(ULONG flags) override {
-    g_wab.Log("SaveChanges flags=" + std::to_string(flags));
-    FakeWab::Created& created = g_wab.created[index_];
-    created.saved = true;
-    FakeEntry entry;
-    entry.id = {'N', static_cast<BYTE>('0' + index_)};
-    for (const FakeProperty& p : created.written) {
-      if (p.tag == PR_DISPLAY_NAME) entry.tableName = p.text;
-      entry.properties.push_back(p);
-    }
-    g_wab.entries.push_back(entry);
+  HRESULT SaveChanges(ULONG) override {
+    g_wab.created[index_].saved = true;
     return S_OK;
   }
-  HRESULT SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
-    std::string call = "SetProps";
+  HRESULT SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray*) override {
     for (ULONG i = 0; i < count; ++i) {
       const SPropValue& v = values[i];
-      const std::string text =
-          PROP_TYPE(v.ulPropTag) == PT_STRING8 && v.Value.lpszA ? v.Value.lpszA : std::string("?");
-      call += " " + TagHex(v.ulPropTag) + "=" + text;
-      g_wab.created[index_].written.push_back({v.ulPropTag, text, 0});
+      const bool text = PROP_TYPE(v.ulPropTag) == PT_STRING8 && v.Value.lpszA;
+      g_wab.created[index_].written.push_back({v.ulPropTag, text ? v.Value.lpszA : "?", 0});
     }
-    if (problems) call += " problems";
-    g_wab.Log(call);
     return g_wab.Count("SetProps");
   }
 
@@ -215,10 +194,7 @@ class FakeTable : public Counted<IMAPITable> {
 
 class FakeContainer : public NoProps<IABContainer> {
  public:
-  HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override {
-    std::string call = "GetProps";
-    for (ULONG i = 0; tags && i < tags->cValues; ++i) call += " " + TagHex(tags->aulPropTag[i]);
-    g_wab.Log(call + " flags=" + std::to_string(flags));
+  HRESULT GetProps(LPSPropTagArray, ULONG, ULONG* count, LPSPropValue* out) override {
     *count = 0;
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("ContainerGetProps"); FAILED(hr)) return hr;
@@ -233,36 +209,22 @@ class FakeContainer : public NoProps<IABContainer> {
     return S_OK;
   }
   HRESULT CreateEntry(ULONG length, LPENTRYID id, ULONG flags, IMAPIProp** out) override {
-    g_wab.Log("CreateEntry " + Hex(id, length) + " flags=" + std::to_string(flags));
+    g_wab.calls.push_back("CreateEntry " + Hex(id, length) + " flags=" + std::to_string(flags));
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("CreateEntry"); FAILED(hr)) return hr;
     g_wab.created.emplace_back();
     *out = com::MakeObject<FakeNewEntry>(g_wab.created.size() - 1).Detach();
     return S_OK;
   }
-  HRESULT DeleteEntries(LPENTRYLIST list, ULONG flags) override {
-    std::string call = "DeleteEntries";
-    for (ULONG i = 0; list && i < list->cValues; ++i)
-      call += " " + Hex(list->lpbin[i].lpb, list->lpbin[i].cb);
-    g_wab.Log(call + " flags=" + std::to_string(flags));
-    if (HRESULT hr = g_wab.Count("DeleteEntries"); FAILED(hr)) return hr;
-    for (ULONG i = 0; list && i < list->cValues; ++i) {
-      FakeEntry* entry = FindEntry(list->lpbin[i].cb, list->lpbin[i].lpb);
-      if (!entry) return MAPI_E_NOT_FOUND;
-      g_wab.entries.erase(g_wab.entries.begin() + (entry - g_wab.entries.data()));
-    }
-    return S_OK;
-  }
+  HRESULT DeleteEntries(LPENTRYLIST, ULONG) override { return MAPI_E_NO_SUPPORT; }
 };
 
 class FakeAddrBook : public NoProps<IAddrBook> {
  public:
-  HRESULT OpenEntry(ULONG length, LPENTRYID id, const IID* iid, ULONG flags, ULONG* type,
+  HRESULT OpenEntry(ULONG length, LPENTRYID id, const IID*, ULONG, ULONG* type,
                     IUnknown** out) override {
     const bool pab =
         length == g_wab.pabId.size() && std::memcmp(id, g_wab.pabId.data(), length) == 0;
-    g_wab.Log("OpenEntry " + (pab ? std::string("pab") : Hex(id, length)) + (iid ? " iid" : "") +
-              " flags=" + std::to_string(flags));
     *out = nullptr;
     // A success code other than S_OK comes back with the object.
     const HRESULT hr = g_wab.Count(pab ? "OpenPAB" : "OpenEntry");
@@ -281,9 +243,9 @@ class FakeAddrBook : public NoProps<IAddrBook> {
   HRESULT NewEntry(ULONG_PTR owner, ULONG flags, ULONG containerLength, LPENTRYID container,
                    ULONG templateLength, LPENTRYID templateId, ULONG* newLength,
                    LPENTRYID* newId) override {
-    g_wab.Log("NewEntry owner=" + std::to_string(owner) + " flags=" + std::to_string(flags) +
-              " container=" + Hex(container, containerLength) +
-              " template=" + Hex(templateId, templateLength));
+    g_wab.calls.push_back("NewEntry owner=" + std::to_string(owner) + " flags=" +
+                          std::to_string(flags) + " container=" + Hex(container, containerLength) +
+                          " template=" + Hex(templateId, templateLength));
     *newLength = 0;
     *newId = nullptr;
     if (HRESULT hr = g_wab.Count("NewEntry"); FAILED(hr)) return hr;
@@ -293,16 +255,11 @@ class FakeAddrBook : public NoProps<IAddrBook> {
     *newLength = 2;
     return S_OK;
   }
-  HRESULT Details(ULONG_PTR* owner, LPFNDISMISS dismiss, void* dismissContext, ULONG length,
-                  LPENTRYID id, LPFNBUTTON button, void* buttonContext, LPSTR buttonText,
-                  ULONG flags) override {
-    const bool extras = dismiss || dismissContext || button || buttonContext || buttonText;
-    g_wab.Log("Details owner=" + (owner ? std::to_string(*owner) : std::string("null")) + " " +
-              Hex(id, length) + (extras ? " callbacks" : "") + " flags=" + std::to_string(flags));
-    return g_wab.Count("Details");
+  HRESULT Details(ULONG_PTR*, LPFNDISMISS, void*, ULONG, LPENTRYID, LPFNBUTTON, void*, LPSTR,
+                  ULONG) override {
+    return MAPI_E_NO_SUPPORT;
   }
   HRESULT GetPAB(ULONG* length, LPENTRYID* id) override {
-    g_wab.Log("GetPAB");
     *length = 0;
     *id = nullptr;
     if (HRESULT hr = g_wab.Count("GetPAB"); FAILED(hr)) return hr;
@@ -344,10 +301,9 @@ COM_EXPORT mq::testing::FakeWab* FakeWabState() {
 }
 
 COM_EXPORT HRESULT WABOpen(IAddrBook** book, IWABObject** wab, WAB_PARAM* param, DWORD reserved) {
-  g_wab.lastParamSize = param ? param->cbSize : 0;
-  g_wab.lastFileName = param && param->szFileName ? param->szFileName : "(null)";
-  g_wab.Log("WABOpen size=" + std::to_string(g_wab.lastParamSize) + " file=" + g_wab.lastFileName +
-            " reserved=" + std::to_string(reserved));
+  g_wab.calls.push_back("WABOpen size=" + std::to_string(param ? param->cbSize : 0) +
+                        " file=" + (param && param->szFileName ? param->szFileName : "(null)") +
+                        " reserved=" + std::to_string(reserved));
   *book = nullptr;
   *wab = nullptr;
   if (g_wab.openResult != S_OK) return g_wab.openResult;
