@@ -62,7 +62,6 @@ const com::tlb::Library& Library() {
            "",
            {
                {1, "WindowOpen", MemberKind::PropertyGet, {VT_BOOL}},
-               {2, "MarkerPath", MemberKind::PropertyGet, {VT_BSTR}},
            }},
           {TKIND_COCLASS,
            "Probe",
@@ -127,10 +126,8 @@ class CGauge : public ui::Control<CGauge> {
  public:
   CGauge() : Control(Library(), kDGauge) {}
   SHORT WindowOpen() { return HasWindow() ? VARIANT_TRUE : VARIANT_FALSE; }
-  std::string MarkerPath() { return marker_; }
   static const com::Bindings<CGauge>& GetBindings() {
-    static const auto bindings =
-        com::Bindings<CGauge>().Get<&CGauge::WindowOpen>(1).Get<&CGauge::MarkerPath>(2);
+    static const auto bindings = com::Bindings<CGauge>().Get<&CGauge::WindowOpen>(1);
     return bindings;
   }
 

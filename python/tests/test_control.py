@@ -2,7 +2,6 @@
 end of a with block, collection, or the end of the interpreter."""
 
 import gc
-import os
 
 import pytest
 
@@ -21,13 +20,16 @@ def test_window_lives_until_close(markers):
     gauge = mailquarry.Control("MqPyTest.Gauge.1")
     assert repr(gauge) == "<mailquarry.Control _DGauge>"
     assert gauge.WindowOpen is True and not gauge.closed
-    assert os.path.exists(gauge.MarkerPath)
+    assert len(list(markers.iterdir())) == 1
     gauge.close()
     gauge.close()  # closing twice is harmless
     assert gauge.closed and repr(gauge) == "<mailquarry.Control (closed)>"
     assert list(markers.iterdir()) == []
     with pytest.raises(RuntimeError, match="closed"):
         gauge.WindowOpen
+    with pytest.raises(mailquarry.AutomationError) as error:  # a plain object is no control
+        mailquarry.Control("MqPyTest.Probe.1")
+    assert error.value.hresult == E_NOINTERFACE
 
 
 def test_with_block_and_collection_destroy_the_window(markers):
@@ -41,8 +43,3 @@ def test_with_block_and_collection_destroy_the_window(markers):
     gc.collect()
     assert list(markers.iterdir()) == []
 
-
-def test_a_plain_object_cannot_be_hosted():
-    with pytest.raises(mailquarry.AutomationError) as error:
-        mailquarry.Control("MqPyTest.Probe.1")
-    assert error.value.hresult == E_NOINTERFACE

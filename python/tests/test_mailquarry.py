@@ -1,6 +1,8 @@
-"""The Mailquarry control driven from Python over fixture Maildirs."""
+"""The Mailquarry control driven from Python over the demo store. What the
+README's examples do (folders, a folder's messages, .eml files, attachments,
+contacts) is theirs; here the enumerator's own members and a script that
+never closes what it made."""
 
-import base64
 import os
 import pathlib
 import subprocess
@@ -11,106 +13,43 @@ import time
 import pytest
 
 import mailquarry
-from conftest import require
+from conftest import BIN, require
 
 PROGID = "MAILQUARRY.MailquarryCtrl.1"
 
 
-def message(subject, body="Hello.\r\n", attachment=None, sender="Ann <ann@example.org>"):
-    head = (f"From: {sender}\r\nTo: Bo <bo@example.org>\r\nSubject: {subject}\r\n"
-            "Date: Sun, 05 Mar 2006 14:07:09 +0000\r\nMessage-ID: <{}@fixture>\r\n"
-            "MIME-Version: 1.0\r\n").format(abs(hash(subject)))
-    if not attachment:
-        return (head + "Content-Type: text/plain; charset=utf-8\r\n\r\n" + body).encode()
-    name, data = attachment
-    return (head + 'Content-Type: multipart/mixed; boundary="b"\r\n\r\n'
-            "--b\r\nContent-Type: text/plain\r\n\r\n" + body +
-            "--b\r\nContent-Type: application/octet-stream\r\n"
-            f'Content-Disposition: attachment; filename="{name}"\r\n'
-            "Content-Transfer-Encoding: base64\r\n\r\n" +
-            base64.b64encode(data).decode() + "\r\n--b--\r\n").encode()
-
-
-def make_maildir(root, folders):
-    """folders: {"": [...messages of Inbox], "Name": [...], "Name.Child": [...]}."""
-    serial = 0
-    for name, messages in folders.items():
-        folder = root if not name else root / f".{name}"
-        for sub in ("cur", "new", "tmp"):
-            (folder / sub).mkdir(parents=True, exist_ok=True)
-        if name:
-            (folder / "maildirfolder").touch()
-        for raw in messages:
-            serial += 1
-            path = folder / "cur" / f"{1141567629 + serial}.M{serial}P1.fixture:2,S"
-            path.write_bytes(raw)
-            os.utime(path, (1141567629 + serial,) * 2)
-
-
 @pytest.fixture
 def store(tmp_path, monkeypatch):
-    require("MailStore.so", "Mailquarry.ocx", why="the store module and the control have not landed")
+    require("MailStore.so", "AddressBook.so", "Mailquarry.ocx",
+            why="the control needs the store and the address book")
+    if not (BIN / "demo-store").exists():
+        pytest.skip("demo-store not built")
     root = tmp_path / "Maildir"
-    make_maildir(root, {
-        "": [message("Hello"),
-             message("=?UTF-8?Q?Gr=C3=BC=C3=9Fe_=E2=9C=93?=", attachment=("report.txt", b"data\n")),
-             message("Plan", attachment=("plan.bin", bytes(range(256))))],
-        "Archive": [message("Old one")],
-        "Archive.2006": [],
-    })
+    subprocess.run([str(BIN / "demo-store"), str(root)], check=True, capture_output=True)
     monkeypatch.setenv("MAILDIR", str(root))
+    monkeypatch.setenv("MAILQUARRY_ADDRESSBOOK", str(tmp_path / "Maildir-contacts"))
     private_tmp = tmp_path / "tmp"
     private_tmp.mkdir()
     monkeypatch.setenv("TMPDIR", str(private_tmp))
     return root
 
 
-def test_round_trip(store, tmp_path):
-    out = tmp_path / "out"
-    out.mkdir()
-    with mailquarry.Control(PROGID) as mq:
-        folders = mq.Folders
-        names = [folders.FindFolderName(i) for i in range(folders.Count)]
-        assert names[0] == "Inbox" and "Archive" in names and len(names) == 3
-        assert folders.Item(1).Name == "Inbox" and folders.Item("Archive").Name == "Archive"
-
-        mq.Folder = 0
-        assert mq.folder == 0
-        messages = mq.Messages
-        assert messages.Count == 3
-        subjects = [messages.FindSubject(i) for i in range(messages.Count)]
-        assert sorted(subjects) == ["Grüße ✓", "Hello", "Plan"]
-        greeting = subjects.index("Grüße ✓")
-        assert messages.Item("Grüße ✓").Subject == "Grüße ✓"
-        assert messages.FindIndexFromSubject("Grüße ✓") == greeting
-
-        eml = out / "greeting.eml"
-        assert messages.Save2eml(greeting, str(eml)) is True
-        stored = next(p for p in (store / "cur").iterdir() if b"Gr=C3" in p.read_bytes())
-        assert eml.read_bytes() == stored.read_bytes()
-        assert messages.GetAttachmentCount(greeting) == 1
-        assert messages.GetAttachmentName(greeting, 0) == "report.txt"
-        assert messages.ExtractAttachment(greeting, str(out) + os.sep) is True
-        assert (out / "report.txt").read_bytes() == b"data\n"
-
-
 def test_enumeration(store):
     with mailquarry.Control(PROGID) as mq:
         folders = mq.Folders
-        assert [f.Name for f in folders] == ["Inbox", "Archive", "2006"]
-        assert [f.Name for f in folders] == ["Inbox", "Archive", "2006"]  # a new walk each time
+        names = [f.Name for f in folders]
+        assert len(names) == folders.Count > 3 and names[0] == "Inbox"
+        assert [f.Name for f in folders] == names  # a new walk each time
         e = iter(folders)
-        assert next(e).Name == "Inbox"
+        assert next(e).Name == names[0]
         copy = e.clone()
-        assert e.skip(1) is True and next(e).Name == "2006"
-        assert next(copy).Name == "Archive"
-        assert e.skip(1) is False
+        assert e.skip(1) is True and next(e).Name == names[2]
+        assert next(copy).Name == names[1]
+        assert e.skip(len(names)) is False
         with pytest.raises(StopIteration):
             next(e)
         e.reset()
-        assert len(list(e)) == 3
-        mq.Folder = 0
-        assert sorted(m.Subject for m in mq.Messages) == ["Grüße ✓", "Hello", "Plan"]
+        assert len(list(e)) == len(names)
         with pytest.raises(TypeError, match="not iterable"):
             iter(mq)
 
