@@ -42,14 +42,11 @@ inline std::set<std::string> Entries(const std::string& dir) {
   return names;
 }
 
-// What the wrapper saw: Invoke calls by DISPID, the folder writes, the
-// argument types of each member's last call (in natural order), and the
-// `failAt`-th call of `failId`, which it fails.
+// What the wrapper saw: Invoke calls by DISPID and the folder writes; it
+// fails the `failAt`-th call of `failId`.
 struct CallLog {
   std::map<DISPID, int> calls;
   std::vector<SHORT> folderWrites;
-  VARTYPE folderWriteType = VT_EMPTY;
-  std::map<DISPID, std::vector<VARTYPE>> argTypes;
   DISPID failId = 0;
   int failAt = -1;
 };
@@ -69,13 +66,7 @@ class Interposer : public com::Object<IDispatch> {
   HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* info, UINT* argErr) override {
     int n = ++log_->calls[id];
-    std::vector<VARTYPE>& types = log_->argTypes[id];
-    types.clear();
-    for (UINT i = params->cArgs; i > 0; --i) types.push_back(params->rgvarg[i - 1].vt);
-    if (flags & DISPATCH_PROPERTYPUT) {
-      log_->folderWrites.push_back(params->rgvarg[0].iVal);
-      log_->folderWriteType = params->rgvarg[0].vt;
-    }
+    if (flags & DISPATCH_PROPERTYPUT) log_->folderWrites.push_back(params->rgvarg[0].iVal);
     if (id == log_->failId && n == log_->failAt) return E_FAIL;
     HRESULT hr = inner_->Invoke(id, riid, lcid, flags, params, result, info, argErr);
     if (SUCCEEDED(hr) && result && result->vt == VT_DISPATCH && result->pdispVal) {
