@@ -11,23 +11,18 @@ FakeWab g_wab;
 // Buffers of the allocator: each root with what AllocateMore hung on it.
 std::map<void*, std::vector<void*>> g_roots;
 
-void* Allocate(ULONG size) {
-  return std::calloc(1, size ? size : 1);
-}
-
-// The fake's own allocations; the WAB object's methods count the caller's.
-HRESULT AllocateRoot(ULONG size, void** out) {
-  *out = Allocate(size);
-  g_roots[*out];
+void* AllocateRoot(ULONG size) {
+  void* buffer = std::calloc(1, size ? size : 1);
+  g_roots[buffer];
   g_wab.liveBuffers = static_cast<int>(g_roots.size());
-  return S_OK;
+  return buffer;
 }
 
 HRESULT AllocateChild(ULONG size, void* parent, void** out) {
   *out = nullptr;
   auto it = g_roots.find(parent);
   if (it == g_roots.end()) return MAPI_E_INVALID_PARAMETER;
-  *out = Allocate(size);
+  *out = std::calloc(1, size ? size : 1);
   it->second.push_back(*out);
   return S_OK;
 }
@@ -102,11 +97,7 @@ class NoProps : public Counted<I> {
 // Hands out a property array built from `properties`.
 HRESULT GiveProperties(const std::vector<FakeProperty>& properties, ULONG* count,
                        LPSPropValue* out) {
-  void* buffer = nullptr;
-  if (HRESULT hr =
-          AllocateRoot(static_cast<ULONG>(sizeof(SPropValue) * (properties.size() + 1)), &buffer);
-      FAILED(hr))
-    return hr;
+  void* buffer = AllocateRoot(static_cast<ULONG>(sizeof(SPropValue) * (properties.size() + 1)));
   auto* values = static_cast<LPSPropValue>(buffer);
   for (std::size_t i = 0; i < properties.size(); ++i) Fill(values[i], properties[i], buffer);
   *count = static_cast<ULONG>(properties.size());
@@ -163,9 +154,7 @@ class FakeTable : public Counted<IMAPITable> {
   HRESULT QueryRows(LONG count, ULONG, LPSRowSet* out) override {
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("QueryRows"); FAILED(hr)) return hr;
-    void* setBuffer = nullptr;
-    if (HRESULT hr = AllocateRoot(SRowSetSize(1), &setBuffer); FAILED(hr)) return hr;
-    auto* set = static_cast<LPSRowSet>(setBuffer);
+    auto* set = static_cast<LPSRowSet>(AllocateRoot(SRowSetSize(1)));
     set->cRows = 0;
     if (count > 0 && position_ < g_wab.entries.size()) {
       const FakeEntry& entry = g_wab.entries[position_++];
@@ -249,9 +238,7 @@ class FakeAddrBook : public NoProps<IAddrBook> {
     *newLength = 0;
     *newId = nullptr;
     if (HRESULT hr = g_wab.Count("NewEntry"); FAILED(hr)) return hr;
-    void* id = nullptr;
-    if (HRESULT hr = AllocateRoot(2, &id); FAILED(hr)) return hr;
-    *newId = static_cast<LPENTRYID>(id);
+    *newId = static_cast<LPENTRYID>(AllocateRoot(2));
     *newLength = 2;
     return S_OK;
   }
@@ -263,9 +250,7 @@ class FakeAddrBook : public NoProps<IAddrBook> {
     *length = 0;
     *id = nullptr;
     if (HRESULT hr = g_wab.Count("GetPAB"); FAILED(hr)) return hr;
-    void* buffer = nullptr;
-    if (HRESULT hr = AllocateRoot(static_cast<ULONG>(g_wab.pabId.size()), &buffer); FAILED(hr))
-      return hr;
+    void* buffer = AllocateRoot(static_cast<ULONG>(g_wab.pabId.size()));
     std::memcpy(buffer, g_wab.pabId.data(), g_wab.pabId.size());
     *id = static_cast<LPENTRYID>(buffer);
     *length = static_cast<ULONG>(g_wab.pabId.size());
@@ -278,7 +263,8 @@ class FakeWabObject : public Counted<IWABObject> {
   HRESULT AllocateBuffer(ULONG size, void** out) override {
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("AllocateBuffer"); FAILED(hr)) return hr;
-    return AllocateRoot(size, out);
+    *out = AllocateRoot(size);
+    return S_OK;
   }
   HRESULT AllocateMore(ULONG size, void* parent, void** out) override {
     *out = nullptr;
