@@ -159,25 +159,12 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
     ASSERT_EQ(c.Call(u"Child", DISPATCH_PROPERTYGET), S_OK);
     EXPECT_EQ(c.result.vt, VT_DISPATCH);
 
-    EXPECT_EQ(c.Call(u"Count", DISPATCH_PROPERTYPUT, {com::Variant::I2(1)}, true),
-              DISP_E_EXCEPTION);
-    EXPECT_EQ(c.info.scode, CTL_E_SETNOTSUPPORTED);
-    EXPECT_EQ(com::Utf8FromBstr(c.info.bstrDescription), "Set not supported");
-    EXPECT_EQ(c.Call(u"Add", DISPATCH_PROPERTYPUT, {com::Variant::I4(1)}, true),
-              DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(c.Call(u"Nothing", DISPATCH_METHOD), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(c.Call(u"Add", DISPATCH_METHOD), DISP_E_BADPARAMCOUNT);
-    com::Variant missing;
-    missing.vt = VT_ERROR;
-    missing.scode = DISP_E_PARAMNOTFOUND;
-    EXPECT_EQ(c.Call(u"Add", DISPATCH_METHOD, {missing}), DISP_E_PARAMNOTOPTIONAL);
+    // The refusals themselves are the dispatch engine's test; across the
+    // module, an argument error still names its argument, and a member's
+    // exception reaches the caller.
     EXPECT_EQ(c.Call(u"Label", DISPATCH_METHOD, {com::Variant::I4(40000), com::Variant::Str("")}),
               DISP_E_OVERFLOW);
     EXPECT_EQ(c.argErr, 1u);
-    EXPECT_EQ(
-        c.Call(u"Label", DISPATCH_METHOD, {com::Variant::I2(1), com::Variant::Dispatch(nullptr)}),
-        DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(c.argErr, 0u);
     EXPECT_EQ(c.Call(u"Fail", DISPATCH_METHOD), DISP_E_EXCEPTION);
     EXPECT_EQ(c.info.scode, E_INVALIDARG);
     EXPECT_EQ(com::Utf8FromBstr(c.info.bstrDescription), "The counter refuses");

@@ -15,32 +15,26 @@ SYSTEMTIME Fields(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, 
   return {y, mo, 0, d, h, mi, s, ms};
 }
 
+auto AllFields(const SYSTEMTIME& t) {
+  return std::make_tuple(t.wYear, t.wMonth, t.wDay, t.wDayOfWeek, t.wHour, t.wMinute, t.wSecond,
+                         t.wMilliseconds);
+}
+
 TEST(Time, FileTimeToCalendarFields) {
   SYSTEMTIME st{};
-  // 2006-03-05 14:07:09.250 UTC
-  FILETIME sample = Ticks(127860412292500000ull);
+  const ULONGLONG kSample = 127860412292500000ull;  // a Sunday, 2006-03-05 14:07:09.250 UTC
+  FILETIME sample = Ticks(kSample), zero = Ticks(0), last = Ticks((1ull << 63) - 1),
+           tooBig = Ticks(1ull << 63), back{};
   ASSERT_TRUE(FileTimeToSystemTime(&sample, &st));
-  EXPECT_EQ(st.wYear, 2006);
-  EXPECT_EQ(st.wMonth, 3);
-  EXPECT_EQ(st.wDay, 5);
-  EXPECT_EQ(st.wDayOfWeek, 0);  // a Sunday
-  EXPECT_EQ(st.wHour, 14);
-  EXPECT_EQ(st.wMinute, 7);
-  EXPECT_EQ(st.wSecond, 9);
-  EXPECT_EQ(st.wMilliseconds, 250);
-  FILETIME zero = Ticks(0);
+  EXPECT_EQ(AllFields(st), std::make_tuple(2006, 3, 5, 0, 14, 7, 9, 250));
   ASSERT_TRUE(FileTimeToSystemTime(&zero, &st));
-  EXPECT_EQ(st.wYear, 1601);
-  EXPECT_EQ(st.wDayOfWeek, 1);
-  FILETIME last = Ticks((1ull << 63) - 1), tooBig = Ticks(1ull << 63);
+  EXPECT_EQ(AllFields(st), std::make_tuple(1601, 1, 1, 1, 0, 0, 0, 0));
   ASSERT_TRUE(FileTimeToSystemTime(&last, &st));
   EXPECT_EQ(st.wYear, 30828);
   EXPECT_FALSE(FileTimeToSystemTime(&tooBig, &st));
-  FILETIME back{};
   SYSTEMTIME round = Fields(2006, 3, 5, 14, 7, 9, 250);
   ASSERT_TRUE(SystemTimeToFileTime(&round, &back));
-  EXPECT_EQ(back.dwLowDateTime, Ticks(127860412292500000ull).dwLowDateTime);
-  EXPECT_EQ(back.dwHighDateTime, Ticks(127860412292500000ull).dwHighDateTime);
+  EXPECT_EQ(back.dwLowDateTime | (ULONGLONG{back.dwHighDateTime} << 32), kSample);
 }
 
 TEST(Time, AutomationDatesRoundTripAndKeepTheirRange) {

@@ -62,18 +62,6 @@ TEST_F(HeadlessHostTest, FailedCreationLeavesNoWindowAndCleansUp) {
   EXPECT_EQ(host.Deactivate(), S_FALSE);
 }
 
-TEST_F(HeadlessHostTest, SiteHearsBoundPropertyChangesOnlyInDesignMode) {
-  for (bool userMode : {false, true}) {
-    ControlHost host(userMode);
-    auto ctrl = MakeCtrl();
-    ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
-    ctrl->SetValue(3);
-    EXPECT_EQ(host.ModifiedNotifications(), 1);
-    EXPECT_EQ(host.ChangedProperties(), userMode ? std::vector<DISPID>{} : std::vector<DISPID>{2});
-    EXPECT_EQ(host.Control()->IsDirty(), S_OK);
-  }
-}
-
 TEST_F(HeadlessHostTest, ResizeRequestsGoThroughTheSite) {
   ControlHost host(true);
   auto ctrl = MakeCtrl();
@@ -167,94 +155,6 @@ TEST_F(HeadlessHostTest, ControlOutlivingItsHostFallsBackToDefaults) {
   EXPECT_EQ(ctrl->ClientSite(), nullptr);
   EXPECT_TRUE(ctrl->AmbientUserMode());
   ctrl->SetValue(1);  // no site to tell: must not crash
-}
-
-// A control on the real dispatch engine, as a module would write one.
-constexpr IID kDTestIid = com::Guid("{7D89D4E8-D1EA-483E-8827-1FA1D733D757}");
-
-const com::tlb::Library& EngineLibrary() {
-  using com::tlb::MemberKind;
-  static const com::tlb::Library lib{
-      "UITESTLib",
-      com::Guid("{7D89D4E8-D1EA-483E-8827-1FA1D733D758}"),
-      1,
-      0,
-      0x409,
-      SYS_WIN32,
-      LIBFLAG_FCONTROL,
-      "",
-      "",
-      {},
-      {{TKIND_DISPATCH,
-        "_DTest",
-        kDTestIid,
-        TYPEFLAG_FDISPATCHABLE,
-        "",
-        {{2, "Folder", MemberKind::PropertyGetPut, {VT_I2}},
-         {DISPID_ABOUTBOX, "AboutBox", MemberKind::Method, {VT_EMPTY}}}}}};
-  return lib;
-}
-
-class EngineCtrl : public Control<EngineCtrl> {
- public:
-  EngineCtrl() : Control(EngineLibrary(), kDTestIid) {}
-  SHORT Folder() { return folder_; }
-  void SetFolder(SHORT value) {
-    SetModifiedFlag();
-    if (!AmbientUserMode()) BoundPropertyChanged(2);
-    folder_ = value;
-  }
-  void AboutBox() { ShowAboutBox({"About", {"line"}, {}}); }
-  static const com::Bindings<EngineCtrl>& GetBindings() {
-    static const auto bindings = com::Bindings<EngineCtrl>()
-                                     .Get<&EngineCtrl::Folder>(2)
-                                     .Put<&EngineCtrl::SetFolder>(2)
-                                     .Method<&EngineCtrl::AboutBox>(DISPID_ABOUTBOX);
-    return bindings;
-  }
-
- protected:
-  void DoPropExchange(PropExchange& px) override {
-    ExchangeVersion(px, MakeVersion(1, 0));
-    Control::DoPropExchange(px);
-  }
-
- private:
-  SHORT folder_ = 0;
-};
-
-TEST(EngineControlTest, HostDrivesAControlBuiltOnTheDispatchEngine) {
-  ControlHost host(/*userMode=*/false);
-  auto ctrl = com::MakeObject<EngineCtrl>();
-  ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
-  com::ComPtr<IDispatch> dispatch = host.Dispatch();
-  ASSERT_TRUE(dispatch);
-
-  // The dispinterface, IDispatch and the platform interface are one object.
-  com::ComPtr<IUnknown> viaDisp, viaPlatform;
-  ASSERT_EQ(dispatch->QueryInterface(kDTestIid, viaDisp.ReleaseAndGetVoidAddress()), S_OK);
-  ASSERT_EQ(host.Control()->QueryInterface(IUnknown::iid, viaPlatform.ReleaseAndGetVoidAddress()),
-            S_OK);
-  EXPECT_EQ(viaPlatform.Get(), ctrl->Identity());
-
-  com::Variant value = com::Variant::I2(5);
-  DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS put{&value, &named, 1, 1};
-  ASSERT_EQ(dispatch->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr),
-            S_OK);
-  EXPECT_EQ(ctrl->Folder(), 5);
-  EXPECT_EQ(host.ChangedProperties(), std::vector<DISPID>{2});
-  EXPECT_EQ(host.Control()->IsDirty(), S_OK);
-
-  DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(dispatch->Invoke(DISPID_ABOUTBOX, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr,
-                             nullptr),
-            S_OK)
-      << "no GUI: the About box returns at once";
-
-  PropertyBag bag;
-  ASSERT_EQ(host.Control()->Save(&bag, true), S_OK);
-  EXPECT_EQ(bag, (PropertyBag{{"_Version", "1.0"}}));
 }
 
 }  // namespace

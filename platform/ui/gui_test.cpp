@@ -36,29 +36,16 @@ class GuiTest : public ::testing::Test {
   std::vector<std::string> log;
 };
 
-TEST_F(GuiTest, ActivationPlacesTheWindowInItsParentAndRenderPaintsIt) {
-  QWidget dialog;
-  dialog.resize(300, 200);
-  ControlHost host(/*userMode=*/false);
-  ASSERT_EQ(host.Attach(MakeCtrl()->Identity()), S_OK);
-  ASSERT_EQ(host.Activate(&dialog, Rect::FromSize(20, 30, 200, 60)), S_OK);
-  QWidget* window = host.Window();
-  ASSERT_NE(window, nullptr);
-  EXPECT_EQ(window->parentWidget(), &dialog);
-  EXPECT_EQ(window->geometry(), QRect(20, 30, 200, 60));
-  // The test control fills itself black; the caption's pixels are the
-  // control's own test (control_gui_test).
-  QImage image = host.Render();
-  ASSERT_EQ(image.size(), QSize(200, 60));
-  EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));
-}
-
-TEST_F(GuiTest, WindowGoesWithItsParentAndTheHookRuns) {
+// Painting is the module's test (ui_host_activation_test) and the control's.
+TEST_F(GuiTest, WindowSitsInItsParentAndGoesWithItAndTheHookRuns) {
   auto dialog = std::make_unique<QWidget>();
   ControlHost host(true);
   auto ctrl = MakeCtrl();
   ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
-  ASSERT_EQ(host.Activate(dialog.get(), Rect::FromSize(0, 0, 10, 10)), S_OK);
+  ASSERT_EQ(host.Activate(dialog.get(), Rect::FromSize(20, 30, 200, 60)), S_OK);
+  ASSERT_NE(host.Window(), nullptr);
+  EXPECT_EQ(host.Window()->parentWidget(), dialog.get());
+  EXPECT_EQ(host.Window()->geometry(), QRect(20, 30, 200, 60));
   dialog.reset();
   EXPECT_THAT(log, ElementsAre("create, window exists", "destroy, window gone"));
   EXPECT_FALSE(ctrl->HasWindow());
@@ -66,29 +53,22 @@ TEST_F(GuiTest, WindowGoesWithItsParentAndTheHookRuns) {
   EXPECT_EQ(host.Deactivate(), S_FALSE);
 }
 
-TEST_F(GuiTest, AboutBoxShowsCaptionLinesAndClosesWithOk) {
-  AboutBoxContent content{
-      "About Mailquarry Control",
-      {"Mailquarry Control, Version 1.0", "Copyright (C) 2026 the Mailquarry developers"},
-      {}};
-  bool seen = false;
-  testing::HandleNextModal([&](QDialog* dialog) {
-    seen = true;
-    EXPECT_EQ(dialog->windowTitle(), "About Mailquarry Control");
-    EXPECT_EQ(dialog->findChild<QLabel*>("line0")->text(), "Mailquarry Control, Version 1.0");
-    EXPECT_EQ(dialog->findChild<QLabel*>("line1")->text(),
-              "Copyright (C) 2026 the Mailquarry developers");
-    DialogUnits du(dialog->font());
-    EXPECT_EQ(dialog->size(), QSize(du.X(260), du.Y(55)));
-    EXPECT_FALSE(dialog->findChild<QLabel*>("icon")->pixmap().isNull());
-    auto* ok = dialog->findChild<QPushButton*>("ok");
-    ASSERT_TRUE(ok);
-    EXPECT_TRUE(ok->isDefault());
-    ok->click();
-    EXPECT_EQ(dialog->result(), QDialog::Accepted);
-  });
-  ShowAboutBox(content);
-  EXPECT_TRUE(seen);
+// The caption and lines are the control's own test (control_gui_test); here,
+// the box's size, its icon, and an OK that a click reaches.
+TEST_F(GuiTest, AboutBoxIsSizedInDialogUnitsAndClosesWithAClickOnOk) {
+  AboutBoxContent content{"About", {"Version 1.0", "A second line"}, {}};
+  auto about = MakeAboutBox(content);
+  DialogUnits du(about->font());
+  EXPECT_EQ(about->size(), QSize(du.X(260), du.Y(55)));
+  EXPECT_FALSE(about->findChild<QLabel*>("icon")->pixmap().isNull());
+  about->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(about.get()));
+  EXPECT_THAT(testing::CoveredChildren(about.get()), IsEmpty());
+  auto* ok = about->findChild<QPushButton*>("ok");
+  EXPECT_TRUE(ok->isDefault());
+  testing::Click(ok);
+  EXPECT_EQ(about->result(), QDialog::Accepted);
+  EXPECT_FALSE(about->isVisible());
 
   // Without a GUI nothing is shown (and nothing blocks).
   setenv("MQ_HEADLESS", "1", 1);
@@ -107,16 +87,6 @@ TEST_F(GuiTest, MessagePromptIsAModalDialogTestsCanAnswer) {
   EXPECT_EQ(text, "Export complete");
 }
 
-TEST_F(GuiTest, DialogUnitsFollowTheFont) {
-  DialogUnits du(8, 16);
-  EXPECT_EQ(du.ToPixels(4, 8, 260, 55), QRect(8, 16, 520, 110));
-  PropertyPageWidget page("General", "placeholder text", 250, 62);
-  DialogUnits fontUnits(page.font());
-  EXPECT_EQ(page.size(), QSize(fontUnits.X(250), fontUnits.Y(62)));
-  EXPECT_EQ(page.Caption(), "General");
-  EXPECT_EQ(page.findChild<QLabel*>("placeholder")->text(), "placeholder text");
-}
-
 class PagedCtrl : public TestCtrl {
  public:
   using TestCtrl::TestCtrl;
@@ -128,20 +98,31 @@ class PagedCtrl : public TestCtrl {
   }
 };
 
-TEST_F(GuiTest, PropertiesVerbShowsThePagesModally) {
+TEST_F(GuiTest, PropertiesVerbShowsThePagesModallyAndOkTakesAClick) {
   ControlHost host(false);
   auto ctrl = com::MakeObject<PagedCtrl>(&log);
   ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
   QStringList tabs;
   QString caption;
-  testing::HandleNextModal([&](QDialog* dialog) {
-    caption = dialog->windowTitle();
-    auto* tabWidget = dialog->findChild<QTabWidget*>();
+  std::vector<std::string> covered{"the sheet was not shown"};
+  int result = -1;
+  testing::HandleNextModal([&](QDialog* sheet) {
+    caption = sheet->windowTitle();
+    auto* tabWidget = sheet->findChild<QTabWidget*>();
     for (int i = 0; tabWidget && i < tabWidget->count(); ++i) tabs << tabWidget->tabText(i);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    covered = testing::CoveredChildren(sheet);
+    testing::Click(sheet->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok));
+    result = sheet->result();
   });
   EXPECT_EQ(host.Control()->DoPropertiesVerb(nullptr), S_OK);
   EXPECT_EQ(caption, "Test Control Properties");
   EXPECT_EQ(tabs, QStringList{"General"});
+  PropertyPageWidget page("General", "nothing to set", 250, 62);
+  DialogUnits du(page.font());
+  EXPECT_EQ(page.size(), QSize(du.X(250), du.Y(62)));
+  EXPECT_THAT(covered, IsEmpty());
+  EXPECT_EQ(result, QDialog::Accepted);
 }
 
 // Frames and captions given after the controls they frame or touch, as
@@ -186,29 +167,6 @@ TEST_F(GuiTest, NoTemplateOrderHidesAControlFromTheMouse) {
     testing::ClickAt(choice, QPoint(4, choice->height() / 2));
     EXPECT_TRUE(choice->isChecked());
   }
-}
-
-TEST_F(GuiTest, TheAboutBoxAndThePropertySheetTakeClicksWhereTheyShow) {
-  auto about = MakeAboutBox({"About", {"Version 1.0", "A second line"}, {}});
-  about->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(about.get()));
-  EXPECT_THAT(testing::CoveredChildren(about.get()), IsEmpty());
-  testing::Click(about->findChild<QPushButton*>("ok"));
-  EXPECT_EQ(about->result(), QDialog::Accepted);
-  EXPECT_FALSE(about->isVisible());
-
-  std::vector<std::string> covered{"the sheet was not shown"};
-  int result = -1;
-  testing::HandleNextModal([&](QDialog* sheet) {
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
-    covered = testing::CoveredChildren(sheet);
-    testing::Click(sheet->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok));
-    result = sheet->result();
-  });
-  ShowPropertySheet("Test Control Properties",
-                    {new PropertyPageWidget("General", "nothing to set", 250, 62)});
-  EXPECT_THAT(covered, IsEmpty());
-  EXPECT_EQ(result, QDialog::Accepted);
 }
 
 // The real browser opens on a directory with nothing typed in, so that Enter

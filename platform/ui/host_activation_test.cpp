@@ -35,30 +35,19 @@ class HostActivationTest : public ::testing::Test {
     CoFreeUnusedLibraries();
     fs::remove_all(dir_);
   }
-  void Register() {
-    const char* bin = std::getenv("MQ_BIN_DIR");
-    ASSERT_NE(bin, nullptr);
-    std::string key = "CLSID\\" + com::GuidToString(test::kTestCtrlClsid) + "\\InprocServer32";
-    ASSERT_EQ(reg::Edit()
-                  .SetString(reg::Root::ClassesRoot, key, "",
-                             (fs::path(bin) / "ui_test_control.so").string())
-                  .Commit(),
-              S_OK);
-  }
   fs::path dir_;
 };
 
-TEST_F(HostActivationTest, UnregisteredClassLeavesTheHostEmpty) {
-  ControlHost host;
+TEST_F(HostActivationTest, ControlFromAModulePaintsThroughQt) {
+  ControlHost host(/*userMode=*/false);
   EXPECT_EQ(host.Create(test::kTestCtrlClsid), REGDB_E_CLASSNOTREG);
   EXPECT_FALSE(host.HasControl());
-}
+  const std::string key = "CLSID\\" + com::GuidToString(test::kTestCtrlClsid) + "\\InprocServer32";
+  const std::string module = std::string(std::getenv("MQ_BIN_DIR")) + "/ui_test_control.so";
+  ASSERT_EQ(reg::Edit().SetString(reg::Root::ClassesRoot, key, "", module).Commit(), S_OK);
 
-TEST_F(HostActivationTest, ControlFromAModulePaintsThroughQt) {
-  Register();
   QWidget dialog;
   dialog.resize(300, 200);
-  ControlHost host(/*userMode=*/false);
   ASSERT_EQ(host.Create(test::kTestCtrlClsid), S_OK);
   EXPECT_EQ(host.Create(test::kTestCtrlClsid), E_UNEXPECTED);
   ASSERT_TRUE(host.Dispatch());

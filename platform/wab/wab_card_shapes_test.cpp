@@ -29,31 +29,24 @@ void ExpectFields(const Row& row, const CardShape& shape) {
   EXPECT_EQ(row.name, shape.fields[0].text);
 }
 
-TEST(WabCardShapes, EachShapeReadsEveryFieldAndReadingChangesNoFile) {
-  for (const CardShape& shape : RealWorldShapes()) {
-    SCOPED_TRACE(shape.what);
-    TempDir dir;
-    WriteFile(dir / "card.vcf", shape.bytes);
-    Book book(dir.path());
-    std::vector<Row> rows = book.ReadAll();
-    ASSERT_EQ(rows.size(), 1u);
-    ExpectFields(rows[0], shape);
-    EXPECT_EQ(ReadFile(dir / "card.vcf"), shape.bytes);
-  }
-}
-
-TEST(WabCardShapes, AMixedFileReadsEveryCardAndADeleteKeepsTheOthersExactly) {
+// One file of every 8-bit shape (the byte-order mark first), then the UTF-16
+// files, in file-name order.
+TEST(WabCardShapes, EveryShapeReadsRightUnchangedAndADeleteKeepsTheOthersExactly) {
   std::vector<CardShape> shapes = RealWorldShapes();
-  // The byte-order mark belongs at the start of the file.
   std::stable_partition(shapes.begin(), shapes.end(),
                         [](const CardShape& s) { return s.bytes.rfind("\xEF\xBB\xBF", 0) == 0; });
-  shapes.erase(std::remove_if(shapes.begin(), shapes.end(),
-                              [](const CardShape& s) { return s.unicodeFile; }),
-               shapes.end());
-  std::string file;
-  for (const CardShape& shape : shapes) file += shape.bytes;
+  std::stable_partition(shapes.begin(), shapes.end(),
+                        [](const CardShape& s) { return !s.unicodeFile; });
   TempDir dir;
-  WriteFile(dir / "mixed.vcf", file);
+  std::string file;
+  std::vector<std::pair<std::string, std::string>> utf16;
+  for (const CardShape& shape : shapes) {
+    if (!shape.unicodeFile) file += shape.bytes;
+    if (shape.unicodeFile)
+      utf16.emplace_back(dir / (std::to_string(utf16.size() + 1) + ".vcf"), shape.bytes);
+  }
+  WriteFile(dir / "0-mixed.vcf", file);
+  for (const auto& [path, bytes] : utf16) WriteFile(path, bytes);
   Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_EQ(rows.size(), shapes.size());
@@ -61,6 +54,9 @@ TEST(WabCardShapes, AMixedFileReadsEveryCardAndADeleteKeepsTheOthersExactly) {
     SCOPED_TRACE(shapes[i].what);
     ExpectFields(rows[i], shapes[i]);
   }
+  EXPECT_EQ(ReadFile(dir / "0-mixed.vcf"), file) << "reading changes no file";
+  for (const auto& [path, bytes] : utf16) EXPECT_EQ(ReadFile(path), bytes);
+
   // Each delete takes exactly its card's bytes, whatever its line ends.
   std::vector<std::size_t> order{3, 2, 5, 1};
   for (std::size_t victim : order) {
@@ -69,7 +65,7 @@ TEST(WabCardShapes, AMixedFileReadsEveryCardAndADeleteKeepsTheOthersExactly) {
     std::size_t at = file.find(shapes[victim].bytes);
     ASSERT_NE(at, std::string::npos);
     file.erase(at, shapes[victim].bytes.size());
-    EXPECT_EQ(ReadFile(dir / "mixed.vcf"), file);
+    EXPECT_EQ(ReadFile(dir / "0-mixed.vcf"), file);
   }
   EXPECT_EQ(book.ReadAll().size(), shapes.size() - order.size());
 }
