@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/com/dispatch_object.h"
+#include "tests/support/automation_client.h"
 
 namespace {
 
@@ -76,31 +77,7 @@ class Sample : public com::DispatchObject<Sample> {
   VARTYPE lastKey = VT_EMPTY;
 };
 
-// Calls `id` with arguments given in natural order (reversed into rgvarg).
-struct Call {
-  explicit Call(IDispatch* t) : target(t) {}
-  IDispatch* target;
-  HRESULT hr = S_OK;
-  com::Variant result;
-  EXCEPINFO info{};
-  UINT argErr = 99;
-
-  HRESULT Do(DISPID id, WORD flags, std::vector<com::Variant> args, bool put = false) {
-    std::vector<com::Variant> reversed(args.rbegin(), args.rend());
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), put ? &named : nullptr, static_cast<UINT>(reversed.size()),
-                      put ? 1u : 0u};
-    VariantClear(&result);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    info = {};
-    return hr = target->Invoke(id, IID_NULL, 0, flags, &params, &result, &info, &argErr);
-  }
-  ~Call() {
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-  }
-};
+using mqtest::Invoke;
 
 DISPID IdOf(IDispatch* d, const char16_t* name) {
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
@@ -112,16 +89,13 @@ DISPID IdOf(IDispatch* d, const char16_t* name) {
 TEST(DispatchObject, NamesAreFoundCaseInsensitivelyWithParameters) {
   auto t = com::MakeObject<Sample>();
   EXPECT_EQ(IdOf(t.Get(), u"cOuNt"), 1);
-  EXPECT_EQ(IdOf(t.Get(), u"ITEM"), 4);
   EXPECT_EQ(IdOf(t.Get(), u"_newenum"), -4);
   EXPECT_EQ(IdOf(t.Get(), u"Missing"), DISPID_UNKNOWN);
   LPOLESTR names[] = {const_cast<LPOLESTR>(u"add"), const_cast<LPOLESTR>(u"ISECOND"),
                       const_cast<LPOLESTR>(u"nope")};
   DISPID ids[3] = {};
   EXPECT_EQ(t->GetIDsOfNames(IID_NULL, names, 3, 0, ids), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(ids[0], 5);
-  EXPECT_EQ(ids[1], 1);
-  EXPECT_EQ(ids[2], DISPID_UNKNOWN);
+  EXPECT_EQ(std::vector<DISPID>(ids, ids + 3), (std::vector<DISPID>{5, 1, DISPID_UNKNOWN}));
   EXPECT_EQ(t->GetIDsOfNames(kIid, names, 1, 0, ids), DISP_E_UNKNOWNINTERFACE);
   com::ComPtr<IDispatch> viaIid;
   ASSERT_EQ(t->QueryInterface(kIid, viaIid.ReleaseAndGetVoidAddress()), S_OK);
@@ -130,44 +104,37 @@ TEST(DispatchObject, NamesAreFoundCaseInsensitivelyWithParameters) {
 
 TEST(DispatchObject, GetsPutsAndMethodsWithCoercion) {
   auto t = com::MakeObject<Sample>();
-  Call c(t.Get());
-  ASSERT_EQ(c.Do(1, DISPATCH_PROPERTYGET, {}), S_OK);
-  EXPECT_EQ(c.result.vt, VT_I2);
-  EXPECT_EQ(c.result.iVal, 3);
-  ASSERT_EQ(c.Do(1, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}), S_OK);
-  EXPECT_EQ(c.result.iVal, 3);
-  ASSERT_EQ(c.Do(5, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                 {com::Variant::Str(" 40 "), com::Variant::I2(2)}),
-            S_OK);
-  EXPECT_EQ(c.result.vt, VT_I4);
-  EXPECT_EQ(c.result.lVal, 42);
-  ASSERT_EQ(c.Do(2, DISPATCH_PROPERTYPUT, {com::Variant::I4(17)}, true), S_OK);
+  constexpr WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT, kCall = DISPATCH_METHOD;
+  auto count = Invoke(t.Get(), "Count", kCall | kGet, {});
+  EXPECT_EQ(count.value.vt, VT_I2);
+  EXPECT_EQ(count.Long(), 3);
+  auto sum = Invoke(t.Get(), "Add", kCall | kGet, {com::Variant::Str(" 40 "), com::Variant::I2(2)});
+  EXPECT_EQ(sum.value.vt, VT_I4);
+  EXPECT_EQ(sum.Long(), 42);
+  ASSERT_EQ(Invoke(t.Get(), "Name", kPut, {com::Variant::I4(17)}).hr, S_OK);
   EXPECT_EQ(t->name, "17");
-  ASSERT_EQ(c.Do(2, DISPATCH_PROPERTYGET, {}), S_OK);
-  EXPECT_EQ(com::Utf8FromBstr(c.result.bstrVal), "17");
-  ASSERT_EQ(c.Do(3, DISPATCH_PROPERTYPUT, {com::Variant::I4(5)}, true), S_OK);
-  ASSERT_EQ(c.Do(3, DISPATCH_PROPERTYGET, {}), S_OK);
-  EXPECT_EQ(c.result.vt, VT_BOOL);
-  EXPECT_EQ(c.result.boolVal, VARIANT_TRUE);
+  EXPECT_EQ(Invoke(t.Get(), "Name", kGet, {}).Str(), "17");
+  ASSERT_EQ(Invoke(t.Get(), "Flag", kPut, {com::Variant::I4(5)}).hr, S_OK);
+  auto flag = Invoke(t.Get(), "Flag", kGet, {});
+  EXPECT_EQ(flag.value.vt, VT_BOOL);
+  EXPECT_EQ(flag.value.boolVal, VARIANT_TRUE);
   // A property get with an argument, which reaches the member as it came.
-  ASSERT_EQ(c.Do(4, DISPATCH_PROPERTYGET, {com::Variant::I4(1)}), S_OK);
-  EXPECT_EQ(c.result.vt, VT_DISPATCH);
-  EXPECT_EQ(c.result.pdispVal, static_cast<IDispatch*>(t.Get()));
-  ASSERT_EQ(c.Do(4, DISPATCH_PROPERTYGET, {com::Variant::Str("k")}), S_OK);
+  EXPECT_EQ(Invoke(t.Get(), "Item", kGet, {com::Variant::I4(1)}).Object().Get(),
+            static_cast<IDispatch*>(t.Get()));
+  auto none = Invoke(t.Get(), "Item", kGet, {com::Variant::Str("k")});
+  EXPECT_EQ(none.value.vt, VT_DISPATCH);
+  EXPECT_EQ(none.value.pdispVal, nullptr);
   EXPECT_EQ(t->lastKey, VT_BSTR);
-  EXPECT_EQ(c.result.pdispVal, nullptr);
   // By-reference arguments and exact UTF-16 with an embedded NUL.
   LONG first = 1;
   com::Variant ref;
   ref.vt = VT_I4 | VT_BYREF;
   ref.plVal = &first;
-  ASSERT_EQ(c.Do(5, DISPATCH_METHOD, {ref, com::Variant::I4(1)}), S_OK);
-  EXPECT_EQ(c.result.lVal, 2);
+  EXPECT_EQ(Invoke(t.Get(), "Add", kCall, {ref, com::Variant::I4(1)}).Long(), 2);
   com::Variant nul;
   nul.vt = VT_BSTR;
   nul.bstrVal = SysAllocStringLen(u"a\0b", 3);
-  ASSERT_EQ(c.Do(7, DISPATCH_METHOD, {nul}), S_OK);
-  EXPECT_EQ(SysStringLen(c.result.bstrVal), 3u);
+  EXPECT_EQ(SysStringLen(Invoke(t.Get(), "Echo", kCall, {nul}).value.bstrVal), 3u);
   // Named arguments by parameter position.
   std::vector<com::Variant> args{com::Variant::I4(100), com::Variant::I4(1)};  // iSecond, iFirst
   DISPID named[] = {1, 0};
@@ -179,44 +146,52 @@ TEST(DispatchObject, GetsPutsAndMethodsWithCoercion) {
 
 TEST(DispatchObject, RefusesWithTheStandardErrors) {
   auto t = com::MakeObject<Sample>();
-  Call c(t.Get());
-  EXPECT_EQ(c.Do(99, DISPATCH_METHOD, {}), DISP_E_MEMBERNOTFOUND);
-  EXPECT_EQ(c.Do(5, DISPATCH_PROPERTYPUT, {com::Variant::I4(1)}, true), DISP_E_MEMBERNOTFOUND);
-  EXPECT_EQ(c.Do(1, DISPATCH_METHOD, {}), DISP_E_MEMBERNOTFOUND);
-  EXPECT_EQ(c.Do(5, DISPATCH_PROPERTYGET, {com::Variant::I4(1), com::Variant::I4(1)}),
-            DISP_E_MEMBERNOTFOUND);
-
-  EXPECT_EQ(c.Do(1, DISPATCH_PROPERTYPUT, {com::Variant::I2(1)}, true), DISP_E_EXCEPTION);
-  EXPECT_EQ(c.info.scode, CTL_E_SETNOTSUPPORTED);
-  EXPECT_EQ(com::Utf8FromBstr(c.info.bstrDescription), "Set not supported");
-  EXPECT_EQ(c.Do(2, DISPATCH_PROPERTYPUT, {com::Variant::I4(1)}, false), DISP_E_PARAMNOTFOUND);
-
-  EXPECT_EQ(c.Do(5, DISPATCH_METHOD, {com::Variant::I4(1)}), DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(
-      c.Do(5, DISPATCH_METHOD, {com::Variant::I4(1), com::Variant::I4(1), com::Variant::I4(1)}),
-      DISP_E_BADPARAMCOUNT);
   com::Variant missing;
   missing.vt = VT_ERROR;
   missing.scode = DISP_E_PARAMNOTFOUND;
-  EXPECT_EQ(c.Do(5, DISPATCH_METHOD, {missing, com::Variant::I4(1)}), DISP_E_PARAMNOTOPTIONAL);
-  EXPECT_EQ(c.argErr, 1u);
-
+  const com::Variant one = com::Variant::I4(1);
   // puArgErr counts in rgvarg, where the last argument comes first.
-  EXPECT_EQ(c.Do(5, DISPATCH_METHOD, {com::Variant::Str("x"), com::Variant::I4(1)}),
-            DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(c.argErr, 1u);
-  EXPECT_EQ(c.Do(5, DISPATCH_METHOD, {com::Variant::I4(1), com::Variant::Str("3000000000")}),
-            DISP_E_OVERFLOW);
-  EXPECT_EQ(c.argErr, 0u);
-  EXPECT_EQ(c.Do(3, DISPATCH_PROPERTYPUT, {com::Variant::Str("maybe")}, true), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(c.argErr, 0u);
+  const struct {
+    const char* name;
+    WORD flags;
+    std::vector<com::Variant> args;
+    HRESULT hr;
+    UINT argErr = ~0u;
+  } cases[] = {
+      {"Add", DISPATCH_PROPERTYPUT, {one}, DISP_E_MEMBERNOTFOUND},
+      {"Count", DISPATCH_METHOD, {}, DISP_E_MEMBERNOTFOUND},
+      {"Add", DISPATCH_PROPERTYGET, {one, one}, DISP_E_MEMBERNOTFOUND},
+      {"Add", DISPATCH_METHOD, {one}, DISP_E_BADPARAMCOUNT},
+      {"Add", DISPATCH_METHOD, {one, one, one}, DISP_E_BADPARAMCOUNT},
+      {"Add", DISPATCH_METHOD, {missing, one}, DISP_E_PARAMNOTOPTIONAL, 1},
+      {"Add", DISPATCH_METHOD, {com::Variant::Str("x"), one}, DISP_E_TYPEMISMATCH, 1},
+      {"Add", DISPATCH_METHOD, {one, com::Variant::Str("3000000000")}, DISP_E_OVERFLOW, 0},
+      {"Flag", DISPATCH_PROPERTYPUT, {com::Variant::Str("maybe")}, DISP_E_TYPEMISMATCH, 0},
+  };
+  for (const auto& c : cases) {
+    auto result = Invoke(t.Get(), c.name, c.flags, c.args);
+    EXPECT_EQ(result.hr, c.hr) << c.name << " " << c.flags;
+    if (c.argErr != ~0u) {
+      EXPECT_EQ(result.argErr, c.argErr) << c.name;
+    }
+  }
+  auto setOnly = Invoke(t.Get(), "Count", DISPATCH_PROPERTYPUT, {com::Variant::I2(1)});
+  EXPECT_EQ(setOnly.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(setOnly.scode, CTL_E_SETNOTSUPPORTED);
+  EXPECT_EQ(setOnly.description, "Set not supported");
+  auto fail = Invoke(t.Get(), "Fail", DISPATCH_METHOD, {});
+  EXPECT_EQ(fail.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(fail.scode, E_INVALIDARG);
+  EXPECT_EQ(fail.description, "bad thing");
+  EXPECT_EQ(fail.value.vt, VT_EMPTY);
 
-  EXPECT_EQ(c.Do(6, DISPATCH_METHOD, {}), DISP_E_EXCEPTION);
-  EXPECT_EQ(c.info.scode, E_INVALIDARG);
-  EXPECT_EQ(com::Utf8FromBstr(c.info.bstrDescription), "bad thing");
-  EXPECT_EQ(com::Utf8FromBstr(c.info.bstrSource), "Tester");
-  EXPECT_EQ(c.result.vt, VT_EMPTY);
-  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  // Without the named DISPID_PROPERTYPUT, without EXCEPINFO, through another IID.
+  com::Variant value = com::Variant::I4(1);
+  DISPPARAMS unnamed{&value, nullptr, 1, 0}, none{nullptr, nullptr, 0, 0};
+  EXPECT_EQ(t->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYPUT, &unnamed, nullptr, nullptr, nullptr),
+            DISP_E_PARAMNOTFOUND);
+  EXPECT_EQ(t->Invoke(99, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(t->Invoke(6, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
             DISP_E_EXCEPTION);
   EXPECT_EQ(t->Invoke(1, kIid, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr),

@@ -17,6 +17,7 @@
 #include "platform/com/memory.h"
 #include "platform/com/typeinfo.h"
 #include "platform/registry/registry.h"
+#include "tests/support/automation_client.h"
 #include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
@@ -73,36 +74,6 @@ class Server : public ::testing::Test {
   std::string registry_, before_;
 };
 
-struct Caller {
-  explicit Caller(IDispatch* target) : d(target) {}
-  IDispatch* d;
-  com::Variant result;
-  EXCEPINFO info{};
-  UINT argErr = 99;
-  ~Caller() { Clear(); }
-  void Clear() {
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    info = {};
-    VariantClear(&result);
-  }
-  DISPID Id(const char16_t* name) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = 0;
-    return d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id) == S_OK ? id : 12345;
-  }
-  HRESULT Call(const char16_t* name, WORD flags, std::vector<com::Variant> args = {},
-               bool put = false) {
-    Clear();
-    std::vector<com::Variant> reversed(args.rbegin(), args.rend());
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), put ? &named : nullptr, static_cast<UINT>(reversed.size()),
-                      put ? 1u : 0u};
-    return d->Invoke(Id(name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &info,
-                     &argErr);
-  }
-};
-
 TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
   std::string out;
   ASSERT_EQ(Regsvr(Bin("sample_server.so"), &out), 0) << out;
@@ -139,35 +110,30 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
   EXPECT_EQ(canUnload(), S_FALSE);
 
   {
-    Caller c(counter.Get());
-    EXPECT_EQ(c.Id(u"label"), 7);
-    ASSERT_EQ(c.Call(u"Add", DISPATCH_METHOD, {com::Variant::Str(" 40 ")}), S_OK);
-    ASSERT_EQ(c.Call(u"ADD", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {com::Variant::I2(2)}), S_OK);
-    EXPECT_EQ(c.result.vt, VT_I4);
-    EXPECT_EQ(c.result.lVal, 42);
-    ASSERT_EQ(c.Call(u"Count", DISPATCH_PROPERTYGET), S_OK);
-    EXPECT_EQ(c.result.vt, VT_I2);
-    EXPECT_EQ(c.result.iVal, 2);
-    ASSERT_EQ(c.Call(u"Label", DISPATCH_METHOD, {com::Variant::Str("7"), com::Variant::Str("#")}),
-              S_OK);
-    EXPECT_EQ(com::Utf8FromBstr(c.result.bstrVal), "#7");
-    ASSERT_EQ(c.Call(u"Name", DISPATCH_PROPERTYPUT, {com::Variant::Bool(true)}, true), S_OK);
-    ASSERT_EQ(c.Call(u"Name", DISPATCH_PROPERTYGET), S_OK);
-    EXPECT_EQ(com::Utf8FromBstr(c.result.bstrVal), "-1");
-    ASSERT_EQ(c.Call(u"Item", DISPATCH_PROPERTYGET, {com::Variant::Str("1")}), S_OK);
-    EXPECT_EQ(c.result.pdispVal, counter.Get());
-    ASSERT_EQ(c.Call(u"Child", DISPATCH_PROPERTYGET), S_OK);
-    EXPECT_EQ(c.result.vt, VT_DISPATCH);
-
+    using mqtest::Call;
+    using mqtest::Get;
+    EXPECT_EQ(mqtest::DispId(counter.Get(), "label"), 7);
+    ASSERT_EQ(Call(counter, "Add", " 40 ").hr, S_OK);
+    auto sum = mqtest::Invoke(counter.Get(), "ADD", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                              {com::Variant::I2(2)});
+    EXPECT_EQ(sum.value.vt, VT_I4);
+    EXPECT_EQ(sum.Long(), 42);
+    EXPECT_EQ(Get(counter, "Count").value.iVal, 2);
+    EXPECT_EQ(Call(counter, "Label", "7", "#").Str(), "#7");
+    ASSERT_EQ(mqtest::Put(counter, "Name", true).hr, S_OK);
+    EXPECT_EQ(Get(counter, "Name").Str(), "-1");
+    EXPECT_EQ(Get(counter, "Item", "1").Object(), counter);
+    EXPECT_EQ(Get(counter, "Child").value.vt, VT_DISPATCH);
     // The refusals themselves are the dispatch engine's test; across the
     // module, an argument error still names its argument, and a member's
     // exception reaches the caller.
-    EXPECT_EQ(c.Call(u"Label", DISPATCH_METHOD, {com::Variant::I4(40000), com::Variant::Str("")}),
-              DISP_E_OVERFLOW);
-    EXPECT_EQ(c.argErr, 1u);
-    EXPECT_EQ(c.Call(u"Fail", DISPATCH_METHOD), DISP_E_EXCEPTION);
-    EXPECT_EQ(c.info.scode, E_INVALIDARG);
-    EXPECT_EQ(com::Utf8FromBstr(c.info.bstrDescription), "The counter refuses");
+    auto overflow = Call(counter, "Label", 40000, "");
+    EXPECT_EQ(overflow.hr, DISP_E_OVERFLOW);
+    EXPECT_EQ(overflow.argErr, 1u);
+    auto fail = Call(counter, "Fail");
+    EXPECT_EQ(fail.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(fail.scode, E_INVALIDARG);
+    EXPECT_EQ(fail.description, "The counter refuses");
 
     // Type information, from the module's own library.
     UINT count = 0;
@@ -233,13 +199,6 @@ TEST_F(Server, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {
   EXPECT_EQ(out, "DllRegisterServer in " + Bin("sample_server.so") + ": 0x80040200\n");
   EXPECT_NE(Regsvr((dir_ / "none.so").string(), &out), 0);
   EXPECT_NE(Regsvr("", &out), 0);
-}
-
-TEST(TlbDump, SampleModuleMatchesItsExpectation) {
-  std::string out;
-  ASSERT_EQ(RunCommand(Bin("tlbdump") + " " + Bin("sample_server.so"), &out), 0);
-  EXPECT_EQ(out, ReadFile(std::string(std::getenv("MQ_SOURCE_DIR")) +
-                          "/platform/com/testdata/sample_server.tlbdump"));
 }
 
 }  // namespace

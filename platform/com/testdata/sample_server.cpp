@@ -11,7 +11,6 @@ using com::tlb::MemberKind;
 
 constexpr GUID kLibId = com::Guid("{5A3C1D20-7E41-4B8A-9C65-0D2F4E6A8B10}");
 constexpr IID kICounter = com::Guid("{5A3C1D21-7E41-4B8A-9C65-0D2F4E6A8B10}");
-constexpr IID kEvents = com::Guid("{5A3C1D22-7E41-4B8A-9C65-0D2F4E6A8B10}");
 constexpr CLSID kCounterClsid = com::Guid("{5A3C1D23-7E41-4B8A-9C65-0D2F4E6A8B10}");
 
 const com::tlb::Library& Library() {
@@ -35,7 +34,6 @@ const com::tlb::Library& Library() {
            {
                {1, "Count", MemberKind::PropertyGet, {VT_I2}},
                {2, "Name", MemberKind::PropertyGetPut, {VT_BSTR}, {}, 0, "The counter's name"},
-               {3, "Enabled", MemberKind::PropertyGetPut, {VT_BOOL}},
                {4, "Child", MemberKind::PropertyGet, {VT_DISPATCH, "ICounter"}},
                {5, "Item", MemberKind::PropertyGet, {VT_DISPATCH}, {{"Key", {VT_VARIANT}}}},
                {6, "Add", MemberKind::Method, {VT_I4}, {{"iValue", {VT_I4}}}},
@@ -45,18 +43,14 @@ const com::tlb::Library& Library() {
                 {VT_BSTR},
                 {{"iIndex", {VT_I2}}, {"strPrefix", {VT_BSTR}}}},
                {8, "Fail", MemberKind::Method, {VT_EMPTY}},
-               {-4, "_NewEnum", MemberKind::PropertyGet, {VT_UNKNOWN}, {}, FUNCFLAG_FRESTRICTED},
            }},
-          {TKIND_DISPATCH, "_DCounterEvents", kEvents, TYPEFLAG_FDISPATCHABLE | TYPEFLAG_FHIDDEN,
-           "Events of the counter"},
           {TKIND_COCLASS,
            "Counter",
            kCounterClsid,
            TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL,
            "Sample Counter",
            {},
-           {{"ICounter", IMPLTYPEFLAG_FDEFAULT},
-            {"_DCounterEvents", IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}}},
+           {{"ICounter", IMPLTYPEFLAG_FDEFAULT}}},
       }};
   return library;
 }
@@ -68,8 +62,6 @@ class CCounter : public com::DispatchObject<CCounter> {
   SHORT Count() { return count_; }
   std::string Name() { return name_; }
   void SetName(const std::string& name) { name_ = name; }
-  SHORT Enabled() { return enabled_; }
-  void SetEnabled(SHORT enabled) { enabled_ = enabled; }
   com::ComPtr<IDispatch> Child() { return AsDispatch(); }
   com::ComPtr<IDispatch> Item(const VARIANT& key) {
     com::Variant index;
@@ -85,21 +77,17 @@ class CCounter : public com::DispatchObject<CCounter> {
     return prefix + std::to_string(index);
   }
   void Fail() { throw com::AutomationError{E_INVALIDARG, "The counter refuses", "Sample"}; }
-  com::ComPtr<IUnknown> NewEnum() { return nullptr; }
 
   static const com::Bindings<CCounter>& GetBindings() {
     static const auto bindings = com::Bindings<CCounter>()
                                      .Get<&CCounter::Count>(1)
                                      .Get<&CCounter::Name>(2)
                                      .Put<&CCounter::SetName>(2)
-                                     .Get<&CCounter::Enabled>(3)
-                                     .Put<&CCounter::SetEnabled>(3)
                                      .Get<&CCounter::Child>(4)
                                      .Get<&CCounter::Item>(5)
                                      .Method<&CCounter::Add>(6)
                                      .Method<&CCounter::Label>(7)
-                                     .Method<&CCounter::Fail>(8)
-                                     .Get<&CCounter::NewEnum>(-4);
+                                     .Method<&CCounter::Fail>(8);
     return bindings;
   }
 
@@ -107,7 +95,6 @@ class CCounter : public com::DispatchObject<CCounter> {
   SHORT count_ = 0;
   LONG total_ = 0;
   std::string name_ = "counter";
-  SHORT enabled_ = VARIANT_TRUE;
 };
 
 const com::ServerClass& CounterClass() {
