@@ -1,7 +1,9 @@
 #include "platform/registry/registry.h"
 #include "tests/support/scratch.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,9 +17,32 @@
 #include <sstream>
 #include <thread>
 
+// Every fsync and fdatasync of this process, by the path its descriptor
+// names at that moment, before the call goes on to the C library's own.
+std::vector<std::string> synced;
+
+static void RecordSync(int fd) {
+  char path[PATH_MAX];
+  ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+  if (n > 0) synced.emplace_back(path, static_cast<std::size_t>(n));
+}
+
+extern "C" int fsync(int fd) {
+  static auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+  RecordSync(fd);
+  return real(fd);
+}
+
+extern "C" int fdatasync(int fd) {
+  static auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"));
+  RecordSync(fd);
+  return real(fd);
+}
+
 namespace {
 
 using mqtest::ReadFile;
+using mqtest::ScopedEnv;
 using mqtest::WriteFile;
 
 namespace fs = std::filesystem;
@@ -221,10 +246,7 @@ TEST_F(Registry, DamagedFileIsAnErrorNamingFileAndLineAndIsNeverOverwritten) {
 }
 
 TEST_F(Registry, DefaultLocationIsPrivateUnderXdgConfigHome) {
-  unsetenv("MAILQUARRY_REGISTRY");
-  const char* old = std::getenv("XDG_CONFIG_HOME");
-  std::string saved = old ? old : "";
-  setenv("XDG_CONFIG_HOME", (dir_ + "/xdg").c_str(), 1);
+  ScopedEnv none("MAILQUARRY_REGISTRY", nullptr), xdg("XDG_CONFIG_HOME", dir_ + "/xdg");
   EXPECT_EQ(reg::RegistryPath(), dir_ + "/xdg/mailquarry/registry");
   EXPECT_EQ(Edit().SetDword(Root::CurrentUser, "K", "v", 7).Commit(), S_OK);
   struct stat st;
@@ -232,11 +254,16 @@ TEST_F(Registry, DefaultLocationIsPrivateUnderXdgConfigHome) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   ASSERT_EQ(stat((dir_ + "/xdg/mailquarry/registry").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0077, 0u);
-  if (old) {
-    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-  } else {
-    unsetenv("XDG_CONFIG_HOME");
-  }
+}
+
+// A power cut must find the old file or the whole new one: the new file's
+// bytes reach the disk before the rename puts it in place, and the rename
+// itself once the directory is synced.
+TEST_F(Registry, CommitSyncsTheNewFileBeforeTheRenameAndTheDirectoryAfter) {
+  ASSERT_EQ(Edit().CreateKey(Root::ClassesRoot, "First").Commit(), S_OK);
+  synced.clear();
+  ASSERT_EQ(Edit().CreateKey(Root::ClassesRoot, "Second").Commit(), S_OK);
+  EXPECT_EQ(synced, (std::vector<std::string>{path_ + ".tmp", dir_ + "/config"}));
 }
 
 // Runs body in a child process and waits for it; true when it exited with 0.

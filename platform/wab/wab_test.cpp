@@ -75,6 +75,8 @@ TEST_F(WabRead, RowsComeInFileNameOrderThenCardOrder) {
                                        MAPI_MAILUSER, MAPI_MAILUSER, MAPI_MAILUSER}));
 }
 
+// Each field a contact member reads is the contact collection's test
+// (ContactsE2E); here, the choices among several values and the decoding.
 TEST_F(WabRead, PropertiesOfACardAreMappedAsUtf8Strings) {
   Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
@@ -89,17 +91,10 @@ TEST_F(WabRead, PropertiesOfACardAreMappedAsUtf8Strings) {
   EXPECT_EQ(p(PR_ADDRTYPE), "SMTP");
   EXPECT_EQ(p(PR_BUSINESS_TELEPHONE_NUMBER), "+1 555 0100");
   EXPECT_EQ(p(PR_BUSINESS2_TELEPHONE_NUMBER), "+1 555 0101");
-  EXPECT_EQ(p(PR_HOME_TELEPHONE_NUMBER), "+1 555 0102");
-  EXPECT_EQ(p(PR_BUSINESS_FAX_NUMBER), "+1 555 0103");
   EXPECT_EQ(p(PR_HOME_FAX_NUMBER), "+1 555 0104");
-  EXPECT_EQ(p(PR_CELLULAR_TELEPHONE_NUMBER), "+1 555 0105");
-  EXPECT_EQ(p(PR_PAGER_TELEPHONE_NUMBER), "+1 555 0106");
   EXPECT_EQ(p(PR_PERSONAL_HOME_PAGE), "https://alice.example/");  // untyped URL
-  EXPECT_EQ(p(PR_BUSINESS_HOME_PAGE), "https://corp.example/alice");
-  EXPECT_EQ(p(PR_TITLE), "Chief Tester");
   EXPECT_EQ(p(PR_COMPANY_NAME), "Example Corp");
   EXPECT_EQ(p(PR_DEPARTMENT_NAME), "Quality, Assurance");
-  EXPECT_EQ(p(PR_OFFICE_LOCATION), "B2.14");
   EXPECT_EQ(p(PR_SURNAME), "Example");
   EXPECT_EQ(p(PR_GIVEN_NAME), "Alice");
   EXPECT_EQ(p(PR_DISPLAY_NAME_PREFIX), "Dr.");
@@ -164,18 +159,6 @@ TEST_F(WabRead, GetPropsWithATagArrayGivesThoseInOrderAndFlagsMissingOnes) {
   EXPECT_EQ(v[2].ulPropTag, CHANGE_PROP_TYPE(PR_DISPLAY_NAME, PT_UNICODE));
   EXPECT_EQ(std::u16string(v[2].Value.lpszW), u"Bob");
   EXPECT_EQ(v[3].Value.ul, MAPI_MAILUSER);
-  book.wab->FreeBuffer(v);
-
-  // The container gives its two creation templates, in the order asked.
-  com::ComPtr<IABContainer> pab = book.Pab();
-  SizedSPropTagArray<2> templates{2, {PR_DEF_CREATE_MAILUSER, PR_DEF_CREATE_DL}};
-  ASSERT_EQ(pab->GetProps(templates.Get(), 0, &count, &v), S_OK);
-  ASSERT_EQ(count, 2u);
-  EXPECT_EQ(v[0].ulPropTag, PR_DEF_CREATE_MAILUSER);
-  EXPECT_EQ(v[1].ulPropTag, PR_DEF_CREATE_DL);
-  EXPECT_GT(v[0].Value.bin.cb, 0u);
-  EXPECT_NE(std::string(reinterpret_cast<char*>(v[0].Value.bin.lpb), v[0].Value.bin.cb),
-            std::string(reinterpret_cast<char*>(v[1].Value.bin.lpb), v[1].Value.bin.cb));
   book.wab->FreeBuffer(v);
 }
 

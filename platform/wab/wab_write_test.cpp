@@ -29,27 +29,22 @@ std::vector<std::string> Names(const std::vector<Row>& rows) {
   return names;
 }
 
+// Every field's way into a card and back is the dialog test's
+// (WabDialogs.NewEntrySavesEveryFieldOnOkAndNothingOnCancel); here, the file a
+// new contact gets and texts a card must escape.
 TEST(WabWrite, CreateThenReopenGivesTheContactBack) {
   TempDir dir;
   std::string entryId;
+  const std::vector<std::pair<ULONG, std::string>> texts = {{PR_DISPLAY_NAME, "Zo\xC3\xAB New"},
+                                                            {PR_TITLE, "Engineer; senior\\"},
+                                                            {PR_COMPANY_NAME, "Work, Inc."},
+                                                            {PR_COMMENT, "two\nlines"}};
   {
     Book book(dir.path());
     ASSERT_EQ(book.result, S_OK);
-    ASSERT_EQ(book.Create({{PR_DISPLAY_NAME, "Zoë New"},
-                           {PR_EMAIL_ADDRESS, "zoe@example.org"},
-                           {PR_ADDRTYPE, "SMTP"},
-                           {PR_BUSINESS_TELEPHONE_NUMBER, "+49 30 1"},
-                           {PR_HOME_TELEPHONE_NUMBER, ""},
-                           {PR_HOME_FAX_NUMBER, "+49 30 2"},
-                           {PR_PERSONAL_HOME_PAGE, "https://zoe.example/"},
-                           {PR_BUSINESS_HOME_PAGE, "https://work.example/"},
-                           {PR_TITLE, "Engineer; senior"},
-                           {PR_DEPARTMENT_NAME, "R&D"},
-                           {PR_OFFICE_LOCATION, "3rd floor"},
-                           {PR_COMPANY_NAME, "Work, Inc."},
-                           {PR_BUSINESS_FAX_NUMBER, "+49 30 3"}},
-                          &entryId),
-              S_OK);
+    auto withEmpty = texts;
+    withEmpty.push_back({PR_HOME_TELEPHONE_NUMBER, ""});
+    ASSERT_EQ(book.Create(withEmpty, &entryId), S_OK);
     EXPECT_FALSE(entryId.empty());
   }
   std::vector<fs::path> files(fs::directory_iterator(dir.path()), {});
@@ -64,20 +59,8 @@ TEST(WabWrite, CreateThenReopenGivesTheContactBack) {
   std::vector<Row> rows = again.ReadAll();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].entryId, entryId);
-  EXPECT_EQ(rows[0].name, "Zoë New");
-  const auto& p = rows[0].props;
-  EXPECT_EQ(p.at(PROP_ID(PR_EMAIL_ADDRESS)), "zoe@example.org");
-  EXPECT_EQ(p.at(PROP_ID(PR_ADDRTYPE)), "SMTP");
-  EXPECT_EQ(p.at(PROP_ID(PR_BUSINESS_TELEPHONE_NUMBER)), "+49 30 1");
-  EXPECT_EQ(p.count(PROP_ID(PR_HOME_TELEPHONE_NUMBER)), 0u);
-  EXPECT_EQ(p.at(PROP_ID(PR_HOME_FAX_NUMBER)), "+49 30 2");
-  EXPECT_EQ(p.at(PROP_ID(PR_BUSINESS_FAX_NUMBER)), "+49 30 3");
-  EXPECT_EQ(p.at(PROP_ID(PR_PERSONAL_HOME_PAGE)), "https://zoe.example/");
-  EXPECT_EQ(p.at(PROP_ID(PR_BUSINESS_HOME_PAGE)), "https://work.example/");
-  EXPECT_EQ(p.at(PROP_ID(PR_TITLE)), "Engineer; senior");
-  EXPECT_EQ(p.at(PROP_ID(PR_DEPARTMENT_NAME)), "R&D");
-  EXPECT_EQ(p.at(PROP_ID(PR_OFFICE_LOCATION)), "3rd floor");
-  EXPECT_EQ(p.at(PROP_ID(PR_COMPANY_NAME)), "Work, Inc.");
+  EXPECT_EQ(rows[0].props.count(PROP_ID(PR_HOME_TELEPHONE_NUMBER)), 0u);
+  for (const auto& [tag, value] : texts) EXPECT_EQ(rows[0].props[PROP_ID(tag)], value);
 }
 
 TEST(WabWrite, CreateAppendsToASingleFileBookKeepingItsBytes) {
