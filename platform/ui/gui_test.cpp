@@ -127,7 +127,8 @@ TEST_F(GuiTest, PropertiesVerbShowsThePagesModallyAndOkTakesAClick) {
 
 // Frames and captions given after the controls they frame or touch, as
 // templates give them: a click still reaches the control under the pointer,
-// and a button looks pressed while the mouse button is held on it.
+// a button looks pressed while the mouse button is held on it, and a frame
+// is drawn beneath the controls wherever the template lists it.
 TEST_F(GuiTest, NoTemplateOrderHidesAControlFromTheMouse) {
   const DialogItem button{7, ItemKind::kPushButton, "Press", kTabStop, 20, 20, 60, 14};
   const DialogItem radio{8, ItemKind::kRadioButton, "Choice", kTabStop | kGroup, 20, 38, 60, 10};
@@ -146,6 +147,7 @@ TEST_F(GuiTest, NoTemplateOrderHidesAControlFromTheMouse) {
       {"caption after the controls", {button, radio, caption}},
       {"icon after the controls", {button, radio, icon}},
   };
+  std::vector<QImage> looks;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     QDialog dialog;
@@ -158,6 +160,7 @@ TEST_F(GuiTest, NoTemplateOrderHidesAControlFromTheMouse) {
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     EXPECT_THAT(testing::CoveredChildren(&dialog), IsEmpty());
+    looks.push_back(dialog.grab().toImage());
 
     testing::PressAt(press, testing::Centre(press));
     EXPECT_TRUE(press->isDown());
@@ -167,6 +170,7 @@ TEST_F(GuiTest, NoTemplateOrderHidesAControlFromTheMouse) {
     testing::ClickAt(choice, QPoint(4, choice->height() / 2));
     EXPECT_TRUE(choice->isChecked());
   }
+  EXPECT_TRUE(looks[0] == looks[1]) << "the frame listed last is drawn over the controls";
 }
 
 // The real browser opens on a directory with nothing typed in, so that Enter
