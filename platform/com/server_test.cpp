@@ -163,6 +163,10 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
   ASSERT_EQ(RunCommand(Bin("tlbdump") + " " + Bin("sample_server.so"), &byModule), 0);
   ASSERT_EQ(RunCommand(Bin("tlbdump") + " '" + com::GuidToString(kLibId) + "'", &byLibId), 0);
   EXPECT_EQ(byModule, byLibId);
+  EXPECT_NE(byModule.find("help \"Sample \\\"counter\\\" library\""), std::string::npos);
+  EXPECT_NE(byModule.find("func 2 propput Name(BSTR) -> void help \"The counter's name\""),
+            std::string::npos)
+      << byModule;
 
   ASSERT_EQ(Regsvr("-u " + Bin("sample_server.so"), &out), 0) << out;
   EXPECT_EQ(out, "DllUnregisterServer in " + Bin("sample_server.so") + ": 0x00000000\n");

@@ -110,6 +110,7 @@ class MimeTest : public ::testing::Test {
     ULONG count = 0;
     HBODY* handles = nullptr;
     if (message->GetAttachments(&count, &handles) != S_OK) return "failed";
+    if (count == 0 && handles) return "a list without attachments";
     for (ULONG i = 0; i < count; ++i) {
       all += message->IsBodyType(handles[i], IBT_ATTACHMENT) == S_OK ? "A " : "- ";
       ComPtr<IMimeBody> body;
@@ -165,6 +166,8 @@ TEST_F(MimeTest, EachShapeOfMessageListsItsPartsNamedAndDecodedExactly) {
       "--inner\r\nContent-Type: text/plain\r\n\r\ninner text\r\n"
       "--inner\r\nContent-Type: application/zip; name=x.zip\r\n"
       "Content-Transfer-Encoding: base64\r\n\r\nUEsDBA==\r\n--inner--\r\n";
+  std::string longSubject;
+  for (int i = 0; i < 150; ++i) longSubject += "\xC3\xA9";
   const std::string mixed =
       "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n";
   const struct {
@@ -223,6 +226,12 @@ TEST_F(MimeTest, EachShapeOfMessageListsItsPartsNamedAndDecodedExactly) {
            "A test message one (a message with a text_plain body).eml=Subject: test message " +
            "one (a message with a text/plain body)\r\n\r\nhi\nA a_b_c.eml=Subject: "
            "a\\b/c\r\n\r\nhi\n"},
+      // Cut to the longest name the file system takes, keeping whole characters.
+      {"an attached message with a long subject",
+       mixed + "--b\r\nContent-Type: message/rfc822\r\n\r\nSubject: " + longSubject +
+           "\r\n\r\nhi\r\n--b--\r\n",
+       "A " + longSubject.substr(0, mime::detail::kMaxNameBytes - 4) +
+           ".eml=Subject: " + longSubject + "\r\n\r\nhi\n"},
       {"names encoded every way, and 8-bit",
        mixed + "--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
                "--b\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment;\r\n"

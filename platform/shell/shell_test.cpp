@@ -36,7 +36,7 @@ class Shell : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(Shell, TempDirectoryIsPrivateCreatedOnceAndReused) {
+TEST_F(Shell, TempDirectoryIsPrivateCreatedOnceAndReusedAndHomeEndsInSlash) {
   const std::string expected = dir_ + "/mailquarry-" + std::to_string(geteuid()) + "/";
   std::string first, second;
   ASSERT_EQ(shell::PrivateDirectoryIn(dir_ + "/", &first), S_OK);
@@ -64,6 +64,8 @@ TEST_F(Shell, TempDirectoryIsPrivateCreatedOnceAndReused) {
   ScopedEnv tmpdir("TMPDIR", nullptr);
   ASSERT_EQ(shell::TempDirectory(&second), S_OK);
   EXPECT_EQ(second, "/tmp/mailquarry-" + std::to_string(geteuid()) + "/");
+  ScopedEnv home("HOME", "/home/someone");
+  EXPECT_EQ(shell::HomeDirectory(), "/home/someone/");
 }
 
 TEST_F(Shell, TempDirectoryThatIsALinkOrNotOursIsRefused) {
@@ -89,11 +91,6 @@ TEST_F(Shell, TempDirectoryThatIsALinkOrNotOursIsRefused) {
   }
   EXPECT_EQ(shell::PrivateDirectoryIn(dir_, &out), E_ACCESSDENIED);
   EXPECT_EQ(out, "unchanged");
-}
-
-TEST_F(Shell, HomeDirectoryEndsInSlash) {
-  ScopedEnv home("HOME", "/home/someone");
-  EXPECT_EQ(shell::HomeDirectory(), "/home/someone/");
 }
 
 // A stand-in xdg-open that records its arguments and where its output goes.

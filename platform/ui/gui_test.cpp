@@ -58,6 +58,7 @@ TEST_F(GuiTest, WindowSitsInItsParentAndGoesWithItAndTheHookRuns) {
 TEST_F(GuiTest, AboutBoxIsSizedInDialogUnitsAndClosesWithAClickOnOk) {
   AboutBoxContent content{"About", {"Version 1.0", "A second line"}, {}};
   auto about = MakeAboutBox(content);
+  EXPECT_EQ(DialogUnits(8, 16).ToPixels(4, 8, 260, 55), QRect(8, 16, 520, 110));
   DialogUnits du(about->font());
   EXPECT_EQ(about->size(), QSize(du.X(260), du.Y(55)));
   EXPECT_FALSE(about->findChild<QLabel*>("icon")->pixmap().isNull());
