@@ -56,22 +56,20 @@ bool ModuleLoaded() {
 class Server : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("mq_server_test." + std::to_string(getpid()));
-    fs::create_directories(dir_);
-    registry_ = (dir_ / "registry").string();
-    setenv("MAILQUARRY_REGISTRY", registry_.c_str(), 1);
     // Something unrelated, so registration starts from a file of its own.
     ASSERT_EQ(reg::Edit().SetString(reg::Root::CurrentUser, "Seed", "", "kept").Commit(), S_OK);
     before_ = ReadFile(registry_);
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   int Regsvr(const std::string& args, std::string* out) {
     return RunCommand(Bin("regsvr") + " " + args + " 2>&1", out);
   }
 
-  fs::path dir_;
-  std::string registry_, before_;
+  mqtest::TempDir temp_;
+  const fs::path dir_ = temp_.path();
+  const std::string registry_ = temp_ / "registry";
+  mqtest::ScopedEnv env_{"MAILQUARRY_REGISTRY", registry_};
+  std::string before_;
 };
 
 TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {

@@ -54,15 +54,6 @@ struct Part {
 
 class MimeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("mime_test_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   ComPtr<IMimeMessage> Open(const std::string& text) {
     fs::path path = dir_ / ("msg" + std::to_string(++files_) + ".eml");
     WriteFile(path, text);
@@ -126,7 +117,8 @@ class MimeTest : public ::testing::Test {
     return all;
   }
 
-  fs::path dir_;
+  mqtest::TempDir temp_;
+  const fs::path dir_ = temp_.path();
   int files_ = 0;
 };
 
@@ -510,7 +502,6 @@ TEST_F(MimeTest, PartWhoseHeadersRunIntoItsBodyKeepsTheBody) {
   };
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.what);
-    std::string nl = shape.newline;
     std::string body = Base64(pdf, shape.wrapped);
     if (!shape.wrapped) body += "\r\n";
     std::string text =
@@ -527,13 +518,7 @@ TEST_F(MimeTest, PartWhoseHeadersRunIntoItsBodyKeepsTheBody) {
         body +
         "--b\r\nContent-Type: application/zip; name=empty.zip\r\n\r\n"
         "--b--\r\n";
-    if (nl == "\n") {
-      std::string lf;
-      for (char c : text) {
-        if (c != '\r') lf += c;
-      }
-      text = lf;
-    }
+    if (shape.newline == std::string("\n")) std::erase(text, '\r');
     auto message = Open(text);
     auto parts = Parts(message.Get());
     ASSERT_EQ(parts.size(), 2u);

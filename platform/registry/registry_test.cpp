@@ -51,26 +51,16 @@ using reg::Root;
 
 class Registry : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/mq-registry-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    path_ = dir_ + "/config/registry";  // the parent does not exist yet
-    setenv("MAILQUARRY_REGISTRY", path_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("MAILQUARRY_REGISTRY");
-    fs::remove_all(dir_);
-  }
-
   std::string String(Root root, const std::string& key, const std::string& name) {
     std::string out;
     HRESULT hr = reg::GetString(root, key, name, &out);
     return hr == S_OK ? out : "<" + com::HResultToString(hr) + ">";
   }
 
-  std::string dir_;
-  std::string path_;
+  mqtest::TempDir temp_;
+  const std::string dir_ = temp_.path();
+  const std::string path_ = dir_ + "/config/registry";  // the parent does not exist yet
+  ScopedEnv registry_{"MAILQUARRY_REGISTRY", path_};
 };
 
 TEST_F(Registry, MissingFileIsEmptyAndFirstCommitCreatesTheDirectory) {

@@ -27,13 +27,8 @@ constexpr HRESULT kFileTooLarge = MakeHResult(0x800700DF);
 
 class Shell : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/mq-shell-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_;
+  mqtest::TempDir temp_;
+  const std::string dir_ = temp_.path();
 };
 
 TEST_F(Shell, TempDirectoryIsPrivateCreatedOnceAndReusedAndHomeEndsInSlash) {
@@ -97,7 +92,6 @@ TEST_F(Shell, TempDirectoryThatIsALinkOrNotOursIsRefused) {
 class OpenDocument : public Shell {
  protected:
   void SetUp() override {
-    Shell::SetUp();
     fs::create_directory(dir_ + "/bin");
     record_ = dir_ + "/record";
     std::ofstream script(dir_ + "/bin/xdg-open");
