@@ -62,58 +62,45 @@ class MimeTest : public ::testing::Test {
     return message;
   }
 
+  // Every listed part with its handle and name.
   static std::vector<Part> Parts(IMimeMessage* message) {
     ULONG count = 99;
     HBODY* handles = nullptr;
     EXPECT_EQ(message->GetAttachments(&count, &handles), S_OK);
+    EXPECT_TRUE(count > 0 || handles == nullptr) << "a list without attachments";
     std::vector<Part> parts;
     for (ULONG i = 0; i < count; ++i) {
-      Part p{handles[i], ""};
-      ComPtr<IMimeBody> body;
-      EXPECT_EQ(message->BindToObject(handles[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress()),
-                S_OK);
       LPSTR name = nullptr;
-      EXPECT_EQ(body->GetDisplayName(&name), S_OK);
-      p.name = name;
+      EXPECT_EQ(Body(message, handles[i])->GetDisplayName(&name), S_OK);
+      parts.push_back({handles[i], name ? name : "<none>"});
       CoTaskMemFree(name);
-      parts.push_back(p);
-    }
-    if (count == 0) {
-      EXPECT_EQ(handles, nullptr);
     }
     CoTaskMemFree(handles);
     return parts;
   }
 
-  // The decoded content of one part, saved through SaveToFile.
-  std::string Saved(IMimeMessage* message, HBODY part) {
+  static ComPtr<IMimeBody> Body(IMimeMessage* message, HBODY part) {
     ComPtr<IMimeBody> body;
     EXPECT_EQ(message->BindToObject(part, IID_IMimeBody, body.ReleaseAndGetVoidAddress()), S_OK);
+    return body;
+  }
+
+  // The decoded content of one part, saved through SaveToFile.
+  std::string Saved(IMimeMessage* message, HBODY part) {
     fs::path out = dir_ / "saved.bin";
-    EXPECT_EQ(body->SaveToFile(IET_BINARY, out.c_str()), S_OK);
+    EXPECT_EQ(Body(message, part)->SaveToFile(IET_BINARY, out.c_str()), S_OK);
     return ReadFile(out);
   }
 
-  // What the attachment members can learn of a message: every listed part with
-  // its kind, name and saved content.
+  // What the attachment members can learn of a message: every listed part as
+  // "A name=content" (an attachment) or "- name=content" (an inline text
+  // shown below the body), a line each.
   std::string Answers(IMimeMessage* message) {
     std::string all;
-    ULONG count = 0;
-    HBODY* handles = nullptr;
-    if (message->GetAttachments(&count, &handles) != S_OK) return "failed";
-    if (count == 0 && handles) return "a list without attachments";
-    for (ULONG i = 0; i < count; ++i) {
-      all += message->IsBodyType(handles[i], IBT_ATTACHMENT) == S_OK ? "A " : "- ";
-      ComPtr<IMimeBody> body;
-      if (FAILED(message->BindToObject(handles[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress())))
-        continue;
-      LPSTR name = nullptr;
-      if (SUCCEEDED(body->GetDisplayName(&name))) all += name;
-      CoTaskMemFree(name);
-      body->SaveToFile(IET_BINARY, (dir_ / "answer.bin").c_str());
-      all += "=" + ReadFile(dir_ / "answer.bin") + "\n";
+    for (const Part& p : Parts(message)) {
+      all += message->IsBodyType(p.handle, IBT_ATTACHMENT) == S_OK ? "A " : "- ";
+      all += p.name + "=" + Saved(message, p.handle) + "\n";
     }
-    CoTaskMemFree(handles);
     return all;
   }
 
@@ -147,8 +134,6 @@ TEST_F(MimeTest, LargePartsAcrossReadAheadBoundariesDecodeExactly) {
   for (int i : {2, 0, 1}) EXPECT_EQ(Saved(message.Get(), parts[i].handle), payloads[i]) << i;
 }
 
-// Every listed part as "A name=content" (an attachment) or "- name=content"
-// (an inline text shown below the body), a line each.
 TEST_F(MimeTest, EachShapeOfMessageListsItsPartsNamedAndDecodedExactly) {
   const std::string pdf = "%PDF-1.4\n" + AllBytes(), png = "\x89PNG\r\n\x1a\n" + AllBytes();
   const std::string hello = std::string("Hello, uuencoded world!\n\0\x01\xfe\xff", 28);
@@ -338,10 +323,7 @@ TEST_F(MimeTest, HandlesAreCheckedAndBodiesKeepTheMessageAlive) {
 
 TEST_F(MimeTest, SaveToFileReplacesFilesButNeverFollowsLinks) {
   auto message = Open("Content-Type: image/gif; name=a.gif\r\n\r\nGIF89a");
-  ComPtr<IMimeBody> body;
-  ASSERT_EQ(message->BindToObject(Parts(message.Get())[0].handle, IID_IMimeBody,
-                                  body.ReleaseAndGetVoidAddress()),
-            S_OK);
+  auto body = Body(message.Get(), Parts(message.Get())[0].handle);
 
   fs::path out = dir_ / "a.gif";
   WriteFile(out, std::string(10000, 'z'));
@@ -365,10 +347,7 @@ TEST_F(MimeTest, WriteErrorsFailAndLeaveNoPartialFile) {
       "Content-Type: application/pdf; name=a.pdf\r\n"
       "Content-Transfer-Encoding: base64\r\n\r\n" +
       Base64(std::string(200000, 'p')));
-  ComPtr<IMimeBody> body;
-  ASSERT_EQ(message->BindToObject(Parts(message.Get())[0].handle, IID_IMimeBody,
-                                  body.ReleaseAndGetVoidAddress()),
-            S_OK);
+  auto body = Body(message.Get(), Parts(message.Get())[0].handle);
   fs::path out = dir_ / "a.pdf";
   // A file size limit makes write() fail the way a full disk does.
   pid_t child = fork();
@@ -435,7 +414,7 @@ TEST_F(MimeTest, DeeplyNestedPartsAndMessagesParseAndSave) {
   const std::string nested =
       head + "Content-Type: application/zip; name=z.zip\r\n\r\nzip\r\n" + tail;
   auto message = Open("Subject: nest\r\nMIME-Version: 1.0\r\n" + nested);
-  for (const Part& p : Parts(message.Get())) Saved(message.Get(), p.handle);
+  Answers(message.Get());
 }
 
 TEST_F(MimeTest, HeaderBlockShortcutAnswersAsTheFullParse) {
