@@ -10,11 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
 
 // Every fsync and fdatasync of this process, by the path its descriptor

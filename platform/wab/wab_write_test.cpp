@@ -2,7 +2,6 @@
 // writers at once, registration and the fallback module name.
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <set>
 
 #include "platform/registry/registry.h"
