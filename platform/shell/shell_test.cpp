@@ -10,10 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <thread>
 
 namespace {
@@ -92,17 +90,11 @@ class OpenDocument : public Shell {
  protected:
   void SetUp() override {
     fs::create_directory(dir_ + "/bin");
-    record_ = dir_ + "/record";
-    std::ofstream script(dir_ + "/bin/xdg-open");
-    script << "#!/bin/sh\n"
-              "out=$(readlink /proc/$$/fd/1)\n"
-              "if [ -e /proc/$$/fd/$LEAK_FD ]; then out=\"$out leaked\"; fi\n"
-              "{ echo \"$#\"; echo \"$out\"; printf '%s\\n' \"$@\"; } > '"
-           << record_
-           << ".part'\n"
-              "mv '"
-           << record_ << ".part' '" << record_ << "'\n";
-    script.close();
+    mqtest::WriteFile(dir_ + "/bin/xdg-open",
+                      "#!/bin/sh\nout=$(readlink /proc/$$/fd/1)\n"
+                      "if [ -e /proc/$$/fd/$LEAK_FD ]; then out=\"$out leaked\"; fi\n"
+                      "{ echo \"$#\"; echo \"$out\"; printf '%s\\n' \"$@\"; } > '" +
+                          record_ + ".part'\nmv '" + record_ + ".part' '" + record_ + "'\n");
     chmod((dir_ + "/bin/xdg-open").c_str(), 0755);
   }
 
@@ -113,7 +105,7 @@ class OpenDocument : public Shell {
     return ReadFile(record_);
   }
 
-  std::string record_;
+  const std::string record_ = dir_ + "/record";
 };
 
 TEST_F(OpenDocument, PassesThePathAsOneArgumentWithoutAShellAndLeavesNoChild) {
