@@ -13,6 +13,7 @@
 
 #include "platform/com/activation.h"
 #include "platform/com/memory.h"
+#include "platform/com/testdata/sample_counter.h"
 #include "platform/com/typeinfo.h"
 #include "platform/registry/registry.h"
 #include "tests/support/automation_client.h"
@@ -24,8 +25,8 @@ namespace {
 
 using mqtest::ReadFile;
 
-constexpr GUID kLibId = com::Guid("{5A3C1D20-7E41-4B8A-9C65-0D2F4E6A8B10}");
-constexpr CLSID kCounterClsid = com::Guid("{5A3C1D23-7E41-4B8A-9C65-0D2F4E6A8B10}");
+using sample::kCounterClsid;
+using sample::kLibId;
 
 std::string Bin(const char* name) {
   return std::string(std::getenv("MQ_BIN_DIR")) + "/" + name;
