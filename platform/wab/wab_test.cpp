@@ -173,79 +173,20 @@ TEST(WabBookLocation, MissingEmptyAndUnreadableBooks) {
 TEST(WabBookLocation, DefaultsToTheEnvironmentThenXdgData) {
   TempDir dir;
   WriteFile(dir / "book.vcf", kMany);
-  LPWABOPEN open = WabOpenEntry();
-  ASSERT_NE(open, nullptr);
-  IAddrBook* ab = nullptr;
-  IWABObject* wab = nullptr;
-  WAB_PARAM param{};
-  param.cbSize = 12;  // not the stamp: refused
-  EXPECT_EQ(open(&ab, &wab, &param, 0), MAPI_E_INVALID_PARAMETER);
-  EXPECT_EQ(ab, nullptr);
-
-  setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
-  unsetenv("MAILQUARRY_ADDRESSBOOK");
-  param.cbSize = WAB_PARAM_SIZE;
-  param.szFileName = const_cast<char*>("");
-  ASSERT_EQ(open(&ab, &wab, &param, 0), S_OK);
-  ab->Release();
-  wab->Release();
+  mqtest::ScopedEnv xdg("XDG_DATA_HOME", dir.path()), none("MAILQUARRY_ADDRESSBOOK", nullptr);
+  EXPECT_EQ(Book("").result, S_OK);
   EXPECT_TRUE(fs::is_directory(dir / "mailquarry/contacts"));
-
-  setenv("MAILQUARRY_ADDRESSBOOK", (dir / "book.vcf").c_str(), 1);
-  {
-    Book book("");
-    EXPECT_EQ(book.ReadAll().size(), 3u);
-  }
-  unsetenv("MAILQUARRY_ADDRESSBOOK");
-  unsetenv("XDG_DATA_HOME");
+  mqtest::ScopedEnv book("MAILQUARRY_ADDRESSBOOK", dir / "book.vcf");
+  EXPECT_EQ(Book("").ReadAll().size(), 3u);
 }
 
-TEST_F(WabRead, BadIdentifiersAndArgumentsAreRefused) {
+// An identifier names a file of the book: one that would leave the book, or
+// is cut short, opens nothing.
+TEST_F(WabRead, IdentifiersLeavingTheBookOrCutShortAreRefused) {
   Book book(dir.path());
-  ULONG type = 0;
-  IUnknown* unknown = nullptr;
-  char junk[] = "\0\0\0\0Cno-such.vcf\0Ux";
-  EXPECT_EQ(book.ab->OpenEntry(sizeof junk - 1, reinterpret_cast<LPENTRYID>(junk), nullptr, 0,
-                               &type, &unknown),
-            MAPI_E_NOT_FOUND);
-  char escape[] = "\0\0\0\0C../x.vcf\0Ux";
-  EXPECT_EQ(book.ab->OpenEntry(sizeof escape - 1, reinterpret_cast<LPENTRYID>(escape), nullptr, 0,
-                               &type, &unknown),
-            MAPI_E_INVALID_ENTRYID);
-  char shortId[] = "\0\0";
-  EXPECT_EQ(
-      book.ab->OpenEntry(2, reinterpret_cast<LPENTRYID>(shortId), nullptr, 0, &type, &unknown),
-      MAPI_E_INVALID_ENTRYID);
-  EXPECT_EQ(unknown, nullptr);
-  // An opened contact cannot be changed.
-  std::vector<Row> rows = book.ReadAll();
   com::ComPtr<IMailUser> user;
-  ASSERT_EQ(book.OpenUser(rows[0].entryId, &user), S_OK);
-  SPropValue value{};
-  value.ulPropTag = PR_TITLE;
-  value.Value.lpszA = const_cast<char*>("x");
-  EXPECT_EQ(user->SetProps(1, &value, nullptr), MAPI_E_NO_ACCESS);
-}
-
-TEST(WabAllocator, FreeingAParentFreesWhatHangsOnIt) {
-  // Run under LeakSanitizer: any buffer not freed with its parent is a leak.
-  TempDir dir;
-  Book book(dir.path());
-  ASSERT_EQ(book.result, S_OK);
-  void* parent = nullptr;
-  ASSERT_EQ(book.wab->AllocateBuffer(16, &parent), S_OK);
-  for (int i = 0; i < 100; ++i) {
-    void* more = nullptr;
-    ASSERT_EQ(book.wab->AllocateMore(1000, parent, &more), S_OK);
-    std::memset(more, i, 1000);
-  }
-  void* notParent = nullptr;
-  void* child = nullptr;
-  ASSERT_EQ(book.wab->AllocateMore(8, parent, &child), S_OK);
-  EXPECT_NE(book.wab->AllocateMore(8, child, &notParent), S_OK);  // only roots take children
-  book.wab->FreeBuffer(child);  // a child is freed with its root only
-  book.wab->FreeBuffer(parent);
-  book.wab->FreeBuffer(nullptr);
+  EXPECT_EQ(book.OpenUser(std::string("\0\0\0\0C../x.vcf\0Ux", 16), &user), MAPI_E_INVALID_ENTRYID);
+  EXPECT_EQ(book.OpenUser(std::string("\0\0", 2), &user), MAPI_E_INVALID_ENTRYID);
 }
 
 }  // namespace
