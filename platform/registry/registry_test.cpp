@@ -60,22 +60,6 @@ class Registry : public ::testing::Test {
   ScopedEnv registry_{"MAILQUARRY_REGISTRY", path_};
 };
 
-TEST_F(Registry, MissingFileIsEmptyAndFirstCommitCreatesTheDirectory) {
-  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
-  std::vector<std::string> keys;
-  EXPECT_EQ(reg::ListSubkeys(Root::ClassesRoot, "", &keys), S_OK);
-  EXPECT_TRUE(keys.empty());
-  EXPECT_EQ(Edit().CreateKey(Root::ClassesRoot, "CLSID").Commit(), S_OK);
-  EXPECT_TRUE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
-  struct stat st;
-  ASSERT_EQ(stat((dir_ + "/config").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  // An empty file (made by mkstemp, say) is an empty registry too.
-  WriteFile(path_, "");
-  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
-  EXPECT_EQ(Edit().SetDword(Root::LocalMachine, "A", "n", 1).Commit(), S_OK);
-}
-
 TEST_F(Registry, ValuesRoundTripWhateverBytesTheyHold) {
   std::string every_byte;
   for (int i = 0; i < 256; ++i) every_byte.push_back(static_cast<char>(i));
@@ -120,30 +104,6 @@ TEST_F(Registry, ValuesRoundTripWhateverBytesTheyHold) {
   EXPECT_EQ(ReadFile(path_), text);
 }
 
-TEST_F(Registry, FileIsSortedAndReadable) {
-  ASSERT_EQ(Edit()
-                .SetString(Root::CurrentUser, "b", "z", "1")
-                .SetDword(Root::ClassesRoot, "CLSID\\{X}", "Flags", 42)
-                .SetString(Root::ClassesRoot, "CLSID\\{X}\\InprocServer32", "", "/lib/m.so")
-                .SetString(Root::ClassesRoot, "CLSID\\{X}", "", "Name")
-                .SetString(Root::CurrentUser, "a", "", "x\ny")
-                .Commit(),
-            S_OK);
-  const std::string expected =
-      "mailquarry-registry 1\n"
-      "\n[HKEY_CLASSES_ROOT\\CLSID]\n"
-      "\n[HKEY_CLASSES_ROOT\\CLSID\\{X}]\n"
-      "@=\"Name\"\n"
-      "\"Flags\"=dword:0000002a\n"
-      "\n[HKEY_CLASSES_ROOT\\CLSID\\{X}\\InprocServer32]\n"
-      "@=\"/lib/m.so\"\n"
-      "\n[HKEY_CURRENT_USER\\a]\n"
-      "@=\"x\\ny\"\n"
-      "\n[HKEY_CURRENT_USER\\b]\n"
-      "\"z\"=\"1\"\n";
-  EXPECT_EQ(ReadFile(path_), expected);
-}
-
 TEST_F(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
   ASSERT_EQ(Edit()
                 .SetString(Root::ClassesRoot, "CLSID\\{ABC-def}", "ThreadingModel", "Apartment")
@@ -158,8 +118,6 @@ TEST_F(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
   EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Beta", "{ABC-def}"}));
   ASSERT_EQ(reg::ListSubkeys(Root::ClassesRoot, "", &names), S_OK);
   EXPECT_EQ(names, (std::vector<std::string>{"CLSID"}));
-  ASSERT_EQ(reg::ListValues(Root::ClassesRoot, "CLSID\\{abc-def}", &names), S_OK);
-  EXPECT_EQ(names, (std::vector<std::string>{"ThreadingModel"}));
 }
 
 TEST_F(Registry, DeleteTreeRemovesSubkeysAndNothingElse) {
@@ -179,14 +137,6 @@ TEST_F(Registry, DeleteTreeRemovesSubkeysAndNothingElse) {
   EXPECT_EQ(String(Root::ClassesRoot, "App.1", ""), "keep");
   EXPECT_EQ(String(Root::ClassesRoot, "Apple", ""), "keep");
   EXPECT_EQ(String(Root::LocalMachine, "App", ""), "other root");
-  // DeleteValue leaves the key; an Edit that changes nothing is no error.
-  ASSERT_EQ(Edit()
-                .DeleteValue(Root::ClassesRoot, "Apple", "")
-                .DeleteValue(Root::ClassesRoot, "No", "")
-                .Commit(),
-            S_OK);
-  EXPECT_TRUE(reg::KeyExists(Root::ClassesRoot, "Apple"));
-  EXPECT_EQ(String(Root::ClassesRoot, "Apple", ""), "<0x80040152>");
 }
 
 TEST_F(Registry, DamagedFileIsAnErrorNamingFileAndLineAndIsNeverOverwritten) {
@@ -214,18 +164,33 @@ TEST_F(Registry, DamagedFileIsAnErrorNamingFileAndLineAndIsNeverOverwritten) {
     EXPECT_EQ(ReadFile(path_), text);
   }
   // Once repaired, the registry reads again and the error is cleared.
-  WriteFile(path_, "mailquarry-registry 1\r\n[hkey_classes_root\\A]\r\n@=\"fine\"\r\n");
-  EXPECT_EQ(String(Root::ClassesRoot, "A", ""), "fine");
+  WriteFile(path_,
+            "mailquarry-registry 1\r\n[hkey_classes_root\\A]\r\n@=\"fi\\\"ne\\n\"\r\n"
+            "\"n\"=dword:0000002a\r\n");
+  EXPECT_EQ(String(Root::ClassesRoot, "A", ""), "fi\"ne\n");
+  DWORD n = 0;
+  EXPECT_EQ(reg::GetDword(Root::ClassesRoot, "A", "n", &n), S_OK);
+  EXPECT_EQ(n, 42u);
   EXPECT_EQ(reg::LastError(), "");
 }
 
-TEST_F(Registry, DefaultLocationIsPrivateUnderXdgConfigHome) {
+// A missing or empty file is an empty registry; the first commit makes the
+// directory, private, as under $XDG_CONFIG_HOME by default.
+TEST_F(Registry, MissingFileIsEmptyAndTheFirstCommitMakesItPrivate) {
+  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
+  EXPECT_EQ(Edit().CreateKey(Root::ClassesRoot, "CLSID").Commit(), S_OK);
+  EXPECT_TRUE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
+  WriteFile(path_, "");  // made by mkstemp, say
+  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
+
   ScopedEnv none("MAILQUARRY_REGISTRY", nullptr), xdg("XDG_CONFIG_HOME", dir_ + "/xdg");
   EXPECT_EQ(reg::RegistryPath(), dir_ + "/xdg/mailquarry/registry");
   EXPECT_EQ(Edit().SetDword(Root::CurrentUser, "K", "v", 7).Commit(), S_OK);
   struct stat st;
-  ASSERT_EQ(stat((dir_ + "/xdg/mailquarry").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  for (const std::string& made : {dir_ + "/config", dir_ + "/xdg/mailquarry"}) {
+    ASSERT_EQ(stat(made.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
+  }
   ASSERT_EQ(stat((dir_ + "/xdg/mailquarry/registry").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0077, 0u);
 }
@@ -332,8 +297,6 @@ TEST_F(Registry, WriterKilledAtAnyMomentLeavesTheOldOrTheNewContent) {
   EXPECT_FALSE(fs::exists(path_ + ".tmp"));
   EXPECT_GT(last, 0u);
   EXPECT_GT(interrupted_mid_write, 0);
-  std::printf("%d kills, %u commits completed, %d kills landed while a file was being written\n",
-              kKills, last, interrupted_mid_write);
 }
 
 TEST_F(Registry, ConcurrentWritersLoseNoChange) {
