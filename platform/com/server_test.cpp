@@ -108,19 +108,11 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
 
   {
     using mqtest::Call;
-    using mqtest::Get;
-    EXPECT_EQ(mqtest::DispId(counter.Get(), "label"), 7);
+    // Names and coercion as the dispatch engine's test has them, but across
+    // the module: a by-name call that converts its argument.
     ASSERT_EQ(Call(counter, "Add", " 40 ").hr, S_OK);
-    auto sum = mqtest::Invoke(counter.Get(), "ADD", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                              {com::Variant::I2(2)});
-    EXPECT_EQ(sum.value.vt, VT_I4);
-    EXPECT_EQ(sum.Long(), 42);
-    EXPECT_EQ(Get(counter, "Count").value.iVal, 2);
+    EXPECT_EQ(Call(counter, "ADD", 2).Long(), 42);
     EXPECT_EQ(Call(counter, "Label", "7", "#").Str(), "#7");
-    ASSERT_EQ(mqtest::Put(counter, "Name", true).hr, S_OK);
-    EXPECT_EQ(Get(counter, "Name").Str(), "-1");
-    EXPECT_EQ(Get(counter, "Item", "1").Object(), counter);
-    EXPECT_EQ(Get(counter, "Child").value.vt, VT_DISPATCH);
     // The refusals themselves are the dispatch engine's test; across the
     // module, an argument error still names its argument, and a member's
     // exception reaches the caller.
@@ -133,9 +125,6 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
     EXPECT_EQ(fail.description, "The counter refuses");
 
     // Type information, from the module's own library.
-    UINT count = 0;
-    ASSERT_EQ(counter->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 1u);
     com::ComPtr<ITypeInfo> info;
     ASSERT_EQ(counter->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf()), S_OK);
     com::Bstr name;
@@ -187,7 +176,6 @@ TEST_F(Server, ClassesTheModuleDoesNotServeAndModulesThatCannotLoad) {
             CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(com::CreateInstance(com::Guid("{5A3C1D2A-7E41-4B8A-9C65-0D2F4E6A8B10}"), &object),
             CO_E_DLLNOTFOUND);
-  EXPECT_EQ(com::CreateInstance(kCounterClsid, &object), REGDB_E_CLASSNOTREG);
   CoFreeUnusedLibraries();
   EXPECT_FALSE(ModuleLoaded());
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/com/dispatch.h"
+#include "platform/com/testdata/sample_counter.h"
 #include "platform/com/unknown.h"
 
 namespace {
@@ -91,41 +92,21 @@ TEST(VariantChangeType, TextNumbersBoolsAndEmpty) {
   EXPECT_EQ(com::Utf8FromBstr(keep.bstrVal), "x");
 }
 
-// An object whose value property (DISPID 0) is a given variant, or that has none.
-class ValueObject : public com::Object<IDispatch> {
- public:
-  explicit ValueObject(const com::Variant* value) : value_(value) {}
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO*, UINT*) override {
-    if (id != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET) || params->cArgs || !value_)
-      return DISP_E_MEMBERNOTFOUND;
-    return VariantCopy(result, value_);
-  }
-
- private:
-  const com::Variant* value_;
-};
-
-TEST(VariantChangeType, ObjectsThroughTheirValueProperty) {
-  com::Variant value = com::Variant::Str("17");
-  auto withValue = com::MakeObject<ValueObject>(&value);
-  auto without = com::MakeObject<ValueObject>(nullptr);
-  EXPECT_EQ(Outcome(com::Variant::Dispatch(withValue.Get()), VT_I4), "I4 17");
-  EXPECT_EQ(Outcome(com::Variant::Dispatch(withValue.Get()), VT_I4, VARIANT_NOVALUEPROP),
-            "mismatch");
-  EXPECT_EQ(Outcome(com::Variant::Dispatch(without.Get()), VT_BSTR), "mismatch");
-  EXPECT_EQ(Outcome(com::Variant::Dispatch(nullptr), VT_I4), "mismatch");
-  EXPECT_EQ(Outcome(com::Variant::Unknown(without->Identity()), VT_I4), "mismatch");
+// An object converts through its value property (DISPID 0); the sample
+// counter has none, so it converts to nothing but another object type.
+TEST(VariantChangeType, ObjectsWithoutAValueProperty) {
+  auto object = com::MakeObject<sample::CCounter>();
+  IUnknown* identity = object->Identity();
+  EXPECT_EQ(Outcome(com::Variant::Dispatch(object.Get()), VT_I4), "mismatch");
+  EXPECT_EQ(Outcome(com::Variant::Dispatch(nullptr), VT_BSTR), "mismatch");
+  EXPECT_EQ(Outcome(com::Variant::Unknown(identity), VT_I4), "mismatch");
   EXPECT_EQ(Outcome(com::Variant::Str("1"), VT_DISPATCH), "mismatch");
-  com::Variant out, dispatch = com::Variant::Dispatch(without.Get()),
-                    unknown = com::Variant::Unknown(without->Identity());
+  com::Variant out, dispatch = com::Variant::Dispatch(object.Get()),
+                    unknown = com::Variant::Unknown(identity);
   ASSERT_EQ(VariantChangeType(&out, &dispatch, 0, VT_UNKNOWN), S_OK);
-  EXPECT_EQ(out.punkVal, without->Identity());
+  EXPECT_EQ(out.punkVal, identity);
   ASSERT_EQ(VariantChangeType(&out, &unknown, 0, VT_DISPATCH), S_OK);
-  EXPECT_EQ(out.pdispVal, static_cast<IDispatch*>(without.Get()));
+  EXPECT_EQ(out.pdispVal, static_cast<IDispatch*>(object.Get()));
 }
 
 }  // namespace

@@ -262,10 +262,6 @@ TEST_F(MimeTest, EachShapeOfMessageListsItsPartsNamedAndDecodedExactly) {
        runOn},
       {"run-on headers, one line, LF, after an alternative", RunOnPart(scan, true, false, true),
        runOn},
-      {"run-on headers, one line, CRLF, after a text part", RunOnPart(scan, false, false, false),
-       runOn},
-      {"run-on headers, wrapped, LF, after an alternative", RunOnPart(scan, true, true, true),
-       runOn},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -337,7 +333,6 @@ TEST_F(MimeTest, HandlesAreCheckedAndBodiesKeepTheMessageAlive) {
       E_INVALIDARG);
   ComPtr<IMimeBody> body;
   EXPECT_EQ(a->BindToObject(foreign, IID_IMimeBody, body.ReleaseAndGetVoidAddress()), E_INVALIDARG);
-  EXPECT_EQ(a->BindToObject(own, IID_IMimeMessage, body.ReleaseAndGetVoidAddress()), E_NOINTERFACE);
   ASSERT_EQ(a->BindToObject(own, IID_IMimeBody, body.ReleaseAndGetVoidAddress()), S_OK);
   a.Reset();
   fs::path out = dir_ / "kept.gif";
