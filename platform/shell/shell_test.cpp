@@ -198,17 +198,6 @@ TEST_F(Shell, WriterReportsAWriteFailureAndKeepsReportingIt) {
   ASSERT_EQ(stat(fresh.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
   EXPECT_EQ(writer.Close(), S_OK);
-  EXPECT_EQ(writer.Write("late"), E_HANDLE);
-}
-
-TEST_F(Shell, DeleteFileAndIsDirectory) {
-  const std::string file = dir_ + "/f";
-  std::ofstream(file) << "x";
-  EXPECT_TRUE(shell::IsDirectory(dir_));
-  EXPECT_FALSE(shell::IsDirectory(file));
-  EXPECT_EQ(shell::DeleteFile(dir_), E_ACCESSDENIED);  // unlink refuses directories (EISDIR/EPERM)
-  EXPECT_EQ(shell::DeleteFile(file), S_OK);
-  EXPECT_EQ(shell::DeleteFile(file), HRESULT_FROM_WIN32_FILE_NOT_FOUND);
 }
 
 }  // namespace
