@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -67,16 +66,6 @@ TEST_F(GuiTest, AboutBoxIsSizedInDialogUnitsAndClosesWithAClickOnOk) {
   testing::Click(ok);
   EXPECT_EQ(about->result(), QDialog::Accepted);
   EXPECT_FALSE(about->isVisible());
-}
-
-TEST_F(GuiTest, MessagePromptIsAModalDialogTestsCanAnswer) {
-  QtUserPrompts prompts;
-  QString text;
-  testing::HandleNextModal([&](QDialog* dialog) {
-    if (auto* box = qobject_cast<QMessageBox*>(dialog)) text = box->text();
-  });
-  prompts.ShowMessage(nullptr, "Mailsift", "Export complete", UserPrompts::Icon::kInformation);
-  EXPECT_EQ(text, "Export complete");
 }
 
 class PagedCtrl : public TestCtrl {
