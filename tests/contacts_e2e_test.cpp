@@ -80,18 +80,6 @@ class ContactsE2E : public mqtest::HostedControlTest {
   mqtest::ScopedEnv bookEnv_{"MAILQUARRY_ADDRESSBOOK", book_.path()};
 };
 
-TEST_F(ContactsE2E, LoadsTheContactsOfTheBookInFileOrder) {
-  Start();
-  ASSERT_EQ(Names(), (Texts{"Alpha", "Beta"}));  // the group is no contact
-  EXPECT_EQ(Call(contacts_, "FindEmail", 1).Str(), "beta@example.org");
-  EXPECT_EQ(Call(contacts_, "FindCompanyName", 1).Str(), "");
-  auto first = Get(contacts_, "Item", 1).Object();
-  EXPECT_EQ(Get(first, "CompanyName").Str(), "Alpha Works");
-  auto refused = Put(first, "Name", "x");
-  EXPECT_EQ(refused.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(refused.scode, CTL_E_SETNOTSUPPORTED);
-}
-
 TEST_F(ContactsE2E, ItemTakesNumbersFromOneAndTextsAsExactNames) {
   Write("4-two.vcf", Card("2"));
   Start();
@@ -253,8 +241,11 @@ TEST_F(ContactsE2E, DialogsShowTheSelectedContactAndStoreWhatTheUserEnters) {
   EXPECT_EQ(Call(contacts_, "ShowProperties", 1).hr, S_OK);
   EXPECT_EQ(shownEmail, "beta@example.org");
 
-  ui::testing::HandleNextModal([](QDialog* dialog) {
+  // A client may call in from the dialog's event loop: a Refresh there
+  // replaces the connection the dialog runs on, which lasts until it returns.
+  ui::testing::HandleNextModal([&](QDialog* dialog) {
     ASSERT_EQ(dialog->objectName(), "newContact");
+    EXPECT_EQ(Call(contacts_, "Refresh").hr, S_OK);
     dialog->findChild<QLineEdit*>("displayName")->setText("Epsilon");
     dialog->findChild<QLineEdit*>("emailAddress")->setText("epsilon@example.org");
     dialog->accept();
@@ -265,19 +256,6 @@ TEST_F(ContactsE2E, DialogsShowTheSelectedContactAndStoreWhatTheUserEnters) {
   auto added = Get(contacts_, "Item", "Epsilon").Object();
   EXPECT_EQ(Get(added, "Email").Str(), "epsilon@example.org");
 
-  ui::testing::HandleNextModal(nullptr);  // cancelled: nothing stored
-  EXPECT_EQ(Call(contacts_, "NewContactFromUI").hr, S_OK);
-  ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
-  EXPECT_EQ(Get(contacts_, "Count").Long(), 3);
-
-  // A client may call in from the dialog's event loop: a Refresh there
-  // replaces the connection the dialog runs on, which lasts until it returns.
-  ui::testing::HandleNextModal([&](QDialog* dialog) {
-    EXPECT_EQ(Call(contacts_, "Refresh").hr, S_OK);
-    dialog->findChild<QLineEdit*>("displayName")->setText("Zeta");
-    dialog->accept();
-  });
-  EXPECT_EQ(Call(contacts_, "NewContactFromUI").hr, S_OK);
   ui::testing::HandleNextModal([&](QDialog*) { host_.reset(); });  // the window goes
   EXPECT_EQ(Call(contacts_, "ShowProperties", 0).hr, S_OK);
   EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
