@@ -99,6 +99,7 @@ TEST(WabWrite, AStaleIdentifierNeverReachesAnotherCard) {
   // A card with a UID keeps its identifier when another program edits it.
   WriteFile(dir / "b.vcf", kFirst);
   rows = book.ReadAll();
+  ASSERT_EQ(rows.size(), 2u);
   WriteFile(dir / "b.vcf",
             "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:first\r\nFN:First, edited\r\nEND:VCARD\r\n");
   Row edited;
