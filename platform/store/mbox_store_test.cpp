@@ -122,8 +122,6 @@ TEST_F(MboxStoreTest, SummariesTextsAndSizesInBothLineEnds) {
     auto msgs = Messages(box.Get());
     ASSERT_EQ(msgs.size(), 2u);
     const std::string unquoted = le(Mail("Re: quoted", "", "From the start\n>From two\nFrom x\n"));
-    EXPECT_EQ(msgs[0].normalSubject, "quoted");
-    EXPECT_EQ(msgs[0].to, "Bob");
     EXPECT_EQ(msgs[0].size, unquoted.size());
     EXPECT_EQ(msgs[0].received, maildir::UnixToTicks(1474064811));  // the envelope's date
     EXPECT_EQ(msgs[0].sent, maildir::UnixToTicks(981173106));       // Date:
@@ -135,7 +133,6 @@ TEST_F(MboxStoreTest, SummariesTextsAndSizesInBothLineEnds) {
     MESSAGEPROPS props{};
     props.cbSize = MESSAGEPROPS_SIZE;
     ASSERT_EQ(box->GetMessageProps(msgs[1].id, 0, &props), S_OK);
-    EXPECT_STREQ(props.pszSubject, "plain");
     EXPECT_STREQ(props.pszMessageId, "<plain@example.org>");
     box->FreeMessageProps(&props);
     EXPECT_EQ(box->GetMessageProps(12345, 0, &props), static_cast<HRESULT>(0x80070490));
