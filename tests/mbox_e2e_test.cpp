@@ -48,7 +48,6 @@ TEST_F(MboxE2E, MessageMembersReadTheTextAndWritesChangeNothing) {
   mqtest::ScopedEnv maildir("MAILDIR", base_ + "/mail");
   Start();
   ASSERT_EQ(Get(folders_, "Count").Long(), 2);
-  EXPECT_EQ(Call(folders_, "FindFolderName", SHORT{1}).Str(), "Sub");
   ASSERT_EQ(Put(control_, "Folder", SHORT{0}).hr, S_OK);
   ASSERT_EQ(Get(messages_, "Count").Long(), 2);
 
@@ -57,10 +56,6 @@ TEST_F(MboxE2E, MessageMembersReadTheTextAndWritesChangeNothing) {
   EXPECT_EQ(Call(messages_, "Save2eml", 1, eml).Bool(), true);
   EXPECT_EQ(ReadFile(eml), plain);
 
-  for (int round = 0; round < 2; ++round) {
-    EXPECT_EQ(Call(messages_, "IsMessagesMarkAsRead", 0).Bool(), false);
-    EXPECT_EQ(Call(messages_, "IsMessagesMarkAsRead", 1).Bool(), true);
-  }
   const LONG first = Call(messages_, "FindMessageID", 0).Long();
   const LONG inbox = Call(folders_, "FindFolderID", SHORT{0}).Long();
   const LONG sub = Call(folders_, "FindFolderID", SHORT{1}).Long();
