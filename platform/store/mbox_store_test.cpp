@@ -30,13 +30,9 @@ std::string Entry(const std::string& mail, const std::string& envelope = kTb) {
   return envelope + mail + "\n";
 }
 
-std::string ToCrLf(const std::string& lf) {
-  std::string out;
-  for (char c : lf) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
+std::string ToCrLf(std::string s) {
+  for (std::size_t i = 0; (i = s.find('\n', i)) != std::string::npos; i += 2) s.insert(i, 1, '\r');
+  return s;
 }
 
 class MboxStoreTest : public ::testing::Test {
@@ -109,43 +105,8 @@ TEST_F(MboxStoreTest, AFileIsAStoreWithOneInboxAndWhatIsNotMboxIsRefused) {
   }
 }
 
-TEST_F(MboxStoreTest, SummariesTextsAndSizesInBothLineEnds) {
-  for (bool crlf : {false, true}) {
-    SCOPED_TRACE(crlf ? "CR LF" : "LF");
-    auto le = [&](const std::string& s) { return crlf ? ToCrLf(s) : s; };
-    const std::string quoted = Mail("Re: quoted", "", ">From the start\n>>From two\nFrom x\n");
-    const std::string plain = Mail("plain", "Status: RO\n", "body\n\nFrom the top, again\n");
-    Write("box", le(Entry(quoted, kTakeout) + Entry(plain)));
-    auto ns = OpenStore();
-    ASSERT_TRUE(ns);
-    auto box = OpenByName(ns.Get(), "box");
-    auto msgs = Messages(box.Get());
-    ASSERT_EQ(msgs.size(), 2u);
-    const std::string unquoted = le(Mail("Re: quoted", "", "From the start\n>From two\nFrom x\n"));
-    EXPECT_EQ(msgs[0].normalSubject, "quoted");
-    EXPECT_EQ(msgs[0].to, "Bob");
-    EXPECT_EQ(msgs[0].size, unquoted.size());
-    EXPECT_EQ(msgs[0].received, maildir::UnixToTicks(1474064811));  // the envelope's date
-    EXPECT_EQ(msgs[0].sent, maildir::UnixToTicks(981173106));       // Date:
-    EXPECT_EQ(msgs[1].received, maildir::UnixToTicks(978307200));
-    EXPECT_EQ(msgs[0].flags & MSG_FLAG_READ, 0u);
-    EXPECT_EQ(msgs[1].flags & MSG_FLAG_READ, MSG_FLAG_READ);
-    EXPECT_EQ(ReadStream(box.Get(), msgs[0].id), unquoted);
-    EXPECT_EQ(ReadStream(box.Get(), msgs[1].id), le(plain));
-    MESSAGEPROPS props{};
-    props.cbSize = MESSAGEPROPS_SIZE;
-    ASSERT_EQ(box->GetMessageProps(msgs[1].id, 0, &props), S_OK);
-    EXPECT_STREQ(props.pszSubject, "plain");
-    EXPECT_STREQ(props.pszMessageId, "<plain@example.org>");
-    box->FreeMessageProps(&props);
-    EXPECT_EQ(box->GetMessageProps(12345, 0, &props), static_cast<HRESULT>(0x80070490));
-    ns.Reset();
-    fs::remove_all(base_ + "/cache");
-  }
-}
-
-TEST_F(MboxStoreTest, ParsedMessagesReadTheirSliceUnquoted) {
-  const std::string mail =
+TEST_F(MboxStoreTest, MessagesReadTheirSliceUnquotedInBothLineEnds) {
+  const std::string files =
       Mail("files", "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n",
            "--b\nContent-Type: text/plain\n\nSee.\n"
            "--b\nContent-Type: application/octet-stream\n"
@@ -153,18 +114,41 @@ TEST_F(MboxStoreTest, ParsedMessagesReadTheirSliceUnquoted) {
            "Content-Type: application/octet-stream\n"
            "Content-Disposition: attachment; filename=\"b.bin\"\n"
            "Content-Transfer-Encoding: base64\n\naGVsbG8=\n--b--\n");
-  Write("box", Entry(Mail("first")) + Entry(mail) + Entry(Mail("last")));
-  auto ns = OpenStore();
-  auto box = OpenByName(ns.Get(), "box");
-  auto msgs = Messages(box.Get());
-  ASSERT_EQ(msgs.size(), 3u);
-  EXPECT_TRUE(msgs[1].flags & MSG_FLAG_ATTACHMENT);
-  EXPECT_EQ(Attachments(box.Get(), msgs[1].id),
-            (std::vector<std::string>{"line\nFrom x\n", "hello"}));
-  // A message that is one text part, the last one of the file.
-  EXPECT_TRUE(Attachments(box.Get(), msgs[2].id).empty());
-  ComPtr<IStream> none;
-  EXPECT_LT(box->OpenMessage(999, IID_IStream, none.ReleaseAndGetVoidAddress()), 0);
+  const std::string quoted = Mail("Re: quoted", "", ">From the start\n>>From two\nFrom x\n");
+  const std::string plain = Mail("plain", "Status: RO\n", "body\n\nFrom the top, again\n");
+  for (bool crlf : {false, true}) {
+    SCOPED_TRACE(crlf ? "CR LF" : "LF");
+    auto le = [&](const std::string& s) { return crlf ? ToCrLf(s) : s; };
+    Write("box", le(Entry(quoted, kTakeout) + Entry(files) + Entry(plain)));
+    auto ns = OpenStore();
+    auto box = OpenByName(ns.Get(), "box");
+    auto msgs = Messages(box.Get());
+    ASSERT_EQ(msgs.size(), 3u);
+    const std::string unquoted = le(Mail("Re: quoted", "", "From the start\n>From two\nFrom x\n"));
+    EXPECT_EQ(msgs[0].size, unquoted.size());
+    EXPECT_EQ(msgs[0].received, maildir::UnixToTicks(1474064811));  // the envelope's date
+    EXPECT_EQ(msgs[0].sent, maildir::UnixToTicks(981173106));       // Date:
+    EXPECT_EQ(msgs[2].received, maildir::UnixToTicks(978307200));
+    EXPECT_EQ(msgs[0].flags & MSG_FLAG_READ, 0u);
+    EXPECT_EQ(msgs[2].flags & MSG_FLAG_READ, MSG_FLAG_READ);
+    EXPECT_EQ(ReadStream(box.Get(), msgs[0].id), unquoted);
+    EXPECT_EQ(ReadStream(box.Get(), msgs[2].id), le(plain));
+    // Parsed, from the slice as well; the last message is one text part.
+    EXPECT_TRUE(msgs[1].flags & MSG_FLAG_ATTACHMENT);
+    EXPECT_EQ(Attachments(box.Get(), msgs[1].id),
+              (std::vector<std::string>{le("line\nFrom x\n"), "hello"}));
+    EXPECT_TRUE(Attachments(box.Get(), msgs[2].id).empty());
+    MESSAGEPROPS props{};
+    props.cbSize = MESSAGEPROPS_SIZE;
+    ASSERT_EQ(box->GetMessageProps(msgs[2].id, 0, &props), S_OK);
+    EXPECT_STREQ(props.pszMessageId, "<plain@example.org>");
+    box->FreeMessageProps(&props);
+    EXPECT_EQ(box->GetMessageProps(12345, 0, &props), static_cast<HRESULT>(0x80070490));
+    ComPtr<IStream> none;
+    EXPECT_LT(box->OpenMessage(999, IID_IStream, none.ReleaseAndGetVoidAddress()), 0);
+    ns.Reset();
+    fs::remove_all(base_ + "/cache");
+  }
 }
 
 TEST_F(MboxStoreTest, IdsFollowTheMessagesThroughAppendsCompactionAndRemovals) {

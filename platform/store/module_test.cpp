@@ -21,7 +21,6 @@ TEST(MailStoreModule, RegistersAndServesTheNamespaceByClassId) {
   fx.UseAsMailDir();
   fx.AddFolder({"B"});
   fx.AddMessage({"A", "A1"}, testing::MaildirFixture::Message("x@y", "z@w", "Re: hello"));
-  // Not a folder: no leading dot.
   mqtest::ScopedEnv registry("MAILQUARRY_REGISTRY", fx.root() + "/registry");
 
   std::string module = fs::canonical(std::string(std::getenv("MQ_BIN_DIR")) + "/MailStore.so");

@@ -101,20 +101,11 @@ TEST_F(DemoStoreTest, WritesThunderbirdLocalFoldersWithMbox) {
   EXPECT_EQ(files, (std::vector<std::string>{"Family", "Inbox", "Receipts", "Work", "Work.sbd",
                                              "Work.sbd/Projects"}));
 
-  mqtest::ScopedEnv maildir("MAILDIR", (base_ / "a").string()),
-      cache("XDG_CACHE_HOME", (base_ / "cache").string());
-  auto ns = store::OpenStore();
-  EXPECT_EQ(store::Names(ns.Get()),
-            (std::vector<std::string>{"Inbox", "Family", "Receipts", "Work", "Projects"}));
-  auto inbox = store::OpenByName(ns.Get(), "Inbox");
-  auto msgs = store::Messages(inbox.Get());
-  ASSERT_FALSE(msgs.empty());
-  for (const auto& m : msgs) EXPECT_NE(m.subject, "Deleted, not yet compacted");
-  EXPECT_EQ(msgs.back().subject, "From the garden");
-  const std::string text = store::ReadStream(inbox.Get(), msgs.back().id);
-  EXPECT_NE(text.find("\n\nFrom the garden, the first tomatoes.\n>From your last letter"),
+  // How the store reads these files is its own tests' business; here that
+  // body lines reading "From " are stored quoted, so no reader splits there.
+  EXPECT_NE(mqtest::ReadFile((base_ / "a" / "Inbox").string())
+                .find("\n\n>From the garden, the first tomatoes.\n>>From your last letter"),
             std::string::npos);
-  EXPECT_NE(text.find("\n\nFrom Mum, with love\n"), std::string::npos);
 }
 
 }  // namespace
