@@ -68,7 +68,7 @@ TEST(MessageList, TakesTheSummaryFieldsAndGivesTheStringsBack) {
   FakeStoreState state;
   auto& folder = state.AddFolder(1, "A");
   folder.messages.push_back(testing::Message(10, "hello"));
-  folder.messages.push_back({11, std::nullopt});
+  folder.Add(11);  // every text field null
   folder.messages.push_back(testing::Message(12, "third"));
   auto store = MakeFakeStore(state);
   com::ComPtr<IStoreFolder> open;
