@@ -26,7 +26,7 @@ using testing::FakeStoreState;
 
 FakeStoreState* g_state = nullptr;
 
-// Inbox, A (with A1) and B; one message in A1.
+// Inbox, A (with A1) and B.
 class ControlTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -40,7 +40,6 @@ class ControlTest : public ::testing::Test {
     state.AddFolder(2, "A");
     state.AddFolder(3, "A1", 2);
     state.AddFolder(4, "B");
-    state.folders[3].messages = {testing::Message(5, "in A1")};
     g_state = &state;
     CMailquarryCtrl::SetStoreMakerForTesting([](IStoreNamespace** out) {
       *out = testing::MakeFakeStore(*g_state).Detach();
@@ -65,10 +64,7 @@ TEST_F(ControlTest, SelectsFoldersAndTellsADesignHostOnly) {
   ui::ControlHost run(true);
   ASSERT_EQ(Start(run), S_OK);
   auto folders = Collection(run, "Folders");
-  auto messages = Collection(run, "Messages");
-  EXPECT_EQ(Get(folders, "Count").Long(), 4);
   EXPECT_EQ(Put(run.Dispatch(), "Folder", SHORT{2}).hr, S_OK);
-  EXPECT_EQ(Get(messages, "Count").Long(), 1);
   EXPECT_TRUE(run.ChangedProperties().empty());
   EXPECT_GE(run.ModifiedNotifications(), 1);
   // The same objects for the control's whole life.

@@ -148,14 +148,14 @@ TEST_F(MessagesE2E, ReadStateProbeLeavesTheFlagsAndDeleteLeavesTheListAlone) {
   EXPECT_EQ(Call(messages, "FindSubject", 1).Str(), "Three");
 }
 
-TEST_F(MessagesE2E, NulByteCutsItsChunkOfTheTextButNotTheSavedFile) {
-  std::string body(6000, 'x');
-  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
-  std::string mail = MaildirFixture::Message("a@example.org", "b@example.org", "Nul", body);
+// The text GetMessage reads stops at a NUL byte (the raw text tests show
+// it); the saved file does not.
+TEST_F(MessagesE2E, NulByteDoesNotCutTheSavedFile) {
+  std::string mail =
+      MaildirFixture::Message("a@example.org", "b@example.org", "Nul", std::string(6000, 'x'));
   mail[200] = '\0';
   Add(mail);
   auto messages = Open();
-  EXPECT_EQ(Call(messages, "GetMessage", 0).Str(), mail.substr(0, 200) + mail.substr(4095));
 
   TempDir out;
   const std::string file = out / "saved.eml";
@@ -186,11 +186,13 @@ TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
                    Attachment("ctl\x01\x1b.txt", "ctl") + Attachment("report (1).txt", "whole") +
                    Attachment("same.txt", "first") + Attachment("same.txt", "second")));
   Add(MaildirFixture::Message("a@example.org", "b@example.org", "Plain"));
-  TempDir root;
+  TempDir root, home;
+  ScopedEnv env("HOME", home.path());
   const std::string out = root / "out";
   fs::create_directory(out);
   WriteFile(out + "/x", std::string(100, '#'));  // longer: no stale bytes may remain
   auto messages = Open();
+  const std::set<std::string> names = {"x", "passwd", "b", "ctl.txt", "report (1).txt", "same.txt"};
 
   EXPECT_EQ(Call(messages, "GetAttachmentCount", 0).Long(), 7);
   EXPECT_EQ(Call(messages, "GetAttachmentName", 0, 0).Str(), "x");
@@ -198,9 +200,8 @@ TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
   for (LONG bad : {-1, 7}) EXPECT_EQ(Call(messages, "GetAttachmentName", 0, bad).Str(), "");
 
   EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out + "/").Bool(), true);
-  EXPECT_EQ(FilesBelow(root.path()),
-            (std::set<std::string>{"out/x", "out/passwd", "out/b", "out/ctl.txt",
-                                   "out/report (1).txt", "out/same.txt"}));
+  EXPECT_EQ(FilesBelow(out), names);
+  EXPECT_EQ(FilesBelow(root.path()).size(), names.size());
   EXPECT_EQ(ReadFile(out + "/x"), "dots");
   EXPECT_EQ(ReadFile(out + "/same.txt"), "second");
   EXPECT_EQ(ReadFile(out + "/report (1).txt"), "whole");
@@ -210,8 +211,7 @@ TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
   EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out).Bool(), true);
   EXPECT_EQ(ReadFile(out + "passwd"), "root");
   EXPECT_EQ(ReadFile(out + "report (1).txt"), "whole");
-  for (const char* name : {"x", "passwd", "b", "ctl.txt", "report (1).txt", "same.txt"})
-    fs::remove(out + name);
+  for (const auto& name : names) fs::remove(out + name);
 
   // A message without attachments: TRUE, nothing written.
   const auto files = FilesBelow(root.path());
@@ -220,21 +220,18 @@ TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
   EXPECT_EQ(Call(messages, "GetAttachmentName", 1, 0).Str(), "");
   EXPECT_EQ(FilesBelow(root.path()), files);
   EXPECT_EQ(Call(messages, "ExtractAttachment", 2, out + "/").Bool(), false);
-}
 
-TEST_F(MessagesE2E, MarkMessagesAsReadAndAnEmptyDirectoryWriteIntoHome) {
-  Add(MultipartMail("Files", Attachment("one.txt", "1") + Attachment("two.txt", "2")));
-  TempDir home;
-  ScopedEnv env("HOME", home.path());
-  auto messages = Open();
+  // An empty directory, and MarkMessagesAsRead whatever its flag, write into
+  // home; despite its name no flag changes.
   const auto flags = fixture_.Files({"F"});
-  for (bool read : {true, false})
-    EXPECT_EQ(Call(messages, "MarkMessagesAsRead", 0, read).Bool(), true);
-  EXPECT_EQ(FilesBelow(home.path()), (std::set<std::string>{"one.txt", "two.txt"}));
-  EXPECT_EQ(fixture_.Files({"F"}), flags);  // despite its name, no flag changes
-  fs::remove(home / "two.txt");
   EXPECT_EQ(Call(messages, "ExtractAttachment", 0, "").Bool(), true);
-  EXPECT_EQ(ReadFile(home / "two.txt"), "2");
+  EXPECT_EQ(FilesBelow(home.path()), names);
+  for (bool read : {true, false}) {
+    fs::remove(home / "same.txt");
+    EXPECT_EQ(Call(messages, "MarkMessagesAsRead", 0, read).Bool(), true);
+    EXPECT_EQ(ReadFile(home / "same.txt"), "second");
+  }
+  EXPECT_EQ(fixture_.Files({"F"}), flags);
 }
 
 TEST_F(MessagesE2E, ViewMessageWritesAPrivateFileAndOpensIt) {
@@ -275,7 +272,8 @@ TEST_F(MessagesE2E, ViewMessageWritesAPrivateFileAndOpensIt) {
 }
 
 // A message anyone can send: address groups nested `depth` deep in "To:",
-// with an attachment.
+// with an attachment. The members that parse it are checked; those that
+// copy its bytes (Save2eml, ViewMessage) read no header.
 std::string DeepGroupsMail(std::size_t depth) {
   std::string to = "To: ";
   to.reserve(depth * 3 + 40);
@@ -295,8 +293,7 @@ TEST_F(MessagesE2E, DeeplyNestedAddressGroupsAreListedAndServedByEveryMember) {
   Add(DeepGroupsMail(1000000));
   Add(MaildirFixture::Message("c@example.org", "Cy <c@example.org>", "After"));
   TempDir dirs;
-  ScopedEnv path("PATH", FakeOpener(dirs / "bin", "exit 0") + ":" + std::getenv("PATH"));
-  ScopedEnv tmpdir("TMPDIR", dirs.path()), home("HOME", dirs.path());
+  ScopedEnv home("HOME", dirs.path());
   auto messages = Open();
   ASSERT_EQ(Get(messages, "Count").Long(), 4);
   EXPECT_EQ(Call(messages, "FindDisplayTo", 0).Str(), "Bea");
@@ -318,9 +315,6 @@ TEST_F(MessagesE2E, DeeplyNestedAddressGroupsAreListedAndServedByEveryMember) {
     EXPECT_EQ(ReadFile(out + "/deep.txt"), "deep");
     EXPECT_EQ(Call(messages, "MarkMessagesAsRead", i, true).Bool(), true);
     EXPECT_EQ(ReadFile(dirs / "deep.txt"), "deep");
-    EXPECT_EQ(Call(messages, "Save2eml", i, out + "/m.eml").Bool(), true);
-    EXPECT_EQ(ReadFile(out + "/m.eml").size(), size);
-    EXPECT_EQ(Call(messages, "ViewMessage", i).Bool(), true);
   }
   EXPECT_EQ(Call(messages, "DeleteMessage", 2).Bool(), true);
   EXPECT_EQ(Call(messages, "Refresh").hr, S_OK);

@@ -44,21 +44,23 @@ TEST(RawText, ReturnAddressAndDeliveredToHeaderCases) {
 }
 
 TEST(RawText, NulCutsItsChunkAndReadFailureEmptiesAll) {
-  auto folder = com::MakeObject<FakeFolder>();
+  FakeStoreState state;
+  FakeFolder& stored = state.AddFolder(1, "F");
+  auto folder = OpenFakeFolder(state, 1);
   std::string first(4095, 'a');
   first[10] = '\0';
   std::string second = "bc";
   second += '\0';
   second += "dropped";
-  folder->messages[7].bytes = first + second;
+  stored.Add(7).bytes = first + second;
   EXPECT_EQ(ReadRawText(folder.Get(), 7), std::string(10, 'a') + "bc");
-  EXPECT_EQ(folder->lastStream->asked, (std::vector<ULONG>{4095, 4095, 4095}));
+  EXPECT_EQ(stored.reads, (std::vector<ULONG>{4095, 4095, 4095}));
 
   // Short reads do not end the text; each read is its own chunk.
-  folder->messages[8].bytes = "Hello, world";
-  folder->maxRead = 5;
+  stored.Add(8).bytes = "Hello, world";
+  stored.maxRead = 5;
   EXPECT_EQ(ReadRawText(folder.Get(), 8), "Hello, world");
-  folder->failAt = 2;
+  stored.failRead = 2;
   EXPECT_EQ(ReadRawText(folder.Get(), 8), std::nullopt);
   EXPECT_EQ(ReadRawText(folder.Get(), 99), std::nullopt);
   EXPECT_EQ(ReadRawText(nullptr, 8), std::nullopt);
@@ -91,25 +93,28 @@ std::vector<std::string> ScanCases() {
 }
 
 TEST(RawText, EarlyScansAnswerWhatTheWholeTextAnswers) {
-  auto folder = com::MakeObject<FakeFolder>();
+  FakeStoreState state;
+  FakeFolder& stored = state.AddFolder(1, "F");
+  auto& message = stored.Add(1);
+  auto folder = OpenFakeFolder(state, 1);
   std::vector<Record> records = {{"", "", "", "", "", 0, 1}};
   auto snapshot = Snapshot(records);
   FakeShell shell;
   MessageOps ops(snapshot, folder.Get(), shell);
   for (ULONG maxRead : {ULONG{1} << 30, ULONG{1000}}) {
-    folder->maxRead = maxRead;
+    stored.maxRead = maxRead;
     for (const std::string& bytes : ScanCases()) {
-      folder->messages[1].bytes = bytes;
+      message.bytes = bytes;
       const std::string whole = ReadRawText(folder.Get(), 1).value();
       EXPECT_EQ(ops.FindReturnEmail(0), ScanReturnAddress(whole)) << bytes.substr(0, 60);
       EXPECT_EQ(ops.FindDeliveredToEmail(0), ScanDeliveredTo(whole)) << bytes.substr(0, 60);
     }
   }
   // The answer near the start is found without reading on.
-  folder->maxRead = ULONG{1} << 30;
-  folder->messages[1].bytes = "Return-Path: <r@x.org>\r\n" + std::string(100000, 'b');
+  stored.maxRead = ULONG{1} << 30;
+  message.bytes = "Return-Path: <r@x.org>\r\n" + std::string(100000, 'b');
   EXPECT_EQ(ops.FindReturnEmail(0), "r@x.org");
-  EXPECT_EQ(folder->lastStream->asked.size(), 1u);
+  EXPECT_EQ(stored.reads.size(), 1u);
 }
 
 TEST(RawText, EightBitTextIsReadAsWindows1252) {
@@ -123,11 +128,12 @@ TEST(RawText, EightBitTextIsReadAsWindows1252) {
   EXPECT_EQ(Utf8OrWindows1252("a\xC3"), "a\u00C3");
   EXPECT_EQ(Utf8OrWindows1252("a\0b"s), "a\0b"s);
 
-  auto folder = com::MakeObject<FakeFolder>();
-  folder->messages[1].bytes =
+  FakeStoreState state;
+  state.AddFolder(1, "F").Add(1).bytes =
       "Return-Path: <j\xF6rg@x.org>\r\nDelivered-To: j\xF6rg@x.org\r\n"
       "Received: y\r\n\r\nSch\xF6ne Gr\xFC\xDF"
       "e\r\n";
+  auto folder = OpenFakeFolder(state, 1);
   std::vector<Record> records = {{"", "", "", "", "", 0, 1}};
   auto snapshot = Snapshot(records);
   FakeShell shell;
