@@ -59,7 +59,9 @@ TEST(DispatchObject, GetsPutsAndMethodsWithCoercion) {
   nul.vt = VT_BSTR;
   nul.bstrVal = SysAllocStringLen(u"a\0b", 3);
   EXPECT_EQ(SysStringLen(Invoke(t.Get(), "Echo", kCall, {nul}).value.bstrVal), 3u);
-  // Named arguments by parameter position.
+  // Positional arguments come last-first in DISPPARAMS; named ones by position.
+  EXPECT_EQ(Invoke(t.Get(), "Label", kCall, {com::Variant::I2(7), com::Variant::Str("#")}).Str(),
+            "#7");
   std::vector<com::Variant> args{com::Variant::Str("#"), com::Variant::I2(7)};  // prefix, index
   DISPID named[] = {1, 0};
   DISPPARAMS params{args.data(), named, 2, 2};
