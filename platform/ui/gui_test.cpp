@@ -50,7 +50,7 @@ TEST_F(GuiTest, WindowSitsInItsParentAndGoesWithItAndTheHookRuns) {
   EXPECT_EQ(host.Deactivate(), S_FALSE);
 }
 
-// The caption and lines are the control's own test (control_gui_test); here,
+// The caption and lines are the control's own test (control_test); here,
 // the box's size, its icon, and an OK that a click reaches.
 TEST_F(GuiTest, AboutBoxIsSizedInDialogUnitsAndClosesWithAClickOnOk) {
   AboutBoxContent content{"About", {"Version 1.0", "A second line"}, {}};
