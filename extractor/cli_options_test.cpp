@@ -1,6 +1,6 @@
-// The command line's pieces that need no store: reading the arguments,
-// finding a folder by what the user typed, the folder listing and the
-// progress line.
+// The pieces that need no store: reading the arguments, finding a folder by
+// what the user typed, the progress line, and the names the exports give
+// files. (The folder listing is the command line's test's.)
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -8,6 +8,7 @@
 #include "extractor/cli_options.h"
 #include "extractor/store_folders.h"
 #include "extractor/terminal_progress.h"
+#include "extractor/unique_names.h"
 
 namespace mailsift {
 namespace {
@@ -34,8 +35,6 @@ TEST(CliArguments, ReadOptionsInAnyOrderWithValuesInlineOrNext) {
 
   // --help wins over everything else on the line, a mistake included.
   EXPECT_EQ(Parse({"frobnicate", "--bogus", "--help"}).request.command, CliCommand::kHelp);
-  EXPECT_EQ(Parse({"--version"}).request.command, CliCommand::kVersion);
-  EXPECT_EQ(Parse({"folders", "--paths"}).request.paths, true);
 }
 
 TEST(CliArguments, WrongUsageIsSaidInOneLine) {
@@ -44,6 +43,8 @@ TEST(CliArguments, WrongUsageIsSaidInOneLine) {
     const char* error;
   } cases[] = {
       {{}, "no command given (attachments, eml, return-addresses, contacts or folders)"},
+      {{"frobnicate", "x"},
+       "unknown command 'frobnicate' (attachments, eml, return-addresses, contacts or folders)"},
       {{"attachments"}, "attachments needs a target: the directory to write into"},
       {{"eml", "a", "b"}, "unexpected argument 'b'"},
       {{"eml", "--bogus", "d"}, "unknown option '--bogus'"},
@@ -103,33 +104,44 @@ TEST(FolderLookup, PathsNamesAmbiguityAndCloseMatches) {
   }
 }
 
-TEST(FolderLookup, ListingAlignsColumnsAndIndentsByDepth) {
-  EXPECT_EQ(FolderListing(Tree()),
-            "0    12  Inbox\n"
-            "1     4  Work\n"
-            "2     2    Projects\n"
-            "3     0  Home\n"
-            "4  1234    Projects\n"
-            "5     1  Old/Mail\n"
-            "6     0  Old\n"
-            "7     0    Mail\n");
-  EXPECT_EQ(FolderListing({}), "");
-}
-
 TEST(TerminalProgressLine, CountsRateAndTimeLeft) {
   struct Case {
     long done, total;
     double seconds;
     const char* line;
   } cases[] = {
-      {0, 2000, 0.0, "0 of 2000 messages"},
-      {0, 2000, 3.0, "0 of 2000 messages"},
+      {0, 2000, 3.0, "0 of 2000 messages"},  // no rate yet: nothing divides by it
       {1234, 2000, 14.5, "1234 of 2000 messages, 85/s, 0:09 left"},
       {3, 7200, 3.0, "3 of 7200 messages, 1.0/s, 1:59:57 left"},
       {2000, 2000, 10.0, "2000 of 2000 messages, 200/s, 0:00 left"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(ProgressLine(c.done, c.total, "messages", c.seconds), c.line);
+}
+
+TEST(UniqueNames, LaterFilesOfANameGetANumberBeforeTheExtension) {
+  UniqueNames names;
+  auto take = [&](const std::string& wanted) {
+    std::string name = names.Propose(wanted);
+    names.Take(name);
+    return name;
+  };
+  EXPECT_EQ(take("invoice.pdf"), "invoice.pdf");
+  EXPECT_EQ(take("invoice.pdf"), "invoice (2).pdf");
+  EXPECT_EQ(take("invoice (3).pdf"), "invoice (3).pdf");
+  EXPECT_EQ(take("invoice.pdf"), "invoice (4).pdf");
+  EXPECT_EQ(take(".profile"), ".profile");
+  EXPECT_EQ(take(".profile"), ".profile (2)");
+  EXPECT_EQ(names.Propose("", ".eml"), ".eml");
+  names.Take(".eml");
+  EXPECT_EQ(names.Propose("", ".eml"), " (2).eml");
+  EXPECT_EQ(take("README"), "README");
+  EXPECT_EQ(take("README"), "README (2)");
+  EXPECT_EQ(take("a.tar.gz"), "a.tar.gz");
+  EXPECT_EQ(take("a.tar.gz"), "a.tar (2).gz");
+  // A proposal not taken (its save failed) leaves the name free.
+  EXPECT_EQ(names.Propose("x.txt"), "x.txt");
+  EXPECT_EQ(names.Propose("x.txt"), "x.txt");
 }
 
 }  // namespace

@@ -2,12 +2,10 @@
 # Mailsift on a real X server, driven with real X input as a person drives it:
 # a click on "Export to eml", the output directory typed into the real folder
 # browser and Enter, the completion message dismissed, a click on "Exit". The
-# exported .eml files must then be the Inbox's messages byte for byte, and
-# Mailsift must have ended with status 0.
-#   mailsift_x11_test.sh BIN_DIR
-# Exits with 77 (reported as skipped) when no X server can be started here.
-# Under Xvfb without a window manager, windows take the keyboard as they
-# appear and xdotool's windowactivate does not work: none is used.
+# .eml files must be the Inbox's messages byte for byte, the exit status 0.
+#   mailsift_x11_test.sh BIN_DIR     (77, skipped, when no X server starts here)
+# Without a window manager windows take the keyboard as they appear and
+# xdotool's windowactivate does not work: none is used.
 set -u
 
 bin=$(cd "$1" && pwd)
@@ -23,10 +21,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
+skip() { echo "SKIPPED: $*"; exit 77; }
 
 fail() {
   echo "FAIL: $*"

@@ -3,189 +3,278 @@
 // a Maildir fixture, and driven by name through IDispatch only. This program
 // does not link the control.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <vector>
 
-#include "platform/com/activation.h"
-#include "platform/store/testing/maildir_fixture.h"
-#include "platform/ui/control_host.h"
-#include "tests/support/automation_client.h"
-#include "tests/support/registered_modules_test.h"
+#include "platform/com/enum_variant.h"
+#include "tests/support/hosted_control.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using mqtest::Call;
 using mqtest::Get;
 using mqtest::Put;
 using store::testing::MaildirFixture;
+using Texts = std::vector<std::string>;
 
 constexpr std::int64_t kDelivered = 1167707045;  // 2007-01-02 03:04:05 UTC
 
-std::string Mail(const std::string& from, const std::string& to, const std::string& subject,
-                 const std::string& date) {
-  return "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + subject + "\r\nDate: " + date +
-         "\r\nMessage-ID: <" + subject.substr(subject.size() - 1) + "@e2e>\r\n\r\nBody.\r\n";
+// The Maildir++ folder directories below the root (".A", ".A.A1", ...), sorted.
+Texts FolderDirs(const std::string& root) {
+  Texts dirs;
+  for (const auto& e : fs::directory_iterator(root)) {
+    const std::string name = e.path().filename().string();
+    if (name[0] == '.' && fs::exists(e.path() / "cur")) dirs.push_back(name);
+  }
+  std::sort(dirs.begin(), dirs.end());
+  return dirs;
 }
 
-class ControlE2E : public mqtest::RegisteredModulesTest {
+// Inbox, A (with A1) and B; two messages in A1.
+class ControlE2E : public mqtest::HostedControlTest {
  protected:
   void SetUp() override {
-    RequireRegisteredModules();
+    HostedControlTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     fixture_.AddFolder({"A"});
     fixture_.AddFolder({"A", "A1"});
     fixture_.AddFolder({"B"});
     fixture_.AddMessage({}, MaildirFixture::Message("x@example.org", "y@example.org", "inbox"));
-    first_ = Mail("Ann Example <ann@example.org>", "Bob <bob@example.org>, carol@example.org",
-                  "Re: Quarterly report 1", "Sat, 3 Feb 2001 04:05:06 +0000");
-    fixture_.AddMessage({"A", "A1"}, first_, {"S", kDelivered, false});
-    fixture_.AddMessage({"A", "A1"},
-                        Mail("dave@example.org", "Eve <eve@example.org>", "Plans 2",
-                             "Mon, 9 Sep 2024 23:01:02 +0000"),
-                        {"", kDelivered + 60, false});
-    fixture_.UseAsMailDir();
+    first_ =
+        "From: Ann Example <ann@example.org>\r\nTo: Bob <bob@example.org>, carol@example.org\r\n"
+        "Subject: Re: Quarterly report 1\r\nDate: Sat, 3 Feb 2001 04:05:06 +0000\r\n\r\nBody.\r\n";
+    fixture_.AddMessage({"A", "A1"}, first_, {"FS", kDelivered, false});
+    fixture_.AddMessage(
+        {"A", "A1"},
+        "From: dave@example.org\r\nTo: Eve <eve@example.org>\r\nSubject: Plans 2\r\n"
+        "Date: Mon, 9 Sep 2024 23:01:02 +0000\r\n\r\nBody.\r\n",
+        {"", kDelivered + 60, false});
+    Start();
   }
 
-  // Creates the control by its ProgID and gives it a headless window.
-  void Start(ui::ControlHost& host) {
-    CLSID clsid{};
-    ASSERT_EQ(com::ClsidFromProgId("MAILQUARRY.MailquarryCtrl.1", &clsid), S_OK);
-    ASSERT_EQ(host.Create(clsid), S_OK);
-    ASSERT_EQ(host.Activate(nullptr, ui::Rect::FromSize(0, 0, 100, 30)), S_OK);
+  Texts Names() {
+    Texts names;
+    for (SHORT i = 0; i < Get(folders_, "Count").Long(); ++i)
+      names.push_back(Call(folders_, "FindFolderName", i).Str());
+    return names;
+  }
+  LONG IdOf(const std::string& name) {
+    const auto names = Names();
+    auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end()) return -1;
+    return Call(folders_, "FindFolderID", static_cast<SHORT>(it - names.begin())).Long();
+  }
+  // What a for-each loop sees: `property` of every member.
+  static Texts Walk(IEnumVARIANT* e, const char* property) {
+    Texts seen;
+    VARIANT v;
+    ULONG n = 0;
+    while (e->Next(1, &v, &n) == S_OK && n == 1) {
+      seen.push_back(Get(v.pdispVal, property).Str());
+      VariantClear(&v);
+    }
+    return seen;
+  }
+  com::ComPtr<IEnumVARIANT> NewEnum(const com::ComPtr<IDispatch>& collection) {
+    auto result = Get(collection, "_NewEnum");
+    EXPECT_EQ(result.value.vt, VT_UNKNOWN);
+    com::ComPtr<IEnumVARIANT> e;
+    if (auto unknown = result.Unknown()) {
+      EXPECT_EQ(unknown.As(&e), S_OK);
+    }
+    return e;
   }
 
-  MaildirFixture fixture_;
   std::string first_;
 };
 
 TEST_F(ControlE2E, ReadsTheFolderTreeAndTheMessagesOfTheSelectedFolder) {
-  ui::ControlHost host(/*userMode=*/true);
-  Start(host);
-  auto control = host.Dispatch();
-  auto folders = Get(control, "Folders").Object();
-  ASSERT_TRUE(folders);
-  EXPECT_EQ(Get(folders, "Count").Long(), 4);
-  const char* names[] = {"Inbox", "A", "A1", "B"};
-  for (SHORT i = 0; i < 4; ++i) EXPECT_EQ(Call(folders, "FindFolderName", i).Str(), names[i]);
-  EXPECT_EQ(Call(folders, "FindFolderName", SHORT{4}).Str(), "");
-  EXPECT_EQ(Get(Get(folders, "Item", 3).Object(), "Name").Str(), "A1");
-  EXPECT_NE(Call(folders, "FindFolderID", SHORT{2}).Long(), 0);
+  EXPECT_EQ(Names(), (Texts{"Inbox", "A", "A1", "B"}));
+  EXPECT_EQ(Call(folders_, "FindFolderName", SHORT{4}).Str(), "");
+  EXPECT_EQ(Get(Get(folders_, "Item", 3).Object(), "Name").Str(), "A1");
 
-  auto messages = Get(control, "Messages").Object();
-  EXPECT_EQ(Get(messages, "Count").Long(), 0);
-  ASSERT_EQ(Put(control, "Folder", SHORT{2}).hr, S_OK);
-  EXPECT_EQ(Get(control, "Folder").Long(), 2);
-  ASSERT_EQ(Get(messages, "Count").Long(), 2);
-
-  auto first = Get(messages, "Item", 1).Object();
-  ASSERT_TRUE(first);
-  EXPECT_EQ(Get(first, "Subject").Str(), "Quarterly report 1");
-  EXPECT_EQ(Get(first, "DisplayFrom").Str(), "Ann Example");
+  EXPECT_EQ(Get(messages_, "Count").Long(), 0);
+  ASSERT_EQ(Put(control_, "Folder", SHORT{2}).hr, S_OK);
+  EXPECT_EQ(Get(control_, "Folder").Long(), 2);
+  ASSERT_EQ(Get(messages_, "Count").Long(), 2);
+  auto first = Get(messages_, "Item", 1).Object();
+  EXPECT_EQ(Get(first, "Subject").Str(), "Quarterly report 1");  // without the "Re: "
   EXPECT_EQ(Get(first, "DisplayTo").Str(), "Bob; carol@example.org");
-  EXPECT_EQ(Get(first, "ReceiveTime").Str(), "2007/01/02 03:04:05");
-  EXPECT_EQ(Get(first, "SentTime").Str(), "2001/02/03 04:05:06");
-  EXPECT_EQ(Get(first, "Size").Long(), static_cast<LONG>(first_.size()));
-  auto second = Get(messages, "Item", "Plans 2").Object();
-  ASSERT_TRUE(second);
-  EXPECT_EQ(Get(second, "ReceiveTime").Str(), "2007/01/02 03:05:05");
-  EXPECT_EQ(Get(second, "SentTime").Str(), "2024/09/09 23:01:02");
-  EXPECT_EQ(Get(second, "DisplayTo").Str(), "Eve");
-  EXPECT_FALSE(Get(messages, "Item", 0).Object());
-  // Records are read-only.
-  auto refused = Put(first, "Subject", "changed");
-  EXPECT_EQ(refused.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(refused.scode, CTL_E_SETNOTSUPPORTED);
-}
+  EXPECT_EQ(Get(Get(messages_, "Item", "Plans 2").Object(), "SentTime").Str(),
+            "2024/09/09 23:01:02");
 
-TEST_F(ControlE2E, FolderOutsideTheListGivesAnEmptyListAndReadsBack) {
-  ui::ControlHost host(true);
-  Start(host);
-  auto control = host.Dispatch();
-  auto messages = Get(control, "Messages").Object();
-  for (SHORT index : {SHORT{-1}, SHORT{99}}) {
-    ASSERT_EQ(Put(control, "Folder", SHORT{2}).hr, S_OK);
-    ASSERT_EQ(Get(messages, "Count").Long(), 2);
-    ASSERT_EQ(Put(control, "Folder", index).hr, S_OK);
-    EXPECT_EQ(Get(messages, "Count").Long(), 0) << index;
-    EXPECT_EQ(Get(control, "Folder").Long(), index);
-  }
-}
-
-TEST_F(ControlE2E, EveryFolderWriteRereadsTheStore) {
-  ui::ControlHost host(true);
-  Start(host);
-  auto control = host.Dispatch();
-  auto messages = Get(control, "Messages").Object();
-  ASSERT_EQ(Put(control, "Folder", SHORT{2}).hr, S_OK);
-  ASSERT_EQ(Get(messages, "Count").Long(), 2);
-  fixture_.AddMessage({"A", "A1"},
-                      MaildirFixture::Message("f@example.org", "g@example.org", "late arrival"));
-  EXPECT_EQ(Get(messages, "Count").Long(), 2);
-  ASSERT_EQ(Put(control, "Folder", SHORT{2}).hr, S_OK);
-  ASSERT_EQ(Get(messages, "Count").Long(), 3);
-  EXPECT_TRUE(Get(messages, "Item", "late arrival").Object());
-}
-
-TEST_F(ControlE2E, ReadOnlyPropertiesRefuseAPut) {
-  ui::ControlHost host(true);
-  Start(host);
-  auto control = host.Dispatch();
-  for (auto result : {Put(control, "Messages", 1), Put(control, "Folders", 1),
-                      Put(Get(control, "Messages").Object(), "Count", 5),
-                      Put(Get(control, "Folders").Object(), "Count", 5)}) {
+  // Records and the collections' members are read-only.
+  for (auto result :
+       {Put(first, "Subject", "changed"), Put(control_, "Messages", 1), Put(control_, "Folders", 1),
+        Put(messages_, "Count", 5), Put(folders_, "Count", 5)}) {
     EXPECT_EQ(result.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(result.scode, CTL_E_SETNOTSUPPORTED);
+  }
+
+  // Every write of Folder reads the store again; one outside the list empties it.
+  fixture_.AddMessage({"A", "A1"}, MaildirFixture::Message("f@example.org", "g@x.org", "late"));
+  EXPECT_EQ(Get(messages_, "Count").Long(), 2);
+  ASSERT_EQ(Put(control_, "Folder", SHORT{2}).hr, S_OK);
+  EXPECT_EQ(Get(messages_, "Count").Long(), 3);
+  for (SHORT outside : {SHORT{-1}, SHORT{99}}) {
+    ASSERT_EQ(Put(control_, "Folder", outside).hr, S_OK);
+    EXPECT_EQ(Get(messages_, "Count").Long(), 0) << outside;
+    EXPECT_EQ(Get(control_, "Folder").Long(), outside);
   }
 }
 
 TEST_F(ControlE2E, WithoutAStoreEveryCountIsZero) {
-  char dir[] = "/tmp/mq-e2e-nostore-XXXXXX";
-  ASSERT_TRUE(mkdtemp(dir));
-  ASSERT_EQ(setenv("MAILDIR", dir, 1), 0);  // an empty directory is no Maildir
-  {
-    ui::ControlHost host(true);
-    Start(host);
-    auto control = host.Dispatch();
-    for (const char* name : {"Folders", "Messages", "Contacts"})
-      EXPECT_EQ(Get(Get(control, name).Object(), "Count").Long(), 0) << name;
-    ASSERT_EQ(Put(control, "Folder", SHORT{1}).hr, S_OK);
-    EXPECT_EQ(Get(control, "Folder").Long(), 1);
-    EXPECT_EQ(Get(Get(control, "Messages").Object(), "Count").Long(), 0);
-  }
-  rmdir(dir);
+  mqtest::TempDir empty;  // an empty directory is no Maildir
+  mqtest::ScopedEnv maildir("MAILDIR", empty.path());
+  Start();
+  ASSERT_EQ(Put(control_, "Folder", SHORT{1}).hr, S_OK);
+  EXPECT_EQ(Get(control_, "Folder").Long(), 1);
+  for (const auto& collection : {folders_, messages_, contacts_})
+    EXPECT_EQ(Get(collection, "Count").Long(), 0);
 }
 
-TEST_F(ControlE2E, ReferencesHeldPastTheWindowAnswerNeutrally) {
-  com::ComPtr<IDispatch> control, folders, messages, contacts, message, folder;
-  {
-    ui::ControlHost host(true);
-    Start(host);
-    control = host.Dispatch();
-    folders = Get(control, "Folders").Object();
-    messages = Get(control, "Messages").Object();
-    contacts = Get(control, "Contacts").Object();
-    Put(control, "Folder", SHORT{2});
-    message = Get(messages, "Item", 1).Object();
-    folder = Get(folders, "Item", 1).Object();
-    ASSERT_EQ(host.Deactivate(), S_OK);
-    EXPECT_FALSE(Get(control, "Folders").Object());
-    EXPECT_EQ(Get(folders, "Count").Long(), 0);
+TEST_F(ControlE2E, CreatedFoldersShowAfterRefreshInTreeOrder) {
+  EXPECT_EQ(Call(folders_, "CreateFolder", "C", 0).Bool(), true);
+  EXPECT_EQ(Call(folders_, "CreateFolder", "A0", IdOf("A")).Bool(), true);
+  EXPECT_EQ(Get(folders_, "Count").Long(), 4);  // the snapshot does not follow
+  EXPECT_EQ(FolderDirs(fixture_.root()), (Texts{".A", ".A.A0", ".A.A1", ".B", ".C"}));
+  ASSERT_EQ(Call(folders_, "Refresh").hr, S_OK);
+  EXPECT_EQ(Names(), (Texts{"Inbox", "A", "A0", "A1", "B", "C"}));
+
+  // Refused names and unknown parents change nothing.
+  for (const char* name : {"", "   ", "C"})
+    EXPECT_FALSE(Call(folders_, "CreateFolder", name, 0).Bool());
+  EXPECT_FALSE(Call(folders_, "CreateFolder", "D", 4242).Bool());
+  EXPECT_EQ(FolderDirs(fixture_.root()), (Texts{".A", ".A.A0", ".A.A1", ".B", ".C"}));
+}
+
+TEST_F(ControlE2E, RenameMoveAndDeleteShowOnDiskAndAfterRefresh) {
+  const LONG a = IdOf("A"), a1 = IdOf("A1"), b = IdOf("B");
+  EXPECT_EQ(Call(folders_, "RenameFolder", "Bee", b).Bool(), true);
+  EXPECT_EQ(Call(folders_, "MoveFolder", b, a).Bool(), true);
+  EXPECT_EQ(FolderDirs(fixture_.root()), (Texts{".A", ".A.A1", ".A.Bee"}));
+  EXPECT_EQ(Names(), (Texts{"Inbox", "A", "A1", "B"}));  // until Refresh
+  ASSERT_EQ(Call(folders_, "Refresh").hr, S_OK);
+  EXPECT_EQ(Names(), (Texts{"Inbox", "A", "A1", "Bee"}));
+  EXPECT_EQ(IdOf("Bee"), b);  // the id stays with the folder
+
+  EXPECT_EQ(Call(folders_, "DeleteFolder", a1).Bool(), true);
+  EXPECT_EQ(FolderDirs(fixture_.root()), (Texts{".A", ".A.Bee"}));
+
+  // Refusals: unknown ids, a name nobody can tell apart, a folder into itself.
+  EXPECT_FALSE(Call(folders_, "DeleteFolder", 4242).Bool());
+  EXPECT_FALSE(Call(folders_, "RenameFolder", "X", 4242).Bool());
+  EXPECT_FALSE(Call(folders_, "RenameFolder", " ", a).Bool());
+  EXPECT_FALSE(Call(folders_, "MoveFolder", a, b).Bool());
+  EXPECT_FALSE(Call(folders_, "MoveFolder", 4242, 0).Bool());
+  EXPECT_EQ(FolderDirs(fixture_.root()), (Texts{".A", ".A.Bee"}));
+  EXPECT_EQ(Call(folders_, "CompactAll", 5).Bool(), true);
+}
+
+TEST_F(ControlE2E, CopyAndMoveByMessageIdKeepFlags) {
+  const LONG b = IdOf("B");
+  ASSERT_EQ(Put(control_, "Folder", SHORT{2}).hr, S_OK);  // A1
+  const LONG one = Call(messages_, "FindMessageID", 0).Long();
+  const LONG two = Call(messages_, "FindMessageID", 1).Long();
+  ASSERT_GT(one, 0);
+  ASSERT_GT(two, 0);
+
+  EXPECT_EQ(Call(folders_, "CopyMessage", one, b).Bool(), true);
+  EXPECT_EQ(Call(folders_, "MoveMessage", two, b).Bool(), true);
+  EXPECT_EQ(Call(folders_, "MoveMessage", two, b).Bool(), false);  // gone from A1
+  EXPECT_EQ(Call(folders_, "CopyMessage", 999999, b).Bool(), false);
+  EXPECT_EQ(Call(folders_, "CopyMessage", one, 4242).Bool(), false);
+  // The moved message stays in the list until it is rebuilt.
+  EXPECT_EQ(Get(Get(messages_, "Item", 2).Object(), "Subject").Str(), "Plans 2");
+  // The copy left the original where it was, flags and all.
+  const auto kept = fixture_.Files({"A", "A1"});
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_TRUE(kept[0].ends_with(":2,FS"));
+
+  ASSERT_EQ(Put(control_, "Folder", SHORT{3}).hr, S_OK);  // B
+  EXPECT_TRUE(Get(messages_, "Item", "Quarterly report 1").Object());
+  EXPECT_TRUE(Get(messages_, "Item", "Plans 2").Object());
+  Texts infos;
+  for (const auto& file : fixture_.Files({"B"})) {
+    const bool first = mqtest::ReadFile(file) == first_;
+    infos.push_back((first ? "first:" : "second:") + file.substr(file.rfind(":2,") + 3));
   }
-  // The host is gone too; the client still holds everything.
-  EXPECT_EQ(Get(folders, "Count").Long(), 0);
-  EXPECT_EQ(Call(folders, "FindFolderName", SHORT{0}).Str(), "");
-  EXPECT_EQ(Call(folders, "FindFolderID", SHORT{0}).Long(), 0);
-  EXPECT_EQ(Call(folders, "Refresh").hr, S_OK);
-  EXPECT_EQ(Get(folders, "Count").Long(), 0);
-  EXPECT_FALSE(Get(folders, "Item", 1).Object());
-  EXPECT_EQ(Get(messages, "Count").Long(), 0);
-  EXPECT_EQ(Get(contacts, "Count").Long(), 0);
+  std::sort(infos.begin(), infos.end());
+  EXPECT_EQ(infos, (Texts{"first:FS", "second:"}));
+}
+
+TEST_F(ControlE2E, CreateMessageStoresExactlyTheComposedText) {
+  ASSERT_EQ(Put(control_, "Folder", SHORT{2}).hr, S_OK);
+  const auto before = fixture_.Files({});
+  EXPECT_EQ(Call(folders_, "CreateMessage", 0, "w", "x", "y", "z").Bool(), true);
+  EXPECT_FALSE(Call(folders_, "CreateMessage", 4, "w", "x", "y", "z").Bool());
+  EXPECT_FALSE(Call(folders_, "CreateMessage", -1, "w", "x", "y", "z").Bool());
+  // The selection and its list are untouched.
+  EXPECT_EQ(Get(control_, "Folder").Long(), 2);
+  EXPECT_EQ(Get(messages_, "Count").Long(), 2);
+  Texts created;
+  for (const auto& file : fixture_.Files({}))
+    if (std::find(before.begin(), before.end(), file) == before.end())
+      created.push_back(mqtest::ReadFile(file));
+  EXPECT_EQ(created, Texts{"From: w\r\nTo:x\r\nSubject:y\r\n\r\nz"});
+}
+
+// Enumerators, collections and members a client holds past the window and
+// the host answer neutrally and stay safe.
+TEST_F(ControlE2E, EnumeratorsWalkTheListsAndEverythingHeldOutlivesTheWindow) {
+  auto folders = NewEnum(folders_);
+  ASSERT_TRUE(folders);
+  EXPECT_EQ(Walk(folders.Get(), "Name"), (Texts{"Inbox", "A", "A1", "B"}));
+
+  ASSERT_EQ(Put(control_, "Folder", SHORT{2}).hr, S_OK);
+  auto messages = NewEnum(messages_);
+  ASSERT_TRUE(messages);
+  VARIANT v;
+  ULONG n = 5;
+  ASSERT_EQ(messages->Next(1, &v, nullptr), S_OK);
+  com::ComPtr<IDispatch> message(v.pdispVal);
+  VariantClear(&v);
+  // A rebuilt list ends the walk; Reset starts on the new one.
+  ASSERT_EQ(Put(control_, "Folder", SHORT{2}).hr, S_OK);
+  EXPECT_EQ(messages->Next(1, &v, &n), S_FALSE);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(messages->Reset(), S_OK);
+  EXPECT_EQ(Walk(messages.Get(), "Subject"), (Texts{"Quarterly report 1", "Plans 2"}));
+
+  // The window goes while both enumerators and a member live.
+  ASSERT_EQ(folders->Reset(), S_OK);
+  ASSERT_EQ(folders->Next(1, &v, nullptr), S_OK);
+  ASSERT_EQ(messages->Reset(), S_OK);
+  ASSERT_EQ(host_->Deactivate(), S_OK);
+  EXPECT_FALSE(Get(control_, "Folders").Object());
+  EXPECT_EQ(Get(v.pdispVal, "Name").Str(), "Inbox");
+  VariantClear(&v);
+  EXPECT_EQ(folders->Next(1, &v, &n), S_FALSE);
+  EXPECT_EQ(messages->Reset(), S_OK);
+  EXPECT_EQ(messages->Next(1, &v, &n), S_FALSE);
+
+  host_.reset();  // the host is gone too; the client still holds everything
+  EXPECT_EQ(Get(folders_, "Count").Long(), 0);
+  EXPECT_EQ(Call(folders_, "FindFolderName", SHORT{0}).Str(), "");
+  EXPECT_EQ(Call(folders_, "FindFolderID", SHORT{0}).Long(), 0);
+  EXPECT_EQ(Call(folders_, "Refresh").hr, S_OK);
+  EXPECT_EQ(Get(folders_, "Count").Long(), 0);
+  EXPECT_FALSE(Get(folders_, "Item", 1).Object());
+  EXPECT_EQ(Get(messages_, "Count").Long(), 0);
+  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
   EXPECT_EQ(Get(message, "Subject").Str(), "Quarterly report 1");
-  EXPECT_EQ(Get(folder, "Name").Str(), "Inbox");
-  EXPECT_EQ(Put(control, "Folder", SHORT{2}).hr, S_OK);
-  EXPECT_EQ(Get(control, "Folder").Long(), 2);
+  EXPECT_EQ(Put(control_, "Folder", SHORT{2}).hr, S_OK);
+  EXPECT_EQ(Get(control_, "Folder").Long(), 2);
+
+  TearDown();
+  EXPECT_EQ(folders->Next(1, &v, &n), S_FALSE);
+  com::ComPtr<IEnumVARIANT> copy;
+  EXPECT_EQ(folders->Clone(copy.ReleaseAndGetAddressOf()), S_OK);
+  EXPECT_EQ(copy->Skip(0), S_OK);
 }
 
 }  // namespace

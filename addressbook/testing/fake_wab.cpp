@@ -1,7 +1,6 @@
 // The fake address-book module (see fake_wab.h).
 #include "addressbook/testing/fake_wab.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,23 +11,18 @@ FakeWab g_wab;
 // Buffers of the allocator: each root with what AllocateMore hung on it.
 std::map<void*, std::vector<void*>> g_roots;
 
-void* Allocate(ULONG size) {
-  return std::calloc(1, size ? size : 1);
-}
-
-// The fake's own allocations; the WAB object's methods count the caller's.
-HRESULT AllocateRoot(ULONG size, void** out) {
-  *out = Allocate(size);
-  g_roots[*out];
+void* AllocateRoot(ULONG size) {
+  void* buffer = std::calloc(1, size ? size : 1);
+  g_roots[buffer];
   g_wab.liveBuffers = static_cast<int>(g_roots.size());
-  return S_OK;
+  return buffer;
 }
 
 HRESULT AllocateChild(ULONG size, void* parent, void** out) {
   *out = nullptr;
   auto it = g_roots.find(parent);
   if (it == g_roots.end()) return MAPI_E_INVALID_PARAMETER;
-  *out = Allocate(size);
+  *out = std::calloc(1, size ? size : 1);
   it->second.push_back(*out);
   return S_OK;
 }
@@ -81,12 +75,6 @@ FakeEntry* FindEntry(ULONG length, const void* id) {
   return nullptr;
 }
 
-std::string TagHex(ULONG tag) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(tag));
-  return text;
-}
-
 // Counts the interfaces handed out and not yet let go.
 template <class I>
 class Counted : public com::Object<I> {
@@ -95,6 +83,7 @@ class Counted : public com::Object<I> {
   ~Counted() override { --g_wab.liveInterfaces; }
 };
 
+// The property members a fake does not serve.
 template <class I>
 class NoProps : public Counted<I> {
  public:
@@ -108,11 +97,7 @@ class NoProps : public Counted<I> {
 // Hands out a property array built from `properties`.
 HRESULT GiveProperties(const std::vector<FakeProperty>& properties, ULONG* count,
                        LPSPropValue* out) {
-  void* buffer = nullptr;
-  if (HRESULT hr =
-          AllocateRoot(static_cast<ULONG>(sizeof(SPropValue) * (properties.size() + 1)), &buffer);
-      FAILED(hr))
-    return hr;
+  void* buffer = AllocateRoot(static_cast<ULONG>(sizeof(SPropValue) * (properties.size() + 1)));
   auto* values = static_cast<LPSPropValue>(buffer);
   for (std::size_t i = 0; i < properties.size(); ++i) Fill(values[i], properties[i], buffer);
   *count = static_cast<ULONG>(properties.size());
@@ -120,55 +105,34 @@ HRESULT GiveProperties(const std::vector<FakeProperty>& properties, ULONG* count
   return S_OK;
 }
 
-class FakeMailUser : public Counted<IMailUser> {
+class FakeMailUser : public NoProps<IMailUser> {
  public:
   explicit FakeMailUser(std::vector<FakeProperty> properties)
       : properties_(std::move(properties)) {}
-  HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
-  HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override {
-    g_wab.Log(std::string("GetProps ") + (tags ? "some" : "all") +
-              " flags=" + std::to_string(flags));
+  HRESULT GetProps(LPSPropTagArray, ULONG, ULONG* count, LPSPropValue* out) override {
     *count = 0;
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("GetProps"); FAILED(hr)) return hr;
     return GiveProperties(properties_, count, out);
   }
-  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray*) override { return MAPI_E_NO_SUPPORT; }
 
  private:
   std::vector<FakeProperty> properties_;
 };
 
-class FakeNewEntry : public Counted<IMAPIProp> {
+class FakeNewEntry : public NoProps<IMAPIProp> {
  public:
   explicit FakeNewEntry(std::size_t index) : index_(index) {}
-  HRESULT SaveChanges(ULONG flags) override {
-    g_wab.Log("SaveChanges flags=" + std::to_string(flags));
-    FakeWab::Created& created = g_wab.created[index_];
-    created.saved = true;
-    FakeEntry entry;
-    entry.id = {'N', static_cast<BYTE>('0' + index_)};
-    for (const FakeProperty& p : created.written) {
-      if (p.tag == PR_DISPLAY_NAME) entry.tableName = p.text;
-      entry.properties.push_back(p);
-    }
-    g_wab.entries.push_back(entry);
+  HRESULT SaveChanges(ULONG) override {
+    g_wab.created[index_].saved = true;
     return S_OK;
   }
-  HRESULT GetProps(LPSPropTagArray, ULONG, ULONG*, LPSPropValue*) override {
-    return MAPI_E_NO_SUPPORT;
-  }
-  HRESULT SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
-    std::string call = "SetProps";
+  HRESULT SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray*) override {
     for (ULONG i = 0; i < count; ++i) {
       const SPropValue& v = values[i];
-      const std::string text =
-          PROP_TYPE(v.ulPropTag) == PT_STRING8 && v.Value.lpszA ? v.Value.lpszA : std::string("?");
-      call += " " + TagHex(v.ulPropTag) + "=" + text;
-      g_wab.created[index_].written.push_back({v.ulPropTag, text, 0});
+      const bool text = PROP_TYPE(v.ulPropTag) == PT_STRING8 && v.Value.lpszA;
+      g_wab.created[index_].written.push_back({v.ulPropTag, text ? v.Value.lpszA : "?", 0});
     }
-    if (problems) call += " problems";
-    g_wab.Log(call);
     return g_wab.Count("SetProps");
   }
 
@@ -178,27 +142,19 @@ class FakeNewEntry : public Counted<IMAPIProp> {
 
 class FakeTable : public Counted<IMAPITable> {
  public:
-  HRESULT SetColumns(LPSPropTagArray tags, ULONG flags) override {
-    std::string call = "SetColumns";
-    for (ULONG i = 0; tags && i < tags->cValues; ++i) call += " " + TagHex(tags->aulPropTag[i]);
-    g_wab.Log(call + " flags=" + std::to_string(flags));
+  HRESULT SetColumns(LPSPropTagArray tags, ULONG) override {
     if (tags) columns_.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues);
     return g_wab.Count("SetColumns");
   }
-  HRESULT SeekRow(BOOKMARK origin, LONG rows, LONG* sought) override {
-    g_wab.Log("SeekRow " + std::to_string(origin) + " " + std::to_string(rows) +
-              (sought ? " sought" : ""));
+  HRESULT SeekRow(BOOKMARK origin, LONG, LONG*) override {
     if (HRESULT hr = g_wab.Count("SeekRow"); FAILED(hr)) return hr;
     if (origin == BOOKMARK_BEGINNING) position_ = 0;
     return S_OK;
   }
-  HRESULT QueryRows(LONG count, ULONG flags, LPSRowSet* out) override {
-    g_wab.Log("QueryRows " + std::to_string(count) + " flags=" + std::to_string(flags));
+  HRESULT QueryRows(LONG count, ULONG, LPSRowSet* out) override {
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("QueryRows"); FAILED(hr)) return hr;
-    void* setBuffer = nullptr;
-    if (HRESULT hr = AllocateRoot(SRowSetSize(1), &setBuffer); FAILED(hr)) return hr;
-    auto* set = static_cast<LPSRowSet>(setBuffer);
+    auto* set = static_cast<LPSRowSet>(AllocateRoot(SRowSetSize(1)));
     set->cRows = 0;
     if (count > 0 && position_ < g_wab.entries.size()) {
       const FakeEntry& entry = g_wab.entries[position_++];
@@ -225,13 +181,9 @@ class FakeTable : public Counted<IMAPITable> {
   std::size_t position_ = 0;
 };
 
-class FakeContainer : public Counted<IABContainer> {
+class FakeContainer : public NoProps<IABContainer> {
  public:
-  HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
-  HRESULT GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* out) override {
-    std::string call = "GetProps";
-    for (ULONG i = 0; tags && i < tags->cValues; ++i) call += " " + TagHex(tags->aulPropTag[i]);
-    g_wab.Log(call + " flags=" + std::to_string(flags));
+  HRESULT GetProps(LPSPropTagArray, ULONG, ULONG* count, LPSPropValue* out) override {
     *count = 0;
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("ContainerGetProps"); FAILED(hr)) return hr;
@@ -239,45 +191,29 @@ class FakeContainer : public Counted<IABContainer> {
                            {g_wab.templateTags[1], Text(g_wab.distListTemplate), 0}},
                           count, out);
   }
-  HRESULT SetProps(ULONG, LPSPropValue, LPSPropProblemArray*) override { return MAPI_E_NO_SUPPORT; }
-  HRESULT GetContentsTable(ULONG flags, IMAPITable** out) override {
-    g_wab.Log("GetContentsTable flags=" + std::to_string(flags));
+  HRESULT GetContentsTable(ULONG, IMAPITable** out) override {
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("GetContentsTable"); FAILED(hr)) return hr;
     *out = com::MakeObject<FakeTable>().Detach();
     return S_OK;
   }
   HRESULT CreateEntry(ULONG length, LPENTRYID id, ULONG flags, IMAPIProp** out) override {
-    g_wab.Log("CreateEntry " + Hex(id, length) + " flags=" + std::to_string(flags));
+    g_wab.calls.push_back("CreateEntry " + Hex(id, length) + " flags=" + std::to_string(flags));
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("CreateEntry"); FAILED(hr)) return hr;
     g_wab.created.emplace_back();
     *out = com::MakeObject<FakeNewEntry>(g_wab.created.size() - 1).Detach();
     return S_OK;
   }
-  HRESULT DeleteEntries(LPENTRYLIST list, ULONG flags) override {
-    std::string call = "DeleteEntries";
-    for (ULONG i = 0; list && i < list->cValues; ++i)
-      call += " " + Hex(list->lpbin[i].lpb, list->lpbin[i].cb);
-    g_wab.Log(call + " flags=" + std::to_string(flags));
-    if (HRESULT hr = g_wab.Count("DeleteEntries"); FAILED(hr)) return hr;
-    for (ULONG i = 0; list && i < list->cValues; ++i) {
-      FakeEntry* entry = FindEntry(list->lpbin[i].cb, list->lpbin[i].lpb);
-      if (!entry) return MAPI_E_NOT_FOUND;
-      g_wab.entries.erase(g_wab.entries.begin() + (entry - g_wab.entries.data()));
-    }
-    return S_OK;
-  }
+  HRESULT DeleteEntries(LPENTRYLIST, ULONG) override { return MAPI_E_NO_SUPPORT; }
 };
 
 class FakeAddrBook : public NoProps<IAddrBook> {
  public:
-  HRESULT OpenEntry(ULONG length, LPENTRYID id, const IID* iid, ULONG flags, ULONG* type,
+  HRESULT OpenEntry(ULONG length, LPENTRYID id, const IID*, ULONG, ULONG* type,
                     IUnknown** out) override {
     const bool pab =
         length == g_wab.pabId.size() && std::memcmp(id, g_wab.pabId.data(), length) == 0;
-    g_wab.Log("OpenEntry " + (pab ? std::string("pab") : Hex(id, length)) + (iid ? " iid" : "") +
-              " flags=" + std::to_string(flags));
     *out = nullptr;
     // A success code other than S_OK comes back with the object.
     const HRESULT hr = g_wab.Count(pab ? "OpenPAB" : "OpenEntry");
@@ -296,34 +232,25 @@ class FakeAddrBook : public NoProps<IAddrBook> {
   HRESULT NewEntry(ULONG_PTR owner, ULONG flags, ULONG containerLength, LPENTRYID container,
                    ULONG templateLength, LPENTRYID templateId, ULONG* newLength,
                    LPENTRYID* newId) override {
-    g_wab.Log("NewEntry owner=" + std::to_string(owner) + " flags=" + std::to_string(flags) +
-              " container=" + Hex(container, containerLength) +
-              " template=" + Hex(templateId, templateLength));
+    g_wab.calls.push_back("NewEntry owner=" + std::to_string(owner) + " flags=" +
+                          std::to_string(flags) + " container=" + Hex(container, containerLength) +
+                          " template=" + Hex(templateId, templateLength));
     *newLength = 0;
     *newId = nullptr;
     if (HRESULT hr = g_wab.Count("NewEntry"); FAILED(hr)) return hr;
-    void* id = nullptr;
-    if (HRESULT hr = AllocateRoot(2, &id); FAILED(hr)) return hr;
-    *newId = static_cast<LPENTRYID>(id);
+    *newId = static_cast<LPENTRYID>(AllocateRoot(2));
     *newLength = 2;
     return S_OK;
   }
-  HRESULT Details(ULONG_PTR* owner, LPFNDISMISS dismiss, void* dismissContext, ULONG length,
-                  LPENTRYID id, LPFNBUTTON button, void* buttonContext, LPSTR buttonText,
-                  ULONG flags) override {
-    const bool extras = dismiss || dismissContext || button || buttonContext || buttonText;
-    g_wab.Log("Details owner=" + (owner ? std::to_string(*owner) : std::string("null")) + " " +
-              Hex(id, length) + (extras ? " callbacks" : "") + " flags=" + std::to_string(flags));
-    return g_wab.Count("Details");
+  HRESULT Details(ULONG_PTR*, LPFNDISMISS, void*, ULONG, LPENTRYID, LPFNBUTTON, void*, LPSTR,
+                  ULONG) override {
+    return MAPI_E_NO_SUPPORT;
   }
   HRESULT GetPAB(ULONG* length, LPENTRYID* id) override {
-    g_wab.Log("GetPAB");
     *length = 0;
     *id = nullptr;
     if (HRESULT hr = g_wab.Count("GetPAB"); FAILED(hr)) return hr;
-    void* buffer = nullptr;
-    if (HRESULT hr = AllocateRoot(static_cast<ULONG>(g_wab.pabId.size()), &buffer); FAILED(hr))
-      return hr;
+    void* buffer = AllocateRoot(static_cast<ULONG>(g_wab.pabId.size()));
     std::memcpy(buffer, g_wab.pabId.data(), g_wab.pabId.size());
     *id = static_cast<LPENTRYID>(buffer);
     *length = static_cast<ULONG>(g_wab.pabId.size());
@@ -336,7 +263,8 @@ class FakeWabObject : public Counted<IWABObject> {
   HRESULT AllocateBuffer(ULONG size, void** out) override {
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("AllocateBuffer"); FAILED(hr)) return hr;
-    return AllocateRoot(size, out);
+    *out = AllocateRoot(size);
+    return S_OK;
   }
   HRESULT AllocateMore(ULONG size, void* parent, void** out) override {
     *out = nullptr;
@@ -359,10 +287,9 @@ COM_EXPORT mq::testing::FakeWab* FakeWabState() {
 }
 
 COM_EXPORT HRESULT WABOpen(IAddrBook** book, IWABObject** wab, WAB_PARAM* param, DWORD reserved) {
-  g_wab.lastParamSize = param ? param->cbSize : 0;
-  g_wab.lastFileName = param && param->szFileName ? param->szFileName : "(null)";
-  g_wab.Log("WABOpen size=" + std::to_string(g_wab.lastParamSize) + " file=" + g_wab.lastFileName +
-            " reserved=" + std::to_string(reserved));
+  g_wab.calls.push_back("WABOpen size=" + std::to_string(param ? param->cbSize : 0) +
+                        " file=" + (param && param->szFileName ? param->szFileName : "(null)") +
+                        " reserved=" + std::to_string(reserved));
   *book = nullptr;
   *wab = nullptr;
   if (g_wab.openResult != S_OK) return g_wab.openResult;

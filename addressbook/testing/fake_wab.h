@@ -1,8 +1,7 @@
 // A fake address-book module for the connection's tests: it exports WABOpen
-// like the real engine, serves an in-memory personal address book, records
-// every call the connection makes (in order, as short texts), counts the
-// buffers of its allocator and the interfaces it handed out, and fails the
-// operations a test names.
+// like the real library, serves an in-memory personal address book, logs the
+// calls whose arguments a test checks, counts the buffers of its allocator
+// and the interfaces it handed out, and fails the operations a test names.
 //
 // A test loads the module itself (dlopen of its path, which the connection's
 // own load then shares) and reaches its state through FakeWabState(); the
@@ -47,10 +46,9 @@ struct FakeWab {
   std::map<std::string, Failure> failures;
 
   // ---- What happened ----
-  std::vector<std::string> calls;
+  std::vector<std::string> calls;  // WABOpen, CreateEntry, NewEntry
   std::map<std::string, int> counts;
-  // Entries written through CreateEntry, with their SetProps in order;
-  // SaveChanges also adds a saved entry to `entries`.
+  // Entries made through CreateEntry, with what SetProps wrote, in order.
   struct Created {
     std::vector<FakeProperty> written;
     bool saved = false;
@@ -59,8 +57,6 @@ struct FakeWab {
   int liveBuffers = 0;     // AllocateBuffer roots not yet freed
   int badFrees = 0;        // FreeBuffer of something that is no root
   int liveInterfaces = 0;  // interfaces handed out and not yet released
-  std::string lastFileName;
-  ULONG lastParamSize = 0;
 
   void Fail(const std::string& operation, HRESULT hr = E_FAIL, int after = 0) {
     failures[operation] = {after, hr};
@@ -71,11 +67,9 @@ struct FakeWab {
     auto it = failures.find(operation);
     return it != failures.end() && n > it->second.after ? it->second.hr : S_OK;
   }
-  void Log(std::string call) { calls.push_back(std::move(call)); }
   void Reset() { *this = FakeWab(); }
 };
 
-// The module's file and the name of its state function.
 inline constexpr const char* kFakeWabStateFunction = "FakeWabState";
 using FakeWabStateFn = FakeWab* (*)();
 

@@ -1,10 +1,13 @@
 #include "control/testing/fake_store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <memory>
 
 #include "platform/com/memory.h"
+#include "platform/mime/mime.h"
 
 namespace mq::testing {
 namespace {
@@ -25,6 +28,79 @@ LPSTR Dup(const std::optional<std::string>& text) {
   return text ? com::CoTaskStrDup(text->c_str(), text->size()) : nullptr;
 }
 
+class FakeStream final : public com::Object<IStream> {
+ public:
+  FakeStream(std::string bytes, FakeFolder& folder) : bytes_(std::move(bytes)), folder_(folder) {
+    folder_.reads.clear();
+  }
+  HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override {
+    folder_.reads.push_back(cb);
+    if (static_cast<int>(folder_.reads.size()) - 1 == folder_.failRead) return STG_E_READFAULT;
+    const size_t n = std::min<size_t>({cb, folder_.maxRead, bytes_.size() - at_});
+    std::memcpy(pv, bytes_.data() + at_, n);
+    at_ += n;
+    *pcbRead = static_cast<ULONG>(n);
+    return S_OK;
+  }
+  HRESULT Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+  HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT Commit(DWORD) override { return E_NOTIMPL; }
+  HRESULT Revert() override { return E_NOTIMPL; }
+  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+
+ private:
+  std::string bytes_;
+  FakeFolder& folder_;
+  size_t at_ = 0;
+};
+
+class FakeBody final : public com::Object<IMimeBody> {
+ public:
+  explicit FakeBody(const FakePart& part) : part_(part) {}
+  HRESULT GetDisplayName(LPSTR* out) override {
+    *out = com::CoTaskStrDup(part_.name.c_str(), part_.name.size());
+    return S_OK;
+  }
+  HRESULT SaveToFile(ENCODINGTYPE, LPCSTR path) override {
+    std::ofstream(path, std::ios::binary) << part_.content;
+    return S_OK;
+  }
+
+ private:
+  FakePart part_;
+};
+
+class FakeMime final : public com::Object<IMimeMessage> {
+ public:
+  explicit FakeMime(std::vector<FakePart> parts) : parts_(std::move(parts)) {}
+  HRESULT GetAttachments(ULONG* count, HBODY** handles) override {
+    *count = static_cast<ULONG>(parts_.size());
+    *handles = nullptr;
+    if (parts_.empty()) return S_OK;
+    *handles = static_cast<HBODY*>(CoTaskMemAlloc(sizeof(HBODY) * parts_.size()));
+    for (size_t i = 0; i < parts_.size(); ++i) (*handles)[i] = reinterpret_cast<HBODY>(i + 1);
+    return S_OK;
+  }
+  HRESULT IsBodyType(HBODY h, IMSGBODYTYPE) override { return Part(h).attachment ? S_OK : S_FALSE; }
+  HRESULT BindToObject(HBODY h, REFIID riid, void** out) override {
+    *out = nullptr;
+    if (riid != IID_IMimeBody || Part(h).bindFails) return E_FAIL;
+    *out = com::MakeObject<FakeBody>(Part(h)).Detach();
+    return S_OK;
+  }
+
+ private:
+  const FakePart& Part(HBODY h) { return parts_.at(reinterpret_cast<size_t>(h) - 1); }
+  std::vector<FakePart> parts_;
+};
+
 class FakeFolderObject : public com::Object<IStoreFolder> {
  public:
   FakeFolderObject(FakeStoreState& state, STOREFOLDERID id) : state_(state), id_(id) {
@@ -33,7 +109,11 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
   ~FakeFolderObject() override { --state_.openFolders; }
 
   FakeFolder& Folder() { return state_.folders.at(id_); }
-  STOREFOLDERID Id() const { return id_; }
+  const FakeMessage* Find(MESSAGEID id) {
+    const auto& messages = Folder().messages;
+    auto it = std::find_if(messages.begin(), messages.end(), [&](auto& m) { return m.id == id; });
+    return it == messages.end() ? nullptr : &*it;
+  }
 
   HRESULT Fill(std::size_t index, MESSAGEPROPS* props) {
     if (!props || props->cbSize != MESSAGEPROPS_SIZE) return E_INVALIDARG;
@@ -41,13 +121,8 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
     std::memset(props, 0, sizeof *props);
     props->cbSize = MESSAGEPROPS_SIZE;
     props->dwMessageId = m.id;
-    props->cbMessage = m.size;
-    props->ftReceived = m.received;
-    props->ftSent = m.sent;
     props->pszNormalSubject = Dup(m.subject);
     props->pszSubject = Dup(m.subject ? std::optional("Re: " + *m.subject) : std::nullopt);
-    props->pszDisplayFrom = Dup(m.from);
-    props->pszDisplayTo = Dup(m.to);
     props->dwFlags = m.flags;
     return S_OK;
   }
@@ -59,7 +134,20 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
   HRESULT SetLanguage(DWORD, DWORD, MESSAGEIDLIST*) override { return Call(E_NOTIMPL); }
   HRESULT MarkMessagesAsRead(BOOL, DWORD, MESSAGEIDLIST*) override { return Call(E_NOTIMPL); }
   HRESULT SetFlags(MESSAGEIDLIST*, DWORD, DWORD, DWORD*) override { return Call(E_NOTIMPL); }
-  HRESULT OpenMessage(MESSAGEID, REFIID, void**) override { return Call(E_NOTIMPL); }
+  HRESULT OpenMessage(MESSAGEID id, REFIID riid, void** out) override {
+    Call(S_OK);
+    *out = nullptr;
+    const FakeMessage* message = Find(id);
+    if (!message) return STG_E_FILENOTFOUND;
+    if (riid == IID_IStream) {
+      *out = static_cast<IStream*>(com::MakeObject<FakeStream>(message->bytes, Folder()).Detach());
+    } else if (riid == IID_IMimeMessage) {
+      *out = com::MakeObject<FakeMime>(message->parts).Detach();
+    } else {
+      return E_NOINTERFACE;
+    }
+    return S_OK;
+  }
   HRESULT SaveMessage(REFIID, void*, DWORD, MESSAGEID*) override { return Call(E_NOTIMPL); }
   HRESULT BatchLock(DWORD, HBATCHLOCK*) override { return Call(E_NOTIMPL); }
   HRESULT BatchFlush(DWORD, HBATCHLOCK) override { return Call(E_NOTIMPL); }
@@ -74,10 +162,9 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
   HRESULT UnregisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
   HRESULT GetMessageProps(MESSAGEID id, DWORD, MESSAGEPROPS* props) override {
     Call(S_OK);
-    const auto& messages = Folder().messages;
-    for (std::size_t i = 0; i < messages.size(); ++i)
-      if (messages[i].id == id) return Fill(i, props);
-    return STG_E_FILENOTFOUND;
+    const FakeMessage* message = Find(id);
+    return message ? Fill(static_cast<std::size_t>(message - Folder().messages.data()), props)
+                   : STG_E_FILENOTFOUND;
   }
   HRESULT FreeMessageProps(MESSAGEPROPS* props) override {
     Call(S_OK);
@@ -96,7 +183,6 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
     *handle = nullptr;
     FakeFolder& folder = Folder();
     if (folder.failMessageRequest == 0) return E_FAIL;
-    if (folder.noHandle) return folder.messages.empty() ? S_FALSE : Fill(0, props);
     auto* e = new MessageEnum;
     *handle = e;
     ++state_.openHandles;
@@ -138,40 +224,30 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
   HRESULT OpenSpecialFolder(LONG, DWORD, IStoreFolder**) override { return Call(E_NOTIMPL); }
   HRESULT OpenFolder(STOREFOLDERID id, DWORD, IStoreFolder** folder) override {
     Call(S_OK);
-    ++state_.openFolderCalls;
     *folder = nullptr;
     if (!state_.folders.count(id)) return STG_E_FILENOTFOUND;
     *folder = com::MakeObject<FakeFolderObject>(state_, id).Detach();
     return S_OK;
   }
-  HRESULT CreateFolder(STOREFOLDERID parent, LPCSTR name, DWORD reserved,
-                       STOREFOLDERID* id) override {
+  HRESULT CreateFolder(STOREFOLDERID, LPCSTR, DWORD, STOREFOLDERID* id) override {
     if (id) *id = 0;
-    return Change("CreateFolder", parent, 0, name ? name : "", reserved);
+    return Change("CreateFolder");
   }
-  HRESULT RenameFolder(STOREFOLDERID id, DWORD reserved, LPCSTR name) override {
-    return Change("RenameFolder", id, 0, name ? name : "", reserved);
-  }
-  HRESULT MoveFolder(STOREFOLDERID id, STOREFOLDERID parent, DWORD reserved) override {
-    return Change("MoveFolder", id, parent, "", reserved);
-  }
-  HRESULT DeleteFolder(STOREFOLDERID id, DWORD reserved) override {
-    return Change("DeleteFolder", id, 0, "", reserved);
-  }
+  HRESULT RenameFolder(STOREFOLDERID, DWORD, LPCSTR) override { return Change("RenameFolder"); }
+  HRESULT MoveFolder(STOREFOLDERID, STOREFOLDERID, DWORD) override { return Change("MoveFolder"); }
+  HRESULT DeleteFolder(STOREFOLDERID, DWORD) override { return Change("DeleteFolder"); }
   HRESULT GetFolderProps(STOREFOLDERID, DWORD, FOLDERPROPS*) override { return Call(E_NOTIMPL); }
-  HRESULT CopyMoveMessages(IStoreFolder* source, IStoreFolder* dest, MESSAGEIDLIST* list,
-                           DWORD flags, DWORD flagsRemove, IProgressNotify* progress) override {
-    auto* from = dynamic_cast<FakeFolderObject*>(source);
-    auto* to = dynamic_cast<FakeFolderObject*>(dest);
-    if (!from || !to || !list || list->cbSize != sizeof(MESSAGEIDLIST) || progress ||
+  HRESULT CopyMoveMessages(IStoreFolder* source, IStoreFolder* dest, MESSAGEIDLIST* list, DWORD,
+                           DWORD flagsRemove, IProgressNotify* progress) override {
+    if (!dynamic_cast<FakeFolderObject*>(source) || !dynamic_cast<FakeFolderObject*>(dest) ||
+        !list || list->cbSize != sizeof(MESSAGEIDLIST) || progress ||
         (list->cMsgs && !list->prgdwMsgId))
       return Call(E_INVALIDARG);
-    return Change("CopyMoveMessages", from->Id(), to->Id(), "", flags, flagsRemove,
-                  {list->prgdwMsgId, list->prgdwMsgId + list->cMsgs});
+    return Change("CopyMoveMessages", flagsRemove);
   }
   HRESULT RegisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
   HRESULT UnregisterNotification(DWORD, HWND) override { return Call(E_NOTIMPL); }
-  HRESULT CompactAll(DWORD reserved) override { return Change("CompactAll", 0, 0, "", reserved); }
+  HRESULT CompactAll(DWORD) override { return Change("CompactAll"); }
 
   HRESULT GetFirstSubFolder(STOREFOLDERID parent, FOLDERPROPS* props, HENUMSTORE* handle) override {
     Call(S_OK);
@@ -213,27 +289,15 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
     ++state_.storeCalls;
     return hr;
   }
-  HRESULT Change(const char* operation, STOREFOLDERID id, STOREFOLDERID other, std::string name,
-                 DWORD flags, DWORD flagsRemove = 0, std::vector<MESSAGEID> ids = {}) {
-    FakeStoreState::Change& change = state_.changes.emplace_back();
-    change.operation = operation;
-    change.id = id;
-    change.other = other;
-    change.name = std::move(name);
-    change.flags = flags;
-    change.flagsRemove = flagsRemove;
-    change.ids = std::move(ids);
+  HRESULT Change(const char* operation, DWORD flagsRemove = 0) {
+    state_.changes.push_back({operation, flagsRemove});
     return Call(state_.changeResult);
   }
   void Fill(STOREFOLDERID id, FOLDERPROPS* props) {
     const FakeFolder& folder = state_.folders.at(id);
     std::memset(props, 0, sizeof *props);
     props->cbSize = FOLDERPROPS_SIZE;
-    props->dwFolderId = id;
-    props->cMessage = static_cast<DWORD>(folder.messages.size());
-    props->cSubFolders = 0;
-    for (const auto& [otherId, other] : state_.folders)
-      if (other.parent == id && otherId != id) ++props->cSubFolders;
+    props->dwFolderId = id;  // the counts are read by no member
     std::strncpy(props->szName, folder.name.c_str(), sizeof props->szName - 1);
   }
   FakeStoreState& state_;
@@ -250,8 +314,20 @@ FakeFolder& FakeStoreState::AddFolder(STOREFOLDERID id, std::string name, STOREF
   return folder;
 }
 
+FakeMessage& FakeFolder::Add(MESSAGEID id) {
+  FakeMessage& message = messages.emplace_back();
+  message.id = id;
+  return message;
+}
+
 com::ComPtr<IStoreNamespace> MakeFakeStore(FakeStoreState& state) {
   return com::MakeObject<FakeNamespace>(state);
+}
+
+com::ComPtr<IStoreFolder> OpenFakeFolder(FakeStoreState& state, STOREFOLDERID id) {
+  com::ComPtr<IStoreFolder> folder;
+  MakeFakeStore(state)->OpenFolder(id, 0, folder.ReleaseAndGetAddressOf());
+  return folder;
 }
 
 FILETIME Ticks(ULONGLONG ticks) {

@@ -1,7 +1,7 @@
 // An in-memory IStoreNamespace / IStoreFolder for unit tests of the control:
-// a folder tree, messages with summary fields, failure injection, and counts
-// of what was opened and closed. Members a test does not configure answer
-// E_NOTIMPL.
+// a folder tree, messages with summary fields, stored bytes and MIME parts,
+// failure injection, and counts of what was opened and closed. Members a test
+// does not configure answer E_NOTIMPL.
 #pragma once
 
 #include <map>
@@ -14,16 +14,29 @@
 
 namespace mq::testing {
 
+// An attachment as the MIME layer hands it out.
+struct FakePart {
+  std::string name;
+  std::string content;
+  bool attachment = true;
+  bool bindFails = false;
+};
+
 struct FakeMessage {
   MESSAGEID id = 0;
-  std::optional<std::string> subject;  // normalised; nullopt leaves the field null
-  std::optional<std::string> from;
-  std::optional<std::string> to;
-  FILETIME received{};
-  FILETIME sent{};
-  DWORD size = 0;
+  std::optional<std::string> subject;  // normalised; nullopt leaves every text field null
   DWORD flags = 0;
+  std::string bytes;            // what the message's stream reads
+  std::vector<FakePart> parts;  // what its parsed form lists
 };
+
+inline FakeMessage Message(MESSAGEID id, std::string subject, DWORD flags = 0) {
+  FakeMessage message;
+  message.id = id;
+  message.subject = std::move(subject);
+  message.flags = flags;
+  return message;
+}
 
 struct FakeFolder {
   STOREFOLDERID id = 0;
@@ -32,8 +45,13 @@ struct FakeFolder {
   std::vector<FakeMessage> messages;
   // Fail the n-th message request (0 = GetFirstMessage) with E_FAIL.
   int failMessageRequest = -1;
-  // Report success for GetFirstMessage but hand out no handle.
-  bool noHandle = false;
+  // Stream reads deliver at most `maxRead` bytes and the read numbered
+  // `failRead` (from 0) fails; `reads` records the sizes the last stream was asked.
+  ULONG maxRead = 1u << 30;
+  int failRead = -1;
+  std::vector<ULONG> reads;
+
+  FakeMessage& Add(MESSAGEID id);  // a message without summary fields
 };
 
 struct FakeStoreState {
@@ -45,19 +63,13 @@ struct FakeStoreState {
   // The namespace operations that change the store, as they were asked; each
   // answers `changeResult` and changes nothing.
   struct Change {
-    std::string operation;       // "CreateFolder", "CopyMoveMessages", ...
-    STOREFOLDERID id = 0;        // the folder (CopyMoveMessages: the source)
-    STOREFOLDERID other = 0;     // parent or destination
-    std::string name;            // new folder name
-    DWORD flags = 0;             // reserved word, or the copy/move flag
-    DWORD flagsRemove = 0;       // CopyMoveMessages
-    std::vector<MESSAGEID> ids;  // CopyMoveMessages
+    std::string operation;  // "CreateFolder", "CopyMoveMessages", ...
+    DWORD flagsRemove = 0;  // CopyMoveMessages
   };
   std::vector<Change> changes;
   HRESULT changeResult = S_OK;
   int openHandles = 0;
   int openFolders = 0;        // IStoreFolder objects alive
-  int openFolderCalls = 0;    // OpenFolder requests
   int freedMessageProps = 0;  // FreeMessageProps with the strings released
   int storeCalls = 0;         // every namespace and folder call
 
@@ -66,6 +78,8 @@ struct FakeStoreState {
 
 // A namespace over `state`, which must outlive it and every folder it opens.
 com::ComPtr<IStoreNamespace> MakeFakeStore(FakeStoreState& state);
+// Folder `id` of `state` opened as the namespace opens it.
+com::ComPtr<IStoreFolder> OpenFakeFolder(FakeStoreState& state, STOREFOLDERID id);
 
 // 100-ns ticks since 1601 as a FILETIME.
 FILETIME Ticks(ULONGLONG ticks);

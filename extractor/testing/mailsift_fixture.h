@@ -1,15 +1,24 @@
 // What the dialog's tests and the command line's tests share: a Maildir store
 // and an address book in a temporary directory of the test's own, with the
-// modules registered, and mails that carry one attachment.
+// modules registered, mails that carry one attachment, and the main dialog
+// over them. The system dialogs are answered through the prompts; a wrapper
+// between the program and the control counts calls, fails one on request,
+// and lets the tests read the collections' reference counts.
 #pragma once
 
 #include <stdlib.h>
 
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "extractor/mailsift_dlg.h"
+#include "extractor/progress_dialog.h"
 #include "platform/store/testing/maildir_fixture.h"
+#include "platform/ui/dialogs.h"
 #include "tests/support/registered_modules_test.h"
 
 namespace mailsift::testing {
@@ -25,7 +34,65 @@ inline std::string MailWithAttachment(const std::string& subject, const std::str
          name + "\"\r\n\r\n" + content + "\r\n--b--\r\n";
 }
 
-class MailsiftFixture : public mqtest::RegisteredModulesTest {
+// The names in a directory.
+inline std::set<std::string> Entries(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.insert(e.path().filename().string());
+  return names;
+}
+
+// What the wrapper saw: Invoke calls by DISPID and the folder writes; it
+// fails the `failAt`-th call of `failId`.
+struct CallLog {
+  std::map<DISPID, int> calls;
+  std::vector<SHORT> folderWrites;
+  DISPID failId = 0;
+  int failAt = -1;
+};
+
+// Stands between the program and an object of the control, and wraps the
+// collections it hands out the same way.
+class Interposer : public com::Object<IDispatch> {
+ public:
+  Interposer(com::ComPtr<IDispatch> inner, CallLog* log) : inner_(std::move(inner)), log_(log) {}
+  HRESULT GetTypeInfoCount(UINT* n) override { return inner_->GetTypeInfoCount(n); }
+  HRESULT GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override {
+    return inner_->GetTypeInfo(i, l, t);
+  }
+  HRESULT GetIDsOfNames(REFIID r, LPOLESTR* n, UINT c, LCID l, DISPID* d) override {
+    return inner_->GetIDsOfNames(r, n, c, l, d);
+  }
+  HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* info, UINT* argErr) override {
+    int n = ++log_->calls[id];
+    if (flags & DISPATCH_PROPERTYPUT) log_->folderWrites.push_back(params->rgvarg[0].iVal);
+    if (id == log_->failId && n == log_->failAt) return E_FAIL;
+    HRESULT hr = inner_->Invoke(id, riid, lcid, flags, params, result, info, argErr);
+    if (SUCCEEDED(hr) && result && result->vt == VT_DISPATCH && result->pdispVal) {
+      auto wrapped =
+          com::MakeObject<Interposer>(com::ComPtr<IDispatch>::Attach(result->pdispVal), log_);
+      result->pdispVal = wrapped.Detach();
+    }
+    return hr;
+  }
+
+ private:
+  com::ComPtr<IDispatch> inner_;
+  CallLog* log_;
+};
+
+// Answers "cancel" before item `at`.
+class CancelAt : public Progress {
+ public:
+  explicit CancelAt(long at) : at_(at) {}
+  bool Continue(long done, long) override { return done < at_; }
+
+ private:
+  long at_;
+};
+
+class MailsiftTest : public mqtest::RegisteredModulesTest {
  protected:
   void SetUp() override {
     RequireRegisteredModules();
@@ -36,6 +103,7 @@ class MailsiftFixture : public mqtest::RegisteredModulesTest {
     setenv("MAILQUARRY_ADDRESSBOOK", (out_ + "/book").c_str(), 1);
   }
   void TearDown() override {
+    dialog_.reset();
     std::error_code ec;
     if (!out_.empty()) std::filesystem::remove_all(out_, ec);
   }
@@ -45,10 +113,65 @@ class MailsiftFixture : public mqtest::RegisteredModulesTest {
     for (const std::string& mail : mails)
       fixture_.AddMessage(folder, mail, {"S", 1167707045 + 60 * added_++, false});
   }
+  // A fresh directory for one export, inside the test's own.
+  std::string NewDir(const std::string& name) {
+    std::string dir = out_ + "/" + name;
+    std::filesystem::create_directory(dir);
+    return dir;
+  }
+
+  // The dialog over the store as it is now, every call through the log.
+  CMailsiftDlg& Open() {
+    DialogServices services;
+    services.prompts = &prompts_;
+    services.makeProgress = [this](QWidget* parent,
+                                   const QString& title) -> std::unique_ptr<Progress> {
+      if (cancelAt_ >= 0) return std::make_unique<CancelAt>(cancelAt_);
+      if (realProgress_) return std::make_unique<ProgressDialog>(parent, title, 0);
+      return std::make_unique<NoProgress>();
+    };
+    services.open = [this](const std::string& location) { opened_.push_back(location); };
+    services.showAbout = [this](QWidget*) { ++aboutShown_; };
+    dialog_ = std::make_unique<CMailsiftDlg>(std::move(services));
+    QString error;
+    EXPECT_TRUE(dialog_->OnInitDialog(&error)) << error.toStdString();
+    dialog_->Control().Interpose([this](com::ComPtr<IDispatch> control) {
+      control_ = control;
+      return com::ComPtr<IDispatch>(com::MakeObject<Interposer>(control, &log_));
+    });
+    return *dialog_;
+  }
+
+  QComboBox* Folders() { return static_cast<QComboBox*>(dialog_->Item(kIdFolder)); }
+  QRadioButton* Radio(int id) { return static_cast<QRadioButton*>(dialog_->Item(id)); }
+  void Choose(int folder, int rangeId = kIdAllMessages) {
+    Folders()->setCurrentIndex(folder);
+    Radio(rangeId)->setChecked(true);
+  }
+  void Choose(const std::string& folder, int rangeId = kIdAllMessages) {
+    Choose(Folders()->findText(QString::fromStdString(folder)), rangeId);
+  }
+  // Runs `command` with `place` as the user's choice of directory, or of file
+  // when `intoFile`.
+  void Run(void (CMailsiftDlg::*command)(), const std::string& place, bool intoFile = false) {
+    (intoFile ? prompts_.saveNames : prompts_.directories).push_back(QString::fromStdString(place));
+    (dialog_.get()->*command)();
+  }
+  std::string LastMessage() {
+    return prompts_.messages.empty() ? "" : prompts_.messages.back().text.toStdString();
+  }
 
   store::testing::MaildirFixture fixture_;
   int added_ = 0;
   std::string out_;
+  ui::ScriptedUserPrompts prompts_;
+  CallLog log_;
+  com::ComPtr<IDispatch> control_;
+  std::unique_ptr<CMailsiftDlg> dialog_;
+  std::vector<std::string> opened_;
+  int aboutShown_ = 0;
+  long cancelAt_ = -1;
+  bool realProgress_ = false;
 };
 
 }  // namespace mailsift::testing

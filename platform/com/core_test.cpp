@@ -41,12 +41,3 @@ TEST(Guid, ParsesAndPrintsTheBracedForm) {
   EXPECT_FALSE(com::ParseGuid("{E70C92A9+4BFD-11D1-8A95-00C04FB951F3}"));
   EXPECT_FALSE(com::ParseGuid("{G70C92A9-4BFD-11D1-8A95-00C04FB951F3}"));
 }
-
-TEST(Variant, CopyAndClearManageBstrAndReferences) {
-  com::Variant a = com::Variant::Str("hello");
-  com::Variant b = a;
-  EXPECT_NE(a.bstrVal, b.bstrVal);
-  EXPECT_EQ(com::Utf8FromBstr(b.bstrVal), "hello");
-  VariantClear(&b);
-  EXPECT_EQ(b.vt, VT_EMPTY);
-}

@@ -8,15 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/com/activation.h"
 #include "platform/com/memory.h"
+#include "platform/com/testdata/sample_counter.h"
 #include "platform/com/typeinfo.h"
 #include "platform/registry/registry.h"
+#include "tests/support/automation_client.h"
 #include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
@@ -25,8 +25,8 @@ namespace {
 
 using mqtest::ReadFile;
 
-constexpr GUID kLibId = com::Guid("{5A3C1D20-7E41-4B8A-9C65-0D2F4E6A8B10}");
-constexpr CLSID kCounterClsid = com::Guid("{5A3C1D23-7E41-4B8A-9C65-0D2F4E6A8B10}");
+using sample::kCounterClsid;
+using sample::kLibId;
 
 std::string Bin(const char* name) {
   return std::string(std::getenv("MQ_BIN_DIR")) + "/" + name;
@@ -55,52 +55,20 @@ bool ModuleLoaded() {
 class Server : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("mq_server_test." + std::to_string(getpid()));
-    fs::create_directories(dir_);
-    registry_ = (dir_ / "registry").string();
-    setenv("MAILQUARRY_REGISTRY", registry_.c_str(), 1);
     // Something unrelated, so registration starts from a file of its own.
     ASSERT_EQ(reg::Edit().SetString(reg::Root::CurrentUser, "Seed", "", "kept").Commit(), S_OK);
     before_ = ReadFile(registry_);
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   int Regsvr(const std::string& args, std::string* out) {
     return RunCommand(Bin("regsvr") + " " + args + " 2>&1", out);
   }
 
-  fs::path dir_;
-  std::string registry_, before_;
-};
-
-struct Caller {
-  explicit Caller(IDispatch* target) : d(target) {}
-  IDispatch* d;
-  com::Variant result;
-  EXCEPINFO info{};
-  UINT argErr = 99;
-  ~Caller() { Clear(); }
-  void Clear() {
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    info = {};
-    VariantClear(&result);
-  }
-  DISPID Id(const char16_t* name) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = 0;
-    return d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id) == S_OK ? id : 12345;
-  }
-  HRESULT Call(const char16_t* name, WORD flags, std::vector<com::Variant> args = {},
-               bool put = false) {
-    Clear();
-    std::vector<com::Variant> reversed(args.rbegin(), args.rend());
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), put ? &named : nullptr, static_cast<UINT>(reversed.size()),
-                      put ? 1u : 0u};
-    return d->Invoke(Id(name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &info,
-                     &argErr);
-  }
+  mqtest::TempDir temp_;
+  const fs::path dir_ = temp_.path();
+  const std::string registry_ = temp_ / "registry";
+  mqtest::ScopedEnv env_{"MAILQUARRY_REGISTRY", registry_};
+  std::string before_;
 };
 
 TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
@@ -139,53 +107,14 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
   EXPECT_EQ(canUnload(), S_FALSE);
 
   {
-    Caller c(counter.Get());
-    EXPECT_EQ(c.Id(u"label"), 7);
-    ASSERT_EQ(c.Call(u"Add", DISPATCH_METHOD, {com::Variant::Str(" 40 ")}), S_OK);
-    ASSERT_EQ(c.Call(u"ADD", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {com::Variant::I2(2)}), S_OK);
-    EXPECT_EQ(c.result.vt, VT_I4);
-    EXPECT_EQ(c.result.lVal, 42);
-    ASSERT_EQ(c.Call(u"Count", DISPATCH_PROPERTYGET), S_OK);
-    EXPECT_EQ(c.result.vt, VT_I2);
-    EXPECT_EQ(c.result.iVal, 2);
-    ASSERT_EQ(c.Call(u"Label", DISPATCH_METHOD, {com::Variant::Str("7"), com::Variant::Str("#")}),
-              S_OK);
-    EXPECT_EQ(com::Utf8FromBstr(c.result.bstrVal), "#7");
-    ASSERT_EQ(c.Call(u"Name", DISPATCH_PROPERTYPUT, {com::Variant::Bool(true)}, true), S_OK);
-    ASSERT_EQ(c.Call(u"Name", DISPATCH_PROPERTYGET), S_OK);
-    EXPECT_EQ(com::Utf8FromBstr(c.result.bstrVal), "-1");
-    ASSERT_EQ(c.Call(u"Item", DISPATCH_PROPERTYGET, {com::Variant::Str("1")}), S_OK);
-    EXPECT_EQ(c.result.pdispVal, counter.Get());
-    ASSERT_EQ(c.Call(u"Child", DISPATCH_PROPERTYGET), S_OK);
-    EXPECT_EQ(c.result.vt, VT_DISPATCH);
-
-    EXPECT_EQ(c.Call(u"Count", DISPATCH_PROPERTYPUT, {com::Variant::I2(1)}, true),
-              DISP_E_EXCEPTION);
-    EXPECT_EQ(c.info.scode, CTL_E_SETNOTSUPPORTED);
-    EXPECT_EQ(com::Utf8FromBstr(c.info.bstrDescription), "Set not supported");
-    EXPECT_EQ(c.Call(u"Add", DISPATCH_PROPERTYPUT, {com::Variant::I4(1)}, true),
-              DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(c.Call(u"Nothing", DISPATCH_METHOD), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(c.Call(u"Add", DISPATCH_METHOD), DISP_E_BADPARAMCOUNT);
-    com::Variant missing;
-    missing.vt = VT_ERROR;
-    missing.scode = DISP_E_PARAMNOTFOUND;
-    EXPECT_EQ(c.Call(u"Add", DISPATCH_METHOD, {missing}), DISP_E_PARAMNOTOPTIONAL);
-    EXPECT_EQ(c.Call(u"Label", DISPATCH_METHOD, {com::Variant::I4(40000), com::Variant::Str("")}),
-              DISP_E_OVERFLOW);
-    EXPECT_EQ(c.argErr, 1u);
-    EXPECT_EQ(
-        c.Call(u"Label", DISPATCH_METHOD, {com::Variant::I2(1), com::Variant::Dispatch(nullptr)}),
-        DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(c.argErr, 0u);
-    EXPECT_EQ(c.Call(u"Fail", DISPATCH_METHOD), DISP_E_EXCEPTION);
-    EXPECT_EQ(c.info.scode, E_INVALIDARG);
-    EXPECT_EQ(com::Utf8FromBstr(c.info.bstrDescription), "The counter refuses");
+    using mqtest::Call;
+    // A by-name call across the module. Coercion and refusals are the
+    // dispatch engine's test; argument errors and exceptions across a module
+    // the Python client's (test_dispatch.py).
+    ASSERT_EQ(Call(counter, "Add", " 40 ").hr, S_OK);
+    EXPECT_EQ(Call(counter, "ADD", 2).Long(), 42);
 
     // Type information, from the module's own library.
-    UINT count = 0;
-    ASSERT_EQ(counter->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 1u);
     com::ComPtr<ITypeInfo> info;
     ASSERT_EQ(counter->GetTypeInfo(0, 0, info.ReleaseAndGetAddressOf()), S_OK);
     com::Bstr name;
@@ -210,6 +139,10 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
   ASSERT_EQ(RunCommand(Bin("tlbdump") + " " + Bin("sample_server.so"), &byModule), 0);
   ASSERT_EQ(RunCommand(Bin("tlbdump") + " '" + com::GuidToString(kLibId) + "'", &byLibId), 0);
   EXPECT_EQ(byModule, byLibId);
+  EXPECT_NE(byModule.find("help \"Sample \\\"counter\\\" library\""), std::string::npos);
+  EXPECT_NE(byModule.find("func 2 propput Name(BSTR) -> void help \"The counter's name\""),
+            std::string::npos)
+      << byModule;
 
   ASSERT_EQ(Regsvr("-u " + Bin("sample_server.so"), &out), 0) << out;
   EXPECT_EQ(out, "DllUnregisterServer in " + Bin("sample_server.so") + ": 0x00000000\n");
@@ -233,7 +166,6 @@ TEST_F(Server, ClassesTheModuleDoesNotServeAndModulesThatCannotLoad) {
             CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(com::CreateInstance(com::Guid("{5A3C1D2A-7E41-4B8A-9C65-0D2F4E6A8B10}"), &object),
             CO_E_DLLNOTFOUND);
-  EXPECT_EQ(com::CreateInstance(kCounterClsid, &object), REGDB_E_CLASSNOTREG);
   CoFreeUnusedLibraries();
   EXPECT_FALSE(ModuleLoaded());
 }
@@ -246,13 +178,6 @@ TEST_F(Server, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {
   EXPECT_EQ(out, "DllRegisterServer in " + Bin("sample_server.so") + ": 0x80040200\n");
   EXPECT_NE(Regsvr((dir_ / "none.so").string(), &out), 0);
   EXPECT_NE(Regsvr("", &out), 0);
-}
-
-TEST(TlbDump, SampleModuleMatchesItsExpectation) {
-  std::string out;
-  ASSERT_EQ(RunCommand(Bin("tlbdump") + " " + Bin("sample_server.so"), &out), 0);
-  EXPECT_EQ(out, ReadFile(std::string(std::getenv("MQ_SOURCE_DIR")) +
-                          "/platform/com/testdata/sample_server.tlbdump"));
 }
 
 }  // namespace

@@ -15,54 +15,34 @@ SYSTEMTIME Fields(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, 
   return {y, mo, 0, d, h, mi, s, ms};
 }
 
-TEST(Time, FileTimeToCalendarFields) {
-  SYSTEMTIME st{};
-  // 2006-03-05 14:07:09.250 UTC
-  FILETIME sample = Ticks(127860412292500000ull);
-  ASSERT_TRUE(FileTimeToSystemTime(&sample, &st));
-  EXPECT_EQ(st.wYear, 2006);
-  EXPECT_EQ(st.wMonth, 3);
-  EXPECT_EQ(st.wDay, 5);
-  EXPECT_EQ(st.wDayOfWeek, 0);  // a Sunday
-  EXPECT_EQ(st.wHour, 14);
-  EXPECT_EQ(st.wMinute, 7);
-  EXPECT_EQ(st.wSecond, 9);
-  EXPECT_EQ(st.wMilliseconds, 250);
-  FILETIME zero = Ticks(0);
-  ASSERT_TRUE(FileTimeToSystemTime(&zero, &st));
-  EXPECT_EQ(st.wYear, 1601);
-  EXPECT_EQ(st.wDayOfWeek, 1);
-  FILETIME last = Ticks((1ull << 63) - 1), tooBig = Ticks(1ull << 63);
-  ASSERT_TRUE(FileTimeToSystemTime(&last, &st));
-  EXPECT_EQ(st.wYear, 30828);
-  EXPECT_FALSE(FileTimeToSystemTime(&tooBig, &st));
-  FILETIME back{};
-  SYSTEMTIME round = Fields(2006, 3, 5, 14, 7, 9, 250);
-  ASSERT_TRUE(SystemTimeToFileTime(&round, &back));
-  EXPECT_EQ(back.dwLowDateTime, Ticks(127860412292500000ull).dwLowDateTime);
-  EXPECT_EQ(back.dwHighDateTime, Ticks(127860412292500000ull).dwHighDateTime);
+auto AllFields(const SYSTEMTIME& t) {
+  return std::make_tuple(t.wYear, t.wMonth, t.wDay, t.wDayOfWeek, t.wHour, t.wMinute, t.wSecond,
+                         t.wMilliseconds);
 }
 
+TEST(Time, FileTimesToCalendarFieldsAndBack) {
+  SYSTEMTIME st{};
+  const ULONGLONG kSample = 127860412292500000ull;  // a Sunday, 2006-03-05 14:07:09.250 UTC
+  FILETIME sample = Ticks(kSample), zero = Ticks(0), tooBig = Ticks(1ull << 63), back{};
+  ASSERT_TRUE(FileTimeToSystemTime(&sample, &st));
+  EXPECT_EQ(AllFields(st), std::make_tuple(2006, 3, 5, 0, 14, 7, 9, 250));
+  ASSERT_TRUE(FileTimeToSystemTime(&zero, &st));
+  EXPECT_EQ(AllFields(st), std::make_tuple(1601, 1, 1, 1, 0, 0, 0, 0));
+  EXPECT_FALSE(FileTimeToSystemTime(&tooBig, &st));
+  SYSTEMTIME round = Fields(2006, 3, 5, 14, 7, 9, 250);
+  ASSERT_TRUE(SystemTimeToFileTime(&round, &back));
+  EXPECT_EQ(back.dwLowDateTime | (ULONGLONG{back.dwHighDateTime} << 32), kSample);
+}
+
+// Automation dates count days from 1899-12-30; before it, the time of day
+// still counts forward (-1.25 is 1899-12-29 06:00).
 TEST(Time, AutomationDatesRoundTripAndKeepTheirRange) {
   DATE date = 0;
-  SYSTEMTIME epoch = Fields(1899, 12, 30);
-  ASSERT_TRUE(SystemTimeToVariantTime(&epoch, &date));
-  EXPECT_EQ(date, 0.0);
-  SYSTEMTIME noon = Fields(1900, 1, 1, 12, 0, 0, 999);  // milliseconds are ignored
-  ASSERT_TRUE(SystemTimeToVariantTime(&noon, &date));
-  EXPECT_DOUBLE_EQ(date, 2.5);
   SYSTEMTIME before = Fields(1899, 12, 29, 6);
   ASSERT_TRUE(SystemTimeToVariantTime(&before, &date));
   EXPECT_DOUBLE_EQ(date, -1.25);
-  SYSTEMTIME st{};
-  ASSERT_TRUE(VariantTimeToSystemTime(-1.25, &st));
-  EXPECT_EQ(st.wYear, 1899);
-  EXPECT_EQ(st.wDay, 29);
-  EXPECT_EQ(st.wHour, 6);
-
-  for (SYSTEMTIME t :
-       {Fields(2006, 3, 5, 14, 7, 9), Fields(100, 1, 1), Fields(9999, 12, 31, 23, 59, 59),
-        Fields(2000, 2, 29, 0, 0, 1), Fields(1601, 1, 1)}) {
+  for (SYSTEMTIME t : {Fields(2006, 3, 5, 14, 7, 9), Fields(1899, 12, 29, 6), Fields(100, 1, 1),
+                       Fields(9999, 12, 31, 23, 59, 59), Fields(2000, 2, 29, 0, 0, 1)}) {
     ASSERT_TRUE(SystemTimeToVariantTime(&t, &date));
     SYSTEMTIME back{};
     ASSERT_TRUE(VariantTimeToSystemTime(date, &back)) << t.wYear;
@@ -70,12 +50,10 @@ TEST(Time, AutomationDatesRoundTripAndKeepTheirRange) {
                               back.wSecond, back.wMilliseconds),
               std::make_tuple(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, WORD(0)));
   }
-  for (SYSTEMTIME bad : {Fields(99, 12, 31), Fields(10000, 1, 1), Fields(2001, 2, 29),
-                         Fields(2006, 13, 1), Fields(2006, 1, 1, 24)}) {
+  for (SYSTEMTIME bad : {Fields(10000, 1, 1), Fields(2001, 2, 29), Fields(2006, 13, 1)}) {
     EXPECT_FALSE(SystemTimeToVariantTime(&bad, &date)) << bad.wYear << "-" << bad.wMonth;
   }
-  EXPECT_FALSE(VariantTimeToSystemTime(2958466.0, &st));
-  EXPECT_FALSE(VariantTimeToSystemTime(-657435.0, &st));
+  SYSTEMTIME st{};
   EXPECT_FALSE(VariantTimeToSystemTime(std::numeric_limits<double>::quiet_NaN(), &st));
   // A hair before midnight rounds to the next day.
   ASSERT_TRUE(VariantTimeToSystemTime(1.0 - 1e-9, &st));

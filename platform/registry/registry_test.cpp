@@ -1,23 +1,45 @@
 #include "platform/registry/registry.h"
 #include "tests/support/scratch.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
+
+// Every fsync and fdatasync of this process, by the path its descriptor
+// names at that moment, before the call goes on to the C library's own.
+std::vector<std::string> synced;
+
+static void RecordSync(int fd) {
+  char path[PATH_MAX];
+  ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+  if (n > 0) synced.emplace_back(path, static_cast<std::size_t>(n));
+}
+
+extern "C" int fsync(int fd) {
+  static auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+  RecordSync(fd);
+  return real(fd);
+}
+
+extern "C" int fdatasync(int fd) {
+  static auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"));
+  RecordSync(fd);
+  return real(fd);
+}
 
 namespace {
 
 using mqtest::ReadFile;
+using mqtest::ScopedEnv;
 using mqtest::WriteFile;
 
 namespace fs = std::filesystem;
@@ -26,43 +48,17 @@ using reg::Root;
 
 class Registry : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/mq-registry-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    path_ = dir_ + "/config/registry";  // the parent does not exist yet
-    setenv("MAILQUARRY_REGISTRY", path_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("MAILQUARRY_REGISTRY");
-    fs::remove_all(dir_);
-  }
-
   std::string String(Root root, const std::string& key, const std::string& name) {
     std::string out;
     HRESULT hr = reg::GetString(root, key, name, &out);
     return hr == S_OK ? out : "<" + com::HResultToString(hr) + ">";
   }
 
-  std::string dir_;
-  std::string path_;
+  mqtest::TempDir temp_;
+  const std::string dir_ = temp_.path();
+  const std::string path_ = dir_ + "/config/registry";  // the parent does not exist yet
+  ScopedEnv registry_{"MAILQUARRY_REGISTRY", path_};
 };
-
-TEST_F(Registry, MissingFileIsEmptyAndFirstCommitCreatesTheDirectory) {
-  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
-  std::vector<std::string> keys;
-  EXPECT_EQ(reg::ListSubkeys(Root::ClassesRoot, "", &keys), S_OK);
-  EXPECT_TRUE(keys.empty());
-  EXPECT_EQ(Edit().CreateKey(Root::ClassesRoot, "CLSID").Commit(), S_OK);
-  EXPECT_TRUE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
-  struct stat st;
-  ASSERT_EQ(stat((dir_ + "/config").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  // An empty file (made by mkstemp, say) is an empty registry too.
-  WriteFile(path_, "");
-  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
-  EXPECT_EQ(Edit().SetDword(Root::LocalMachine, "A", "n", 1).Commit(), S_OK);
-}
 
 TEST_F(Registry, ValuesRoundTripWhateverBytesTheyHold) {
   std::string every_byte;
@@ -108,43 +104,6 @@ TEST_F(Registry, ValuesRoundTripWhateverBytesTheyHold) {
   EXPECT_EQ(ReadFile(path_), text);
 }
 
-TEST_F(Registry, FileIsSortedReadableAndIndependentOfWriteOrder) {
-  ASSERT_EQ(Edit()
-                .SetString(Root::CurrentUser, "b", "z", "1")
-                .SetDword(Root::ClassesRoot, "CLSID\\{X}", "Flags", 42)
-                .SetString(Root::ClassesRoot, "CLSID\\{X}\\InprocServer32", "", "/lib/m.so")
-                .SetString(Root::ClassesRoot, "CLSID\\{X}", "", "Name")
-                .SetString(Root::CurrentUser, "a", "", "x\ny")
-                .Commit(),
-            S_OK);
-  const std::string expected =
-      "mailquarry-registry 1\n"
-      "\n[HKEY_CLASSES_ROOT\\CLSID]\n"
-      "\n[HKEY_CLASSES_ROOT\\CLSID\\{X}]\n"
-      "@=\"Name\"\n"
-      "\"Flags\"=dword:0000002a\n"
-      "\n[HKEY_CLASSES_ROOT\\CLSID\\{X}\\InprocServer32]\n"
-      "@=\"/lib/m.so\"\n"
-      "\n[HKEY_CURRENT_USER\\a]\n"
-      "@=\"x\\ny\"\n"
-      "\n[HKEY_CURRENT_USER\\b]\n"
-      "\"z\"=\"1\"\n";
-  EXPECT_EQ(ReadFile(path_), expected);
-  fs::remove(path_);
-  ASSERT_EQ(Edit()
-                .SetString(Root::CurrentUser, "a", "", "x\ny")
-                .SetString(Root::ClassesRoot, "CLSID\\{X}\\InprocServer32", "", "/lib/m.so")
-                .SetString(Root::ClassesRoot, "CLSID\\{X}", "", "Name")
-                .Commit(),
-            S_OK);
-  ASSERT_EQ(Edit()
-                .SetDword(Root::ClassesRoot, "CLSID\\{X}", "Flags", 42)
-                .SetString(Root::CurrentUser, "b", "z", "1")
-                .Commit(),
-            S_OK);
-  EXPECT_EQ(ReadFile(path_), expected);
-}
-
 TEST_F(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
   ASSERT_EQ(Edit()
                 .SetString(Root::ClassesRoot, "CLSID\\{ABC-def}", "ThreadingModel", "Apartment")
@@ -159,8 +118,6 @@ TEST_F(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
   EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Beta", "{ABC-def}"}));
   ASSERT_EQ(reg::ListSubkeys(Root::ClassesRoot, "", &names), S_OK);
   EXPECT_EQ(names, (std::vector<std::string>{"CLSID"}));
-  ASSERT_EQ(reg::ListValues(Root::ClassesRoot, "CLSID\\{abc-def}", &names), S_OK);
-  EXPECT_EQ(names, (std::vector<std::string>{"ThreadingModel"}));
 }
 
 TEST_F(Registry, DeleteTreeRemovesSubkeysAndNothingElse) {
@@ -180,14 +137,6 @@ TEST_F(Registry, DeleteTreeRemovesSubkeysAndNothingElse) {
   EXPECT_EQ(String(Root::ClassesRoot, "App.1", ""), "keep");
   EXPECT_EQ(String(Root::ClassesRoot, "Apple", ""), "keep");
   EXPECT_EQ(String(Root::LocalMachine, "App", ""), "other root");
-  // DeleteValue leaves the key; an Edit that changes nothing is no error.
-  ASSERT_EQ(Edit()
-                .DeleteValue(Root::ClassesRoot, "Apple", "")
-                .DeleteValue(Root::ClassesRoot, "No", "")
-                .Commit(),
-            S_OK);
-  EXPECT_TRUE(reg::KeyExists(Root::ClassesRoot, "Apple"));
-  EXPECT_EQ(String(Root::ClassesRoot, "Apple", ""), "<0x80040152>");
 }
 
 TEST_F(Registry, DamagedFileIsAnErrorNamingFileAndLineAndIsNeverOverwritten) {
@@ -215,28 +164,45 @@ TEST_F(Registry, DamagedFileIsAnErrorNamingFileAndLineAndIsNeverOverwritten) {
     EXPECT_EQ(ReadFile(path_), text);
   }
   // Once repaired, the registry reads again and the error is cleared.
-  WriteFile(path_, "mailquarry-registry 1\r\n[hkey_classes_root\\A]\r\n@=\"fine\"\r\n");
-  EXPECT_EQ(String(Root::ClassesRoot, "A", ""), "fine");
+  WriteFile(path_,
+            "mailquarry-registry 1\r\n[hkey_classes_root\\A]\r\n@=\"fi\\\"ne\\n\"\r\n"
+            "\"n\"=dword:0000002a\r\n");
+  EXPECT_EQ(String(Root::ClassesRoot, "A", ""), "fi\"ne\n");
+  DWORD n = 0;
+  EXPECT_EQ(reg::GetDword(Root::ClassesRoot, "A", "n", &n), S_OK);
+  EXPECT_EQ(n, 42u);
   EXPECT_EQ(reg::LastError(), "");
 }
 
-TEST_F(Registry, DefaultLocationIsPrivateUnderXdgConfigHome) {
-  unsetenv("MAILQUARRY_REGISTRY");
-  const char* old = std::getenv("XDG_CONFIG_HOME");
-  std::string saved = old ? old : "";
-  setenv("XDG_CONFIG_HOME", (dir_ + "/xdg").c_str(), 1);
+// A missing or empty file is an empty registry; the first commit makes the
+// directory, private, as under $XDG_CONFIG_HOME by default.
+TEST_F(Registry, MissingFileIsEmptyAndTheFirstCommitMakesItPrivate) {
+  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
+  EXPECT_EQ(Edit().CreateKey(Root::ClassesRoot, "CLSID").Commit(), S_OK);
+  EXPECT_TRUE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
+  WriteFile(path_, "");  // made by mkstemp, say
+  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "CLSID"));
+
+  ScopedEnv none("MAILQUARRY_REGISTRY", nullptr), xdg("XDG_CONFIG_HOME", dir_ + "/xdg");
   EXPECT_EQ(reg::RegistryPath(), dir_ + "/xdg/mailquarry/registry");
   EXPECT_EQ(Edit().SetDword(Root::CurrentUser, "K", "v", 7).Commit(), S_OK);
   struct stat st;
-  ASSERT_EQ(stat((dir_ + "/xdg/mailquarry").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  for (const std::string& made : {dir_ + "/config", dir_ + "/xdg/mailquarry"}) {
+    ASSERT_EQ(stat(made.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
+  }
   ASSERT_EQ(stat((dir_ + "/xdg/mailquarry/registry").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0077, 0u);
-  if (old) {
-    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-  } else {
-    unsetenv("XDG_CONFIG_HOME");
-  }
+}
+
+// A power cut must find the old file or the whole new one: the new file's
+// bytes reach the disk before the rename puts it in place, and the rename
+// itself once the directory is synced.
+TEST_F(Registry, CommitSyncsTheNewFileBeforeTheRenameAndTheDirectoryAfter) {
+  ASSERT_EQ(Edit().CreateKey(Root::ClassesRoot, "First").Commit(), S_OK);
+  synced.clear();
+  ASSERT_EQ(Edit().CreateKey(Root::ClassesRoot, "Second").Commit(), S_OK);
+  EXPECT_EQ(synced, (std::vector<std::string>{path_ + ".tmp", dir_ + "/config"}));
 }
 
 // Runs body in a child process and waits for it; true when it exited with 0.
@@ -331,8 +297,6 @@ TEST_F(Registry, WriterKilledAtAnyMomentLeavesTheOldOrTheNewContent) {
   EXPECT_FALSE(fs::exists(path_ + ".tmp"));
   EXPECT_GT(last, 0u);
   EXPECT_GT(interrupted_mid_write, 0);
-  std::printf("%d kills, %u commits completed, %d kills landed while a file was being written\n",
-              kKills, last, interrupted_mid_write);
 }
 
 TEST_F(Registry, ConcurrentWritersLoseNoChange) {

@@ -1,16 +1,14 @@
-// Nested trees as synchronisers and mail clients write them, mbsync's ",U="
-// renames, and other programs' files in the store.
-#include <dirent.h>
+// Maildir names, nested trees as synchronisers and mail clients write them,
+// mbsync's ",U=" renames, and other programs' files in the store.
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <chrono>
+#include <filesystem>
 #include <map>
-#include <sstream>
 
 #include "platform/store/maildir.h"
 #include "platform/store/store_test_util.h"
@@ -34,13 +32,6 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // The folder tree as "-name:messages/unread", a "-" a level.
 std::vector<std::string> Shape(IStoreNamespace* ns) {
   std::vector<std::string> rows;
@@ -60,33 +51,14 @@ std::map<std::string, DWORD> Ids(IStoreNamespace* ns) {
   return ids;
 }
 
-std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Sets every directory's time an hour back, as in a tree nobody touched
 // lately: the store then trusts those times and reads only what changes.
 void AgeTree(const std::string& root) {
-  nftw(
-      root.c_str(),
-      [](const char* path, const struct stat*, int type, struct FTW*) {
-        if (type == FTW_D || type == FTW_DP) {
-          struct timespec old[2];
-          clock_gettime(CLOCK_REALTIME, &old[0]);
-          old[0].tv_sec -= 3600;
-          old[1] = old[0];
-          utimensat(AT_FDCWD, path, old, 0);
-        }
-        return 0;
-      },
-      16, FTW_PHYS | FTW_DEPTH);
+  namespace fs = std::filesystem;
+  const auto hourAgo = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  fs::last_write_time(root, hourAgo);
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_directory() && !e.is_symlink()) fs::last_write_time(e.path(), hourAgo);
 }
 
 class LayoutTest : public ::testing::Test {
@@ -98,27 +70,22 @@ class LayoutTest : public ::testing::Test {
     setenv("MAILDIR", root.c_str(), 1);
   }
   void Put(const std::string& folder, const std::string& name, const std::string& subject) {
-    WriteFile(root + "/" + folder + "/cur/" + name, Mail(subject));
+    WriteFile(AddNestedFolder(root, folder) + "/cur/" + name, Mail(subject));
   }
   MaildirFixture fx;
   std::string root;
 };
 
 TEST_F(LayoutTest, AnMbsyncTreeListsInTreeOrderWithStableIds) {
-  AddNestedFolder(root, "INBOX");
   Put("INBOX", "1796604429.18349_1.vm,U=1:2,RS", "seen");
   Put("INBOX", "1796604430.18349_2.vm,U=2:2,", "unseen");
   WriteFile(root + "/INBOX/.mbsyncstate", "FarUidValidity 1\n");
   WriteFile(root + "/INBOX/.uidvalidity", "1\n2\n");
-  AddNestedFolder(root, "Family");
   Put("Family", "1796604431.1_1.vm,U=1:2,S", "family");
-  AddNestedFolder(root, "Work/Projects");
   Put("Work/Projects", "1796604432.1_1.vm,U=1:2,S", "p1");
   Put("Work/Projects", "1796604433.1_1.vm,U=2:2,S", "p2");
-  AddNestedFolder(root, "Work");
   Put("Work", "1796604434.1_1.vm,U=1:2,S", "work");
   // A directory of folders only, and folder names with spaces and brackets.
-  AddNestedFolder(root, "[Gmail]/All Mail");
   Put("[Gmail]/All Mail", "1796604435.1_1.vm,U=1:2,S", "all");
   AddNestedFolder(root, "[Gmail]/Sent Mail");
   // Not folders: other programs' directories, an empty one, a plain file.
@@ -137,7 +104,7 @@ TEST_F(LayoutTest, AnMbsyncTreeListsInTreeOrderWithStableIds) {
   ns = OpenStore();
   EXPECT_EQ(Ids(ns.Get()), before);
   // The state files are where they were, untouched.
-  EXPECT_EQ(Slurp(root + "/INBOX/.mbsyncstate"), "FarUidValidity 1\n");
+  EXPECT_EQ(mqtest::ReadFile(root + "/INBOX/.mbsyncstate"), "FarUidValidity 1\n");
   EXPECT_FALSE(Exists(root + "/empty/deeper/cur"));
   // Folders that appear or go deep in a tree read before show at the next
   // walk, while the directories that did not change are not read again.
@@ -154,11 +121,9 @@ TEST_F(LayoutTest, AnMbsyncTreeListsInTreeOrderWithStableIds) {
 
 TEST_F(LayoutTest, FolderWritesStayNested) {
   AddNestedFolder(root, "INBOX");
-  AddNestedFolder(root, "Work/Sub");
   Put("Work/Sub", "1700000001.1_1.host,U=4:2,S", "deep");
   AddNestedFolder(root, "Work");
-  testing::MakeDirs(root + "/Lists/dev");
-  AddNestedFolder(root, "Lists/dev");
+  AddNestedFolder(root, "Lists/dev");  // Lists holds folders only
   auto ns = OpenStore();
   auto before = Ids(ns.Get());
 
@@ -218,7 +183,6 @@ TEST_F(LayoutTest, FolderWritesStayNested) {
 TEST_F(LayoutTest, RootsThatAreOrAreNotAMaildir) {
   // A Maildir root with folders in directories of their own: the root is
   // the Inbox, and new folders are made the same way.
-  AddNestedFolder(root, "");
   Put("", "1700000001.1_1.host:2,", "in inbox");
   AddNestedFolder(root, "Work");
   {
@@ -237,13 +201,7 @@ TEST_F(LayoutTest, RootsThatAreOrAreNotAMaildir) {
     EXPECT_EQ(Shape(ns.Get()), (std::vector<std::string>{"Inbox:0/0", "Work:0/0"}));
     ComPtr<IStoreFolder> inbox;
     ASSERT_EQ(ns->OpenSpecialFolder(FOLDER_INBOX, 0, inbox.ReleaseAndGetAddressOf()), S_OK);
-    ComPtr<IStream> stream;
-    MESSAGEID id = 0;
-    ASSERT_EQ(inbox->CreateStream(nullptr, 0, stream.ReleaseAndGetAddressOf(), &id), S_OK);
-    std::string text = Mail("first");
-    ULONG n = 0;
-    ASSERT_EQ(stream->Write(text.data(), static_cast<ULONG>(text.size()), &n), S_OK);
-    ASSERT_EQ(inbox->CommitStream(nullptr, 0, 0, stream.Get(), id, nullptr), S_OK);
+    EXPECT_NE(Commit(inbox.Get(), Mail("first")), 0u);
     EXPECT_EQ(FilesIn(noInbox + "/INBOX/cur").size(), 1u);
   }
   // A directory with no Maildir in it is refused, and nothing is written there.
@@ -254,6 +212,10 @@ TEST_F(LayoutTest, RootsThatAreOrAreNotAMaildir) {
   ASSERT_EQ(CreateStoreNamespace(IID_IStoreNamespace, ns.ReleaseAndGetVoidAddress()), S_OK);
   EXPECT_LT(ns->Initialize(nullptr, 0), 0);
   EXPECT_EQ(FilesIn(plain), std::vector<std::string>{"a"});
+  FOLDERPROPS props{};
+  props.cbSize = FOLDERPROPS_SIZE;
+  HENUMSTORE e = nullptr;
+  EXPECT_EQ(ns->GetFirstSubFolder(0, &props, &e), E_UNEXPECTED);
 }
 
 // mbsync adds ",U=<uid>" to every name it syncs, changes it when the UID
@@ -301,22 +263,21 @@ void ExpectIdsSurviveUidRenames(const std::string& root, const std::string& cur)
   EXPECT_EQ(Messages(OpenById(ns.Get(), before["Inbox"]).Get()).size(), 3u);
 }
 
-TEST_F(LayoutTest, IdsSurviveUidRenamesInANestedTree) {
+TEST_F(LayoutTest, IdsSurviveUidRenamesInANestedTreeAndInMaildirPlusPlus) {
+  setenv("MAILDIR", fx.root().c_str(), 1);
+  ExpectIdsSurviveUidRenames(fx.root(), fx.root() + "/cur");
+  setenv("MAILDIR", root.c_str(), 1);
   AddNestedFolder(root, "INBOX");
   ExpectIdsSurviveUidRenames(root, root + "/INBOX/cur");
 }
 
-TEST_F(LayoutTest, IdsSurviveUidRenamesInMaildirPlusPlus) {
-  setenv("MAILDIR", fx.root().c_str(), 1);
-  ExpectIdsSurviveUidRenames(fx.root(), fx.root() + "/cur");
-}
-
-TEST_F(LayoutTest, CopiesAndMovesLoseTheUidAndFlagChangesKeepOtherLetters) {
+TEST_F(LayoutTest, CopiesAndMovesLoseTheUidKeepTheTimeAndFlagChangesKeepOtherLetters) {
   setenv("MAILDIR", fx.root().c_str(), 1);
   fx.AddFolder({"Work"});
   std::string cur = fx.root() + "/cur/";
   WriteFile(cur + "1700000001.1_1.host,S=10,U=3:2,PTa", Mail("keywords"));
   WriteFile(cur + "1700000002.2_1.host,S=20,U=4:2,S", Mail("moved"));
+  WriteFile(cur + "1600000000.3_1.host:2,FS", Mail("flagged"));
   auto ns = OpenStore();
   auto ids = Ids(ns.Get());
   auto inbox = OpenById(ns.Get(), ids["Inbox"]);
@@ -336,20 +297,47 @@ TEST_F(LayoutTest, CopiesAndMovesLoseTheUidAndFlagChangesKeepOtherLetters) {
   for (const auto& n : names) EXPECT_EQ(n.find(",U="), std::string::npos) << n;
   EXPECT_EQ(names[0].substr(0, 11), "1700000001.");
   EXPECT_EQ(names[1], "1700000002.2_1.host,S=20:2,S");
+
+  // Copies drop the flags asked ("remove the complement": none) and keep the
+  // delivery time and the bytes; a copy deleted is gone, and deleted once.
+  id = ids["Inbox/flagged"];
+  const DWORD readFlagged = MSG_FLAG_READ | MSG_FLAG_FLAGGED;
+  EXPECT_EQ(ns->CopyMoveMessages(inbox.Get(), work.Get(), &one, 0, ~readFlagged, nullptr), S_OK);
+  EXPECT_EQ(ns->CopyMoveMessages(inbox.Get(), work.Get(), &one, 0, MSG_FLAG_READ, nullptr), S_OK);
+  auto inWork = Messages(work.Get());
+  ASSERT_EQ(inWork.size(), 4u);
+  EXPECT_EQ(inWork[2].flags & 0x3F, readFlagged);
+  EXPECT_EQ(inWork[3].flags & 0x3F, MSG_FLAG_FLAGGED);
+  EXPECT_EQ(inWork[3].received, maildir::UnixToTicks(1600000000));
+  EXPECT_EQ(ReadStream(work.Get(), inWork[3].id), Mail("flagged"));
+  id = inWork[3].id;
+  EXPECT_EQ(work->DeleteMessages(&one, 0, nullptr), S_OK);
+  EXPECT_LT(work->DeleteMessages(&one, 0, nullptr), 0);
+  EXPECT_EQ(FilesIn(fx.FolderDir({"Work"}) + "/cur").size(), 3u);
 }
 
-TEST_F(LayoutTest, OtherProgramsFilesAreNeitherListedNorTouched) {
+TEST_F(LayoutTest, OtherProgramsFilesAreNeitherListedNorTouchedButStaleTmpFilesGo) {
   setenv("MAILDIR", fx.root().c_str(), 1);
   fx.AddMessage({"Work"}, Mail("w"));
   fx.AddMessage({}, Mail("i"));
   const std::string r = fx.root();
   AddNestedFolder(r, ".notmuch/xapian");
   AddNestedFolder(r, ".mu");
-  std::vector<std::string> theirs = {r + "/dovecot-uidlist",       r + "/dovecot.index.log",
-                                     r + "/dovecot-keywords",      r + "/subscriptions",
-                                     r + "/.Work/dovecot-uidlist", r + "/.Work/.mbsyncstate",
-                                     r + "/.Work/.uidvalidity",    r + "/cur/.hidden"};
+  std::vector<std::string> theirs = {r + "/dovecot-uidlist",
+                                     r + "/dovecot.index.log",
+                                     r + "/dovecot-keywords",
+                                     r + "/subscriptions",
+                                     r + "/.Work/dovecot-uidlist",
+                                     r + "/.Work/.mbsyncstate",
+                                     r + "/.Work/.uidvalidity",
+                                     r + "/cur/.hidden",
+                                     r + "/tmp/young"};  // a delivery under way
   for (const auto& p : theirs) WriteFile(p, "theirs " + p);
+  // Left by a writer killed a day and a half ago: compaction removes it.
+  const std::string stale = r + "/tmp/old";
+  WriteFile(stale, "x");
+  struct timespec old[2] = {{time(nullptr) - 37 * 3600, 0}, {time(nullptr) - 37 * 3600, 0}};
+  utimensat(AT_FDCWD, stale.c_str(), old, 0);
   auto ns = OpenStore();
   EXPECT_EQ(Shape(ns.Get()), (std::vector<std::string>{"Inbox:1/1", "Work:1/1"}));
   auto ids = Ids(ns.Get());
@@ -362,20 +350,38 @@ TEST_F(LayoutTest, OtherProgramsFilesAreNeitherListedNorTouched) {
       S_OK);
   EXPECT_EQ(work->DeleteMessages(&one, 0, nullptr), S_OK);
   EXPECT_EQ(ns->CompactAll(0), S_OK);
-  for (const auto& p : theirs) EXPECT_EQ(Slurp(p), "theirs " + p);
+  for (const auto& p : theirs) EXPECT_EQ(mqtest::ReadFile(p), "theirs " + p);
   EXPECT_TRUE(maildir::IsMaildir(r + "/.notmuch/xapian"));
+  EXPECT_FALSE(Exists(stale));
 }
 
-TEST(MessageKeyTest, DropsOnlyAWellFormedUid) {
+TEST(MaildirNames, EncodesAsModifiedUtf7AndRoundTrips) {
+  EXPECT_EQ(maildir::EncodeName("R&D"), "R&-D");
+  EXPECT_EQ(maildir::EncodeName("台北"), "&U,BTFw-");
+  for (const char* name : {"Sent", "R&D", "Entwürfe", "台北", "a.b/c", "..", "&-", "😀 x", "\t"}) {
+    auto decoded = maildir::DecodeName(maildir::EncodeName(name));
+    ASSERT_TRUE(decoded) << name;
+    EXPECT_EQ(*decoded, name);
+    EXPECT_EQ(maildir::EncodeName(name).find_first_of("./"), std::string::npos);
+  }
+  EXPECT_FALSE(maildir::DecodeName("&U,BTFw"));  // unterminated
+  EXPECT_FALSE(maildir::DecodeName("&2D3-"));    // lone surrogate, bad padding
+  EXPECT_EQ(maildir::DisplayName("bad&name"), "bad&name");
+}
+
+TEST(MaildirNames, FolderDirectoriesAndFileNames) {
+  for (const char* notAFolder : {"..", ".A..B", "cur"})
+    EXPECT_FALSE(maildir::SplitFolderDir(notAFolder)) << notAFolder;
+  // Unknown letters (keywords) survive a flag change; letters stay sorted.
+  EXPECT_EQ(maildir::InfoWithFlags("Sa", MSG_FLAG_REPLIED | MSG_FLAG_DRAFT), "DRa");
+  // mbsync's ",U=<uid>" leaves a message's key only when it is well formed.
   std::string buffer;
-  auto key = [&](std::string_view u) { return std::string(maildir::MessageKey(u, &buffer)); };
-  EXPECT_EQ(key("1.2.host,U=12"), "1.2.host");
-  EXPECT_EQ(key("1.2.host,S=5,U=12,W=9"), "1.2.host,S=5,W=9");
-  EXPECT_EQ(key("1.2.host,U=1,U=2"), "1.2.host");
-  EXPECT_EQ(key("1.2.host,U=x"), "1.2.host,U=x");
-  EXPECT_EQ(key("1.2.host,U="), "1.2.host,U=");
-  EXPECT_EQ(key("1.2.host,U=12x"), "1.2.host,U=12x");
-  EXPECT_EQ(key(",U=3"), "");
+  for (const auto& [name, key] : std::vector<std::pair<const char*, const char*>>{
+           {"1.2.host,S=5,U=12,W=9", "1.2.host,S=5,W=9"},
+           {"1.2.host,U=1,U=2", "1.2.host"},
+           {"1.2.host,U=12x", "1.2.host,U=12x"},
+           {"1.2.host,U=", "1.2.host,U="}})
+    EXPECT_EQ(maildir::MessageKey(name, &buffer), key) << name;
 }
 
 }  // namespace

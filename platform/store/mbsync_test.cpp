@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <map>
 #include <set>
 
 #include "platform/store/maildir.h"
@@ -51,35 +49,13 @@ class MbsyncTest : public ::testing::Test {
   void SetUp() override {
     if (system("command -v mbsync >/dev/null 2>&1") != 0) GTEST_SKIP() << "mbsync not installed";
     fx.UseAsMailDir();
-    char tmpl[] = "/tmp/mq-mbsync-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    home = tmpl;
-    near = home + "/near";
     testing::MakeDirs(near);
+    const std::string far = fx.root();
     testing::WriteFile(home + "/mbsyncrc",
-                       "MaildirStore far\n"
-                       "Inbox " +
-                           fx.root() +
-                           "/\n"
-                           "SubFolders Maildir++\n\n"
-                           "MaildirStore near\n"
-                           "Path " +
-                           near +
-                           "/\n"
-                           "Inbox " +
-                           near +
-                           "/INBOX\n"
-                           "SubFolders Verbatim\n\n"
-                           "Channel mail\n"
-                           "Far :far:\n"
-                           "Near :near:\n"
-                           "Patterns *\n"
-                           "Create Near\n"
-                           "SyncState *\n"
-                           "Expunge Both\n");
-  }
-  void TearDown() override {
-    if (!home.empty()) maildir::RemoveTree(home);
+                       "MaildirStore far\nInbox " + far + "/\nSubFolders Maildir++\n\n" +
+                           "MaildirStore near\nPath " + near + "/\nInbox " + near + "/INBOX\n" +
+                           "SubFolders Verbatim\n\nChannel mail\nFar :far:\nNear :near:\n" +
+                           "Patterns *\nCreate Near\nSyncState *\nExpunge Both\n");
   }
   int Sync() {
     std::string cmd =
@@ -88,7 +64,8 @@ class MbsyncTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   MaildirFixture fx;
-  std::string home, near;
+  mqtest::TempDir homeDir;
+  const std::string home = homeDir.path(), near = home + "/near";
 };
 
 TEST_F(MbsyncTest, WorkInTheNestedTreeReachesTheMaildirPlusPlusStoreOnce) {

@@ -2,7 +2,6 @@
 // process that does not link it, used, and unregistered.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -22,8 +21,7 @@ TEST(MailStoreModule, RegistersAndServesTheNamespaceByClassId) {
   fx.UseAsMailDir();
   fx.AddFolder({"B"});
   fx.AddMessage({"A", "A1"}, testing::MaildirFixture::Message("x@y", "z@w", "Re: hello"));
-  std::string registry = fx.root() + "/registry";  // not a folder: no leading dot
-  setenv("MAILQUARRY_REGISTRY", registry.c_str(), 1);
+  mqtest::ScopedEnv registry("MAILQUARRY_REGISTRY", fx.root() + "/registry");
 
   std::string module = fs::canonical(std::string(std::getenv("MQ_BIN_DIR")) + "/MailStore.so");
   void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -47,10 +45,8 @@ TEST(MailStoreModule, RegistersAndServesTheNamespaceByClassId) {
                                ns.ReleaseAndGetVoidAddress()),
               S_OK);
     ASSERT_EQ(ns->Initialize(nullptr, 0), S_OK);
-    EXPECT_EQ(Names(ns.Get()), (std::vector<std::string>{"Inbox", "A", "A1", "B"}));
-    auto msgs = Messages(OpenByName(ns.Get(), "A1").Get());
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].normalSubject, "hello");
+    EXPECT_EQ(Listing(ns.Get()),
+              (std::vector<std::string>{"Inbox", "A", "  A1 | *Re: hello", "B"}));
   }
   CoFreeUnusedLibraries();
   auto canUnload = reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
@@ -63,7 +59,6 @@ TEST(MailStoreModule, RegistersAndServesTheNamespaceByClassId) {
   EXPECT_EQ(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_ALL, IID_IStoreNamespace, &none),
             REGDB_E_CLASSNOTREG);
   dlclose(handle);
-  unsetenv("MAILQUARRY_REGISTRY");
 }
 
 }  // namespace

@@ -1,19 +1,14 @@
-// The store over a Thunderbird profile: its accounts as top-level folders,
-// mbox and per-message folders read alike, nothing written into the profile.
+// Where the store is found, and the store over a Thunderbird profile: its
+// accounts as top-level folders, mbox and per-message folders read alike,
+// nothing written into the profile.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-#include "platform/store/maildir.h"
+#include "platform/store/store_location.h"
 #include "platform/store/store_test_util.h"
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 #include "platform/store/testing/thunderbird_fixture.h"
-#include "tests/support/scratch.h"
 
 namespace store {
 namespace {
@@ -32,7 +27,7 @@ class ProfileStoreTest : public ::testing::Test {
 };
 
 TEST_F(ProfileStoreTest, AccountsAreTopFoldersInThunderbirdsOrder) {
-  auto before = fx_.Snapshot();
+  auto before = TreeSnapshot(fx_.home());
   {
     auto ns = OpenStore();
     // Unread messages are marked *. Trash's deleted message, Drafts.msf
@@ -59,31 +54,21 @@ TEST_F(ProfileStoreTest, AccountsAreTopFoldersInThunderbirdsOrder) {
     EXPECT_EQ(Listing(ns.Get(), true), expected);
   }
   auto ns = OpenStore();
-  auto inbox = OpenByName(ns.Get(), "Receipts");
-  auto messages = Messages(inbox.Get());
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(ReadStream(inbox.Get(), messages[0].id),
-            ThunderbirdFixture::Eml("Receipt 42", 0x1));  // the file's bytes
-  // Every file of the home byte-identical, nothing added, the lock untouched.
-  EXPECT_EQ(fx_.Snapshot(), before);
-}
-
-TEST_F(ProfileStoreTest, WritesAreRefusedAndChangeNothing) {
-  auto before = fx_.Snapshot();
-  auto ns = OpenStore();
-  STOREFOLDERID work = IdOf(ns.Get(), "Work \"B\xC3\xBCro\"");
-  STOREFOLDERID created = 0;
-  EXPECT_NE(ns->CreateFolder(work, "New", 0, &created), S_OK);
   auto receipts = OpenByName(ns.Get(), "Receipts");
   auto msgs = Messages(receipts.Get());
   ASSERT_EQ(msgs.size(), 1u);
+  EXPECT_EQ(ReadStream(receipts.Get(), msgs[0].id),
+            ThunderbirdFixture::Eml("Receipt 42", 0x1));  // the file's bytes
+  // Writes are refused; the read probe answers without writing (it is read).
+  STOREFOLDERID created = 0;
+  EXPECT_NE(ns->CreateFolder(IdOf(ns.Get(), "Work \"B\xC3\xBCro\""), "New", 0, &created), S_OK);
   MESSAGEIDLIST list{sizeof list, 1, &msgs[0].id};
   EXPECT_NE(receipts->DeleteMessages(&list, 0, nullptr), S_OK);
-  // The read probe answers without writing: the message is read already.
   EXPECT_EQ(receipts->MarkMessagesAsRead(TRUE, 0, &list), S_FALSE);
   EXPECT_EQ(receipts->MarkMessagesAsRead(FALSE, 0, &list), S_OK);
-  EXPECT_EQ(fx_.Snapshot(), before);
   EXPECT_EQ(Messages(receipts.Get()).size(), 1u);
+  // Every file of the home byte-identical, nothing added, the lock untouched.
+  EXPECT_EQ(TreeSnapshot(fx_.home()), before);
 }
 
 TEST_F(ProfileStoreTest, ACompactionNeverShowsHalfAFolder) {
@@ -121,40 +106,66 @@ TEST_F(ProfileStoreTest, AnAccountKeptOutsideTheProfileIsReadThere) {
   prefs.replace(prefs.find(rel), rel.size(),
                 "user_pref(\"mail.server.server3.directory\", \"" + elsewhere + "\");");
   fx_.WriteProfileFile("prefs.js", prefs);
-  auto before = fx_.Snapshot();
+  auto before = TreeSnapshot(fx_.home());
   auto ns = OpenStore();
   auto rows = Listing(ns.Get(), true);
-  ASSERT_GE(rows.size(), 4u);
-  EXPECT_EQ(std::vector<std::string>(rows.end() - 4, rows.end()),
-            (std::vector<std::string>{"Work \"B\xC3\xBCro\"",
-                                      "  Inbox | Per-message hello | *Per-message unread",
-                                      "    Receipts | Receipt 42", "  Trash"}));
-  EXPECT_EQ(fx_.Snapshot(), before);
+  EXPECT_NE(std::find(rows.begin(), rows.end(), "    Receipts | Receipt 42"), rows.end());
+  EXPECT_EQ(TreeSnapshot(fx_.home()), before);
 }
 
-TEST_F(ProfileStoreTest, AProfileNamedByMaildirOrFoundWithoutPrefs) {
+TEST(StoreLocation, WhereTheMailIs) {
+  testing::ThunderbirdFixture fx;
+  testing::ThunderbirdFixture empty(testing::ProfilesLocation::kSnap);  // a home without mail
+  testing::WriteFile(empty.profilesDir() + "/profiles.ini", "");
+  testing::WriteFile(empty.profilesDir() + "/installs.ini", "");
+  std::string maildirHome = empty.home() + "/other";
+  testing::AddNestedFolder(maildirHome + "/Maildir", "");
+
   struct Case {
     const char* what;
-    bool removePrefs;
-    std::vector<std::string> accounts;
+    std::string home;
+    std::optional<std::string> maildirVariable;
+    std::string root;
+    bool profile, found;
   } cases[] = {
-      {"MAILDIR names the profile",
-       false,
-       {"Inbox", "jane@example.com", "Local Folders", "Work \"B\xC3\xBCro\""}},
-      {"no prefs.js: directory names",
-       true,
-       {"Inbox", "imap.example.com", "pop.example.org", "Local Folders"}},
+      {"no Maildir: the default profile", fx.home(), std::nullopt, fx.profile(), true, true},
+      {"MAILDIR names a profile", empty.home(), fx.olderProfile(), fx.olderProfile(), true, true},
+      {"MAILDIR names the profiles directory", empty.home(), fx.profilesDir(), fx.profile(), true,
+       true},
+      {"an empty MAILDIR is unset", fx.home(), "", fx.profile(), true, true},
+      {"MAILDIR names a Maildir", fx.home(), maildirHome + "/Maildir", maildirHome + "/Maildir",
+       false, true},
+      {"~/Maildir comes before a profile", maildirHome, std::nullopt, maildirHome + "/Maildir",
+       false, true},
+      {"nothing at all", empty.home(), std::nullopt, empty.home() + "/Maildir", false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.removePrefs) unlink((fx_.profile() + "/prefs.js").c_str());
-    setenv("MAILDIR", fx_.profile().c_str(), 1);
-    auto ns = OpenStore();
-    std::vector<std::string> top;
-    for (const auto& f : FolderTree(ns.Get()))
-      if (f.depth == 0) top.push_back(f.name);
-    EXPECT_EQ(top, c.accounts);
+    if (c.home == maildirHome) {  // that home also holds a profile, below the Maildir
+      testing::MakeDirs(maildirHome + "/.thunderbird");
+      testing::WriteFile(maildirHome + "/.thunderbird/profiles.ini",
+                         "[Profile0]\nPath=" + fx.profile() + "\n");
+    }
+    mqtest::ScopedEnv home("HOME", c.home),
+        maildir("MAILDIR", c.maildirVariable ? c.maildirVariable->c_str() : nullptr);
+    StoreLocation where = LocateStore();
+    EXPECT_EQ(where.root, c.root);
+    EXPECT_EQ(where.profile, c.profile);
+    EXPECT_EQ(where.found, c.found);
   }
+  struct Line {
+    StoreLocation where;
+    std::string line;
+  } lines[] = {
+      {{fx.profile(), true, true},
+       "Mail store: the Thunderbird profile " + fx.profile() +
+           " (read only: nothing is written to it)"},
+      {{fx.localFolders(), false, true},
+       "Mail store: the mbox folders in " + fx.localFolders() +
+           " (read only: nothing is written to them)"},
+      {{fx.home() + "/none", false, false}, "No mail store at " + fx.home() + "/none"},
+  };
+  for (const auto& l : lines) EXPECT_EQ(DescribeStore(l.where), l.line);
 }
 
 }  // namespace

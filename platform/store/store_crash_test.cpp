@@ -9,7 +9,6 @@
 #include <fstream>
 #include <map>
 #include <random>
-#include <set>
 #include <sstream>
 #include <thread>
 
@@ -38,7 +37,7 @@ bool Complete(const std::string& bytes) {
 
 // Every file is listed once, every listed message opens with its whole text,
 // and no folder lost a message.
-void ExpectConsistent(MaildirFixture& fx, IStoreNamespace* ns) {
+void ExpectConsistent(IStoreNamespace* ns) {
   std::set<MESSAGEID> ids;
   for (const auto& f : FolderTree(ns)) {
     auto folder = OpenById(ns, f.id);
@@ -51,7 +50,6 @@ void ExpectConsistent(MaildirFixture& fx, IStoreNamespace* ns) {
       EXPECT_EQ(m.size, text.size());
     }
   }
-  (void)fx;
 }
 
 // Runs `work` in a child that is killed after `delay`.
@@ -72,18 +70,36 @@ void KillDuring(std::chrono::microseconds delay, Work work) {
 class CrashTest : public ::testing::Test {
  protected:
   void SetUp() override { fx.UseAsMailDir(); }
-  MaildirFixture fx;
-  std::mt19937 rng{12345};
   std::chrono::microseconds RandomDelay() {
     return std::chrono::microseconds(2000 + rng() % 60000);
   }
+  std::map<std::string, STOREFOLDERID> FolderIds() {
+    std::map<std::string, STOREFOLDERID> ids;
+    for (const auto& f : FolderTree(OpenStore().Get())) ids[f.name] = f.id;
+    return ids;
+  }
+  // The whole tree T moved, or none of it: every folder keeps its id
+  // ("Renamed" is T) and the three messages are all there.
+  void ExpectTreeWhole(std::map<std::string, STOREFOLDERID>& before) {
+    auto ns = OpenStore();
+    auto tree = FolderTree(ns.Get());
+    EXPECT_EQ(tree.size(), before.size());
+    DWORD messages = 0;
+    for (const auto& f : tree) {
+      EXPECT_EQ(f.id, before[f.name == "Renamed" ? "T" : f.name]) << f.name;
+      messages += f.messages;
+    }
+    EXPECT_EQ(messages, 3u);
+    ExpectConsistent(ns.Get());
+  }
+  MaildirFixture fx;
+  std::mt19937 rng{12345};
 };
 
 TEST_F(CrashTest, KilledWhileCommittingAndCopying) {
-  fx.AddFolder({"A"});
   fx.AddFolder({"B"});
   for (int i = 0; i < 3; ++i) fx.AddMessage({"A"}, Body(i));
-  for (int round = 0; round < 8; ++round) {
+  for (int round = 0; round < 8 && !HasFailure(); ++round) {
     KillDuring(RandomDelay(), [&] {
       auto ns = OpenStore();
       auto a = OpenByName(ns.Get(), "A");
@@ -103,66 +119,38 @@ TEST_F(CrashTest, KilledWhileCommittingAndCopying) {
           _exit(1);
       }
     });
-    auto ns = OpenStore();
-    ExpectConsistent(fx, ns.Get());
-    if (HasFailure()) return;
+    ExpectConsistent(OpenStore().Get());
   }
 }
 
 TEST_F(CrashTest, KilledWhileRenamingAFolderTree) {
-  fx.AddFolder({"T", "C1", "D"});
-  fx.AddFolder({"T", "C2"});
   fx.AddMessage({"T", "C1", "D"}, Body(1));
   fx.AddMessage({"T", "C2"}, Body(2));
   fx.AddMessage({"T"}, Body(3));
-  std::map<std::string, STOREFOLDERID> before;
-  {
-    auto ns = OpenStore();
-    for (const auto& f : FolderTree(ns.Get())) before[f.name] = f.id;
-  }
-  for (int round = 0; round < 8; ++round) {
+  auto before = FolderIds();
+  ASSERT_EQ(before.size(), 5u);
+  for (int round = 0; round < 8 && !HasFailure(); ++round) {
     KillDuring(RandomDelay(), [&] {
       auto ns = OpenStore();
-      STOREFOLDERID t = before["T"];
       for (int n = 0;; ++n)
-        if (ns->RenameFolder(t, 0, n % 2 ? "T" : "Renamed") != S_OK) _exit(1);
+        if (ns->RenameFolder(before["T"], 0, n % 2 ? "T" : "Renamed") != S_OK) _exit(1);
     });
-    auto ns = OpenStore();
-    auto tree = FolderTree(ns.Get());
-    // The whole tree moved, or none of it: names and ids as before.
-    ASSERT_EQ(tree.size(), 5u);
-    std::string top = tree[1].name;
-    EXPECT_TRUE(top == "T" || top == "Renamed");
-    EXPECT_EQ(tree[1].id, before["T"]);
-    for (const auto& f : tree) {
-      if (f.name == top) continue;
-      EXPECT_EQ(f.id, before[f.name]) << f.name;
-    }
-    EXPECT_EQ(tree[1].messages + tree[2].messages + tree[3].messages + tree[4].messages, 3u);
-    ExpectConsistent(fx, ns.Get());
-    if (HasFailure()) return;
+    ExpectTreeWhole(before);
   }
 }
 
 TEST_F(CrashTest, KilledWhileMovingANestedFolderTree) {
   std::string root = fx.root() + "/Mail";
-  testing::AddNestedFolder(root, "INBOX");
-  testing::AddNestedFolder(root, "X");
-  for (const char* f : {"T", "T/C1", "T/C1/D", "T/C2"}) testing::AddNestedFolder(root, f);
-  int n = 0;
-  for (const char* f : {"T", "T/C1/D", "T/C2"}) {
-    ++n;
-    testing::WriteFile(root + "/" + f + "/cur/17000000" + std::to_string(n) + ".1.host:2,S",
+  for (const char* f : {"INBOX", "X", "T/C1", "T/C2"}) testing::AddNestedFolder(root, f);
+  const char* withMessage[] = {"T", "T/C1/D", "T/C2"};
+  for (int n = 0; n < 3; ++n)
+    testing::WriteFile(testing::AddNestedFolder(root, withMessage[n]) + "/cur/17000000" +
+                           std::to_string(n) + ".1.host:2,S",
                        Body(n));
-  }
   setenv("MAILDIR", root.c_str(), 1);
-  std::map<std::string, STOREFOLDERID> before;
-  {
-    auto ns = OpenStore();
-    for (const auto& f : FolderTree(ns.Get())) before[f.name] = f.id;
-  }
+  auto before = FolderIds();
   ASSERT_EQ(before.size(), 6u);
-  for (int round = 0; round < 8; ++round) {
+  for (int round = 0; round < 8 && !HasFailure(); ++round) {
     KillDuring(RandomDelay(), [&] {
       auto ns = OpenStore();
       for (int i = 0;; ++i) {
@@ -171,76 +159,51 @@ TEST_F(CrashTest, KilledWhileMovingANestedFolderTree) {
         if (FAILED(hr)) _exit(1);
       }
     });
-    auto ns = OpenStore();
-    auto tree = FolderTree(ns.Get());
-    // The whole tree moved, or none of it: ids as before, one T on disk.
-    ASSERT_EQ(tree.size(), 6u);
-    DWORD messages = 0;
-    for (const auto& f : tree) {
-      std::string name = f.name == "Renamed" ? "T" : f.name;
-      EXPECT_EQ(f.id, before[name]) << f.name;
-      messages += f.messages;
-    }
-    EXPECT_EQ(messages, 3u);
-    int onDisk = 0;
+    ExpectTreeWhole(before);
+    int onDisk = 0;  // one T, whatever its name and place
     for (const char* t : {"/T", "/Renamed", "/X/T", "/X/Renamed"})
       onDisk += maildir::IsMaildir(root + t + "/C1/D");
     EXPECT_EQ(onDisk, 1);
-    ExpectConsistent(fx, ns.Get());
-    if (HasFailure()) return;
   }
 }
 
 TEST_F(CrashTest, TwoProcessesAddingAtOnceGetUniqueIdsAndLoseNothing) {
   fx.AddFolder({"Shared"});
   constexpr int kEach = 25;
-  int fds[2][2];
+  mqtest::TempDir reports;  // the ids each child was given, one a line
   pid_t pids[2];
   for (int c = 0; c < 2; ++c) {
-    ASSERT_EQ(pipe(fds[c]), 0);
     pids[c] = fork();
     ASSERT_GE(pids[c], 0);
     if (pids[c] == 0) {
-      close(fds[c][0]);
       auto ns = OpenStore();
       auto folder = OpenByName(ns.Get(), "Shared");
-      std::string ids;
+      std::ofstream out(reports / std::to_string(c));
       for (int n = 0; n < kEach; ++n) {
-        com::ComPtr<IStream> s;
-        MESSAGEID id = 0;
-        if (folder->CreateStream(nullptr, 0, s.ReleaseAndGetAddressOf(), &id) != S_OK) _exit(1);
-        std::string text = Body(c * 1000 + n);
-        s->Write(text.data(), static_cast<ULONG>(text.size()), nullptr);
-        if (folder->CommitStream(nullptr, 0, 0, s.Get(), id, nullptr) != S_OK) _exit(2);
-        ids += std::to_string(id) + "\n";
+        MESSAGEID id = Commit(folder.Get(), Body(c * 1000 + n));
+        if (!id) _exit(2);
+        out << id << "\n";
         Messages(folder.Get());  // enumerate while the other one writes
       }
-      if (write(fds[c][1], ids.data(), ids.size()) != static_cast<ssize_t>(ids.size())) _exit(3);
-      _exit(0);
+      out.close();
+      _exit(out ? 0 : 3);
     }
-    close(fds[c][1]);
   }
   std::set<MESSAGEID> reported;
   for (int c = 0; c < 2; ++c) {
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[c][0], buf, sizeof buf)) > 0) text.append(buf, n);
-    close(fds[c][0]);
     int status = 0;
     waitpid(pids[c], &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << c;
-    std::istringstream in(text);
-    MESSAGEID id;
-    while (in >> id) EXPECT_TRUE(reported.insert(id).second) << "id " << id << " given twice";
+    std::istringstream in(mqtest::ReadFile(reports / std::to_string(c)));
+    for (MESSAGEID id; in >> id;)
+      EXPECT_TRUE(reported.insert(id).second) << "id " << id << " twice";
   }
   EXPECT_EQ(reported.size(), 2u * kEach);
   auto ns = OpenStore();
-  auto msgs = Messages(OpenByName(ns.Get(), "Shared").Get());
   std::set<MESSAGEID> listed;
-  for (const auto& m : msgs) listed.insert(m.id);
+  for (const auto& m : Messages(OpenByName(ns.Get(), "Shared").Get())) listed.insert(m.id);
   EXPECT_EQ(listed, reported);
-  ExpectConsistent(fx, ns.Get());
+  ExpectConsistent(ns.Get());
 }
 
 }  // namespace

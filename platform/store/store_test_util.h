@@ -4,6 +4,9 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -161,14 +164,42 @@ inline std::vector<std::string> Attachments(IStoreFolder* folder, MESSAGEID id) 
   return contents;
 }
 
-inline std::size_t DirSize(const std::string& path) {
-  std::size_t n = 0;
-  if (DIR* d = opendir(path.c_str())) {
+// The names in a directory (no dot files), sorted.
+inline std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') ++n;
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
     closedir(d);
   }
-  return n;
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Every entry below `root` by relative path: a file's bytes (and time when
+// `withTimes`), "<dir>" for a directory.
+inline std::map<std::string, std::string> TreeSnapshot(const std::string& root,
+                                                       bool withTimes = false) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> all;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    all[fs::relative(e.path(), root).string()] =
+        !e.is_regular_file() ? "<dir>"
+        : withTimes          ? mqtest::ReadFile(e.path().string()) +
+                          std::to_string(e.last_write_time().time_since_epoch().count())
+                    : mqtest::ReadFile(e.path().string());
+  return all;
+}
+
+// A new message written through a stream and committed; 0 when refused.
+inline MESSAGEID Commit(IStoreFolder* folder, const std::string& text) {
+  com::ComPtr<IStream> s;
+  MESSAGEID id = 0;
+  if (folder->CreateStream(nullptr, 0, s.ReleaseAndGetAddressOf(), &id) != S_OK ||
+      s->Write(text.data(), static_cast<ULONG>(text.size()), nullptr) != S_OK ||
+      folder->CommitStream(nullptr, 0, 0, s.Get(), id, nullptr) != S_OK)
+    return 0;
+  return id;
 }
 
 }  // namespace store

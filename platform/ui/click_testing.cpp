@@ -25,10 +25,12 @@ bool TakesTheMouse(const QWidget* widget, const QWidget* window) {
   return true;
 }
 
-QWindow* WindowOf(QWidget* child, QPoint pos, QPoint* inWindow) {
+// Calls send(window, point) with the top-level window of `child` and `pos`
+// mapped into it.
+template <class Send>
+void AtWindow(QWidget* child, QPoint pos, Send send) {
   QWidget* top = child->window();
-  *inWindow = child->mapTo(top, pos);
-  return top->windowHandle();
+  send(top->windowHandle(), child->mapTo(top, pos));
 }
 
 }  // namespace
@@ -55,21 +57,16 @@ std::vector<std::string> CoveredChildren(QWidget* window) {
 }
 
 void PressAt(QWidget* child, QPoint pos) {
-  QPoint at;
-  QWindow* window = WindowOf(child, pos, &at);
-  QTest::mousePress(window, Qt::LeftButton, {}, at);
+  AtWindow(child, pos, [](QWindow* w, QPoint at) { QTest::mousePress(w, Qt::LeftButton, {}, at); });
 }
 
 void ReleaseAt(QWidget* child, QPoint pos) {
-  QPoint at;
-  QWindow* window = WindowOf(child, pos, &at);
-  QTest::mouseRelease(window, Qt::LeftButton, {}, at);
+  AtWindow(child, pos,
+           [](QWindow* w, QPoint at) { QTest::mouseRelease(w, Qt::LeftButton, {}, at); });
 }
 
 void ClickAt(QWidget* child, QPoint pos) {
-  QPoint at;
-  QWindow* window = WindowOf(child, pos, &at);
-  QTest::mouseClick(window, Qt::LeftButton, {}, at);
+  AtWindow(child, pos, [](QWindow* w, QPoint at) { QTest::mouseClick(w, Qt::LeftButton, {}, at); });
 }
 
 }  // namespace ui::testing

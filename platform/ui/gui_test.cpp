@@ -5,16 +5,13 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cstdlib>
 
 #include "platform/ui/click_testing.h"
 #include "platform/ui/control_host.h"
@@ -36,29 +33,16 @@ class GuiTest : public ::testing::Test {
   std::vector<std::string> log;
 };
 
-TEST_F(GuiTest, ActivationPlacesTheWindowInItsParentAndRenderPaintsIt) {
-  QWidget dialog;
-  dialog.resize(300, 200);
-  ControlHost host(/*userMode=*/false);
-  ASSERT_EQ(host.Attach(MakeCtrl()->Identity()), S_OK);
-  ASSERT_EQ(host.Activate(&dialog, Rect::FromSize(20, 30, 200, 60)), S_OK);
-  QWidget* window = host.Window();
-  ASSERT_NE(window, nullptr);
-  EXPECT_EQ(window->parentWidget(), &dialog);
-  EXPECT_EQ(window->geometry(), QRect(20, 30, 200, 60));
-  // The test control fills itself black; the caption's pixels are the
-  // control's own test (control_gui_test).
-  QImage image = host.Render();
-  ASSERT_EQ(image.size(), QSize(200, 60));
-  EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));
-}
-
-TEST_F(GuiTest, WindowGoesWithItsParentAndTheHookRuns) {
+// Painting is the module's test (ui_host_activation_test) and the control's.
+TEST_F(GuiTest, WindowSitsInItsParentAndGoesWithItAndTheHookRuns) {
   auto dialog = std::make_unique<QWidget>();
   ControlHost host(true);
   auto ctrl = MakeCtrl();
   ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
-  ASSERT_EQ(host.Activate(dialog.get(), Rect::FromSize(0, 0, 10, 10)), S_OK);
+  ASSERT_EQ(host.Activate(dialog.get(), Rect::FromSize(20, 30, 200, 60)), S_OK);
+  ASSERT_NE(host.Window(), nullptr);
+  EXPECT_EQ(host.Window()->parentWidget(), dialog.get());
+  EXPECT_EQ(host.Window()->geometry(), QRect(20, 30, 200, 60));
   dialog.reset();
   EXPECT_THAT(log, ElementsAre("create, window exists", "destroy, window gone"));
   EXPECT_FALSE(ctrl->HasWindow());
@@ -66,55 +50,22 @@ TEST_F(GuiTest, WindowGoesWithItsParentAndTheHookRuns) {
   EXPECT_EQ(host.Deactivate(), S_FALSE);
 }
 
-TEST_F(GuiTest, AboutBoxShowsCaptionLinesAndClosesWithOk) {
-  AboutBoxContent content{
-      "About Mailquarry Control",
-      {"Mailquarry Control, Version 1.0", "Copyright (C) 2026 the Mailquarry developers"},
-      {}};
-  bool seen = false;
-  testing::HandleNextModal([&](QDialog* dialog) {
-    seen = true;
-    EXPECT_EQ(dialog->windowTitle(), "About Mailquarry Control");
-    EXPECT_EQ(dialog->findChild<QLabel*>("line0")->text(), "Mailquarry Control, Version 1.0");
-    EXPECT_EQ(dialog->findChild<QLabel*>("line1")->text(),
-              "Copyright (C) 2026 the Mailquarry developers");
-    DialogUnits du(dialog->font());
-    EXPECT_EQ(dialog->size(), QSize(du.X(260), du.Y(55)));
-    EXPECT_FALSE(dialog->findChild<QLabel*>("icon")->pixmap().isNull());
-    auto* ok = dialog->findChild<QPushButton*>("ok");
-    ASSERT_TRUE(ok);
-    EXPECT_TRUE(ok->isDefault());
-    ok->click();
-    EXPECT_EQ(dialog->result(), QDialog::Accepted);
-  });
-  ShowAboutBox(content);
-  EXPECT_TRUE(seen);
-
-  // Without a GUI nothing is shown (and nothing blocks).
-  setenv("MQ_HEADLESS", "1", 1);
-  EXPECT_FALSE(GuiAvailable());
-  ShowAboutBox(content);
-  unsetenv("MQ_HEADLESS");
-}
-
-TEST_F(GuiTest, MessagePromptIsAModalDialogTestsCanAnswer) {
-  QtUserPrompts prompts;
-  QString text;
-  testing::HandleNextModal([&](QDialog* dialog) {
-    if (auto* box = qobject_cast<QMessageBox*>(dialog)) text = box->text();
-  });
-  prompts.ShowMessage(nullptr, "Mailsift", "Export complete", UserPrompts::Icon::kInformation);
-  EXPECT_EQ(text, "Export complete");
-}
-
-TEST_F(GuiTest, DialogUnitsFollowTheFont) {
-  DialogUnits du(8, 16);
-  EXPECT_EQ(du.ToPixels(4, 8, 260, 55), QRect(8, 16, 520, 110));
-  PropertyPageWidget page("General", "placeholder text", 250, 62);
-  DialogUnits fontUnits(page.font());
-  EXPECT_EQ(page.size(), QSize(fontUnits.X(250), fontUnits.Y(62)));
-  EXPECT_EQ(page.Caption(), "General");
-  EXPECT_EQ(page.findChild<QLabel*>("placeholder")->text(), "placeholder text");
+// The caption and lines are the control's own test (control_test); here,
+// the box's size, its icon, and an OK that a click reaches.
+TEST_F(GuiTest, AboutBoxIsSizedInDialogUnitsAndClosesWithAClickOnOk) {
+  AboutBoxContent content{"About", {"Version 1.0", "A second line"}, {}};
+  auto about = MakeAboutBox(content);
+  DialogUnits du(about->font());
+  EXPECT_EQ(about->size(), QSize(du.X(260), du.Y(55)));
+  EXPECT_FALSE(about->findChild<QLabel*>("icon")->pixmap().isNull());
+  about->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(about.get()));
+  EXPECT_THAT(testing::CoveredChildren(about.get()), IsEmpty());
+  auto* ok = about->findChild<QPushButton*>("ok");
+  EXPECT_TRUE(ok->isDefault());
+  testing::Click(ok);
+  EXPECT_EQ(about->result(), QDialog::Accepted);
+  EXPECT_FALSE(about->isVisible());
 }
 
 class PagedCtrl : public TestCtrl {
@@ -128,25 +79,34 @@ class PagedCtrl : public TestCtrl {
   }
 };
 
-TEST_F(GuiTest, PropertiesVerbShowsThePagesModally) {
+TEST_F(GuiTest, PropertiesVerbShowsThePagesModallyAndOkTakesAClick) {
   ControlHost host(false);
   auto ctrl = com::MakeObject<PagedCtrl>(&log);
   ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
   QStringList tabs;
   QString caption;
-  testing::HandleNextModal([&](QDialog* dialog) {
-    caption = dialog->windowTitle();
-    auto* tabWidget = dialog->findChild<QTabWidget*>();
+  std::vector<std::string> covered{"the sheet was not shown"};
+  int result = -1;
+  testing::HandleNextModal([&](QDialog* sheet) {
+    caption = sheet->windowTitle();
+    auto* tabWidget = sheet->findChild<QTabWidget*>();
     for (int i = 0; tabWidget && i < tabWidget->count(); ++i) tabs << tabWidget->tabText(i);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    covered = testing::CoveredChildren(sheet);
+    testing::Click(sheet->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok));
+    result = sheet->result();
   });
   EXPECT_EQ(host.Control()->DoPropertiesVerb(nullptr), S_OK);
   EXPECT_EQ(caption, "Test Control Properties");
   EXPECT_EQ(tabs, QStringList{"General"});
+  EXPECT_THAT(covered, IsEmpty());
+  EXPECT_EQ(result, QDialog::Accepted);
 }
 
 // Frames and captions given after the controls they frame or touch, as
 // templates give them: a click still reaches the control under the pointer,
-// and a button looks pressed while the mouse button is held on it.
+// a button looks pressed while the mouse button is held on it, and a frame
+// is drawn beneath the controls wherever the template lists it.
 TEST_F(GuiTest, NoTemplateOrderHidesAControlFromTheMouse) {
   const DialogItem button{7, ItemKind::kPushButton, "Press", kTabStop, 20, 20, 60, 14};
   const DialogItem radio{8, ItemKind::kRadioButton, "Choice", kTabStop | kGroup, 20, 38, 60, 10};
@@ -165,6 +125,7 @@ TEST_F(GuiTest, NoTemplateOrderHidesAControlFromTheMouse) {
       {"caption after the controls", {button, radio, caption}},
       {"icon after the controls", {button, radio, icon}},
   };
+  std::vector<QImage> looks;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     QDialog dialog;
@@ -177,6 +138,7 @@ TEST_F(GuiTest, NoTemplateOrderHidesAControlFromTheMouse) {
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     EXPECT_THAT(testing::CoveredChildren(&dialog), IsEmpty());
+    looks.push_back(dialog.grab().toImage());
 
     testing::PressAt(press, testing::Centre(press));
     EXPECT_TRUE(press->isDown());
@@ -186,29 +148,7 @@ TEST_F(GuiTest, NoTemplateOrderHidesAControlFromTheMouse) {
     testing::ClickAt(choice, QPoint(4, choice->height() / 2));
     EXPECT_TRUE(choice->isChecked());
   }
-}
-
-TEST_F(GuiTest, TheAboutBoxAndThePropertySheetTakeClicksWhereTheyShow) {
-  auto about = MakeAboutBox({"About", {"Version 1.0", "A second line"}, {}});
-  about->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(about.get()));
-  EXPECT_THAT(testing::CoveredChildren(about.get()), IsEmpty());
-  testing::Click(about->findChild<QPushButton*>("ok"));
-  EXPECT_EQ(about->result(), QDialog::Accepted);
-  EXPECT_FALSE(about->isVisible());
-
-  std::vector<std::string> covered{"the sheet was not shown"};
-  int result = -1;
-  testing::HandleNextModal([&](QDialog* sheet) {
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
-    covered = testing::CoveredChildren(sheet);
-    testing::Click(sheet->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok));
-    result = sheet->result();
-  });
-  ShowPropertySheet("Test Control Properties",
-                    {new PropertyPageWidget("General", "nothing to set", 250, 62)});
-  EXPECT_THAT(covered, IsEmpty());
-  EXPECT_EQ(result, QDialog::Accepted);
+  EXPECT_TRUE(looks[0] == looks[1]) << "the frame listed last is drawn over the controls";
 }
 
 // The real browser opens on a directory with nothing typed in, so that Enter

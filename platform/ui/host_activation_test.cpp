@@ -1,74 +1,50 @@
 // Hosting a control created by class id from a module of its own, which
 // brings its own copy of the UI library.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QWidget>
 #include <cstdlib>
-#include <filesystem>
 
 #include "platform/com/activation.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/control_host.h"
 #include "platform/ui/test_control.h"
+#include "tests/support/scratch.h"
 
 namespace ui {
 namespace {
 
-namespace fs = std::filesystem;
+TEST(HostActivationTest, ControlFromAModulePaintsThroughQt) {
+  int argc = 1;
+  char name[] = "ui_host_activation_test";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  mqtest::TempDir dir;
+  mqtest::ScopedEnv registry("MAILQUARRY_REGISTRY", dir / "registry");
+  {
+    ControlHost host(/*userMode=*/false);
+    EXPECT_EQ(host.Create(test::kTestCtrlClsid), REGDB_E_CLASSNOTREG);
+    EXPECT_FALSE(host.HasControl());
+    const std::string key =
+        "CLSID\\" + com::GuidToString(test::kTestCtrlClsid) + "\\InprocServer32";
+    const std::string module = std::string(std::getenv("MQ_BIN_DIR")) + "/ui_test_control.so";
+    ASSERT_EQ(reg::Edit().SetString(reg::Root::ClassesRoot, key, "", module).Commit(), S_OK);
 
-class HostActivationTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "ui_host_activation_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    QWidget dialog;
+    dialog.resize(300, 200);
+    ASSERT_EQ(host.Create(test::kTestCtrlClsid), S_OK);
+    EXPECT_EQ(host.Create(test::kTestCtrlClsid), E_UNEXPECTED);
+    ASSERT_TRUE(host.Dispatch());
+    ASSERT_EQ(host.Activate(&dialog, Rect::FromSize(10, 10, 120, 40)), S_OK);
+    QImage image = host.Render();
+    ASSERT_EQ(image.size(), QSize(120, 40));
+    EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));
+    int red = 0;
+    for (int x = 0; x < image.width(); ++x) red += qRed(image.pixel(x, 20)) > 200;
+    EXPECT_GT(red, 0) << "the module's copy of the UI library paints through Qt";
   }
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("ui_host_activation_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-    setenv("MAILQUARRY_REGISTRY", (dir_ / "registry").c_str(), 1);
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    fs::remove_all(dir_);
-  }
-  void Register() {
-    const char* bin = std::getenv("MQ_BIN_DIR");
-    ASSERT_NE(bin, nullptr);
-    std::string key = "CLSID\\" + com::GuidToString(test::kTestCtrlClsid) + "\\InprocServer32";
-    ASSERT_EQ(reg::Edit()
-                  .SetString(reg::Root::ClassesRoot, key, "",
-                             (fs::path(bin) / "ui_test_control.so").string())
-                  .Commit(),
-              S_OK);
-  }
-  fs::path dir_;
-};
-
-TEST_F(HostActivationTest, UnregisteredClassLeavesTheHostEmpty) {
-  ControlHost host;
-  EXPECT_EQ(host.Create(test::kTestCtrlClsid), REGDB_E_CLASSNOTREG);
-  EXPECT_FALSE(host.HasControl());
-}
-
-TEST_F(HostActivationTest, ControlFromAModulePaintsThroughQt) {
-  Register();
-  QWidget dialog;
-  dialog.resize(300, 200);
-  ControlHost host(/*userMode=*/false);
-  ASSERT_EQ(host.Create(test::kTestCtrlClsid), S_OK);
-  EXPECT_EQ(host.Create(test::kTestCtrlClsid), E_UNEXPECTED);
-  ASSERT_TRUE(host.Dispatch());
-  ASSERT_EQ(host.Activate(&dialog, Rect::FromSize(10, 10, 120, 40)), S_OK);
-  QImage image = host.Render();
-  ASSERT_EQ(image.size(), QSize(120, 40));
-  EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));
-  int red = 0;
-  for (int x = 0; x < image.width(); ++x) red += qRed(image.pixel(x, 20)) > 200;
-  EXPECT_GT(red, 0) << "the module's copy of the UI library paints through Qt";
+  CoFreeUnusedLibraries();
 }
 
 }  // namespace

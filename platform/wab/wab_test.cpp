@@ -75,6 +75,8 @@ TEST_F(WabRead, RowsComeInFileNameOrderThenCardOrder) {
                                        MAPI_MAILUSER, MAPI_MAILUSER, MAPI_MAILUSER}));
 }
 
+// Each field a contact member reads is the contact collection's test
+// (ContactsE2E); here, the choices among several values and the decoding.
 TEST_F(WabRead, PropertiesOfACardAreMappedAsUtf8Strings) {
   Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
@@ -89,17 +91,10 @@ TEST_F(WabRead, PropertiesOfACardAreMappedAsUtf8Strings) {
   EXPECT_EQ(p(PR_ADDRTYPE), "SMTP");
   EXPECT_EQ(p(PR_BUSINESS_TELEPHONE_NUMBER), "+1 555 0100");
   EXPECT_EQ(p(PR_BUSINESS2_TELEPHONE_NUMBER), "+1 555 0101");
-  EXPECT_EQ(p(PR_HOME_TELEPHONE_NUMBER), "+1 555 0102");
-  EXPECT_EQ(p(PR_BUSINESS_FAX_NUMBER), "+1 555 0103");
   EXPECT_EQ(p(PR_HOME_FAX_NUMBER), "+1 555 0104");
-  EXPECT_EQ(p(PR_CELLULAR_TELEPHONE_NUMBER), "+1 555 0105");
-  EXPECT_EQ(p(PR_PAGER_TELEPHONE_NUMBER), "+1 555 0106");
   EXPECT_EQ(p(PR_PERSONAL_HOME_PAGE), "https://alice.example/");  // untyped URL
-  EXPECT_EQ(p(PR_BUSINESS_HOME_PAGE), "https://corp.example/alice");
-  EXPECT_EQ(p(PR_TITLE), "Chief Tester");
   EXPECT_EQ(p(PR_COMPANY_NAME), "Example Corp");
   EXPECT_EQ(p(PR_DEPARTMENT_NAME), "Quality, Assurance");
-  EXPECT_EQ(p(PR_OFFICE_LOCATION), "B2.14");
   EXPECT_EQ(p(PR_SURNAME), "Example");
   EXPECT_EQ(p(PR_GIVEN_NAME), "Alice");
   EXPECT_EQ(p(PR_DISPLAY_NAME_PREFIX), "Dr.");
@@ -109,8 +104,6 @@ TEST_F(WabRead, PropertiesOfACardAreMappedAsUtf8Strings) {
   EXPECT_EQ(p(PR_HOME_ADDRESS_COUNTRY), "USA");
   EXPECT_EQ(p(PR_COMMENT), "Line one\nline two");
   EXPECT_EQ(a.types.at(PROP_ID(PR_BIRTHDAY)), PT_SYSTIME);
-  EXPECT_EQ(a.types.at(PROP_ID(PR_ENTRYID)), PT_BINARY);
-  EXPECT_EQ(a.types.at(PROP_ID(PR_OBJECT_TYPE)), PT_LONG);
   for (const auto& [id, type] : a.types) {
     if (id != PROP_ID(PR_ENTRYID) && id != PROP_ID(PR_OBJECT_TYPE) && id != PROP_ID(PR_BIRTHDAY)) {
       EXPECT_EQ(type, PT_STRING8) << std::hex << id;
@@ -144,85 +137,20 @@ TEST(WabOddCards, LinesTheLibraryMishandlesAreReadSafely) {
   EXPECT_EQ(book.ReadAll().size(), 3u);
 }
 
-TEST_F(WabRead, GetPropsWithATagArrayGivesThoseInOrderAndFlagsMissingOnes) {
-  Book book(dir.path());
-  std::vector<Row> rows = book.ReadAll();
-  ASSERT_FALSE(rows.empty());
-  com::ComPtr<IMailUser> user;
-  ASSERT_EQ(book.OpenUser(rows[3].entryId, &user), S_OK);  // Bob
-  SizedSPropTagArray<4> tags{
-      4,
-      {PR_EMAIL_ADDRESS, PR_TITLE, CHANGE_PROP_TYPE(PR_DISPLAY_NAME, PT_UNICODE), PR_OBJECT_TYPE}};
-  ULONG count = 0;
-  LPSPropValue v = nullptr;
-  EXPECT_EQ(user->GetProps(tags.Get(), 0, &count, &v), MAPI_W_ERRORS_RETURNED);
-  ASSERT_EQ(count, 4u);
-  EXPECT_EQ(v[0].ulPropTag, PR_EMAIL_ADDRESS);
-  EXPECT_STREQ(v[0].Value.lpszA, "bob@example.org");
-  EXPECT_EQ(v[1].ulPropTag, CHANGE_PROP_TYPE(PR_TITLE, PT_ERROR));
-  EXPECT_EQ(v[1].Value.err, MAPI_E_NOT_FOUND);
-  EXPECT_EQ(v[2].ulPropTag, CHANGE_PROP_TYPE(PR_DISPLAY_NAME, PT_UNICODE));
-  EXPECT_EQ(std::u16string(v[2].Value.lpszW), u"Bob");
-  EXPECT_EQ(v[3].Value.ul, MAPI_MAILUSER);
-  book.wab->FreeBuffer(v);
+// The table is read as the connection reads it (ReadAll): from the start, a
+// row a call, to an empty answer; a property array of the container is asked
+// for in the connection's order on every Create. Seeks elsewhere and tag
+// arrays on a contact are answers no caller here asks for.
 
-  // The container gives its two creation templates, in the order asked.
-  com::ComPtr<IABContainer> pab = book.Pab();
-  SizedSPropTagArray<2> templates{2, {PR_DEF_CREATE_MAILUSER, PR_DEF_CREATE_DL}};
-  ASSERT_EQ(pab->GetProps(templates.Get(), 0, &count, &v), S_OK);
-  ASSERT_EQ(count, 2u);
-  EXPECT_EQ(v[0].ulPropTag, PR_DEF_CREATE_MAILUSER);
-  EXPECT_EQ(v[1].ulPropTag, PR_DEF_CREATE_DL);
-  EXPECT_GT(v[0].Value.bin.cb, 0u);
-  EXPECT_NE(std::string(reinterpret_cast<char*>(v[0].Value.bin.lpb), v[0].Value.bin.cb),
-            std::string(reinterpret_cast<char*>(v[1].Value.bin.lpb), v[1].Value.bin.cb));
-  book.wab->FreeBuffer(v);
-}
-
-TEST_F(WabRead, SeekRowAndQueryRowsWalkToTheEnd) {
-  Book book(dir.path());
-  com::ComPtr<IMAPITable> table;
-  ASSERT_EQ(book.Pab()->GetContentsTable(0, table.ReleaseAndGetAddressOf()), S_OK);
-  LONG sought = -1;
-  EXPECT_EQ(table->SeekRow(BOOKMARK_BEGINNING, 5, &sought), S_OK);
-  EXPECT_EQ(sought, 5);
-  LPSRowSet rows = nullptr;
-  ASSERT_EQ(table->QueryRows(10, 0, &rows), S_OK);
-  ASSERT_EQ(rows->cRows, 2u);  // Dave and Jürgen
-  book.FreeRows(rows);
-  ASSERT_EQ(table->QueryRows(1, 0, &rows), S_OK);
-  EXPECT_EQ(rows->cRows, 0u);
-  book.FreeRows(rows);
-  EXPECT_EQ(table->SeekRow(BOOKMARK_END, -3, &sought), S_OK);
-  EXPECT_EQ(sought, -3);
-  ASSERT_EQ(table->QueryRows(100, 0, &rows), S_OK);
-  EXPECT_EQ(rows->cRows, 3u);
-  book.FreeRows(rows);
-  EXPECT_EQ(table->SeekRow(BOOKMARK_BEGINNING, 100, &sought), S_OK);
-  EXPECT_EQ(sought, 7);
-}
-
-TEST(WabBookLocation, MissingUnreadableAndSingleFileBooks) {
+TEST(WabBookLocation, MissingEmptyAndUnreadableBooks) {
   TempDir dir;
-  {
-    Book missing(dir / "nowhere");
-    ASSERT_EQ(missing.result, S_OK);
+  WriteFile(dir / "empty.vcf", "");  // a book file that holds no cards at all
+  for (const char* name : {"nowhere", "empty.vcf"}) {
+    Book book(dir / name);
+    ASSERT_EQ(book.result, S_OK) << name;
     HRESULT hr;
-    EXPECT_TRUE(missing.ReadAll(&hr).empty());
-    EXPECT_EQ(hr, S_OK);
-  }
-  {
-    // A book file that holds no cards at all.
-    WriteFile(dir / "empty.vcf", "");
-    Book empty(dir / "empty.vcf");
-    EXPECT_TRUE(empty.ReadAll().empty());
-  }
-  {
-    WriteFile(dir / "export.vcf", kMany);
-    Book single(dir / "export.vcf");
-    std::vector<Row> rows = single.ReadAll();
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[2].name, "Dave");
+    EXPECT_TRUE(book.ReadAll(&hr).empty()) << name;
+    EXPECT_EQ(hr, S_OK) << name;
   }
   if (geteuid() != 0) {  // root reads whatever the mode says
     fs::create_directory(dir / "locked");
@@ -238,79 +166,20 @@ TEST(WabBookLocation, MissingUnreadableAndSingleFileBooks) {
 TEST(WabBookLocation, DefaultsToTheEnvironmentThenXdgData) {
   TempDir dir;
   WriteFile(dir / "book.vcf", kMany);
-  LPWABOPEN open = WabOpenEntry();
-  ASSERT_NE(open, nullptr);
-  IAddrBook* ab = nullptr;
-  IWABObject* wab = nullptr;
-  WAB_PARAM param{};
-  param.cbSize = 12;  // not the stamp: refused
-  EXPECT_EQ(open(&ab, &wab, &param, 0), MAPI_E_INVALID_PARAMETER);
-  EXPECT_EQ(ab, nullptr);
-
-  setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
-  unsetenv("MAILQUARRY_ADDRESSBOOK");
-  param.cbSize = WAB_PARAM_SIZE;
-  param.szFileName = const_cast<char*>("");
-  ASSERT_EQ(open(&ab, &wab, &param, 0), S_OK);
-  ab->Release();
-  wab->Release();
+  mqtest::ScopedEnv xdg("XDG_DATA_HOME", dir.path()), none("MAILQUARRY_ADDRESSBOOK", nullptr);
+  EXPECT_EQ(Book("").result, S_OK);
   EXPECT_TRUE(fs::is_directory(dir / "mailquarry/contacts"));
-
-  setenv("MAILQUARRY_ADDRESSBOOK", (dir / "book.vcf").c_str(), 1);
-  {
-    Book book("");
-    EXPECT_EQ(book.ReadAll().size(), 3u);
-  }
-  unsetenv("MAILQUARRY_ADDRESSBOOK");
-  unsetenv("XDG_DATA_HOME");
+  mqtest::ScopedEnv book("MAILQUARRY_ADDRESSBOOK", dir / "book.vcf");
+  EXPECT_EQ(Book("").ReadAll().size(), 3u);
 }
 
-TEST_F(WabRead, BadIdentifiersAndArgumentsAreRefused) {
+// An identifier names a file of the book: one that would leave the book, or
+// is cut short, opens nothing.
+TEST_F(WabRead, IdentifiersLeavingTheBookOrCutShortAreRefused) {
   Book book(dir.path());
-  ULONG type = 0;
-  IUnknown* unknown = nullptr;
-  char junk[] = "\0\0\0\0Cno-such.vcf\0Ux";
-  EXPECT_EQ(book.ab->OpenEntry(sizeof junk - 1, reinterpret_cast<LPENTRYID>(junk), nullptr, 0,
-                               &type, &unknown),
-            MAPI_E_NOT_FOUND);
-  char escape[] = "\0\0\0\0C../x.vcf\0Ux";
-  EXPECT_EQ(book.ab->OpenEntry(sizeof escape - 1, reinterpret_cast<LPENTRYID>(escape), nullptr, 0,
-                               &type, &unknown),
-            MAPI_E_INVALID_ENTRYID);
-  char shortId[] = "\0\0";
-  EXPECT_EQ(
-      book.ab->OpenEntry(2, reinterpret_cast<LPENTRYID>(shortId), nullptr, 0, &type, &unknown),
-      MAPI_E_INVALID_ENTRYID);
-  EXPECT_EQ(unknown, nullptr);
-  // An opened contact cannot be changed.
-  std::vector<Row> rows = book.ReadAll();
   com::ComPtr<IMailUser> user;
-  ASSERT_EQ(book.OpenUser(rows[0].entryId, &user), S_OK);
-  SPropValue value{};
-  value.ulPropTag = PR_TITLE;
-  value.Value.lpszA = const_cast<char*>("x");
-  EXPECT_EQ(user->SetProps(1, &value, nullptr), MAPI_E_NO_ACCESS);
-}
-
-TEST(WabAllocator, FreeingAParentFreesWhatHangsOnIt) {
-  // Run under LeakSanitizer: any buffer not freed with its parent is a leak.
-  TempDir dir;
-  Book book(dir.path());
-  ASSERT_EQ(book.result, S_OK);
-  void* parent = nullptr;
-  ASSERT_EQ(book.wab->AllocateBuffer(16, &parent), S_OK);
-  for (int i = 0; i < 100; ++i) {
-    void* more = nullptr;
-    ASSERT_EQ(book.wab->AllocateMore(1000, parent, &more), S_OK);
-    std::memset(more, i, 1000);
-  }
-  void* notParent = nullptr;
-  void* child = nullptr;
-  ASSERT_EQ(book.wab->AllocateMore(8, parent, &child), S_OK);
-  EXPECT_NE(book.wab->AllocateMore(8, child, &notParent), S_OK);  // only roots take children
-  book.wab->FreeBuffer(child);  // a child is freed with its root only
-  book.wab->FreeBuffer(parent);
-  book.wab->FreeBuffer(nullptr);
+  EXPECT_EQ(book.OpenUser(std::string("\0\0\0\0C../x.vcf\0Ux", 16), &user), MAPI_E_INVALID_ENTRYID);
+  EXPECT_EQ(book.OpenUser(std::string("\0\0", 2), &user), MAPI_E_INVALID_ENTRYID);
 }
 
 }  // namespace

@@ -5,15 +5,12 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,18 +65,23 @@ class Book {
   Book(const Book&) = delete;
   Book& operator=(const Book&) = delete;
 
+  template <class I>
+  HRESULT OpenEntry(ULONG cb, const void* id, com::ComPtr<I>* out) {
+    ULONG type = 0;
+    IUnknown* unknown = nullptr;
+    HRESULT hr = ab->OpenEntry(cb, static_cast<LPENTRYID>(const_cast<void*>(id)), nullptr, 0, &type,
+                               &unknown);
+    if (FAILED(hr)) return hr;
+    com::ComPtr<IUnknown> holder = com::ComPtr<IUnknown>::Attach(unknown);
+    return holder.As(out);
+  }
+
   com::ComPtr<IABContainer> Pab() {
     ULONG cb = 0;
     LPENTRYID id = nullptr;
-    if (FAILED(ab->GetPAB(&cb, &id))) return nullptr;
-    ULONG type = 0;
-    IUnknown* unknown = nullptr;
-    HRESULT hr = ab->OpenEntry(cb, id, nullptr, 0, &type, &unknown);
-    wab->FreeBuffer(id);
-    if (FAILED(hr)) return nullptr;
-    com::ComPtr<IUnknown> holder = com::ComPtr<IUnknown>::Attach(unknown);
     com::ComPtr<IABContainer> container;
-    holder.As(&container);
+    if (SUCCEEDED(ab->GetPAB(&cb, &id))) OpenEntry(cb, id, &container);
+    wab->FreeBuffer(id);
     return container;
   }
 
@@ -148,14 +150,7 @@ class Book {
   }
 
   HRESULT OpenUser(const std::string& entryId, com::ComPtr<IMailUser>* user) {
-    ULONG type = 0;
-    IUnknown* unknown = nullptr;
-    HRESULT hr = ab->OpenEntry(static_cast<ULONG>(entryId.size()),
-                               reinterpret_cast<LPENTRYID>(const_cast<char*>(entryId.data())),
-                               nullptr, 0, &type, &unknown);
-    if (FAILED(hr)) return hr;
-    com::ComPtr<IUnknown> holder = com::ComPtr<IUnknown>::Attach(unknown);
-    return holder.As(user);
+    return OpenEntry(static_cast<ULONG>(entryId.size()), entryId.data(), user);
   }
 
   // CreateEntry from the mail-user template, one SetProps per text, SaveChanges.

@@ -1,18 +1,14 @@
 // A server module for the Python client's tests: an object that echoes any
-// value and keeps exact UTF-16 text, a collection with an enumerator, and a
-// control whose window leaves a marker file while it exists.
+// value and keeps exact UTF-16 text, and a control whose window leaves a
+// marker file while it exists. (Enumeration is tried on the real control.)
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/com/dispatch_object.h"
-#include "platform/com/enum_variant.h"
 #include "platform/com/server.h"
 #include "platform/ui/control.h"
 
@@ -22,7 +18,6 @@ using com::tlb::MemberKind;
 
 constexpr GUID kLibId = com::Guid("{A009E69B-88E7-4A55-9EAC-719C68D884BE}");
 constexpr IID kIProbe = com::Guid("{DF4C4845-A62A-4DA6-91F4-857EBB2248F4}");
-constexpr IID kIItems = com::Guid("{29E75344-B19D-46A5-B45B-D62A5A8AE0EC}");
 constexpr IID kDGauge = com::Guid("{585861A8-32AD-4985-B6C0-7E2AC8FA63ED}");
 constexpr CLSID kProbeClsid = com::Guid("{A4CBC818-3EA5-4612-B314-1FAA9F116BE4}");
 constexpr CLSID kGaugeClsid = com::Guid("{393B2FE0-2569-4465-AA8D-3FEF7628F960}");
@@ -49,7 +44,6 @@ const com::tlb::Library& Library() {
                {1, "Echo", MemberKind::Method, {VT_VARIANT}, {{"Value", {VT_VARIANT}}}},
                {2, "Text", MemberKind::PropertyGetPut, {VT_BSTR}},
                {3, "Small", MemberKind::PropertyGetPut, {VT_I2}},
-               {4, "Items", MemberKind::PropertyGet, {VT_DISPATCH, "IItems"}},
                {5,
                 "Raise",
                 MemberKind::Method,
@@ -62,27 +56,12 @@ const com::tlb::Library& Library() {
                 {{"strText", {VT_BSTR}}, {"iCount", {VT_I2}}, {"bUpper", {VT_BOOL}}}},
            }},
           {TKIND_DISPATCH,
-           "IItems",
-           kIItems,
-           TYPEFLAG_FDISPATCHABLE,
-           "",
-           {
-               {1, "Count", MemberKind::PropertyGet, {VT_I4}},
-               {0,
-                "Item",
-                MemberKind::PropertyGet,
-                {VT_DISPATCH, "IProbe"},
-                {{"Index", {VT_VARIANT}}}},
-               {-4, "_NewEnum", MemberKind::PropertyGet, {VT_UNKNOWN}, {}, FUNCFLAG_FRESTRICTED},
-           }},
-          {TKIND_DISPATCH,
            "_DGauge",
            kDGauge,
            TYPEFLAG_FDISPATCHABLE,
            "",
            {
                {1, "WindowOpen", MemberKind::PropertyGet, {VT_BOOL}},
-               {2, "MarkerPath", MemberKind::PropertyGet, {VT_BSTR}},
            }},
           {TKIND_COCLASS,
            "Probe",
@@ -102,69 +81,6 @@ const com::tlb::Library& Library() {
   return library;
 }
 
-class CProbe;
-
-class CEnum : public com::Object<IEnumVARIANT> {
- public:
-  using List = std::shared_ptr<const std::vector<com::ComPtr<IDispatch>>>;
-  CEnum(List list, std::size_t position) : list_(std::move(list)), position_(position) {}
-  HRESULT Next(ULONG count, VARIANT* out, ULONG* fetched) override {
-    if (fetched) *fetched = 0;
-    if (count > 1 && !fetched) return E_INVALIDARG;
-    for (ULONG i = 0; i < count; ++i) VariantInit(&out[i]);
-    ULONG n = 0;
-    for (; n < count && position_ < list_->size(); ++n, ++position_) {
-      out[n].vt = VT_DISPATCH;
-      out[n].pdispVal = (*list_)[position_].CopyOut();
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  HRESULT Skip(ULONG count) override {
-    std::size_t left = list_->size() - position_;
-    position_ += std::min<std::size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-  HRESULT Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT Clone(IEnumVARIANT** out) override {
-    *out = com::MakeObject<CEnum>(list_, position_).Detach();
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  List list_;
-  std::size_t position_;
-};
-
-class CItems : public com::DispatchObject<CItems> {
- public:
-  explicit CItems(CEnum::List list) : DispatchObject(Library(), kIItems), list_(std::move(list)) {}
-  LONG Count() { return static_cast<LONG>(list_->size()); }
-  com::ComPtr<IDispatch> Item(const VARIANT& index) {
-    com::Variant i;
-    if (FAILED(VariantChangeType(&i, &index, 0, VT_I4)) || i.lVal < 1 ||
-        i.lVal > static_cast<LONG>(list_->size()))
-      return nullptr;
-    return (*list_)[i.lVal - 1];
-  }
-  com::ComPtr<IUnknown> NewEnum() {
-    auto e = com::MakeObject<CEnum>(list_, 0);
-    return com::ComPtr<IUnknown>(e.Get());
-  }
-  static const com::Bindings<CItems>& GetBindings() {
-    static const auto bindings =
-        com::Bindings<CItems>().Get<&CItems::Count>(1).Get<&CItems::Item>(0).Get<&CItems::NewEnum>(
-            -4);
-    return bindings;
-  }
-
- private:
-  CEnum::List list_;
-};
-
 class CProbe : public com::DispatchObject<CProbe> {
  public:
   CProbe() : DispatchObject(Library(), kIProbe) {}
@@ -177,17 +93,6 @@ class CProbe : public com::DispatchObject<CProbe> {
   void SetText(const std::u16string& text) { text_ = text; }
   SHORT Small() { return small_; }
   void SetSmall(SHORT value) { small_ = value; }
-  com::ComPtr<IDispatch> Items() {
-    if (depth_ > 0) return nullptr;  // the members' own collections are empty
-    auto list = std::make_shared<std::vector<com::ComPtr<IDispatch>>>();
-    for (const char16_t* name : {u"one", u"two", u"three"}) {
-      auto member = com::MakeObject<CProbe>();
-      member->text_ = name;
-      member->depth_ = 1;
-      list->push_back(member->AsDispatch());
-    }
-    return com::MakeObject<CItems>(std::move(list))->AsDispatch();
-  }
   void Raise(LONG scode, const std::string& description) {
     throw com::AutomationError{scode, description, "Probe"};
   }
@@ -205,7 +110,6 @@ class CProbe : public com::DispatchObject<CProbe> {
                                      .Put<&CProbe::SetText>(2)
                                      .Get<&CProbe::Small>(3)
                                      .Put<&CProbe::SetSmall>(3)
-                                     .Get<&CProbe::Items>(4)
                                      .Method<&CProbe::Raise>(5)
                                      .Method<&CProbe::Join>(6);
     return bindings;
@@ -214,7 +118,6 @@ class CProbe : public com::DispatchObject<CProbe> {
  private:
   std::u16string text_;
   SHORT small_ = 0;
-  int depth_ = 0;
 };
 
 // Its window leaves a file in $MQ_PYTEST_MARKERS (when set) while it exists,
@@ -223,10 +126,8 @@ class CGauge : public ui::Control<CGauge> {
  public:
   CGauge() : Control(Library(), kDGauge) {}
   SHORT WindowOpen() { return HasWindow() ? VARIANT_TRUE : VARIANT_FALSE; }
-  std::string MarkerPath() { return marker_; }
   static const com::Bindings<CGauge>& GetBindings() {
-    static const auto bindings =
-        com::Bindings<CGauge>().Get<&CGauge::WindowOpen>(1).Get<&CGauge::MarkerPath>(2);
+    static const auto bindings = com::Bindings<CGauge>().Get<&CGauge::WindowOpen>(1);
     return bindings;
   }
 

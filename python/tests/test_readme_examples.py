@@ -1,9 +1,11 @@
 """The README's example sessions, run as the README shows them on a fresh demo
-store: each command must print exactly the lines the README shows under it.
-The sessions are read from README.md itself, so the text cannot go stale."""
+store: each command must print exactly the lines the README shows under it,
+and the README must show each example script as it is. Everything is read
+from README.md itself, so the text cannot go stale."""
 
 import os
 import pathlib
+import re
 import shlex
 import subprocess
 import sys
@@ -81,9 +83,18 @@ def test_each_command_prints_what_the_readme_shows(session, tmp_path):
             why="the examples drive the control over the store and the address book")
     if not (BIN / "demo-store").exists():
         pytest.skip("demo-store not built")
+    book, written = tmp_path / "demo-Maildir-contacts", None
     for command, shown in session:
         result = run(command, tmp_path)
         assert result.returncode == 0, f"{command}\n{result.stderr}"
         # The README shows the places as its commands name them.
         printed = result.stdout.replace(f"{tmp_path}/", "/tmp/")
         assert printed.splitlines() == shown, command
+        for name in re.findall(r"^  (\d{3} .*\.eml):", printed, re.M):  # listed, so written
+            assert (tmp_path / "export" / name).stat().st_size > 0, name
+        if written is None and book.is_dir():
+            written = {p.name: p.read_bytes() for p in book.iterdir()}
+    # The examples take back what they add: the book is as demo-store wrote it.
+    assert {p.name: p.read_bytes() for p in book.iterdir()} == written
+    script = (README.parent / "python" / "examples" / example_of(session)).read_text()
+    assert "```python\n" + script + "```" in README.read_text(encoding="utf-8")

@@ -1,18 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <set>
-#include <sstream>
-#include <string>
 
-#include "platform/com/memory.h"
 #include "platform/mime/mime.h"
-#include "platform/store/objects.h"
 #include "platform/store/store_test_util.h"
 #if MQ_DEMO_TEST_CONTACTS
 #include "platform/wab/wab_test_util.h"
@@ -24,13 +16,6 @@ namespace {
 
 class DemoStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    base_ = fs::temp_directory_path() / ("demo_store_test_" + std::to_string(getpid()));
-    fs::remove_all(base_);
-    fs::create_directories(base_);
-  }
-  void TearDown() override { fs::remove_all(base_); }
-
   static int Run(const fs::path& dir, const std::string& options = "") {
     const char* bin = std::getenv("MQ_BIN_DIR");
     std::string command = std::string(bin ? bin : ".") + "/demo-store " + options + " '" +
@@ -39,82 +24,45 @@ class DemoStoreTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  // Every file of the tree by relative path, with its bytes and time.
-  static std::map<std::string, std::string> Snapshot(const fs::path& root) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-      if (!entry.is_regular_file()) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
-      files[fs::relative(entry.path(), root).string()] =
-          bytes.str() +
-          std::to_string(fs::last_write_time(entry.path()).time_since_epoch().count());
-    }
-    return files;
-  }
-
-  fs::path base_;
+  mqtest::TempDir dir_;
+  const fs::path base_ = dir_.path();
 };
 
 TEST_F(DemoStoreTest, WritesTheSameMaildirPlusPlusStoreEveryTime) {
   ASSERT_EQ(Run(base_ / "a"), 0);
   ASSERT_EQ(Run(base_ / "b"), 0);
-  auto a = Snapshot(base_ / "a");
-  EXPECT_EQ(a, Snapshot(base_ / "b"));
+  auto a = store::TreeSnapshot(base_ / "a", true);
+  EXPECT_EQ(a, store::TreeSnapshot(base_ / "b", true));
 
   for (const char* folder : {"", ".Work", ".Work.Projects", ".Family", ".Receipts"}) {
-    for (const char* sub : {"cur", "new", "tmp"}) {
+    for (const char* sub : {"cur", "new", "tmp"})
       EXPECT_TRUE(fs::is_directory(base_ / "a" / folder / sub)) << folder << "/" << sub;
-    }
     EXPECT_TRUE(fs::is_empty(base_ / "a" / folder / "tmp"));
   }
 
   // Every message parses; the store holds read and unread mail and
-  // attachments whose names are all plain file names.
-  int messages = 0, read = 0, attachments = 0;
-  std::set<std::string> names;
-  for (const auto& [relative, unused] : a) {
-    if (relative.find("/cur/") == std::string::npos &&
-        relative.find("/new/") == std::string::npos && relative.rfind("cur/", 0) != 0 &&
-        relative.rfind("new/", 0) != 0) {
-      continue;
-    }
+  // attachments (their names are the MIME layer's to make plain).
+  int messages = 0, read = 0;
+  ULONG attachments = 0;
+  for (const auto& [relative, bytes] : a) {
+    const std::string dir = fs::path(relative).parent_path().filename();
+    if (bytes == "<dir>" || (dir != "cur" && dir != "new")) continue;
     ++messages;
-    if (relative.size() > 2 && relative.find(":2,") != std::string::npos &&
-        relative.back() == 'S') {
-      ++read;
-    }
-    IMimeMessage* message = nullptr;
-    ASSERT_EQ(mime::OpenMessageFile((base_ / "a" / relative).c_str(), &message), S_OK);
+    read += relative.find(":2,") != std::string::npos && relative.back() == 'S';
+    com::ComPtr<IMimeMessage> message;
+    ASSERT_EQ(
+        mime::OpenMessageFile((base_ / "a" / relative).c_str(), message.ReleaseAndGetAddressOf()),
+        S_OK);
     ULONG count = 0;
     HBODY* parts = nullptr;
     ASSERT_EQ(message->GetAttachments(&count, &parts), S_OK);
-    for (ULONG i = 0; i < count; ++i) {
-      if (message->IsBodyType(parts[i], IBT_ATTACHMENT) != S_OK) continue;
-      ++attachments;
-      IMimeBody* body = nullptr;
-      ASSERT_EQ(message->BindToObject(parts[i], IID_IMimeBody, reinterpret_cast<void**>(&body)),
-                S_OK);
-      LPSTR name = nullptr;
-      ASSERT_EQ(body->GetDisplayName(&name), S_OK);
-      names.insert(name);
-      EXPECT_EQ(std::string(name).find_first_of("/\\\r\n\a"), std::string::npos) << name;
-      CoTaskMemFree(name);
-      body->Release();
-    }
+    attachments += count;
     CoTaskMemFree(parts);
-    message->Release();
   }
   EXPECT_GE(messages, 25);
   EXPECT_GT(read, 0);
   EXPECT_LT(read, messages);
-  EXPECT_GE(attachments, 30);
-  for (const char* expected : {"passwd", "x", "b.txt", "attachment.pdf", "winmail.dat", "table.csv",
-                               "Pr\xC3\xA4sentation f\xC3\xBCr M\xC3\xA4rz 2026.pdf",
-                               "Offsite venue confirmation.eml", "invitation.eml"}) {
-    EXPECT_TRUE(names.count(expected)) << expected;
-  }
+  EXPECT_GE(attachments, 30u);
 }
 
 #if MQ_DEMO_TEST_CONTACTS
@@ -123,21 +71,14 @@ TEST_F(DemoStoreTest, WritesADemoAddressBookBesideTheStore) {
   wabtest::Book book((base_ / "mail-contacts").string());
   ASSERT_EQ(book.result, S_OK);
   std::vector<wabtest::Row> rows = book.ReadAll();
-  ASSERT_EQ(rows.size(), 9u);
+  ASSERT_EQ(rows.size(), 9u);  // eight contacts with an address and a group
   int users = 0;
-  std::set<std::string> names;
   for (const auto& row : rows) {
     users += row.objectType == MAPI_MAILUSER;
-    names.insert(row.name);
-    if (row.objectType == MAPI_MAILUSER) {
-      EXPECT_FALSE(row.props.at(PROP_ID(PR_EMAIL_ADDRESS)).empty()) << row.name;
-    }
+    EXPECT_TRUE(row.objectType != MAPI_MAILUSER || !row.props.at(PROP_ID(PR_EMAIL_ADDRESS)).empty())
+        << row.name;
   }
   EXPECT_EQ(users, 8);
-  EXPECT_TRUE(
-      names.count("J\xC3\xBCrgen M\xC3\xBCller-L\xC3\xBC"
-                  "denscheid"));
-  EXPECT_TRUE(names.count("Support team"));
 }
 #endif
 
@@ -153,29 +94,18 @@ TEST_F(DemoStoreTest, RefusesADirectoryThatIsNotEmpty) {
 TEST_F(DemoStoreTest, WritesThunderbirdLocalFoldersWithMbox) {
   ASSERT_EQ(Run(base_ / "a", "--mbox"), 0);
   ASSERT_EQ(Run(base_ / "b", "--mbox"), 0);
-  EXPECT_EQ(Snapshot(base_ / "a"), Snapshot(base_ / "b"));
-  std::set<std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(base_ / "a"))
-    files.insert(fs::relative(entry.path(), base_ / "a").string());
-  EXPECT_EQ(files, (std::set<std::string>{"Family", "Inbox", "Receipts", "Work", "Work.sbd",
-                                          "Work.sbd/Projects"}));
+  const auto a = store::TreeSnapshot(base_ / "a", true);
+  EXPECT_EQ(a, store::TreeSnapshot(base_ / "b", true));
+  std::vector<std::string> files;
+  for (const auto& [path, unused] : a) files.push_back(path);
+  EXPECT_EQ(files, (std::vector<std::string>{"Family", "Inbox", "Receipts", "Work", "Work.sbd",
+                                             "Work.sbd/Projects"}));
 
-  setenv("MAILDIR", (base_ / "a").c_str(), 1);
-  setenv("XDG_CACHE_HOME", (base_ / "cache").c_str(), 1);
-  auto ns = store::OpenStore();
-  EXPECT_EQ(store::Names(ns.Get()),
-            (std::vector<std::string>{"Inbox", "Family", "Receipts", "Work", "Projects"}));
-  auto inbox = store::OpenByName(ns.Get(), "Inbox");
-  auto msgs = store::Messages(inbox.Get());
-  ASSERT_FALSE(msgs.empty());
-  for (const auto& m : msgs) EXPECT_NE(m.subject, "Deleted, not yet compacted");
-  EXPECT_EQ(msgs.back().subject, "From the garden");
-  const std::string text = store::ReadStream(inbox.Get(), msgs.back().id);
-  EXPECT_NE(text.find("\n\nFrom the garden, the first tomatoes.\n>From your last letter"),
+  // How the store reads these files is its own tests' business; here that
+  // body lines reading "From " are stored quoted, so no reader splits there.
+  EXPECT_NE(mqtest::ReadFile((base_ / "a" / "Inbox").string())
+                .find("\n\n>From the garden, the first tomatoes.\n>>From your last letter"),
             std::string::npos);
-  EXPECT_NE(text.find("\n\nFrom Mum, with love\n"), std::string::npos);
-  unsetenv("MAILDIR");
-  unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "platform/store/testing/maildir_fixture.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
 
@@ -68,42 +69,28 @@ std::string MaildirFixture::AddMessage(const FolderPath& folder, std::string_vie
                      std::to_string(getpid()) + ".fixture";
   std::string path =
       options.inNew ? dir + "/new/" + uniq : dir + "/cur/" + maildir::CurName(uniq, options.flags);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot create " + path);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+  if (!std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size()).flush())
+    throw std::runtime_error("cannot write " + path);
   struct timespec times[2] = {{static_cast<time_t>(when), 0}, {static_cast<time_t>(when), 0}};
-  futimens(fd, times);
-  close(fd);
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
   return path;
 }
 
 std::string MaildirFixture::Message(std::string_view from, std::string_view to,
                                     std::string_view subject, std::string_view body) {
-  std::string m;
-  m += "From: " + std::string(from) + "\r\n";
-  m += "To: " + std::string(to) + "\r\n";
-  m += "Subject: " + std::string(subject) + "\r\n";
-  m += "Date: Sun, 05 Mar 2006 14:07:09 +0000\r\n";
-  m += "Message-ID: <" + std::to_string(std::hash<std::string_view>{}(subject)) + "@fixture>\r\n";
-  m += "\r\n";
-  m += body;
-  return m;
+  return "From: " + std::string(from) + "\r\nTo: " + std::string(to) +
+         "\r\nSubject: " + std::string(subject) +
+         "\r\nDate: Sun, 05 Mar 2006 14:07:09 +0000\r\nMessage-ID: <" +
+         std::to_string(std::hash<std::string_view>{}(subject)) + "@fixture>\r\n\r\n" +
+         std::string(body);
 }
 
 std::vector<std::string> MaildirFixture::Files(const FolderPath& folder) const {
   std::vector<std::string> files;
-  std::string dir = FolderDir(folder);
   for (const char* sub : {"/cur", "/new"}) {
-    DIR* d = opendir((dir + sub).c_str());
-    if (!d) continue;
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') files.push_back(dir + sub + "/" + e->d_name);
-    closedir(d);
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(FolderDir(folder) + sub, ec))
+      if (e.path().filename().string()[0] != '.') files.push_back(e.path().string());
   }
   std::sort(files.begin(), files.end());
   return files;

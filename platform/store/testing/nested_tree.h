@@ -3,8 +3,7 @@
 // folders as subdirectories.
 #pragma once
 
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -13,10 +12,8 @@ namespace store::testing {
 
 // mkdir -p.
 inline void MakeDirs(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0700);
-    if (slash == std::string::npos) break;
-  }
+  std::error_code ignored;
+  std::filesystem::create_directories(path, ignored);
 }
 
 // The Maildir `rel` below `root` (and any missing directories above it).

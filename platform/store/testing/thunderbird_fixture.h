@@ -12,7 +12,6 @@
 // and the files a running Thunderbird leaves (lock link, .parentlock).
 #pragma once
 
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,10 +49,6 @@ class ThunderbirdFixture {
   static std::string Eml(std::string_view subject, unsigned status);
 
   static const char kPrefs[];  // the prefs.js written
-
-  // Every entry below the home directory: relative path -> "d" for a
-  // directory, "l:<target>" for a symbolic link, "f:<bytes>" for a file.
-  std::map<std::string, std::string> Snapshot() const;
 
  private:
   std::string home_, profilesDir_, profile_, olderProfile_;
