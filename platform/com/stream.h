@@ -55,28 +55,41 @@ constexpr IID IID_IStream = IStream::iid;
 
 namespace com {
 
-// IStream::CopyTo for a stream that can only be read: up to `cb` bytes from
-// `from`'s current position, written to `to` in buffer-sized pieces.
-inline HRESULT CopyByReading(IStream& from, IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
-                             ULARGE_INTEGER* pcbWritten) {
-  if (!to) return STG_E_INVALIDPOINTER;
-  ULONGLONG left = cb.QuadPart, read = 0, written = 0;
-  char buf[65536];
-  HRESULT hr = S_OK;
-  while (left > 0) {
-    ULONG n = 0;
-    hr = from.Read(buf, static_cast<ULONG>(std::min<ULONGLONG>(left, sizeof buf)), &n);
-    if (FAILED(hr) || n == 0) break;
-    read += n;
-    left -= n;
-    ULONG w = 0;
-    hr = to->Write(buf, n, &w);
-    written += w;
-    if (FAILED(hr) || w != n) break;
+// What the system's streams answer alike: they keep no transactions, lock no
+// regions and cannot be cloned, and CopyTo reads the stream itself from its
+// current position, up to `cb` bytes, in buffer-sized pieces.
+class PlainStream : public Object<IStream> {
+ public:
+  HRESULT CopyTo(IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
+                 ULARGE_INTEGER* pcbWritten) override {
+    if (!to) return STG_E_INVALIDPOINTER;
+    ULONGLONG left = cb.QuadPart, read = 0, written = 0;
+    char buf[65536];
+    HRESULT hr = S_OK;
+    while (left > 0) {
+      ULONG n = 0;
+      hr = Read(buf, static_cast<ULONG>(std::min<ULONGLONG>(left, sizeof buf)), &n);
+      if (FAILED(hr) || n == 0) break;
+      read += n;
+      left -= n;
+      ULONG w = 0;
+      hr = to->Write(buf, n, &w);
+      written += w;
+      if (FAILED(hr) || w != n) break;
+    }
+    if (pcbRead) pcbRead->QuadPart = read;
+    if (pcbWritten) pcbWritten->QuadPart = written;
+    return FAILED(hr) ? hr : S_OK;
   }
-  if (pcbRead) pcbRead->QuadPart = read;
-  if (pcbWritten) pcbWritten->QuadPart = written;
-  return FAILED(hr) ? hr : S_OK;
-}
+  HRESULT Commit(DWORD) override { return S_OK; }
+  HRESULT Revert() override { return S_OK; }
+  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+};
 
 }  // namespace com

@@ -584,7 +584,7 @@ bool ValidSlice(int fd, const FileSlice& slice) {
 }
 
 // A read-only IStream over a slice.
-class SliceStreamObject final : public com::Object<IStream> {
+class SliceStreamObject final : public com::PlainStream {
  public:
   explicit SliceStreamObject(GMimeStream* stream) : stream_(stream) {}
   HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override {
@@ -615,18 +615,6 @@ class SliceStreamObject final : public com::Object<IStream> {
     return S_OK;
   }
   HRESULT SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-  HRESULT CopyTo(IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
-                 ULARGE_INTEGER* pcbWritten) override {
-    return com::CopyByReading(*this, to, cb, pcbRead, pcbWritten);
-  }
-  HRESULT Commit(DWORD) override { return S_OK; }
-  HRESULT Revert() override { return S_OK; }
-  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
   HRESULT Stat(STATSTG* st, DWORD) override {
     if (!st) return STG_E_INVALIDPOINTER;
     std::memset(st, 0, sizeof *st);
@@ -634,7 +622,6 @@ class SliceStreamObject final : public com::Object<IStream> {
     st->cbSize.QuadPart = static_cast<ULONGLONG>(g_mime_stream_length(stream_.get()));
     return S_OK;
   }
-  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
 
  private:
   GPtr<GMimeStream> stream_;

@@ -39,7 +39,7 @@ bool ReadIdList(const MESSAGEIDLIST* list, std::vector<MESSAGEID>* ids) {
 
 // Shared by the read-only message stream and the write stream of a new message.
 template <class Self>
-class FdStreamBase : public com::Object<IStream> {
+class FdStreamBase : public com::PlainStream {
  public:
   HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override {
     if (pcbRead) *pcbRead = 0;
@@ -68,18 +68,6 @@ class FdStreamBase : public com::Object<IStream> {
     if (pos) pos->QuadPart = static_cast<ULONGLONG>(at);
     return S_OK;
   }
-  HRESULT CopyTo(IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
-                 ULARGE_INTEGER* pcbWritten) override {
-    return com::CopyByReading(*this, to, cb, pcbRead, pcbWritten);
-  }
-  HRESULT Commit(DWORD) override { return S_OK; }
-  HRESULT Revert() override { return S_OK; }
-  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
-  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-    return STG_E_INVALIDFUNCTION;
-  }
   HRESULT Stat(STATSTG* st, DWORD) override {
     if (!st) return STG_E_INVALIDPOINTER;
     std::memset(st, 0, sizeof *st);
@@ -94,7 +82,6 @@ class FdStreamBase : public com::Object<IStream> {
     st->grfMode = static_cast<const Self*>(this)->Mode();
     return S_OK;
   }
-  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
 
  protected:
   int fd_ = -1;
