@@ -224,6 +224,9 @@ class Store : public std::enable_shared_from_this<Store> {
   HRESULT Exec(const char* sql);
   sqlite3* db() const { return db_; }
   void FillProps(Statement& s, MESSAGEPROPS* props, bool fast);  // from kPropsColumns
+  // Steps `upsert`, a bound insert-or-update of message `uniq` of `folder`,
+  // and answers the row's id, or -1 when it failed.
+  std::int64_t UpsertMessageRow(Statement& upsert, std::int64_t folder, const std::string& uniq);
 
  private:
   friend class FolderListing;  // the steps of SyncMessages

@@ -278,6 +278,24 @@ Statement& Store::Query(const char* sql) {
   return *slot;
 }
 
+std::int64_t Store::UpsertMessageRow(Statement& upsert, std::int64_t folder,
+                                     const std::string& uniq) {
+  // No RETURNING: SQLite buffers a RETURNING statement's rows and that costs
+  // more than the insert itself. A new row's id is the last rowid; a row
+  // that was there already (another process may have inserted it meanwhile)
+  // keeps its own id, looked up.
+  std::int64_t lastBefore = sqlite3_last_insert_rowid(db_);
+  std::int64_t id = upsert.Step() == SQLITE_DONE ? sqlite3_last_insert_rowid(db_) : -1;
+  upsert.Reset();
+  if (id == lastBefore) {
+    Statement& q = Query("SELECT id FROM messages WHERE folder = ? AND uniq = ?");
+    q.Bind(1, folder).Bind(2, uniq);
+    id = q.Step() == SQLITE_ROW ? q.Int(0) : -1;
+    q.Reset();
+  }
+  return id;
+}
+
 void Store::BumpGeneration(STOREFOLDERID folder) {
   Query("UPDATE folders SET gen = gen + 1 WHERE id = ?").Bind(1, folder).Step();
 }

@@ -385,13 +385,8 @@ void FolderListing::ReadBatch(std::size_t from, std::vector<FileSummary>* out) {
 // Inserts the rows of one batch; `ids` gets each row's id (0 for a file that
 // could not be read).
 HRESULT FolderListing::InsertBatch(std::vector<FileSummary>& batch, std::vector<MESSAGEID>* ids) {
-  sqlite3* db = store_.db();
   for (const FileSummary& p : batch) {
     if (!p.ok) continue;
-    // No RETURNING: SQLite buffers a RETURNING statement's rows and that
-    // costs more than the insert itself. A new row's id is the last rowid;
-    // a row another process inserted meanwhile keeps its own id, looked up.
-    std::int64_t lastBefore = sqlite3_last_insert_rowid(db);
     Statement& s = store_.Query(
         "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
         " subject, norm_subject, disp_from, disp_to, message_id)"
@@ -403,14 +398,7 @@ HRESULT FolderListing::InsertBatch(std::vector<FileSummary>& batch, std::vector<
         " disp_to = excluded.disp_to, message_id = excluded.message_id");
     s.Bind(1, f_.id).Bind(2, p.uniq).Bind(3, p.sub).Bind(4, p.name).Bind(5, p.flags);
     BindSummary(s, 6, p);
-    std::int64_t id = s.Step() == SQLITE_DONE ? sqlite3_last_insert_rowid(db) : -1;
-    s.Reset();
-    if (id == lastBefore) {
-      Statement& q = store_.Query("SELECT id FROM messages WHERE folder = ? AND uniq = ?");
-      q.Bind(1, f_.id).Bind(2, p.uniq);
-      id = q.Step() == SQLITE_ROW ? q.Int(0) : -1;
-      q.Reset();
-    }
+    std::int64_t id = store_.UpsertMessageRow(s, f_.id, p.uniq);
     if (id <= 0 || id > kMaxId) return E_FAIL;
     (*ids)[&p - batch.data()] = static_cast<MESSAGEID>(id);
   }

@@ -479,7 +479,6 @@ HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
     if (m.facts.deleted) continue;
     if (m.id == 0) {
       const FileSummary& p = m.summary;
-      std::int64_t lastBefore = sqlite3_last_insert_rowid(db);
       Statement& s = store_.Query(
           "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
           " subject, norm_subject, disp_from, disp_to, message_id)"
@@ -488,14 +487,7 @@ HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
       s.Bind(1, f_.id).Bind(2, m.key).Bind(3, p.flags).Bind(4, p.size).Bind(5, p.received);
       s.Bind(6, p.sent).Bind(7, p.sum.subject).Bind(8, p.sum.normalSubject);
       s.Bind(9, p.sum.displayFrom).Bind(10, p.sum.displayTo).Bind(11, p.sum.messageId);
-      std::int64_t id = s.Step() == SQLITE_DONE ? sqlite3_last_insert_rowid(db) : -1;
-      s.Reset();
-      if (id == lastBefore) {
-        Statement& q = store_.Query("SELECT id FROM messages WHERE folder = ? AND uniq = ?");
-        q.Bind(1, f_.id).Bind(2, m.key);
-        id = q.Step() == SQLITE_ROW ? q.Int(0) : -1;
-        q.Reset();
-      }
+      std::int64_t id = store_.UpsertMessageRow(s, f_.id, m.key);
       if (id <= 0 || id > kMaxId) {
         store_.Rollback();
         return E_FAIL;  // a failed write, or the 32-bit id space is spent
