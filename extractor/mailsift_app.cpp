@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QStringList>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -18,17 +19,25 @@ const char kNoDisplay[] =
 
 QtMessageHandler previousHandler = nullptr;
 bool starting = true;
+// The platform layer's warnings while the application starts: kept back, and
+// shown only when the start fails, as the reason behind our one line.
+QStringList platformWarnings;
 
 // Qt ends a program it cannot connect to a display with a fatal message and
 // an abort, after warnings of its platform layer; while the application is
-// starting we say it in our one line instead.
+// starting we say it in our one line instead, followed by what Qt said.
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (starting && type == QtFatalMsg) {
     std::fputs(kNoDisplay, stderr);
+    platformWarnings.append(text);
+    for (const QString& line : platformWarnings)
+      std::fprintf(stderr, "  %s\n", line.toLocal8Bit().constData());
     _exit(2);
   }
-  if (starting && context.category && std::string_view(context.category).starts_with("qt.qpa"))
+  if (starting && context.category && std::string_view(context.category).starts_with("qt.qpa")) {
+    platformWarnings.append(text);
     return;
+  }
   if (previousHandler) previousHandler(type, context, text);
 }
 
@@ -48,6 +57,7 @@ bool EnsureDisplay() {
 
 void DisplayReady() {
   starting = false;
+  platformWarnings.clear();
 }
 
 int CMailsiftApp::Run(ui::UserPrompts& prompts) {

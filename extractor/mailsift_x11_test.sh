@@ -37,7 +37,11 @@ command -v Xvfb >/dev/null || skip "Xvfb is not installed (Debian package xvfb)"
 command -v xdotool >/dev/null || skip "xdotool is not installed (Debian package xdotool)"
 
 # A display of our own: Xvfb takes a free number and writes it to fd 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# -noreset: by default the server resets when its last client leaves, and a
+# client still connecting then is dropped. The polls below come and go while
+# Mailsift connects, and Mailsift then found no display, about once in twenty
+# starts on a busy machine.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [ -s "$work/display" ] && break

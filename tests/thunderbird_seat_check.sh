@@ -55,7 +55,8 @@ snapshot() { (cd "$home" && find . -printf '%y %p %l\n' | sort && find . -type f
 snapshot >"$work/before"
 
 display=:$((100 + RANDOM % 400))
-Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
+# -noreset: a poll leaving must not reset the server under a client still connecting.
+Xvfb "$display" -screen 0 1024x768x24 -noreset >/dev/null 2>&1 &
 xvfb_pid=$!
 sleep 1
 env -u MAILDIR HOME="$home" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config" \
