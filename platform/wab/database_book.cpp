@@ -1,6 +1,8 @@
 #include "platform/wab/database_book.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -26,18 +28,27 @@ std::string FileUri(const std::string& path) {
   return uri + "?mode=ro";
 }
 
-std::string BaseName(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+// Whether the database is in write-ahead-log mode (its header's read and
+// write versions are 2).
+bool InWalMode(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  unsigned char header[20] = {};
+  bool wal = pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+             header[18] == 2 && header[19] == 2;
+  close(fd);
+  return wal;
 }
 
-}  // namespace
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
 
-bool ReadDatabase(const std::string& path, const CardReader& reader,
-                  std::vector<StoredCard>* cards) {
+bool ReadOnce(const std::string& uri, const CardReader& reader, std::vector<StoredCard>* cards) {
   cards->clear();
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(FileUri(path).c_str(), &db,
+  int rc = sqlite3_open_v2(uri.c_str(), &db,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   bool ok = rc == SQLITE_OK;
   if (ok) {
@@ -52,6 +63,29 @@ bool ReadDatabase(const std::string& path, const CardReader& reader,
   sqlite3_close_v2(db);  // releases every lock; null is harmless
   if (!ok) cards->clear();
   return ok;
+}
+
+std::string BaseName(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool ReadDatabase(const std::string& path, const CardReader& reader,
+                  std::vector<StoredCard>* cards) {
+  // A database in write-ahead-log mode whose owner has it closed has no log:
+  // even a read-only connection would leave an empty log and its index
+  // behind. Every committed write is then in the database file itself, and
+  // an owner that starts meanwhile writes to a new log, changing the file
+  // only when it copies the log back; so the file is read as unchanging and
+  // the read kept when the file did not change during it.
+  if (InWalMode(path) && !Exists(path + "-wal")) {
+    FileStamp before = StampOfPath(path);
+    if (ReadOnce(FileUri(path) + "&immutable=1", reader, cards) && StampOfPath(path) == before)
+      return true;
+  }
+  return ReadOnce(FileUri(path), reader, cards);
 }
 
 std::vector<std::string> ColumnsOf(sqlite3* db, const std::string& table) {
