@@ -335,8 +335,7 @@ HRESULT Book::Delete(const CardKey& key) {
   return S_OK;
 }
 
-std::string ResolveBookLocation(const char* fileName) {
-  if (fileName && *fileName) return fileName;
+std::string DefaultBookLocation() {
   const char* fromEnvironment = std::getenv("MAILQUARRY_ADDRESSBOOK");
   if (fromEnvironment && *fromEnvironment) return fromEnvironment;
   std::string data;
@@ -348,7 +347,14 @@ std::string ResolveBookLocation(const char* fileName) {
     if (!home || !*home) return {};
     data = std::string(home) + "/.local/share";
   }
-  std::string location = data + "/mailquarry/contacts";
+  return data + "/mailquarry/contacts";
+}
+
+std::string ResolveBookLocation(const char* fileName) {
+  if (fileName && *fileName) return fileName;
+  std::string location = DefaultBookLocation();
+  const char* fromEnvironment = std::getenv("MAILQUARRY_ADDRESSBOOK");
+  if (location.empty() || (fromEnvironment && *fromEnvironment)) return location;
   if (!MakeDirectories(location)) return {};
   return location;
 }

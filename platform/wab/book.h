@@ -69,6 +69,8 @@ class Book final : public CardSource {
 // $MAILQUARRY_ADDRESSBOOK, else $XDG_DATA_HOME/mailquarry/contacts (created,
 // empty, when missing). Empty when no location can be made.
 std::string ResolveBookLocation(const char* fileName);
+// The same without a file name, and without creating anything.
+std::string DefaultBookLocation();
 
 // Whether a WABOpen call with `fileName` also lists the books of other
 // programs: only when neither it nor $MAILQUARRY_ADDRESSBOOK names a book.

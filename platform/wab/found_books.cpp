@@ -53,4 +53,17 @@ std::vector<FoundBook> FindOtherBooks(const UserDirectories& dirs) {
   return all;
 }
 
+std::vector<std::string> DescribeAddressBooks() {
+  std::vector<std::string> lines;
+  std::string own = DefaultBookLocation();
+  if (!FindsOtherBooks(nullptr))
+    return {"Address book: " + own + " ($MAILQUARRY_ADDRESSBOOK; no other book is read)"};
+  lines.push_back("Address book: our own, " + (own.empty() ? "(none: no home directory)" : own) +
+                  " (new contacts go here)");
+  for (const FoundBook& book : FindOtherBooks(UserDirectoriesFromEnvironment()))
+    lines.push_back("Address book: " + book.program + " \"" + book.name + "\", " + book.path +
+                    " (read only)");
+  return lines;
+}
+
 }  // namespace wab

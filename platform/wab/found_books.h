@@ -36,6 +36,10 @@ struct UserDirectories {
 };
 UserDirectories UserDirectoriesFromEnvironment();
 
+// One line for the user per book that the address book lists, our own
+// first: which program's, its name and where it is.
+std::vector<std::string> DescribeAddressBooks();
+
 // Every book found, in the order above.
 std::vector<FoundBook> FindOtherBooks(const UserDirectories& dirs);
 
