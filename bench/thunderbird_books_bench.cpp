@@ -7,8 +7,10 @@
 // Usage: thunderbird_books_bench [card count, default 10000]
 // Needs MailStore.so, AddressBook.so and Mailquarry.ocx beside it (bin/), and
 // the sqlite3 program.
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -108,19 +110,29 @@ int main(int argc, char** argv) {
     if (std::system(sqlite.c_str()) != 0) std::fprintf(stderr, "sqlite3 failed\n");
   });
   long found = 0;
-  const double ourSeconds = Best(5, [&] {
+  auto exportAll = [&] {
     mqtest::Call(contacts, "Refresh");
     const LONG n = mqtest::Get(contacts, "Count").Long();
     found = 0;
     for (LONG i = 0; i < n; ++i) found += !mqtest::Call(contacts, "FindEmail", i).Str().empty();
+  };
+  // Cold: the database changed since it was last read (its time is moved on),
+  // so every card is read and parsed again. Warm: unchanged since the last
+  // Refresh, whose parse is kept.
+  const double coldSeconds = Best(3, [&] {
+    utimensat(AT_FDCWD, book.c_str(), nullptr, 0);
+    exportAll();
   });
+  const double ourSeconds = Best(5, exportAll);
   const double refreshSeconds = Best(5, [&] { mqtest::Call(contacts, "Refresh"); });
 
   std::printf("%d cards in abook.sqlite, %ld e-mail addresses read\n", count, found);
   std::printf("sqlite3 reading the _vCard values   %8.3f s\n", sqliteSeconds);
-  std::printf("Refresh + FindEmail (all)           %8.3f s   %.2f x sqlite3\n", ourSeconds,
+  std::printf("Refresh + FindEmail (all), cold     %8.3f s   %.2f x sqlite3\n", coldSeconds,
+              coldSeconds / sqliteSeconds);
+  std::printf("Refresh + FindEmail (all), warm     %8.3f s   %.2f x sqlite3\n", ourSeconds,
               ourSeconds / sqliteSeconds);
-  std::printf("  of which Refresh                   %8.3f s\n", refreshSeconds);
+  std::printf("  of which Refresh (warm)            %8.3f s\n", refreshSeconds);
   host.Close();
   fs::remove_all(base);
   return found == count ? 0 : 2;

@@ -4,10 +4,15 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <map>
 
 namespace wab {
 namespace {
+
+// How long a look at the database's files holds for further looks.
+constexpr std::chrono::milliseconds kRecheckAfter(100);
 
 // How long a read waits for a writer that holds the database's lock.
 constexpr int kBusyMilliseconds = 5000;
@@ -116,10 +121,19 @@ HRESULT DatabaseBook::ListFiles(std::vector<std::string>* names) const {
 std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Current() {
   // Stamps are taken before the read: a write during it changes them, so
   // the next look reads again.
+  // The connection opens every listed card right after its row: within a
+  // short while of the last look, the files are not looked at again.
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (snapshot_ && now - checked_ < kRecheckAfter) return snapshot_;
+  }
   FileStamp database = StampOfPath(path_);
   FileStamp log = StampOfPath(path_ + "-wal");
   {
     std::lock_guard<std::mutex> hold(mutex_);
+    checked_ = now;
+    if (!snapshot_) snapshot_ = Remembered(path_, nullptr);
     if (snapshot_ && snapshot_->database == database && snapshot_->log == log) return snapshot_;
   }
   std::vector<StoredCard> stored;
@@ -151,9 +165,28 @@ std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Current() {
   snapshot->file = std::move(file);
   snapshot->database = database;
   snapshot->log = log;
+  Remembered(path_, snapshot);
   std::lock_guard<std::mutex> hold(mutex_);
   snapshot_ = snapshot;
   return snapshot_;
+}
+
+std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Remembered(
+    const std::string& path, std::shared_ptr<const Snapshot> latest) {
+  // The address book is opened afresh on every Refresh; the last read of
+  // each database stays for the process, so an unchanged one is not parsed
+  // again. A handful of books at most; past that, the oldest go.
+  static std::mutex mutex;
+  static std::map<std::string, std::shared_ptr<const Snapshot>> byPath;
+  constexpr std::size_t kMaxBooks = 32;
+  std::lock_guard<std::mutex> hold(mutex);
+  if (!latest) {
+    auto it = byPath.find(path);
+    return it == byPath.end() ? nullptr : it->second;
+  }
+  if (byPath.size() >= kMaxBooks && !byPath.count(path)) byPath.clear();
+  byPath[path] = latest;
+  return latest;
 }
 
 std::shared_ptr<const LoadedFile> DatabaseBook::Load(const std::string& name) {

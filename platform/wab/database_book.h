@@ -2,10 +2,11 @@
 // address books, Evolution Data Server's): read only, never written, never
 // locked past a read. The database is opened with mode=ro for each read and
 // read in one transaction, so the cards come from one consistent state even
-// while the owner writes; the result is kept while neither the database nor
-// its write-ahead log has changed.
+// while the owner writes; the result is kept (for the process, across
+// openings) while neither the database nor its write-ahead log has changed.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -52,12 +53,16 @@ class DatabaseBook final : public CardSource {
     FileStamp database, log;
   };
   std::shared_ptr<const Snapshot> Current();
+  // The last snapshot of `path` in this process, or (given `latest`) keeps it.
+  static std::shared_ptr<const Snapshot> Remembered(const std::string& path,
+                                                    std::shared_ptr<const Snapshot> latest);
 
   std::string path_;
   std::string name_;
   CardReader reader_;
   std::mutex mutex_;
   std::shared_ptr<const Snapshot> snapshot_;
+  std::chrono::steady_clock::time_point checked_;  // when the files were last looked at
 };
 
 // Reads the database at `path` read-only (mode=ro, waiting briefly for a
