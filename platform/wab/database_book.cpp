@@ -15,7 +15,7 @@ namespace {
 constexpr std::chrono::milliseconds kRecheckAfter(100);
 
 // How long a read waits for a writer that holds the database's lock.
-constexpr int kBusyMilliseconds = 5000;
+constexpr int kBusyMilliseconds = 2000;
 
 // A path as an SQLite file: URI (RFC 3986 escapes for the characters that a
 // URI path treats specially).
