@@ -14,6 +14,9 @@ namespace {
 // How long a look at the database's files holds for further looks.
 constexpr std::chrono::milliseconds kRecheckAfter(100);
 
+// A card text longer than this is no contact (a stray blob); it is left out.
+constexpr std::size_t kMaxCardBytes = 16 << 20;
+
 // How long a read waits for a writer that holds the database's lock.
 constexpr int kBusyMilliseconds = 2000;
 
@@ -150,7 +153,7 @@ std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Current() {
   for (StoredCard& s : stored) {
     LoadedCard card;
     card.span = {0, 0};
-    if (!ReadContact(s.text, &card.contact)) continue;
+    if (s.text.size() > kMaxCardBytes || !ReadContact(s.text, &card.contact)) continue;
     card.key.fileName = name_;
     if (!s.identity.empty() && !snapshot->byKey.count(s.identity)) {
       card.key.keyKind = 'U';

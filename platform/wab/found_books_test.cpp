@@ -89,6 +89,10 @@ class FoundBooks : public ::testing::Test {
     WriteEvolutionBook(data / "evolution/addressbook/dav-1/contacts.db",
                        {{"ivan", Card("ivan", "Ivan")}}, true, {"judy"});
     WriteEvolutionSource(config, "dav-1", "Team (CardDAV)");
+    // A damaged database lists nothing and fails nothing.
+    fs::create_directories(data / "evolution/addressbook/broken");
+    WriteFile(data / "evolution/addressbook/broken/contacts.db",
+              "SQLite format 3\0" + std::string(4000, '\xff'));
     fs::create_directories(data / "contacts");
     WriteFile(data / "contacts/kim.vcf", Card("kim", "Kim"));
   }
@@ -120,12 +124,15 @@ TEST_F(FoundBooks, ListedAfterOursInTheirFixedOrderWithEveryMappedField) {
   std::vector<std::string> shown;
   for (const FoundBook& b : FindOtherBooks(UserDirectoriesFromEnvironment()))
     shown.push_back(b.program + "/" + b.name);
-  EXPECT_EQ(shown, (std::vector<std::string>{
-                       "Thunderbird/Personal Address Book", "Thunderbird/Work",
-                       "Thunderbird/Shared", "Thunderbird/Club", "Thunderbird/Collected Addresses",
-                       "Evolution/Personal", "Evolution/Team (CardDAV)", "KDE/Personal Contacts"}));
+  EXPECT_EQ(shown,
+            (std::vector<std::string>{
+                "Thunderbird/Personal Address Book", "Thunderbird/Work", "Thunderbird/Shared",
+                "Thunderbird/Club", "Thunderbird/Collected Addresses", "Evolution/Personal",
+                "Evolution/broken", "Evolution/Team (CardDAV)", "KDE/Personal Contacts"}));
 
-  std::vector<Row> rows = Book("").ReadAll();
+  HRESULT hr;
+  std::vector<Row> rows = Book("").ReadAll(&hr);
+  EXPECT_EQ(hr, S_OK);
   ASSERT_EQ(Names(rows),
             (std::vector<std::string>{"Olive", "Alice", "Bob, \"the\" Builder", "Friends", "Dave",
                                       "Frank", "Erin", "Carol", "Heidi", "Ivan", "Kim"}));
