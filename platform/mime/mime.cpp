@@ -395,8 +395,8 @@ HRESULT Body::SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) {
 
   // No link is followed, and nothing but a plain file is written to: a FIFO
   // would block us, a device is not what anyone exports attachments to.
-  files::UniqueFd fd(
-      ::open(pszFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666));
+  files::UniqueFd fd(::open(
+      pszFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666));
   if (!fd) return com::HResultFromErrno(errno == ELOOP ? EACCES : errno);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;

@@ -691,8 +691,7 @@ HRESULT Edit::Commit() {
   const std::string lock_path = path + ".lock";
   files::Lock lock(lock_path, /*create=*/true);
   if (!lock.Held()) {
-    return Fail(REGDB_E_WRITEREGDB,
-                "cannot lock " + lock_path + ": " + ErrnoText(lock.Error()));
+    return Fail(REGDB_E_WRITEREGDB, "cannot lock " + lock_path + ": " + ErrnoText(lock.Error()));
   }
 
   // The content as it is now, under the lock: changes of other writers stay.

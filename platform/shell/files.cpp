@@ -22,9 +22,8 @@ std::atomic<int> g_injected_error{0};
 int InjectedFailure() {
   if (g_injected_error.load(std::memory_order_relaxed) == 0) return 0;
   long left = g_writes_before_failure.load(std::memory_order_relaxed);
-  while (left > 1 &&
-         !g_writes_before_failure.compare_exchange_weak(left, left - 1,
-                                                        std::memory_order_relaxed)) {
+  while (left > 1 && !g_writes_before_failure.compare_exchange_weak(left, left - 1,
+                                                                    std::memory_order_relaxed)) {
   }
   return left <= 1 ? g_injected_error.load(std::memory_order_relaxed) : 0;
 }
@@ -176,7 +175,8 @@ std::string ErrorWords(int error) {
       return "the reader has gone";
     default: {
       std::string text = std::strerror(error);
-      if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' && !(text.size() > 1 && text[1] >= 'A' && text[1] <= 'Z'))
+      if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' &&
+          !(text.size() > 1 && text[1] >= 'A' && text[1] <= 'Z'))
         text[0] = static_cast<char>(text[0] - 'A' + 'a');
       return text;
     }

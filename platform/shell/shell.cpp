@@ -191,8 +191,8 @@ HRESULT FileWriter::Open(std::string_view path) {
   const std::string target(path);
   // O_NONBLOCK keeps a FIFO at the path from blocking the open; anything but
   // a regular file is refused before a byte is written.
-  files::UniqueFd fd(
-      open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
+  files::UniqueFd fd(open(
+      target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
   if (!fd) return FromErrno(errno == ENXIO ? EACCES : errno);
   struct stat st;
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;
