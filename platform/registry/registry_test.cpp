@@ -214,8 +214,7 @@ TEST_F(Registry, UsersFileLiesOverTheSystemsAndWritesGoToTheUsersOnly) {
 
   // Deleting the user's key uncovers the system's again.
   ASSERT_EQ(Edit().DeleteTree(Root::ClassesRoot, "CLSID\\{A}").Commit(), S_OK);
-  EXPECT_EQ(String(Root::ClassesRoot, "CLSID\\{A}\\InprocServer32", "ThreadingModel"),
-            "Apartment");
+  EXPECT_EQ(String(Root::ClassesRoot, "CLSID\\{A}\\InprocServer32", "ThreadingModel"), "Apartment");
   EXPECT_EQ(ReadFile(system_), system_text);
 }
 
@@ -226,8 +225,8 @@ TEST_F(Registry, StaleUserFilePathFallsBackToTheSystemsSilently) {
   const std::string installed = dir_ + "/installed.so", built = dir_ + "/build/a.so";
   WriteFile(installed, "");
   fs::create_directories(dir_ + "/etc/mailquarry");
-  WriteFile(system_, "mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\" + key + "]\n@=\"" +
-                         installed + "\"\n");
+  WriteFile(system_,
+            "mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\" + key + "]\n@=\"" + installed + "\"\n");
   ASSERT_EQ(Edit().SetString(Root::ClassesRoot, key, "", built).Commit(), S_OK);
   auto file_path = [&] {
     std::string out;
