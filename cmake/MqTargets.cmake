@@ -4,11 +4,12 @@ include(GoogleTest)
 
 # mq_add_test(NAME SOURCES a.cpp b.cpp LIBS x y [ENV "K=V" ...] [GUI] [LARGE pattern])
 # A GoogleTest program in bin/ whose test cases CTest finds one by one (after
-# each link) as NAME:Suite.Case, labelled with the program's name. Tests that need a
-# registry or a store make their own temporary ones; GUI tests run on the
-# offscreen platform. Cases matching the LARGE gtest pattern (a 40,000-message
-# folder) run as one more CTest entry, NAME_large, labelled `large`:
-# `ctest -LE large` leaves them out.
+# each link) as NAME:Suite.Case, labelled with the program's name; with
+# -DMQ_TEST_CASES=OFF the program is one CTest entry, NAME, with that label.
+# Tests that need a registry or a store make their own temporary ones; GUI
+# tests run on the offscreen platform. Cases matching the LARGE gtest pattern
+# (a 40,000-message folder) run as one more CTest entry, NAME_large, labelled
+# `large`: `ctest -LE large` leaves them out.
 function(mq_add_test name)
   if(NOT MQ_TESTS)
     return()
@@ -30,8 +31,13 @@ function(mq_add_test name)
     add_test(NAME ${name}_large COMMAND ${name} --gtest_filter=${T_LARGE})
     set_tests_properties(${name}_large PROPERTIES TIMEOUT 900 LABELS "large;${name}")
   endif()
-  gtest_discover_tests(${name} TEST_PREFIX "${name}:" TEST_FILTER "${filter}" DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 600 LABELS ${name})
+  if(MQ_TEST_CASES)
+    gtest_discover_tests(${name} TEST_PREFIX "${name}:" TEST_FILTER "${filter}" DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT 600 LABELS ${name})
+  else()
+    add_test(NAME ${name} COMMAND ${name} --gtest_filter=${filter})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS ${name})
+  endif()
 endfunction()
 
 # mq_add_module(NAME SOURCES ... LIBS ... [SUFFIX .ocx] [OUTPUT_NAME n])
