@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
+#include "platform/com/testing/automation_client.h"
+#include "platform/testing/registered_modules.h"
 #include "platform/ui/control_host.h"
-#include "tests/support/automation_client.h"
-#include "tests/support/registered_modules.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

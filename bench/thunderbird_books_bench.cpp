@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "bench/span_timer.h"
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
 #include "platform/ui/control_host.h"
 #include "platform/wab/testing/program_books.h"
-#include "tests/support/automation_client.h"
+#include "platform/com/testing/automation_client.h"
 #include "tests/support/registered_modules.h"
 
 namespace fs = std::filesystem;

@@ -14,8 +14,8 @@
 #include "control/guids.h"
 #include "control/prop_page.h"
 #include "control/testing/fake_store.h"
+#include "platform/com/testing/automation_client.h"
 #include "platform/ui/control_host.h"
-#include "tests/support/automation_client.h"
 
 namespace mq {
 namespace {

@@ -64,18 +64,12 @@ void CFolders::BindCore(com::Bindings<CFolders>& bindings) {
       .Get<&CFolders::Item>(13);
 }
 
-void CFolders::BindPending(com::Bindings<CFolders>& bindings) {
-  // Every member of IFolders is served.
-  static_cast<void>(bindings);
-}
-
 const com::Bindings<CFolders>& CFolders::GetBindings() {
   static const auto bindings = [] {
     com::Bindings<CFolders> b;
     BindCore(b);
     BindOperations(b);
     BindEnumeration(b);
-    BindPending(b);
     return b;
   }();
   return bindings;

@@ -9,7 +9,6 @@
 
 #include <string>
 
-#include "control/pending_members.h"
 #include "control/record_list.h"
 #include "control/records.h"
 #include "control/store_context.h"
@@ -17,10 +16,9 @@
 
 namespace mq {
 
-class CFolders : public com::DispatchObject<CFolders>, public PendingMembers<CFolders> {
+class CFolders : public com::DispatchObject<CFolders> {
  public:
   CFolders();
-  MQ_PENDING_INVOKE(CFolders)
 
   // ---- Wiring by the control (folders.cpp) ----
   // The back reference: set once the store connection is open, taken back
@@ -67,7 +65,6 @@ class CFolders : public com::DispatchObject<CFolders>, public PendingMembers<CFo
 
  private:
   static void BindCore(com::Bindings<CFolders>& bindings);
-  static void BindPending(com::Bindings<CFolders>& bindings);
   static void BindOperations(com::Bindings<CFolders>& bindings);
   static void BindEnumeration(com::Bindings<CFolders>& bindings);
   VARIANT_BOOL CopyOrMove(LONG iMessageID, LONG iDestFolderID, DWORD flags);

@@ -1,10 +1,11 @@
 #include "control/mailquarry_ctrl.h"
 
-#include "addressbook/address_book_connection.h"
 #include "control/about_box.h"
+#include "control/contacts/address_book_connection.h"
 #include "control/guids.h"
 #include "control/typelib.h"
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
+#include "platform/activation/registration.h"
 #include "platform/com/typeinfo.h"
 
 namespace mq {

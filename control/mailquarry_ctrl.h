@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "addressbook/contacts.h"
+#include "control/contacts/contacts.h"
 #include "control/folders.h"
 #include "control/messages.h"
 #include "control/store_context.h"

@@ -33,18 +33,12 @@ void CMessages::BindCore(com::Bindings<CMessages>& bindings) {
   bindings.Get<&CMessages::Count>(1).Get<&CMessages::Item>(22);
 }
 
-void CMessages::BindPending(com::Bindings<CMessages>& bindings) {
-  // Every member of IMessages is served.
-  static_cast<void>(bindings);
-}
-
 const com::Bindings<CMessages>& CMessages::GetBindings() {
   static const auto bindings = [] {
     com::Bindings<CMessages> b;
     BindCore(b);
     BindMembers(b);
     BindEnumeration(b);
-    BindPending(b);
     return b;
   }();
   return bindings;

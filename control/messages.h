@@ -11,7 +11,6 @@
 #include <string>
 
 #include "control/messages_ops/message_ops.h"
-#include "control/pending_members.h"
 #include "control/record_list.h"
 #include "control/records.h"
 #include "control/store_context.h"
@@ -19,10 +18,9 @@
 
 namespace mq {
 
-class CMessages : public com::DispatchObject<CMessages>, public PendingMembers<CMessages> {
+class CMessages : public com::DispatchObject<CMessages> {
  public:
   CMessages();
-  MQ_PENDING_INVOKE(CMessages)
 
   // ---- Wiring by the control (messages.cpp) ----
   void Attach(StoreContext* context) { context_ = context; }
@@ -75,7 +73,6 @@ class CMessages : public com::DispatchObject<CMessages>, public PendingMembers<C
 
  private:
   static void BindCore(com::Bindings<CMessages>& bindings);
-  static void BindPending(com::Bindings<CMessages>& bindings);
   static void BindMembers(com::Bindings<CMessages>& bindings);
 
   // The message list as the message operations read it.

@@ -2,6 +2,7 @@
 
 #include "control/guids.h"
 #include "control/typelib.h"
+#include "platform/activation/registration.h"
 #include "platform/com/server.h"
 
 namespace mq {

@@ -1,6 +1,6 @@
 #include "control/store_context.h"
 
-#include "addressbook/address_book_connection.h"
+#include "control/contacts/address_book_connection.h"
 #include "control/folders.h"
 #include "control/messages.h"
 

@@ -59,7 +59,7 @@ export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/runtime"
 export MAILQUARRY_REGISTRY="$work/registry"
 export MAILDIR="$work/demo-Maildir" MAILQUARRY_ADDRESSBOOK="$work/demo-Maildir-contacts"
 export QT_QPA_PLATFORM=xcb
-# The programs load modules, as the test programs do (tests/support/registered_modules.cpp).
+# The programs load modules, as the test programs do (platform/testing/registered_modules.cpp).
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}intercept_tls_get_addr=0"
 # Qt asks D-Bus for a session bus that does not exist here, and libdbus keeps
 # its failed connection's buffer to the end: the leak check leaves that

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
 #include "platform/store/store.h"
 
 namespace mailsift {

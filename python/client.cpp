@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
 #include "platform/com/typeinfo.h"
 #include "platform/ui/control_host.h"
 

@@ -7,11 +7,12 @@
 #include <string>
 #include <tuple>
 
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
+#include "platform/activation/registration.h"
+#include "platform/com/testing/automation_client.h"
 #include "platform/com/typeinfo.h"
 #include "platform/registry/registry.h"
-#include "tests/support/automation_client.h"
-#include "tests/support/registered_modules.h"
+#include "platform/testing/registered_modules.h"
 
 namespace {
 

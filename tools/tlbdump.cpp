@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/activation/registration.h"
 #include "platform/com/typeinfo.h"
 #include "platform/registry/registry.h"
 #include "tools/command_line.h"

@@ -7,7 +7,7 @@
 
 #include "control/messages_ops/message_ops.h"
 #include "control/testing/fake_store.h"
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 namespace msgops::testing {
 

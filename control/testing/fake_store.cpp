@@ -173,7 +173,6 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
       CoTaskMemFree(*field);
       *field = nullptr;
     }
-    ++state_.freedMessageProps;
     return S_OK;
   }
   HRESULT GetFirstMessage(DWORD, DWORD, MESSAGEID first, MESSAGEPROPS* props,

@@ -69,9 +69,8 @@ struct FakeStoreState {
   std::vector<Change> changes;
   HRESULT changeResult = S_OK;
   int openHandles = 0;
-  int openFolders = 0;        // IStoreFolder objects alive
-  int freedMessageProps = 0;  // FreeMessageProps with the strings released
-  int storeCalls = 0;         // every namespace and folder call
+  int openFolders = 0;  // IStoreFolder objects alive
+  int storeCalls = 0;   // every namespace and folder call
 
   FakeFolder& AddFolder(STOREFOLDERID id, std::string name, STOREFOLDERID parent = 0);
 };

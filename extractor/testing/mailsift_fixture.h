@@ -18,8 +18,8 @@
 #include "extractor/mailsift_dlg.h"
 #include "extractor/progress_dialog.h"
 #include "platform/store/testing/maildir_fixture.h"
+#include "platform/testing/registered_modules_test.h"
 #include "platform/ui/dialogs.h"
-#include "tests/support/registered_modules_test.h"
 
 namespace mailsift::testing {
 

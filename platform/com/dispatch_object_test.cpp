@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/com/testdata/sample_counter.h"
-#include "tests/support/automation_client.h"
+#include "platform/com/testing/automation_client.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // What every in-process server module needs beside its objects: a class
-// factory, the answers of its entry points, its own path, and registration
-// of its classes. A module stays small:
+// factory, the answers of its entry points and its own path (registering its
+// classes is platform/activation/registration.h's). A module stays small:
 //
 //   COM_EXPORT const com::tlb::Library* MqGetTypeLibrary() { return &Library(); }
 //   COM_EXPORT HRESULT DllGetClassObject(REFCLSID c, REFIID i, void** p) {
@@ -16,7 +16,6 @@
 
 #include <initializer_list>
 #include <string>
-#include <vector>
 
 #include "platform/com/class_factory.h"
 #include "platform/com/typelib.h"
@@ -72,34 +71,5 @@ HRESULT CanUnloadNow();
 
 // The file this module (or program) was loaded from.
 std::string ModulePath();
-
-// What the registry holds for one class. Unregistering removes exactly what
-// registering wrote (and the ProgID only when it still names this class).
-struct ServerClass {
-  CLSID clsid;
-  std::string userTypeName;  // CLSID\{..} default value
-  std::string progId = {};   // CLSID\{..}\ProgID, <ProgID>, <ProgID>\CLSID
-  std::string threadingModel = "Apartment";
-  std::string modulePath = {};  // InprocServer32 default; empty: ModulePath()
-  // A control: Control, ToolboxBitmap32 ("<module>, <id>"), MiscStatus (default
-  // "0", subkey 1 = the status in decimal), TypeLib, Version.
-  bool control = false;
-  int toolboxBitmapId = 1;
-  DWORD miscStatus = 0;
-  GUID typeLib = GUID_NULL;  // written when not null
-  std::string version = {};  // written when not empty ("1.0")
-  std::vector<GUID> implementedCategories = {};
-};
-// S_OK, or SELFREG_E_CLASS when the registry cannot be written.
-HRESULT RegisterServerClass(const ServerClass& c);
-HRESULT UnregisterServerClass(const ServerClass& c);
-
-// Registers a library of this module with the module as its file
-// (RegisterTypeLib); SELFREG_E_TYPELIB on failure.
-HRESULT RegisterTypeLibrary(const tlb::Library& library, const char* helpDir = nullptr);
-// Unregisters the version, whatever locale it was registered for (lcid is
-// tried first); SELFREG_E_TYPELIB when it is not registered or the registry
-// cannot be written.
-HRESULT UnregisterTypeLibrary(const GUID& libid, WORD major, WORD minor, LCID lcid = 0);
 
 }  // namespace com

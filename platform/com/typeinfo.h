@@ -170,28 +170,9 @@ constexpr CLSID CLSID_PSDispatch = com::Guid("{00020420-0000-0000-C000-000000000
 // TYPE_E_CANTLOADLIBRARY when the file is no module or carries no library.
 HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
 
-// Writes TypeLib\{LIBID}\<major>.<minor> (default: the help string, else the
-// name; <lcid hex>\linux = szFullPath; FLAGS; HELPDIR) and Interface\{IID}
-// (default: name; ProxyStubClsid, ProxyStubClsid32 = PSDispatch; TypeLib =
-// LIBID with Version) of each dispinterface, in HKEY_CLASSES_ROOT, in one
-// atomic change. TYPE_E_REGISTRYACCESS when the registry cannot be written.
-HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);
-// Removes what RegisterTypeLib wrote for that version and locale: the
-// locale's entry, the version key once no locale is left in it, the LIBID key
-// once no version is left, and the Interface keys that name the library and
-// version. TYPE_E_LIBNOTREGISTERED when that locale is not registered.
-HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
-                          SYSKIND syskind);
-// Loads a registered library: the locale asked for, else its primary
-// language, else the neutral locale, else any registered locale of that
-// version. TYPE_E_LIBNOTREGISTERED when the version is not registered.
-HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib** pptlib);
-
 namespace com {
 // An ITypeLib over a table of this module (no loading involved).
 HRESULT CreateTypeLib(const tlb::Library& library, ITypeLib** out);
 // The same as LoadTypeLib, with a UTF-8 path.
 HRESULT LoadTypeLibFromModule(std::string_view path, ComPtr<ITypeLib>* out);
-// The registered module path of a library version ("" when not registered).
-std::string RegisteredTypeLibPath(const GUID& libid, WORD major, WORD minor, LCID lcid);
 }  // namespace com

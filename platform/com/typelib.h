@@ -1,8 +1,8 @@
 // A type library is data. Each module declares its library once, in one table
 // of this shape, and exports it through `MqGetTypeLibrary` (the stand-in for an
 // embedded TYPELIB resource). The same table drives GetIDsOfNames and Invoke of
-// the module's objects (dispatch_object.h), registration (RegisterTypeLib),
-// ITypeLib/ITypeInfo (LoadTypeLib, LoadRegTypeLib) and the tlbdump tool.
+// the module's objects (dispatch_object.h), ITypeLib/ITypeInfo (LoadTypeLib),
+// registration and LoadRegTypeLib (platform/activation) and the tlbdump tool.
 #pragma once
 
 #include <string_view>

@@ -16,7 +16,7 @@
 #include "platform/com/memory.h"
 #include "platform/mime/mime_internal.h"
 #include "platform/mime/top_headers.h"
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 namespace fs = std::filesystem;
 using com::ComPtr;

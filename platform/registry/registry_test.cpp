@@ -1,5 +1,5 @@
 #include "platform/registry/registry.h"
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

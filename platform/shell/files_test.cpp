@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <set>
 
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 namespace {
 

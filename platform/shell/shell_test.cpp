@@ -1,5 +1,5 @@
 #include "platform/shell/shell.h"
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // MailStore.so: the in-process server of the store namespace class.
+#include "platform/activation/registration.h"
 #include "platform/com/server.h"
 #include "platform/store/objects.h"
 #include "platform/store/store.h"

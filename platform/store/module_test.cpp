@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
 #include "platform/registry/registry.h"
 #include "platform/store/store_test_util.h"
 #include "platform/store/testing/maildir_fixture.h"

@@ -15,7 +15,7 @@
 #include "platform/mime/mime.h"
 #include "platform/store/objects.h"
 #include "platform/store/store.h"
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 namespace store {
 

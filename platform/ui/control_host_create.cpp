@@ -1,6 +1,6 @@
 // Kept apart from the rest of the host so that programs that never create a
 // control by class id do not pull in activation.
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
 #include "platform/ui/control_host.h"
 
 namespace ui {

@@ -6,11 +6,11 @@
 #include <QWidget>
 #include <cstdlib>
 
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/scratch.h"
 #include "platform/ui/control_host.h"
 #include "platform/ui/test_control.h"
-#include "tests/support/scratch.h"
 
 namespace ui {
 namespace {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/scratch.h"
 #include "platform/wab/wab.h"
-#include "tests/support/scratch.h"
 
 namespace wabtest {
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/activation/registration.h"
 #include "platform/com/dispatch_object.h"
 #include "platform/com/server.h"
 #include "platform/ui/control.h"

@@ -9,11 +9,11 @@
 #include <set>
 #include <string>
 
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
+#include "platform/com/testing/automation_client.h"
 #include "platform/store/testing/maildir_fixture.h"
+#include "platform/testing/registered_modules_test.h"
 #include "platform/ui/control_host.h"
-#include "tests/support/automation_client.h"
-#include "tests/support/registered_modules_test.h"
 
 namespace mqtest {
 

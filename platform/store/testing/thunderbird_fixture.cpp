@@ -10,7 +10,7 @@
 #include "platform/store/maildir.h"
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/store/testing/nested_tree.h"
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 namespace store::testing {
 namespace {

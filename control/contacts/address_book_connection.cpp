@@ -1,10 +1,10 @@
-#include "addressbook/address_book_connection.h"
+#include "control/contacts/address_book_connection.h"
 
 #include <cstring>
 #include <new>
 
-#include "addressbook/contacts.h"
-#include "addressbook/property_names.h"
+#include "control/contacts/contacts.h"
+#include "control/contacts/property_names.h"
 #include "platform/registry/registry.h"
 
 namespace mq {

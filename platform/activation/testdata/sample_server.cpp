@@ -1,5 +1,6 @@
 // A small in-process server used only by the runtime's tests: the sample
 // counter, creatable and registered with the standard helpers.
+#include "platform/activation/registration.h"
 #include "platform/com/server.h"
 #include "platform/com/testdata/sample_counter.h"
 

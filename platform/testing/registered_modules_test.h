@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/registered_modules.h"
+#include "platform/testing/registered_modules.h"
 
 namespace mqtest {
 

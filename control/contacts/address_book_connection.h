@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "addressbook/contact.h"
+#include "control/contacts/contact.h"
 #include "control/record_list.h"
 #include "platform/wab/wab.h"
 

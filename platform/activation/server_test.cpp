@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
+#include "platform/activation/registration.h"
 #include "platform/com/memory.h"
 #include "platform/com/testdata/sample_counter.h"
+#include "platform/com/testing/automation_client.h"
 #include "platform/com/typeinfo.h"
 #include "platform/registry/registry.h"
-#include "tests/support/automation_client.h"
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 namespace fs = std::filesystem;
 

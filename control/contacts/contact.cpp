@@ -1,4 +1,4 @@
-#include "addressbook/contact.h"
+#include "control/contacts/contact.h"
 
 #include <utility>
 

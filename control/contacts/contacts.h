@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "addressbook/contact.h"
+#include "control/contacts/contact.h"
 #include "control/record_list.h"
 #include "control/store_context.h"
 #include "platform/com/dispatch_object.h"

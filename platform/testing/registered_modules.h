@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 namespace mqtest {
 

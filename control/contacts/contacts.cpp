@@ -1,9 +1,9 @@
-#include "addressbook/contacts.h"
+#include "control/contacts/contacts.h"
 
 #include <utility>
 
-#include "addressbook/address_book_connection.h"
 #include "control/collection_enum.h"
+#include "control/contacts/address_book_connection.h"
 #include "control/guids.h"
 #include "control/typelib.h"
 

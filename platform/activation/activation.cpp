@@ -1,4 +1,4 @@
-#include "platform/com/activation.h"
+#include "platform/activation/activation.h"
 
 #include <dlfcn.h>
 

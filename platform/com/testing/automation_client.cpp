@@ -1,4 +1,4 @@
-#include "tests/support/automation_client.h"
+#include "platform/com/testing/automation_client.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "tests/support/registered_modules.h"
+#include "platform/testing/registered_modules.h"
 
 #include <stdio.h>
 #include <stdlib.h>

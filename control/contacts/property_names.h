@@ -13,7 +13,4 @@ namespace mq {
 // valid only until the next lookup of an unknown identifier: copy it at once.
 const char* PropertyTagName(ULONG tag);
 
-// How many identifiers have a standard name.
-std::size_t PropertyTagNameCount();
-
 }  // namespace mq

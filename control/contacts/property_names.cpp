@@ -1,4 +1,4 @@
-#include "addressbook/property_names.h"
+#include "control/contacts/property_names.h"
 
 #include <algorithm>
 #include <array>
@@ -36,10 +36,6 @@ const char* PropertyTagName(ULONG tag) {
   static char unknown[sizeof("Unknown property tag 0x") + 8];
   std::snprintf(unknown, sizeof unknown, "Unknown property tag 0x%x", static_cast<unsigned>(id));
   return unknown;
-}
-
-std::size_t PropertyTagNameCount() {
-  return std::size(kNames);
 }
 
 }  // namespace mq
