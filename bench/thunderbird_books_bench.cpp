@@ -27,7 +27,7 @@
 #include "platform/ui/control_host.h"
 #include "platform/wab/testing/program_books.h"
 #include "platform/com/testing/automation_client.h"
-#include "tests/support/registered_modules.h"
+#include "platform/testing/registered_modules.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
