@@ -12,11 +12,14 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 #include <fstream>
 
 #include "control/dispids.h"
 #include "extractor/about_dlg.h"
 #include "extractor/testing/mailsift_fixture.h"
+#include "platform/shell/shell.h"
+#include "platform/store/testing/thunderbird_fixture.h"
 #include "platform/ui/click_testing.h"
 
 namespace mailsift {
@@ -44,18 +47,62 @@ TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) 
   fixture_.AddFolder({"Work"});
   fixture_.AddFolder({"Archive"});
   fixture_.AddFolder({"Work", "Old"});
+  Add({"Work", "Old"}, {MailWithAttachment("s", "a", "x")});
   CMailsiftDlg& dialog = Open();
   QStringList names;
   for (int i = 0; i < Folders()->count(); ++i) names << Folders()->itemText(i);
-  EXPECT_EQ(names, QStringList({"Inbox", "Archive", "Work", "Old"}));
+  EXPECT_EQ(names, QStringList({"Inbox (0)", "Archive (0)", "Work (0)", "    Old (1)"}));
   EXPECT_EQ(Folders()->currentIndex(), 0);
   EXPECT_TRUE(Radio(kIdAllMessages)->isChecked());
   EXPECT_TRUE(static_cast<QPushButton*>(dialog.Item(kIdExit))->isDefault());
-  // Placed in dialog units of Arial 7 pt, which resolves to a face of the same metrics.
-  EXPECT_EQ(QFontInfo(dialog.font()).family(), "Liberation Sans");
+  // The font of its message boxes, placed in that font's dialog units.
+  EXPECT_EQ(dialog.font(), QApplication::font("QMessageBox"));
   const ui::DialogUnits du(dialog.font());
   EXPECT_EQ(dialog.size(), QSize(du.X(286), du.Y(174)));
   EXPECT_EQ(dialog.Item(kIdFirst1000)->geometry(), du.ToPixels(186, 77, 82, 8));
+}
+
+// The tree as each kind of store shows it: accounts read as accounts, and
+// positions stay the control's (the exports pick by position).
+TEST_F(MailsiftTest, TheDropDownShowsEachStoresTreeWithCounts) {
+  ScopedEnv cache("XDG_CACHE_HOME", out_ + "/cache");
+  const std::string demo = out_ + "/demo";
+  ASSERT_EQ(std::system((mqtest::BinDir() + "/demo-store " + demo + " >/dev/null").c_str()), 0);
+  store::testing::ThunderbirdFixture profile;
+  const std::string takeout = out_ + "/takeout.mbox";
+  auto labelled = [](const std::string& labels, const std::string& subject) {
+    return "From 1@xxx Fri Sep 16 22:26:51 +0000 2016\nX-Gmail-Labels: " + labels +
+           "\nFrom: a@example.org\nSubject: " + subject + "\n\nBody.\n\n";
+  };
+  std::ofstream(takeout) << labelled("Inbox,Work/Projects", "Plans") << labelled("Sent", "Reply")
+                         << labelled("Inbox", "Invoice");
+  const struct {
+    std::string maildir, home;
+    QStringList shown;
+  } cases[] = {
+      {demo, out_, {"Inbox (12)", "Family (4)", "Receipts (5)", "Work (4)", "    Projects (4)"}},
+      {"",
+       profile.home(),
+       {"Inbox (2)", "jane@example.com", "    Sent (1)", "Local Folders", "    Archives (1)",
+        "        2025 (1)", "    Projects (0)", "        Alpha (1)", "    Trash (1)",
+        "    Unsent Messages (0)", "Work \"B\u00fcro\"", "    Inbox (2)", "        Receipts (1)",
+        "    Trash (0)"}},
+      {takeout,
+       out_,
+       {"Inbox (3)", "    Inbox (2)", "    Sent (1)", "    Work (0)", "        Projects (1)"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.maildir + c.home);
+    ScopedEnv maildir("MAILDIR", c.maildir), home("HOME", c.home);
+    Open();
+    QStringList shown;
+    for (int i = 0; i < Folders()->count(); ++i) shown << Folders()->itemText(i);
+    EXPECT_EQ(shown.join(" | ").toStdString(), c.shown.join(" | ").toStdString());
+  }
+  // A position still means the control's folder at that position.
+  Choose("Inbox/Work/Projects");
+  Run(&D::OnExportEml, NewDir("projects"));
+  EXPECT_EQ(Entries(out_ + "/projects"), std::set<std::string>{"Plans.eml"});
 }
 
 TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
@@ -92,6 +139,11 @@ TEST_F(MailsiftTest, AnEmptyStoreListsNoFolderAndStillCompletes) {
   Open();
   EXPECT_EQ(Folders()->count(), 0);
   EXPECT_EQ(Folders()->currentIndex(), -1);
+  EXPECT_EQ(LastMessage(), "The mail store at " + out_ +
+                               "/no-such-store ($MAILDIR) could not be opened: it does not exist; "
+                               "set MAILDIR to a Maildir, an mbox file or directory, or a "
+                               "Thunderbird profile (0x80070003)");
+  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kWarning);
   Run(&D::OnExportEml, NewDir("e"));
   EXPECT_EQ(log_.folderWrites, std::vector<SHORT>{-1});
   EXPECT_EQ(LastMessage(), "Export to eml completed");
@@ -249,8 +301,9 @@ TEST_F(MailsiftTest, AboutBoxProgressDialogAndAMissingControl) {
   CMailsiftDlg orphan(SystemServices(&prompts_));
   QString error;
   EXPECT_FALSE(orphan.OnInitDialog(&error));
-  EXPECT_TRUE(error.contains("could not be created")) << error.toStdString();
-  EXPECT_TRUE(error.contains("scripts/run"));
+  EXPECT_EQ(error.toStdString(),
+            "Mailquarry is not registered for this user: run scripts/run in the source tree, or "
+            "install the packages (0x80040154)");
   EXPECT_TRUE(registry_->Regsvr("Mailquarry.ocx"));
 }
 
@@ -303,18 +356,51 @@ TEST_F(MailsiftTest, AClickOnEachChildDoesItsWork) {
   EXPECT_EQ(Entries(out_), (std::set<std::string>{"book", "eml"}));
 }
 
-// The browser opens where a person can pick a directory at once.
-TEST_F(MailsiftTest, TheFolderBrowserStartsOnTheDesktopElseAtHome) {
+// The browser opens on the desktop and Save As in the documents directory
+// (home when there is none, never the current directory); then each opens
+// where the user last chose, for as long as the dialog lives.
+TEST_F(MailsiftTest, BrowserAndSaveAsStartInTheUsersPlacesThenWhereTheUserLastChose) {
   const std::string home = NewDir("home");
   ScopedEnv homeEnv("HOME", home);
   ScopedEnv configEnv("XDG_CONFIG_HOME", home + "/.config");
   Open();
   dialog_->OnExportEml();
+  dialog_->OnExportEmailText();
   fs::create_directory(home + "/Desktop");
+  fs::create_directory(home + "/Documents");
   dialog_->OnExportAttachments();
-  std::vector<std::string> starts;
-  for (const QString& dir : prompts_.startDirs) starts.push_back(dir.toStdString());
-  EXPECT_EQ(starts, (std::vector<std::string>{home, home + "/Desktop"}));
+  dialog_->OnExportAddressBook();
+  const std::string picked = NewDir("picked"), saved = NewDir("saved");
+  Run(&D::OnExportEml, picked);
+  Run(&D::OnExportEmailText, saved + "/senders.txt", true);
+  dialog_->OnExportAttachments();  // cancelled
+  dialog_->OnExportAddressBook();
+  Open();  // a new run remembers nothing
+  dialog_->OnExportEml();
+  dialog_->OnExportEmailText();
+  auto strings = [](const std::vector<QString>& dirs) {
+    std::vector<std::string> out;
+    for (const QString& dir : dirs) out.push_back(dir.toStdString());
+    return out;
+  };
+  EXPECT_EQ(strings(prompts_.startDirs),
+            (std::vector<std::string>{home, home + "/Desktop", home + "/Desktop", picked,
+                                      home + "/Desktop"}));
+  EXPECT_EQ(strings(prompts_.saveStarts),
+            (std::vector<std::string>{home, home + "/Documents", home + "/Documents", saved,
+                                      home + "/Documents"}));
+}
+
+// "Read more" that finds no viewer says where the README is.
+TEST_F(MailsiftTest, ReadMoreWithoutAViewerSaysWhereTheReadmeIs) {
+  openResult_ = shell::kNoViewer;
+  Open();
+  dialog_->OnWebLink();
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_EQ(LastMessage(),
+            "The README could not be opened: no program to show it is set up "
+            "(xdg-open found none). Read it in any text viewer: " +
+                opened_[0] + " (0x80070483)");
 }
 
 TEST_F(MailsiftTest, FortyThousandMessagesAreExportedWhole) {
