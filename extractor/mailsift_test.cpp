@@ -4,11 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
 #include <QProgressDialog>
+#include <QStyleOptionButton>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -60,6 +62,19 @@ TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) 
   const ui::DialogUnits du(dialog.font());
   EXPECT_EQ(dialog.size(), QSize(du.X(286), du.Y(174)));
   EXPECT_EQ(dialog.Item(kIdFirst1000)->geometry(), du.ToPixels(186, 77, 82, 8));
+  // In that font no text is cut, and a button's keeps clear of its frame.
+  for (auto* button : dialog.findChildren<QAbstractButton*>()) {
+    const int text = button->fontMetrics().horizontalAdvance(button->text());
+    if (auto* radio = qobject_cast<QRadioButton*>(button)) {
+      QStyleOptionButton option;
+      option.initFrom(radio);
+      EXPECT_LE(text, radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option,
+                                                     radio).width())
+          << radio->text().toStdString();
+    } else {
+      EXPECT_LE(text + 6, button->width()) << button->text().toStdString();
+    }
+  }
 }
 
 // The tree as each kind of store shows it: accounts read as accounts, and
