@@ -1,5 +1,6 @@
 // store-location: prints in one line which mail store Mailquarry opens for
-// this user ($MAILDIR, ~/Maildir or the default Thunderbird profile) and
+// this user ($MAILDIR, ~/Maildir, the default Thunderbird profile or the
+// demo store scripts/run made) and
 // whether it is only read. Exits 1 when there is none, so that scripts can
 // offer the demo store instead.
 #include <cstdio>
@@ -12,7 +13,8 @@ namespace {
 const char kUsage[] =
     "usage: store-location\n"
     "Prints which mail store Mailquarry opens: $MAILDIR when set, else ~/Maildir,\n"
-    "else the default Thunderbird profile. Exits 1 when there is none.\n";
+    "else the default Thunderbird profile, else the demo store that scripts/run\n"
+    "made. Exits 1 when there is none.\n";
 
 }  // namespace
 
