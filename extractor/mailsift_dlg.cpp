@@ -142,7 +142,7 @@ bool CMailsiftDlg::OnInitDialog(QString* error) {
   try {
     FillFolderList();
   } catch (const AutomationError& e) {
-    *error = QStringLiteral("The Mailquarry control failed: %1").arg(e.what());
+    *error = QStringLiteral("The folder list could not be read: %1").arg(e.what());
     return false;
   }
   if (folders_->count() > 0) folders_->setCurrentIndex(0);
