@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -176,28 +175,6 @@ TEST_F(GuiTest, TheFolderBrowserOpensOnADirectoryWithNothingTyped) {
     const QString picked = QtUserPrompts().BrowseForDirectory(nullptr, "Pick", c.start);
     EXPECT_EQ(typed.toStdString(), "");
     EXPECT_EQ(picked.toStdString(), c.picked.toStdString());
-  }
-}
-
-// The real Save As opens in the directory it is given (home when it is none),
-// whatever the current directory, with the suggested name typed in.
-TEST_F(GuiTest, SaveAsOpensInItsStartDirectoryWithTheNameTyped) {
-  QTemporaryDir start;
-  for (const QString& given : {start.path(), start.path() + "/Documents"}) {
-    SCOPED_TRACE(given.toStdString());
-    QString shownDir, typed;
-    testing::HandleNextModal([&](QDialog* dialog) {
-      auto* files = qobject_cast<QFileDialog*>(dialog);
-      ASSERT_NE(files, nullptr);
-      shownDir = files->directory().absolutePath();
-      typed = dialog->findChild<QLineEdit*>("fileNameEdit")->text();
-      files->reject();
-    });
-    EXPECT_EQ(QtUserPrompts().SaveFileName(nullptr, "Save As", given, ".txt", "Text File (*.txt)"),
-              QString());
-    EXPECT_EQ(shownDir.toStdString(),
-              (given == start.path() ? given : QDir::homePath()).toStdString());
-    EXPECT_EQ(typed.toStdString(), ".txt");
   }
 }
 
