@@ -77,8 +77,7 @@ TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) 
   }
 }
 
-// The tree as each kind of store shows it: accounts read as accounts, and
-// positions stay the control's (the exports pick by position).
+// The tree as each kind of store shows it: accounts read as accounts.
 TEST_F(MailsiftTest, TheDropDownShowsEachStoresTreeWithCounts) {
   ScopedEnv cache("XDG_CACHE_HOME", out_ + "/cache");
   const std::string demo = out_ + "/demo";
@@ -114,10 +113,6 @@ TEST_F(MailsiftTest, TheDropDownShowsEachStoresTreeWithCounts) {
     for (int i = 0; i < Folders()->count(); ++i) shown << Folders()->itemText(i);
     EXPECT_EQ(shown.join(" | ").toStdString(), c.shown.join(" | ").toStdString());
   }
-  // A position still means the control's folder at that position.
-  Choose("Inbox/Work/Projects");
-  Run(&D::OnExportEml, NewDir("projects"));
-  EXPECT_EQ(Entries(out_ + "/projects"), std::set<std::string>{"Plans.eml"});
 }
 
 TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
