@@ -29,8 +29,8 @@ bool Grab(QWidget* window, const QString& file, QWidget* also = nullptr) {
   if (also && also->isVisible()) frame |= also->frameGeometry();
   // Above 96 dpi Qt scales windows up: the screen is grabbed in its pixels.
   const qreal scale = window->devicePixelRatioF();
-  frame = QRect(qRound(frame.x() * scale), qRound(frame.y() * scale),
-                qRound(frame.width() * scale), qRound(frame.height() * scale));
+  frame = QRect(qRound(frame.x() * scale), qRound(frame.y() * scale), qRound(frame.width() * scale),
+                qRound(frame.height() * scale));
   const QString crop = QStringLiteral("%1x%2+%3+%4")
                            .arg(frame.width())
                            .arg(frame.height())
