@@ -5,21 +5,26 @@
 namespace mailsift {
 namespace {
 
-std::string Describe(DISPID dispid, HRESULT hr, const EXCEPINFO& info) {
-  char code[64];
-  std::snprintf(code, sizeof code, "member %d failed with 0x%08X", static_cast<int>(dispid),
-                static_cast<unsigned>(hr == DISP_E_EXCEPTION && info.scode ? info.scode : hr));
-  std::string text = code;
+// "Mailquarry failed a call (member 20: its description); ... (0x80004005)":
+// what happened and what it means for the command, the code last.
+std::string Describe(DISPID dispid, HRESULT hr, const EXCEPINFO& info,
+                     const char* what = "failed a call") {
+  std::string text = std::string("Mailquarry ") + what + " (member " + std::to_string(dispid);
   if (info.bstrDescription && SysStringLen(info.bstrDescription) > 0)
     text += ": " + com::Utf8FromBstr(info.bstrDescription);
-  return text;
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X",
+                static_cast<unsigned>(hr == DISP_E_EXCEPTION && info.scode ? info.scode : hr));
+  return text + "); the command stopped there, and the files it wrote are kept (" + code + ")";
 }
 
 }  // namespace
 
 com::Variant InvokeById(IDispatch* object, DISPID dispid, WORD flags, VARIANT* args, UINT count,
                         VARTYPE resultType) {
-  if (!object) throw AutomationError(E_POINTER, "the control handed out no object");
+  if (!object)
+    throw AutomationError(
+        E_POINTER, "Mailquarry handed out no object; the command stopped there (0x80004003)");
   // Invoke takes the arguments last first.
   VARIANTARG reversed[2];
   for (UINT i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
@@ -41,7 +46,9 @@ com::Variant InvokeById(IDispatch* object, DISPID dispid, WORD flags, VARIANT* a
   if (FAILED(hr)) throw AutomationError(hr, failure);
   if (resultType != VT_EMPTY && result.vt != resultType) {
     hr = VariantChangeType(&result, &result, 0, resultType);
-    if (FAILED(hr)) throw AutomationError(hr, Describe(dispid, hr, EXCEPINFO{}) + " (result type)");
+    if (FAILED(hr))
+      throw AutomationError(
+          hr, Describe(dispid, hr, EXCEPINFO{}, "answered a call with the wrong type"));
   }
   return result;
 }

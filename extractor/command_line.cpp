@@ -124,10 +124,7 @@ int ReadFolders(const CMailquarry* mq, std::vector<StoreFolder>* folders,
                 bool exactCounts = false) {
   HRESULT hr = ReadStoreFolders(folders, exactCounts);
   if (FAILED(hr)) {
-    Error("the mail store could not be opened (" + HResultHex(hr) +
-          "). It is read from $MAILDIR, else ~/Maildir (see README.md, \"The mail store's "
-          "layout\"); its module is registered by scripts/run, or by bin/regsvr "
-          "bin/MailStore.so from a build.");
+    Error(StoreNotOpenedText(hr));
     return kCliNoControl;
   }
   if (!mq) return kCliDone;

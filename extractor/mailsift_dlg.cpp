@@ -14,6 +14,7 @@
 #include "extractor/control_advice.h"
 #include "extractor/program_icon.h"
 #include "extractor/progress_dialog.h"
+#include "extractor/store_folders.h"
 #include "platform/com/hresult.h"
 #include "platform/shell/shell.h"
 #include "platform/ui/dialog_template.h"
@@ -82,7 +83,11 @@ DialogServices SystemServices(ui::UserPrompts* prompts) {
   services.makeProgress = [](QWidget* parent, const QString& title) {
     return std::make_unique<ProgressDialog>(parent, title);
   };
-  services.open = [](const std::string& location) { shell::OpenDocument(location); };
+  services.open = [](const std::string& location) {
+    // Long enough for xdg-open to say that it found no viewer.
+    constexpr int kViewerStartMs = 3000;
+    return shell::OpenDocument(location, kViewerStartMs);
+  };
   services.showAbout = [](QWidget* parent) {
     CAboutDlg about(parent);
     about.exec();
@@ -94,7 +99,9 @@ CMailsiftDlg::CMailsiftDlg(DialogServices services, QWidget* parent)
     : QDialog(parent), services_(std::move(services)) {
   setObjectName(QStringLiteral("mailsift"));
   setWindowIcon(ProgramIcon());
-  items_ = ui::BuildDialog(MainTemplate(), this);
+  // The font of the dialog's own message boxes, so that the dialog reads as
+  // they do; its sizes stay the template's dialog units.
+  items_ = ui::BuildDialog(MainTemplate(), this, QApplication::font("QMessageBox"));
   folders_ = static_cast<QComboBox*>(items_.at(kIdFolder));
   // A drop-down list is as tall as one line; the template's height is its list's.
   QRect box = folders_->geometry();
@@ -133,15 +140,35 @@ bool CMailsiftDlg::OnInitDialog(QString* error) {
     return false;
   }
   try {
-    const int count = mq_.Folders().Count();
-    for (int i = 0; i < count; ++i)
-      folders_->addItem(QString::fromStdString(mq_.Folders().FindFolderName(i)));
+    FillFolderList();
   } catch (const AutomationError& e) {
-    *error = QStringLiteral("The Mailquarry control failed: %1").arg(e.what());
+    *error = QStringLiteral("The folder list could not be read: %1").arg(e.what());
     return false;
   }
   if (folders_->count() > 0) folders_->setCurrentIndex(0);
   return true;
+}
+
+void CMailsiftDlg::FillFolderList() {
+  // The control tells its clients names only; the tree's depths and counts
+  // come from the store, used when both lists name the same folders. The
+  // counts are as the folders are now (an mbox file not yet read is read).
+  std::vector<StoreFolder> tree;
+  const HRESULT hr = ReadStoreFolders(&tree, /*exactCounts=*/true);
+  const int count = mq_.Folders().Count();
+  bool same = SUCCEEDED(hr) && static_cast<int>(tree.size()) == count;
+  std::vector<std::string> names;
+  for (int i = 0; i < count; ++i) {
+    names.push_back(mq_.Folders().FindFolderName(i));
+    same = same && names.back() == tree[i].name;
+  }
+  for (int i = 0; i < count; ++i)
+    folders_->addItem(QString::fromStdString(same ? FolderChoiceText(tree[i]) : names[i]),
+                      QString::fromStdString(same ? tree[i].path : names[i]));
+  if (FAILED(hr))
+    services_.prompts->ShowMessage(this, windowTitle(),
+                                   QString::fromStdString(StoreNotOpenedText(hr)),
+                                   ui::UserPrompts::Icon::kWarning);
 }
 
 void CMailsiftDlg::RunCommand(const std::function<void()>& command) {
@@ -163,17 +190,38 @@ long CMailsiftDlg::Prologue() {
   return SelectFolder(mq_, folders_->currentIndex(), range);
 }
 
+namespace {
+
+// The user's directory of `kind` when there is one, else home.
+QString StandardDirectory(QStandardPaths::StandardLocation kind) {
+  const QString dir = QStandardPaths::writableLocation(kind);
+  return QFileInfo(dir).isDir() ? dir : QDir::homePath();
+}
+
+}  // namespace
+
 QString CMailsiftDlg::BrowseOutputDirectory() {
-  // The desktop, where the user can pick at once; home when there is none.
-  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-  const QString start = QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
-  return services_.prompts->BrowseForDirectory(
+  // Where the user last chose, else the desktop, where the user can pick at once.
+  const QString start = !lastDirectory_.isEmpty()
+                            ? lastDirectory_
+                            : StandardDirectory(QStandardPaths::DesktopLocation);
+  const QString chosen = services_.prompts->BrowseForDirectory(
       this, QStringLiteral("Please select an output directory"), start);
+  if (!chosen.isEmpty()) lastDirectory_ = chosen;
+  return chosen;
 }
 
 QString CMailsiftDlg::AskTextFile() {
-  return services_.prompts->SaveFileName(this, QStringLiteral("Save As"), QStringLiteral(".txt"),
-                                         QStringLiteral("Text File (*.txt)"));
+  // Never the current directory, which may be a source tree: where the user
+  // last chose a file, else the documents directory.
+  const QString start = !lastFileDirectory_.isEmpty()
+                            ? lastFileDirectory_
+                            : StandardDirectory(QStandardPaths::DocumentsLocation);
+  const QString chosen =
+      services_.prompts->SaveFileName(this, QStringLiteral("Save As"), start,
+                                      QStringLiteral(".txt"), QStringLiteral("Text File (*.txt)"));
+  if (!chosen.isEmpty()) lastFileDirectory_ = QFileInfo(chosen).absolutePath();
+  return chosen;
 }
 
 void CMailsiftDlg::RunExport(const ExportKind& kind, const std::function<long()>& count,
@@ -229,7 +277,18 @@ std::string CMailsiftDlg::ProjectPage() {
 }
 
 void CMailsiftDlg::OnWebLink() {
-  services_.open(ProjectPage());
+  const std::string readme = ProjectPage();
+  const HRESULT hr = services_.open(readme);
+  if (SUCCEEDED(hr)) return;
+  const std::string why = hr == shell::kNoViewer
+                              ? "no program to show it is set up (xdg-open found none)"
+                              : "xdg-open could not be started";
+  services_.prompts->ShowMessage(this, windowTitle(),
+                                 QString::fromStdString("The README could not be opened: " + why +
+                                                        ". Read it in any text "
+                                                        "viewer: " +
+                                                        readme + " (" + HResultHex(hr) + ")"),
+                                 ui::UserPrompts::Icon::kWarning);
 }
 
 void CMailsiftDlg::OnAbout() {

@@ -14,6 +14,7 @@
 
 #include "extractor/export_commands.h"
 #include "extractor/proxies.h"
+#include "platform/com/hresult.h"
 #include "platform/ui/prompts.h"
 
 namespace mailsift {
@@ -38,8 +39,9 @@ struct DialogServices {
   ui::UserPrompts* prompts = nullptr;
   // The progress of one command titled `title`.
   std::function<std::unique_ptr<Progress>(QWidget* parent, const QString& title)> makeProgress;
-  // Opens a document or page in the user's viewer.
-  std::function<void(const std::string& location)> open;
+  // Opens a document or page in the user's viewer; a failed HRESULT when
+  // there is no viewer for it.
+  std::function<HRESULT(const std::string& location)> open;
   // Shows the About box.
   std::function<void(QWidget* parent)> showAbout;
 };
@@ -52,8 +54,10 @@ class CMailsiftDlg : public QDialog {
   explicit CMailsiftDlg(DialogServices services, QWidget* parent = nullptr);
   ~CMailsiftDlg() override;
 
-  // Creates the control and fills the drop-down. False when the control
-  // cannot be created; `error` then says why and how to register it.
+  // Creates the control and fills the drop-down with the folder tree. False
+  // when the control cannot be created; `error` then says why and how to
+  // register it. A store that cannot be opened is said in a message, and the
+  // dialog opens with an empty list.
   bool OnInitDialog(QString* error);
 
   CMailquarry& Control() { return mq_; }
@@ -85,6 +89,12 @@ class CMailsiftDlg : public QDialog {
   long Prologue();
   QString BrowseOutputDirectory();
   QString AskTextFile();
+  void FillFolderList();
+
+  // Where the user last chose, within this run: the folder browser's
+  // directory, and the directory of the text exports' file.
+  QString lastDirectory_;
+  QString lastFileDirectory_;
 
   DialogServices services_;
   std::map<int, QWidget*> items_;

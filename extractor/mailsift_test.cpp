@@ -4,19 +4,24 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 #include <fstream>
 
 #include "control/dispids.h"
 #include "extractor/about_dlg.h"
 #include "extractor/testing/mailsift_fixture.h"
+#include "platform/shell/shell.h"
+#include "platform/store/testing/thunderbird_fixture.h"
 #include "platform/ui/click_testing.h"
 
 namespace mailsift {
@@ -47,15 +52,67 @@ TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) 
   CMailsiftDlg& dialog = Open();
   QStringList names;
   for (int i = 0; i < Folders()->count(); ++i) names << Folders()->itemText(i);
-  EXPECT_EQ(names, QStringList({"Inbox", "Archive", "Work", "Old"}));
+  EXPECT_EQ(names, QStringList({"Inbox (0)", "Archive (0)", "Work (0)", "    Old (0)"}));
   EXPECT_EQ(Folders()->currentIndex(), 0);
   EXPECT_TRUE(Radio(kIdAllMessages)->isChecked());
   EXPECT_TRUE(static_cast<QPushButton*>(dialog.Item(kIdExit))->isDefault());
-  // Placed in dialog units of Arial 7 pt, which resolves to a face of the same metrics.
-  EXPECT_EQ(QFontInfo(dialog.font()).family(), "Liberation Sans");
+  // The font of its message boxes, placed in that font's dialog units.
+  EXPECT_EQ(dialog.font(), QApplication::font("QMessageBox"));
   const ui::DialogUnits du(dialog.font());
   EXPECT_EQ(dialog.size(), QSize(du.X(286), du.Y(174)));
   EXPECT_EQ(dialog.Item(kIdFirst1000)->geometry(), du.ToPixels(186, 77, 82, 8));
+  // In that font no text is cut, and a button's keeps clear of its frame.
+  for (auto* button : dialog.findChildren<QAbstractButton*>()) {
+    const int text = button->fontMetrics().horizontalAdvance(button->text());
+    if (auto* radio = qobject_cast<QRadioButton*>(button)) {
+      QStyleOptionButton option;
+      option.initFrom(radio);
+      EXPECT_LE(
+          text,
+          radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio).width())
+          << radio->text().toStdString();
+    } else {
+      EXPECT_LE(text + 6, button->width()) << button->text().toStdString();
+    }
+  }
+}
+
+// The tree as each kind of store shows it: accounts read as accounts.
+TEST_F(MailsiftTest, TheDropDownShowsEachStoresTreeWithCounts) {
+  ScopedEnv cache("XDG_CACHE_HOME", out_ + "/cache");
+  const std::string demo = out_ + "/demo";
+  ASSERT_EQ(std::system((mqtest::BinDir() + "/demo-store " + demo + " >/dev/null").c_str()), 0);
+  store::testing::ThunderbirdFixture profile;
+  const std::string takeout = out_ + "/takeout.mbox";
+  auto labelled = [](const std::string& labels, const std::string& subject) {
+    return "From 1@xxx Fri Sep 16 22:26:51 +0000 2016\nX-Gmail-Labels: " + labels +
+           "\nFrom: a@example.org\nSubject: " + subject + "\n\nBody.\n\n";
+  };
+  std::ofstream(takeout) << labelled("Inbox,Work/Projects", "Plans") << labelled("Sent", "Reply")
+                         << labelled("Inbox", "Invoice");
+  const struct {
+    std::string maildir, home;
+    QStringList shown;
+  } cases[] = {
+      {demo, out_, {"Inbox (12)", "Family (4)", "Receipts (5)", "Work (4)", "    Projects (4)"}},
+      {"",
+       profile.home(),
+       {"Inbox (2)", "jane@example.com", "    Sent (1)", "Local Folders", "    Archives (1)",
+        "        2025 (1)", "    Projects (0)", "        Alpha (1)", "    Trash (1)",
+        "    Unsent Messages (0)", "Work \"B\u00fcro\"", "    Inbox (2)", "        Receipts (1)",
+        "    Trash (0)"}},
+      {takeout,
+       out_,
+       {"Inbox (3)", "    Inbox (2)", "    Sent (1)", "    Work (0)", "        Projects (1)"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.maildir + c.home);
+    ScopedEnv maildir("MAILDIR", c.maildir), home("HOME", c.home);
+    Open();
+    QStringList shown;
+    for (int i = 0; i < Folders()->count(); ++i) shown << Folders()->itemText(i);
+    EXPECT_EQ(shown.join(" | ").toStdString(), c.shown.join(" | ").toStdString());
+  }
 }
 
 TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
@@ -92,6 +149,11 @@ TEST_F(MailsiftTest, AnEmptyStoreListsNoFolderAndStillCompletes) {
   Open();
   EXPECT_EQ(Folders()->count(), 0);
   EXPECT_EQ(Folders()->currentIndex(), -1);
+  EXPECT_EQ(LastMessage(), "The mail store at " + out_ +
+                               "/no-such-store ($MAILDIR) could not be opened: it does not exist; "
+                               "set MAILDIR to a Maildir, an mbox file or directory, or a "
+                               "Thunderbird profile (0x80070003)");
+  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kWarning);
   Run(&D::OnExportEml, NewDir("e"));
   EXPECT_EQ(log_.folderWrites, std::vector<SHORT>{-1});
   EXPECT_EQ(LastMessage(), "Export to eml completed\n0 .eml files written into " + out_ + "/e.");
@@ -176,7 +238,9 @@ TEST_F(MailsiftTest, NoCollectionReferenceOutlivesACommandNotEvenAFailedOne) {
   EXPECT_EQ(References(messages.Get()), before);
   EXPECT_EQ(log_.calls[kSave], 3);
   EXPECT_EQ(Entries(failing).size(), 2u);
-  EXPECT_NE(LastMessage().find("member 20 failed with 0x80004005"), std::string::npos);
+  EXPECT_EQ(LastMessage(),
+            "Mailquarry failed a call (member 20); the command stopped there, and "
+            "the files it wrote are kept (0x80004005)");
   EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kError);
 
   log_ = {};
@@ -255,6 +319,13 @@ TEST_F(MailsiftTest, AboutBoxProgressDialogAndAMissingControl) {
   EXPECT_EQ(about->shortcut(), QKeySequence(Qt::Key_F1));
   about->trigger();
   EXPECT_EQ(aboutShown_, 1);
+  // "Read more" that finds no viewer says where the README is.
+  openResult_ = shell::kNoViewer;
+  dialog_->OnWebLink();
+  EXPECT_EQ(LastMessage(),
+            "The README could not be opened: no program to show it is set up "
+            "(xdg-open found none). Read it in any text viewer: " +
+                CMailsiftDlg::ProjectPage() + " (0x80070483)");
 
   // Both take clicks where they show.
   CAboutDlg box;
@@ -281,8 +352,9 @@ TEST_F(MailsiftTest, AboutBoxProgressDialogAndAMissingControl) {
   CMailsiftDlg orphan(SystemServices(&prompts_));
   QString error;
   EXPECT_FALSE(orphan.OnInitDialog(&error));
-  EXPECT_TRUE(error.contains("could not be created")) << error.toStdString();
-  EXPECT_TRUE(error.contains("scripts/run"));
+  EXPECT_EQ(error.toStdString(),
+            "Mailquarry is not registered for this user: run scripts/run in the source tree, or "
+            "install the packages (0x80040154)");
   EXPECT_TRUE(registry_->Regsvr("Mailquarry.ocx"));
 }
 
@@ -335,18 +407,34 @@ TEST_F(MailsiftTest, AClickOnEachChildDoesItsWork) {
   EXPECT_EQ(Entries(out_), (std::set<std::string>{"book", "eml"}));
 }
 
-// The browser opens where a person can pick a directory at once.
-TEST_F(MailsiftTest, TheFolderBrowserStartsOnTheDesktopElseAtHome) {
+// The browser opens on the desktop and Save As in the documents directory
+// (home when there is none, never the current directory); then each opens
+// where the user last chose, for as long as the dialog lives.
+TEST_F(MailsiftTest, BrowserAndSaveAsStartInTheUsersPlacesThenWhereTheUserLastChose) {
   const std::string home = NewDir("home");
   ScopedEnv homeEnv("HOME", home);
   ScopedEnv configEnv("XDG_CONFIG_HOME", home + "/.config");
   Open();
   dialog_->OnExportEml();
+  dialog_->OnExportEmailText();
   fs::create_directory(home + "/Desktop");
+  fs::create_directory(home + "/Documents");
   dialog_->OnExportAttachments();
-  std::vector<std::string> starts;
-  for (const QString& dir : prompts_.startDirs) starts.push_back(dir.toStdString());
-  EXPECT_EQ(starts, (std::vector<std::string>{home, home + "/Desktop"}));
+  dialog_->OnExportAddressBook();
+  const std::string picked = NewDir("picked"), saved = NewDir("saved");
+  Run(&D::OnExportEml, picked);
+  Run(&D::OnExportEmailText, saved + "/senders.txt", true);
+  dialog_->OnExportAttachments();  // cancelled
+  dialog_->OnExportAddressBook();
+  Open();  // a new run remembers nothing
+  dialog_->OnExportEml();
+  dialog_->OnExportEmailText();
+  const QString h = QString::fromStdString(home), desktop = h + "/Desktop",
+                documents = h + "/Documents";
+  EXPECT_EQ(prompts_.startDirs,
+            (std::vector<QString>{h, desktop, desktop, QString::fromStdString(picked), desktop}));
+  EXPECT_EQ(prompts_.saveStarts, (std::vector<QString>{h, documents, documents,
+                                                       QString::fromStdString(saved), documents}));
 }
 
 TEST_F(MailsiftTest, FortyThousandMessagesAreExportedWhole) {

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Mailsift on a real X server, driven with real X input as a person drives it:
 # a click on "Export to eml", the output directory typed into the real folder
-# browser and Enter, the completion message dismissed, a click on "Exit". The
-# .eml files must be the Inbox's messages byte for byte, the exit status 0.
+# browser and Enter, the completion message dismissed; a click on "Export
+# email to text file", a name typed into the real Save As, which opens in the
+# documents directory (not Mailsift's current directory), and Enter; a click
+# on "Exit". The .eml files must be the Inbox's messages byte for byte, the
+# text file in the documents directory, the exit status 0.
 #   mailsift_x11_test.sh BIN_DIR     (77, skipped, when no X server starts here)
 # Without a window manager windows take the keyboard as they appear and
 # xdotool's windowactivate does not work: none is used.
@@ -52,7 +55,7 @@ done
 export DISPLAY=":$(head -1 "$work/display")"
 
 # Everything the programs read or write stays in the work directory.
-mkdir -p "$work/home" "$work/runtime" "$work/out"
+mkdir -p "$work/home/Documents" "$work/runtime" "$work/out" "$work/cwd"
 chmod 700 "$work/runtime"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
 export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/runtime"
@@ -72,7 +75,7 @@ for module in MailStore.so AddressBook.so Mailquarry.ocx; do
   "$bin/regsvr" "$bin/$module" >/dev/null || fail "regsvr $module failed"
 done
 
-"$bin/Mailsift" >"$work/mailsift.log" 2>&1 &
+(cd "$work/cwd" && exec "$bin/Mailsift") >"$work/mailsift.log" 2>&1 &
 mailsift_pid=$!
 
 # Mailsift's visible windows whose name matches PATTERN, one id a line.
@@ -142,6 +145,23 @@ wait_for_focus "$message" || fail "the completion message did not take the keybo
 xdotool key Return
 wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
 
+# "Export email to text file" is at 185, 46, 85 by 22 units: its centre.
+click_dialog_units "$main" 227 57
+save=$(wait_for_window '^Save As$') || fail "a click on \"Export email to text file\" opened no Save As"
+wait_for_focus "$save" || fail "Save As did not take the keyboard"
+sleep 0.5
+xdotool key ctrl+a
+xdotool type --delay 30 "senders.txt"
+xdotool key Return
+wait_until_gone "$save" '^Save As$' 10 || fail "Enter did not close Save As"
+message=$(wait_for_window '^Mailsift$' "$main") || fail "no completion message appeared"
+wait_for_focus "$message" || fail "the completion message did not take the keyboard"
+xdotool key Return
+wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
+[ -s "$HOME/Documents/senders.txt" ] ||
+  fail "Save As did not start in the documents directory: $(ls -A "$HOME/Documents" "$work/cwd")"
+[ -z "$(ls -A "$work/cwd")" ] || fail "a file was written into the current directory"
+
 # "Exit" is at 216, 109, 50 by 14 units.
 click_dialog_units "$main" 241 116
 for _ in $(seq 300); do
@@ -163,4 +183,5 @@ others=$(find "$work/out" -mindepth 1 ! -name '*.eml')
 [ -z "$others" ] || fail "files other than .eml were written: $others"
 [ "$expected" = "$exported" ] ||
   fail "the .eml files are not the Inbox's messages: $(ls "$work/out")"
-echo "PASS: $(echo "$exported" | wc -l) .eml files exported through clicks, typing and Enter"
+echo "PASS: $(echo "$exported" | wc -l) .eml files and $(wc -l <"$HOME/Documents/senders.txt")" \
+  "return addresses exported through clicks, typing and Enter"

@@ -39,6 +39,7 @@ void ReadLevel(IStoreNamespace& store, STOREFOLDERID parent, const StoreFolder* 
     folder.depth = parentFolder ? parentFolder->depth + 1 : 0;
     folder.path = parentFolder ? parentFolder->path + "/" + folder.name : folder.name;
     folder.messages = props.cMessage;
+    folder.account = props.sfType == FOLDER_ACCOUNT;
     const STOREFOLDERID id = props.dwFolderId;
     if (exactCounts) folder.messages = CountNow(store, id, folder.messages);
     out.push_back(folder);
@@ -124,6 +125,12 @@ FolderLookup FindFolder(const std::vector<StoreFolder>& folders, const std::stri
       lookup.suggestions.push_back(scored[k].second);
   }
   return lookup;
+}
+
+std::string FolderChoiceText(const StoreFolder& folder) {
+  const std::string indent(4 * folder.depth, ' ');
+  if (folder.account) return indent + folder.name;
+  return indent + folder.name + " (" + std::to_string(folder.messages) + ")";
 }
 
 std::string FolderListing(const std::vector<StoreFolder>& folders) {

@@ -16,6 +16,7 @@ struct StoreFolder {
   std::string path;  // the names from the top, joined by '/': "Work/Projects"
   int depth = 0;     // 0 for a top-level folder
   unsigned long messages = 0;
+  bool account = false;  // a top folder standing for an account or a store
 };
 
 // Reads the tree of the store the control opens ($MAILDIR, else ~/Maildir)
@@ -35,6 +36,11 @@ struct FolderLookup {
 // `wanted` is a folder's path ("Work/Projects", "Inbox") or its name alone,
 // matched exactly; a path match wins over a name shared by several folders.
 FolderLookup FindFolder(const std::vector<StoreFolder>& folders, const std::string& wanted);
+
+// The folder as the dialog's drop-down shows it: indented by its depth, with
+// its message count, "    Receipts (4)"; a folder that stands for an account
+// or a store reads as one, its name alone.
+std::string FolderChoiceText(const StoreFolder& folder);
 
 // One line a folder, "  4      2    Projects": position and message count
 // right-aligned to the widest of the list, then the name indented two spaces

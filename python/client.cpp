@@ -561,6 +561,31 @@ py::object Dispatch::Iterate() {
   return e;
 }
 
+std::size_t Dispatch::Length() {
+  py::object e = Iterate();
+  com::ComPtr<IEnumVARIANT> position(e.cast<Enumerator&>().Pointer());
+  // Strides that halve on the way to the end: a few skips over the whole
+  // collection, without fetching an item.
+  constexpr ULONG kFirstStride = 1u << 16;
+  std::size_t count = 0;
+  for (ULONG stride = kFirstStride; stride > 0;) {
+    com::ComPtr<IEnumVARIANT> probe;
+    HRESULT hr = position->Clone(probe.ReleaseAndGetAddressOf());
+    if (SUCCEEDED(hr) && probe) hr = probe->Skip(stride);
+    if (SUCCEEDED(hr) && !probe) hr = E_POINTER;
+    if (FAILED(hr))
+      throw AutomationFailure(std::string("enumerator: ") + HResultText(hr) + " [" + Hex(hr) + "]",
+                              hr);
+    if (hr == S_OK) {
+      position = probe;
+      count += stride;
+    } else {
+      stride /= 2;
+    }
+  }
+  return count;
+}
+
 std::string Dispatch::Repr() {
   std::string text = std::string("<mailquarry.") + ClassName();
   if (!dispatch_) {

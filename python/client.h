@@ -115,6 +115,9 @@ class Dispatch : public Live {
   py::object Invoke(DISPID id, WORD flags, const py::args& args, const std::string& member);
   // iter(obj): through _NewEnum.
   py::object Iterate();
+  // len(obj): the items _NewEnum goes through, counted by skipping them, so
+  // not cut to 16 bits as a collection's Count may be.
+  std::size_t Length();
   std::string Repr();
   py::list Dir();
   // The same object (COM identity), whichever interface pointer is held.
@@ -191,6 +194,7 @@ class Enumerator : public Live {
   bool Skip(unsigned long count);
   void Reset();
   std::unique_ptr<Enumerator> Clone();
+  IEnumVARIANT* Pointer() { return Ptr(); }
 
   void Shutdown() override { enum_.Reset(); }
 

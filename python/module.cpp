@@ -61,6 +61,9 @@ PYBIND11_MODULE(mailquarry, m) {
       .def("__setattr__", [](Dispatch& self, const std::string& name,
                              py::handle value) { self.SetAttr(name, value); })
       .def("__iter__", &Dispatch::Iterate)
+      .def("__len__", &Dispatch::Length)
+      // An object is true even when it is an empty collection.
+      .def("__bool__", [](Dispatch&) { return true; })
       .def("__repr__", &Dispatch::Repr)
       .def("__dir__", &Dispatch::Dir)
       .def("__eq__",

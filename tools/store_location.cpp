@@ -1,8 +1,8 @@
 // store-location: prints in one line which mail store Mailquarry opens for
-// this user ($MAILDIR, ~/Maildir or the default Thunderbird profile) and
-// whether it is only read, then a line for each address book the contacts
-// come from. Exits 1 when there is no mail store, so that scripts can offer
-// the demo store instead.
+// this user ($MAILDIR, ~/Maildir, the default Thunderbird profile or the
+// demo store scripts/run made) and whether it is only read, then a line for
+// each address book the contacts come from. Exits 1 when there is no mail
+// store, so that scripts can offer the demo store instead.
 #include <cstdio>
 
 #include "platform/store/store_location.h"
@@ -14,8 +14,9 @@ namespace {
 const char kUsage[] =
     "usage: store-location\n"
     "Prints which mail store Mailquarry opens: $MAILDIR when set, else ~/Maildir,\n"
-    "else the default Thunderbird profile, then one line for each address book:\n"
-    "our own, then those of Thunderbird, Evolution and KDE found for this user.\n"
+    "else the default Thunderbird profile, else the demo store that scripts/run\n"
+    "made, then one line for each address book: our own, then those of\n"
+    "Thunderbird, Evolution and KDE found for this user.\n"
     "Exits 1 when there is no mail store.\n";
 
 }  // namespace

@@ -130,7 +130,10 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
       if (realProgress_) return std::make_unique<ProgressDialog>(parent, title, 0);
       return std::make_unique<NoProgress>();
     };
-    services.open = [this](const std::string& location) { opened_.push_back(location); };
+    services.open = [this](const std::string& location) {
+      opened_.push_back(location);
+      return openResult_;
+    };
     services.showAbout = [this](QWidget*) { ++aboutShown_; };
     dialog_ = std::make_unique<CMailsiftDlg>(std::move(services));
     QString error;
@@ -148,8 +151,9 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
     Folders()->setCurrentIndex(folder);
     Radio(rangeId)->setChecked(true);
   }
+  // By the folder's path: "Work/Projects".
   void Choose(const std::string& folder, int rangeId = kIdAllMessages) {
-    Choose(Folders()->findText(QString::fromStdString(folder)), rangeId);
+    Choose(Folders()->findData(QString::fromStdString(folder)), rangeId);
   }
   // Runs `command` with `place` as the user's choice of directory, or of file
   // when `intoFile`.
@@ -169,6 +173,7 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
   com::ComPtr<IDispatch> control_;
   std::unique_ptr<CMailsiftDlg> dialog_;
   std::vector<std::string> opened_;
+  HRESULT openResult_ = S_OK;
   int aboutShown_ = 0;
   long cancelAt_ = -1;
   bool realProgress_ = false;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 #include <vector>
 
@@ -92,7 +93,31 @@ std::string HomeDirectory() {
 // and exec only async-signal-safe calls run (the host may have threads), so
 // everything the children need is prepared beforehand, including the $PATH
 // search. A close-on-exec pipe tells whether the exec happened.
-HRESULT OpenDocument(std::string_view path) {
+namespace {
+
+// The exit status of the forked helper when xdg-open ended in failure.
+constexpr int kViewerFailed = 3;
+
+// In the helper between Mailsift and xdg-open (after fork: only calls that
+// are safe there): waits up to `waitMs` for `child` and answers the helper's
+// exit status. A failed exec is reported through the pipe, not here.
+int AwaitViewer(pid_t child, int waitMs) {
+  constexpr int kStepMs = 20;
+  for (int waited = 0;; waited += kStepMs) {
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child)
+      return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 127)
+                 ? 0
+                 : kViewerFailed;
+    if (waited >= waitMs) return 0;
+    struct timespec step = {0, kStepMs * 1000000L};
+    nanosleep(&step, nullptr);
+  }
+}
+
+}  // namespace
+
+HRESULT OpenDocument(std::string_view path, int waitMs) {
   if (!UsablePath(path)) return E_INVALIDARG;
   const std::string program = "xdg-open";
   std::vector<std::string> candidates;
@@ -126,7 +151,8 @@ HRESULT OpenDocument(std::string_view path) {
   pid_t child = _Fork();
   if (child == 0) {
     pid_t grandchild = _Fork();
-    if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
+    if (grandchild < 0) _exit(1);
+    if (grandchild > 0) _exit(waitMs > 0 ? AwaitViewer(grandchild, waitMs) : 0);
     // The grandchild: a clean signal state, quiet standard streams, then exec.
     sigset_t none;
     sigemptyset(&none);
@@ -159,7 +185,9 @@ HRESULT OpenDocument(std::string_view path) {
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   HRESULT hr = S_OK;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kViewerFailed) {
+    hr = kNoViewer;
+  } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     hr = E_FAIL;  // the second fork failed
   } else {
     int err = 0;

@@ -34,7 +34,15 @@ std::string HomeDirectory();
 //
 // Every function here answers E_INVALIDARG for an empty path or one holding
 // a NUL byte (it would name another file).
-HRESULT OpenDocument(std::string_view path);
+//
+// With `waitMs`, it also waits that long for xdg-open to finish: when it
+// ends in failure by then (no viewer for the file), kNoViewer. A viewer still
+// running after that counts as opened.
+HRESULT OpenDocument(std::string_view path, int waitMs = 0);
+
+// xdg-open found no program to show the document (the platform's "no
+// application is associated" code).
+constexpr HRESULT kNoViewer = MakeHResult(0x80070483);
 
 // Removes a file (not a directory). S_OK, or the failure as an HRESULT
 // (HRESULT_FROM_WIN32_FILE_NOT_FOUND when absent, E_ACCESSDENIED for a directory).

@@ -137,6 +137,18 @@ TEST_F(OpenDocument, FailsWhenThereIsNoXdgOpen) {
   EXPECT_EQ(shell::OpenDocument("/x"), E_ACCESSDENIED);
 }
 
+// Waited for, an xdg-open that finds no viewer is a failure; one that ends
+// well, or a viewer that runs on, is not.
+TEST_F(OpenDocument, WaitedForSaysWhenXdgOpenFindsNoViewer) {
+  ScopedEnv path("PATH", (dir_ + "/bin").c_str());
+  for (const auto& [script, expected] :
+       {std::pair{"exit 3", shell::kNoViewer}, {"exit 0", S_OK}, {"exec /bin/sleep 2", S_OK}}) {
+    mqtest::WriteFile(dir_ + "/bin/xdg-open", std::string("#!/bin/sh\n") + script + "\n");
+    chmod((dir_ + "/bin/xdg-open").c_str(), 0755);
+    EXPECT_EQ(shell::OpenDocument("/x", 300), expected) << script;
+  }
+}
+
 TEST_F(Shell, WriterTruncatesAndNeverFollowsALink) {
   const std::string file = dir_ + "/out.eml";
   std::ofstream(file) << "a much longer old content than the new one";

@@ -252,7 +252,9 @@ HRESULT Store::FillFolderProps(const FolderInfo& f, FOLDERPROPS* props) {
   std::memset(props, 0, sizeof *props);
   props->cbSize = size;
   props->dwFolderId = f.id;
-  props->sfType = f.inbox ? FOLDER_INBOX : FOLDER_NOTSPECIAL;
+  props->sfType = f.inbox                    ? FOLDER_INBOX
+                  : layout_.IsAccount(f.dir) ? FOLDER_ACCOUNT
+                                             : FOLDER_NOTSPECIAL;
   for (const auto& [id, other] : folders_)
     if (other.parent == f.id) ++props->cSubFolders;
   if (mbox()) {

@@ -85,6 +85,12 @@ class FolderLayout {
   // accounts of a profile as Thunderbird shows them, each account's Inbox
   // first. Compares below every folder name.
   std::optional<std::string> FixedSortKey(std::string_view dir) const;
+  // Whether the folder at `dir` stands for a profile's account: it holds the
+  // account's folders, never messages of its own.
+  bool IsAccount(std::string_view dir) const {
+    const auto* account = AccountOf(dir);
+    return account && account->first == dir;
+  }
   // An mbox store whose root is the one mbox file.
   bool mboxFile() const { return mbox_ && mboxFile_; }
   // The Inbox's directory: "" (the root) or the root's INBOX child.

@@ -34,6 +34,8 @@ struct FOLDERPROPS {
 
 constexpr DWORD FOLDER_NOTSPECIAL = 0;
 constexpr DWORD FOLDER_INBOX = 1;
+// A top folder that stands for an account or a store: its folders are below it.
+constexpr DWORD FOLDER_ACCOUNT = 2;
 
 // Message flags word (dwFlags), mapped from the Maildir ":2," info.
 constexpr DWORD MSG_FLAG_READ = 0x0001;        // S

@@ -29,6 +29,12 @@ bool Exists(const std::string& path) {
 
 }  // namespace
 
+std::string DemoStorePath() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const std::string base = data && *data ? data : HomeDirectory() + "/.local/share";
+  return base + "/mailquarry/demo-Maildir";
+}
+
 StoreLocation LocateStore() {
   StoreLocation where;
   const char* env = std::getenv("MAILDIR");
@@ -47,6 +53,8 @@ StoreLocation LocateStore() {
     where.found = true;
   } else if (auto profile = thunderbird::FindDefaultProfile(home)) {
     where = {*profile, true, true};
+  } else if (maildir::IsDirectory(DemoStorePath())) {
+    where = {DemoStorePath(), false, true, true};
   }
   return where;
 }
@@ -56,6 +64,10 @@ std::string DescribeStore(const StoreLocation& location) {
   if (location.profile)
     return "Mail store: the Thunderbird profile " + location.root +
            " (read only: nothing is written to it)";
+  if (location.demo)
+    return "Mail store: the demo store in " + location.root +
+           " (no other store was found: $MAILDIR is unset, there is no ~/Maildir and no "
+           "Thunderbird profile)";
   // The store's own reading of the layout says which kind it is.
   FolderLayout layout;
   TreeScan scan;

@@ -6,7 +6,10 @@
 //      stands for its default profile;
 //   2. else ~/Maildir when it is a directory;
 //   3. else the default Thunderbird profile (thunderbird_profile.h);
-//   4. else ~/Maildir all the same, which does not exist (the store then
+//   4. else the demo store scripts/run makes when it finds none of these
+//      ($XDG_DATA_HOME/mailquarry/demo-Maildir), when it exists, so that every
+//      program finds what scripts/run showed;
+//   5. else ~/Maildir all the same, which does not exist (the store then
 //      answers that it cannot open).
 #pragma once
 
@@ -18,7 +21,11 @@ struct StoreLocation {
   std::string root;
   bool profile = false;  // root is a Thunderbird profile: its accounts are the top folders
   bool found = false;    // root exists
+  bool demo = false;     // root is the demo store, found for want of any other
 };
+
+// Where scripts/run makes the demo store: $XDG_DATA_HOME/mailquarry/demo-Maildir.
+std::string DemoStorePath();
 
 // Reads $MAILDIR and $HOME (the password database when HOME is unset).
 StoreLocation LocateStore();

@@ -75,10 +75,15 @@ DialogUnits TemplateUnits(const DialogTemplate& tmpl) {
 }
 
 std::map<int, QWidget*> BuildDialog(const DialogTemplate& tmpl, QDialog* dialog) {
+  return BuildDialog(tmpl, dialog, TemplateFont(tmpl));
+}
+
+std::map<int, QWidget*> BuildDialog(const DialogTemplate& tmpl, QDialog* dialog,
+                                    const QFont& font) {
   dialog->setWindowTitle(tmpl.caption);
-  dialog->setFont(TemplateFont(tmpl));
+  dialog->setFont(font);
   dialog->setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-  const DialogUnits du = TemplateUnits(tmpl);
+  const DialogUnits du(font);
   dialog->setFixedSize(du.X(tmpl.width), du.Y(tmpl.height));
 
   std::map<int, QWidget*> byId;

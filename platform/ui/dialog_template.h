@@ -61,6 +61,9 @@ QString ItemName(int id);
 // static texts and icons let the mouse through, and group boxes lie beneath
 // every other child, so that no template order hides a control from a click.
 std::map<int, QWidget*> BuildDialog(const DialogTemplate& tmpl, QDialog* dialog);
+// The same in `font` instead of the template's: the sizes stay the
+// template's dialog units, converted with that font's.
+std::map<int, QWidget*> BuildDialog(const DialogTemplate& tmpl, QDialog* dialog, const QFont& font);
 
 // The dialog units a template's font gives.
 DialogUnits TemplateUnits(const DialogTemplate& tmpl);

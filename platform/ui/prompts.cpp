@@ -30,10 +30,13 @@ QString QtUserPrompts::BrowseForDirectory(QWidget* parent, const QString& title,
   return QFileDialog::getExistingDirectory(parent, title, start, QFileDialog::ShowDirsOnly);
 }
 
-QString QtUserPrompts::SaveFileName(QWidget* parent, const QString& title,
+QString QtUserPrompts::SaveFileName(QWidget* parent, const QString& title, const QString& startDir,
                                     const QString& suggestedName, const QString& filter) {
   if (!GuiAvailable()) return {};
-  return QFileDialog::getSaveFileName(parent, title, suggestedName, filter);
+  // Never the current directory: a relative name would be taken from there.
+  const QString start = QFileInfo(startDir).isDir() ? startDir : QDir::homePath();
+  return QFileDialog::getSaveFileName(parent, title, start + QLatin1Char('/') + suggestedName,
+                                      filter);
 }
 
 void ScriptedUserPrompts::ShowMessage(QWidget*, const QString& caption, const QString& text,
@@ -51,9 +54,10 @@ QString ScriptedUserPrompts::BrowseForDirectory(QWidget*, const QString& title,
   return answer;
 }
 
-QString ScriptedUserPrompts::SaveFileName(QWidget*, const QString& title, const QString&,
-                                          const QString&) {
+QString ScriptedUserPrompts::SaveFileName(QWidget*, const QString& title, const QString& startDir,
+                                          const QString&, const QString&) {
   questions.push_back(title);
+  saveStarts.push_back(startDir);
   if (saveNames.empty()) return {};
   QString answer = saveNames.front();
   saveNames.pop_front();

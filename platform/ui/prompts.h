@@ -23,11 +23,12 @@ class UserPrompts {
   // nothing typed in.
   virtual QString BrowseForDirectory(QWidget* parent, const QString& title,
                                      const QString& startDir) = 0;
-  // The chosen file, or an empty string when the user cancels. `filter` is in
-  // Qt's form: "Text files (*.txt);;All files (*)". The dialog asks before
-  // replacing an existing file.
-  virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& suggestedName,
-                               const QString& filter) = 0;
+  // The chosen file, or an empty string when the user cancels. The dialog
+  // opens at `startDir` (home when that is no directory) with
+  // `suggestedName` typed in. `filter` is in Qt's form: "Text files
+  // (*.txt);;All files (*)". The dialog asks before replacing an existing file.
+  virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& startDir,
+                               const QString& suggestedName, const QString& filter) = 0;
 };
 
 // The real dialogs; without a GUI they show nothing and answer "cancelled".
@@ -37,8 +38,8 @@ class QtUserPrompts : public UserPrompts {
                    Icon icon) override;
   QString BrowseForDirectory(QWidget* parent, const QString& title,
                              const QString& startDir) override;
-  QString SaveFileName(QWidget* parent, const QString& title, const QString& suggestedName,
-                       const QString& filter) override;
+  QString SaveFileName(QWidget* parent, const QString& title, const QString& startDir,
+                       const QString& suggestedName, const QString& filter) override;
 };
 
 // Answers from queues filled beforehand (an empty queue answers "cancelled")
@@ -54,15 +55,16 @@ class ScriptedUserPrompts : public UserPrompts {
   std::deque<QString> directories;
   std::deque<QString> saveNames;
   std::vector<Message> messages;
-  std::vector<QString> questions;  // titles of directory and file prompts, in order
-  std::vector<QString> startDirs;  // where each directory prompt was to open
+  std::vector<QString> questions;   // titles of directory and file prompts, in order
+  std::vector<QString> startDirs;   // where each directory prompt was to open
+  std::vector<QString> saveStarts;  // where each file prompt was to open
 
   void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
                    Icon icon) override;
   QString BrowseForDirectory(QWidget* parent, const QString& title,
                              const QString& startDir) override;
-  QString SaveFileName(QWidget* parent, const QString& title, const QString& suggestedName,
-                       const QString& filter) override;
+  QString SaveFileName(QWidget* parent, const QString& title, const QString& startDir,
+                       const QString& suggestedName, const QString& filter) override;
 };
 
 }  // namespace ui

@@ -20,7 +20,8 @@ with mailquarry.Control("MAILQUARRY.MailquarryCtrl.1") as mq:
 
     mq.Folder = names.index(wanted)  # selecting a folder loads its message list
     messages = mq.Messages
-    print(f"{wanted}: {messages.Count} messages")
+    # len() counts every message; Count is 16-bit and wraps past 32,767.
+    print(f"{wanted}: {len(messages)} messages")
     for i, message in enumerate(messages):
         subject = message.Subject
         file_name = "".join("_" if c in '/\\\0' else c for c in subject)[:60] or "(no subject)"

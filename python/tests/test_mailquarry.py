@@ -52,6 +52,14 @@ def test_enumeration(store):
         assert len(list(e)) == len(names)
         with pytest.raises(TypeError, match="not iterable"):
             iter(mq)
+        # len() counts through the enumerator; an empty collection stays true.
+        assert len(folders) == len(names)
+        mq.Folder = names.index("Projects")
+        assert len(mq.Messages) == mq.Messages.Count == 4
+        mq.Folder = -1
+        assert len(mq.Messages) == 0 and mq.Messages
+        with pytest.raises(TypeError):
+            len(mq)
 
 
 def test_script_ending_without_close(store, markers, tmp_path, monkeypatch):
