@@ -10,22 +10,37 @@
 #include "platform/store/mbox/layout.h"
 #include "platform/store/takeout/label_layout.h"
 #include "platform/store/thunderbird/profile_layout.h"
+#include "platform/store/thunderbird/profiles.h"
 
 namespace store {
 namespace {
 
+// A profile's and an mbox directory's files may be mail archives whose
+// messages carry labels, and its directories Thunderbird's per-message folders.
+std::unique_ptr<FolderLayout> Profile(const std::string& root, TreeScan* scan) {
+  auto layout = thunderbird::DetectProfileLayout(root, scan, takeout::ArchiveFormat());
+  return layout ? takeout::WithLabels(std::move(layout)) : nullptr;
+}
+
+std::unique_ptr<FolderLayout> Mbox(const std::string& root, TreeScan* scan) {
+  auto layout =
+      mbox::DetectLayout(root, scan, takeout::ArchiveFormat(), thunderbird::PerMessageFormat());
+  return layout ? takeout::WithLabels(std::move(layout)) : nullptr;
+}
+
 struct KnownLayout {
   LayoutDetector detect;
-  // Whether its mbox files may be mail archives whose messages carry labels.
-  bool labels;
+  // A root this layout claims is read as nothing else, even when its
+  // detector finds no store there (null: it claims none).
+  bool (*claims)(const std::string& root);
 };
 
 // A profile holds mbox files and per-message folders, so it goes first; a
-// directory that is no Maildir may still be a directory of mbox files.
+// directory that is no Maildir tree may still be a directory of mbox files.
 constexpr KnownLayout kLayouts[] = {
-    {thunderbird::DetectProfileLayout, true},
-    {maildir::DetectLayout, false},
-    {mbox::DetectLayout, true},
+    {Profile, thunderbird::IsProfile},
+    {maildir::DetectLayout, nullptr},
+    {Mbox, nullptr},
 };
 
 }  // namespace
@@ -33,8 +48,8 @@ constexpr KnownLayout kLayouts[] = {
 std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* scan) {
   for (const KnownLayout& known : kLayouts) {
     *scan = TreeScan();
-    if (auto layout = known.detect(root, scan))
-      return known.labels ? takeout::WithLabels(std::move(layout)) : std::move(layout);
+    if (auto layout = known.detect(root, scan)) return layout;
+    if (known.claims && known.claims(root)) break;
   }
   *scan = TreeScan();
   return nullptr;

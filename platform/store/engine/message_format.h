@@ -11,6 +11,8 @@
 // serves every folder of its kind.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/store/engine/folder_info.h"
@@ -59,6 +61,46 @@ class MessageFormat {
   // default counts the index rows, listing the folder first when `current`.
   virtual HRESULT Count(Store& store, const FolderInfo& f, bool current, DWORD* messages,
                         DWORD* unread) const;
+
+  // ---- index upgrades
+
+  // Brings this format's rows of an index written by an older version
+  // (PRAGMA user_version `from`) in line, inside the schema's transaction.
+  virtual HRESULT UpgradeIndex(Store& store, std::int64_t from) const {
+    (void)store;
+    (void)from;
+    return S_OK;
+  }
+
+  // ---- writes: only a writable format is asked (the store is read only
+  // otherwise); the defaults refuse.
+
+  // Makes the place of a new folder (its layout's Place); `marked`: with the
+  // layout's folder marker. HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) when
+  // something is there already.
+  virtual HRESULT MakePlace(const std::string& place, bool marked) const;
+  // Readies the place of an existing folder for messages (a folder that so
+  // far only held folders).
+  virtual HRESULT EnsurePlace(const std::string& place, bool marked) const;
+  virtual HRESULT Delete(Store& store, const FolderInfo& f,
+                         const std::vector<MESSAGEID>& ids) const;
+  // Copies or moves `ids` of `src` (a folder of this format too) into `dst`.
+  virtual HRESULT Copy(Store& store, const FolderInfo& src, const FolderInfo& dst,
+                       const std::vector<MESSAGEID>& ids, bool move, DWORD flagsRemove) const;
+  // A new message: a file open for writing at *path, its id reserved.
+  virtual HRESULT Reserve(Store& store, const FolderInfo& f, int* fd, std::string* path,
+                          MESSAGEID* id) const;
+  // Puts the written file in place as message `id`, with flags `msgFlags`.
+  virtual HRESULT Commit(Store& store, const FolderInfo& f, MESSAGEID id, int fd,
+                         const std::string& path, DWORD msgFlags) const;
+  // Forgets a reserved message that was never committed.
+  virtual void Abandon(Store& store, MESSAGEID id, const std::string& path) const;
+  // Removes what a killed writer left in the folder before `cutoffNs`.
+  virtual void Compact(Store& store, const FolderInfo& f, std::int64_t cutoffNs) const {
+    (void)store;
+    (void)f;
+    (void)cutoffNs;
+  }
 };
 
 }  // namespace store
