@@ -53,39 +53,6 @@ TEST_F(StoreTest, FolderTreeOrderNamesAndCounts) {
   EXPECT_TRUE(maildir::IsMaildir(fx.root() + "/.Entw&APw-rfe"));
 }
 
-// A caller's structure smaller than ours is never written past its end, and
-// a handle the store did not give is refused, never followed.
-TEST_F(StoreTest, BadSizesAndHandlesAreRefusedAndEmptyListsGiveNoHandle) {
-  fx.AddFolder({"Empty"});
-  auto ns = OpenStore();
-  auto folder = OpenByName(ns.Get(), "Empty");
-  FOLDERPROPS fp{};
-  fp.cbSize = sizeof(FOLDERPROPS) + 4;
-  MESSAGEPROPS mp{};
-  mp.cbSize = 72;
-  HENUMSTORE e = nullptr;
-  for (HRESULT hr :
-       {ns->GetFirstSubFolder(0, &fp, &e), ns->GetFolderProps(1, 0, &fp),
-        ns->GetNextSubFolder(&fp, &fp), folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e)})
-    EXPECT_EQ(hr, E_INVALIDARG);
-  EXPECT_EQ(e, nullptr);
-  fp.cbSize = FOLDERPROPS_SIZE;
-  mp.cbSize = MESSAGEPROPS_SIZE;
-  for (HRESULT hr : {ns->GetNextSubFolder(&fp, &fp), folder->GetNextMessage(&mp, 0, &mp),
-                     folder->GetMessageClose(&mp)})
-    EXPECT_EQ(hr, E_HANDLE);
-  e = &fp;
-  EXPECT_EQ(ns->GetFirstSubFolder(IdOf(ns.Get(), "Empty"), &fp, &e), S_FALSE);
-  EXPECT_EQ(e, nullptr);
-  e = &mp;
-  EXPECT_EQ(folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e), S_FALSE);
-  EXPECT_EQ(e, nullptr);
-  IStoreFolder* none = nullptr;
-  for (STOREFOLDERID bad : {0u, 0xFFFFFFFFu}) EXPECT_LT(ns->OpenFolder(bad, 0, &none), 0);
-  EXPECT_EQ(none, nullptr);
-}
-
-// The values themselves are the summary parser's; here what the store adds.
 TEST_F(StoreTest, SummariesAsCallersSeeThem) {
   fx.AddMessage({}, Mail("Re: Fwd: =?UTF-8?B?w6ll?="), {"S", 1700000000});
   fx.AddMessage({}, "X-Nothing: here\r\n\r\nbody", {"", 1700000100});

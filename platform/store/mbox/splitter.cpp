@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__SSE2__)
+#include <immintrin.h>
 #endif
 
 namespace store::mbox {
@@ -11,41 +11,91 @@ namespace {
 
 constexpr std::string_view kFrom = "From ";
 
-// Whether the line at `at` reads "From " after any number of '>'.
-bool FromLine(std::string_view bytes, std::size_t at) {
-  while (at < bytes.size() && bytes[at] == '>') ++at;
-  return bytes.size() - at >= kFrom.size() && std::memcmp(bytes.data() + at, "From ", 5) == 0;
+// The line start for a "From " at `at`: back over the '>' before it. npos
+// when no line starts there: the line holds other bytes before it, or starts
+// before `pos`. `lineStart` begins a line whether or not a '\n' comes before it.
+std::size_t LineOf(const char* b, std::size_t at, std::size_t pos, std::size_t lineStart) {
+  std::size_t line = at;
+  while (line > lineStart && b[line - 1] == '>') --line;
+  if (line < pos || (line > lineStart && b[line - 1] != '\n')) return std::string_view::npos;
+  return line;
 }
+
+// Whether the 5 bytes at `at` read "From ", for a candidate whose first and
+// last bytes matched.
+inline bool MiddleMatches(const char* b, std::size_t at) {
+  return b[at + 1] == 'r' && b[at + 2] == 'o' && b[at + 3] == 'm';
+}
+
+// The scalar search from `i` on, for the bytes too few for a vector.
+std::size_t ScanTail(const char* b, std::size_t size, std::size_t i, std::size_t pos,
+                     std::size_t lineStart) {
+  for (; i + kFrom.size() <= size; ++i) {
+    if (b[i] != 'F' || b[i + 4] != ' ' || !MiddleMatches(b, i)) continue;
+    if (std::size_t line = LineOf(b, i, pos, lineStart); line != std::string_view::npos)
+      return line;
+  }
+  return std::string_view::npos;
+}
+
+#if defined(__x86_64__) || defined(__SSE2__)
+// 32 candidate positions at a time: 'F' at i and ' ' at i + 4, as the
+// vectorised searches of the C library look for a needle's first and last
+// byte. "From:" headers, the commonest lines starting with 'F', fail at once.
+__attribute__((target("avx2"))) std::size_t SearchAvx2(const char* b, std::size_t size,
+                                                       std::size_t i, std::size_t pos,
+                                                       std::size_t lineStart) {
+  const __m256i f = _mm256_set1_epi8('F'), space = _mm256_set1_epi8(' ');
+  for (; i + 36 <= size; i += 32) {
+    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+    const __m256i last = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i + 4));
+    unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(first, f), _mm256_cmpeq_epi8(last, space))));
+    for (; mask; mask &= mask - 1) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (!MiddleMatches(b, at)) continue;
+      if (std::size_t line = LineOf(b, at, pos, lineStart); line != std::string_view::npos)
+        return line;
+    }
+  }
+  return ScanTail(b, size, i, pos, lineStart);
+}
+
+std::size_t SearchSse2(const char* b, std::size_t size, std::size_t i, std::size_t pos,
+                       std::size_t lineStart) {
+  const __m128i f = _mm_set1_epi8('F'), space = _mm_set1_epi8(' ');
+  for (; i + 20 <= size; i += 16) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + 4));
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, f), _mm_cmpeq_epi8(last, space))));
+    for (; mask; mask &= mask - 1) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (!MiddleMatches(b, at)) continue;
+      if (std::size_t line = LineOf(b, at, pos, lineStart); line != std::string_view::npos)
+        return line;
+    }
+  }
+  return ScanTail(b, size, i, pos, lineStart);
+}
+
+using Search = std::size_t (*)(const char*, std::size_t, std::size_t, std::size_t, std::size_t);
+const Search kSearch = [] {
+  __builtin_cpu_init();  // this may run before the library's own initialisation
+  return __builtin_cpu_supports("avx2") ? SearchAvx2 : SearchSse2;
+}();
+#else
+const auto kSearch = ScanTail;
+#endif
 
 // The start of the next line at or after `pos` that reads "From " after any
 // number of '>' (a separator or a quoted line: the only lines that matter),
 // or npos. `lineStart` begins a line whether or not a '\n' comes before it.
-// Such lines are rare, and a line can only be one if a '\n' is followed by
-// 'F' or '>': the bytes are searched for those pairs, 16 at a time.
+// Such lines are rare: the bytes are searched for "From " itself and each
+// one found is checked for what stands before it on its line.
 std::size_t NextFromLine(std::string_view bytes, std::size_t pos, std::size_t lineStart) {
-  const std::size_t size = bytes.size();
-  if (pos >= size) return std::string_view::npos;
-  if (pos == lineStart && FromLine(bytes, pos)) return pos;
-  const char* b = bytes.data();
-  std::size_t i = pos > 0 ? pos - 1 : 0;  // a '\n' at pos - 1 starts a line at pos
-  if (i < lineStart) i = lineStart;
-#if defined(__SSE2__)
-  const __m128i nl = _mm_set1_epi8('\n'), f = _mm_set1_epi8('F'), gt = _mm_set1_epi8('>');
-  for (; i + 17 <= size; i += 16) {
-    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + 1));
-    const __m128i hit = _mm_and_si128(
-        _mm_cmpeq_epi8(here, nl), _mm_or_si128(_mm_cmpeq_epi8(next, f), _mm_cmpeq_epi8(next, gt)));
-    for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask; mask &= mask - 1) {
-      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask)) + 1;
-      if (FromLine(bytes, at)) return at;
-    }
-  }
-#endif
-  for (; i + 1 < size; ++i)
-    if (b[i] == '\n' && (b[i + 1] == 'F' || b[i + 1] == '>') && FromLine(bytes, i + 1))
-      return i + 1;
-  return std::string_view::npos;
+  if (pos >= bytes.size()) return std::string_view::npos;
+  return kSearch(bytes.data(), bytes.size(), pos, pos, lineStart);
 }
 
 // The rest of the line after "From " at `at`, without its line end.
