@@ -15,6 +15,8 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/shell/files.h"
+
 namespace reg {
 namespace {
 
@@ -405,19 +407,6 @@ bool ReadAll(int fd, std::string* out, int* err) {
   }
 }
 
-bool WriteAll(int fd, std::string_view data, int* err) {
-  while (!data.empty()) {
-    ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *err = errno;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 std::string DirName(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -442,26 +431,7 @@ bool MakeParents(const std::string& path, std::string* error) {
   return true;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { Reset(); }
-  int get() const { return fd_; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
+using files::UniqueFd;
 
 // The parsed file of the last read. Its descriptor stays open so that the
 // inode cannot be freed and handed to a newer file while we remember it: a
@@ -471,7 +441,7 @@ class Fd {
 struct Cache {
   std::mutex mutex;
   std::string path;
-  Fd fd;
+  UniqueFd fd;
   struct stat st {};
   std::shared_ptr<const Tree> tree;
 };
@@ -504,7 +474,7 @@ HRESULT Load(std::shared_ptr<const Tree>* out) {
     *out = cache.tree;
     return Ok();
   }
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ENOENT) {
       *out = empty;
@@ -719,21 +689,16 @@ HRESULT Edit::Commit() {
   // Writers take the lock on a separate file, so the data file itself can be
   // replaced by rename while the lock is held.
   const std::string lock_path = path + ".lock";
-  Fd lock(open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (lock.get() < 0) {
-    return Fail(REGDB_E_WRITEREGDB, "cannot open " + lock_path + ": " + ErrnoText(errno));
-  }
-  while (flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      return Fail(REGDB_E_WRITEREGDB, "cannot lock " + lock_path + ": " + ErrnoText(errno));
-    }
+  files::Lock lock(lock_path, /*create=*/true);
+  if (!lock.Held()) {
+    return Fail(REGDB_E_WRITEREGDB, "cannot lock " + lock_path + ": " + ErrnoText(lock.Error()));
   }
 
   // The content as it is now, under the lock: changes of other writers stay.
   std::string current;
   mode_t mode = 0600;
   {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() >= 0) {
       struct stat st;
       int err = 0;
@@ -752,27 +717,9 @@ HRESULT Edit::Commit() {
   if (text == current) return Ok();
 
   // A writer killed earlier may have left its temporary file; under the lock
-  // it is ours to remove.
-  const std::string temp_path = path + ".tmp";
-  unlink(temp_path.c_str());
-  Fd temp(open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (temp.get() < 0) {
-    return Fail(REGDB_E_WRITEREGDB, "cannot create " + temp_path + ": " + ErrnoText(errno));
-  }
-  int err = 0;
-  if (fchmod(temp.get(), mode) != 0) err = errno;
-  if (!err) WriteAll(temp.get(), text, &err);
-  if (!err && fsync(temp.get()) != 0) err = errno;
-  if (!err && rename(temp_path.c_str(), path.c_str()) != 0) err = errno;
-  if (err) {
-    unlink(temp_path.c_str());
+  // it is ours to replace.
+  if (int err = files::ReplaceFile(path, text, mode, path + ".tmp")) {
     return Fail(REGDB_E_WRITEREGDB, "cannot write " + path + ": " + ErrnoText(err));
-  }
-  // The rename itself is durable only once the directory is.
-  Fd dir(open(DirName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0 || fsync(dir.get()) != 0) {
-    return Fail(REGDB_E_WRITEREGDB,
-                "cannot sync the directory of " + path + ": " + ErrnoText(errno));
   }
   return Ok();
 }
