@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/folder_layout.h"
 #include "platform/store/maildir/files.h"
 #include "platform/store/maildir/names.h"
@@ -45,7 +45,7 @@ StoreLocation LocateStore() {
   }
   std::string home = HomeDirectory();
   where.root = home + "/Maildir";
-  if (files::IsDirectory(where.root)) {
+  if (disk::IsDirectory(where.root)) {
     where.found = true;
   } else if (auto profile = thunderbird::FindDefaultProfile(home)) {
     where = {*profile, true, true};
