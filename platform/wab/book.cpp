@@ -32,16 +32,6 @@ bool HasCardSuffix(const std::string& name) {
   return ends(".vcf") || ends(".vcard");
 }
 
-FileStamp StampOf(const struct stat& st) {
-  FileStamp s;
-  s.device = st.st_dev;
-  s.inode = st.st_ino;
-  s.size = st.st_size;
-  s.modified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-  s.changed = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
-  return s;
-}
-
 // Reads a regular file whole; false when it cannot be read or is too large.
 bool ReadWhole(const std::string& path, std::string* bytes, FileStamp* stamp) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -62,14 +52,6 @@ bool ReadWhole(const std::string& path, std::string* bytes, FileStamp* stamp) {
   }
   close(fd);
   return ok;
-}
-
-std::string Fingerprint(std::string_view bytes) {
-  gchar* hex = g_compute_checksum_for_data(
-      G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
-  std::string out(hex, 32);
-  g_free(hex);
-  return out;
 }
 
 // Splits and parses a file's bytes, giving each card its key.
@@ -128,7 +110,8 @@ bool OnlyBlank(std::string_view text) {
 
 }  // namespace
 
-Book::Book(std::string location) : location_(std::move(location)) {
+Book::Book(std::string location, bool readOnly)
+    : location_(std::move(location)), readOnly_(readOnly) {
   while (location_.size() > 1 && location_.back() == '/') location_.pop_back();
   struct stat st;
   if (stat(location_.c_str(), &st) == 0)
@@ -211,6 +194,7 @@ HRESULT Book::Find(const CardKey& key, std::shared_ptr<const LoadedFile>* file,
 }
 
 HRESULT Book::Create(const std::string& cardText, const std::string& uid, CardKey* key) {
+  if (readOnly_) return MAPI_E_NO_ACCESS;
   std::string directory = DirectoryOf();
   if (!MakeDirectories(directory)) return MAPI_E_DISK_ERROR;
   files::Lock lock(directory);
@@ -264,6 +248,7 @@ HRESULT Book::Create(const std::string& cardText, const std::string& uid, CardKe
 }
 
 HRESULT Book::Delete(const CardKey& key) {
+  if (readOnly_) return MAPI_E_NO_ACCESS;
   std::string directory = DirectoryOf();
   files::Lock lock(directory);
   if (!lock.Held()) return MAPI_E_NOT_FOUND;
@@ -297,8 +282,7 @@ HRESULT Book::Delete(const CardKey& key) {
   return S_OK;
 }
 
-std::string ResolveBookLocation(const char* fileName) {
-  if (fileName && *fileName) return fileName;
+std::string DefaultBookLocation() {
   const char* fromEnvironment = std::getenv("MAILQUARRY_ADDRESSBOOK");
   if (fromEnvironment && *fromEnvironment) return fromEnvironment;
   std::string data;
@@ -310,9 +294,21 @@ std::string ResolveBookLocation(const char* fileName) {
     if (!home || !*home) return {};
     data = std::string(home) + "/.local/share";
   }
-  std::string location = data + "/mailquarry/contacts";
+  return data + "/mailquarry/contacts";
+}
+
+std::string ResolveBookLocation(const char* fileName) {
+  if (fileName && *fileName) return fileName;
+  std::string location = DefaultBookLocation();
+  const char* fromEnvironment = std::getenv("MAILQUARRY_ADDRESSBOOK");
+  if (location.empty() || (fromEnvironment && *fromEnvironment)) return location;
   if (!MakeDirectories(location)) return {};
   return location;
+}
+
+bool FindsOtherBooks(const char* fileName) {
+  const char* fromEnvironment = std::getenv("MAILQUARRY_ADDRESSBOOK");
+  return !(fileName && *fileName) && !(fromEnvironment && *fromEnvironment);
 }
 
 }  // namespace wab
