@@ -8,8 +8,6 @@
 
 #include "platform/store/engine/disk.h"
 #include "platform/store/engine/folder_layout.h"
-#include "platform/store/maildir/files.h"
-#include "platform/store/maildir/names.h"
 #include "platform/store/thunderbird/profiles.h"
 
 namespace store {
