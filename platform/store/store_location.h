@@ -5,7 +5,7 @@
 //      Thunderbird profile, or a profiles directory (~/.thunderbird), which
 //      stands for its default profile;
 //   2. else ~/Maildir when it is a directory;
-//   3. else the default Thunderbird profile (thunderbird_profile.h);
+//   3. else the default Thunderbird profile (thunderbird/profiles.h);
 //   4. else the demo store scripts/run makes when it finds none of these
 //      ($XDG_DATA_HOME/mailquarry/demo-Maildir), when it exists, so that every
 //      program finds what scripts/run showed;

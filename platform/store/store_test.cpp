@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/store/maildir.h"
-#include "platform/store/store_test_util.h"
-#include "platform/store/summary.h"
+#include "platform/shell/files.h"
+#include "platform/store/engine/disk.h"
+#include "platform/store/engine/summary.h"
+#include "platform/store/maildir/files.h"
+#include "platform/store/maildir/names.h"
 #include "platform/store/testing/maildir_fixture.h"
+#include "platform/store/testing/store_test_util.h"
 
 namespace store {
 namespace {
@@ -51,39 +54,6 @@ TEST_F(StoreTest, FolderTreeOrderNamesAndCounts) {
   EXPECT_TRUE(maildir::IsMaildir(fx.root() + "/.Entw&APw-rfe"));
 }
 
-// A caller's structure smaller than ours is never written past its end, and
-// a handle the store did not give is refused, never followed.
-TEST_F(StoreTest, BadSizesAndHandlesAreRefusedAndEmptyListsGiveNoHandle) {
-  fx.AddFolder({"Empty"});
-  auto ns = OpenStore();
-  auto folder = OpenByName(ns.Get(), "Empty");
-  FOLDERPROPS fp{};
-  fp.cbSize = sizeof(FOLDERPROPS) + 4;
-  MESSAGEPROPS mp{};
-  mp.cbSize = 72;
-  HENUMSTORE e = nullptr;
-  for (HRESULT hr :
-       {ns->GetFirstSubFolder(0, &fp, &e), ns->GetFolderProps(1, 0, &fp),
-        ns->GetNextSubFolder(&fp, &fp), folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e)})
-    EXPECT_EQ(hr, E_INVALIDARG);
-  EXPECT_EQ(e, nullptr);
-  fp.cbSize = FOLDERPROPS_SIZE;
-  mp.cbSize = MESSAGEPROPS_SIZE;
-  for (HRESULT hr : {ns->GetNextSubFolder(&fp, &fp), folder->GetNextMessage(&mp, 0, &mp),
-                     folder->GetMessageClose(&mp)})
-    EXPECT_EQ(hr, E_HANDLE);
-  e = &fp;
-  EXPECT_EQ(ns->GetFirstSubFolder(IdOf(ns.Get(), "Empty"), &fp, &e), S_FALSE);
-  EXPECT_EQ(e, nullptr);
-  e = &mp;
-  EXPECT_EQ(folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e), S_FALSE);
-  EXPECT_EQ(e, nullptr);
-  IStoreFolder* none = nullptr;
-  for (STOREFOLDERID bad : {0u, 0xFFFFFFFFu}) EXPECT_LT(ns->OpenFolder(bad, 0, &none), 0);
-  EXPECT_EQ(none, nullptr);
-}
-
-// The values themselves are the summary parser's; here what the store adds.
 TEST_F(StoreTest, SummariesAsCallersSeeThem) {
   fx.AddMessage({}, Mail("Re: Fwd: =?UTF-8?B?w6ll?="), {"S", 1700000000});
   fx.AddMessage({}, "X-Nothing: here\r\n\r\nbody", {"", 1700000100});
@@ -92,11 +62,11 @@ TEST_F(StoreTest, SummariesAsCallersSeeThem) {
   auto msgs = Messages(inbox.Get());
   ASSERT_EQ(msgs.size(), 2u);
   EXPECT_EQ(msgs[0].normalSubject, "ée");
-  EXPECT_EQ(msgs[0].sent, maildir::UnixToTicks(1141567629));
+  EXPECT_EQ(msgs[0].sent, disk::UnixToTicks(1141567629));
   EXPECT_TRUE(msgs[0].hasMessageId);
   const Msg& bare = msgs[1];
   EXPECT_FALSE(bare.hasSubject || bare.hasFrom || bare.hasTo || bare.hasMessageId);
-  EXPECT_EQ(bare.sent, maildir::UnixToTicks(1700000100));  // no Date: the delivery time
+  EXPECT_EQ(bare.sent, disk::UnixToTicks(1700000100));  // no Date: the delivery time
 
   MESSAGEPROPS mp{};
   mp.cbSize = MESSAGEPROPS_SIZE;
@@ -209,6 +179,23 @@ TEST_F(StoreTest, StreamsWriteAndReadTheBytesAsStored) {
     s->Write("x", 1, nullptr);
     EXPECT_NE(lost, id);
   }
+  // A full disk is said as such, for a new message and for a copy, and
+  // leaves nothing behind.
+  fx.AddFolder({"Copies"});
+  auto copies = OpenByName(ns.Get(), "Copies");
+  for (int error : {ENOSPC, EDQUOT}) {
+    ComPtr<IStream> s;
+    MESSAGEID full = 0;
+    ASSERT_EQ(inbox->CreateStream(nullptr, 0, s.ReleaseAndGetAddressOf(), &full), S_OK);
+    ::files::FailWritesFrom(1, error);
+    EXPECT_EQ(s->Write("x", 1, nullptr), STG_E_MEDIUMFULL);
+    MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &id};
+    EXPECT_EQ(ns->CopyMoveMessages(inbox.Get(), copies.Get(), &list, 0, 0, nullptr),
+              com::HResultFromErrno(error));
+    ::files::ClearWriteFailure();
+  }
+  EXPECT_TRUE(Messages(copies.Get()).empty());
+  EXPECT_TRUE(FilesIn(fx.FolderDir({"Copies"}) + "/tmp").empty());
   auto msgs = Messages(inbox.Get());
   ASSERT_EQ(msgs.size(), 1u);
   EXPECT_EQ(msgs[0].id, id);
@@ -284,7 +271,7 @@ TEST_F(StoreTest, FolderOperationsRefuseBadNamesAndChangeNothing) {
   EXPECT_EQ(IdOf(ns.Get(), "Neu.1/2"), id);
   EXPECT_EQ(ns->DeleteFolder(a, 0), S_OK);
   EXPECT_EQ(Names(ns.Get()), (std::vector<std::string>{"Inbox"}));
-  EXPECT_FALSE(maildir::IsDirectory(fx.root() + "/.A.A1"));
+  EXPECT_FALSE(disk::IsDirectory(fx.root() + "/.A.A1"));
 }
 
 TEST_F(StoreTest, ReadOnlyStoreWorksWithAnIndexInMemory) {

@@ -21,8 +21,8 @@
 #include <map>
 #include <unordered_map>
 
-#include "platform/store/prefs_js.h"
-#include "platform/store/thunderbird_profile.h"
+#include "platform/store/thunderbird/prefs_js.h"
+#include "platform/store/thunderbird/profiles.h"
 #include "platform/wab/database_book.h"
 #include "platform/wab/found_books.h"
 #include "platform/wab/thunderbird_card.h"

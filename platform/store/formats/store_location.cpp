@@ -1,0 +1,78 @@
+#include "platform/store/store_location.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/store/engine/disk.h"
+#include "platform/store/engine/folder_layout.h"
+#include "platform/store/thunderbird/profiles.h"
+
+namespace store {
+namespace {
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (!home || !*home) {
+    struct passwd* pw = getpwuid(getuid());
+    home = pw ? pw->pw_dir : nullptr;
+  }
+  return home ? home : "";
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+std::string DemoStorePath() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const std::string base = data && *data ? data : HomeDirectory() + "/.local/share";
+  return base + "/mailquarry/demo-Maildir";
+}
+
+StoreLocation LocateStore() {
+  StoreLocation where;
+  const char* env = std::getenv("MAILDIR");
+  if (env && *env) {
+    where.root = env;
+    if (thunderbird::IsProfilesDirectory(where.root)) {
+      if (auto profile = thunderbird::DefaultProfileIn(where.root)) where.root = *profile;
+    }
+    where.profile = thunderbird::IsProfile(where.root);
+    where.found = Exists(where.root);
+    return where;
+  }
+  std::string home = HomeDirectory();
+  where.root = home + "/Maildir";
+  if (disk::IsDirectory(where.root)) {
+    where.found = true;
+  } else if (auto profile = thunderbird::FindDefaultProfile(home)) {
+    where = {*profile, true, true};
+  } else if (maildir::IsDirectory(DemoStorePath())) {
+    where = {DemoStorePath(), false, true, true};
+  }
+  return where;
+}
+
+std::string DescribeStore(const StoreLocation& location) {
+  if (!location.found) return "No mail store at " + location.root;
+  if (location.profile)
+    return "Mail store: the Thunderbird profile " + location.root +
+           " (read only: nothing is written to it)";
+  if (location.demo)
+    return "Mail store: the demo store in " + location.root +
+           " (no other store was found: $MAILDIR is unset, there is no ~/Maildir and no "
+           "Thunderbird profile)";
+  // The store's own reading of the layout says which kind it is.
+  TreeScan scan;
+  auto layout = DetectLayout(location.root, &scan);
+  if (!layout) return "Not a mail store: " + location.root;
+  return layout->Describe(location.root);
+}
+
+}  // namespace store

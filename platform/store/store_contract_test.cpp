@@ -1,0 +1,298 @@
+// What every store answers through IStoreNamespace and IStoreFolder, whatever
+// its layout and format: the same three messages of a folder "Work" (and one
+// in the Inbox) written as each layout keeps them, read back alike. Writable
+// stores change; read-only ones answer writes with a refusal or a probe and
+// leave every byte of their tree as it was.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/store/testing/nested_tree.h"
+#include "platform/store/testing/store_test_util.h"
+#include "platform/testing/scratch.h"
+
+namespace store {
+namespace {
+
+using com::ComPtr;
+
+// The text of a message as stored, with `extra` header lines.
+std::string Text(const std::string& subject, int second, const std::string& extra = "") {
+  return "From: Ann <ann@example.org>\nTo: bob@example.org\nSubject: " + subject +
+         "\nDate: Sat, 01 Jan 2000 00:00:0" + std::to_string(second) + " +0000\nMessage-ID: <" +
+         subject + "@example.org>\n" + extra +
+         "\nHello.\nFrom here on, a line an mbox writer quotes.\n";
+}
+
+const std::vector<std::string> kSubjects = {"one", "two", "three"};
+
+// An mbox file of `texts`, each after an envelope line, its "From " lines quoted.
+std::string Mbox(const std::vector<std::string>& texts) {
+  std::string out;
+  for (const std::string& t : texts) {
+    out += "From ann@example.org Sat Jan  1 00:00:00 2000\n";
+    std::string quoted = t;
+    for (std::size_t at = 0; (at = quoted.find("\nFrom ", at)) != std::string::npos; at += 2)
+      quoted.insert(at + 1, ">");
+    out += quoted + "\n";
+  }
+  return out;
+}
+
+struct Shape {
+  const char* name;
+  bool writable;
+  // Writes the store below the directory given and returns its root.
+  std::function<std::string(const std::string&)> make;
+};
+
+// One read, two unread: as a Maildir's S flag, an mbox Status header, or
+// Gmail's labels.
+std::string MaildirFile(const std::string& dir, int n, const std::string& text, bool read) {
+  std::string name =
+      dir + "/cur/100000000" + std::to_string(n) + ".M1P1.host:2," + (read ? "S" : "");
+  testing::WriteFile(name, text);
+  return name;
+}
+
+std::string MakeMaildirPlusPlus(const std::string& base) {
+  std::string root = testing::AddNestedFolder(base, "mail");
+  std::string work = testing::AddNestedFolder(root, ".Work");
+  testing::WriteFile(work + "/maildirfolder", "");
+  MaildirFile(root, 0, Text("in", 0), false);
+  for (int i = 0; i < 3; ++i) MaildirFile(work, i + 1, Text(kSubjects[i], i + 1), i == 0);
+  return root;
+}
+
+std::string MakeNested(const std::string& base) {
+  std::string root = base + "/mail";
+  std::string inbox = testing::AddNestedFolder(root, "INBOX");
+  std::string work = testing::AddNestedFolder(root, "Work");
+  MaildirFile(inbox, 0, Text("in", 0), false);
+  for (int i = 0; i < 3; ++i) MaildirFile(work, i + 1, Text(kSubjects[i], i + 1), i == 0);
+  return root;
+}
+
+std::vector<std::string> MboxWork() {
+  return {Text("one", 1, "Status: RO\n"), Text("two", 2), Text("three", 3)};
+}
+
+std::string MakeMboxDirectory(const std::string& base) {
+  std::string root = base + "/mail";
+  testing::MakeDirs(root);
+  testing::WriteFile(root + "/Inbox", Mbox({Text("in", 0)}));
+  testing::WriteFile(root + "/Work", Mbox(MboxWork()));
+  return root;
+}
+
+std::string MakeProfile(const std::string& base) {
+  std::string root = base + "/profile";
+  std::string local = root + "/Mail/Local Folders";
+  testing::MakeDirs(local);
+  testing::WriteFile(root + "/prefs.js",
+                     "user_pref(\"mail.account.account1.server\", \"server1\");\n"
+                     "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
+                     "user_pref(\"mail.accountmanager.defaultaccount\", \"account1\");\n"
+                     "user_pref(\"mail.server.server1.directory-rel\", "
+                     "\"[ProfD]Mail/Local Folders\");\n"
+                     "user_pref(\"mail.server.server1.name\", \"Local Folders\");\n"
+                     "user_pref(\"mail.server.server1.type\", \"none\");\n");
+  testing::WriteFile(local + "/Inbox", Mbox({Text("in", 0)}));
+  testing::WriteFile(local + "/Work", Mbox(MboxWork()));
+  return root;
+}
+
+// A Takeout archive: every message in one file, the folders its labels.
+std::string MakeTakeout(const std::string& base) {
+  std::string file = base + "/All mail Including Spam and Trash.mbox";
+  testing::WriteFile(file, Mbox({Text("in", 0, "X-Gmail-Labels: Inbox,Unread\n"),
+                                 Text("one", 1, "X-Gmail-Labels: Work,Opened\n"),
+                                 Text("two", 2, "X-Gmail-Labels: Work,Unread\n"),
+                                 Text("three", 3, "X-Gmail-Labels: Work,Unread\n")}));
+  return file;
+}
+
+void PrintTo(const Shape& shape, std::ostream* out) {
+  *out << shape.name;
+}
+
+const Shape kShapes[] = {
+    {"MaildirPlusPlus", true, MakeMaildirPlusPlus}, {"Nested", true, MakeNested},
+    {"MboxDirectory", false, MakeMboxDirectory},    {"ThunderbirdProfile", false, MakeProfile},
+    {"TakeoutLabels", false, MakeTakeout},
+};
+
+class StoreContract : public ::testing::TestWithParam<Shape> {
+ protected:
+  void SetUp() override {
+    root_ = GetParam().make(dir_.path());
+    env_.emplace("MAILDIR", root_);
+    ns_ = OpenStore();
+    work_ = OpenByName(ns_.Get(), "Work");
+    ASSERT_TRUE(work_);
+    messages_ = Messages(work_.Get());
+    ASSERT_EQ(messages_.size(), 3u);
+  }
+  // Everything the store's files are kept in (the index of a read-only
+  // store lives in the cache, elsewhere).
+  std::map<std::string, std::string> Snapshot() const { return TreeSnapshot(dir_.path(), true); }
+
+  mqtest::TempDir dir_, cacheDir_;
+  mqtest::ScopedEnv cache_{"XDG_CACHE_HOME", cacheDir_.path()};
+  std::optional<mqtest::ScopedEnv> env_;
+  std::string root_;
+  ComPtr<IStoreNamespace> ns_;
+  ComPtr<IStoreFolder> work_;
+  std::vector<Msg> messages_;
+};
+
+TEST_P(StoreContract, TheTreeAndAFoldersMessagesReadAlike) {
+  auto tree = FolderTree(ns_.Get());
+  ASSERT_FALSE(tree.empty());
+  EXPECT_EQ(tree[0].name, "Inbox");
+  EXPECT_EQ(tree[0].sfType, FOLDER_INBOX);
+  std::set<STOREFOLDERID> ids;
+  for (const auto& f : tree) ids.insert(f.id);
+  EXPECT_EQ(ids.size(), tree.size());
+  EXPECT_FALSE(ids.count(FOLDERID_ROOT));
+
+  FOLDERPROPS props{};
+  props.cbSize = FOLDERPROPS_SIZE;
+  ASSERT_EQ(work_->GetFolderProps(0, &props), S_OK);
+  EXPECT_STREQ(props.szName, "Work");
+  EXPECT_EQ(props.cMessage, 3u);
+  EXPECT_EQ(props.cUnread, 2u);
+
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Msg& m = messages_[i];
+    EXPECT_EQ(m.subject, kSubjects[i]);
+    EXPECT_EQ(m.from, "Ann");
+    EXPECT_TRUE(m.hasMessageId);
+    EXPECT_EQ((m.flags & MSG_FLAG_READ) != 0, i == 0) << m.subject;
+    EXPECT_EQ(m.sent, 125911584000000000 + 10000000 * static_cast<std::int64_t>(i + 1));
+  }
+  EXPECT_LT(messages_[0].id, messages_[1].id);
+  EXPECT_LT(messages_[1].id, messages_[2].id);
+}
+
+// The bytes as stored (an mbox message without its envelope, its quoting
+// taken off), the parsed message, and refusals of what is not there.
+TEST_P(StoreContract, MessagesOpenAsStoredOrParsed) {
+  const MESSAGEID three = messages_[2].id;
+  const std::string text = ReadStream(work_.Get(), three);
+  const std::string body = "\nHello.\nFrom here on, a line an mbox writer quotes.\n";
+  EXPECT_EQ(text.rfind("From: Ann", 0), 0u) << text;
+  EXPECT_NE(text.find("\nSubject: three\n"), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.size() - std::min(text.size(), body.size())), body);
+  ComPtr<IMimeMessage> parsed;
+  EXPECT_EQ(work_->OpenMessage(three, IID_IMimeMessage, parsed.ReleaseAndGetVoidAddress()), S_OK);
+  ComPtr<IUnknown> other;
+  EXPECT_EQ(work_->OpenMessage(three, IID_IStoreFolder, other.ReleaseAndGetVoidAddress()),
+            E_NOINTERFACE);
+  EXPECT_FALSE(
+      SUCCEEDED(work_->OpenMessage(three + 100, IID_IStream, other.ReleaseAndGetVoidAddress())));
+  MESSAGEPROPS p{};
+  p.cbSize = MESSAGEPROPS_SIZE;
+  EXPECT_FALSE(SUCCEEDED(work_->GetMessageProps(three + 100, 0, &p)));
+}
+
+// A caller's structure of another size is never written past its end, and
+// a handle the store did not give is refused, never followed.
+TEST_P(StoreContract, BadSizesAndHandlesAreRefused) {
+  FOLDERPROPS fp{};
+  fp.cbSize = sizeof(FOLDERPROPS) + 4;
+  MESSAGEPROPS mp{};
+  mp.cbSize = 72;
+  HENUMSTORE e = nullptr;
+  for (HRESULT hr :
+       {ns_->GetFirstSubFolder(0, &fp, &e), ns_->GetFolderProps(1, 0, &fp),
+        ns_->GetNextSubFolder(&fp, &fp), work_->GetFirstMessage(0, 0, MESSAGEID_FIRST, &mp, &e),
+        work_->GetMessageProps(messages_[0].id, 0, &mp), work_->GetFolderProps(0, &fp)})
+    EXPECT_EQ(hr, E_INVALIDARG);
+  EXPECT_EQ(e, nullptr);
+  fp.cbSize = FOLDERPROPS_SIZE;
+  mp.cbSize = MESSAGEPROPS_SIZE;
+  for (HRESULT hr : {ns_->GetNextSubFolder(&fp, &fp), work_->GetNextMessage(&mp, 0, &mp),
+                     work_->GetMessageClose(&mp), ns_->GetSubFolderClose(&fp)})
+    EXPECT_EQ(hr, E_HANDLE);
+  // No subfolders: no handle to close.
+  e = &fp;
+  EXPECT_EQ(ns_->GetFirstSubFolder(IdOf(ns_.Get(), "Work"), &fp, &e), S_FALSE);
+  EXPECT_EQ(e, nullptr);
+  IStoreFolder* none = nullptr;
+  for (STOREFOLDERID bad : {0u, 0xFFFFFFFFu}) EXPECT_LT(ns_->OpenFolder(bad, 0, &none), 0);
+  EXPECT_EQ(none, nullptr);
+}
+
+// Ids last as long as the messages: a new namespace (a new process, as far
+// as the store knows) finds the same ones.
+TEST_P(StoreContract, IdsLastAcrossOpenings) {
+  work_.Reset();
+  ns_.Reset();
+  auto again = OpenStore();
+  auto work = OpenByName(again.Get(), "Work");
+  auto later = Messages(work.Get());
+  ASSERT_EQ(later.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(later[i].id, messages_[i].id);
+}
+
+// A writable store changes; a read-only one refuses every write, answers a
+// change of the read state with whether it would change anything, and
+// writes no byte into its tree.
+TEST_P(StoreContract, WritesChangeOnlyWhatCanBeWritten) {
+  const auto before = Snapshot();
+  MESSAGEID two = messages_[1].id, one = messages_[0].id;
+  MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &two};
+  EXPECT_EQ(work_->MarkMessagesAsRead(TRUE, 0, &list), S_OK);
+  MESSAGEIDLIST readOne{sizeof(MESSAGEIDLIST), 1, &one};
+  EXPECT_EQ(work_->MarkMessagesAsRead(TRUE, 0, &readOne), S_FALSE);  // read already
+  MESSAGEID missing = two + 100;
+  MESSAGEIDLIST bad{sizeof(MESSAGEIDLIST), 1, &missing};
+  EXPECT_FALSE(SUCCEEDED(work_->MarkMessagesAsRead(TRUE, 0, &bad)));
+  HRESULT deleted = work_->DeleteMessages(&readOne, 0, nullptr);
+  STOREFOLDERID made = 0;
+  HRESULT created = ns_->CreateFolder(FOLDERID_ROOT, "Made", 0, &made);
+  MESSAGEID saved = Commit(work_.Get(), Text("four", 4));
+  auto after = Messages(work_.Get());
+  if (GetParam().writable) {
+    EXPECT_EQ(deleted, S_OK);
+    EXPECT_EQ(created, S_OK);
+    EXPECT_NE(saved, 0u);
+    ASSERT_EQ(after.size(), 3u);  // two, three, four
+    EXPECT_EQ(after[0].id, two);
+    EXPECT_TRUE(after[0].flags & MSG_FLAG_READ);
+    EXPECT_EQ(after[2].id, saved);
+    return;
+  }
+  EXPECT_EQ(deleted, E_ACCESSDENIED);
+  EXPECT_FALSE(SUCCEEDED(created));
+  EXPECT_EQ(saved, 0u);
+  const STOREFOLDERID workId = IdOf(ns_.Get(), "Work"), inboxId = IdOf(ns_.Get(), "Inbox");
+  auto inbox = OpenById(ns_.Get(), inboxId);
+  DWORD flags = 0;
+  int call = 0;
+  for (HRESULT hr :
+       {ns_->CreateFolder(workId, "New", 0, &made), ns_->RenameFolder(workId, 0, "Renamed"),
+        ns_->MoveFolder(workId, inboxId, 0), ns_->DeleteFolder(workId, 0), ns_->CompactAll(0),
+        ns_->CopyMoveMessages(work_.Get(), inbox.Get(), &readOne, 0, 0, nullptr),
+        ns_->CopyMoveMessages(work_.Get(), inbox.Get(), &readOne, CMF_MOVE, 0, nullptr),
+        ns_->CopyMoveMessages(work_.Get(), work_.Get(), &readOne, CMF_MOVE, MSG_FLAG_READ, nullptr),
+        work_->SetFlags(&list, MSG_FLAG_READ, MSG_FLAG_READ, &flags)})
+    EXPECT_LT(hr, 0) << "call " << call++;
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_FALSE(after[1].flags & MSG_FLAG_READ);
+  EXPECT_EQ(Snapshot(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLayout, StoreContract, ::testing::ValuesIn(kShapes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace store
