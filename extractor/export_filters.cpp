@@ -1,5 +1,6 @@
 #include "extractor/export_filters.h"
 
+#include <QString>
 #include <algorithm>
 #include <cctype>
 
@@ -12,8 +13,10 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
+// Case-insensitive in every script: "MÄRZ" finds "März".
 bool Holds(const std::string& text, const std::string& wanted) {
-  return Lower(text).find(Lower(wanted)) != std::string::npos;
+  return QString::fromStdString(text).toCaseFolded().contains(
+      QString::fromStdString(wanted).toCaseFolded());
 }
 
 std::string Extension(const std::string& name) {
