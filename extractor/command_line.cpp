@@ -162,9 +162,11 @@ int ListFolders(const CliRequest& r) {
 std::string Summary(const ExportKind& kind, const ExportOutcome& outcome,
                     const std::string& target, bool withOptions) {
   if (withOptions) {
-    return OptionsOutcomeText(outcome, kind.doneNoun) +
-           (kind.intoDirectory ? " (into " : " (appended to ") + target + ")" +
-           (outcome.failed > 0 ? "; the first failure: " + outcome.firstFailure : "");
+    std::string text = OptionsOutcomeText(outcome, kind.doneNoun);
+    const std::size_t written = text.find(" written") + 8;
+    text.insert(written, (kind.intoDirectory ? " into " : " to ") + target);
+    if (outcome.failed > 0) text += " (the first: " + outcome.firstFailure + ")";
+    return text;
   }
   std::string text = std::to_string(outcome.written) + " " + kind.doneNoun +
                      (kind.intoDirectory ? " written into " : " appended to ") + target;

@@ -258,7 +258,7 @@ std::string OptionsExport::ReadText(IStoreFolder& folder, MESSAGEID id, std::siz
 bool OptionsExport::ReadMessage(IStoreFolder& folder, Message* m) {
   MESSAGEPROPS props{};
   props.cbSize = MESSAGEPROPS_SIZE;
-  if (FAILED(folder.GetMessageProps(m->id, MSGPROPS_FAST, &props))) return false;
+  if (FAILED(folder.GetMessageProps(m->id, 0, &props))) return false;
   m->facts.sent = UnixTime(props.ftSent);
   if (m->facts.sent == 0) m->facts.sent = UnixTime(props.ftReceived);
   m->facts.subject = props.pszSubject ? props.pszSubject : "";
@@ -573,14 +573,18 @@ ExportOutcome ExportWithOptions(const CMailquarry& mq, const OptionsExportReques
 }
 
 std::string OptionsOutcomeText(const ExportOutcome& outcome, const std::string& doneNoun) {
+  auto count = [](long n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
   std::string text = std::to_string(outcome.written) + " " + doneNoun + " written";
-  if (outcome.duplicates > 0)
-    text += ", " + std::to_string(outcome.duplicates) + " duplicates left out";
-  if (outcome.leftOut > 0)
-    text += ", " + std::to_string(outcome.leftOut) + " left out by the filters";
-  if (outcome.failed > 0) text += ", " + std::to_string(outcome.failed) + " failed";
+  std::vector<std::string> leftOut;
+  if (outcome.duplicates > 0) leftOut.push_back(count(outcome.duplicates, "duplicate", "duplicates"));
+  if (outcome.leftOut > 0) leftOut.push_back(std::to_string(outcome.leftOut) + " by the filters");
+  for (std::size_t i = 0; i < leftOut.size(); ++i)
+    text += (i == 0 ? "; left out: " : ", ") + leftOut[i];
+  if (outcome.failed > 0) text += "; " + std::to_string(outcome.failed) + " failed";
   if (outcome.exportedBefore > 0)
-    text += "; " + std::to_string(outcome.exportedBefore) + " messages exported before";
+    text += "; " + count(outcome.exportedBefore, "message", "messages") + " exported before";
   return text;
 }
 

@@ -33,8 +33,8 @@ std::string RecordPathFor(MessageExport kind, const std::string& target);
 ExportOutcome ExportWithOptions(const CMailquarry& mq, const OptionsExportRequest& request,
                                 Progress& progress);
 
-// "12 attachments written, 3 duplicates left out, 5 left out by the filters,
-// 1 failed; 40 messages exported before". The notices are not part of it.
+// "12 attachments written; left out: 3 duplicates, 5 by the filters; 1
+// failed; 40 messages exported before". The notices are not part of it.
 std::string OptionsOutcomeText(const ExportOutcome& outcome, const std::string& doneNoun);
 
 }  // namespace mailsift
