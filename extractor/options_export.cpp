@@ -529,9 +529,10 @@ ExportOutcome OptionsExport::Run() {
     const long messages = static_cast<long>(folders_[c.position].messages);
     total += r_.first > 0 ? std::min(messages, r_.first) : messages;
   }
+  // The report first: when it cannot be written nothing else is.
+  if (!o_.report.empty()) report_.Open(o_.report);
   OpenTarget(total);
   if (o_.newOnly) LoadRecord();
-  if (!o_.report.empty()) report_.Open(o_.report);
   long done = 0;
   try {
     for (const ChosenFolder& c : chosen) {
