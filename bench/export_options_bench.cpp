@@ -92,8 +92,8 @@ void MakeFolder(const fs::path& dir, int first, int count, int kb, const std::st
     const int pdf = i % 10 == 9 ? i - 9 : i;
     std::ofstream out(dir / "cur" / ("1167707045.M" + std::to_string(i) + "P1.bench:2,S"),
                       std::ios::binary);
-    out << "From: Sender " << i % 50 << " <s" << i % 50 << "@example.org>\r\nSubject: Invoice "
-        << i << "\r\nDate: Mon, 01 Jan 2024 10:00:00 +0000\r\nMessage-ID: <" << i
+    out << "From: Sender " << i % 50 << " <s" << i % 50 << "@example.org>\r\nSubject: Invoice " << i
+        << "\r\nDate: Mon, 01 Jan 2024 10:00:00 +0000\r\nMessage-ID: <" << i
         << "@bench>\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"m\"\r\n\r\n"
            "--m\r\nContent-Type: multipart/related; boundary=\"r\"\r\n\r\n--r\r\n"
            "Content-Type: text/html\r\n\r\n<p>Your invoice.</p><img src=\"cid:logo@x\">\r\n"
@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
   for (const char* module : {"MailStore.so", "Mailquarry.ocx", "AddressBook.so"})
     if (!Run({(bin / "regsvr").string(), (bin / module).string()})) return 1;
   setvbuf(stdout, nullptr, _IOLBF, 0);
-  std::printf("making %d messages with %d KB PDFs in %d folders in %s\n", messages, kb,
-              folderCount, g_root.c_str());
+  std::printf("making %d messages with %d KB PDFs in %d folders in %s\n", messages, kb, folderCount,
+              g_root.c_str());
   const std::string logo = Attachment(-1, 4);
   MakeFolder(g_root / "Maildir", 0, 0, kb, logo);  // the Inbox, empty
   for (int f = 0; f < folderCount; ++f)
@@ -146,9 +146,9 @@ int main(int argc, char** argv) {
     });
   };
   auto options = [&](std::vector<std::string> extra, const std::string& dir) {
-    std::vector<std::string> args = {mailsift,          "attachments",       "--quiet",
-                                     "--all",           "--skip-embedded",   "--skip-duplicates",
-                                     "--report",        dir + ".csv"};
+    std::vector<std::string> args = {mailsift,   "attachments",     "--quiet",
+                                     "--all",    "--skip-embedded", "--skip-duplicates",
+                                     "--report", dir + ".csv"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(dir);
     return Seconds([&] { Run(args); });

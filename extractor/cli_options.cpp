@@ -1,8 +1,8 @@
 #include "extractor/cli_options.h"
 
 #include <cerrno>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string_view>
 #include <vector>

@@ -159,8 +159,8 @@ int ListFolders(const CliRequest& r) {
 
 // "312 attachments written into /tmp/x, 2 could not be written (the first:
 // "a.pdf": Permission denied)".
-std::string Summary(const ExportKind& kind, const ExportOutcome& outcome,
-                    const std::string& target, bool withOptions) {
+std::string Summary(const ExportKind& kind, const ExportOutcome& outcome, const std::string& target,
+                    bool withOptions) {
   if (withOptions) {
     std::string text = OptionsOutcomeText(outcome, kind.doneNoun);
     const std::size_t written = text.find(" written") + 8;
@@ -208,8 +208,8 @@ int RunExport(const CliRequest& r) {
     if (withOptions) {
       OptionsExportRequest request;
       request.kind = r.command == CliCommand::kAttachments ? MessageExport::kAttachments
-                     : r.command == CliCommand::kEml      ? MessageExport::kEml
-                                                          : MessageExport::kReturnAddresses;
+                     : r.command == CliCommand::kEml       ? MessageExport::kEml
+                                                           : MessageExport::kReturnAddresses;
       request.folder = position;
       request.first = r.first.value_or(0);
       request.target = r.target;

@@ -16,10 +16,9 @@ std::string CsvReport::Field(const std::string& text) {
 
 void CsvReport::Open(const std::string& path) {
   path_ = path;
-  if (FAILED(writer_.Open(path)))
-    throw FileError("Cannot write the report \"" + path + "\"");
-  Line({"outcome", "detail", "path", "folder", "date", "sender", "subject", "message_id",
-        "name", "size", "sha256"});
+  if (FAILED(writer_.Open(path))) throw FileError("Cannot write the report \"" + path + "\"");
+  Line({"outcome", "detail", "path", "folder", "date", "sender", "subject", "message_id", "name",
+        "size", "sha256"});
 }
 
 void CsvReport::Add(const ReportRow& r) {

@@ -13,8 +13,8 @@
 namespace mailsift {
 
 struct MessageFacts {
-  std::time_t sent = 0;     // the Date: header, else the delivery
-  std::string sender;       // as displayed, and the From: header's text
+  std::time_t sent = 0;  // the Date: header, else the delivery
+  std::string sender;    // as displayed, and the From: header's text
   std::string subject;
   bool hasAttachments = false;
 };

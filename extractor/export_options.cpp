@@ -168,8 +168,7 @@ std::string ParseIsoDate(const std::string& given, std::time_t* out) {
     } else if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
       int zh = 0, zm = 0;
       const bool colon = at + 3 < text.size() && text[at + 3] == ':';
-      if (!Digits(text, at + 1, 2, &zh) || !Digits(text, at + (colon ? 4 : 3), 2, &zm))
-        return bad;
+      if (!Digits(text, at + 1, 2, &zh) || !Digits(text, at + (colon ? 4 : 3), 2, &zm)) return bad;
       offset = (text[at] == '-' ? -1L : 1L) * (zh * 3600L + zm * 60L);
       at += colon ? 6 : 5;
     }
@@ -195,15 +194,14 @@ std::string ParseByteSize(const std::string& given, std::uint64_t* out) {
   const std::string text = Lower(Trimmed(given));
   const std::string bad = "not a size (bytes, or with K, M or G): '" + given + "'";
   std::size_t digits = 0;
-  while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
-    ++digits;
+  while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
   if (digits == 0 || digits > 15) return bad;
   std::uint64_t value = std::strtoull(text.substr(0, digits).c_str(), nullptr, 10);
   std::string unit = text.substr(digits);
   if (!unit.empty() && unit.front() == ' ') unit.erase(0, 1);
   static const std::vector<std::pair<const char*, int>> kUnits = {
-      {"", 0},    {"b", 0},    {"k", 10},   {"kb", 10}, {"kib", 10}, {"m", 20},
-      {"mb", 20}, {"mib", 20}, {"g", 30},   {"gb", 30}, {"gib", 30},
+      {"", 0},    {"b", 0},    {"k", 10}, {"kb", 10}, {"kib", 10}, {"m", 20},
+      {"mb", 20}, {"mib", 20}, {"g", 30}, {"gb", 30}, {"gib", 30},
   };
   for (const auto& [name, shift] : kUnits) {
     if (unit == name) {
@@ -225,8 +223,7 @@ std::string ParseTypeList(const std::string& text, TypeFilter* out) {
     if (word.empty()) continue;
     const bool dotted = word.front() == '.';
     if (dotted) word.erase(0, 1);
-    if (word.empty() || word.size() > 16 ||
-        !std::all_of(word.begin(), word.end(), [](char c) {
+    if (word.empty() || word.size() > 16 || !std::all_of(word.begin(), word.end(), [](char c) {
           return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '+';
         }))
       return "not a file type: '" + word + "' (an extension such as pdf, or a category)";
@@ -306,8 +303,7 @@ const std::vector<OptionSpec>& ExportOptionTable() {
        "only messages not exported to this target before (kept in\n"
        ".mailsift-exported beside what is written)",
        [](O& o, const std::string&) { return Switch(&O::newOnly, o); }},
-      {"--unique", nullptr, kForReturnAddresses,
-       "each address once (compared in any case)",
+      {"--unique", nullptr, kForReturnAddresses, "each address once (compared in any case)",
        [](O& o, const std::string&) { return Switch(&O::unique, o); }},
   };
   return table;
@@ -362,8 +358,8 @@ std::string ExportOptionsHelp() {
   for (const OptionSpec& spec : ExportOptionTable()) {
     std::string head = std::string("  ") + spec.flag;
     if (spec.valueName) head += std::string(" ") + spec.valueName;
-    head += head.size() + 1 < kColumn ? std::string(kColumn - head.size(), ' ') : "\n" +
-                                                                                       std::string(kColumn, ' ');
+    head += head.size() + 1 < kColumn ? std::string(kColumn - head.size(), ' ')
+                                      : "\n" + std::string(kColumn, ' ');
     std::string help = spec.help;
     for (std::size_t nl = help.find('\n'); nl != std::string::npos; nl = help.find('\n', nl + 1))
       help.insert(nl + 1, std::string(kColumn, ' '));

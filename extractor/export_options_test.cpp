@@ -73,8 +73,8 @@ TEST(FolderChoice, TreesLeaveJunkOutAndNameDirectoriesSafely) {
     return f;
   };
   const std::vector<StoreFolder> folders = {
-      folder("Inbox", 0), folder("Work", 0),   folder("..", 1),     folder("Junk", 1),
-      folder("Old", 2),   folder("a/b", 1),    folder("a_b", 1),    folder("Trash", 0),
+      folder("Inbox", 0), folder("Work", 0),         folder("..", 1),  folder("Junk", 1),
+      folder("Old", 2),   folder("a/b", 1),          folder("a_b", 1), folder("Trash", 0),
       folder("Sent", 0),  folder("Deleted Items", 0)};
   auto directories = [&](int start, ExportOptions o) {
     std::vector<std::string> dirs;
@@ -84,9 +84,9 @@ TEST(FolderChoice, TreesLeaveJunkOutAndNameDirectoriesSafely) {
   };
   ExportOptions all;
   all.scope = FolderScope::kAll;
-  EXPECT_EQ(directories(0, all), (std::vector<std::string>{"0:Inbox", "1:Work", "2:Work/_..",
-                                                           "5:Work/a_b", "6:Work/a_b (2)",
-                                                           "8:Sent"}));
+  EXPECT_EQ(directories(0, all),
+            (std::vector<std::string>{"0:Inbox", "1:Work", "2:Work/_..", "5:Work/a_b",
+                                      "6:Work/a_b (2)", "8:Sent"}));
   all.includeJunk = true;
   EXPECT_EQ(directories(0, all).size(), folders.size());
   ExportOptions subtree;
@@ -103,8 +103,8 @@ TEST(FolderChoice, TreesLeaveJunkOutAndNameDirectoriesSafely) {
 
 // Which parts count as embedded images, over the shapes mail programs send.
 TEST(EmbeddedImages, AreImagesTheTextShowsAndNothingElse) {
-  const std::set<std::string> refs = CidReferences(
-      "<img src=\"cid:image001.png@01DA\"><img src='CID:Logo%40x'>url(cid:bg)");
+  const std::set<std::string> refs =
+      CidReferences("<img src=\"cid:image001.png@01DA\"><img src='CID:Logo%40x'>url(cid:bg)");
   EXPECT_EQ(refs, (std::set<std::string>{"image001.png@01da", "logo@x", "bg"}));
   const std::set<std::string> none;
   const struct {
@@ -119,7 +119,8 @@ TEST(EmbeddedImages, AreImagesTheTextShowsAndNothingElse) {
       // The HTML references others: an unreferenced image is an attachment.
       {{"x.png", "image/png", "", "x@y", "multipart/related"}, refs, false},
       {{"image001.png", "image/png", "attachment", "image001.png@01DA", "multipart/related"},
-       refs, false},
+       refs,
+       false},
       {{"report.pdf", "application/pdf", "inline", "bg", "multipart/related"}, refs, false},
       {{"photo.jpg", "image/jpeg", "inline", "", "multipart/mixed"}, none, false},
       {{"scan.png", "application/octet-stream", "", "bg", "multipart/mixed"}, refs, true},
@@ -152,7 +153,8 @@ TEST(ExportRecordFile, ReadsItsOwnAndRefusesDamagedOrForeignFiles) {
       {"my notes\n", "not a record file of Mailsift"},
       {"mailsift-exported 1\nm\t0123\n", "damaged at line 2"},
       {"mailsift-exported 1\nf\t12\tabc\tx\n", "damaged at line 2"},
-      {"mailsift-exported 1\nf\t1x\t" "0000000000000000000000000000000000000000000000000000000000000000\tx\n",
+      {"mailsift-exported 1\nf\t1x\t"
+       "0000000000000000000000000000000000000000000000000000000000000000\tx\n",
        "damaged at line 2"},
       {"mailsift-exported 1\nq\n", "damaged at line 2"},
   };
@@ -168,9 +170,10 @@ TEST(ExportRecordFile, KeysIgnoreStatusHeadersOnly) {
   const std::string body = "\r\nHello\r\n";
   const std::string plain = "From: a\r\nSubject: s\r\n" + body;
   const std::string key = MessageKey("<m@x>", plain);
-  EXPECT_EQ(MessageKey("<m@x>", "From: a\r\nStatus: RO\r\nX-Mozilla-Status: 0001\r\n"
-                                "X-Keywords: $label1\r\n  $label2\r\nSubject: s\r\n" +
-                                    body),
+  EXPECT_EQ(MessageKey("<m@x>",
+                       "From: a\r\nStatus: RO\r\nX-Mozilla-Status: 0001\r\n"
+                       "X-Keywords: $label1\r\n  $label2\r\nSubject: s\r\n" +
+                           body),
             key);
   EXPECT_NE(MessageKey("<m@x>", "From: a\r\nSubject: t\r\n" + body), key);
   EXPECT_NE(MessageKey("<m@x>", plain + "."), key);

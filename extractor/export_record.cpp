@@ -29,8 +29,8 @@ bool NameIs(std::string_view name, std::string_view want) {
 // Headers that mail programs rewrite in place without changing the message.
 bool StatusHeader(std::string_view name) {
   if (name.size() >= 10 && NameIs(name.substr(0, 10), "x-mozilla-")) return true;
-  for (std::string_view v : {"status", "x-status", "x-uid", "x-keywords", "content-length",
-                             "x-imap", "x-imapbase"})
+  for (std::string_view v :
+       {"status", "x-status", "x-uid", "x-keywords", "content-length", "x-imap", "x-imapbase"})
     if (NameIs(name, v)) return true;
   return false;
 }
@@ -105,8 +105,10 @@ ExportRecord::Loaded ExportRecord::Load(const std::string& path, std::string* pr
     while (ok && done < text.size()) {
       const ssize_t n = read(fd, text.data() + done, text.size() - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ok = false, Fail(problem, n < 0 ? std::strerror(errno) : "it shrank while read");
-      else done += static_cast<std::size_t>(n);
+      if (n <= 0)
+        ok = false, Fail(problem, n < 0 ? std::strerror(errno) : "it shrank while read");
+      else
+        done += static_cast<std::size_t>(n);
     }
   }
   close(fd);
@@ -169,8 +171,7 @@ void ExportRecord::AddMessage(const std::string& key) {
   if (messages_.insert(key).second) order_.push_back(key);
 }
 
-void ExportRecord::AddFile(std::uint64_t size, const std::string& sha256,
-                           const std::string& path) {
+void ExportRecord::AddFile(std::uint64_t size, const std::string& sha256, const std::string& path) {
   files_.push_back({size, sha256, OneLine(path)});
 }
 
@@ -187,8 +188,10 @@ std::string ExportRecord::Save(const std::string& path) const {
   for (std::size_t done = 0; done < text.size() && !error;) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) error = errno;
-    else done += static_cast<std::size_t>(n);
+    if (n < 0)
+      error = errno;
+    else
+      done += static_cast<std::size_t>(n);
   }
   if (!error && fchmod(fd, 0644) != 0) error = errno;
   if (!error && fsync(fd) != 0) error = errno;

@@ -26,9 +26,9 @@ std::string CutUtf8(const std::string& text, std::size_t limit) {
 
 bool IsJunkOrTrash(const std::string& folderName) {
   static const std::set<std::string> kNames = {
-      "junk",          "junk e-mail",      "junk email", "spam",      "bulk mail",
-      "bulk",          "trash",            "deleted",    "deleted items",
-      "deleted messages", "[gmail]/spam",  "[gmail]/trash", "bin"};
+      "junk",         "junk e-mail",   "junk email", "spam",          "bulk mail",
+      "bulk",         "trash",         "deleted",    "deleted items", "deleted messages",
+      "[gmail]/spam", "[gmail]/trash", "bin"};
   return kNames.count(Lower(folderName)) > 0;
 }
 

@@ -60,8 +60,8 @@ const ui::DialogTemplate& MainTemplate() {
            77, 78, 8},
           {kIdFirst1000, ItemKind::kRadioButton, QStringLiteral("First 1000 Messages"), kNoStyle,
            186, 77, 82, 8},
-          {kIdOptions, ItemKind::kPushButton, QStringLiteral("&Options..."), kTabStop, 216, 130,
-           50, 14},
+          {kIdOptions, ItemKind::kPushButton, QStringLiteral("&Options..."), kTabStop, 216, 130, 50,
+           14},
       },
   };
   return tmpl;

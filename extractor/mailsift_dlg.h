@@ -92,8 +92,8 @@ class CMailsiftDlg : public QDialog {
   long Prologue();
   // The message exports with the options on: the folder and range as the
   // dialog shows them, the options as set.
-  void RunOptionsExport(const std::string& title, const std::string& doneNoun,
-                        MessageExport kind, const std::function<QString()>& ask);
+  void RunOptionsExport(const std::string& title, const std::string& doneNoun, MessageExport kind,
+                        const std::function<QString()>& ask);
   void ShowOptionsState();
   QString BrowseOutputDirectory();
   QString AskTextFile();

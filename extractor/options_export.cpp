@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -64,8 +65,8 @@ class Fd {
 };
 
 std::time_t UnixTime(const FILETIME& ft) {
-  const std::uint64_t ticks = (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
-                              ft.dwLowDateTime;
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
   constexpr std::uint64_t kEpoch = 116444736000000000ULL;  // 1970 in 100 ns since 1601
   if (ticks <= kEpoch) return 0;
   return static_cast<std::time_t>((ticks - kEpoch) / 10000000ULL);
@@ -165,8 +166,7 @@ class OptionsExport {
 };
 
 void OptionsExport::OpenStore() {
-  if (FAILED(ReadStoreFolders(&folders_)))
-    throw FileError("The mail store could not be opened");
+  if (FAILED(ReadStoreFolders(&folders_))) throw FileError("The mail store could not be opened");
   HRESULT hr = com::CreateInstance(CLSID_StoreNamespace, &store_);
   if (SUCCEEDED(hr)) hr = store_->Initialize(nullptr, 0);
   if (FAILED(hr)) throw FileError("The mail store could not be opened (" + HResultHex(hr) + ")");
@@ -267,15 +267,17 @@ bool OptionsExport::ReadMessage(IStoreFolder& folder, Message* m) {
   m->messageId = props.pszMessageId ? props.pszMessageId : "";
   folder.FreeMessageProps(&props);
   // The name shown may leave out the address: the header has both.
-  if (!o_.from.empty())
-    m->facts.sender += "\n" + FromField(ReadText(folder, m->id, kHeaderBytes));
+  if (!o_.from.empty()) m->facts.sender += "\n" + FromField(ReadText(folder, m->id, kHeaderBytes));
   return true;
 }
 
 void OptionsExport::Report(ReportRow row, const Message& m) {
-  if (row.outcome == "written") ++outcome_.written;
-  else if (row.outcome == "duplicate") ++outcome_.duplicates;
-  else if (row.outcome == "left out") ++outcome_.leftOut;
+  if (row.outcome == "written")
+    ++outcome_.written;
+  else if (row.outcome == "duplicate")
+    ++outcome_.duplicates;
+  else if (row.outcome == "left out")
+    ++outcome_.leftOut;
   if (!report_.IsOpen()) return;
   row.folder = m.folderPath;
   row.date = IsoTime(m.facts.sent);
@@ -350,7 +352,7 @@ bool OptionsExport::ExportAttachments(IStoreFolder& folder, const Message& m,
     if (FAILED(body->SaveToFile(IET_BINARY, stagedPath.c_str()))) {
       Failed(PathOf(dir, part.name),
              access(r_.target.c_str(), W_OK | X_OK) != 0 ? Reason(errno)
-                                                        : "the attachment could not be read",
+                                                         : "the attachment could not be read",
              row);
       complete = false;
       continue;
@@ -372,8 +374,8 @@ bool OptionsExport::ExportAttachments(IStoreFolder& folder, const Message& m,
       Report(row, m);
       continue;
     }
-    const bool wantSha = report_.IsOpen() || useRecord_ ||
-                         (o_.skipDuplicates && duplicates_.WantsSha256(size));
+    const bool wantSha =
+        report_.IsOpen() || useRecord_ || (o_.skipDuplicates && duplicates_.WantsSha256(size));
     const bool wantDigest = wantSha || o_.skipDuplicates;
     std::optional<FileDigest> digest;
     if (wantDigest) digest = DigestFile(file.get(), wantSha);
@@ -473,6 +475,11 @@ bool OptionsExport::ExportReturnAddress(const Message& m) {
 
 void OptionsExport::ExportFolder(const ChosenFolder& chosen, long* done, long total) {
   const StoreFolder& f = folders_[chosen.position];
+  // The control's folder index is 16-bit: a later position would select another folder.
+  if (chosen.position > SHRT_MAX) {
+    Failed(f.path, "the control counts folders up to " + std::to_string(SHRT_MAX), ReportRow{});
+    return;
+  }
   mq_.SetFolder(chosen.position);
   // The real count, also past what the 16-bit Count can say.
   long count = static_cast<unsigned short>(mq_.Messages().Count());
@@ -579,7 +586,8 @@ std::string OptionsOutcomeText(const ExportOutcome& outcome, const std::string& 
   };
   std::string text = std::to_string(outcome.written) + " " + doneNoun + " written";
   std::vector<std::string> leftOut;
-  if (outcome.duplicates > 0) leftOut.push_back(count(outcome.duplicates, "duplicate", "duplicates"));
+  if (outcome.duplicates > 0)
+    leftOut.push_back(count(outcome.duplicates, "duplicate", "duplicates"));
   if (outcome.leftOut > 0) leftOut.push_back(std::to_string(outcome.leftOut) + " by the filters");
   for (std::size_t i = 0; i < leftOut.size(); ++i)
     text += (i == 0 ? "; left out: " : ", ") + leftOut[i];

@@ -19,8 +19,8 @@ enum class MessageExport { kAttachments, kEml, kReturnAddresses };
 
 struct OptionsExportRequest {
   MessageExport kind = MessageExport::kAttachments;
-  int folder = 0;   // the list position chosen
-  long first = 0;   // at most this many messages of each folder that pass (0: all)
+  int folder = 0;      // the list position chosen
+  long first = 0;      // at most this many messages of each folder that pass (0: all)
   std::string target;  // the directory, or for return addresses the file
   ExportOptions options;
 };

@@ -3,9 +3,9 @@
 // multipart/related with an inline image and an inline PDF, one PDF forwarded
 // three times, two different PDFs of one name and size, a Junk folder, dates
 // across a year boundary, a non-ASCII subject and a folder three levels down.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,8 +52,8 @@ std::string Base64(const std::string& bytes) {
 
 std::string Head(const std::string& from, const std::string& subject, const std::string& date,
                  const std::string& id) {
-  return "From: " + from + "\r\nSubject: " + subject + "\r\nDate: " + date +
-         "\r\nMessage-ID: <" + id + "@test>\r\nMIME-Version: 1.0\r\n";
+  return "From: " + from + "\r\nSubject: " + subject + "\r\nDate: " + date + "\r\nMessage-ID: <" +
+         id + "@test>\r\nMIME-Version: 1.0\r\n";
 }
 
 std::string OutlookMail() {
@@ -64,15 +64,17 @@ std::string OutlookMail() {
          "--r\r\nContent-Type: text/html\r\n\r\n<p>Hi</p><img src=\"cid:image001.png@01DA\">\r\n"
          "--r\r\nContent-Type: image/png; name=\"image001.png\"\r\n"
          "Content-ID: <image001.png@01DA>\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-         Base64(kLogo) + "\r\n--r--\r\n"
+         Base64(kLogo) +
+         "\r\n--r--\r\n"
          "--m\r\nContent-Type: application/pdf; name=\"invoice.pdf\"\r\n"
          "Content-Disposition: attachment; filename=\"invoice.pdf\"\r\n\r\n" +
          kInvoice + "\r\n--m--\r\n";
 }
 
 std::string AppleMail() {
-  return Head("Bob <bob@example.org>", "=?UTF-8?Q?Rechnung_f=C3=BCr_M=C3=A4rz?=",
-              "Tue, 02 Jan 2024 09:00:00 +0100", "apple") +
+  return Head("Bob <bob@example.org>",
+              "=?UTF-8?Q?Rechnung_f=C3=BCr_M=C3=A4rz?=", "Tue, 02 Jan 2024 09:00:00 +0100",
+              "apple") +
          "Content-Type: multipart/related; boundary=\"r\"; type=\"text/html\"\r\n\r\n"
          "--r\r\nContent-Type: text/html\r\n\r\n<p>See the photo.</p>\r\n"
          "--r\r\nContent-Type: image/jpeg; name=\"photo.jpg\"\r\n"
@@ -81,8 +83,8 @@ std::string AppleMail() {
          "Content-Disposition: inline; filename=\"report.pdf\"\r\n\r\n%PDF report\r\n--r--\r\n";
 }
 
-std::string PdfMail(const std::string& subject, const std::string& name,
-                    const std::string& content, const std::string& date, const std::string& id) {
+std::string PdfMail(const std::string& subject, const std::string& name, const std::string& content,
+                    const std::string& date, const std::string& id) {
   return Head("Carol <carol@example.org>", subject, date, id) +
          "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: "
          "text/plain\r\n\r\nSee.\r\n--b\r\nContent-Type: application/pdf\r\n"
@@ -116,11 +118,11 @@ class OptionsExportTest : public MailsiftTest {
                        "Wed, 03 Jan 2024 1" + std::to_string(i) + ":00:00 +0000",
                        "fwd" + std::to_string(i))});
     Add({}, {PdfMail("Scan, first", "scan.pdf", kScanA, "Thu, 04 Jan 2024 10:00:00 +0000", "s1"),
-             PdfMail("Scan, second", "scan.pdf", kScanB, "Thu, 04 Jan 2024 11:00:00 +0000",
-                     "s2")});
+             PdfMail("Scan, second", "scan.pdf", kScanB, "Thu, 04 Jan 2024 11:00:00 +0000", "s2")});
     Add({"Junk"}, {PdfMail("Win", "prize.pdf", "spam", "Fri, 05 Jan 2024 10:00:00 +0000", "j")});
     Add({"Work"}, {MailWithAttachment("W", "w.txt", "w")});
-    Add({"Work", "Projects", "Deep"}, {MailWithAttachment("D", "plan.docx", "plan", "A@Example.ORG")});
+    Add({"Work", "Projects", "Deep"},
+        {MailWithAttachment("D", "plan.docx", "plan", "A@Example.ORG")});
     Open();
   }
 
@@ -136,7 +138,9 @@ class OptionsExportTest : public MailsiftTest {
     NoProgress progress;
     return ExportWithOptions(dialog_->Control(), request, progress);
   }
-  int Position(const std::string& name) { return Folders()->findText(QString::fromStdString(name)); }
+  int Position(const std::string& name) {
+    return Folders()->findText(QString::fromStdString(name));
+  }
 };
 
 ExportOptions With(std::initializer_list<std::pair<const char*, const char*>> flags) {
@@ -154,9 +158,9 @@ ExportOptions With(std::initializer_list<std::pair<const char*, const char*>> fl
 // different files of one size).
 TEST_F(OptionsExportTest, EachOptionWritesTheFilesItShould) {
   MakeStore();
-  const std::set<std::string> inbox = {
-      "image001.png", "invoice.pdf",  "photo.jpg",          "report.pdf",  "contract.pdf",
-      "contract (2).pdf", "contract (3).pdf", "scan.pdf", "scan (2).pdf"};
+  const std::set<std::string> inbox = {"image001.png",     "invoice.pdf",  "photo.jpg",
+                                       "report.pdf",       "contract.pdf", "contract (2).pdf",
+                                       "contract (3).pdf", "scan.pdf",     "scan (2).pdf"};
   auto without = [&](std::set<std::string> names, std::initializer_list<const char*> gone) {
     for (const char* g : gone) names.erase(g);
     return names;
@@ -172,18 +176,22 @@ TEST_F(OptionsExportTest, EachOptionWritesTheFilesItShould) {
        without(inbox, {"contract (2).pdf", "contract (3).pdf"})},
       {With({{"--type", "documents"}}), 0, without(inbox, {"image001.png", "photo.jpg"})},
       {With({{"--type", "png,.jpg"}}), 0, {"image001.png", "photo.jpg"}},
-      {With({{"--min-size", "20"}, {"--max-size", "21"}}), 0,
+      {With({{"--min-size", "20"}, {"--max-size", "21"}}),
+       0,
        {"invoice.pdf", "contract.pdf", "contract (2).pdf", "contract (3).pdf"}},
       {With({{"--until", "2024-01-01"}}), 0, {"image001.png", "invoice.pdf"}},
       {With({{"--since", "2024-01-01"}, {"--subject", "MÄRZ"}}), 0, {"photo.jpg", "report.pdf"}},
       {With({{"--from", "tax.example"}}), 0, {"image001.png", "invoice.pdf"}},
       {With({{"--from", "carol"}, {"--subject", "scan"}}), 0, {"scan.pdf", "scan (2).pdf"}},
-      {With({{"--recursive", nullptr}}), Position("Work"),
+      {With({{"--recursive", nullptr}}),
+       Position("Work"),
        {"Work/w.txt", "Work/Projects/Deep/plan.docx"}},
-      {With({{"--recursive", nullptr}, {"--flat", nullptr}}), Position("Work"),
+      {With({{"--recursive", nullptr}, {"--flat", nullptr}}),
+       Position("Work"),
        {"w.txt", "plan.docx"}},
       {With({{"--all", nullptr}, {"--type", "docx,zip"}}), 0, {"Work/Projects/Deep/plan.docx"}},
-      {With({{"--all", nullptr}, {"--include-junk", nullptr}, {"--subject", "win"}}), 0,
+      {With({{"--all", nullptr}, {"--include-junk", nullptr}, {"--subject", "win"}}),
+       0,
        {"Junk/prize.pdf"}},
       {With({{"--all", nullptr},
              {"--skip-embedded", nullptr},
@@ -223,8 +231,8 @@ TEST_F(OptionsExportTest, AnOptionThatFiltersNothingWritesWhatTheDefaultWrites) 
     EXPECT_EQ(Tree(with), Tree(plain));
     const std::string emlPlain = NewDir("emlplain" + std::to_string(folder));
     const std::string emlWith = NewDir("emlwith" + std::to_string(folder));
-    ExportEml(dialog_->Control(), SelectFolder(dialog_->Control(), folder, kAllMessages),
-              emlPlain, progress);
+    ExportEml(dialog_->Control(), SelectFolder(dialog_->Control(), folder, kAllMessages), emlPlain,
+              progress);
     Export(emlWith, With({{"--set-times", nullptr}}), MessageExport::kEml, folder);
     EXPECT_EQ(Tree(emlWith), Tree(emlPlain));
   }
@@ -233,8 +241,10 @@ TEST_F(OptionsExportTest, AnOptionThatFiltersNothingWritesWhatTheDefaultWrites) 
 TEST_F(OptionsExportTest, TheReportSaysWhatHappenedToEachAttachment) {
   MakeStore();
   const std::string dir = NewDir("r");
-  ExportOptions o = With({{"--skip-embedded", nullptr}, {"--skip-duplicates", nullptr},
-                          {"--max-size", "1K"}, {"--set-times", nullptr}});
+  ExportOptions o = With({{"--skip-embedded", nullptr},
+                          {"--skip-duplicates", nullptr},
+                          {"--max-size", "1K"},
+                          {"--set-times", nullptr}});
   o.report = out_ + "/report.csv";
   const ExportOutcome outcome = Export(dir, o);
   EXPECT_EQ(outcome.written, 5);     // invoice, report, contract, both scans
@@ -256,8 +266,9 @@ TEST_F(OptionsExportTest, TheReportSaysWhatHappenedToEachAttachment) {
   EXPECT_THAT(lines[2], ::testing::StartsWith(
                             "written,,invoice.pdf,Inbox,2023-12-30T10:00:00Z,Anna Accountant,"
                             "Invoice December,<outlook@test>,invoice.pdf,21,"));
-  EXPECT_THAT(lines[4], ::testing::StartsWith(
-                            "written,,report.pdf,Inbox,2024-01-02T08:00:00Z,Bob,Rechnung für März,"));
+  EXPECT_THAT(lines[4],
+              ::testing::StartsWith(
+                  "written,,report.pdf,Inbox,2024-01-02T08:00:00Z,Bob,Rechnung für März,"));
   EXPECT_THAT(lines[6], ::testing::StartsWith("duplicate,contract.pdf,,Inbox,"));
   // A subject with a comma is quoted.
   EXPECT_THAT(lines[8], ::testing::HasSubstr(",\"Scan, first\","));
@@ -288,9 +299,9 @@ TEST_F(OptionsExportTest, NewOnlyExportsWhatIsNewAndSurvivesARenamedFolder) {
   EXPECT_EQ(Tree(dir), before);
 
   // Two new messages: one with a new file, one forwarding the contract again.
-  Add({"Work"}, {PdfMail("New", "new.pdf", "%PDF new", "Mon, 08 Jan 2024 10:00:00 +0000", "n1"),
-                 PdfMail("Fwd again", "c.pdf", kContract, "Mon, 08 Jan 2024 11:00:00 +0000",
-                         "n2")});
+  Add({"Work"},
+      {PdfMail("New", "new.pdf", "%PDF new", "Mon, 08 Jan 2024 10:00:00 +0000", "n1"),
+       PdfMail("Fwd again", "c.pdf", kContract, "Mon, 08 Jan 2024 11:00:00 +0000", "n2")});
   // A folder renamed does not make its messages new.
   fs::rename(fixture_.root() + "/.Work", fixture_.root() + "/.Office");
   fs::rename(fixture_.root() + "/.Work.Projects", fixture_.root() + "/.Office.Projects");
@@ -317,10 +328,10 @@ TEST_F(OptionsExportTest, EmlAndReturnAddressesOverSeveralFolders) {
   MakeStore();
   const std::string dir = NewDir("eml");
   Export(dir, With({{"--all", nullptr}, {"--since", "2024-01-03"}}), MessageExport::kEml);
-  EXPECT_EQ(Names(Tree(dir)),
-            (std::set<std::string>{"Inbox/contract 1.eml", "Inbox/contract 2.eml",
-                                   "Inbox/contract 3.eml", "Inbox/Scan, first.eml",
-                                   "Inbox/Scan, second.eml"}));
+  EXPECT_EQ(
+      Names(Tree(dir)),
+      (std::set<std::string>{"Inbox/contract 1.eml", "Inbox/contract 2.eml", "Inbox/contract 3.eml",
+                             "Inbox/Scan, first.eml", "Inbox/Scan, second.eml"}));
   const std::string lines = out_ + "/addresses.txt";
   ExportOutcome outcome = Export(lines, With({{"--all", nullptr}, {"--unique", nullptr}}),
                                  MessageExport::kReturnAddresses);

@@ -7,9 +7,9 @@
 // parse, the early-stopping header scans as scans of the whole text.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -95,8 +95,8 @@ std::string Answers(IMimeMessage* message, const std::string& dir) {
       CoTaskMemFree(name);
     }
     // The facts the export options read: each answer a plain text or none.
-    for (const char* prop : {"Content-Type", "Content-Disposition", "Content-ID",
-                             "par:Content-Type"}) {
+    for (const char* prop :
+         {"Content-Type", "Content-Disposition", "Content-ID", "par:Content-Type"}) {
       LPSTR value = nullptr;
       const HRESULT hr = body->GetPropText(prop, &value);
       if (FAILED(hr) || (hr == S_OK) != (value != nullptr)) abort();
