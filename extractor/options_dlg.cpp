@@ -1,6 +1,7 @@
 #include "extractor/options_dlg.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,8 +30,8 @@ const ui::DialogTemplate& OptionsTemplate() {
            kTabStop | kGroup, 14, 16, 130, 10},
           {kIdScopeSubtree, ItemKind::kRadioButton,
            QStringLiteral("The folder and its &subfolders"), kNoStyle, 14, 28, 130, 10},
-          {kIdScopeAll, ItemKind::kRadioButton, QStringLiteral("&Every folder"), kNoStyle, 14, 40,
-           130, 10},
+          {kIdScopeAll, ItemKind::kRadioButton, QStringLiteral("The &whole store"), kNoStyle, 14,
+           40, 130, 10},
           {kIdFlat, ItemKind::kCheckBox, QStringLiteral("All files in one &directory"), kTabStop,
            150, 16, 138, 10},
           {kIdIncludeJunk, ItemKind::kCheckBox, QStringLiteral("Include &junk and deleted mail"),
@@ -43,13 +44,13 @@ const ui::DialogTemplate& OptionsTemplate() {
           {kIdUntil, ItemKind::kEdit, {}, kTabStop, 210, 71, 76, 12},
           {kNoId, ItemKind::kStatic, QStringLiteral("Se&nder holds:"), kNoStyle, 14, 89, 62, 8},
           {kIdFrom, ItemKind::kEdit, {}, kTabStop, 78, 87, 64, 12},
-          {kNoId, ItemKind::kStatic, QStringLiteral("Su&bject holds:"), kNoStyle, 150, 89, 56, 8},
+          {kNoId, ItemKind::kStatic, QStringLiteral("Subject &holds:"), kNoStyle, 150, 89, 56, 8},
           {kIdSubject, ItemKind::kEdit, {}, kTabStop, 210, 87, 76, 12},
           {kIdWithAttachments, ItemKind::kCheckBox,
            QStringLiteral("Only messages with &attachments"), kTabStop, 14, 104, 132, 10},
-          {kIdNewOnly, ItemKind::kCheckBox, QStringLiteral("Only messages &not exported before"),
+          {kIdNewOnly, ItemKind::kCheckBox, QStringLiteral("Only messages not e&xported before"),
            kTabStop, 150, 104, 138, 10},
-          {kIdUnique, ItemKind::kCheckBox, QStringLiteral("Each return address &once"), kTabStop,
+          {kIdUnique, ItemKind::kCheckBox, QStringLiteral("Each return address on&ce"), kTabStop,
            14, 118, 132, 10},
 
           {kNoId, ItemKind::kGroupBox, QStringLiteral("Attachments and files"), kNoStyle, 7, 139,
@@ -64,9 +65,9 @@ const ui::DialogTemplate& OptionsTemplate() {
            kTabStop, 14, 167, 132, 10},
           {kIdSkipDuplicates, ItemKind::kCheckBox, QStringLiteral("Leave out d&uplicates"),
            kTabStop, 150, 167, 138, 10},
-          {kIdSetTimes, ItemKind::kCheckBox, QStringLiteral("Date files by their &message"),
+          {kIdSetTimes, ItemKind::kCheckBox, QStringLiteral("Date files by their messa&ge"),
            kTabStop, 14, 181, 132, 10},
-          {kIdReport, ItemKind::kCheckBox, QStringLiteral("Write a &report (CSV)"), kTabStop, 150,
+          {kIdReport, ItemKind::kCheckBox, QStringLiteral("Write a re&port (CSV)"), kTabStop, 150,
            181, 138, 10},
           {kNoId, ItemKind::kStatic,
            QStringLiteral("Types: pdf,docx or documents, spreadsheets, images, archives, ..."),
@@ -89,6 +90,16 @@ COptionsDlg::COptionsDlg(const DialogOptions& current, ui::UserPrompts* prompts,
     : QDialog(parent), prompts_(prompts), result_(current) {
   setObjectName(QStringLiteral("exportOptions"));
   items_ = ui::BuildDialog(OptionsTemplate(), this);
+  // Each text's mnemonic (Alt+F for "Sent on or after:") reaches the field
+  // the template places after it.
+  QLabel* label = nullptr;
+  for (QObject* child : children()) {
+    if (auto* text = qobject_cast<QLabel*>(child)) label = text;
+    if (auto* edit = qobject_cast<QLineEdit*>(child); edit && label) {
+      label->setBuddy(edit);
+      label = nullptr;
+    }
+  }
   Show(current);
   auto button = [this](int id) { return static_cast<QPushButton*>(items_.at(id)); };
   connect(button(kIdOptionsOk), &QPushButton::clicked, this, &COptionsDlg::OnOk);

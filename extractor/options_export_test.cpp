@@ -353,7 +353,8 @@ TEST_F(OptionsExportTest, TheOptionsDialogIsClickedThroughAndHonoured) {
   std::function<void(COptionsDlg&)> clicks;
   runOptions_ = [&](COptionsDlg& options) {
     options.show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(&options));
+    options.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&options));
     EXPECT_THAT(ui::testing::CoveredChildren(&options), ::testing::IsEmpty());
     clicks(options);
     return options.result() == QDialog::Accepted;
@@ -389,7 +390,13 @@ TEST_F(OptionsExportTest, TheOptionsDialogIsClickedThroughAndHonoured) {
   EXPECT_TRUE(dialog_->Options().options.skipEmbedded);
 
   clicks = [&](COptionsDlg& options) {
-    EXPECT_TRUE(static_cast<QCheckBox*>(options.Item(kIdSkipEmbedded))->isChecked());
+    auto* embedded = static_cast<QCheckBox*>(options.Item(kIdSkipEmbedded));
+    EXPECT_TRUE(embedded->isChecked());
+    // Every choice is reachable from the keyboard too.
+    QTest::keyClick(&options, Qt::Key_E, Qt::AltModifier);
+    EXPECT_FALSE(embedded->isChecked());
+    QTest::keyClick(&options, Qt::Key_F, Qt::AltModifier);
+    EXPECT_TRUE(options.Item(kIdSince)->hasFocus());
     click(options, kIdOptionsReset);
     click(options, kIdOptionsOk);
   };
