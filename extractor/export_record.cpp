@@ -12,6 +12,8 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "platform/shell/files.h"
+
 namespace mailsift {
 namespace {
 
@@ -181,34 +183,8 @@ std::string ExportRecord::Save(const std::string& path) const {
   for (const File& f : files_)
     text += "f\t" + std::to_string(f.size) + "\t" + f.sha256 + "\t" + f.path + "\n";
 
-  std::string temporary = path + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) return "cannot write \"" + path + "\": " + std::strerror(errno);
-  int error = 0;
-  for (std::size_t done = 0; done < text.size() && !error;) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0)
-      error = errno;
-    else
-      done += static_cast<std::size_t>(n);
-  }
-  if (!error && fchmod(fd, 0644) != 0) error = errno;
-  if (!error && fsync(fd) != 0) error = errno;
-  if (close(fd) != 0 && !error) error = errno;
-  if (!error && rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error) {
-    unlink(temporary.c_str());
-    return "cannot write \"" + path + "\": " + std::strerror(error);
-  }
-  // The rename itself reaches the disk with the directory.
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
+  if (int error = files::ReplaceFile(path, text, 0644))
+    return "cannot write \"" + path + "\": " + files::ErrorWords(error);
   return {};
 }
 

@@ -38,8 +38,9 @@ class ExportRecord {
   void AddFile(std::uint64_t size, const std::string& sha256, const std::string& path);
   const std::vector<File>& Files() const { return files_; }
 
-  // Replaces the file at `path` with the record, atomically (a temporary
-  // file beside it, synced, renamed into place). An error text, or empty.
+  // Replaces the file at `path` with the record through the file-safety
+  // layer (a temporary file beside it, synced, renamed into place, the
+  // directory synced). An error text, or empty.
   std::string Save(const std::string& path) const;
 
  private:

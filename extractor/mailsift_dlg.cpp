@@ -180,28 +180,25 @@ QString CMailsiftDlg::AskTextFile() {
                                          QStringLiteral("Text File (*.txt)"));
 }
 
-void CMailsiftDlg::ShowCompletion(const std::string& text) {
-  services_.prompts->ShowMessage(this, windowTitle(), QString::fromStdString(text),
-                                 ui::UserPrompts::Icon::kInformation);
-}
-
-void CMailsiftDlg::RunExport(const std::string& title, const std::string& itemNoun,
-                             const std::string& fileNoun, const std::function<long()>& count,
+void CMailsiftDlg::RunExport(const ExportKind& kind, const std::function<long()>& count,
                              const std::function<QString()>& ask, const ExportFunction& command) {
   RunCommand([&] {
     const long n = count();
     const QString place = ask();
     if (place.isEmpty()) return;
     WaitCursor wait;
-    auto progress = services_.makeProgress(this, QString::fromStdString(title));
+    auto progress = services_.makeProgress(this, QString::fromUtf8(kind.title));
     ExportOutcome outcome = command(mq_, n, place.toStdString(), *progress);
     progress.reset();
-    ShowCompletion(CompletionText(title, outcome, itemNoun, fileNoun));
+    services_.prompts->ShowMessage(
+        this, windowTitle(),
+        QString::fromStdString(CompletionText(kind, outcome, place.toStdString())),
+        outcome.failed > 0 ? ui::UserPrompts::Icon::kWarning : ui::UserPrompts::Icon::kInformation);
   });
 }
 
-void CMailsiftDlg::RunOptionsExport(const std::string& title, const std::string& doneNoun,
-                                    MessageExport kind, const std::function<QString()>& ask) {
+void CMailsiftDlg::RunOptionsExport(const ExportKind& exportKind, MessageExport kind,
+                                    const std::function<QString()>& ask) {
   RunCommand([&] {
     OptionsExportRequest request;
     request.kind = kind;
@@ -216,32 +213,34 @@ void CMailsiftDlg::RunOptionsExport(const std::string& title, const std::string&
     if (options_.report && kind != MessageExport::kReturnAddresses)
       request.options.report = request.target + "/" + kDialogReportName;
     WaitCursor wait;
-    auto progress = services_.makeProgress(this, QString::fromStdString(title));
+    auto progress = services_.makeProgress(this, QString::fromUtf8(exportKind.title));
     ExportOutcome outcome = ExportWithOptions(mq_, request, *progress);
     progress.reset();
-    std::string text = CompletionText(title, outcome, "messages", doneNoun) + "\n" +
-                       OptionsOutcomeText(outcome, doneNoun) + ".";
+    std::string text = CompletionText(exportKind, outcome, request.target);
     for (const std::string& notice : outcome.notices) text += "\n" + notice;
-    ShowCompletion(text);
+    services_.prompts->ShowMessage(this, windowTitle(), QString::fromStdString(text),
+                                   outcome.failed > 0 || !outcome.notices.empty()
+                                       ? ui::UserPrompts::Icon::kWarning
+                                       : ui::UserPrompts::Icon::kInformation);
   });
 }
 
 void CMailsiftDlg::OnExportAttachments() {
   if (options_.AnyOn())
-    return RunOptionsExport("Export Attachments", "attachments", MessageExport::kAttachments,
+    return RunOptionsExport(kAttachmentsExport, MessageExport::kAttachments,
                             [this] { return BrowseOutputDirectory(); });
   RunExport(
-      "Export Attachments", "messages", "attachments", [this] { return Prologue(); },
-      [this] { return BrowseOutputDirectory(); }, ExportAttachments);
+      kAttachmentsExport, [this] { return Prologue(); }, [this] { return BrowseOutputDirectory(); },
+      ExportAttachments);
 }
 
 void CMailsiftDlg::OnExportEml() {
   if (options_.AnyOn())
-    return RunOptionsExport("Export to eml", ".eml files", MessageExport::kEml,
+    return RunOptionsExport(kEmlExport, MessageExport::kEml,
                             [this] { return BrowseOutputDirectory(); });
   RunExport(
-      "Export to eml", "messages", ".eml files", [this] { return Prologue(); },
-      [this] { return BrowseOutputDirectory(); }, ExportEml);
+      kEmlExport, [this] { return Prologue(); }, [this] { return BrowseOutputDirectory(); },
+      ExportEml);
 }
 
 void CMailsiftDlg::OnOptions() {
@@ -263,19 +262,18 @@ void CMailsiftDlg::ShowOptionsState() {
 
 void CMailsiftDlg::OnExportEmailText() {
   if (options_.AnyOn())
-    return RunOptionsExport("Export email to text file", "addresses",
-                            MessageExport::kReturnAddresses, [this] { return AskTextFile(); });
+    return RunOptionsExport(kReturnAddressesExport, MessageExport::kReturnAddresses,
+                            [this] { return AskTextFile(); });
   RunExport(
-      "Export email to text file", "messages", "files", [this] { return Prologue(); },
-      [this] { return AskTextFile(); }, ExportReturnEmails);
+      kReturnAddressesExport, [this] { return Prologue(); }, [this] { return AskTextFile(); },
+      ExportReturnEmails);
 }
 
 void CMailsiftDlg::OnExportAddressBook() {
   // This export reads the contact count before asking, and touches neither
   // the folder nor the range.
   RunExport(
-      "Export address book email to text file", "contacts", "files",
-      [this] { return mq_.Contacts().Count(); }, [this] { return AskTextFile(); },
+      kContactsExport, [this] { return mq_.Contacts().Count(); }, [this] { return AskTextFile(); },
       ExportContactEmails);
 }
 

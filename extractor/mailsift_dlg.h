@@ -85,19 +85,18 @@ class CMailsiftDlg : public QDialog {
   void RunCommand(const std::function<void()>& command);
   // One export: the number of items, then the user's choice of directory or
   // file (none: the command ends silently), then the export under the wait
-  // cursor with its progress, then the completion message.
-  void RunExport(const std::string& title, const std::string& itemNoun, const std::string& fileNoun,
-                 const std::function<long()>& count, const std::function<QString()>& ask,
-                 const ExportFunction& command);
+  // cursor with its progress, then the completion message: information
+  // when everything was written, a warning when something was not.
+  void RunExport(const ExportKind& kind, const std::function<long()>& count,
+                 const std::function<QString()>& ask, const ExportFunction& command);
   long Prologue();
   // The message exports with the options on: the folder and range as the
   // dialog shows them, the options as set.
-  void RunOptionsExport(const std::string& title, const std::string& doneNoun, MessageExport kind,
+  void RunOptionsExport(const ExportKind& exportKind, MessageExport kind,
                         const std::function<QString()>& ask);
   void ShowOptionsState();
   QString BrowseOutputDirectory();
   QString AskTextFile();
-  void ShowCompletion(const std::string& text);
 
   DialogServices services_;
   std::map<int, QWidget*> items_;

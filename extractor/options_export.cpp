@@ -25,6 +25,7 @@
 #include "platform/com/activation.h"
 #include "platform/com/memory.h"
 #include "platform/mime/mime.h"
+#include "platform/shell/files.h"
 #include "platform/store/store.h"
 
 namespace mailsift {
@@ -37,7 +38,7 @@ constexpr std::size_t kHeaderBytes = 64 << 10;
 constexpr long kCountWrap = 65536;
 
 std::string Reason(int error) {
-  return std::strerror(error);
+  return files::ErrorWords(error);
 }
 
 struct TaskString {
@@ -289,7 +290,7 @@ void OptionsExport::Report(ReportRow row, const Message& m) {
 }
 
 void OptionsExport::Failed(const std::string& name, const std::string& reason, ReportRow row) {
-  if (outcome_.failed++ == 0) outcome_.firstFailure = "\"" + name + "\": " + reason;
+  outcome_.Fail(Quoted(name), reason);
   row.outcome = "failed";
   row.detail = reason;
   if (report_.IsOpen()) report_.Add(row);
@@ -578,23 +579,6 @@ ExportOutcome ExportWithOptions(const CMailquarry& mq, const OptionsExportReques
                                 Progress& progress) {
   OptionsExport run(mq, request, progress);
   return run.Run();
-}
-
-std::string OptionsOutcomeText(const ExportOutcome& outcome, const std::string& doneNoun) {
-  auto count = [](long n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-  };
-  std::string text = std::to_string(outcome.written) + " " + doneNoun + " written";
-  std::vector<std::string> leftOut;
-  if (outcome.duplicates > 0)
-    leftOut.push_back(count(outcome.duplicates, "duplicate", "duplicates"));
-  if (outcome.leftOut > 0) leftOut.push_back(std::to_string(outcome.leftOut) + " by the filters");
-  for (std::size_t i = 0; i < leftOut.size(); ++i)
-    text += (i == 0 ? "; left out: " : ", ") + leftOut[i];
-  if (outcome.failed > 0) text += "; " + std::to_string(outcome.failed) + " failed";
-  if (outcome.exportedBefore > 0)
-    text += "; " + count(outcome.exportedBefore, "message", "messages") + " exported before";
-  return text;
 }
 
 }  // namespace mailsift

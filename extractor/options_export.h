@@ -33,8 +33,4 @@ std::string RecordPathFor(MessageExport kind, const std::string& target);
 ExportOutcome ExportWithOptions(const CMailquarry& mq, const OptionsExportRequest& request,
                                 Progress& progress);
 
-// "12 attachments written; left out: 3 duplicates, 5 by the filters; 1
-// failed; 40 messages exported before". The notices are not part of it.
-std::string OptionsOutcomeText(const ExportOutcome& outcome, const std::string& doneNoun);
-
 }  // namespace mailsift

@@ -374,8 +374,9 @@ TEST_F(OptionsExportTest, TheOptionsDialogIsClickedThroughAndHonoured) {
   EXPECT_EQ(Names(Tree(out_ + "/clicked")),
             (std::set<std::string>{"invoice.pdf", "report.pdf", "contract.pdf", "scan.pdf",
                                    "scan (2).pdf", kDialogReportName}));
-  EXPECT_THAT(LastMessage(), ::testing::HasSubstr("5 attachments written; left out: 2 duplicates, "
-                                                  "2 by the filters"));
+  EXPECT_THAT(LastMessage(),
+              ::testing::HasSubstr("5 attachments written into " + out_ +
+                                   "/clicked; left out: 2 duplicates, 2 by the filters"));
 
   // A size that is none stays in the dialog with a message; Cancel keeps what was.
   clicks = [&](COptionsDlg& options) {

@@ -1,10 +1,12 @@
 // store-location: prints in one line which mail store Mailquarry opens for
 // this user ($MAILDIR, ~/Maildir or the default Thunderbird profile) and
-// whether it is only read. Exits 1 when there is none, so that scripts can
-// offer the demo store instead.
+// whether it is only read, then a line for each address book the contacts
+// come from. Exits 1 when there is no mail store, so that scripts can offer
+// the demo store instead.
 #include <cstdio>
 
 #include "platform/store/store_location.h"
+#include "platform/wab/found_books.h"
 #include "tools/command_line.h"
 
 namespace {
@@ -12,7 +14,9 @@ namespace {
 const char kUsage[] =
     "usage: store-location\n"
     "Prints which mail store Mailquarry opens: $MAILDIR when set, else ~/Maildir,\n"
-    "else the default Thunderbird profile. Exits 1 when there is none.\n";
+    "else the default Thunderbird profile, then one line for each address book:\n"
+    "our own, then those of Thunderbird, Evolution and KDE found for this user.\n"
+    "Exits 1 when there is no mail store.\n";
 
 }  // namespace
 
@@ -25,5 +29,6 @@ int main(int argc, char** argv) {
   }
   store::StoreLocation where = store::LocateStore();
   std::printf("%s\n", store::DescribeStore(where).c_str());
+  for (const std::string& line : wab::DescribeAddressBooks()) std::printf("%s\n", line.c_str());
   return where.found ? 0 : 1;
 }
