@@ -92,7 +92,8 @@ bool SameBytes(const std::string& pathA, const std::string& pathB) {
 
 void DuplicateFinder::Add(const std::string& path, const std::string& shownAs,
                           const FileDigest& digest) {
-  bySize_.emplace(digest.size, Written{path, shownAs, digest.fastHash});
+  byDigest_.emplace(std::make_pair(digest.size, digest.fastHash), Written{path, shownAs});
+  sizes_.insert(digest.size);
 }
 
 void DuplicateFinder::AddRecorded(std::uint64_t size, const std::string& sha256,
@@ -102,15 +103,14 @@ void DuplicateFinder::AddRecorded(std::uint64_t size, const std::string& sha256,
 }
 
 bool DuplicateFinder::MayHave(std::uint64_t size) const {
-  return bySize_.count(size) > 0 || recordedSizes_.count(size) > 0;
+  return sizes_.count(size) > 0 || recordedSizes_.count(size) > 0;
 }
 
 std::optional<std::string> DuplicateFinder::Find(const std::string& path,
                                                  const FileDigest& digest) const {
-  auto [first, last] = bySize_.equal_range(digest.size);
+  auto [first, last] = byDigest_.equal_range({digest.size, digest.fastHash});
   for (auto it = first; it != last; ++it)
-    if (it->second.fastHash == digest.fastHash && SameBytes(path, it->second.path))
-      return it->second.shownAs;
+    if (SameBytes(path, it->second.path)) return it->second.shownAs;
   if (!digest.sha256.empty()) {
     auto found = recorded_.find({digest.size, digest.sha256});
     if (found != recorded_.end()) return found->second;

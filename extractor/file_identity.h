@@ -41,9 +41,11 @@ class DuplicateFinder {
  private:
   struct Written {
     std::string path, shownAs;
-    std::uint64_t fastHash;
   };
-  std::multimap<std::uint64_t, Written> bySize_;
+  // By size and fast hash: a run of many files of one size (the same form
+  // sent each month) looks only at those with its hash too.
+  std::multimap<std::pair<std::uint64_t, std::uint64_t>, Written> byDigest_;
+  std::set<std::uint64_t> sizes_;
   std::map<std::pair<std::uint64_t, std::string>, std::string> recorded_;  // size, sha -> shown
   std::set<std::uint64_t> recordedSizes_;
 };
