@@ -15,6 +15,7 @@
 #include "extractor/cli_options.h"
 #include "extractor/control_advice.h"
 #include "extractor/export_commands.h"
+#include "extractor/options_export.h"
 #include "extractor/proxies.h"
 #include "extractor/standard_output.h"
 #include "extractor/store_folders.h"
@@ -163,33 +164,46 @@ int RunExport(const CliRequest& r) {
   TerminalProgress progress(terminal && !r.quiet ? stderr : nullptr, r.verbose ? stdout : nullptr,
                             kind.item.many);
   ExportOutcome outcome;
+  const bool withOptions = r.options.AnyOn();
   try {
     long count = 0;
+    int position = 0;
     if (r.command == CliCommand::kContacts) {
       count = mq.Contacts().Count();
     } else {
       std::vector<StoreFolder> folders;
       if (int status = ReadFolders(&mq, &folders)) return status;
-      int position = 0;
       if (int status = ChooseFolder(r, folders, &position)) return status;
       if (kind.intoDirectory)
         if (int status = MakeDirectory(r.target)) return status;
-      count = SelectFolder(mq, position, kAllMessages);
+      if (!withOptions) count = SelectFolder(mq, position, kAllMessages);
       if (r.first) count = std::min(count, *r.first);
     }
-    switch (r.command) {
-      case CliCommand::kAttachments:
-        outcome = ExportAttachments(mq, count, r.target, progress);
-        break;
-      case CliCommand::kEml:
-        outcome = ExportEml(mq, count, r.target, progress);
-        break;
-      case CliCommand::kReturnAddresses:
-        outcome = ExportReturnEmails(mq, count, r.target, progress);
-        break;
-      default:
-        outcome = ExportContactEmails(mq, count, r.target, progress);
-        break;
+    if (withOptions) {
+      OptionsExportRequest request;
+      request.kind = r.command == CliCommand::kAttachments ? MessageExport::kAttachments
+                     : r.command == CliCommand::kEml       ? MessageExport::kEml
+                                                           : MessageExport::kReturnAddresses;
+      request.folder = position;
+      request.first = r.first.value_or(0);
+      request.target = r.target;
+      request.options = r.options;
+      outcome = ExportWithOptions(mq, request, progress);
+    } else {
+      switch (r.command) {
+        case CliCommand::kAttachments:
+          outcome = ExportAttachments(mq, count, r.target, progress);
+          break;
+        case CliCommand::kEml:
+          outcome = ExportEml(mq, count, r.target, progress);
+          break;
+        case CliCommand::kReturnAddresses:
+          outcome = ExportReturnEmails(mq, count, r.target, progress);
+          break;
+        default:
+          outcome = ExportContactEmails(mq, count, r.target, progress);
+          break;
+      }
     }
   } catch (const std::exception& e) {  // AutomationError, FileError
     progress.Clear();
@@ -197,6 +211,7 @@ int RunExport(const CliRequest& r) {
     return kCliSomeFailed;
   }
   progress.Clear();
+  for (const std::string& notice : outcome.notices) Error(notice);
   // The listing stopped the export: standard output cannot be written.
   if (progress.OutputError()) return kCliSomeFailed;
   if (!kind.intoDirectory && r.verbose) std::printf("%s\n", r.target.c_str());
@@ -217,7 +232,7 @@ int Run(int argc, char** argv) {
   const CliRequest& r = parse.request;
   switch (r.command) {
     case CliCommand::kHelp:
-      std::fputs(kCliHelpText, stdout);
+      std::fputs(CliHelpText().c_str(), stdout);
       return kCliDone;
     case CliCommand::kVersion:
       std::printf("mailsift %s\n", MQ_VERSION);

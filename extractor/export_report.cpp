@@ -32,6 +32,13 @@ std::string SummaryLine(const ExportKind& kind, const ExportOutcome& outcome,
   if (outcome.failed > 0)
     text += ", " + std::to_string(outcome.failed) +
             " could not be written (the first: " + outcome.firstFailure + ")";
+  std::string leftOut;
+  if (outcome.duplicates > 0) leftOut = Counted(outcome.duplicates, {"duplicate", "duplicates"});
+  if (outcome.leftOut > 0)
+    leftOut += (leftOut.empty() ? "" : ", ") + std::to_string(outcome.leftOut) + " by the filters";
+  if (!leftOut.empty()) text += "; left out: " + leftOut;
+  if (outcome.exportedBefore > 0)
+    text += "; " + Counted(outcome.exportedBefore, {"message", "messages"}) + " exported before";
   return text + outcome.afterword;
 }
 

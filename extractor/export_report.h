@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace mailsift {
 
@@ -40,6 +41,11 @@ struct ExportOutcome {
   std::string firstFailure;  // the first of those: what it is and why, in words
   std::string afterword;     // what else the user must know, e.g. the file is as before
   bool cancelled = false;
+  // With export options on:
+  long duplicates = 0;               // files or lines left out as identical to one kept
+  long leftOut = 0;                  // files left out by the filters
+  long exportedBefore = 0;           // messages an earlier run exported (--new-only)
+  std::vector<std::string> notices;  // what the user should know besides
 
   // Counts one failure; the first one's description ("\"a.pdf\"", "an
   // attachment of \"Invoice\"") and reason are kept.
@@ -49,7 +55,8 @@ struct ExportOutcome {
 
 // "18 attachments written into /home/jane/export", "3 addresses appended to
 // /home/jane/a.txt", with ", 2 could not be written (the first: "a.pdf": the
-// disk is full)" when some could not.
+// disk is full)" when some could not, and what export options left out:
+// "; left out: 3 duplicates, 5 by the filters; 40 messages exported before".
 std::string SummaryLine(const ExportKind& kind, const ExportOutcome& outcome,
                         const std::string& place);
 

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "extractor/export_commands.h"
+#include "extractor/options_dlg.h"
+#include "extractor/options_export.h"
 #include "extractor/proxies.h"
 #include "platform/com/hresult.h"
 #include "platform/ui/prompts.h"
@@ -32,6 +34,7 @@ enum DialogId {
   kIdAllMessages = 1007,
   kIdFirst500 = 1008,
   kIdFirst1000 = 1009,
+  kIdOptions = 1010,
 };
 
 // What the dialog asks of the system, replaceable by tests.
@@ -44,6 +47,8 @@ struct DialogServices {
   std::function<HRESULT(const std::string& location)> open;
   // Shows the About box.
   std::function<void(QWidget* parent)> showAbout;
+  // Runs the options dialog; true when the user accepted it.
+  std::function<bool(COptionsDlg& dialog)> runOptions;
 };
 
 // The real services: Qt dialogs, the shell's "open", the About box.
@@ -69,6 +74,8 @@ class CMailsiftDlg : public QDialog {
   void OnExportAddressBook();
   void OnWebLink();
   void OnAbout();
+  void OnOptions();
+  const DialogOptions& Options() const { return options_; }
 
   // The page the web-link button opens.
   static std::string ProjectPage();
@@ -87,6 +94,11 @@ class CMailsiftDlg : public QDialog {
   void RunExport(const ExportKind& kind, const std::function<long()>& count,
                  const std::function<QString()>& ask, const ExportFunction& command);
   long Prologue();
+  // The message exports with the options on: the folder and range as the
+  // dialog shows them, the options as set.
+  void RunOptionsExport(const ExportKind& exportKind, MessageExport kind,
+                        const std::function<QString()>& ask);
+  void ShowOptionsState();
   QString BrowseOutputDirectory();
   QString AskTextFile();
   void FillFolderList();
@@ -100,6 +112,7 @@ class CMailsiftDlg : public QDialog {
   std::map<int, QWidget*> items_;
   QComboBox* folders_ = nullptr;
   CMailquarry mq_;
+  DialogOptions options_;  // as long as the program runs; never saved
 };
 
 }  // namespace mailsift

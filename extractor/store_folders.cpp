@@ -41,6 +41,7 @@ void ReadLevel(IStoreNamespace& store, STOREFOLDERID parent, const StoreFolder* 
     folder.messages = props.cMessage;
     folder.account = props.sfType == FOLDER_ACCOUNT;
     const STOREFOLDERID id = props.dwFolderId;
+    folder.id = id;
     if (exactCounts) folder.messages = CountNow(store, id, folder.messages);
     out.push_back(folder);
     if (descended.insert(id).second) ReadLevel(store, id, &folder, exactCounts, out, descended);

@@ -17,6 +17,7 @@ struct StoreFolder {
   int depth = 0;     // 0 for a top-level folder
   unsigned long messages = 0;
   bool account = false;  // a top folder standing for an account or a store
+  unsigned long id = 0;  // the store's folder id
 };
 
 // Reads the tree of the store the control opens ($MAILDIR, else ~/Maildir)

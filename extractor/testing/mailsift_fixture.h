@@ -135,6 +135,9 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
       return openResult_;
     };
     services.showAbout = [this](QWidget*) { ++aboutShown_; };
+    services.runOptions = [this](COptionsDlg& options) {
+      return runOptions_ ? runOptions_(options) : false;
+    };
     dialog_ = std::make_unique<CMailsiftDlg>(std::move(services));
     QString error;
     EXPECT_TRUE(dialog_->OnInitDialog(&error)) << error.toStdString();
@@ -175,6 +178,7 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
   std::vector<std::string> opened_;
   HRESULT openResult_ = S_OK;
   int aboutShown_ = 0;
+  std::function<bool(COptionsDlg&)> runOptions_;  // the options dialog's answer
   long cancelAt_ = -1;
   bool realProgress_ = false;
 };
