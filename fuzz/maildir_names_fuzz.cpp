@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/store/layout.h"
-#include "platform/store/maildir.h"
+#include "platform/store/maildir/layouts.h"
+#include "platform/store/maildir/names.h"
 
 namespace {
 
@@ -53,13 +53,16 @@ void FolderName(std::string_view dir) {
   // are C strings: no NUL.)
   if (dir.find('\0') != std::string_view::npos) return;
   std::string name = md::ValidUtf8(dir);
-  for (const auto& [layout, parent] : {std::pair{store::FolderLayout(false, ""), ".Parent"},
-                                       std::pair{store::FolderLayout(true, "INBOX"), "Parent"}}) {
-    auto child = layout.ChildDir(parent, name);
+  const md::PlusPlusLayout plusPlus;
+  const md::NestedLayout nested("INBOX");
+  for (const auto& [layout, parent] :
+       {std::pair<const store::FolderLayout*, const char*>{&plusPlus, ".Parent"},
+        {&nested, "Parent"}}) {
+    auto child = layout->ChildDir(parent, name);
     if (!child) continue;
-    Check(layout.AtOrBelow(*child, parent));
-    Check(layout.ParentDir(*child) == std::optional<std::string>(parent));
-    Check(layout.Name(*child) == name);
+    Check(layout->AtOrBelow(*child, parent));
+    Check(layout->ParentDir(*child) == std::optional<std::string>(parent));
+    Check(layout->Name(*child) == name);
   }
 }
 

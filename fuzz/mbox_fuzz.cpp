@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/mime/mime.h"
-#include "platform/store/mbox_message.h"
-#include "platform/store/mbox_splitter.h"
+#include "platform/store/mbox/message_key.h"
+#include "platform/store/mbox/splitter.h"
 
 namespace {
 

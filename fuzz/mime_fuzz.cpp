@@ -7,9 +7,9 @@
 // parse, the early-stopping header scans as scans of the whole text.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -18,7 +18,7 @@
 #include "control/messages_ops/raw_text.h"
 #include "platform/com/memory.h"
 #include "platform/mime/mime.h"
-#include "platform/store/summary.h"
+#include "platform/store/engine/summary.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/store/gmail_labels.h"
-#include "platform/store/maildir.h"
-#include "platform/store/mozilla_ini.h"
-#include "platform/store/prefs_js.h"
-#include "platform/store/thunderbird_profile.h"
+#include "platform/store/maildir/names.h"
+#include "platform/store/takeout/gmail_labels.h"
+#include "platform/store/thunderbird/mozilla_ini.h"
+#include "platform/store/thunderbird/prefs_js.h"
+#include "platform/store/thunderbird/profiles.h"
 
 namespace {
 

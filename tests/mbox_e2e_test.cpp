@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "platform/store/store_test_util.h"
+#include "platform/store/testing/store_test_util.h"
 #include "tests/support/hosted_control.h"
 
 namespace {

@@ -8,8 +8,8 @@
 
 #include "platform/com/activation.h"
 #include "platform/registry/registry.h"
-#include "platform/store/store_test_util.h"
 #include "platform/store/testing/maildir_fixture.h"
+#include "platform/store/testing/store_test_util.h"
 
 namespace store {
 namespace {

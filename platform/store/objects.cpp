@@ -1,25 +1,14 @@
 #include "platform/store/objects.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <vector>
 
 #include "platform/com/memory.h"
-#include "platform/mime/mime.h"
-#include "platform/store/engine.h"
-#include "platform/store/maildir.h"
+#include "platform/store/engine/store_engine.h"
+#include "platform/store/engine/streams.h"
 #include "platform/store/store_location.h"
-
-#ifndef MQ_STORE_HAVE_MIME
-#define MQ_STORE_HAVE_MIME 0
-#endif
 
 namespace store {
 namespace {
@@ -34,124 +23,6 @@ bool ReadIdList(const MESSAGEIDLIST* list, std::vector<MESSAGEID>* ids) {
   ids->assign(list->prgdwMsgId, list->prgdwMsgId + list->cMsgs);
   return true;
 }
-
-// ------------------------------------------------------------ streams
-
-// Shared by the read-only message stream and the write stream of a new message.
-template <class Self>
-class FdStreamBase : public com::PlainStream {
- public:
-  HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override {
-    if (pcbRead) *pcbRead = 0;
-    if (!pv && cb) return STG_E_INVALIDPOINTER;
-    if (fd_ < 0) return STG_E_REVERTED;
-    ULONG done = 0;
-    while (done < cb) {
-      ssize_t n = read(fd_, static_cast<char*>(pv) + done, cb - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return STG_E_READFAULT;
-      if (n == 0) break;
-      done += static_cast<ULONG>(n);
-    }
-    if (pcbRead) *pcbRead = done;
-    return S_OK;  // a short count (0 at the end) tells the caller where the file ends
-  }
-  HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* pos) override {
-    if (fd_ < 0) return STG_E_REVERTED;
-    int whence = origin == STREAM_SEEK_SET   ? SEEK_SET
-                 : origin == STREAM_SEEK_CUR ? SEEK_CUR
-                 : origin == STREAM_SEEK_END ? SEEK_END
-                                             : -1;
-    if (whence < 0) return STG_E_INVALIDFUNCTION;
-    off_t at = lseek(fd_, static_cast<off_t>(move.QuadPart), whence);
-    if (at < 0) return STG_E_INVALIDFUNCTION;
-    if (pos) pos->QuadPart = static_cast<ULONGLONG>(at);
-    return S_OK;
-  }
-  HRESULT Stat(STATSTG* st, DWORD) override {
-    if (!st) return STG_E_INVALIDPOINTER;
-    std::memset(st, 0, sizeof *st);
-    struct stat s;
-    if (fd_ < 0 || fstat(fd_, &s) != 0) return STG_E_ACCESSDENIED;
-    st->type = STGTY_STREAM;
-    st->cbSize.QuadPart = static_cast<ULONGLONG>(s.st_size);
-    st->mtime =
-        maildir::TicksToFileTime(maildir::UnixToTicks(s.st_mtim.tv_sec) + s.st_mtim.tv_nsec / 100);
-    st->atime = maildir::TicksToFileTime(maildir::UnixToTicks(s.st_atim.tv_sec));
-    st->ctime = maildir::TicksToFileTime(maildir::UnixToTicks(s.st_ctim.tv_sec));
-    st->grfMode = static_cast<const Self*>(this)->Mode();
-    return S_OK;
-  }
-
- protected:
-  int fd_ = -1;
-};
-
-class FileStream final : public FdStreamBase<FileStream> {
- public:
-  explicit FileStream(int fd) { fd_ = fd; }
-  ~FileStream() override {
-    if (fd_ >= 0) close(fd_);
-  }
-  DWORD Mode() const { return 0; }  // STGM_READ
-  HRESULT Write(const void*, ULONG, ULONG* written) override {
-    if (written) *written = 0;
-    return STG_E_ACCESSDENIED;
-  }
-  HRESULT SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-};
-
-// The stream of a message being written: a file in tmp/ with its id reserved.
-// Released without CommitStream, it leaves nothing behind.
-class NewMessageStream final : public FdStreamBase<NewMessageStream> {
- public:
-  NewMessageStream(std::shared_ptr<Store> store, STOREFOLDERID folder, MESSAGEID id, int fd,
-                   std::string path)
-      : store_(std::move(store)), folder_(folder), id_(id), path_(std::move(path)) {
-    fd_ = fd;
-  }
-  ~NewMessageStream() override {
-    if (fd_ >= 0) close(fd_);
-    if (!committed_) store_->AbandonMessage(id_, path_);
-  }
-  DWORD Mode() const { return 2; }  // STGM_READWRITE
-  HRESULT Write(const void* pv, ULONG cb, ULONG* written) override {
-    if (written) *written = 0;
-    if (!pv && cb) return STG_E_INVALIDPOINTER;
-    if (fd_ < 0) return STG_E_REVERTED;
-    ULONG done = 0;
-    while (done < cb) {
-      ssize_t n = write(fd_, static_cast<const char*>(pv) + done, cb - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return errno == ENOSPC ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT;
-      done += static_cast<ULONG>(n);
-    }
-    if (written) *written = done;
-    return S_OK;
-  }
-  HRESULT SetSize(ULARGE_INTEGER size) override {
-    if (fd_ < 0) return STG_E_REVERTED;
-    return ftruncate(fd_, static_cast<off_t>(size.QuadPart)) == 0 ? S_OK : STG_E_MEDIUMFULL;
-  }
-
-  HRESULT CommitTo(STOREFOLDERID folder, MESSAGEID id, DWORD msgFlags) {
-    if (committed_ || fd_ < 0) return STG_E_REVERTED;
-    if (folder != folder_ || id != id_) return E_INVALIDARG;
-    HRESULT hr = store_->CommitMessage(folder_, id_, fd_, path_, msgFlags);
-    if (FAILED(hr)) return hr;
-    committed_ = true;
-    close(fd_);
-    fd_ = -1;  // the stream is spent: the message is in place
-    return S_OK;
-  }
-
- private:
-  std::shared_ptr<Store> store_;
-  STOREFOLDERID folder_;
-  MESSAGEID id_;
-  std::string path_;
-  bool committed_ = false;
-};
 
 // ------------------------------------------------------------ folder
 
@@ -169,11 +40,9 @@ class StoreFolder final : public com::Object<IStoreFolder> {
     FolderInfo f;
     HRESULT hr = store_->FindFolder(id_, &f);
     if (FAILED(hr)) return hr;
-    // The folder tree counts an mbox folder's messages as last listed, since
-    // counting them means reading the file; an open folder is asked for its
-    // own props, so it answers with its file as it is now.
-    if (store_->mbox()) store_->SyncMessages(f, false);
-    return store_->FillFolderProps(f, props);
+    // An open folder is asked for its own props: its counts are of its
+    // messages as they are now, not as the folder tree last saw them.
+    return store_->FillFolderProps(f, props, true);
   }
   HRESULT DeleteMessages(MESSAGEIDLIST* list, DWORD, IProgressNotify*) override {
     std::vector<MESSAGEID> ids;
@@ -188,11 +57,7 @@ class StoreFolder final : public com::Object<IStoreFolder> {
     else if (!ReadIdList(list, &ids))
       return E_INVALIDARG;
     bool changed = false;
-    // An mbox store writes nothing: it answers whether the flag would change.
-    HRESULT hr = store_->mbox() ? store_->ProbeFlags(id_, ids, fRead ? MSG_FLAG_READ : 0,
-                                                     MSG_FLAG_READ, &changed)
-                                : store_->SetFlags(id_, ids, fRead ? MSG_FLAG_READ : 0,
-                                                   MSG_FLAG_READ, &changed, nullptr);
+    HRESULT hr = store_->MarkRead(id_, ids, fRead, &changed);
     if (FAILED(hr)) return hr;
     return changed ? S_OK : S_FALSE;
   }
@@ -207,61 +72,7 @@ class StoreFolder final : public com::Object<IStoreFolder> {
   HRESULT OpenMessage(MESSAGEID id, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (store_->mbox()) {
-      // A folder of Thunderbird's per-message store holds files, as a Maildir.
-      FolderInfo f;
-      HRESULT hr = store_->FindFolder(id_, &f);
-      if (FAILED(hr)) return hr;
-      if (!f.perMessage) return OpenMboxMessage(id, riid, ppv);
-    }
-    if (riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown) {
-      int fd = -1;
-      std::string path;
-      HRESULT hr = store_->OpenMessageFile(id_, id, &fd, &path);
-      if (FAILED(hr)) return hr;
-      com::ComPtr<IStream> stream;
-      hr = CreateFileStream(fd, stream.ReleaseAndGetAddressOf());
-      if (FAILED(hr)) return hr;
-      return stream->QueryInterface(riid, ppv);
-    }
-    if (riid == IID_IMimeMessage) {
-#if MQ_STORE_HAVE_MIME
-      // The MIME layer opens the file itself: opening it here first as well
-      // cost two needless system calls per message, a tenth of the time of
-      // opening a small one.
-      return store_->OpenMessagePath(id_, id, [&](const std::string& path) {
-        return mime::OpenMessageFile(path.c_str(), reinterpret_cast<IMimeMessage**>(ppv));
-      });
-#else
-      return E_NOTIMPL;
-#endif
-    }
-    return E_NOINTERFACE;
-  }
-  // A message of an mbox store: a slice of its file, with the quoting of
-  // its "From " lines taken off.
-  HRESULT OpenMboxMessage(MESSAGEID id, REFIID riid, void** ppv) {
-    const bool asStream =
-        riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown;
-    if (!asStream && riid != IID_IMimeMessage) return E_NOINTERFACE;
-#if MQ_STORE_HAVE_MIME
-    int fd = -1;
-    MboxText text;
-    HRESULT hr = store_->OpenMboxText(id_, id, &fd, &text);
-    if (FAILED(hr)) return hr;
-    mime::FileSlice slice;
-    slice.offset = text.start;
-    slice.length = text.end - text.start;
-    slice.omitted = std::move(text.omitted);
-    if (!asStream) return mime::OpenMessageSlice(fd, slice, reinterpret_cast<IMimeMessage**>(ppv));
-    com::ComPtr<IStream> stream;
-    hr = mime::OpenSliceStream(fd, slice, stream.ReleaseAndGetAddressOf());
-    if (FAILED(hr)) return hr;
-    return stream->QueryInterface(riid, ppv);
-#else
-    (void)id;
-    return E_NOTIMPL;
-#endif
+    return store_->OpenMessage(id_, id, riid, ppv);
   }
   HRESULT SaveMessage(REFIID riid, void* pv, DWORD msgFlags, MESSAGEID* pid) override {
     if (!pv) return E_INVALIDARG;
@@ -285,12 +96,8 @@ class StoreFolder final : public com::Object<IStoreFolder> {
     *lock = this;
     return S_OK;
   }
-  HRESULT BatchFlush(DWORD, HBATCHLOCK) override {
-    return S_OK;
-  }
-  HRESULT BatchUnlock(DWORD, HBATCHLOCK) override {
-    return S_OK;
-  }
+  HRESULT BatchFlush(DWORD, HBATCHLOCK) override { return S_OK; }
+  HRESULT BatchUnlock(DWORD, HBATCHLOCK) override { return S_OK; }
   HRESULT CreateStream(HBATCHLOCK, DWORD, IStream** ppStream, MESSAGEID* pid) override {
     if (!ppStream || !pid) return E_POINTER;
     *ppStream = nullptr;
@@ -299,28 +106,17 @@ class StoreFolder final : public com::Object<IStoreFolder> {
     MESSAGEID id = 0;
     HRESULT hr = store_->ReserveMessage(id_, &fd, &path, &id);
     if (FAILED(hr)) return hr;
-    auto stream = com::MakeObject<NewMessageStream>(store_, id_, id, fd, path);
-    if (!stream) {
-      close(fd);
-      store_->AbandonMessage(id, path);
-      return E_OUTOFMEMORY;
-    }
+    hr = CreateNewMessageStream(store_, id_, id, fd, path, ppStream);
+    if (FAILED(hr)) return hr;
     *pid = id;
-    *ppStream = stream.Detach();
     return S_OK;
   }
   HRESULT CommitStream(HBATCHLOCK, DWORD, DWORD msgFlags, IStream* pStream, MESSAGEID id,
                        IMimeMessage*) override {
-    auto* stream = dynamic_cast<NewMessageStream*>(pStream);
-    if (!stream) return E_INVALIDARG;
-    return stream->CommitTo(id_, id, msgFlags);
+    return CommitNewMessageStream(pStream, id_, id, msgFlags);
   }
-  HRESULT RegisterNotification(DWORD, HWND) override {
-    return S_OK;
-  }
-  HRESULT UnregisterNotification(DWORD, HWND) override {
-    return S_OK;
-  }
+  HRESULT RegisterNotification(DWORD, HWND) override { return S_OK; }
+  HRESULT UnregisterNotification(DWORD, HWND) override { return S_OK; }
   HRESULT GetMessageProps(MESSAGEID id, DWORD flags, MESSAGEPROPS* props) override {
     if (!props) return E_POINTER;
     if (props->cbSize != MESSAGEPROPS_SIZE) return E_INVALIDARG;
@@ -527,17 +323,6 @@ HRESULT CreateStoreNamespace(REFIID riid, void** ppv) {
   auto ns = com::MakeObject<StoreNamespace>();
   if (!ns) return E_OUTOFMEMORY;
   return ns->QueryInterface(riid, ppv);
-}
-
-HRESULT CreateFileStream(int fd, IStream** out) {
-  if (!out) return E_POINTER;
-  auto stream = com::MakeObject<FileStream>(fd);
-  if (!stream) {
-    close(fd);
-    return E_OUTOFMEMORY;
-  }
-  *out = stream.Detach();
-  return S_OK;
 }
 
 }  // namespace store

@@ -8,7 +8,4 @@ namespace store {
 // A new, uninitialised store namespace (call Initialize before anything else).
 HRESULT CreateStoreNamespace(REFIID riid, void** ppv);
 
-// A read-only stream over the file at `fd` (which it takes over and closes).
-HRESULT CreateFileStream(int fd, IStream** out);
-
 }  // namespace store

@@ -6,9 +6,11 @@
 
 #include <cstdlib>
 
-#include "platform/store/layout.h"
-#include "platform/store/maildir.h"
-#include "platform/store/thunderbird_profile.h"
+#include "platform/store/engine/files.h"
+#include "platform/store/engine/folder_layout.h"
+#include "platform/store/maildir/files.h"
+#include "platform/store/maildir/names.h"
+#include "platform/store/thunderbird/profiles.h"
 
 namespace store {
 namespace {
@@ -43,7 +45,7 @@ StoreLocation LocateStore() {
   }
   std::string home = HomeDirectory();
   where.root = home + "/Maildir";
-  if (maildir::IsDirectory(where.root)) {
+  if (files::IsDirectory(where.root)) {
     where.found = true;
   } else if (auto profile = thunderbird::FindDefaultProfile(home)) {
     where = {*profile, true, true};
@@ -57,16 +59,10 @@ std::string DescribeStore(const StoreLocation& location) {
     return "Mail store: the Thunderbird profile " + location.root +
            " (read only: nothing is written to it)";
   // The store's own reading of the layout says which kind it is.
-  FolderLayout layout;
   TreeScan scan;
-  if (!FolderLayout::Detect(location.root, &layout, &scan))
-    return "Not a mail store: " + location.root;
-  if (layout.mboxFile())
-    return "Mail store: the mbox file " + location.root + " (read only: nothing is written to it)";
-  if (layout.mbox())
-    return "Mail store: the mbox folders in " + location.root +
-           " (read only: nothing is written to them)";
-  return "Mail store: the Maildir " + location.root;
+  auto layout = DetectLayout(location.root, &scan);
+  if (!layout) return "Not a mail store: " + location.root;
+  return layout->Describe(location.root);
 }
 
 }  // namespace store

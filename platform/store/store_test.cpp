@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/store/maildir.h"
-#include "platform/store/store_test_util.h"
-#include "platform/store/summary.h"
+#include "platform/store/engine/files.h"
+#include "platform/store/engine/summary.h"
+#include "platform/store/maildir/files.h"
+#include "platform/store/maildir/names.h"
 #include "platform/store/testing/maildir_fixture.h"
+#include "platform/store/testing/store_test_util.h"
 
 namespace store {
 namespace {
@@ -92,11 +94,11 @@ TEST_F(StoreTest, SummariesAsCallersSeeThem) {
   auto msgs = Messages(inbox.Get());
   ASSERT_EQ(msgs.size(), 2u);
   EXPECT_EQ(msgs[0].normalSubject, "ée");
-  EXPECT_EQ(msgs[0].sent, maildir::UnixToTicks(1141567629));
+  EXPECT_EQ(msgs[0].sent, files::UnixToTicks(1141567629));
   EXPECT_TRUE(msgs[0].hasMessageId);
   const Msg& bare = msgs[1];
   EXPECT_FALSE(bare.hasSubject || bare.hasFrom || bare.hasTo || bare.hasMessageId);
-  EXPECT_EQ(bare.sent, maildir::UnixToTicks(1700000100));  // no Date: the delivery time
+  EXPECT_EQ(bare.sent, files::UnixToTicks(1700000100));  // no Date: the delivery time
 
   MESSAGEPROPS mp{};
   mp.cbSize = MESSAGEPROPS_SIZE;
@@ -284,7 +286,7 @@ TEST_F(StoreTest, FolderOperationsRefuseBadNamesAndChangeNothing) {
   EXPECT_EQ(IdOf(ns.Get(), "Neu.1/2"), id);
   EXPECT_EQ(ns->DeleteFolder(a, 0), S_OK);
   EXPECT_EQ(Names(ns.Get()), (std::vector<std::string>{"Inbox"}));
-  EXPECT_FALSE(maildir::IsDirectory(fx.root() + "/.A.A1"));
+  EXPECT_FALSE(files::IsDirectory(fx.root() + "/.A.A1"));
 }
 
 TEST_F(StoreTest, ReadOnlyStoreWorksWithAnIndexInMemory) {

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "platform/mime/mime.h"
-#include "platform/store/store_test_util.h"
+#include "platform/store/testing/store_test_util.h"
 #if MQ_DEMO_TEST_CONTACTS
 #include "platform/wab/wab_test_util.h"
 #endif

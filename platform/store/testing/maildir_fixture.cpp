@@ -12,7 +12,9 @@
 #include <functional>
 #include <stdexcept>
 
-#include "platform/store/maildir.h"
+#include "platform/store/engine/files.h"
+#include "platform/store/maildir/files.h"
+#include "platform/store/maildir/names.h"
 
 namespace store::testing {
 
@@ -32,7 +34,7 @@ MaildirFixture::~MaildirFixture() {
       unsetenv("MAILDIR");
   }
   chmod(root_.c_str(), 0700);
-  maildir::RemoveTree(root_);
+  files::RemoveTree(root_);
 }
 
 void MaildirFixture::UseAsMailDir() {
@@ -56,7 +58,7 @@ std::string MaildirFixture::FolderDir(const FolderPath& folder) const {
 std::string MaildirFixture::AddFolder(const FolderPath& folder) {
   for (std::size_t n = 1; n <= folder.size(); ++n) {
     std::string dir = FolderDir(FolderPath(folder.begin(), folder.begin() + n));
-    if (!maildir::IsDirectory(dir)) maildir::MakeMaildir(dir, true);
+    if (!files::IsDirectory(dir)) maildir::MakeMaildir(dir, true);
   }
   return FolderDir(folder);
 }

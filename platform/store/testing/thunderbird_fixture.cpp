@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "platform/store/maildir.h"
+#include "platform/store/engine/files.h"
+#include "platform/store/maildir/files.h"
+#include "platform/store/maildir/names.h"
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 #include "tests/support/scratch.h"
@@ -121,7 +123,7 @@ ThunderbirdFixture::ThunderbirdFixture(ProfilesLocation where) {
 }
 
 ThunderbirdFixture::~ThunderbirdFixture() {
-  maildir::RemoveTree(home_);
+  files::RemoveTree(home_);
 }
 
 void ThunderbirdFixture::WriteProfileFile(const std::string& relative,

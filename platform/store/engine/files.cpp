@@ -1,0 +1,74 @@
+#include "platform/store/engine/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace store::files {
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+namespace {
+bool RemoveTreeAt(int parent, const char* name) {
+  int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return unlinkat(parent, name, 0) == 0 || errno == ENOENT;
+  DIR* dir = fdopendir(fd);
+  if (!dir) {
+    close(fd);
+    return false;
+  }
+  bool ok = true;
+  while (dirent* e = readdir(dir)) {
+    if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+    if (e->d_type == DT_DIR || e->d_type == DT_UNKNOWN)
+      ok = RemoveTreeAt(dirfd(dir), e->d_name) && ok;
+    else
+      ok = (unlinkat(dirfd(dir), e->d_name, 0) == 0 || errno == ENOENT) && ok;
+  }
+  closedir(dir);
+  return (unlinkat(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT) && ok;
+}
+}  // namespace
+
+bool RemoveTree(const std::string& path) {
+  return RemoveTreeAt(AT_FDCWD, path.c_str());
+}
+
+void FsyncDirectory(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // File systems without RENAME_NOREPLACE: link() refuses an existing target.
+  if (link(from.c_str(), to.c_str()) != 0) return -1;
+  unlink(from.c_str());
+  return 0;
+}
+
+std::int64_t MTimeNs(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+std::int64_t NowNs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+}  // namespace store::files

@@ -1,0 +1,36 @@
+// The few file-system steps the store repeats over every tree it reads, and
+// the file times it hands out. Paths are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/com/types.h"
+
+namespace store::files {
+
+bool IsDirectory(const std::string& path);
+// Removes a directory tree without following symbolic links.
+bool RemoveTree(const std::string& path);
+void FsyncDirectory(const std::string& path);
+// rename() that never replaces an existing target (EEXIST instead).
+int RenameNoReplace(const std::string& from, const std::string& to);
+// Modification time in nanoseconds since the epoch, -1 when absent.
+std::int64_t MTimeNs(const std::string& path);
+std::int64_t NowNs();
+
+// Ticks of 100 ns since 1601-01-01 UTC.
+inline std::int64_t UnixToTicks(std::int64_t seconds) {
+  constexpr std::int64_t kEpochDiff = 11644473600LL;
+  constexpr std::int64_t kMax = INT64_MAX / 10000000 - kEpochDiff;
+  if (seconds < -kEpochDiff) return 0;
+  if (seconds > kMax) seconds = kMax;
+  return (seconds + kEpochDiff) * 10000000;
+}
+
+inline FILETIME TicksToFileTime(std::int64_t ticks) {
+  auto u = static_cast<std::uint64_t>(ticks);
+  return FILETIME{static_cast<DWORD>(u & 0xFFFFFFFF), static_cast<DWORD>(u >> 32)};
+}
+
+}  // namespace store::files

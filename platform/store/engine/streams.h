@@ -1,0 +1,26 @@
+// The streams of message files: reading one as stored, and writing a new one.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/com/stream.h"
+#include "platform/store/store.h"
+
+namespace store {
+
+class Store;
+
+// A read-only stream over the file at `fd` (which it takes over and closes).
+HRESULT CreateFileStream(int fd, IStream** out);
+
+// The stream of a new message of `folder` whose file (open at `fd`, at
+// `path`) and id the folder's format reserved. Released without
+// CommitNewMessageStream, it leaves nothing behind.
+HRESULT CreateNewMessageStream(std::shared_ptr<Store> store, STOREFOLDERID folder, MESSAGEID id,
+                               int fd, const std::string& path, IStream** out);
+// Puts the message written into `stream` in place; E_INVALIDARG when it is
+// no such stream.
+HRESULT CommitNewMessageStream(IStream* stream, STOREFOLDERID folder, MESSAGEID id, DWORD msgFlags);
+
+}  // namespace store

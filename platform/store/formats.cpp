@@ -1,0 +1,58 @@
+// The layouts a store may have, in the order they are tried when it opens.
+// To add a mail program's store: a folder of its own holding its layout (and
+// its message format where its files differ from every format here), whose
+// detector goes into this table before any layout that would also take its
+// tree.
+#include <memory>
+
+#include "platform/store/engine/folder_layout.h"
+#include "platform/store/maildir/layouts.h"
+#include "platform/store/mbox/layout.h"
+#include "platform/store/takeout/label_layout.h"
+#include "platform/store/thunderbird/profile_layout.h"
+#include "platform/store/thunderbird/profiles.h"
+
+namespace store {
+namespace {
+
+// A profile's and an mbox directory's files may be mail archives whose
+// messages carry labels, and its directories Thunderbird's per-message folders.
+std::unique_ptr<FolderLayout> Profile(const std::string& root, TreeScan* scan) {
+  auto layout = thunderbird::DetectProfileLayout(root, scan, takeout::ArchiveFormat());
+  return layout ? takeout::WithLabels(std::move(layout)) : nullptr;
+}
+
+std::unique_ptr<FolderLayout> Mbox(const std::string& root, TreeScan* scan) {
+  auto layout =
+      mbox::DetectLayout(root, scan, takeout::ArchiveFormat(), thunderbird::PerMessageFormat());
+  return layout ? takeout::WithLabels(std::move(layout)) : nullptr;
+}
+
+struct KnownLayout {
+  LayoutDetector detect;
+  // A root this layout claims is read as nothing else, even when its
+  // detector finds no store there (null: it claims none).
+  bool (*claims)(const std::string& root);
+};
+
+// A profile holds mbox files and per-message folders, so it goes first; a
+// directory that is no Maildir tree may still be a directory of mbox files.
+constexpr KnownLayout kLayouts[] = {
+    {Profile, thunderbird::IsProfile},
+    {maildir::DetectLayout, nullptr},
+    {Mbox, nullptr},
+};
+
+}  // namespace
+
+std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* scan) {
+  for (const KnownLayout& known : kLayouts) {
+    *scan = TreeScan();
+    if (auto layout = known.detect(root, scan)) return layout;
+    if (known.claims && known.claims(root)) break;
+  }
+  *scan = TreeScan();
+  return nullptr;
+}
+
+}  // namespace store
