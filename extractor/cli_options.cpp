@@ -2,15 +2,19 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string_view>
 #include <vector>
 
 namespace mailsift {
 
-const char kCliHelpText[] =
-    "usage: mailsift attachments|eml [--folder NAME | --folder-index N] [--first N] DIRECTORY\n"
-    "       mailsift return-addresses [--folder NAME | --folder-index N] [--first N] FILE\n"
+namespace {
+const char kHelpTemplate[] =
+    "usage: mailsift attachments|eml [--folder NAME | --folder-index N] [--first N] [OPTIONS]\n"
+    "                DIRECTORY\n"
+    "       mailsift return-addresses [--folder NAME | --folder-index N] [--first N] [OPTIONS]\n"
+    "                FILE\n"
     "       mailsift contacts FILE\n"
     "       mailsift folders [--paths]\n"
     "       mailsift            (no arguments: the dialog)\n"
@@ -34,16 +38,54 @@ const char kCliHelpText[] =
     "  -h, --help        this text\n"
     "      --version     the version\n"
     "\n"
+    "Export options (none given: the commands write what the dialog's buttons write):\n"
+    "%OPTIONS%"
+    "With several folders each one's files go into a directory of its path below\n"
+    "DIRECTORY (Inbox, Work/Projects); --first N then counts in each folder, and\n"
+    "with filters it counts the messages that pass them.\n"
+    "\n"
     "A DIRECTORY that does not exist is created (its parent must exist). A name this run\n"
     "already wrote gets \" (2)\", \" (3)\", ...; files that were there before are replaced.\n"
     "Progress goes to standard error when it is a terminal. Ctrl-C or SIGTERM stops after the\n"
     "current message, like the dialog's Cancel.\n"
     "\n"
-    "Exit status: 0 everything written; 1 some files could not be written; 2 wrong usage or\n"
-    "unknown folder; 3 the control could not be created or the mail store not opened;\n"
-    "130 interrupted.\n";
+    "Exit status: 0 everything written; 1 some files could not be written; 2 wrong usage,\n"
+    "a bad option value or an unknown folder; 3 the control could not be created or the\n"
+    "mail store not opened; 130 interrupted.\n";
+}  // namespace
+
+std::string CliHelpText() {
+  std::string text = kHelpTemplate;
+  const std::string mark = "%OPTIONS%";
+  return text.replace(text.find(mark), mark.size(), ExportOptionsHelp());
+}
 
 namespace {
+
+unsigned OptionBit(CliCommand c) {
+  switch (c) {
+    case CliCommand::kAttachments:
+      return kForAttachments;
+    case CliCommand::kEml:
+      return kForEml;
+    case CliCommand::kReturnAddresses:
+      return kForReturnAddresses;
+    default:
+      return 0;
+  }
+}
+
+// The commands an option belongs to, for its error: "attachments and eml".
+std::string CommandsOf(unsigned bits) {
+  std::vector<std::string> names;
+  if (bits & kForAttachments) names.emplace_back("attachments");
+  if (bits & kForEml) names.emplace_back("eml");
+  if (bits & kForReturnAddresses) names.emplace_back("return-addresses");
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  return text;
+}
 
 const std::map<std::string_view, CliCommand> kCommands = {
     {"attachments", CliCommand::kAttachments},
@@ -76,6 +118,7 @@ CliParse ParseCliArguments(int argc, const char* const* argv) {
   std::vector<std::string> operands;
   bool optionsEnded = false;
   bool help = false, version = false;
+  std::vector<const OptionSpec*> given;  // the export options, in order
   auto fail = [&parse](std::string error) {
     if (parse.error.empty()) parse.error = std::move(error);
   };
@@ -96,7 +139,9 @@ CliParse ParseCliArguments(int argc, const char* const* argv) {
       name = arg.substr(0, arg.find('='));
       value = arg.substr(arg.find('=') + 1);
     }
-    const bool takesValue = name == "--folder" || name == "--folder-index" || name == "--first";
+    const OptionSpec* exportOption = FindExportOption(name);
+    const bool takesValue = name == "--folder" || name == "--folder-index" || name == "--first" ||
+                            (exportOption && exportOption->valueName);
     if (takesValue && !inlineValue) {
       if (i + 1 >= argc) {
         fail("option '" + name + "' needs a value");
@@ -128,6 +173,10 @@ CliParse ParseCliArguments(int argc, const char* const* argv) {
       r.first = Number(value, 1);
       if (!r.first)
         fail("option '--first' needs a number of messages (1 or more), not '" + value + "'");
+    } else if (exportOption) {
+      if (std::string error = exportOption->apply(r.options, value); !error.empty())
+        fail("option '" + name + "': " + error);
+      given.push_back(exportOption);
     } else {
       fail("unknown option '" + arg + "'");
     }
@@ -155,6 +204,9 @@ CliParse ParseCliArguments(int argc, const char* const* argv) {
   if (!TakesFolder(r.command) && (r.folder || r.folderIndex || r.first))
     fail(word + " takes no --folder, --folder-index or --first");
   if (r.paths && r.command != CliCommand::kFolders) fail("--paths is an option of folders");
+  for (const OptionSpec* spec : given)
+    if (!(spec->commands & OptionBit(r.command)))
+      fail(std::string(spec->flag) + " is an option of " + CommandsOf(spec->commands));
   if (r.quiet && r.verbose) fail("give --quiet or --verbose, not both");
   const std::size_t wanted = r.command == CliCommand::kFolders ? 1 : 2;
   if (operands.size() < wanted)

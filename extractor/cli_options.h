@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "extractor/export_options.h"
+
 namespace mailsift {
 
 enum class CliCommand {
@@ -29,6 +31,7 @@ struct CliRequest {
   bool quiet = false;
   bool verbose = false;
   bool paths = false;  // folders --paths: one path a line, for scripts
+  ExportOptions options;
 };
 
 struct CliParse {
@@ -39,6 +42,6 @@ struct CliParse {
 CliParse ParseCliArguments(int argc, const char* const* argv);
 
 // The --help text.
-extern const char kCliHelpText[];
+std::string CliHelpText();
 
 }  // namespace mailsift

@@ -14,6 +14,7 @@
 #include "extractor/cli_options.h"
 #include "extractor/control_advice.h"
 #include "extractor/export_commands.h"
+#include "extractor/options_export.h"
 #include "extractor/proxies.h"
 #include "extractor/store_folders.h"
 #include "extractor/terminal_progress.h"
@@ -158,8 +159,15 @@ int ListFolders(const CliRequest& r) {
 
 // "312 attachments written into /tmp/x, 2 could not be written (the first:
 // "a.pdf": Permission denied)".
-std::string Summary(const ExportKind& kind, const ExportOutcome& outcome,
-                    const std::string& target) {
+std::string Summary(const ExportKind& kind, const ExportOutcome& outcome, const std::string& target,
+                    bool withOptions) {
+  if (withOptions) {
+    std::string text = OptionsOutcomeText(outcome, kind.doneNoun);
+    const std::size_t written = text.find(" written") + 8;
+    text.insert(written, (kind.intoDirectory ? " into " : " to ") + target);
+    if (outcome.failed > 0) text += " (the first: " + outcome.firstFailure + ")";
+    return text;
+  }
   std::string text = std::to_string(outcome.written) + " " + kind.doneNoun +
                      (kind.intoDirectory ? " written into " : " appended to ") + target;
   if (outcome.failed > 0)
@@ -182,33 +190,46 @@ int RunExport(const CliRequest& r) {
   TerminalProgress progress(terminal && !r.quiet ? stderr : nullptr, r.verbose ? stdout : nullptr,
                             kind.itemNoun);
   ExportOutcome outcome;
+  const bool withOptions = r.options.AnyOn();
   try {
     long count = 0;
+    int position = 0;
     if (r.command == CliCommand::kContacts) {
       count = mq.Contacts().Count();
     } else {
       std::vector<StoreFolder> folders;
       if (int status = ReadFolders(&mq, &folders)) return status;
-      int position = 0;
       if (int status = ChooseFolder(r, folders, &position)) return status;
       if (kind.intoDirectory)
         if (int status = MakeDirectory(r.target)) return status;
-      count = SelectFolder(mq, position, kAllMessages);
+      if (!withOptions) count = SelectFolder(mq, position, kAllMessages);
       if (r.first) count = std::min(count, *r.first);
     }
-    switch (r.command) {
-      case CliCommand::kAttachments:
-        outcome = ExportAttachments(mq, count, r.target, progress);
-        break;
-      case CliCommand::kEml:
-        outcome = ExportEml(mq, count, r.target, progress);
-        break;
-      case CliCommand::kReturnAddresses:
-        outcome = ExportReturnEmails(mq, count, r.target, progress);
-        break;
-      default:
-        outcome = ExportContactEmails(mq, count, r.target, progress);
-        break;
+    if (withOptions) {
+      OptionsExportRequest request;
+      request.kind = r.command == CliCommand::kAttachments ? MessageExport::kAttachments
+                     : r.command == CliCommand::kEml       ? MessageExport::kEml
+                                                           : MessageExport::kReturnAddresses;
+      request.folder = position;
+      request.first = r.first.value_or(0);
+      request.target = r.target;
+      request.options = r.options;
+      outcome = ExportWithOptions(mq, request, progress);
+    } else {
+      switch (r.command) {
+        case CliCommand::kAttachments:
+          outcome = ExportAttachments(mq, count, r.target, progress);
+          break;
+        case CliCommand::kEml:
+          outcome = ExportEml(mq, count, r.target, progress);
+          break;
+        case CliCommand::kReturnAddresses:
+          outcome = ExportReturnEmails(mq, count, r.target, progress);
+          break;
+        default:
+          outcome = ExportContactEmails(mq, count, r.target, progress);
+          break;
+      }
     }
   } catch (const std::exception& e) {  // AutomationError, FileError
     progress.Clear();
@@ -216,17 +237,18 @@ int RunExport(const CliRequest& r) {
     return kCliSomeFailed;
   }
   progress.Clear();
+  for (const std::string& notice : outcome.notices) Error(notice);
   if (!kind.intoDirectory && r.verbose) std::printf("%s\n", r.target.c_str());
   std::fflush(stdout);
   if (outcome.cancelled) {
     Error("interrupted after " + std::to_string(outcome.processed) + " of " +
           std::to_string(outcome.total) + " " + kind.itemNoun + ": " +
-          Summary(kind, outcome, r.target));
+          Summary(kind, outcome, r.target, withOptions));
     return kCliInterrupted;
   }
   if (outcome.failed > 0 || !r.quiet)
     std::fprintf(outcome.failed > 0 && r.quiet ? stderr : stdout, "%s\n",
-                 Summary(kind, outcome, r.target).c_str());
+                 Summary(kind, outcome, r.target, withOptions).c_str());
   return outcome.failed > 0 ? kCliSomeFailed : kCliDone;
 }
 
@@ -238,7 +260,7 @@ int RunCommandLine(int argc, char** argv) {
   const CliRequest& r = parse.request;
   switch (r.command) {
     case CliCommand::kHelp:
-      std::fputs(kCliHelpText, stdout);
+      std::fputs(CliHelpText().c_str(), stdout);
       return kCliDone;
     case CliCommand::kVersion:
       std::printf("mailsift %s\n", MQ_VERSION);

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "extractor/proxies.h"
 
@@ -42,6 +43,11 @@ struct ExportOutcome {
   long failed = 0;           // files that could not be written
   std::string firstFailure;  // the first of those: its name and why
   bool cancelled = false;
+  // With export options on:
+  long duplicates = 0;               // files left out as identical to one kept
+  long leftOut = 0;                  // files left out by the filters
+  long exportedBefore = 0;           // messages an earlier run exported (--new-only)
+  std::vector<std::string> notices;  // what the user should know besides
 };
 
 // The folder and range prologue of the three message exports: selects folder

@@ -41,7 +41,7 @@ const ui::DialogTemplate& MainTemplate() {
            14},
           {kNoId, ItemKind::kStatic, QStringLiteral("Select Folder"), kGroup, 13, 22, 62, 18},
           {kIdFolder, ItemKind::kDropDownList, {}, kTabStop, 76, 16, 184, 104},
-          {kIdControl, ItemKind::kControl, {}, kTabStop, 217, 135, 14, 14},
+          {kIdControl, ItemKind::kControl, {}, kTabStop, 197, 135, 14, 14},
           {kIdExportAttachments, ItemKind::kPushButton, QStringLiteral("Export Attachments"),
            kTabStop, 13, 46, 81, 21},
           {kIdExportEml, ItemKind::kPushButton, QStringLiteral("Export to eml"), kTabStop, 97, 46,
@@ -60,6 +60,8 @@ const ui::DialogTemplate& MainTemplate() {
            77, 78, 8},
           {kIdFirst1000, ItemKind::kRadioButton, QStringLiteral("First 1000 Messages"), kNoStyle,
            186, 77, 82, 8},
+          {kIdOptions, ItemKind::kPushButton, QStringLiteral("&Options..."), kTabStop, 216, 130, 50,
+           14},
       },
   };
   return tmpl;
@@ -87,6 +89,7 @@ DialogServices SystemServices(ui::UserPrompts* prompts) {
     CAboutDlg about(parent);
     about.exec();
   };
+  services.runOptions = [](COptionsDlg& dialog) { return dialog.exec() == QDialog::Accepted; };
   return services;
 }
 
@@ -111,6 +114,7 @@ CMailsiftDlg::CMailsiftDlg(DialogServices services, QWidget* parent)
   connect(button(kIdExportAddressBook), &QPushButton::clicked, this,
           &CMailsiftDlg::OnExportAddressBook);
   connect(button(kIdWebLink), &QPushButton::clicked, this, &CMailsiftDlg::OnWebLink);
+  connect(button(kIdOptions), &QPushButton::clicked, this, &CMailsiftDlg::OnOptions);
 
   // A window manager's menu takes no items of ours: the About box is on the
   // dialog's context menu and on F1.
@@ -196,19 +200,71 @@ void CMailsiftDlg::RunExport(const std::string& title, const std::string& itemNo
   });
 }
 
+void CMailsiftDlg::RunOptionsExport(const std::string& title, const std::string& doneNoun,
+                                    MessageExport kind, const std::function<QString()>& ask) {
+  RunCommand([&] {
+    OptionsExportRequest request;
+    request.kind = kind;
+    request.folder = folders_->currentIndex();
+    if (static_cast<QRadioButton*>(items_.at(kIdFirst500))->isChecked()) request.first = 500;
+    if (static_cast<QRadioButton*>(items_.at(kIdFirst1000))->isChecked()) request.first = 1000;
+    request.options = options_.options;
+    const QString place = ask();
+    if (place.isEmpty()) return;
+    request.target = place.toStdString();
+    request.options.report.clear();
+    if (options_.report && kind != MessageExport::kReturnAddresses)
+      request.options.report = request.target + "/" + kDialogReportName;
+    WaitCursor wait;
+    auto progress = services_.makeProgress(this, QString::fromStdString(title));
+    ExportOutcome outcome = ExportWithOptions(mq_, request, *progress);
+    progress.reset();
+    std::string text = CompletionText(title, outcome, "messages", doneNoun) + "\n" +
+                       OptionsOutcomeText(outcome, doneNoun) + ".";
+    for (const std::string& notice : outcome.notices) text += "\n" + notice;
+    ShowCompletion(text);
+  });
+}
+
 void CMailsiftDlg::OnExportAttachments() {
+  if (options_.AnyOn())
+    return RunOptionsExport("Export Attachments", "attachments", MessageExport::kAttachments,
+                            [this] { return BrowseOutputDirectory(); });
   RunExport(
       "Export Attachments", "messages", "attachments", [this] { return Prologue(); },
       [this] { return BrowseOutputDirectory(); }, ExportAttachments);
 }
 
 void CMailsiftDlg::OnExportEml() {
+  if (options_.AnyOn())
+    return RunOptionsExport("Export to eml", ".eml files", MessageExport::kEml,
+                            [this] { return BrowseOutputDirectory(); });
   RunExport(
       "Export to eml", "messages", ".eml files", [this] { return Prologue(); },
       [this] { return BrowseOutputDirectory(); }, ExportEml);
 }
 
+void CMailsiftDlg::OnOptions() {
+  COptionsDlg dialog(options_, services_.prompts, this);
+  if (!services_.runOptions(dialog)) return;
+  options_ = dialog.Result();
+  ShowOptionsState();
+}
+
+void CMailsiftDlg::ShowOptionsState() {
+  // Nobody should be surprised by a filtered export: the button says so.
+  auto* button = static_cast<QPushButton*>(items_.at(kIdOptions));
+  const bool on = options_.AnyOn();
+  button->setText(on ? QStringLiteral("&Options (on)...") : QStringLiteral("&Options..."));
+  std::string described = options_.options.Described();
+  if (options_.report) described += std::string(described.empty() ? "" : " ") + "--report";
+  button->setToolTip(QString::fromStdString(described));
+}
+
 void CMailsiftDlg::OnExportEmailText() {
+  if (options_.AnyOn())
+    return RunOptionsExport("Export email to text file", "addresses",
+                            MessageExport::kReturnAddresses, [this] { return AskTextFile(); });
   RunExport(
       "Export email to text file", "messages", "files", [this] { return Prologue(); },
       [this] { return AskTextFile(); }, ExportReturnEmails);

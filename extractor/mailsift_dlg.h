@@ -13,6 +13,8 @@
 #include <string>
 
 #include "extractor/export_commands.h"
+#include "extractor/options_dlg.h"
+#include "extractor/options_export.h"
 #include "extractor/proxies.h"
 #include "platform/ui/prompts.h"
 
@@ -31,6 +33,7 @@ enum DialogId {
   kIdAllMessages = 1007,
   kIdFirst500 = 1008,
   kIdFirst1000 = 1009,
+  kIdOptions = 1010,
 };
 
 // What the dialog asks of the system, replaceable by tests.
@@ -42,6 +45,8 @@ struct DialogServices {
   std::function<void(const std::string& location)> open;
   // Shows the About box.
   std::function<void(QWidget* parent)> showAbout;
+  // Runs the options dialog; true when the user accepted it.
+  std::function<bool(COptionsDlg& dialog)> runOptions;
 };
 
 // The real services: Qt dialogs, the shell's "open", the About box.
@@ -65,6 +70,8 @@ class CMailsiftDlg : public QDialog {
   void OnExportAddressBook();
   void OnWebLink();
   void OnAbout();
+  void OnOptions();
+  const DialogOptions& Options() const { return options_; }
 
   // The page the web-link button opens.
   static std::string ProjectPage();
@@ -83,6 +90,11 @@ class CMailsiftDlg : public QDialog {
                  const std::function<long()>& count, const std::function<QString()>& ask,
                  const ExportFunction& command);
   long Prologue();
+  // The message exports with the options on: the folder and range as the
+  // dialog shows them, the options as set.
+  void RunOptionsExport(const std::string& title, const std::string& doneNoun, MessageExport kind,
+                        const std::function<QString()>& ask);
+  void ShowOptionsState();
   QString BrowseOutputDirectory();
   QString AskTextFile();
   void ShowCompletion(const std::string& text);
@@ -91,6 +103,7 @@ class CMailsiftDlg : public QDialog {
   std::map<int, QWidget*> items_;
   QComboBox* folders_ = nullptr;
   CMailquarry mq_;
+  DialogOptions options_;  // as long as the program runs; never saved
 };
 
 }  // namespace mailsift

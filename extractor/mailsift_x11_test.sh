@@ -142,6 +142,38 @@ wait_for_focus "$message" || fail "the completion message did not take the keybo
 xdotool key Return
 wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
 
+# "Options..." is at 216, 130, 50 by 14 units; the options dialog is 300 by
+# 236 units: "Leave out embedded images" at 14, 167 and "Leave out
+# duplicates" at 150, 167 (clicked on their boxes), "OK" at 187, 216, 50 by 14.
+click_dialog_units "$main" 241 137
+options=$(wait_for_window '^Export Options$') || fail "a click on \"Options...\" opened no options"
+click_units() {  # WINDOW X Y UNITS_WIDE UNITS_HIGH
+  local WIDTH HEIGHT X Y SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  xdotool mousemove --window "$1" $((WIDTH * $2 / $4)) $((HEIGHT * $3 / $5)) click 1
+}
+click_units "$options" 19 172 300 236
+click_units "$options" 155 172 300 236
+click_units "$options" 212 223 300 236
+wait_until_gone "$options" '^Export Options$' || fail "\"OK\" did not close the options"
+
+# "Export Attachments" is at 13, 46, 81 by 21 units.
+mkdir -p "$work/attachments"
+click_dialog_units "$main" 53 56
+browser=$(wait_for_window '^Please select an output directory$') ||
+  fail "a click on \"Export Attachments\" opened no folder browser"
+wait_for_focus "$browser" || fail "the folder browser did not take the keyboard"
+xdotool type --delay 30 "$work/attachments/"
+for _ in 1 2 3; do
+  sleep 0.5
+  xdotool key Return
+  wait_until_gone "$browser" '^Please select an output directory$' 10 && break
+done
+message=$(wait_for_window '^Mailsift$' "$main") || fail "no completion message appeared"
+wait_for_focus "$message" || fail "the completion message did not take the keyboard"
+xdotool key Return
+wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
+
 # "Exit" is at 216, 109, 50 by 14 units.
 click_dialog_units "$main" 241 116
 for _ in $(seq 300); do
@@ -163,4 +195,20 @@ others=$(find "$work/out" -mindepth 1 ! -name '*.eml')
 [ -z "$others" ] || fail "files other than .eml were written: $others"
 [ "$expected" = "$exported" ] ||
   fail "the .eml files are not the Inbox's messages: $(ls "$work/out")"
-echo "PASS: $(echo "$exported" | wc -l) .eml files exported through clicks, typing and Enter"
+
+# The attachments the options chose: what the command line writes with the
+# same two options, fewer than without them (the letterhead's two images are
+# embedded), and no two files with the same bytes.
+"$bin/mailsift" attachments --quiet --skip-embedded --skip-duplicates "$work/cli" ||
+  fail "the command line failed"
+"$bin/mailsift" attachments --quiet "$work/plain" || fail "the command line failed"
+tree() { (cd "$1" && find . -type f -exec sha256sum {} + | sort -k2); }
+[ "$(tree "$work/attachments")" = "$(tree "$work/cli")" ] ||
+  fail "the dialog's attachments differ from the command line's: $(ls "$work/attachments")"
+chosen=$(find "$work/attachments" -type f | wc -l)
+all=$(find "$work/plain" -type f | wc -l)
+[ "$chosen" -gt 0 ] && [ "$chosen" -le $((all - 2)) ] ||
+  fail "embedded images or duplicates were written: $chosen files of $all"
+[ -z "$(tree "$work/attachments" | cut -d' ' -f1 | sort | uniq -d)" ] || fail "a duplicate was written"
+echo "PASS: $(echo "$exported" | wc -l) .eml files exported through clicks, typing and Enter;" \
+  "$chosen of $all attachments with embedded images and duplicates left out"

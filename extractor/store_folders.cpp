@@ -40,6 +40,7 @@ void ReadLevel(IStoreNamespace& store, STOREFOLDERID parent, const StoreFolder* 
     folder.path = parentFolder ? parentFolder->path + "/" + folder.name : folder.name;
     folder.messages = props.cMessage;
     const STOREFOLDERID id = props.dwFolderId;
+    folder.id = id;
     if (exactCounts) folder.messages = CountNow(store, id, folder.messages);
     out.push_back(folder);
     if (descended.insert(id).second) ReadLevel(store, id, &folder, exactCounts, out, descended);

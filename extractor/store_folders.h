@@ -16,6 +16,7 @@ struct StoreFolder {
   std::string path;  // the names from the top, joined by '/': "Work/Projects"
   int depth = 0;     // 0 for a top-level folder
   unsigned long messages = 0;
+  unsigned long id = 0;  // the store's folder id
 };
 
 // Reads the tree of the store the control opens ($MAILDIR, else ~/Maildir)

@@ -94,6 +94,15 @@ std::string Answers(IMimeMessage* message, const std::string& dir) {
       all += name;
       CoTaskMemFree(name);
     }
+    // The facts the export options read: each answer a plain text or none.
+    for (const char* prop :
+         {"Content-Type", "Content-Disposition", "Content-ID", "par:Content-Type"}) {
+      LPSTR value = nullptr;
+      const HRESULT hr = body->GetPropText(prop, &value);
+      if (FAILED(hr) || (hr == S_OK) != (value != nullptr)) abort();
+      all += value ? std::string("|") + value : std::string("|-");
+      CoTaskMemFree(value);
+    }
     const std::string path = dir + "/answer.bin";
     all += body->SaveToFile(IET_BINARY, path.c_str()) == S_OK ? "=" : "!";
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
@@ -137,6 +146,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (FAILED(mime::detail::ParseMessageFile(input.c_str(), &parsed))) abort();
   if (Answers(message, dir) != Answers(parsed, dir)) abort();
   parsed->Release();
+  // The message's HTML and plain text, bounded whatever the message holds.
+  for (DWORD kind : {TXT_PLAIN, TXT_HTML}) {
+    LPSTR text = nullptr;
+    const HRESULT hr = message->GetTextBody(kind, &text);
+    if (FAILED(hr) || (hr == S_OK) != (text != nullptr)) abort();
+    if (text && std::strlen(text) > IMimeMessage::kMaxTextBody) abort();
+    CoTaskMemFree(text);
+  }
   ULONG count = 0;
   HBODY* parts = nullptr;
   if (message->GetAttachments(&count, &parts) == S_OK) {

@@ -3,7 +3,7 @@
 MQ_PACKAGES=(build-essential cmake ninja-build pkg-config libgmime-3.0-dev libsqlite3-dev
   qt6-base-dev xvfb xauth fonts-dejavu-core imagemagick x11-apps xdg-utils pybind11-dev
   python3-dev python3-pytest clang libgtest-dev libgmock-dev libbenchmark-dev isync
-  fonts-liberation2 mpack libebook-contacts1.2-dev xdotool libxxhash-dev)
+  fonts-liberation2 mpack libebook-contacts1.2-dev xdotool libxxhash-dev libssl-dev)
 
 mq_install_packages() {
   local missing=()

@@ -72,6 +72,10 @@ class FakeBody final : public com::Object<IMimeBody> {
     std::ofstream(path, std::ios::binary) << part_.content;
     return S_OK;
   }
+  HRESULT GetPropText(LPCSTR, LPSTR* out) override {
+    *out = nullptr;
+    return S_FALSE;
+  }
 
  private:
   FakePart part_;
@@ -94,6 +98,10 @@ class FakeMime final : public com::Object<IMimeMessage> {
     if (riid != IID_IMimeBody || Part(h).bindFails) return E_FAIL;
     *out = com::MakeObject<FakeBody>(Part(h)).Detach();
     return S_OK;
+  }
+  HRESULT GetTextBody(DWORD, LPSTR* out) override {
+    *out = nullptr;
+    return S_FALSE;
   }
 
  private:

@@ -132,6 +132,9 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
     };
     services.open = [this](const std::string& location) { opened_.push_back(location); };
     services.showAbout = [this](QWidget*) { ++aboutShown_; };
+    services.runOptions = [this](COptionsDlg& options) {
+      return runOptions_ ? runOptions_(options) : false;
+    };
     dialog_ = std::make_unique<CMailsiftDlg>(std::move(services));
     QString error;
     EXPECT_TRUE(dialog_->OnInitDialog(&error)) << error.toStdString();
@@ -170,6 +173,7 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
   std::unique_ptr<CMailsiftDlg> dialog_;
   std::vector<std::string> opened_;
   int aboutShown_ = 0;
+  std::function<bool(COptionsDlg&)> runOptions_;  // the options dialog's answer
   long cancelAt_ = -1;
   bool realProgress_ = false;
 };

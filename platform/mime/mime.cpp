@@ -147,8 +147,9 @@ bool IsAttachment(GMimeObject* obj) {
 }
 
 struct Node {
-  GMimeObject* part;  // owned by the message tree
-  bool text = false;  // part of the message's own text
+  GMimeObject* part;              // owned by the message tree
+  GMimeObject* parent = nullptr;  // the multipart it stands in, if any
+  bool text = false;              // part of the message's own text
 };
 
 // Marks the leaves that make up the message's own text (see the file comment).
@@ -181,21 +182,47 @@ void MarkText(GMimeObject* obj, std::vector<Node>& nodes) {
 
 std::vector<Node> CollectLeaves(GMimeObject* root) {
   std::vector<Node> leaves;
-  std::vector<GMimeObject*> todo{root};
+  std::vector<std::pair<GMimeObject*, GMimeObject*>> todo{{root, nullptr}};  // part, parent
   while (!todo.empty()) {
-    GMimeObject* cur = todo.back();
+    auto [cur, parent] = todo.back();
     todo.pop_back();
     if (!cur) continue;
     if (GMIME_IS_MULTIPART(cur)) {
       GMimeMultipart* mp = GMIME_MULTIPART(cur);
       for (int i = g_mime_multipart_get_count(mp) - 1; i >= 0; --i) {
-        todo.push_back(g_mime_multipart_get_part(mp, i));
+        todo.emplace_back(g_mime_multipart_get_part(mp, i), cur);
       }
     } else {
-      leaves.push_back(Node{cur});
+      leaves.push_back(Node{cur, parent});
     }
   }
   return leaves;
+}
+
+// "type/subtype" in lower case, or empty.
+std::string TypeText(GMimeObject* obj) {
+  GMimeContentType* ct = obj ? g_mime_object_get_content_type(obj) : nullptr;
+  const char* type = ct ? g_mime_content_type_get_media_type(ct) : nullptr;
+  const char* subtype = ct ? g_mime_content_type_get_media_subtype(ct) : nullptr;
+  if (!type || !subtype) return {};
+  std::string text = std::string(type) + "/" + subtype;
+  for (char& c : text) c = g_ascii_tolower(c);
+  return text;
+}
+
+// Appends the decoded content of a leaf to `out`, as long as `out` stays
+// within `limit` bytes; a part that would pass it is left out.
+void AppendDecoded(GMimePart* part, std::size_t limit, std::string* out) {
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  GMimeStream* source = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+  if (!source) return;
+  const gint64 length = g_mime_stream_length(source);
+  if (length < 0 || static_cast<std::uint64_t>(length) > limit - out->size()) return;
+  GPtr<GMimeStream> memory(g_mime_stream_mem_new());
+  if (g_mime_data_wrapper_write_to_stream(content, memory.get()) < 0) return;
+  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
+  if (!bytes || bytes->len > limit - out->size()) return;
+  out->append(reinterpret_cast<const char*>(bytes->data), bytes->len);
 }
 
 int WriteAll(int fd, const char* data, std::size_t size) {
@@ -385,6 +412,39 @@ class Message final : public com::Object<IMimeMessage, IMimeMessageFiles> {
     return files_->Save(iFile, pszFilePath);
   }
 
+  HRESULT GetTextBody(DWORD dwTxtType, LPSTR* ppszText) override {
+    if (!ppszText) return E_INVALIDARG;
+    *ppszText = nullptr;
+    const char* wanted = dwTxtType == TXT_PLAIN  ? "plain"
+                         : dwTxtType == TXT_HTML ? "html"
+                                                 : nullptr;
+    if (!wanted) return E_INVALIDARG;
+    std::string text;
+    std::size_t read = 0;  // bytes decoded, before any conversion
+    bool found = false;
+    for (const Node& n : nodes_) {
+      GMimeContentType* ct = g_mime_object_get_content_type(n.part);
+      const bool kind = ct && (g_mime_content_type_is_type(ct, "text", wanted) ||
+                               (dwTxtType == TXT_PLAIN && IsBareText(n.part)));
+      if (!GMIME_IS_PART(n.part) || !kind || HasAttachmentDisposition(n.part) ||
+          !RawFileName(n.part).empty())
+        continue;
+      found = true;
+      std::string part;
+      AppendDecoded(GMIME_PART(n.part), kMaxTextBody - read, &part);
+      read += part.size();
+      // Text labelled Latin-1 or ASCII is Windows-1252 where the two differ
+      // (codepage.h), and its superset where they do not: UTF-8 either way.
+      const char* charset = g_mime_object_get_content_type_parameter(n.part, "charset");
+      if (charset && codepage::IsLatin1OrAsciiLabel(charset))
+        part = codepage::Windows1252ToUtf8(part);
+      text += part;
+    }
+    if (!found) return S_FALSE;
+    *ppszText = com::CoTaskStrDup(text.c_str(), text.size());
+    return *ppszText ? S_OK : E_OUTOFMEMORY;
+  }
+
   bool crlf() const { return crlf_; }
 
  private:
@@ -421,17 +481,19 @@ class Message final : public com::Object<IMimeMessage, IMimeMessageFiles> {
 
 class Body final : public com::Object<IMimeBody> {
  public:
-  Body(com::ComPtr<Message> message, GMimeObject* part)
-      : message_(std::move(message)), part_(part) {}
+  Body(com::ComPtr<Message> message, GMimeObject* part, GMimeObject* parent)
+      : message_(std::move(message)), part_(part), parent_(parent) {}
 
   HRESULT GetDisplayName(LPSTR* ppszDisplay) override;
   HRESULT SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) override;
+  HRESULT GetPropText(LPCSTR pszName, LPSTR* ppszValue) override;
 
  private:
   std::string DisplayName() const;
 
   com::ComPtr<Message> message_;  // keeps the tree that `part_` lives in
   GMimeObject* part_;
+  GMimeObject* parent_;
 };
 
 HRESULT Message::BindToObject(HBODY hBody, REFIID riid, void** ppvObject) {
@@ -440,7 +502,7 @@ HRESULT Message::BindToObject(HBODY hBody, REFIID riid, void** ppvObject) {
   Node* node = FromHandle(hBody);
   if (!node) return E_INVALIDARG;
   if (riid != IID_IMimeBody && riid != IID_IUnknown) return E_NOINTERFACE;
-  auto body = com::MakeObject<Body>(com::ComPtr<Message>(this), node->part);
+  auto body = com::MakeObject<Body>(com::ComPtr<Message>(this), node->part, node->parent);
   if (!body) return E_OUTOFMEMORY;
   return body->QueryInterface(riid, ppvObject);
 }
@@ -482,6 +544,30 @@ HRESULT Body::GetDisplayName(LPSTR* ppszDisplay) {
   std::string name = DisplayName();
   *ppszDisplay = com::CoTaskStrDup(name.c_str(), name.size());
   return *ppszDisplay ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT Body::GetPropText(LPCSTR pszName, LPSTR* ppszValue) {
+  if (!pszName || !ppszValue) return E_INVALIDARG;
+  *ppszValue = nullptr;
+  std::string value;
+  if (g_ascii_strcasecmp(pszName, "Content-Type") == 0) {
+    value = TypeText(part_);
+  } else if (g_ascii_strcasecmp(pszName, "par:Content-Type") == 0) {
+    value = TypeText(parent_);
+  } else if (g_ascii_strcasecmp(pszName, "Content-Disposition") == 0) {
+    const char* d = g_mime_object_get_disposition(part_);
+    value = d ? d : "";
+    for (char& c : value) c = g_ascii_tolower(c);
+  } else if (g_ascii_strcasecmp(pszName, "Content-ID") == 0) {
+    // GMime gives the id without its angle brackets.
+    const char* id = g_mime_object_get_content_id(part_);
+    value = id ? id : "";
+  } else {
+    return E_INVALIDARG;
+  }
+  if (value.empty()) return S_FALSE;
+  *ppszValue = com::CoTaskStrDup(value.c_str(), value.size());
+  return *ppszValue ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT Body::SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) {

@@ -2,6 +2,7 @@
 // Only the members this system uses are declared.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,7 +31,19 @@ struct IMimeBody : IUnknown {
   // Writes the decoded content to `pszFilePath`, replacing a file that is there
   // (and never following a symbolic link at that path).
   virtual HRESULT SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) = 0;
+  // One fact of the part as UTF-8 text in task memory (CoTaskMemFree):
+  //   "Content-Type"        media type and subtype, lower case ("image/png")
+  //   "Content-Disposition" the disposition, lower case ("inline", "attachment")
+  //   "Content-ID"          the id without its angle brackets
+  //   "par:Content-Type"    the type of the multipart the part stands in
+  //                         ("multipart/related"); absent at the top
+  // S_FALSE (and null) when the part has none; E_INVALIDARG for another name.
+  virtual HRESULT GetPropText(LPCSTR pszName, LPSTR* ppszValue) = 0;
 };
+
+// GetTextBody's kinds of text.
+constexpr DWORD TXT_PLAIN = 1;
+constexpr DWORD TXT_HTML = 2;
 
 struct IMimeMessage : IUnknown {
   static constexpr IID iid = com::Guid("{FD853CD5-7F86-11D0-8252-00C04FD85AB4}");
@@ -48,6 +61,14 @@ struct IMimeMessage : IUnknown {
   // "attachment", a file name, or a type other than text/plain and text/html.
   virtual HRESULT IsBodyType(HBODY hBody, IMSGBODYTYPE bodytype) = 0;
   virtual HRESULT BindToObject(HBODY hBody, REFIID riid, void** ppvObject) = 0;
+  // The decoded text of every leaf of that kind (TXT_PLAIN: text/plain,
+  // TXT_HTML: text/html) that is no attachment (no file name, no disposition
+  // "attachment"), joined in walk order, in task memory (CoTaskMemFree). At
+  // most kMaxTextBody bytes are read from a message. S_FALSE (and null)
+  // when it has none. Text is as decoded, except that a part labelled Latin-1
+  // or ASCII comes as UTF-8, read as Windows-1252 (platform/com/codepage.h).
+  virtual HRESULT GetTextBody(DWORD dwTxtType, LPSTR* ppszText) = 0;
+  static constexpr std::size_t kMaxTextBody = 16u << 20;
 };
 
 // What IMimeMessageFiles::ListFiles opens besides the message's own parts.

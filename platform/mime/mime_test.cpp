@@ -457,6 +457,32 @@ TEST_F(MimeTest, DeeplyNestedPartsAndMessagesParseAndSave) {
   Answers(message.Get());
 }
 
+// A body labelled Latin-1 or ASCII is read as Windows-1252 (0x96 a dash, 0x80
+// the euro sign); other labels stay as sent, and "text" alone is text/plain.
+TEST_F(MimeTest, TextBodiesUnderLatin1LabelsReadAsWindows1252) {
+  const std::string mixed = "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
+  const struct {
+    std::string text, plain;
+  } cases[] = {
+      {mixed + "--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\nZ\xFCrich \x96 \x80\r\n" +
+           "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n--b--\r\n",
+       "Z\u00FCrich \u2013 \u20AC\r\n"},
+      {mixed + "--b\r\nContent-Type: text; charset=US-ASCII\r\n\r\n\x93q\x94\r\n" +
+           "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n--b--\r\n",
+       "\u201Cq\u201D\r\n"},
+      {mixed + "--b\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\n\xF0\x96\r\n" +
+           "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n--b--\r\n",
+       "\xF0\x96\r\n"},
+  };
+  for (const auto& c : cases) {
+    auto message = Open(c.text);
+    LPSTR text = nullptr;
+    ASSERT_EQ(message->GetTextBody(TXT_PLAIN, &text), S_OK);
+    EXPECT_EQ(std::string(text), c.plain);
+    CoTaskMemFree(text);
+  }
+}
+
 TEST_F(MimeTest, HeaderBlockShortcutAnswersAsTheFullParse) {
   std::vector<std::string> cases = {
       "Subject: plain\r\n\r\nHello.\r\n",

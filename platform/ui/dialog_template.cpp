@@ -1,10 +1,12 @@
 #include "platform/ui/dialog_template.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -53,6 +55,10 @@ QWidget* MakeItem(const DialogItem& item, QDialog* dialog, QButtonGroup** radioG
     }
     case ItemKind::kControl:
       return new QWidget(dialog);
+    case ItemKind::kCheckBox:
+      return new QCheckBox(item.caption, dialog);
+    case ItemKind::kEdit:
+      return new QLineEdit(item.caption, dialog);
   }
   return nullptr;
 }

@@ -23,6 +23,8 @@ enum class ItemKind {
   kRadioButton,   // automatic: checking one unchecks the others of its group
   kIcon,          // the dialog's icon, 32 x 32 pixels at the given position
   kControl,       // a place for a hosted control; an empty widget
+  kCheckBox,      // automatic: a click toggles it
+  kEdit,          // a one-line text field
 };
 
 // Style bits of a child.
