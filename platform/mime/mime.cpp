@@ -80,6 +80,20 @@ bool IsBareText(GMimeObject* obj) {
   return raw && detail::BareTextAsPlain(raw).has_value();
 }
 
+// The charset parameter of the part's type, also of a bare "text" type.
+std::string CharsetOf(GMimeObject* obj) {
+  if (const char* charset = g_mime_object_get_content_type_parameter(obj, "charset"))
+    return charset;
+  if (!IsBareText(obj)) return {};
+  GMimeHeader* header =
+      g_mime_header_list_get_header(g_mime_object_get_header_list(obj), "Content-Type");
+  const std::optional<std::string> plain =
+      detail::BareTextAsPlain(g_mime_header_get_raw_value(header));
+  GPtr<GMimeContentType> ct(g_mime_content_type_parse(nullptr, plain->c_str()));
+  const char* charset = ct ? g_mime_content_type_get_parameter(ct.get(), "charset") : nullptr;
+  return charset ? charset : "";
+}
+
 bool IsText(GMimeObject* obj) {
   GMimeContentType* ct = g_mime_object_get_content_type(obj);
   return ct && (g_mime_content_type_is_type(ct, "text", "plain") ||
@@ -435,9 +449,8 @@ class Message final : public com::Object<IMimeMessage, IMimeMessageFiles> {
       read += part.size();
       // Text labelled Latin-1 or ASCII is Windows-1252 where the two differ
       // (codepage.h), and its superset where they do not: UTF-8 either way.
-      const char* charset = g_mime_object_get_content_type_parameter(n.part, "charset");
-      if (charset && codepage::IsLatin1OrAsciiLabel(charset))
-        part = codepage::Windows1252ToUtf8(part);
+      const std::string charset = CharsetOf(n.part);
+      if (codepage::IsLatin1OrAsciiLabel(charset)) part = codepage::Windows1252ToUtf8(part);
       text += part;
     }
     if (!found) return S_FALSE;

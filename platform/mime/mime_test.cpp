@@ -464,15 +464,16 @@ TEST_F(MimeTest, TextBodiesUnderLatin1LabelsReadAsWindows1252) {
   const struct {
     std::string text, plain;
   } cases[] = {
-      {mixed + "--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\nZ\xFCrich \x96 \x80\r\n" +
+      {mixed +
+           "--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\nZ\xFCrich \x96 \x80\r\n" +
            "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n--b--\r\n",
-       "Z\u00FCrich \u2013 \u20AC\r\n"},
+       "Z\u00FCrich \u2013 \u20AC"},
       {mixed + "--b\r\nContent-Type: text; charset=US-ASCII\r\n\r\n\x93q\x94\r\n" +
            "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n--b--\r\n",
-       "\u201Cq\u201D\r\n"},
+       "\u201Cq\u201D"},
       {mixed + "--b\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\n\xF0\x96\r\n" +
            "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n--b--\r\n",
-       "\xF0\x96\r\n"},
+       "\xF0\x96"},
   };
   for (const auto& c : cases) {
     auto message = Open(c.text);
