@@ -104,6 +104,18 @@ TEST(FolderLookup, PathsNamesAmbiguityAndCloseMatches) {
   }
 }
 
+// A folder lacking messages Thunderbird lists says how many; one that holds
+// them all, or whose summary tells nothing, says nothing more.
+TEST(FolderListing, SaysWhatIsNotOnThisComputer) {
+  std::vector<StoreFolder> tree = {{"Inbox", "Inbox", 0, 2}, {"Sent", "Sent", 0, 12}};
+  tree[0].listed = 5;
+  EXPECT_EQ(FolderListing(tree),
+            "0   2  Inbox  (Thunderbird lists 5: 3 not on this computer)\n1  12  Sent\n");
+  tree[0].listed = 2;
+  tree[1].listed = -1;
+  EXPECT_EQ(FolderListing(tree), "0   2  Inbox\n1  12  Sent\n");
+}
+
 TEST(TerminalProgressLine, CountsRateAndTimeLeft) {
   struct Case {
     long done, total;

@@ -164,6 +164,7 @@ int RunExport(const CliRequest& r) {
   TerminalProgress progress(terminal && !r.quiet ? stderr : nullptr, r.verbose ? stdout : nullptr,
                             kind.item.many);
   ExportOutcome outcome;
+  std::string missing;  // messages Thunderbird lists that the folder lacks
   const bool withOptions = r.options.AnyOn();
   try {
     long count = 0;
@@ -174,6 +175,9 @@ int RunExport(const CliRequest& r) {
       std::vector<StoreFolder> folders;
       if (int status = ReadFolders(&mq, &folders)) return status;
       if (int status = ChooseFolder(r, folders, &position)) return status;
+      if (r.options.scope == FolderScope::kOne && position >= 0 &&
+          position < static_cast<int>(folders.size()))
+        missing = NotOnThisComputer(folders[position].id);
       if (kind.intoDirectory)
         if (int status = MakeDirectory(r.target)) return status;
       if (!withOptions) count = SelectFolder(mq, position, kAllMessages);
@@ -211,6 +215,7 @@ int RunExport(const CliRequest& r) {
     return kCliSomeFailed;
   }
   progress.Clear();
+  if (!missing.empty()) outcome.notices.push_back(missing);
   for (const std::string& notice : outcome.notices) Error(notice);
   // The listing stopped the export: standard output cannot be written.
   if (progress.OutputError()) return kCliSomeFailed;

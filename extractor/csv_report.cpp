@@ -18,12 +18,12 @@ void CsvReport::Open(const std::string& path) {
   path_ = path;
   if (FAILED(writer_.Open(path))) throw FileError("Cannot write the report \"" + path + "\"");
   Line({"outcome", "detail", "path", "folder", "date", "sender", "subject", "message_id", "name",
-        "size", "sha256"});
+        "size", "sha256", "container"});
 }
 
 void CsvReport::Add(const ReportRow& r) {
   Line({r.outcome, r.detail, r.path, r.folder, r.date, r.sender, r.subject, r.messageId, r.name,
-        r.size, r.sha256});
+        r.size, r.sha256, r.container});
 }
 
 void CsvReport::Line(const std::vector<std::string>& fields) {

@@ -18,6 +18,7 @@ struct ReportRow {
   std::string name;  // the attachment's own name, or the message's file name
   std::string size;  // bytes
   std::string sha256;
+  std::string container;  // what the file was packed in: "winmail.dat", a message's subject
 };
 
 class CsvReport {

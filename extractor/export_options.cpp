@@ -293,6 +293,12 @@ const std::vector<OptionSpec>& ExportOptionTable() {
       {"--skip-duplicates", nullptr, kForAttachments,
        "leave out files byte-identical to one already written",
        [](O& o, const std::string&) { return Switch(&O::skipDuplicates, o); }},
+      {"--unpack-winmail", nullptr, kForAttachments,
+       "the files packed in winmail.dat (Outlook's rich text) instead of it",
+       [](O& o, const std::string&) { return Switch(&O::unpackWinmail, o); }},
+      {"--nested", nullptr, kForAttachments,
+       "also the attachments of attached (forwarded) messages",
+       [](O& o, const std::string&) { return Switch(&O::nested, o); }},
       {"--report", "FILE", kForAttachments | kForEml,
        "write a CSV report of every file: written, duplicate, left out",
        [](O& o, const std::string& v) { return Text(&O::report, "a file name", o, v); }},
@@ -318,7 +324,8 @@ const OptionSpec* FindExportOption(const std::string& flag) {
 bool ExportOptions::AnyOn() const {
   return scope != FolderScope::kOne || flat || includeJunk || since || until || !from.empty() ||
          !subject.empty() || withAttachments || !types.Empty() || minSize || maxSize ||
-         skipEmbedded || skipDuplicates || !report.empty() || setTimes || newOnly || unique;
+         skipEmbedded || skipDuplicates || unpackWinmail || nested || !report.empty() || setTimes ||
+         newOnly || unique;
 }
 
 std::string ExportOptions::Described() const {
@@ -343,6 +350,8 @@ std::string ExportOptions::Described() const {
   valued(maxSizeText, "--max-size");
   flag(skipEmbedded, "--skip-embedded");
   flag(skipDuplicates, "--skip-duplicates");
+  flag(unpackWinmail, "--unpack-winmail");
+  flag(nested, "--nested");
   valued(report, "--report");
   flag(setTimes, "--set-times");
   flag(newOnly, "--new-only");

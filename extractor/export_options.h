@@ -49,6 +49,8 @@ struct ExportOptions {
   std::optional<std::uint64_t> minSize, maxSize;
   bool skipEmbedded = false;
   bool skipDuplicates = false;
+  bool unpackWinmail = false;  // the files inside winmail.dat instead of it
+  bool nested = false;         // also the files inside attached messages
   // What is written besides.
   std::string report;  // the CSV report's path; empty: none
   bool setTimes = false;

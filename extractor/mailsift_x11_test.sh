@@ -163,8 +163,8 @@ wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the compl
 [ -z "$(ls -A "$work/cwd")" ] || fail "a file was written into the current directory"
 
 # "Options..." is at 216, 130, 50 by 14 units; the options dialog is 300 by
-# 236 units: "Leave out embedded images" at 14, 167 and "Leave out
-# duplicates" at 150, 167 (clicked on their boxes), "OK" at 187, 216, 50 by 14.
+# 250 units: "Leave out embedded images" at 14, 167 and "Leave out
+# duplicates" at 150, 167 (clicked on their boxes), "OK" at 187, 230, 50 by 14.
 click_dialog_units "$main" 241 137
 options=$(wait_for_window '^Export Options$') || fail "a click on \"Options...\" opened no options"
 click_units() {  # WINDOW X Y UNITS_WIDE UNITS_HIGH
@@ -172,9 +172,9 @@ click_units() {  # WINDOW X Y UNITS_WIDE UNITS_HIGH
   eval "$(xdotool getwindowgeometry --shell "$1")"
   xdotool mousemove --window "$1" $((WIDTH * $2 / $4)) $((HEIGHT * $3 / $5)) click 1
 }
-click_units "$options" 19 172 300 236
-click_units "$options" 155 172 300 236
-click_units "$options" 212 223 300 236
+click_units "$options" 19 172 300 250
+click_units "$options" 155 172 300 250
+click_units "$options" 212 237 300 250
 wait_until_gone "$options" '^Export Options$' || fail "\"OK\" did not close the options"
 
 # "Export Attachments" is at 13, 46, 81 by 21 units.

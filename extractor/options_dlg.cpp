@@ -23,7 +23,7 @@ const ui::DialogTemplate& OptionsTemplate() {
       QStringLiteral("Arial"),
       7,
       300,
-      236,
+      250,
       {
           {kNoId, ItemKind::kGroupBox, QStringLiteral("Folders"), kNoStyle, 7, 5, 286, 52},
           {kIdScopeOne, ItemKind::kRadioButton, QStringLiteral("&Only the chosen folder"),
@@ -54,7 +54,7 @@ const ui::DialogTemplate& OptionsTemplate() {
            14, 118, 132, 10},
 
           {kNoId, ItemKind::kGroupBox, QStringLiteral("Attachments and files"), kNoStyle, 7, 139,
-           286, 72},
+           286, 86},
           {kNoId, ItemKind::kStatic, QStringLiteral("&Types:"), kNoStyle, 14, 152, 30, 8},
           {kIdTypes, ItemKind::kEdit, {}, kTabStop, 46, 150, 96, 12},
           {kNoId, ItemKind::kStatic, QStringLiteral("Size at &least:"), kNoStyle, 150, 152, 50, 8},
@@ -69,15 +69,19 @@ const ui::DialogTemplate& OptionsTemplate() {
            kTabStop, 14, 181, 132, 10},
           {kIdReport, ItemKind::kCheckBox, QStringLiteral("Write a re&port (CSV)"), kTabStop, 150,
            181, 138, 10},
+          {kIdUnpackWinmail, ItemKind::kCheckBox, QStringLiteral("Unpac&k winmail.dat"), kTabStop,
+           14, 195, 132, 10},
+          {kIdNested, ItemKind::kCheckBox, QStringLiteral("F&iles inside attached messages"),
+           kTabStop, 150, 195, 138, 10},
           {kNoId, ItemKind::kStatic,
            QStringLiteral("Types: pdf,docx or documents, spreadsheets, images, archives, ..."),
-           kNoStyle, 14, 196, 274, 8},
+           kNoStyle, 14, 210, 274, 8},
 
-          {kIdOptionsReset, ItemKind::kPushButton, QStringLiteral("&Reset"), kTabStop, 7, 216, 50,
+          {kIdOptionsReset, ItemKind::kPushButton, QStringLiteral("&Reset"), kTabStop, 7, 230, 50,
            14},
-          {kIdOptionsOk, ItemKind::kDefaultPushButton, QStringLiteral("OK"), kTabStop, 187, 216, 50,
+          {kIdOptionsOk, ItemKind::kDefaultPushButton, QStringLiteral("OK"), kTabStop, 187, 230, 50,
            14},
-          {kIdOptionsCancel, ItemKind::kPushButton, QStringLiteral("Cancel"), kTabStop, 243, 216,
+          {kIdOptionsCancel, ItemKind::kPushButton, QStringLiteral("Cancel"), kTabStop, 243, 230,
            50, 14},
       },
   };
@@ -132,6 +136,8 @@ void COptionsDlg::Show(const DialogOptions& shown) {
   text(kIdMaxSize, o.maxSizeText);
   check(kIdSkipEmbedded, o.skipEmbedded);
   check(kIdSkipDuplicates, o.skipDuplicates);
+  check(kIdUnpackWinmail, o.unpackWinmail);
+  check(kIdNested, o.nested);
   check(kIdSetTimes, o.setTimes);
   check(kIdReport, shown.report);
 }
@@ -157,6 +163,8 @@ bool COptionsDlg::Read(DialogOptions* out, QString* error) const {
   o.unique = checked(kIdUnique);
   o.skipEmbedded = checked(kIdSkipEmbedded);
   o.skipDuplicates = checked(kIdSkipDuplicates);
+  o.unpackWinmail = checked(kIdUnpackWinmail);
+  o.nested = checked(kIdNested);
   o.setTimes = checked(kIdSetTimes);
   read.report = checked(kIdReport);
   // The texts go through the command line's own options, so that both

@@ -45,6 +45,8 @@ enum OptionsDialogId {
   kIdSkipDuplicates = 2024,
   kIdSetTimes = 2025,
   kIdReport = 2026,
+  kIdUnpackWinmail = 2027,
+  kIdNested = 2028,
   kIdOptionsReset = 2030,
 };
 

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -133,6 +134,14 @@ class OptionsExport {
   void ExportFolder(const ChosenFolder& chosen, long* done, long total);
   bool ReadMessage(IStoreFolder& folder, Message* m);
   std::string ReadText(IStoreFolder& folder, MESSAGEID id, std::size_t limit);
+  // One file an attachment export may write: what it is, where it came from
+  // (a winmail.dat, an attached message) and how it is saved.
+  struct Candidate {
+    PartFacts part;
+    std::string container, note;
+    std::function<HRESULT(const char* path)> save;
+  };
+  std::vector<Candidate> Candidates(IMimeMessage& message);
   bool ExportAttachments(IStoreFolder& folder, const Message& m, const std::string& dir);
   bool ExportEml(const Message& m, const std::string& dir);
   bool ExportReturnAddress(const Message& m);
@@ -302,16 +311,72 @@ void OptionsExport::SetTime(int dirFd, const std::string& name, const Message& m
   utimensat(dirFd, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
+std::vector<OptionsExport::Candidate> OptionsExport::Candidates(IMimeMessage& message) {
+  std::vector<Candidate> out;
+  // What a part of the message's own list tells of itself.
+  auto facts = [](IMimeBody& body, PartFacts* part) {
+    TaskString name, type, disposition, id, parent;
+    if (FAILED(body.GetDisplayName(&name.text)) || !name.text) return false;
+    body.GetPropText("Content-Type", &type.text);
+    body.GetPropText("Content-Disposition", &disposition.text);
+    body.GetPropText("Content-ID", &id.text);
+    body.GetPropText("par:Content-Type", &parent.text);
+    *part = {name.value(), type.value(), disposition.value(), id.value(), parent.value()};
+    return true;
+  };
+  com::ComPtr<IMimeMessageFiles> files;
+  const DWORD flags =
+      (o_.unpackWinmail ? MIMEFILES_UNPACK_TNEF : 0) | (o_.nested ? MIMEFILES_NESTED : 0);
+  ULONG count = 0;
+  if (flags &&
+      SUCCEEDED(message.QueryInterface(IID_IMimeMessageFiles, files.ReleaseAndGetVoidAddress())) &&
+      SUCCEEDED(files->ListFiles(flags, &count))) {
+    // The message's files with those packed in winmail.dat parts and
+    // attached messages, each with where it came from.
+    for (ULONG i = 0; i < count; ++i) {
+      MIMEFILEINFO info{};
+      info.cbSize = sizeof info;
+      if (FAILED(files->GetFileInfo(i, &info))) continue;
+      Candidate c;
+      com::ComPtr<IMimeBody> body;
+      if (!info.hBody ||
+          FAILED(
+              message.BindToObject(info.hBody, IID_IMimeBody, body.ReleaseAndGetVoidAddress())) ||
+          !facts(*body, &c.part)) {
+        c.part.name = info.pszName ? info.pszName : "";
+        c.part.type = info.pszType ? info.pszType : "";
+      }
+      c.container = info.pszContainer ? info.pszContainer : "";
+      if (info.pszNote) c.note = std::string("kept whole: ") + info.pszNote;
+      c.save = [files, i](const char* path) { return files->SaveFile(i, path); };
+      files->FreeFileInfo(&info);
+      if (!c.part.name.empty()) out.push_back(std::move(c));
+    }
+    return out;
+  }
+  ULONG parts = 0;
+  HBODY* handles = nullptr;
+  if (FAILED(message.GetAttachments(&parts, &handles))) return out;
+  std::unique_ptr<HBODY, void (*)(void*)> owned(handles, &CoTaskMemFree);
+  for (ULONG i = 0; i < parts; ++i) {
+    if (message.IsBodyType(handles[i], IBT_ATTACHMENT) != S_OK) continue;
+    com::ComPtr<IMimeBody> body;
+    if (FAILED(message.BindToObject(handles[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress())))
+      continue;
+    Candidate c;
+    if (!facts(*body, &c.part)) continue;
+    c.save = [body](const char* path) { return body->SaveToFile(IET_BINARY, path); };
+    out.push_back(std::move(c));
+  }
+  return out;
+}
+
 bool OptionsExport::ExportAttachments(IStoreFolder& folder, const Message& m,
                                       const std::string& dir) {
   com::ComPtr<IMimeMessage> message;
   if (FAILED(folder.OpenMessage(m.id, IID_IMimeMessage, message.ReleaseAndGetVoidAddress())) ||
       !message)
     return true;  // a message that cannot be read has no attachments, as for the control
-  ULONG count = 0;
-  HBODY* handles = nullptr;
-  if (FAILED(message->GetAttachments(&count, &handles))) return true;
-  std::unique_ptr<HBODY, void (*)(void*)> owned(handles, &CoTaskMemFree);
   std::set<std::string> references;
   if (o_.skipEmbedded) {
     TaskString html;
@@ -320,23 +385,12 @@ bool OptionsExport::ExportAttachments(IStoreFolder& folder, const Message& m,
   }
   const int dirFd = DirectoryFd(dir);
   bool complete = true;
-  for (ULONG i = 0; i < count; ++i) {
-    if (message->IsBodyType(handles[i], IBT_ATTACHMENT) != S_OK) continue;
-    com::ComPtr<IMimeBody> body;
-    if (FAILED(message->BindToObject(handles[i], IID_IMimeBody, body.ReleaseAndGetVoidAddress())))
-      continue;
-    PartFacts part;
-    {
-      TaskString name, type, disposition, id, parent;
-      if (FAILED(body->GetDisplayName(&name.text)) || !name.text) continue;
-      body->GetPropText("Content-Type", &type.text);
-      body->GetPropText("Content-Disposition", &disposition.text);
-      body->GetPropText("Content-ID", &id.text);
-      body->GetPropText("par:Content-Type", &parent.text);
-      part = {name.value(), type.value(), disposition.value(), id.value(), parent.value()};
-    }
+  for (Candidate& candidate : Candidates(*message)) {
+    const PartFacts& part = candidate.part;
     ReportRow row;
     row.name = part.name;
+    row.container = candidate.container;
+    row.detail = candidate.note;
     if (std::string why = LeftOutBeforeSaving(o_, part, references); !why.empty()) {
       row.outcome = "left out";
       row.detail = why;
@@ -350,7 +404,7 @@ bool OptionsExport::ExportAttachments(IStoreFolder& folder, const Message& m,
     }
     const std::string staged = "p" + std::to_string(++staged_);
     const std::string stagedPath = r_.target + "/" + stagingName_ + "/" + staged;
-    if (FAILED(body->SaveToFile(IET_BINARY, stagedPath.c_str()))) {
+    if (FAILED(candidate.save(stagedPath.c_str()))) {
       Failed(PathOf(dir, part.name),
              access(r_.target.c_str(), W_OK | X_OK) != 0 ? Reason(errno)
                                                          : "the attachment could not be read",

@@ -18,6 +18,7 @@
 #include "extractor/file_identity.h"
 #include "extractor/options_export.h"
 #include "extractor/testing/mailsift_fixture.h"
+#include "platform/mime/testing/tnef_writer.h"
 #include "platform/ui/click_testing.h"
 
 namespace mailsift {
@@ -259,10 +260,11 @@ TEST_F(OptionsExportTest, TheReportSaysWhatHappenedToEachAttachment) {
     at = end + 2;
   }
   ASSERT_EQ(lines.size(), 10u);
-  EXPECT_EQ(lines[0], "outcome,detail,path,folder,date,sender,subject,message_id,name,size,sha256");
+  EXPECT_EQ(lines[0],
+            "outcome,detail,path,folder,date,sender,subject,message_id,name,size,sha256,container");
   EXPECT_EQ(lines[1],
             "left out,embedded,,Inbox,2023-12-30T10:00:00Z,Anna Accountant,Invoice "
-            "December,<outlook@test>,image001.png,,");
+            "December,<outlook@test>,image001.png,,,");
   EXPECT_THAT(lines[2], ::testing::StartsWith(
                             "written,,invoice.pdf,Inbox,2023-12-30T10:00:00Z,Anna Accountant,"
                             "Invoice December,<outlook@test>,invoice.pdf,21,"));
@@ -276,11 +278,48 @@ TEST_F(OptionsExportTest, TheReportSaysWhatHappenedToEachAttachment) {
   int fd = open((dir + "/invoice.pdf").c_str(), O_RDONLY);
   const auto digest = DigestFile(fd, true);
   close(fd);
-  EXPECT_THAT(lines[2], ::testing::EndsWith("," + digest->sha256));
+  EXPECT_THAT(lines[2], ::testing::EndsWith("," + digest->sha256 + ","));
   // File times are the messages' sent dates.
   struct stat st {};
   ASSERT_EQ(stat((dir + "/invoice.pdf").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, 1703930400);  // 2023-12-30T10:00:00Z
+}
+
+// winmail.dat unpacked and the files of forwarded messages, each row of the
+// report naming where its file came from; without the options both stay packed.
+TEST_F(OptionsExportTest, WinmailAndForwardedMessagesUnpackOnRequest) {
+  using mime::testing::Tnef;
+  const std::string tnef = Tnef().File("PLAN.PDF", "%PDF plan").File("NOTES.TXT", "notes").bytes();
+  const std::string forwarded =
+      Head("Dan <dan@example.org>", "Q3 figures", "Mon, 08 Jan 2024 10:00:00 +0000", "inner") +
+      "Content-Type: multipart/mixed; boundary=\"i\"\r\n\r\n"
+      "--i\r\nContent-Type: text/plain\r\n\r\nFigures.\r\n"
+      "--i\r\nContent-Type: application/pdf; name=\"q3.pdf\"\r\n\r\n"
+      "%PDF q3\r\n--i--\r\n";
+  Add({}, {Head("Eve <eve@example.org>", "Packed", "Tue, 09 Jan 2024 10:00:00 +0000", "outer") +
+           "Content-Type: multipart/mixed; boundary=\"o\"\r\n\r\n"
+           "--o\r\nContent-Type: text/plain\r\n\r\nSee.\r\n"
+           "--o\r\nContent-Type: application/ms-tnef; name=\"winmail.dat\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n\r\n" +
+           Base64(tnef) + "\r\n--o\r\nContent-Type: message/rfc822\r\n\r\n" + forwarded +
+           "\r\n--o--\r\n"});
+  Open();
+  const std::string plain = NewDir("plain");
+  Export(plain, With({{"--set-times", nullptr}}));
+  EXPECT_EQ(Names(Tree(plain)), (std::set<std::string>{"winmail.dat", "Q3 figures.eml"}));
+  ExportOptions o = With({{"--unpack-winmail", nullptr}, {"--nested", nullptr}});
+  o.report = out_ + "/unpacked.csv";
+  const std::string dir = NewDir("unpacked");
+  EXPECT_EQ(Export(dir, o).written, 4);
+  const Files files = Tree(dir);
+  EXPECT_EQ(Names(files),
+            (std::set<std::string>{"PLAN.PDF", "NOTES.TXT", "Q3 figures.eml", "q3.pdf"}));
+  EXPECT_EQ(files.at("PLAN.PDF"), "%PDF plan");
+  const std::string csv = mqtest::ReadFile(o.report);
+  EXPECT_THAT(csv, ::testing::HasSubstr(",PLAN.PDF,9,"));
+  EXPECT_THAT(csv, ::testing::HasSubstr(",winmail.dat\r\n"));
+  EXPECT_THAT(csv, ::testing::HasSubstr(",q3.pdf,7,"));
+  EXPECT_THAT(csv, ::testing::HasSubstr(",Q3 figures\r\n"));
 }
 
 TEST_F(OptionsExportTest, NewOnlyExportsWhatIsNewAndSurvivesARenamedFolder) {

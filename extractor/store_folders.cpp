@@ -18,12 +18,19 @@ constexpr std::size_t kMaxSuggestions = 5;
 // each level in the store's order, every folder followed by its own tree.
 // The tree's counts may be as the store last listed a folder (an mbox file is
 // counted by reading it); an open folder counts its messages as they are now.
-unsigned long CountNow(IStoreNamespace& store, STOREFOLDERID id, unsigned long listed) {
+// With the count, what Thunderbird lists in the folder, where it tells.
+void CountNow(IStoreNamespace& store, STOREFOLDERID id, StoreFolder* out) {
   com::ComPtr<IStoreFolder> folder;
-  if (FAILED(store.OpenFolder(id, 0, folder.ReleaseAndGetAddressOf()))) return listed;
+  if (FAILED(store.OpenFolder(id, 0, folder.ReleaseAndGetAddressOf()))) return;
   FOLDERPROPS props{};
   props.cbSize = FOLDERPROPS_SIZE;
-  return SUCCEEDED(folder->GetFolderProps(0, &props)) ? props.cMessage : listed;
+  if (SUCCEEDED(folder->GetFolderProps(0, &props))) out->messages = props.cMessage;
+  com::ComPtr<IStoreFolderListed> listed;
+  DWORD count = 0;
+  if (SUCCEEDED(
+          folder->QueryInterface(IID_IStoreFolderListed, listed.ReleaseAndGetVoidAddress())) &&
+      listed->GetListedCount(&count) == S_OK)
+    out->listed = static_cast<long>(count);
 }
 
 void ReadLevel(IStoreNamespace& store, STOREFOLDERID parent, const StoreFolder* parentFolder,
@@ -42,7 +49,7 @@ void ReadLevel(IStoreNamespace& store, STOREFOLDERID parent, const StoreFolder* 
     folder.account = props.sfType == FOLDER_ACCOUNT;
     const STOREFOLDERID id = props.dwFolderId;
     folder.id = id;
-    if (exactCounts) folder.messages = CountNow(store, id, folder.messages);
+    if (exactCounts) CountNow(store, id, &folder);
     out.push_back(folder);
     if (descended.insert(id).second) ReadLevel(store, id, &folder, exactCounts, out, descended);
     props = FOLDERPROPS{};
@@ -98,6 +105,24 @@ HRESULT ReadStoreFolders(std::vector<StoreFolder>* out, bool exactCounts) {
   return S_OK;
 }
 
+std::string NotOnThisComputer(unsigned long id) {
+  com::ComPtr<IStoreNamespace> store;
+  if (FAILED(com::CreateInstance(CLSID_StoreNamespace, &store)) ||
+      FAILED(store->Initialize(nullptr, 0)))
+    return {};
+  StoreFolder folder;
+  CountNow(*store, static_cast<STOREFOLDERID>(id), &folder);
+  if (folder.listed <= 0 || static_cast<unsigned long>(folder.listed) <= folder.messages) return {};
+  const unsigned long missing = static_cast<unsigned long>(folder.listed) - folder.messages;
+  return std::to_string(missing) + (missing == 1 ? " message" : " messages") + " of this folder " +
+         (missing == 1 ? "is" : "are") + " not on this computer: Thunderbird lists " +
+         std::to_string(folder.listed) + ", its offline copy holds " +
+         std::to_string(folder.messages) +
+         ". Thunderbird downloads the rest when the account's \"Synchronization & Storage\" "
+         "settings keep messages for offline use (or the folder's Properties, "
+         "\"Synchronization\").";
+}
+
 FolderLookup FindFolder(const std::vector<StoreFolder>& folders, const std::string& wanted) {
   FolderLookup lookup;
   std::vector<int> byPath, byName;
@@ -145,7 +170,13 @@ std::string FolderListing(const std::vector<StoreFolder>& folders) {
     const std::string count = std::to_string(folders[i].messages);
     text += std::string(positionWidth - index.size(), ' ') + index + "  " +
             std::string(countWidth - count.size(), ' ') + count + "  " +
-            std::string(2 * folders[i].depth, ' ') + folders[i].name + "\n";
+            std::string(2 * folders[i].depth, ' ') + folders[i].name;
+    const StoreFolder& f = folders[i];
+    if (f.listed > 0 && static_cast<unsigned long>(f.listed) > f.messages)
+      text += "  (Thunderbird lists " + std::to_string(f.listed) + ": " +
+              std::to_string(static_cast<unsigned long>(f.listed) - f.messages) +
+              " not on this computer)";
+    text += "\n";
   }
   return text;
 }

@@ -18,14 +18,23 @@ struct StoreFolder {
   unsigned long messages = 0;
   bool account = false;  // a top folder standing for an account or a store
   unsigned long id = 0;  // the store's folder id
+  // The messages Thunderbird lists in the folder (its summary), when read
+  // and known; more than `messages` when some are not on this computer.
+  long listed = -1;
 };
 
 // Reads the tree of the store the control opens ($MAILDIR, else ~/Maildir)
 // in the control's list order. A failed HRESULT when the store cannot be
 // created or opened. With `exactCounts` every folder is opened and counts its
 // messages as they are now (an mbox file not yet listed is read for it);
-// without, the counts are as the store last listed each folder.
+// without, the counts are as the store last listed each folder, and what
+// Thunderbird lists is not read.
 HRESULT ReadStoreFolders(std::vector<StoreFolder>* out, bool exactCounts = false);
+
+// For the store's folder `id`, when Thunderbird lists more messages than the
+// folder's files hold: how many are not on this computer and how to get
+// them; else empty.
+std::string NotOnThisComputer(unsigned long id);
 
 // The outcome of looking a folder up by what the user typed.
 struct FolderLookup {
@@ -45,7 +54,8 @@ std::string FolderChoiceText(const StoreFolder& folder);
 
 // One line a folder, "  4      2    Projects": position and message count
 // right-aligned to the widest of the list, then the name indented two spaces
-// a level.
+// a level, and for a folder that lacks messages Thunderbird lists,
+// "(Thunderbird lists 5: 3 not on this computer)".
 std::string FolderListing(const std::vector<StoreFolder>& folders);
 
 }  // namespace mailsift

@@ -151,9 +151,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LPSTR text = nullptr;
     const HRESULT hr = message->GetTextBody(kind, &text);
     if (FAILED(hr) || (hr == S_OK) != (text != nullptr)) abort();
-    if (text && std::strlen(text) > IMimeMessage::kMaxTextBody) abort();
+    // Read text is bounded; Latin-1 read as Windows-1252 grows at most threefold in UTF-8.
+    if (text && std::strlen(text) > 3 * IMimeMessage::kMaxTextBody) abort();
     CoTaskMemFree(text);
   }
+  // The files inside winmail.dat parts and attached messages: plain names,
+  // saved, and as many as the list bounds.
+  IMimeMessageFiles* files = nullptr;
+  if (FAILED(message->QueryInterface(IID_IMimeMessageFiles, reinterpret_cast<void**>(&files))))
+    abort();
+  ULONG listed = 0;
+  if (files->ListFiles(MIMEFILES_NESTED | MIMEFILES_UNPACK_TNEF, &listed) != S_OK) abort();
+  for (ULONG i = 0; i < listed; ++i) {
+    MIMEFILEINFO info{};
+    info.cbSize = sizeof info;
+    if (files->GetFileInfo(i, &info) != S_OK || !info.pszName) abort();
+    if (info.dwDepth > mime::kMaxNestedDepth) abort();
+    CheckPlainFileName(info.pszName);
+    const std::string path = dir + "/listed.bin";
+    files->SaveFile(i, path.c_str());
+    unlink(path.c_str());
+    files->FreeFileInfo(&info);
+  }
+  files->Release();
   ULONG count = 0;
   HBODY* parts = nullptr;
   if (message->GetAttachments(&count, &parts) == S_OK) {

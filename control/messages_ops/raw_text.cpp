@@ -102,32 +102,4 @@ std::string ScanDeliveredTo(std::string_view text) {
   return std::string(line);
 }
 
-std::string Utf8OrWindows1252(std::string_view bytes) {
-  // 0x80 to 0x9F; the five bytes Windows-1252 leaves undefined keep their
-  // Latin-1 (C1 control) meaning, as Windows converts them.
-  static constexpr char16_t kHigh[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  const char* end = nullptr;
-  if (g_utf8_validate_len(bytes.data(), bytes.size(), &end)) return std::string(bytes);
-  std::string out(bytes.data(), end);
-  out.reserve(bytes.size() + bytes.size() / 8);
-  std::size_t i = static_cast<std::size_t>(end - bytes.data());
-  while (i < bytes.size()) {
-    // The next run of valid UTF-8, taken whole.
-    const char* runEnd = nullptr;
-    g_utf8_validate_len(bytes.data() + i, bytes.size() - i, &runEnd);
-    std::size_t valid = static_cast<std::size_t>(runEnd - (bytes.data() + i));
-    out.append(bytes.data() + i, valid);
-    i += valid;
-    if (i >= bytes.size()) break;
-    auto byte = static_cast<unsigned char>(bytes[i++]);
-    gunichar c = byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
-    char utf8[6];
-    out.append(utf8, static_cast<std::size_t>(g_unichar_to_utf8(c, utf8)));
-  }
-  return out;
-}
-
 }  // namespace msgops

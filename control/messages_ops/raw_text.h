@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/com/codepage.h"
 #include "platform/store/store.h"
 
 namespace msgops {
@@ -68,6 +69,6 @@ std::string ScanDeliveredTo(std::string_view text);
 // The narrow text handed to clients is UTF-8: valid UTF-8 stays as it is, and
 // every other byte becomes its Windows-1252 character, as old 8-bit mail
 // means it (Latin-1 and its superset).
-std::string Utf8OrWindows1252(std::string_view bytes);
+using codepage::Utf8OrWindows1252;
 
 }  // namespace msgops

@@ -36,9 +36,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/com/codepage.h"
 #include "platform/com/memory.h"
 #include "platform/mime/address_groups.h"
+#include "platform/mime/header_charsets.h"
+#include "platform/mime/message_files.h"
 #include "platform/mime/mime_internal.h"
+#include "platform/mime/parts.h"
 #include "platform/mime/pread_stream.h"
 #include "platform/mime/run_on_parts.h"
 #include "platform/mime/top_headers.h"
@@ -66,10 +70,35 @@ using GPtr = std::unique_ptr<T, GObjectUnref>;
 // at a couple of these whatever the size of the part.
 constexpr std::size_t kChunk = 1 << 20;
 
+// "Content-Type: text" without a subtype, which MIME reads as text/plain:
+// GMime takes a type it cannot read for application/octet-stream.
+bool IsBareText(GMimeObject* obj) {
+  GMimeContentType* ct = g_mime_object_get_content_type(obj);
+  if (!ct || !g_mime_content_type_is_type(ct, "application", "octet-stream")) return false;
+  GMimeHeader* header =
+      g_mime_header_list_get_header(g_mime_object_get_header_list(obj), "Content-Type");
+  const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
+  return raw && detail::BareTextAsPlain(raw).has_value();
+}
+
+// The charset parameter of the part's type, also of a bare "text" type.
+std::string CharsetOf(GMimeObject* obj) {
+  if (const char* charset = g_mime_object_get_content_type_parameter(obj, "charset"))
+    return charset;
+  if (!IsBareText(obj)) return {};
+  GMimeHeader* header =
+      g_mime_header_list_get_header(g_mime_object_get_header_list(obj), "Content-Type");
+  const std::optional<std::string> plain =
+      detail::BareTextAsPlain(g_mime_header_get_raw_value(header));
+  GPtr<GMimeContentType> ct(g_mime_content_type_parse(nullptr, plain->c_str()));
+  const char* charset = ct ? g_mime_content_type_get_parameter(ct.get(), "charset") : nullptr;
+  return charset ? charset : "";
+}
+
 bool IsText(GMimeObject* obj) {
   GMimeContentType* ct = g_mime_object_get_content_type(obj);
   return ct && (g_mime_content_type_is_type(ct, "text", "plain") ||
-                g_mime_content_type_is_type(ct, "text", "html"));
+                g_mime_content_type_is_type(ct, "text", "html") || IsBareText(obj));
 }
 
 bool HasAttachmentDisposition(GMimeObject* obj) {
@@ -97,8 +126,26 @@ std::string NameOfUnreadableType(GMimeObject* obj) {
   return name;
 }
 
-// The file name the sender gave the part (decoded to UTF-8 by GMime), or empty.
+// Whether a header of the part labels text Latin-1 or ASCII.
+bool HeaderHasLatin1Label(GMimeObject* obj, const char* name) {
+  GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(obj), name);
+  const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
+  return raw && HasLatin1Label(raw);
+}
+
+std::string FileNameAsGiven(GMimeObject* obj);
+
+// The file name the sender gave the part, decoded to UTF-8 by GMime, where a
+// Latin-1 label reads as Windows-1252 (platform/com/codepage.h); or empty.
 std::string RawFileName(GMimeObject* obj) {
+  std::string name = FileNameAsGiven(obj);
+  if (name.empty()) return name;
+  if (HeaderHasLatin1Label(obj, "Content-Disposition") || HeaderHasLatin1Label(obj, "Content-Type"))
+    return codepage::Latin1ReadAsWindows1252(name);
+  return name;
+}
+
+std::string FileNameAsGiven(GMimeObject* obj) {
   const char* name = nullptr;
   if (GMIME_IS_PART(obj)) {
     name = g_mime_part_get_filename(GMIME_PART(obj));
@@ -193,8 +240,10 @@ void AppendDecoded(GMimePart* part, std::size_t limit, std::string* out) {
   out->append(reinterpret_cast<const char*>(bytes->data), bytes->len);
 }
 
-// Decodes the content of a leaf part into `fd`. Returns 0 or an errno value.
-int DecodePart(GMimePart* part, int fd) {
+}  // namespace
+
+// Decodes the content of a leaf part into `write`. Returns 0 or an errno value.
+int detail::DecodePart(GMimePart* part, const ByteSink& write) {
   GMimeDataWrapper* content = g_mime_part_get_content(part);
   if (!content) return 0;
   GMimeStream* source = g_mime_data_wrapper_get_stream(content);
@@ -237,21 +286,23 @@ int DecodePart(GMimePart* part, int fd) {
       g_mime_filter_filter(filter.get(), input.data(), outlen, 0, &filtered, &outlen, &outprespace);
       out = filtered;
     }
-    if (int err = files::WriteAll(fd, out, outlen)) return err;
+    if (int err = write(out, outlen)) return err;
   }
   if (stepped) {
     std::size_t need = g_mime_encoding_outlen(&state, 0) + 16;
     if (output.size() < need) output.resize(need);
     std::size_t outlen = g_mime_encoding_flush(&state, input.data(), 0, output.data());
-    if (int err = files::WriteAll(fd, output.data(), outlen)) return err;
+    if (int err = write(output.data(), outlen)) return err;
   } else if (filter) {
     char* filtered = nullptr;
     std::size_t outlen = 0, outprespace = 0;
     g_mime_filter_complete(filter.get(), input.data(), 0, 0, &filtered, &outlen, &outprespace);
-    if (int err = files::WriteAll(fd, filtered, outlen)) return err;
+    if (int err = write(filtered, outlen)) return err;
   }
   return 0;
 }
+
+namespace {
 
 // Writes an attached message as it stands in the mail: GMime writes headers as
 // they were received and contents as the byte ranges they were parsed from,
@@ -275,7 +326,7 @@ int WriteMessagePart(GMimeMessagePart* part, bool crlf, int fd) {
   return 0;
 }
 
-class Message final : public com::Object<IMimeMessage> {
+class Message final : public com::Object<IMimeMessage, IMimeMessageFiles> {
  public:
   // `file` is the stream the message was parsed from: it owns the descriptor
   // that every part's content reads through.
@@ -286,6 +337,7 @@ class Message final : public com::Object<IMimeMessage> {
       : file_(file), message_(message), crlf_(crlf) {
     if (!message_) return;
     if (GMimeObject* root = g_mime_message_get_mime_part(message_.get())) {
+      root_ = root;
       // The parts as parsed first: their offsets count from the file.
       detail::RecoverRunOnBodies(root, file_.get());
       if (cutShort) detail::RecoverDroppedParts(root, file_.get());
@@ -328,6 +380,40 @@ class Message final : public com::Object<IMimeMessage> {
 
   HRESULT BindToObject(HBODY hBody, REFIID riid, void** ppvObject) override;
 
+  HRESULT ListFiles(DWORD dwFlags, ULONG* pcFiles) override {
+    if (!pcFiles) return E_INVALIDARG;
+    *pcFiles = 0;
+    if (!files_) files_ = std::make_unique<detail::FileList>(root_, crlf_);
+    files_->Build(dwFlags);
+    *pcFiles = static_cast<ULONG>(files_->size());
+    return S_OK;
+  }
+  HRESULT GetFileInfo(ULONG iFile, MIMEFILEINFO* pInfo) override {
+    if (!files_) return E_INVALIDARG;
+    HRESULT hr = files_->Info(iFile, pInfo);
+    if (FAILED(hr)) return hr;
+    // A part of this message's own list (not of an attached message) has a handle.
+    if (GMimeObject* part = files_->Part(iFile)) {
+      for (Node& n : nodes_) {
+        if (n.part == part) pInfo->hBody = ToHandle(&n);
+      }
+    }
+    return hr;
+  }
+  HRESULT FreeFileInfo(MIMEFILEINFO* pInfo) override {
+    if (!pInfo) return E_INVALIDARG;
+    CoTaskMemFree(pInfo->pszType);
+    CoTaskMemFree(pInfo->pszName);
+    CoTaskMemFree(pInfo->pszContainer);
+    CoTaskMemFree(pInfo->pszNote);
+    pInfo->pszType = pInfo->pszName = pInfo->pszContainer = pInfo->pszNote = nullptr;
+    return S_OK;
+  }
+  HRESULT SaveFile(ULONG iFile, LPCSTR pszFilePath) override {
+    if (!files_) return E_INVALIDARG;
+    return files_->Save(iFile, pszFilePath);
+  }
+
   HRESULT GetTextBody(DWORD dwTxtType, LPSTR* ppszText) override {
     if (!ppszText) return E_INVALIDARG;
     *ppszText = nullptr;
@@ -336,14 +422,24 @@ class Message final : public com::Object<IMimeMessage> {
                                                  : nullptr;
     if (!wanted) return E_INVALIDARG;
     std::string text;
+    std::size_t read = 0;  // bytes decoded, before any conversion
     bool found = false;
     for (const Node& n : nodes_) {
       GMimeContentType* ct = g_mime_object_get_content_type(n.part);
-      if (!GMIME_IS_PART(n.part) || !ct || !g_mime_content_type_is_type(ct, "text", wanted) ||
-          HasAttachmentDisposition(n.part) || !RawFileName(n.part).empty())
+      const bool kind = ct && (g_mime_content_type_is_type(ct, "text", wanted) ||
+                               (dwTxtType == TXT_PLAIN && IsBareText(n.part)));
+      if (!GMIME_IS_PART(n.part) || !kind || HasAttachmentDisposition(n.part) ||
+          !RawFileName(n.part).empty())
         continue;
       found = true;
-      AppendDecoded(GMIME_PART(n.part), kMaxTextBody, &text);
+      std::string part;
+      AppendDecoded(GMIME_PART(n.part), kMaxTextBody - read, &part);
+      read += part.size();
+      // Text labelled Latin-1 or ASCII is Windows-1252 where the two differ
+      // (codepage.h), and its superset where they do not: UTF-8 either way.
+      const std::string charset = CharsetOf(n.part);
+      if (codepage::IsLatin1OrAsciiLabel(charset)) part = codepage::Windows1252ToUtf8(part);
+      text += part;
     }
     if (!found) return S_FALSE;
     *ppszText = com::CoTaskStrDup(text.c_str(), text.size());
@@ -378,7 +474,9 @@ class Message final : public com::Object<IMimeMessage> {
 
   GPtr<GMimeStream> file_;
   GPtr<GMimeMessage> message_;
-  bool crlf_;                // the file's lines end in CR LF
+  bool crlf_;                                // the file's lines end in CR LF
+  GMimeObject* root_ = nullptr;              // the message's top part, in `message_`
+  std::unique_ptr<detail::FileList> files_;  // made by the first ListFiles
   std::vector<Node> nodes_;  // never resized after construction: handles point into it
 };
 
@@ -411,12 +509,18 @@ HRESULT Message::BindToObject(HBODY hBody, REFIID riid, void** ppvObject) {
 }
 
 std::string Body::DisplayName() const {
+  return detail::PartDisplayName(part_);
+}
+
+}  // namespace
+
+std::string detail::PartDisplayName(GMimeObject* part) {
   std::string name;
-  if (std::string raw = RawFileName(part_); !raw.empty()) name = detail::SanitizeFileName(raw);
+  if (std::string raw = RawFileName(part); !raw.empty()) name = detail::SanitizeFileName(raw);
   if (!name.empty()) return name;
 
-  if (GMIME_IS_MESSAGE_PART(part_)) {
-    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part_));
+  if (GMIME_IS_MESSAGE_PART(part)) {
+    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part));
     const char* subject = inner ? g_mime_message_get_subject(inner) : nullptr;
     // A subject is not a path: its "/" and "\" are kept apart, not cut at.
     std::string title = subject ? subject : "";
@@ -427,11 +531,14 @@ std::string Body::DisplayName() const {
     base = detail::CutUtf8(base, detail::kMaxNameBytes - 4);
     return base + ".eml";
   }
-  GMimeContentType* ct = g_mime_object_get_content_type(part_);
+  if (IsBareText(part)) return detail::GeneratedName("text", "plain");
+  GMimeContentType* ct = g_mime_object_get_content_type(part);
   const char* type = ct ? g_mime_content_type_get_media_type(ct) : nullptr;
   const char* subtype = ct ? g_mime_content_type_get_media_subtype(ct) : nullptr;
   return detail::GeneratedName(type ? type : "application", subtype ? subtype : "octet-stream");
 }
+
+namespace {
 
 HRESULT Body::GetDisplayName(LPSTR* ppszDisplay) {
   if (!ppszDisplay) return E_INVALIDARG;
@@ -466,6 +573,24 @@ HRESULT Body::GetPropText(LPCSTR pszName, LPSTR* ppszValue) {
 
 HRESULT Body::SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) {
   if (ietEncoding != IET_BINARY) return E_INVALIDARG;
+  return detail::SavePart(part_, message_->crlf(), pszFilePath);
+}
+
+}  // namespace
+
+HRESULT detail::SavePart(GMimeObject* part, bool crlf, const char* path) {
+  return SaveToPath(path, [&](int fd) {
+    if (GMIME_IS_MESSAGE_PART(part)) return WriteMessagePart(GMIME_MESSAGE_PART(part), crlf, fd);
+    if (GMIME_IS_PART(part)) {
+      return DecodePart(GMIME_PART(part), [fd](const char* data, std::size_t size) {
+        return files::WriteAll(fd, data, size);
+      });
+    }
+    return 0;
+  });
+}
+
+HRESULT detail::SaveToPath(const char* pszFilePath, const std::function<int(int fd)>& write) {
   if (!pszFilePath || !*pszFilePath) return E_INVALIDARG;
 
   // No link is followed, and nothing but a plain file is written to: a FIFO
@@ -477,12 +602,7 @@ HRESULT Body::SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) {
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;
   ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 
-  int err = 0;
-  if (GMIME_IS_MESSAGE_PART(part_)) {
-    err = WriteMessagePart(GMIME_MESSAGE_PART(part_), message_->crlf(), fd.get());
-  } else if (GMIME_IS_PART(part_)) {
-    err = DecodePart(GMIME_PART(part_), fd.get());
-  }
+  int err = write(fd.get());
   if (int closed = fd.Close(); err == 0) err = closed;
   if (err != 0) {
     // A partly written file would pass for the whole attachment.
@@ -491,6 +611,18 @@ HRESULT Body::SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) {
   }
   return S_OK;
 }
+
+std::vector<GMimeObject*> detail::AttachmentLeaves(GMimeObject* root) {
+  std::vector<Node> nodes = CollectLeaves(root);
+  MarkText(root, nodes);
+  std::vector<GMimeObject*> out;
+  for (const Node& n : nodes) {
+    if (!n.text && IsAttachment(n.part)) out.push_back(n.part);
+  }
+  return out;
+}
+
+namespace {
 
 // Parses a message; `cutShort` tells whether GMime stopped before its end
 // (a truncated or malformed message: it may have dropped parts).

@@ -65,13 +65,58 @@ struct IMimeMessage : IUnknown {
   // TXT_HTML: text/html) that is no attachment (no file name, no disposition
   // "attachment"), joined in walk order, in task memory (CoTaskMemFree). At
   // most kMaxTextBody bytes are read from a message. S_FALSE (and null)
-  // when it has none.
+  // when it has none. Text is as decoded, except that a part labelled Latin-1
+  // or ASCII comes as UTF-8, read as Windows-1252 (platform/com/codepage.h).
   virtual HRESULT GetTextBody(DWORD dwTxtType, LPSTR* ppszText) = 0;
   static constexpr std::size_t kMaxTextBody = 16u << 20;
 };
 
+// What IMimeMessageFiles::ListFiles opens besides the message's own parts.
+constexpr DWORD MIMEFILES_NESTED = 0x1;       // attached messages, to kMaxNestedDepth
+constexpr DWORD MIMEFILES_UNPACK_TNEF = 0x2;  // winmail.dat parts: the files inside
+
+// MIMEFILEINFO::dwFlags.
+constexpr DWORD MIMEFILE_FROM_TNEF = 0x1;   // a file packed inside a winmail.dat
+constexpr DWORD MIMEFILE_IN_MESSAGE = 0x2;  // a file of an attached message
+constexpr DWORD MIMEFILE_TNEF_KEPT = 0x4;   // a winmail.dat left whole (pszNote says why)
+
+struct MIMEFILEINFO {
+  DWORD cbSize;         // set by the caller: sizeof(MIMEFILEINFO)
+  DWORD dwDepth;        // 0 for the message's own parts; each attached message adds 1
+  DWORD dwFlags;        // MIMEFILE_*
+  FILETIME ftModified;  // when the sender's program tells (winmail.dat); else zero
+  // The part's handle when the file is one of GetAttachments' parts; else null.
+  HBODY hBody;
+  // In task memory (CoTaskMemFree, or FreeFileInfo for all four):
+  LPSTR pszType;       // "type/subtype" in lower case, when known; else null
+  LPSTR pszName;       // a plain file name, as IMimeBody::GetDisplayName gives
+  LPSTR pszContainer;  // what the file was packed in, outermost first, joined
+                       // by " / " (the attached message's subject, "winmail.dat");
+                       // null for a part of the message itself
+  LPSTR pszNote;       // why a winmail.dat was left whole; else null
+};
+
+// The files of a message as a person opens them: the parts that the
+// attachment walk of IMimeMessage confirms, in its order, and on request the
+// files packed inside them. Answered by every IMimeMessage of this layer.
+struct IMimeMessageFiles : IUnknown {
+  static constexpr IID iid = com::Guid("{204565C9-FB55-4FF6-AAF7-D7878D76DF27}");
+  using Base = IUnknown;
+  // Makes the list with `dwFlags` (MIMEFILES_*), replacing an earlier one.
+  // Without flags it is the attachment walk itself. An attached message stays
+  // in the list (as its .eml) with its files after it; a winmail.dat that
+  // unpacks is replaced by its files, one that does not stays, with a note.
+  virtual HRESULT ListFiles(DWORD dwFlags, ULONG* pcFiles) = 0;
+  // E_INVALIDARG for a position beyond the list or a wrong cbSize.
+  virtual HRESULT GetFileInfo(ULONG iFile, MIMEFILEINFO* pInfo) = 0;
+  virtual HRESULT FreeFileInfo(MIMEFILEINFO* pInfo) = 0;
+  // Writes the file's content to `pszFilePath` as IMimeBody::SaveToFile does.
+  virtual HRESULT SaveFile(ULONG iFile, LPCSTR pszFilePath) = 0;
+};
+
 constexpr IID IID_IMimeMessage = IMimeMessage::iid;
 constexpr IID IID_IMimeBody = IMimeBody::iid;
+constexpr IID IID_IMimeMessageFiles = IMimeMessageFiles::iid;
 
 namespace mime {
 // A message that is a part of a larger file (a message of an mbox file): the
@@ -95,6 +140,9 @@ HRESULT OpenSliceStream(int fd, const FileSlice& slice, IStream** out);
 // it lives. E_INVALIDARG for a null argument; the errno-mapped HRESULT when the
 // file cannot be opened; a file that is not MIME still parses (as one text part).
 HRESULT OpenMessageFile(const char* path, IMimeMessage** out);
+
+// How deep ListFiles goes into messages attached to messages.
+constexpr DWORD kMaxNestedDepth = 8;
 
 namespace detail {
 // OpenMessageFile without its shortcut for messages whose header block shows

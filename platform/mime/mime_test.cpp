@@ -250,6 +250,21 @@ TEST_F(MimeTest, EachShapeOfMessageListsItsPartsNamedAndDecodedExactly) {
        "A Gr\xC3\xBC\xC3\x9F"
        "e (1).pdf=x\nA winmail.dat=" +
            std::string("\x78\x9f\x3e\x22\0\0", 6) + "\nA caf\xC3\xA9 8bit.txt=x\n"},
+      // Windows-1252 under a Latin-1 label: 0x96 a dash, 0x93 and 0x94 quotes.
+      {"names labelled Latin-1",
+       mixed + "--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+               "--b\r\nContent-Type: application/pdf;\r\n"
+               " name=\"=?iso-8859-1?Q?Offer_=96_final.pdf?=\"\r\n\r\nx\r\n"
+               "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment;\r\n"
+               " filename*=ISO-8859-1''%93q%94.txt\r\n\r\ny\r\n--b--\r\n",
+       "A Offer \u2013 final.pdf=x\nA \u201Cq\u201D.txt=y\n"},
+      // MIME reads "text" without a subtype as text/plain.
+      {"a text type without its subtype",
+       mixed + "--b\r\nContent-Type: text; charset=us-ascii\r\n\r\nbody\r\n"
+               "--b\r\nContent-Type: TEXT ;name=notes\r\n\r\nn\r\n"
+               "--b\r\nContent-Type: text\r\n\r\ninline\r\n"
+               "--b\r\nContent-Type: texts\r\n\r\nx\r\n--b--\r\n",
+       "A notes=n\n- attachment.txt=inline\nA attachment.bin=x\n"},
       {"names that would leave the directory",
        mixed + "--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
                "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; "
@@ -442,10 +457,39 @@ TEST_F(MimeTest, DeeplyNestedPartsAndMessagesParseAndSave) {
   Answers(message.Get());
 }
 
+// A body labelled Latin-1 or ASCII is read as Windows-1252 (0x96 a dash, 0x80
+// the euro sign); other labels stay as sent, and "text" alone is text/plain.
+TEST_F(MimeTest, TextBodiesUnderLatin1LabelsReadAsWindows1252) {
+  const std::string mixed = "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
+  const struct {
+    std::string text, plain;
+  } cases[] = {
+      {mixed +
+           "--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\nZ\xFCrich \x96 \x80\r\n" +
+           "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n--b--\r\n",
+       "Z\u00FCrich \u2013 \u20AC"},
+      {mixed + "--b\r\nContent-Type: text; charset=US-ASCII\r\n\r\n\x93q\x94\r\n" +
+           "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n--b--\r\n",
+       "\u201Cq\u201D"},
+      {mixed + "--b\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\n\xF0\x96\r\n" +
+           "--b\r\nContent-Type: application/pdf\r\n\r\nx\r\n--b--\r\n",
+       "\xF0\x96"},
+  };
+  for (const auto& c : cases) {
+    auto message = Open(c.text);
+    LPSTR text = nullptr;
+    ASSERT_EQ(message->GetTextBody(TXT_PLAIN, &text), S_OK);
+    EXPECT_EQ(std::string(text), c.plain);
+    CoTaskMemFree(text);
+  }
+}
+
 TEST_F(MimeTest, HeaderBlockShortcutAnswersAsTheFullParse) {
   std::vector<std::string> cases = {
       "Subject: plain\r\n\r\nHello.\r\n",
       "Subject: lf\n\nHello.\n",
+      "Content-Type: text\r\n\r\nx\r\n",
+      "Content-Type: Text; charset=us-ascii\r\n\r\nx\r\n",
       "Content-Type: TEXT/HTML; charset=utf-8\r\nContent-Transfer-Encoding: Base64 "
       "\r\n\r\naGk=\r\n",
       "Content-Type: text/plain;\r\n\tname=\"folded.txt\"\r\n\r\nx\r\n",
@@ -483,5 +527,5 @@ TEST_F(MimeTest, HeaderBlockShortcutAnswersAsTheFullParse) {
         mime::detail::ReadTopHeaderBlock(fd, &head) && mime::detail::IsSingleTextPart(head);
     ::close(fd);
   }
-  EXPECT_EQ(shortcuts, 5);  // the first five cases and the corpus's plain message
+  EXPECT_EQ(shortcuts, 7);  // the first seven cases and the corpus's plain message
 }

@@ -25,7 +25,8 @@ std::string_view Trim(std::string_view s) {
 }
 
 bool ParseIsTextWithoutName(const std::string& value) {
-  GMimeContentType* ct = g_mime_content_type_parse(nullptr, value.c_str());
+  const std::optional<std::string> plain = BareTextAsPlain(value);
+  GMimeContentType* ct = g_mime_content_type_parse(nullptr, plain ? plain->c_str() : value.c_str());
   if (!ct) return false;
   const bool text = g_mime_content_type_is_type(ct, "text", "plain") ||
                     g_mime_content_type_is_type(ct, "text", "html");
@@ -60,6 +61,15 @@ bool IsPlainEncoding(std::string_view value) {
 }
 
 }  // namespace
+
+std::optional<std::string> BareTextAsPlain(std::string_view value) {
+  value = Trim(value);
+  if (value.size() < 4 || strncasecmp(value.data(), "text", 4) != 0) return std::nullopt;
+  std::string_view rest = value.substr(4);
+  std::string_view after = Trim(rest);
+  if (!after.empty() && after.front() != ';') return std::nullopt;
+  return "text/plain" + std::string(rest);
+}
 
 bool ReadTopHeaderBlock(int fd, std::string* out) {
   return ReadTopHeaderBlock(

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,10 @@ bool ReadTopHeaderBlock(const std::function<long(char* buf, std::size_t len, std
 // 8bit, binary, quoted-printable or base64; none of the three given twice.
 // Anything unusual answers false, and the message is parsed.
 bool IsSingleTextPart(std::string_view headerBlock);
+
+// A Content-Type value that names the type "text" without a subtype ("text",
+// "text; charset=us-ascii") written as text/plain with the same parameters,
+// as MIME reads a subtype it does not know; nullopt for any other value.
+std::optional<std::string> BareTextAsPlain(std::string_view value);
 
 }  // namespace mime::detail

@@ -45,6 +45,9 @@ constexpr DWORD MSG_FLAG_DRAFT = 0x0008;       // D
 constexpr DWORD MSG_FLAG_TRASHED = 0x0010;     // T
 constexpr DWORD MSG_FLAG_PASSED = 0x0020;      // P
 constexpr DWORD MSG_FLAG_ATTACHMENT = 0x0040;  // has an attachment (from the summary)
+// Only part of the message is on this computer: Thunderbird keeps the headers
+// of a message whose body it did not download (its flag 0x400, "partial").
+constexpr DWORD MSG_FLAG_PARTIAL = 0x0080;
 
 // GetMessageProps flags.
 constexpr DWORD MSGPROPS_FAST = 0x1;  // summary fields only, no text
@@ -140,6 +143,19 @@ struct IStoreFolder : IUnknown {
   virtual HRESULT GetMessageClose(HENUMSTORE hEnum) = 0;
 };
 
+// What a folder's own mail program lists in it, beside what the store reads
+// from its files: Thunderbird keeps offline copies of only some IMAP
+// messages, and its summary (.msf) counts them all. Answered by every folder.
+struct IStoreFolderListed : IUnknown {
+  static constexpr IID iid = com::Guid("{2E85C400-D8CE-4908-8541-377801A631A6}");
+  using Base = IUnknown;
+  // S_OK and the number of messages the mail program lists in the folder;
+  // S_FALSE and 0 when nothing tells (no summary, one that cannot be read,
+  // a store of another kind).
+  virtual HRESULT GetListedCount(DWORD* pcListed) = 0;
+};
+
 constexpr CLSID CLSID_StoreNamespace = com::Guid("{E70C92A9-4BFD-11D1-8A95-00C04FB951F3}");
 constexpr IID IID_IStoreNamespace = IStoreNamespace::iid;
 constexpr IID IID_IStoreFolder = IStoreFolder::iid;
+constexpr IID IID_IStoreFolderListed = IStoreFolderListed::iid;

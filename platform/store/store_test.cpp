@@ -308,6 +308,15 @@ TEST(Summary, HeaderBlocksAsListingsShowThem) {
        "Re: Привет world", "Привет world", "Jörg Müller", "Doe, Jane; bob@example.org; 小林",
        1141564029},
       {"Subject: caf\xe9\nFrom: \xc3\xa9mile <e@x>\n", "café", "café", "émile", nullptr, {}},
+      // Labelled Latin-1 or ASCII, written in Windows-1252 (0x96 a dash, 0x80 the
+      // euro sign, 0x81 undefined there and kept).
+      {"Subject: =?iso-8859-1?Q?Your_ticket_=96_Z=FCrich?=\n"
+       "From: =?us-ascii?Q?=80uro_=81?= <e@x>\nTo: =?ISO-8859-1?B?WvxyaWNo?= <z@x>\n",
+       "Your ticket \u2013 Z\u00FCrich",
+       "Your ticket \u2013 Z\u00FCrich",
+       "\u20ACuro \u0081",
+       "Z\u00FCrich",
+       {}},
       {"", nullptr, nullptr, nullptr, nullptr, {}},
       // Shown as written when no address parses.
       {"Date: not a date\nTo: undisclosed-recipients:;\n",

@@ -1,5 +1,7 @@
 #include "platform/wab/card_charsets.h"
 
+#include "platform/com/codepage.h"
+
 #include <glib.h>
 #include <strings.h>
 
@@ -94,20 +96,12 @@ bool IsUtf8Name(std::string_view charset) {
 }  // namespace
 
 std::string Utf8OrWindows1252(std::string_view bytes) {
-  if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr))
-    return std::string(bytes);
-  std::string out;
-  if (!ConvertLeniently(bytes, "WINDOWS-1252", 1, &out) &&
-      !ConvertLeniently(bytes, "ISO-8859-1", 1, &out)) {
-    gchar* valid = g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size()));
-    out = valid;
-    g_free(valid);
-  }
-  return out;
+  return codepage::Utf8OrWindows1252(bytes);
 }
 
 std::string DeclaredToUtf8(std::string_view bytes, std::string_view charset) {
   if (charset.empty() || IsUtf8Name(charset)) return Utf8OrWindows1252(bytes);
+  if (codepage::ReadAsWindows1252(charset, bytes)) return codepage::Windows1252ToUtf8(bytes);
   std::string name(charset);
   std::string out;
   if (ConvertLeniently(bytes, name.c_str(), 1, &out)) return out;

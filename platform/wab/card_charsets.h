@@ -8,13 +8,14 @@
 
 namespace wab {
 
-// Text whose charset nobody declared: valid UTF-8 stays as it is, anything
-// else is read as Windows-1252 (the bytes it leaves undefined become U+FFFD).
+// Text whose charset nobody declared (codepage::Utf8OrWindows1252).
 std::string Utf8OrWindows1252(std::string_view bytes);
 
 // A value's bytes in the charset its card declares (any name iconv knows),
 // as UTF-8. A byte that is not of that charset becomes U+FFFD; a charset
-// iconv does not know, and a declared UTF-8, are read as undeclared text.
+// iconv does not know, and a declared UTF-8, are read as undeclared text; a
+// Latin-1 or ASCII label over Windows-1252 bytes reads them as that
+// (codepage::ReadAsWindows1252).
 std::string DeclaredToUtf8(std::string_view bytes, std::string_view charset);
 
 // The byte order of a file that starts with a UTF-16 byte-order mark.

@@ -87,6 +87,13 @@ std::vector<CardShape> RealWorldShapes() {
         {PR_TITLE, "Gesch\xC3\xA4\x66tsf\xC3\xBChrer \xE2\x80\x93 Vertrieb"},
         {PR_EMAIL_ADDRESS, "soeren@example.dk"},
         {PR_BUSINESS_TELEPHONE_NUMBER, "+45 1234"}}},
+      // Labelled ISO-8859-1, written in Windows-1252: the quotes and the dash are
+      // 0x93, 0x94 and 0x96, controls in Latin-1.
+      {"Windows-1252 under a Latin-1 label",
+       "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHARSET=ISO-8859-1:\x93Z\xFCri\x94 \x96 B\xFCro\r\n"
+       "EMAIL;INTERNET:zh@example.ch\r\nEND:VCARD\r\n",
+       {{PR_DISPLAY_NAME, "\u201CZ\u00FCri\u201D \u2013 B\u00FCro"},
+        {PR_EMAIL_ADDRESS, "zh@example.ch"}}},
       {"CR only",
        "BEGIN:VCARD\rVERSION:3.0\rFN:Carla Old\rN:Old;Carla;;;\rEMAIL:carla@example.org\r"
        "TEL;TYPE=HOME:+1 555 0199\rEND:VCARD\r",

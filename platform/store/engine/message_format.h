@@ -62,6 +62,15 @@ class MessageFormat {
   virtual HRESULT Count(Store& store, const FolderInfo& f, bool current, DWORD* messages,
                         DWORD* unread) const;
 
+  // How many messages the folder's own mail program lists in it, when its
+  // files tell (a Thunderbird summary); false when nothing does.
+  virtual bool ListedCount(Store& store, const FolderInfo& f, DWORD* listed) const {
+    (void)store;
+    (void)f;
+    (void)listed;
+    return false;
+  }
+
   // ---- index upgrades
 
   // Brings this format's rows of an index written by an older version

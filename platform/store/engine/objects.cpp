@@ -26,7 +26,7 @@ bool ReadIdList(const MESSAGEIDLIST* list, std::vector<MESSAGEID>* ids) {
 
 // ------------------------------------------------------------ folder
 
-class StoreFolder final : public com::Object<IStoreFolder> {
+class StoreFolder final : public com::Object<IStoreFolder, IStoreFolderListed> {
  public:
   StoreFolder(std::shared_ptr<Store> store, STOREFOLDERID id) : store_(std::move(store)), id_(id) {}
   ~StoreFolder() override {
@@ -43,6 +43,13 @@ class StoreFolder final : public com::Object<IStoreFolder> {
     // An open folder is asked for its own props: its counts are of its
     // messages as they are now, not as the folder tree last saw them.
     return store_->FillFolderProps(f, props, true);
+  }
+  HRESULT GetListedCount(DWORD* listed) override {
+    if (!listed) return E_POINTER;
+    *listed = 0;
+    FolderInfo f;
+    if (FAILED(store_->FindFolder(id_, &f)) || !f.format) return S_FALSE;
+    return f.format->ListedCount(*store_, f, listed) ? S_OK : S_FALSE;
   }
   HRESULT DeleteMessages(MESSAGEIDLIST* list, DWORD, IProgressNotify*) override {
     std::vector<MESSAGEID> ids;

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "platform/mime/address_groups.h"
+#include "platform/mime/header_charsets.h"
+#include "platform/mime/top_headers.h"
 
 namespace store {
 namespace {
@@ -93,10 +95,12 @@ std::string DecodeText(const std::string& raw) {
         return static_cast<unsigned char>(c) < 0x80 && c != '\0';
       });
   if (plain) return Trim(raw);
-  gchar* decoded = g_mime_utils_header_decode_text(Options(), raw.c_str());
-  std::string out = Trim(ValidUtf8(decoded ? decoded : ""));
-  g_free(decoded);
-  return out;
+  return Trim(mime::DecodeHeaderText(raw, [](const std::string& text) {
+    gchar* decoded = g_mime_utils_header_decode_text(Options(), text.c_str());
+    std::string out = ValidUtf8(decoded ? decoded : "");
+    g_free(decoded);
+    return out;
+  }));
 }
 
 // The displayed form of an address header; the decoded header text when it
@@ -105,8 +109,12 @@ std::optional<std::string> Displayed(const std::string& raw, bool firstOnly) {
   std::string out;
   // GMime parses nested groups recursively: flatten a header that nests deep.
   const std::string safe = mime::FlattenAddressGroups(raw);
-  GPtr<InternetAddressList> list(internet_address_list_parse(Options(), safe.c_str()));
-  AppendDisplayed(list.get(), out, firstOnly);
+  out = mime::DecodeHeaderText(safe, [&](const std::string& text) {
+    std::string shown;
+    GPtr<InternetAddressList> list(internet_address_list_parse(Options(), text.c_str()));
+    AppendDisplayed(list.get(), shown, firstOnly);
+    return shown;
+  });
   if (out.empty()) out = DecodeText(safe);
   if (out.empty()) return std::nullopt;
   return out;
@@ -122,6 +130,7 @@ bool LooksLikeAttachment(const std::optional<std::string>& type,
   }
   if (!type) return false;
   if (g_ascii_strncasecmp(type->c_str(), "text/", 5) == 0) return false;  // the common case
+  if (mime::detail::BareTextAsPlain(*type)) return false;
   GPtr<GMimeContentType> ct(g_mime_content_type_parse(Options(), type->c_str()));
   if (!ct) return false;
   if (g_mime_content_type_is_type(ct.get(), "multipart", "mixed")) return true;

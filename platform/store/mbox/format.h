@@ -38,6 +38,9 @@ class MboxFormat final : public MessageFormat {
   HRESULT Open(Store& store, const FolderInfo& f, MESSAGEID id, REFIID riid,
                void** ppv) const override;
 
+  // The count of the file's Thunderbird summary ("<file>.msf"), read only.
+  bool ListedCount(Store& store, const FolderInfo& f, DWORD* listed) const override;
+
   LabelReader labels() const { return labels_; }
 
  private:

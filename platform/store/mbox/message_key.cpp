@@ -77,6 +77,7 @@ MessageFacts ReadFacts(std::string_view text) {
             if (bits & 0x2) mozillaFlags |= MSG_FLAG_REPLIED;
             if (bits & 0x4) mozillaFlags |= MSG_FLAG_FLAGGED;
             if (bits & 0x8) facts.deleted = true;
+            if (bits & 0x400) mozillaFlags |= MSG_FLAG_PARTIAL;
           }
         } else if (NameIs(n, "status")) {
           if (Holds(value, 'R')) statusFlags |= MSG_FLAG_READ;

@@ -235,21 +235,25 @@ Splitter::Splitter(std::string_view bytes, std::uint64_t start) : bytes_(bytes) 
     first_ = start;
   } else {
     std::uint32_t ignored = 0;
-    first_ = NextStart(0, 0, &ignored);
+    first_ = NextStart(0, 0, &ignored, false);
   }
   next_ = first_;
 }
 
-std::uint64_t Splitter::NextStart(std::uint64_t pos, std::uint64_t textStart,
-                                  std::uint32_t* quoted) const {
+std::uint64_t Splitter::NextStart(std::uint64_t pos, std::uint64_t textStart, std::uint32_t* quoted,
+                                  bool afterAnyLine) const {
+  // Envelope dates that a writer could have put there: 1970 to 2199.
+  constexpr std::int64_t kLatest = 7258118400;
   for (std::size_t r = NextFromLine(bytes_, pos, textStart); r != std::string_view::npos;
        r = NextFromLine(bytes_, r + 1, textStart)) {
     if (bytes_[r] == '>') {
       ++*quoted;
       continue;
     }
-    if (EmptyLineBefore(bytes_, r, textStart) == std::string_view::npos) continue;
-    if (EnvelopeTime(EnvelopeRest(bytes_, r))) return r;
+    const std::optional<std::int64_t> time = EnvelopeTime(EnvelopeRest(bytes_, r));
+    if (!time) continue;
+    if (EmptyLineBefore(bytes_, r, textStart) != std::string_view::npos) return r;
+    if (afterAnyLine && *time >= 0 && *time < kLatest) return r;
   }
   return bytes_.size();
 }
@@ -261,7 +265,7 @@ bool Splitter::Next(Span* out) {
   const void* nl = std::memchr(bytes_.data() + s.from, '\n', bytes_.size() - s.from);
   s.text = nl ? static_cast<std::uint64_t>(static_cast<const char*>(nl) - bytes_.data()) + 1
               : bytes_.size();
-  s.end = NextStart(s.text, s.text, &s.quoted);
+  s.end = NextStart(s.text, s.text, &s.quoted, true);
   std::size_t empty = EmptyLineBefore(bytes_, s.end, s.text);
   s.textEnd = empty == std::string_view::npos ? s.end : empty;
   next_ = s.end;

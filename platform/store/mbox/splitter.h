@@ -3,7 +3,10 @@
 //
 // A message begins at a "From " line at the start of the file or after an
 // empty line, when the rest of that line is an envelope: a sender (or "-")
-// and a date as mbox writers put it. Any other line starting "From " is text.
+// and a date as mbox writers put it. Inside a message, such an envelope with
+// a date of 1970 to 2199 begins the next message after any line too (some
+// writers leave no empty line after a MIME closing boundary), as GNU
+// mailutils and mutt read it. Any other line starting "From " is text.
 // Content-Length headers are not trusted: writers get them wrong.
 //
 // A message's text is its bytes after the "From " line, without the empty
@@ -43,9 +46,11 @@ class Splitter {
   bool Next(Span* out);
 
  private:
-  // The first message start at or after `pos` (a "From " line after an empty
-  // line with an envelope), or the end of the bytes.
-  std::uint64_t NextStart(std::uint64_t pos, std::uint64_t textStart, std::uint32_t* quoted) const;
+  // The first message start at or after `pos` (a "From " line with an
+  // envelope, after an empty line or, with `afterAnyLine`, after any line),
+  // or the end of the bytes.
+  std::uint64_t NextStart(std::uint64_t pos, std::uint64_t textStart, std::uint32_t* quoted,
+                          bool afterAnyLine) const;
 
   std::string_view bytes_;
   std::uint64_t first_ = 0;

@@ -53,7 +53,7 @@ std::vector<Part> Split(const std::string& bytes) {
   return parts;
 }
 
-TEST(MboxSplitter, MessagesBeginOnlyAtEnvelopesAfterAnEmptyLine) {
+TEST(MboxSplitter, MessagesBeginAtEnvelopes) {
   const std::string tb = "From - Mon Jan 01 00:00:00 2001\n";
   const std::string mutt = "From ann@example.org Tue Feb  3 04:05:06 2009\n";
   const std::string takeout = "From 1545668983435175434@xxx Fri Sep 16 22:26:51 +0000 2016\n";
@@ -70,9 +70,14 @@ TEST(MboxSplitter, MessagesBeginOnlyAtEnvelopesAfterAnEmptyLine) {
        tb + "S: a\n\nFrom here on\nwe go\n\nFrom the top, again\n\n" + takeout + "S: b\n\nx\n",
        {{tb, "S: a\n\nFrom here on\nwe go\n\nFrom the top, again\n", "\n"},
         {takeout, "S: b\n\nx\n", ""}}},
-      {"an envelope not after an empty line is text",
-       tb + "S: a\n\nline\n" + mutt + "more\n",
-       {{tb, "S: a\n\nline\n" + mutt + "more\n", ""}}},
+      // Some writers leave no empty line after a closing boundary: a complete
+      // envelope starts a message after any line, one without a date does not.
+      {"an envelope after a closing boundary",
+       tb + "S: a\n\n--b--\n" + mutt + "S: b\n\nFrom nobody\nFrom x 2009\n",
+       {{tb, "S: a\n\n--b--\n", ""}, {mutt, "S: b\n\nFrom nobody\nFrom x 2009\n", ""}}},
+      {"an envelope dated where no writer could",
+       tb + "S: a\nFrom ann Tue Feb  3 04:05:06 2999\n",
+       {{tb, "S: a\nFrom ann Tue Feb  3 04:05:06 2999\n", ""}}},
       {"quoted From lines lose one >",
        tb + "S: a\n\n>From me\n>>From you\n>>>From them\n> From not\n>From\nx >From y\n\n",
        {{tb, "S: a\n\nFrom me\n>From you\n>>From them\n> From not\n>From\nx >From y\n", "\n"}}},
@@ -89,7 +94,7 @@ TEST(MboxSplitter, MessagesBeginOnlyAtEnvelopesAfterAnEmptyLine) {
       {"an envelope line alone",
        "From - Mon Jan 01 00:00:00 2001",
        {{"From - Mon Jan 01 00:00:00 2001", "", ""}}},
-      {"a lone CR is no empty line", tb + "x\r\r\n" + tb, {{tb, "x\r\r\n" + tb, ""}}},
+      {"a lone CR is no empty line", tb + "x\r\r\n" + tb, {{tb, "x\r\r\n", ""}, {tb, "", ""}}},
       {"nothing", "", {}},
       // Bytes before the first envelope are a preamble; the first line of a
       // file starts a message without an envelope.
@@ -149,6 +154,8 @@ TEST(MboxMessage, FlagsComeFromTheHeadersOfEachWriter) {
       {"X-Mozilla-Status: 0001\n", MSG_FLAG_READ, false},
       {"X-Mozilla-Status: 0007\n", MSG_FLAG_READ | MSG_FLAG_REPLIED | MSG_FLAG_FLAGGED, false},
       {"X-Mozilla-Status: 0009\n", MSG_FLAG_READ, true},
+      // Headers only: the body was never downloaded.
+      {"X-Mozilla-Status: 0401\n", MSG_FLAG_READ | MSG_FLAG_PARTIAL, false},
       // Thunderbird's own header decides over an older Status line.
       {"Status: RO\nX-Mozilla-Status: 0000\n", 0, false},
       {"x-mozilla-status:  0001\r\n", MSG_FLAG_READ, false},
