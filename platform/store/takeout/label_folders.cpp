@@ -122,6 +122,9 @@ class LabelLayout final : public FolderLayout {
   std::optional<std::string> FixedSortKey(std::string_view dir) const override {
     return Find(dir) ? std::nullopt : files_->FixedSortKey(dir);
   }
+  bool IsAccount(std::string_view dir) const override {
+    return !Find(dir) && files_->IsAccount(dir);
+  }
   char separator() const override { return files_->separator(); }
 
   std::string Place(const std::string& root, std::string_view dir) const override {
