@@ -11,7 +11,7 @@
 #include "platform/com/memory.h"
 #include "platform/mime/mime.h"
 #include "platform/mime/testing/tnef_writer.h"
-#include "tests/support/scratch.h"
+#include "platform/testing/scratch.h"
 
 // After the platform's headers: GLib defines TRUE and FALSE as macros.
 #include <glib.h>
