@@ -226,7 +226,7 @@ HRESULT Store::FillFolderProps(const FolderInfo& f, FOLDERPROPS* props, bool cur
   props->cbSize = size;
   props->dwFolderId = f.id;
   props->sfType = f.inbox                    ? FOLDER_INBOX
-                  : layout_.IsAccount(f.dir) ? FOLDER_ACCOUNT
+                  : layout_->IsAccount(f.dir) ? FOLDER_ACCOUNT
                                              : FOLDER_NOTSPECIAL;
   for (const auto& [id, other] : folders_)
     if (other.parent == f.id) ++props->cSubFolders;
