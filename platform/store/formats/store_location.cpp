@@ -53,7 +53,7 @@ StoreLocation LocateStore() {
     where.found = true;
   } else if (auto profile = thunderbird::FindDefaultProfile(home)) {
     where = {*profile, true, true};
-  } else if (maildir::IsDirectory(DemoStorePath())) {
+  } else if (disk::IsDirectory(DemoStorePath())) {
     where = {DemoStorePath(), false, true, true};
   }
   return where;
