@@ -103,7 +103,7 @@ TEST_F(MailsiftTest, TheDropDownShowsEachStoresTreeWithCounts) {
         "    Trash (0)"}},
       {takeout,
        out_,
-       {"Inbox (3)", "    Inbox (2)", "    Sent (1)", "    Work (0)", "        Projects (1)"}},
+       {"Inbox (2)", "All Mail (3)", "Sent (1)", "Work (0)", "    Projects (1)"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.maildir + c.home);
