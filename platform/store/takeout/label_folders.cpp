@@ -131,6 +131,9 @@ class LabelLayout final : public FolderLayout {
   }
 
   std::optional<std::string> FixedSortKey(std::string_view dir) const override {
+    // All Mail comes right after the Inbox, before the labels: the first
+    // folder of an archive without an Inbox.
+    if (dir.empty() && rootArchive_) return std::string();
     return Find(dir) ? std::nullopt : files_->FixedSortKey(dir);
   }
   bool IsAccount(std::string_view dir) const override {

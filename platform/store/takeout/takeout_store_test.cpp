@@ -95,12 +95,12 @@ TEST_F(TakeoutStoreTest, InADirectoryTheLabelsAreBelowTheArchivesFolder) {
                       "  Sent", "  Unread", "  Work", "  Work, old"}));
 }
 
-// An archive without Gmail's Inbox label has no Inbox; a file without labels
-// is one, as any mbox file (mbox_store_test.cpp).
+// An archive without Gmail's Inbox label has no Inbox, and starts on All
+// Mail; a file without labels is one Inbox, as any mbox file.
 TEST_F(TakeoutStoreTest, AnArchiveWithoutTheInboxLabelHasNoInbox) {
-  testing::WriteFile(file_, TakeoutMessage("Work,Opened", "Plans"));
+  testing::WriteFile(file_, TakeoutMessage("Work,Opened,Accounts", "Plans"));
   EXPECT_EQ(Listing(OpenStore().Get(), true),
-            (Strings{"All Mail | Plans", "Opened | Plans", "Work | Plans"}));
+            (Strings{"All Mail | Plans", "Accounts | Plans", "Opened | Plans", "Work | Plans"}));
 }
 
 TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
