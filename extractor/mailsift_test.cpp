@@ -101,9 +101,7 @@ TEST_F(MailsiftTest, TheDropDownShowsEachStoresTreeWithCounts) {
         "        2025 (1)", "    Projects (0)", "        Alpha (1)", "    Trash (1)",
         "    Unsent Messages (0)", "Work \"B\u00fcro\"", "    Inbox (2)", "        Receipts (1)",
         "    Trash (0)"}},
-      {takeout,
-       out_,
-       {"Inbox (3)", "    Inbox (2)", "    Sent (1)", "    Work (0)", "        Projects (1)"}},
+      {takeout, out_, {"Inbox (2)", "All Mail (3)", "Sent (1)", "Work (0)", "    Projects (1)"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.maildir + c.home);

@@ -85,6 +85,14 @@ class LabelLayout final : public FolderLayout {
 
   void AddDerivedDirs(Store& store, std::vector<std::string>* dirs) override {
     labels_ = Labels(store, *dirs);
+    rootArchive_ = std::any_of(labels_.begin(), labels_.end(),
+                               [](const auto& entry) { return entry.second.file.empty(); });
+    // A root archive's Inbox is Gmail's Inbox label (none when no message
+    // carries it): the file itself is All Mail.
+    if (rootArchive_)
+      inbox_ = labels_.count(kInboxLabel) ? kInboxLabel : kNoFolder;
+    else
+      inbox_ = files_->inboxDir();
     for (const auto& [dir, label] : labels_) dirs->push_back(dir);
     std::sort(dirs->begin(), dirs->end());
     dirs->erase(std::unique(dirs->begin(), dirs->end()), dirs->end());
@@ -102,24 +110,30 @@ class LabelLayout final : public FolderLayout {
     return Labels(store, treeDirs) != before;
   }
 
-  const std::string& inboxDir() const override { return files_->inboxDir(); }
+  const std::string& inboxDir() const override { return inbox_; }
 
   std::optional<std::string> ParentDir(std::string_view dir) const override {
     const Label* label = Find(dir);
     if (!label) return files_->ParentDir(dir);
-    // Below its parent label, or below its file.
+    // Below its parent label, or below its file; a root archive's labels
+    // stand beside the file, at the top.
     std::size_t cut = label->path.rfind('/');
-    if (cut == std::string::npos) return label->file;
-    return LabelDir(label->file, label->path.substr(0, cut));
+    if (cut != std::string::npos) return LabelDir(label->file, label->path.substr(0, cut));
+    if (label->file.empty()) return std::nullopt;
+    return label->file;
   }
 
   std::string Name(std::string_view dir) const override {
+    if (dir.empty() && rootArchive_) return kAllMail;
     const Label* label = Find(dir);
     if (!label) return files_->Name(dir);
     return label->path.substr(label->path.rfind('/') + 1);
   }
 
   std::optional<std::string> FixedSortKey(std::string_view dir) const override {
+    // All Mail comes right after the Inbox, before the labels: the first
+    // folder of an archive without an Inbox.
+    if (dir.empty() && rootArchive_) return std::string();
     return Find(dir) ? std::nullopt : files_->FixedSortKey(dir);
   }
   bool IsAccount(std::string_view dir) const override {
@@ -178,8 +192,16 @@ class LabelLayout final : public FolderLayout {
     return labels;
   }
 
+  static constexpr const char* kInboxLabel = "Inbox";
+  static constexpr const char* kNoFolder = "/";  // a dir no folder has
+  static constexpr const char* kAllMail = "All Mail";
+
   std::unique_ptr<FolderLayout> files_;
   std::map<std::string, Label> labels_;  // by dir
+  // Whether the root is itself a file whose messages carry labels: then it
+  // is shown as Gmail shows every message of an account.
+  bool rootArchive_ = false;
+  std::string inbox_ = files_->inboxDir();
 };
 
 // The label folder's rows follow its file's folder.

@@ -1,5 +1,5 @@
-// A Takeout archive: one mbox file whose messages carry Gmail labels shows a
-// folder for each label below the file's folder; the labels header read alone.
+// A Takeout archive: one mbox file whose messages carry Gmail labels shows
+// each label as a folder beside the file's; the labels header read alone.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -50,30 +50,31 @@ class TakeoutStoreTest : public ::testing::Test {
 
 TEST_F(TakeoutStoreTest, EachLabelIsAFolderOfItsMessagesInFileOrder) {
   auto ns = OpenStore();
+  // The file is All Mail and its labels stand beside it, Gmail's Inbox first.
   const std::vector<std::string> expected = {
-      "Inbox | Plans | My reply | *Old news | Chat with Nora | Invoice",
-      "  Archived | Chat with Nora",
-      "  Categories",
-      "    Social | *Old news",
-      "  Chat | Chat with Nora",
-      "  Important | Plans",
-      "  Inbox | Plans | Invoice",
-      "  Opened | Plans | My reply | Chat with Nora",
-      "  Receipts | Invoice",
-      "  Sent | My reply",
-      "  Unread | *Old news",
-      "  Work | Invoice",
-      "    Projects | Plans",
-      "  Work, old | *Old news",
+      "Inbox [inbox] | Plans | Invoice",
+      "All Mail | Plans | My reply | *Old news | Chat with Nora | Invoice",
+      "Archived | Chat with Nora",
+      "Categories",
+      "  Social | *Old news",
+      "Chat | Chat with Nora",
+      "Important | Plans",
+      "Opened | Plans | My reply | Chat with Nora",
+      "Receipts | Invoice",
+      "Sent | My reply",
+      "Unread | *Old news",
+      "Work | Invoice",
+      "  Projects | Plans",
+      "Work, old | *Old news",
   };
-  EXPECT_EQ(Listing(ns.Get()), expected);
+  EXPECT_EQ(Listing(ns.Get(), true), expected);
 
   // A message under three labels is exported from each, with the same bytes
   // (without the envelope and the empty line before the next message).
   std::string invoice = TakeoutMessage("Inbox,\r\n Work,Receipts", "Invoice");
   invoice = invoice.substr(invoice.find('\n') + 1, invoice.size() - invoice.find('\n') - 2);
   const auto tree = FolderTree(ns.Get());
-  for (int at : {6, 8, 11}) {  // the labels Inbox, Receipts and Work
+  for (int at : {0, 8, 11}) {  // the labels Inbox, Receipts and Work
     auto folder = OpenById(ns.Get(), tree[at].id);
     for (const auto& m : Messages(folder.Get()))
       EXPECT_TRUE(m.subject != "Invoice" || ReadStream(folder.Get(), m.id) == invoice) << at;
@@ -94,24 +95,50 @@ TEST_F(TakeoutStoreTest, InADirectoryTheLabelsAreBelowTheArchivesFolder) {
                       "  Sent", "  Unread", "  Work", "  Work, old"}));
 }
 
+// An archive without Gmail's Inbox label has no Inbox, and starts on All
+// Mail; a file without labels is one Inbox, as any mbox file.
+TEST_F(TakeoutStoreTest, AnArchiveWithoutTheInboxLabelHasNoInbox) {
+  testing::WriteFile(file_, TakeoutMessage("Work,Opened,Accounts", "Plans"));
+  EXPECT_EQ(Listing(OpenStore().Get(), true),
+            (Strings{"All Mail | Plans", "Accounts | Plans", "Opened | Plans", "Work | Plans"}));
+}
+
 TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
   std::map<std::string, MESSAGEID> opened, projects;
-  STOREFOLDERID projectsFolder = 0;
+  // Folder ids by name (each name once here).
+  auto folderIds = [](IStoreNamespace* ns) {
+    std::map<std::string, STOREFOLDERID> ids;
+    for (const auto& f : FolderTree(ns)) ids[f.name] = f.id;
+    return ids;
+  };
+  std::map<std::string, STOREFOLDERID> folders;
   {
     auto ns = OpenStore();
+    folders = folderIds(ns.Get());
     opened = Ids(ns.Get(), "Opened");
     projects = Ids(ns.Get(), "Projects");
-    projectsFolder = IdOf(ns.Get(), "Projects");
   }
   // An index of an earlier version named a label folder "<file>\x1f<label>"
   // (the file here is the root: ""): its folders keep their ids.
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(mbox::IndexPathFor(file_).c_str(), &db), SQLITE_OK);
+  // The rows are those an index had when the file's folder was shown as
+  // Inbox with its labels below it: the same ids now name All Mail and the
+  // Inbox label.
+  for (const auto& [path, name] :
+       {std::pair{"", "All Mail"}, {"Inbox", "Inbox"}, {"Work/Projects", "Projects"}}) {
+    sqlite3_stmt* q = nullptr;
+    sqlite3_prepare_v2(db, "SELECT id FROM folders WHERE path = ?", -1, &q, nullptr);
+    sqlite3_bind_text(q, 1, path, -1, SQLITE_STATIC);
+    EXPECT_EQ(sqlite3_step(q), SQLITE_ROW) << path;
+    EXPECT_EQ(static_cast<STOREFOLDERID>(sqlite3_column_int64(q, 0)), folders[name]) << path;
+    sqlite3_finalize(q);
+  }
   EXPECT_EQ(sqlite3_exec(db, "UPDATE folders SET path = char(31) || path WHERE path != ''", nullptr,
                          nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
-  EXPECT_EQ(IdOf(OpenStore().Get(), "Projects"), projectsFolder);
+  EXPECT_EQ(folderIds(OpenStore().Get()), folders);
   std::ofstream(file_, std::ios::app) << TakeoutMessage("Opened,Travel", "Tickets");
   auto ns = OpenStore();
   auto now = Ids(ns.Get(), "Opened");
