@@ -109,9 +109,15 @@ int main(int argc, char** argv) {
   }
   ui::ControlHost host(/*userMode=*/true);
   CLSID clsid{};
-  if (FAILED(com::ClsidFromProgId("MAILQUARRY.MailquarryCtrl.1", &clsid)) ||
-      FAILED(host.Create(clsid)) ||
-      FAILED(host.Activate(nullptr, ui::Rect::FromSize(0, 0, 1, 1)))) {
+  // The control reads the book when it starts: the first read in a process,
+  // with nothing of an earlier read to keep, is timed with it.
+  bool created = false;
+  const bench::Span first = Best(1, [&] {
+    created = SUCCEEDED(com::ClsidFromProgId("MAILQUARRY.MailquarryCtrl.1", &clsid)) &&
+              SUCCEEDED(host.Create(clsid)) &&
+              SUCCEEDED(host.Activate(nullptr, ui::Rect::FromSize(0, 0, 1, 1)));
+  });
+  if (!created) {
     std::fprintf(stderr, "cannot create the control\n");
     return 1;
   }
@@ -131,8 +137,8 @@ int main(int argc, char** argv) {
     for (LONG i = 0; i < n; ++i) found += !mqtest::Call(contacts, "FindEmail", i).Str().empty();
   };
   // Cold: the database changed since it was last read (its time is moved on),
-  // so every card is read and parsed again. Warm: unchanged since the last
-  // Refresh, whose parse is kept.
+  // so it is read again; cards whose text is unchanged keep their parse.
+  // Warm: unchanged since the last Refresh, whose parse is kept.
   const bench::Span cold = Best(3, [&] {
     utimensat(AT_FDCWD, book.c_str(), nullptr, 0);
     exportAll();
@@ -148,6 +154,7 @@ int main(int argc, char** argv) {
     std::printf("%-36s%7.3f s %5.2fx %7.3f s %5.2fx sqlite3\n", what, t.wall,
                 t.wall / sqliteTime.wall, t.cpu, t.cpu / sqliteTime.cpu);
   };
+  line("control created (first read)", first);
   line("Refresh + FindEmail (all), cold", cold);
   line("Refresh + FindEmail (all), warm", warm);
   line("  of which Refresh (warm)", refresh);

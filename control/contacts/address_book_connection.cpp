@@ -1,6 +1,8 @@
 #include "control/contacts/address_book_connection.h"
 
+#include <array>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "control/contacts/contacts.h"
@@ -48,23 +50,44 @@ std::string LibraryName() {
 // Which CContact text each property fills, by the property's name.
 struct NamedText {
   const char* name;
+  ULONG tag;
   ContactText text;
 };
+#define MQ_LOADED(tag, field)      \
+  NamedText {                      \
+#tag, tag, &ContactData::field \
+  }
 constexpr NamedText kLoadedTexts[] = {
-    {"PR_EMAIL_ADDRESS", &ContactData::email},
-    {"PR_BUSINESS_TELEPHONE_NUMBER", &ContactData::businessPhone},
-    {"PR_HOME_TELEPHONE_NUMBER", &ContactData::homePhone},
-    {"PR_HOME_FAX_NUMBER", &ContactData::homeFax},
-    {"PR_BUSINESS_FAX_NUMBER", &ContactData::businessFax},
-    {"PR_PAGER_TELEPHONE_NUMBER", &ContactData::pager},
-    {"PR_CELLULAR_TELEPHONE_NUMBER", &ContactData::mobile},
-    {"PR_PERSONAL_HOME_PAGE", &ContactData::personalWebPage},
-    {"PR_TITLE", &ContactData::jobTitle},
-    {"PR_DEPARTMENT_NAME", &ContactData::department},
-    {"PR_OFFICE_LOCATION", &ContactData::office},
-    {"PR_COMPANY_NAME", &ContactData::companyName},
-    {"PR_BUSINESS_HOME_PAGE", &ContactData::businessWebPage},
+    MQ_LOADED(PR_EMAIL_ADDRESS, email),
+    MQ_LOADED(PR_BUSINESS_TELEPHONE_NUMBER, businessPhone),
+    MQ_LOADED(PR_HOME_TELEPHONE_NUMBER, homePhone),
+    MQ_LOADED(PR_HOME_FAX_NUMBER, homeFax),
+    MQ_LOADED(PR_BUSINESS_FAX_NUMBER, businessFax),
+    MQ_LOADED(PR_PAGER_TELEPHONE_NUMBER, pager),
+    MQ_LOADED(PR_CELLULAR_TELEPHONE_NUMBER, mobile),
+    MQ_LOADED(PR_PERSONAL_HOME_PAGE, personalWebPage),
+    MQ_LOADED(PR_TITLE, jobTitle),
+    MQ_LOADED(PR_DEPARTMENT_NAME, department),
+    MQ_LOADED(PR_OFFICE_LOCATION, office),
+    MQ_LOADED(PR_COMPANY_NAME, companyName),
+    MQ_LOADED(PR_BUSINESS_HOME_PAGE, businessWebPage),
 };
+#undef MQ_LOADED
+
+// The property identifier each of kLoadedTexts is named by, found once: a
+// property whose identifier goes by another name matches none (kNoId).
+constexpr ULONG kNoId = 0xFFFFFFFF;
+const std::array<ULONG, std::size(kLoadedTexts)>& LoadedTextIds() {
+  static const auto ids = [] {
+    std::array<ULONG, std::size(kLoadedTexts)> out{};
+    out.fill(kNoId);
+    for (std::size_t t = 0; t < out.size(); ++t)
+      if (std::strcmp(PropertyTagName(kLoadedTexts[t].tag), kLoadedTexts[t].name) == 0)
+        out[t] = PROP_ID(kLoadedTexts[t].tag);
+    return out;
+  }();
+  return ids;
+}
 
 // A text value of a property array: only 8-bit strings are read as text.
 const char* TextOf(const SPropValue& value, ULONG tag) {
@@ -216,12 +239,14 @@ void CAddressBookConnection::LoadRow(const SRow& row, CContacts& contacts) {
 
   ContactData data;
   if (const char* name = TextOf(nameColumn, PR_DISPLAY_NAME)) data.name = name;
+  const auto& loadedIds = LoadedTextIds();
   for (ULONG i = 0; i < lastReadCount_; ++i) {
     const SPropValue& property = lastRead_[i];
-    const char* propertyName = PropertyTagName(property.ulPropTag);
-    for (const NamedText& loaded : kLoadedTexts) {
-      if (std::strcmp(propertyName, loaded.name) != 0) continue;
-      if (const char* text = TextOf(property, property.ulPropTag)) data.*loaded.text = text;
+    const ULONG id = PROP_ID(property.ulPropTag);
+    for (std::size_t t = 0; t < std::size(kLoadedTexts); ++t) {
+      if (loadedIds[t] != id) continue;
+      if (const char* text = TextOf(property, property.ulPropTag))
+        data.*kLoadedTexts[t].text = text;
       break;
     }
   }

@@ -146,14 +146,20 @@ std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Current() {
     std::lock_guard<std::mutex> hold(mutex_);
     return snapshot_;
   }
+  std::shared_ptr<const Snapshot> previous;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    previous = snapshot_;
+  }
   auto file = std::make_shared<LoadedFile>();
   auto snapshot = std::make_shared<Snapshot>();
   file->name = name_;
   file->cards.reserve(stored.size());
+  snapshot->texts.reserve(stored.size());
   for (StoredCard& s : stored) {
     LoadedCard card;
     card.span = {0, 0};
-    if (s.text.size() > kMaxCardBytes || !ReadContact(s.text, &card.contact)) continue;
+    if (s.text.size() > kMaxCardBytes || !ReusedOrRead(previous.get(), s, &card.contact)) continue;
     card.key.fileName = name_;
     if (!s.identity.empty() && !snapshot->byKey.count(s.identity)) {
       card.key.keyKind = 'U';
@@ -164,6 +170,7 @@ std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Current() {
     }
     if (!snapshot->byKey.emplace(card.key.key, file->cards.size()).second) continue;
     file->cards.push_back(std::move(card));
+    snapshot->texts.push_back(std::move(s.text));
   }
   snapshot->file = std::move(file);
   snapshot->database = database;
@@ -172,6 +179,21 @@ std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Current() {
   std::lock_guard<std::mutex> hold(mutex_);
   snapshot_ = snapshot;
   return snapshot_;
+}
+
+bool DatabaseBook::ReusedOrRead(const Snapshot* previous, const StoredCard& stored,
+                                Contact* contact) {
+  // An owner that writes one card changes the whole file: the cards whose
+  // text is byte for byte as last read keep what that read made of them.
+  if (previous && !stored.identity.empty()) {
+    auto it = previous->byKey.find(stored.identity);
+    if (it != previous->byKey.end() && previous->texts[it->second] == stored.text &&
+        previous->file->cards[it->second].key.keyKind == 'U') {
+      *contact = previous->file->cards[it->second].contact;
+      return true;
+    }
+  }
+  return ReadContact(stored.text, contact);
 }
 
 std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Remembered(

@@ -50,9 +50,13 @@ class DatabaseBook final : public CardSource {
   struct Snapshot {
     std::shared_ptr<const LoadedFile> file;
     std::unordered_map<std::string, std::size_t> byKey;  // card key → index
+    std::vector<std::string> texts;                      // each card's text, by index
     FileStamp database, log;
   };
   std::shared_ptr<const Snapshot> Current();
+  // The contact of `stored`: as `previous` read it when its text is the
+  // same, else parsed. False when it does not parse.
+  static bool ReusedOrRead(const Snapshot* previous, const StoredCard& stored, Contact* contact);
   // The last snapshot of `path` in this process, or (given `latest`) keeps it.
   static std::shared_ptr<const Snapshot> Remembered(const std::string& path,
                                                     std::shared_ptr<const Snapshot> latest);

@@ -28,7 +28,8 @@ std::u16string Utf16(std::string_view text) {
 }  // namespace
 
 SPropValue* PackProps(const std::vector<PropOut>& values) {
-  std::vector<std::u16string> wide(values.size());
+  // UTF-16 copies only where a text is asked for as PT_UNICODE.
+  std::vector<std::u16string> wide;
   std::size_t size = Align(values.size() * sizeof(SPropValue));
   for (std::size_t i = 0; i < values.size(); ++i) {
     switch (PROP_TYPE(values[i].tag)) {
@@ -39,6 +40,7 @@ SPropValue* PackProps(const std::vector<PropOut>& values) {
         size += Align(values[i].bytes.size());
         break;
       case PT_UNICODE:
+        if (wide.empty()) wide.resize(values.size());
         wide[i] = Utf16(values[i].bytes);
         size += Align((wide[i].size() + 1) * sizeof(char16_t));
         break;
@@ -129,10 +131,12 @@ HRESULT AnswerGetProps(const std::vector<PropOut>& available, const SPropTagArra
   *values = nullptr;
   if (tags && tags->cValues == 0) return MAPI_E_INVALID_PARAMETER;
   bool missing = false;
-  std::vector<PropOut> selected = SelectProps(available, tags, &missing);
-  SPropValue* packed = PackProps(selected);
+  std::vector<PropOut> selected;
+  if (tags) selected = SelectProps(available, tags, &missing);
+  const std::vector<PropOut>& answer = tags ? selected : available;
+  SPropValue* packed = PackProps(answer);
   if (!packed) return MAPI_E_NOT_ENOUGH_MEMORY;
-  *count = static_cast<ULONG>(selected.size());
+  *count = static_cast<ULONG>(answer.size());
   *values = packed;
   return missing ? MAPI_W_ERRORS_RETURNED : S_OK;
 }

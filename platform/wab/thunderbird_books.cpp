@@ -19,6 +19,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <map>
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/store/thunderbird/prefs_js.h"
@@ -40,6 +41,22 @@ std::string Text(sqlite3_stmt* statement, int column) {
                             static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
               : std::string();
 }
+
+// A column's text as SQLite holds it, valid until the next step.
+std::string_view View(sqlite3_stmt* statement, int column) {
+  const unsigned char* text = sqlite3_column_text(statement, column);
+  return text ? std::string_view(reinterpret_cast<const char*>(text),
+                                 static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
+              : std::string_view();
+}
+
+// Hashes strings and views alike, so a row's card is looked up without a copy.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>()(text);
+  }
+};
 
 // Prepares `sql` in listing order, else without the order (a table without
 // a rowid).
@@ -118,24 +135,44 @@ bool ReadThunderbirdCards(sqlite3* db, std::vector<StoredCard>* cards) {
     return false;
   sqlite3_stmt* statement = PrepareOrdered(db, "SELECT card, name, value FROM properties");
   if (!statement) return false;
-  // Cards in the order their first property was stored.
-  std::vector<std::pair<std::string, CardProperties>> found;
-  std::unordered_map<std::string, std::size_t> index;
+  // Cards in the order their first property was stored. A card with its
+  // whole vCard needs nothing else; the others keep every property.
+  struct Found {
+    std::string uid;
+    CardProperties properties;
+    std::string whole;
+  };
+  std::vector<Found> found;
+  std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> index;
   int rc;
   while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-    std::string card = Text(statement, 0);
-    auto [it, added] = index.emplace(card, found.size());
-    if (added) found.emplace_back(std::move(card), CardProperties{});
-    found[it->second].second.emplace_back(Text(statement, 1), Text(statement, 2));
+    const std::string_view card = View(statement, 0);
+    // A card's properties mostly stand together: the last card is looked at first.
+    std::size_t at = found.size() - 1;
+    if (found.empty() || found[at].uid != card) {
+      auto it = index.find(card);
+      if (it == index.end()) {
+        it = index.emplace(std::string(card), found.size()).first;
+        found.push_back({it->first, {}, {}});
+      }
+      at = it->second;
+    }
+    Found& entry = found[at];
+    const std::string_view name = View(statement, 1), value = View(statement, 2);
+    if (name == "_vCard" && !value.empty()) {
+      entry.whole.assign(value);
+      CardProperties().swap(entry.properties);
+    } else if (entry.whole.empty()) {
+      entry.properties.emplace_back(name, value);
+    }
   }
   sqlite3_finalize(statement);
   if (rc != SQLITE_DONE) return false;
   cards->reserve(found.size());
-  for (auto& [uid, properties] : found) {
-    const std::string* whole = nullptr;
-    for (const auto& [name, value] : properties)
-      if (name == "_vCard" && !value.empty()) whole = &value;
-    cards->push_back({uid, whole ? *whole : CardFromProperties(properties, uid)});
+  for (Found& card : found) {
+    std::string text =
+        card.whole.empty() ? CardFromProperties(card.properties, card.uid) : std::move(card.whole);
+    cards->push_back({std::move(card.uid), std::move(text)});
   }
   return ReadLists(db, cards);
 }
