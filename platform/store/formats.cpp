@@ -8,6 +8,7 @@
 #include "platform/store/engine/folder_layout.h"
 #include "platform/store/maildir/layouts.h"
 #include "platform/store/mbox/layout.h"
+#include "platform/store/mh/layout.h"
 #include "platform/store/takeout/label_layout.h"
 #include "platform/store/thunderbird/profile_layout.h"
 #include "platform/store/thunderbird/profiles.h"
@@ -28,6 +29,10 @@ std::unique_ptr<FolderLayout> Mbox(const std::string& root, TreeScan* scan) {
   return layout ? takeout::WithLabels(std::move(layout)) : nullptr;
 }
 
+std::unique_ptr<FolderLayout> Mh(const std::string& root, TreeScan* scan) {
+  return mh::DetectLayout(root, scan);
+}
+
 struct KnownLayout {
   LayoutDetector detect;
   // A root this layout claims is read as nothing else, even when its
@@ -37,8 +42,11 @@ struct KnownLayout {
 
 // A profile holds mbox files and per-message folders, so it goes first; a
 // directory that is no Maildir tree may still be a directory of mbox files.
+// An MH mailbox's folders are directories too, so it is told apart from a
+// nested Maildir tree (by its numbered files and state files) first.
 constexpr KnownLayout kLayouts[] = {
     {Profile, thunderbird::IsProfile},
+    {Mh, nullptr},
     {maildir::DetectLayout, nullptr},
     {Mbox, nullptr},
 };

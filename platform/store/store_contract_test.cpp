@@ -119,14 +119,55 @@ std::string MakeTakeout(const std::string& base) {
   return file;
 }
 
+std::string Le32(std::uint32_t v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  return s;
+}
+
+// Claws Mail's MH mailbox: numbered files, the state in .claws_mark (read:
+// flags 0; new and unread: 3; a message it does not list (3) is new; one
+// marked deleted (8) is waiting to be removed and not shown).
+std::string MakeClawsMh(const std::string& base) {
+  std::string root = base + "/Mail";
+  testing::MakeDirs(root + "/inbox");
+  testing::MakeDirs(root + "/Work");
+  testing::WriteFile(root + "/inbox/1", Text("in", 0));
+  testing::WriteFile(root + "/inbox/.claws_cache", "cache");
+  for (int i = 0; i < 3; ++i)
+    testing::WriteFile(root + "/Work/" + std::to_string(i + 1), Text(kSubjects[i], i + 1));
+  testing::WriteFile(root + "/Work/4", Text("gone", 4));
+  testing::WriteFile(root + "/Work/.claws_mark",
+                     Le32(2) + Le32(1) + Le32(0) + Le32(2) + Le32(3) + Le32(4) + Le32(8));
+  return root;
+}
+
+// nmh's folders: the unread messages in the "unseen" sequence.
+std::string MakeNmh(const std::string& base) {
+  std::string root = base + "/Mail";
+  testing::MakeDirs(root + "/inbox");
+  testing::MakeDirs(root + "/Work");
+  testing::WriteFile(root + "/inbox/1", Text("in", 0));
+  testing::WriteFile(root + "/inbox/.mh_sequences", "unseen: 1\n");
+  for (int i = 0; i < 3; ++i)
+    testing::WriteFile(root + "/Work/" + std::to_string(i + 1), Text(kSubjects[i], i + 1));
+  testing::WriteFile(root + "/Work/.mh_sequences", "cur: 1\nunseen: 2-3\n");
+  testing::WriteFile(root + "/context", "Current-Folder: inbox\n");
+  return root;
+}
+
 void PrintTo(const Shape& shape, std::ostream* out) {
   *out << shape.name;
 }
 
 const Shape kShapes[] = {
-    {"MaildirPlusPlus", true, MakeMaildirPlusPlus}, {"Nested", true, MakeNested},
-    {"MboxDirectory", false, MakeMboxDirectory},    {"ThunderbirdProfile", false, MakeProfile},
+    {"MaildirPlusPlus", true, MakeMaildirPlusPlus},
+    {"Nested", true, MakeNested},
+    {"MboxDirectory", false, MakeMboxDirectory},
+    {"ThunderbirdProfile", false, MakeProfile},
     {"TakeoutLabels", false, MakeTakeout},
+    {"ClawsMh", false, MakeClawsMh},
+    {"Nmh", false, MakeNmh},
 };
 
 class StoreContract : public ::testing::TestWithParam<Shape> {
