@@ -5,7 +5,7 @@
 //      Thunderbird profile, or a profiles directory (~/.thunderbird), which
 //      stands for its default profile;
 //   2. else ~/Maildir when it is a directory;
-//   3. else the default Thunderbird profile (thunderbird_profile.h);
+//   3. else the default Thunderbird profile (thunderbird/profiles.h);
 //   4. else ~/Maildir all the same, which does not exist (the store then
 //      answers that it cannot open).
 #pragma once

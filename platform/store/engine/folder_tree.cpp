@@ -100,7 +100,7 @@ void Store::ForgetTreeTimes() {
 }
 
 // The tree is read again only when one of the directories it was read from
-// changed. As with a folder's cur/ and new/ (listing.cpp), a directory time
+// changed. As with a Maildir's cur/ and new/ (maildir/listing.cpp), a directory time
 // vouches for the reading only when it is older than the reading's start by
 // more than the coarsest timestamp granularity.
 HRESULT Store::SyncFolders() {

@@ -168,6 +168,18 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
   return nullptr;
 }
 
+const MessageFormat* TreeLayout::FormatOf(const std::string&, std::string_view) const {
+  return Format();
+}
+
+std::vector<const MessageFormat*> TreeLayout::Formats() const {
+  return {Format()};
+}
+
+std::string TreeLayout::Describe(const std::string& root) const {
+  return "Mail store: the Maildir " + root;
+}
+
 // ---------------------------------------------------------------- Maildir++
 
 void PlusPlusLayout::Scan(const std::string& root, const TreeScan&, TreeScan* out) const {
@@ -210,18 +222,6 @@ std::optional<std::string> PlusPlusLayout::ParentDir(std::string_view dir) const
 
 std::string PlusPlusLayout::Name(std::string_view dir) const {
   return md::DisplayName(dir.substr(dir.rfind('.') + 1));
-}
-
-const MessageFormat* PlusPlusLayout::FormatOf(const std::string&, std::string_view) const {
-  return Format();
-}
-
-std::vector<const MessageFormat*> PlusPlusLayout::Formats() const {
-  return {Format()};
-}
-
-std::string PlusPlusLayout::Describe(const std::string& root) const {
-  return "Mail store: the Maildir " + root;
 }
 
 std::optional<std::string> PlusPlusLayout::ChildDir(const std::string& parentDir,
@@ -269,18 +269,6 @@ std::optional<std::string> NestedLayout::ParentDir(std::string_view dir) const {
 
 std::string NestedLayout::Name(std::string_view dir) const {
   return md::ValidUtf8(dir.substr(dir.rfind('/') + 1));
-}
-
-const MessageFormat* NestedLayout::FormatOf(const std::string&, std::string_view) const {
-  return Format();
-}
-
-std::vector<const MessageFormat*> NestedLayout::Formats() const {
-  return {Format()};
-}
-
-std::string NestedLayout::Describe(const std::string& root) const {
-  return "Mail store: the Maildir " + root;
 }
 
 std::optional<std::string> NestedLayout::ChildDir(const std::string& parentDir,

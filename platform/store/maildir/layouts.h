@@ -21,16 +21,21 @@
 
 namespace store::maildir {
 
-class PlusPlusLayout final : public FolderLayout {
+// What both layouts share: every folder a Maildir.
+class TreeLayout : public FolderLayout {
+ public:
+  const MessageFormat* FormatOf(const std::string& root, std::string_view dir) const override;
+  std::vector<const MessageFormat*> Formats() const override;
+  std::string Describe(const std::string& root) const override;
+};
+
+class PlusPlusLayout final : public TreeLayout {
  public:
   void Scan(const std::string& root, const TreeScan& previous, TreeScan* out) const override;
   const std::string& inboxDir() const override { return inbox_; }
   std::optional<std::string> ParentDir(std::string_view dir) const override;
   std::string Name(std::string_view dir) const override;
   char separator() const override { return '.'; }
-  const MessageFormat* FormatOf(const std::string& root, std::string_view dir) const override;
-  std::vector<const MessageFormat*> Formats() const override;
-  std::string Describe(const std::string& root) const override;
   std::optional<std::string> ChildDir(const std::string& parentDir,
                                       std::string_view name) const override;
   std::optional<std::string> MovedDir(const std::string& dir,
@@ -44,7 +49,7 @@ class PlusPlusLayout final : public FolderLayout {
   std::string inbox_;  // the root
 };
 
-class NestedLayout final : public FolderLayout {
+class NestedLayout final : public TreeLayout {
  public:
   explicit NestedLayout(std::string inboxDir) : inbox_(std::move(inboxDir)) {}
   void Scan(const std::string& root, const TreeScan& previous, TreeScan* out) const override;
@@ -52,9 +57,6 @@ class NestedLayout final : public FolderLayout {
   std::optional<std::string> ParentDir(std::string_view dir) const override;
   std::string Name(std::string_view dir) const override;
   char separator() const override { return '/'; }
-  const MessageFormat* FormatOf(const std::string& root, std::string_view dir) const override;
-  std::vector<const MessageFormat*> Formats() const override;
-  std::string Describe(const std::string& root) const override;
   std::optional<std::string> ChildDir(const std::string& parentDir,
                                       std::string_view name) const override;
   std::optional<std::string> MovedDir(const std::string& dir,

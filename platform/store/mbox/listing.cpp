@@ -8,7 +8,7 @@
 // key, so every message whose bytes stayed keeps its id.
 //
 // The file is read in large windows with pread into one buffer, split
-// (mbox_splitter.h) and hashed there; only the header blocks of new messages
+// (splitter.h) and hashed there; only the header blocks of new messages
 // are parsed, on a few threads. Reading into a buffer that stays in the
 // caches costs a quarter of walking a mapping of the file page by page; the
 // mapping serves only what is not read in order (a message larger than the

@@ -1,10 +1,12 @@
 // A Takeout archive: one mbox file whose messages carry Gmail labels shows a
 // folder for each label below the file's folder; the labels header read alone.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fstream>
 #include <map>
 
+#include "platform/store/mbox/layout.h"
 #include "platform/store/takeout/gmail_labels.h"
 #include "platform/store/testing/nested_tree.h"
 #include "platform/store/testing/store_test_util.h"
@@ -94,11 +96,22 @@ TEST_F(TakeoutStoreTest, InADirectoryTheLabelsAreBelowTheArchivesFolder) {
 
 TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
   std::map<std::string, MESSAGEID> opened, projects;
+  STOREFOLDERID projectsFolder = 0;
   {
     auto ns = OpenStore();
     opened = Ids(ns.Get(), "Opened");
     projects = Ids(ns.Get(), "Projects");
+    projectsFolder = IdOf(ns.Get(), "Projects");
   }
+  // An index of an earlier version named a label folder "<file>\x1f<label>"
+  // (the file here is the root: ""): its folders keep their ids.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(mbox::IndexPathFor(file_).c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "UPDATE folders SET path = char(31) || path WHERE path != ''", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(IdOf(OpenStore().Get(), "Projects"), projectsFolder);
   std::ofstream(file_, std::ios::app) << TakeoutMessage("Opened,Travel", "Tickets");
   auto ns = OpenStore();
   auto now = Ids(ns.Get(), "Opened");
