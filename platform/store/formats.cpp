@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "platform/store/engine/folder_layout.h"
+#include "platform/store/evolution/local_layout.h"
+#include "platform/store/kmail/layout.h"
 #include "platform/store/maildir/layouts.h"
 #include "platform/store/mbox/layout.h"
 #include "platform/store/mh/layout.h"
@@ -42,13 +44,15 @@ struct KnownLayout {
 
 // A profile holds mbox files and per-message folders, so it goes first; a
 // directory that is no Maildir tree may still be a directory of mbox files.
-// An MH mailbox's folders are directories too, so it is told apart from a
-// nested Maildir tree (by its numbered files and state files) first.
+// An MH mailbox's folders are directories too, and Evolution's and KMail's
+// trees are Maildirs another program keeps a summary of: each is told apart
+// (by its numbered files and state files, its marker files, its
+// ".X.directory" directories) before the tree is taken for a Maildir tree
+// of our own.
 constexpr KnownLayout kLayouts[] = {
-    {Profile, thunderbird::IsProfile},
-    {Mh, nullptr},
-    {maildir::DetectLayout, nullptr},
-    {Mbox, nullptr},
+    {Profile, thunderbird::IsProfile},       {Mh, nullptr},
+    {evolution::DetectLocalLayout, nullptr}, {kmail::DetectLayout, kmail::IsLocalMail},
+    {maildir::DetectLayout, nullptr},        {Mbox, nullptr},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "platform/store/apple/emlx.h"
 #include "platform/store/claws/folderlist.h"
+#include "platform/store/evolution/local_layout.h"
 #include "platform/store/mh/marks.h"
 
 namespace store {
@@ -109,6 +110,12 @@ TEST(Emlx, FramesTheMessageAndReadsItsFlags) {
                           std::string("-1\nabc"), std::string(70, ' ') + "1\na"})
     EXPECT_FALSE(apple::ParseEmlxFrame(bad)) << bad;
   EXPECT_FALSE(apple::ParseEmlxFlags("<plist><dict><key>flags</key><string>1</string></dict>"));
+}
+
+TEST(EvolutionNames, UndoTheEscapesOnlyWhereTheTreeIsMarked) {
+  EXPECT_EQ(evolution::LocalFolderName("a_2Eb_5Fc_2", true), "a.b_c_2");
+  EXPECT_EQ(evolution::LocalFolderName("_5F2E_", true), "_2E_");
+  EXPECT_EQ(evolution::LocalFolderName("a_2Eb", false), "a_2Eb");
 }
 
 }  // namespace

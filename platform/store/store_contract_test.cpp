@@ -156,6 +156,27 @@ std::string MakeNmh(const std::string& base) {
   return root;
 }
 
+// Evolution's local folders: Maildir++ with its marker and summary files.
+std::string MakeEvolutionLocal(const std::string& base) {
+  std::string root = MakeMaildirPlusPlus(base);
+  testing::WriteFile(root + "/..maildir++", "");
+  testing::WriteFile(root + "/folders.db", "");
+  testing::AddNestedFolder(root, ".a_2Eb.c");
+  return root;
+}
+
+// KMail's local folders: subfolders of X in ".X.directory".
+std::string MakeKMail(const std::string& base) {
+  std::string root = base + "/local-mail";
+  std::string inbox = testing::AddNestedFolder(root, "inbox");
+  std::string work = testing::AddNestedFolder(root, "Work");
+  testing::AddNestedFolder(root, "lists");
+  testing::AddNestedFolder(root, ".lists.directory/dev");
+  MaildirFile(inbox, 0, Text("in", 0), false);
+  for (int i = 0; i < 3; ++i) MaildirFile(work, i + 1, Text(kSubjects[i], i + 1), i == 0);
+  return root;
+}
+
 void PrintTo(const Shape& shape, std::ostream* out) {
   *out << shape.name;
 }
@@ -168,6 +189,8 @@ const Shape kShapes[] = {
     {"TakeoutLabels", false, MakeTakeout},
     {"ClawsMh", false, MakeClawsMh},
     {"Nmh", false, MakeNmh},
+    {"EvolutionLocal", false, MakeEvolutionLocal},
+    {"KMail", false, MakeKMail},
 };
 
 class StoreContract : public ::testing::TestWithParam<Shape> {
