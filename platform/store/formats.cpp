@@ -3,14 +3,19 @@
 // its message format where its files differ from every format here), whose
 // detector goes into this table before any layout that would also take its
 // tree.
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <memory>
 
 #include "platform/store/engine/folder_layout.h"
 #include "platform/store/evolution/local_layout.h"
+#include "platform/store/home/all_stores_layout.h"
 #include "platform/store/kmail/layout.h"
 #include "platform/store/maildir/layouts.h"
 #include "platform/store/mbox/layout.h"
 #include "platform/store/mh/layout.h"
+#include "platform/store/store_location.h"
 #include "platform/store/takeout/label_layout.h"
 #include "platform/store/thunderbird/profile_layout.h"
 #include "platform/store/thunderbird/profiles.h"
@@ -29,6 +34,23 @@ std::unique_ptr<FolderLayout> Mbox(const std::string& root, TreeScan* scan) {
   auto layout =
       mbox::DetectLayout(root, scan, takeout::ArchiveFormat(), thunderbird::PerMessageFormat());
   return layout ? takeout::WithLabels(std::move(layout)) : nullptr;
+}
+
+// With MAILDIR unset, the home directory stands for every store found there.
+std::unique_ptr<FolderLayout> AllStores(const std::string& root, TreeScan* scan) {
+  const char* maildir = std::getenv("MAILDIR");
+  if (maildir && *maildir) return nullptr;
+  std::string home = HomeDirectory();
+  struct stat a, b;
+  if (home.empty() || stat(root.c_str(), &a) != 0 || stat(home.c_str(), &b) != 0 ||
+      a.st_dev != b.st_dev || a.st_ino != b.st_ino)
+    return nullptr;
+  return home::DetectAllStores(home, scan);
+}
+
+bool IsHome(const std::string& root) {
+  const char* maildir = std::getenv("MAILDIR");
+  return !(maildir && *maildir) && !root.empty() && root == HomeDirectory();
 }
 
 std::unique_ptr<FolderLayout> Mh(const std::string& root, TreeScan* scan) {
@@ -50,9 +72,13 @@ struct KnownLayout {
 // ".X.directory" directories) before the tree is taken for a Maildir tree
 // of our own.
 constexpr KnownLayout kLayouts[] = {
-    {Profile, thunderbird::IsProfile},       {Mh, nullptr},
-    {evolution::DetectLocalLayout, nullptr}, {kmail::DetectLayout, kmail::IsLocalMail},
-    {maildir::DetectLayout, nullptr},        {Mbox, nullptr},
+    {AllStores, IsHome},
+    {Profile, thunderbird::IsProfile},
+    {Mh, nullptr},
+    {evolution::DetectLocalLayout, nullptr},
+    {kmail::DetectLayout, kmail::IsLocalMail},
+    {maildir::DetectLayout, nullptr},
+    {Mbox, nullptr},
 };
 
 }  // namespace

@@ -8,13 +8,12 @@
 
 #include "platform/store/engine/files.h"
 #include "platform/store/engine/folder_layout.h"
+#include "platform/store/home/discovery.h"
 #include "platform/store/maildir/files.h"
 #include "platform/store/maildir/names.h"
 #include "platform/store/thunderbird/profiles.h"
 
 namespace store {
-namespace {
-
 std::string HomeDirectory() {
   const char* home = std::getenv("HOME");
   if (!home || !*home) {
@@ -23,6 +22,8 @@ std::string HomeDirectory() {
   }
   return home ? home : "";
 }
+
+namespace {
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -44,6 +45,10 @@ StoreLocation LocateStore() {
     return where;
   }
   std::string home = HomeDirectory();
+  auto stores = home::FindStores(home);
+  if (stores.size() > 1 || (stores.size() == 1 && stores[0].kind != home::Kind::kMaildir &&
+                            stores[0].kind != home::Kind::kThunderbird))
+    return {home, false, true, true};
   where.root = home + "/Maildir";
   if (files::IsDirectory(where.root)) {
     where.found = true;

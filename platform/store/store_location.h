@@ -18,7 +18,11 @@ struct StoreLocation {
   std::string root;
   bool profile = false;  // root is a Thunderbird profile: its accounts are the top folders
   bool found = false;    // root exists
+  bool all = false;      // root is the home directory: every store found, as one tree
 };
+
+// The home directory: $HOME, else the password database's.
+std::string HomeDirectory();
 
 // Reads $MAILDIR and $HOME (the password database when HOME is unset).
 StoreLocation LocateStore();

@@ -57,10 +57,13 @@ bool HoldsMhFiles(const std::string& dir) {
     struct stat st;
     if (stat((dir + "/" + state).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return true;
   }
+  // A numbered file is a message, unless it is an mbox folder (Thunderbird
+  // names a folder "2025" as readily as "Inbox").
   bool numbered = false;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d)) {
-      if (IsMessageName(e->d_name) && (e->d_type == DT_REG || e->d_type == DT_UNKNOWN)) {
+      if (IsMessageName(e->d_name) && (e->d_type == DT_REG || e->d_type == DT_UNKNOWN) &&
+          !mbox::IsMboxFile(dir + "/" + e->d_name)) {
         numbered = true;
         break;
       }
