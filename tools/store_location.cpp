@@ -1,6 +1,7 @@
 // store-location: prints in one line which mail store Mailquarry opens for
-// this user ($MAILDIR, ~/Maildir or the default Thunderbird profile) and
-// whether it is only read. Exits 1 when there is none, so that scripts can
+// this user ($MAILDIR; else every store found in the known places: ~/Maildir,
+// the default Thunderbird profile, Evolution, KMail, Claws Mail, Sylpheed,
+// the mail spool, ~/Mail) and what is only read. Exits 1 when there is none, so that scripts can
 // offer the demo store instead.
 #include <cstdio>
 
@@ -11,8 +12,10 @@ namespace {
 
 const char kUsage[] =
     "usage: store-location\n"
-    "Prints which mail store Mailquarry opens: $MAILDIR when set, else ~/Maildir,\n"
-    "else the default Thunderbird profile. Exits 1 when there is none.\n";
+    "Prints which mail store Mailquarry opens: $MAILDIR when set, else every store\n"
+    "found (~/Maildir, the default Thunderbird profile, Evolution's and KMail's local\n"
+    "folders, Claws Mail's and Sylpheed's mailboxes, the mail spool, ~/Mail) as one\n"
+    "tree. Exits 1 when there is none.\n";
 
 }  // namespace
 

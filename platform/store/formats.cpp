@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/store/apple/mail_layout.h"
 #include "platform/store/engine/folder_layout.h"
 #include "platform/store/evolution/local_layout.h"
 #include "platform/store/home/all_stores_layout.h"
@@ -69,7 +70,8 @@ struct KnownLayout {
 // An MH mailbox's folders are directories too, and Evolution's and KMail's
 // trees are Maildirs another program keeps a summary of: each is told apart
 // (by its numbered files and state files, its marker files, its
-// ".X.directory" directories) before the tree is taken for a Maildir tree
+// ".X.directory" directories, Apple Mail's "Name.mbox" directories) before
+// the tree is taken for a Maildir tree
 // of our own.
 constexpr KnownLayout kLayouts[] = {
     {AllStores, IsHome},
@@ -77,6 +79,7 @@ constexpr KnownLayout kLayouts[] = {
     {Mh, nullptr},
     {evolution::DetectLocalLayout, nullptr},
     {kmail::DetectLayout, kmail::IsLocalMail},
+    {apple::DetectLayout, apple::IsMailboxDirectory},
     {maildir::DetectLayout, nullptr},
     {Mbox, nullptr},
 };

@@ -177,6 +177,41 @@ std::string MakeKMail(const std::string& base) {
   return root;
 }
 
+// Apple Mail's own store: one .emlx file a message (its length, the
+// message, a property list whose flags hold read (1) and deleted (2)),
+// spread over numbered directories; and mailboxes exported from it.
+std::string Emlx(const std::string& text, int flags) {
+  return std::to_string(text.size()) + "\n" + text +
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+         "\t<key>flags</key>\n\t<integer>" +
+         std::to_string(flags) + "</integer>\n</dict>\n</plist>\n";
+}
+
+std::string MakeAppleMail(const std::string& base) {
+  std::string root = base + "/V10";
+  std::string inbox = root + "/INBOX.mbox/1F2E/Data/Messages";
+  std::string work = root + "/Work.mbox/1F2F/Data/1/Messages";
+  testing::MakeDirs(inbox);
+  testing::MakeDirs(work);
+  testing::WriteFile(inbox + "/7.emlx", Emlx(Text("in", 0), 0));
+  for (int i = 0; i < 3; ++i)
+    testing::WriteFile(work + "/" + std::to_string(i + 8) + ".emlx",
+                       Emlx(Text(kSubjects[i], i + 1), i == 0 ? 0x80000001 : 0x80000000));
+  testing::WriteFile(work + "/11.emlx", Emlx(Text("gone", 4), 2));
+  testing::WriteFile(root + "/Work.mbox/1F2F/Info.plist", "<plist/>");
+  return root;
+}
+
+std::string MakeAppleExport(const std::string& base) {
+  std::string root = base + "/Exported";
+  testing::MakeDirs(root + "/Inbox.mbox");
+  testing::MakeDirs(root + "/Work.mbox");
+  testing::WriteFile(root + "/Inbox.mbox/mbox", Mbox({Text("in", 0)}));
+  testing::WriteFile(root + "/Inbox.mbox/Info.plist", "<plist/>");
+  testing::WriteFile(root + "/Work.mbox/mbox", Mbox(MboxWork()));
+  return root;
+}
+
 void PrintTo(const Shape& shape, std::ostream* out) {
   *out << shape.name;
 }
@@ -191,6 +226,8 @@ const Shape kShapes[] = {
     {"Nmh", false, MakeNmh},
     {"EvolutionLocal", false, MakeEvolutionLocal},
     {"KMail", false, MakeKMail},
+    {"AppleMail", false, MakeAppleMail},
+    {"AppleMailExport", false, MakeAppleExport},
 };
 
 class StoreContract : public ::testing::TestWithParam<Shape> {

@@ -66,7 +66,9 @@ std::string DescribeStore(const StoreLocation& location) {
   // The store's own reading of the layout says which kind it is.
   TreeScan scan;
   auto layout = DetectLayout(location.root, &scan);
-  if (!layout) return "Not a mail store: " + location.root;
+  if (!layout)
+    return "Not a mail store: " + location.root +
+           " (no Maildir folder, mbox file, MH folder, or other mail program's store there)";
   return layout->Describe(location.root);
 }
 

@@ -58,7 +58,7 @@ void Text(GMarkupParseContext*, const gchar* text, gsize length, gpointer data, 
 
 }  // namespace
 
-std::optional<EmlxFrame> ParseEmlxFrame(std::string_view bytes) {
+std::optional<EmlxFrame> ParseEmlxFrame(std::string_view bytes, std::size_t fileSize) {
   std::size_t eol = bytes.find('\n');
   if (eol == std::string_view::npos || eol > kMaxLengthLine) return std::nullopt;
   std::string_view line = bytes.substr(0, eol);
@@ -70,7 +70,7 @@ std::optional<EmlxFrame> ParseEmlxFrame(std::string_view bytes) {
   auto res = std::from_chars(line.data(), end, length);
   if (line.empty() || res.ec != std::errc() || res.ptr != end) return std::nullopt;
   std::size_t start = eol + 1;
-  if (length > bytes.size() - start) return std::nullopt;
+  if (fileSize < start || length > fileSize - start) return std::nullopt;
   return EmlxFrame{start, length};
 }
 

@@ -19,10 +19,13 @@ struct EmlxFrame {
   std::size_t length = 0;  // its length
 };
 
-// Where the message stands in the bytes of an .emlx file (at least its first
-// line and the message); nullopt when the first line is no length or the
-// message would run past the end.
-std::optional<EmlxFrame> ParseEmlxFrame(std::string_view bytes);
+// Where the message stands in an .emlx file of `fileSize` bytes that begins
+// with `head` (at least its first line); nullopt when the first line is no
+// length or the message would run past the end.
+std::optional<EmlxFrame> ParseEmlxFrame(std::string_view head, std::size_t fileSize);
+inline std::optional<EmlxFrame> ParseEmlxFrame(std::string_view bytes) {
+  return ParseEmlxFrame(bytes, bytes.size());
+}
 
 // The "flags" integer of the property list that follows the message;
 // nullopt when there is none.
