@@ -11,6 +11,7 @@
 #include "platform/store/apple/mail_layout.h"
 #include "platform/store/engine/folder_layout.h"
 #include "platform/store/evolution/local_layout.h"
+#include "platform/store/geary/layout.h"
 #include "platform/store/home/all_stores_layout.h"
 #include "platform/store/kmail/layout.h"
 #include "platform/store/maildir/layouts.h"
@@ -80,6 +81,7 @@ constexpr KnownLayout kLayouts[] = {
     {evolution::DetectLocalLayout, nullptr},
     {kmail::DetectLayout, kmail::IsLocalMail},
     {apple::DetectLayout, apple::IsMailboxDirectory},
+    {geary::DetectLayout, geary::IsAccount},
     {maildir::DetectLayout, nullptr},
     {Mbox, nullptr},
 };

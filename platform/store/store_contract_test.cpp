@@ -4,6 +4,7 @@
 // stores change; read-only ones answer writes with a refusal or a probe and
 // leave every byte of their tree as it was.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <functional>
@@ -212,6 +213,47 @@ std::string MakeAppleExport(const std::string& base) {
   return root;
 }
 
+// Geary's database: folders, messages as header and body texts, their
+// places and IMAP flags; a message marked for removal, one whose text is
+// not fetched yet and one flagged deleted are not shown.
+std::string MakeGeary(const std::string& base) {
+  std::string root = base + "/geary/jane@example.com";
+  testing::MakeDirs(root);
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open((root + "/geary.db").c_str(), &db), SQLITE_OK);
+  std::string sql =
+      "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT NOT NULL, parent_id INTEGER);"
+      "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
+      "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
+      " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER DEFAULT 0);"
+      "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL), (2, 'Work', NULL);";
+  auto add = [&](int id, int folder, const std::string& text, const char* flags, int remove) {
+    std::size_t cut = text.find("\n\n") + 1;
+    char* h = sqlite3_mprintf("%Q", text.substr(0, cut).c_str());
+    char* b = sqlite3_mprintf("%Q", text.substr(cut).c_str());
+    sql += "INSERT INTO MessageTable VALUES (" + std::to_string(id) + ", " + h + ", " + b + ", '" +
+           flags +
+           "');INSERT INTO MessageLocationTable(message_id, folder_id, ordering,"
+           " remove_marker) VALUES (" +
+           std::to_string(id) + ", " + std::to_string(folder) + ", " + std::to_string(100 - id) +
+           ", " + std::to_string(remove) + ");";
+    sqlite3_free(h);
+    sqlite3_free(b);
+  };
+  add(50, 1, Text("in", 0), "", 0);
+  add(9, 2, Text("one", 1), "\\Seen \\Flagged", 0);
+  add(8, 2, Text("two", 2), "\\Answered", 0);
+  add(7, 2, Text("three", 3), "", 0);
+  add(6, 2, Text("removed", 4), "", 1);
+  add(5, 2, Text("deleted", 5), "\\Deleted \\Seen", 0);
+  sql +=
+      "INSERT INTO MessageTable(id, header) VALUES (4, 'Subject: not fetched\n\n');"
+      "INSERT INTO MessageLocationTable(message_id, folder_id, ordering) VALUES (4, 2, 0);";
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  return root;
+}
+
 void PrintTo(const Shape& shape, std::ostream* out) {
   *out << shape.name;
 }
@@ -228,6 +270,7 @@ const Shape kShapes[] = {
     {"KMail", false, MakeKMail},
     {"AppleMail", false, MakeAppleMail},
     {"AppleMailExport", false, MakeAppleExport},
+    {"Geary", false, MakeGeary},
 };
 
 class StoreContract : public ::testing::TestWithParam<Shape> {

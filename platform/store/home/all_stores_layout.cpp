@@ -69,12 +69,21 @@ class AllStoresLayout final : public FolderLayout {
         if (dir.compare(0, prefix.size(), prefix) == 0)
           before.listings.emplace(dir.substr(prefix.size()), listing);
       m.layout->Scan(m.place.root, before, &scan);
-      if (!m.accountsAtTop) out->dirs.push_back(m.place.key);
-      for (const auto& dir : scan.dirs) out->dirs.push_back(prefix + dir);
-      for (const auto& [dir, time] : scan.times) out->times.emplace_back(prefix + dir, time);
-      for (auto& [dir, listing] : scan.listings)
-        out->listings.emplace(prefix + dir, std::move(listing));
+      AddMemberScan(m, std::move(scan), out);
     }
+    Finish(out);
+  }
+
+  // Adds a member's reading of its tree to the tree's, under its key.
+  static void AddMemberScan(const Member& m, TreeScan scan, TreeScan* out) {
+    const std::string prefix = m.place.key + ":";
+    if (!m.accountsAtTop) out->dirs.push_back(m.place.key);
+    for (const auto& dir : scan.dirs) out->dirs.push_back(prefix + dir);
+    for (const auto& [dir, time] : scan.times) out->times.emplace_back(prefix + dir, time);
+    for (auto& [dir, listing] : scan.listings)
+      out->listings.emplace(prefix + dir, std::move(listing));
+  }
+  static void Finish(TreeScan* out) {
     std::sort(out->dirs.begin(), out->dirs.end());
     out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
   }
@@ -249,10 +258,14 @@ class AllStoresLayout final : public FolderLayout {
 
 std::unique_ptr<FolderLayout> DetectAllStores(const std::string& home, TreeScan* scan) {
   std::vector<Member> members;
+  std::vector<TreeScan> scans;
+  *scan = TreeScan();
+  scan->start = files::NowNs();
   for (auto& place : FindStores(home)) {
-    TreeScan ignored;
-    auto layout = OpenPlace(place, &ignored);
+    TreeScan read;
+    auto layout = OpenPlace(place, &read);
     if (!layout) continue;
+    scans.push_back(std::move(read));
     Member m;
     m.writable = place.kind == Kind::kMaildir && !layout->foreign();
     m.accountsAtTop = place.kind == Kind::kThunderbird;
@@ -261,9 +274,11 @@ std::unique_ptr<FolderLayout> DetectAllStores(const std::string& home, TreeScan*
     members.push_back(std::move(m));
   }
   if (members.empty()) return nullptr;
-  auto layout = std::make_unique<AllStoresLayout>(home, std::move(members));
-  layout->Scan(home, TreeScan(), scan);
-  return layout;
+  // The readings made while each store was recognised make the tree's first.
+  for (std::size_t i = 0; i < members.size(); ++i)
+    AllStoresLayout::AddMemberScan(members[i], std::move(scans[i]), scan);
+  AllStoresLayout::Finish(scan);
+  return std::make_unique<AllStoresLayout>(home, std::move(members));
 }
 
 }  // namespace store::home

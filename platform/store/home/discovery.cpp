@@ -1,9 +1,11 @@
 #include "platform/store/home/discovery.h"
 
+#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include "platform/store/claws/folderlist.h"
 #include "platform/store/engine/files.h"
 #include "platform/store/evolution/local_layout.h"
+#include "platform/store/geary/layout.h"
 #include "platform/store/kmail/layout.h"
 #include "platform/store/maildir/layouts.h"
 #include "platform/store/mbox/format.h"
@@ -98,6 +101,19 @@ std::vector<StorePlace> FindStores(const std::string& home) {
   if (kmail::IsLocalMail(kmail)) finder.Add(Kind::kKMail, "kmail", "KMail: Local Folders", kmail);
   finder.AddMhMailboxes(home + "/.claws-mail/folderlist.xml", "Claws Mail");
   finder.AddMhMailboxes(home + "/.sylpheed-2.0/folderlist.xml", "Sylpheed");
+  // Geary keeps a directory per account, named by its address.
+  std::string geary = home + "/.local/share/geary";
+  if (DIR* d = opendir(geary.c_str())) {
+    std::vector<std::string> accounts;
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') accounts.emplace_back(e->d_name);
+    closedir(d);
+    std::sort(accounts.begin(), accounts.end());
+    for (const auto& account : accounts)
+      if (geary::IsAccount(geary + "/" + account))
+        finder.Add(Kind::kGeary, "geary-" + Tag(geary + "/" + account), "Geary: " + account,
+                   geary + "/" + account);
+  }
   std::string spool = SpoolPath();
   if (!spool.empty() && mbox::IsMboxFile(spool))
     finder.Add(Kind::kSpool, "spool", "Mail spool", spool);
@@ -121,6 +137,8 @@ std::unique_ptr<FolderLayout> OpenPlace(const StorePlace& place, TreeScan* scan)
       return kmail::DetectLayout(root, scan);
     case Kind::kMh:
       return mh::DetectLayout(root, scan, place.inboxHint);
+    case Kind::kGeary:
+      return geary::DetectLayout(root, scan);
     case Kind::kSpool:
       return mbox::DetectLayout(root, scan, mbox::Format(), thunderbird::PerMessageFormat());
     case Kind::kMailDirectory:

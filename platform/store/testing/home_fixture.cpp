@@ -1,5 +1,7 @@
 #include "platform/store/testing/home_fixture.h"
 
+#include <sqlite3.h>
+
 #include <vector>
 
 #include "platform/store/testing/nested_tree.h"
@@ -96,6 +98,32 @@ std::string WriteHomeStores(const std::string& home, const HomeStores& which, in
               "</folder>\n</folderlist>\n");
     MhFolder(home + "/Mail/inbox", "Claws Inbox", perFolder);
     MhFolder(home + "/Mail/archive", "Claws archive", perFolder);
+  }
+  if (which.geary) {
+    std::string account = home + "/.local/share/geary/jane@example.com";
+    MakeDirs(account);
+    sqlite3* db = nullptr;
+    sqlite3_open((account + "/geary.db").c_str(), &db);
+    std::string sql =
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT, parent_id INTEGER);"
+        "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
+        "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
+        " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER);"
+        "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL);BEGIN;";
+    for (int i = 0; i < perFolder; ++i) {
+      std::string text = Mail("Geary Inbox " + std::to_string(i + 1), i);
+      std::size_t cut = text.find("\n\n") + 1;
+      char* row = sqlite3_mprintf(
+          "INSERT INTO MessageTable VALUES (%d, %Q, %Q, %Q);"
+          "INSERT INTO MessageLocationTable VALUES (%d, %d, 1, %d, 0);",
+          i + 1, text.substr(0, cut).c_str(), text.substr(cut).c_str(), i == 0 ? "\\Seen" : "",
+          i + 1, i + 1, i + 1);
+      sql += row;
+      sqlite3_free(row);
+    }
+    sqlite3_exec(db, (sql + "COMMIT;").c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
   }
   std::string spool = home + "/spool/jane";
   if (which.spool) {

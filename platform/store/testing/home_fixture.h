@@ -2,9 +2,9 @@
 // written as its program writes it: ~/Maildir (Maildir++), a Thunderbird
 // profile (Local Folders), Evolution's local folders (with its "..maildir++"
 // marker and escaped names), KMail's local folders (".X.directory"), Claws
-// Mail's MH mailbox ~/Mail listed in its folderlist.xml (.claws_mark), and a
-// mail spool (an mbox file, named by $MAIL). Every folder holds `perFolder`
-// messages (subjects "<store> <folder> <n>"), the first one read.
+// Mail's MH mailbox ~/Mail listed in its folderlist.xml (.claws_mark), a
+// Geary account's database, and a mail spool (an mbox file, named by $MAIL). Every folder holds
+// `perFolder` messages (subjects "<store> <folder> <n>"), the first one read.
 #pragma once
 
 #include <string>
@@ -13,7 +13,7 @@ namespace store::testing {
 
 struct HomeStores {
   bool maildir = true, thunderbird = true, evolution = true, kmail = true, claws = true,
-       spool = true;
+       geary = true, spool = true;
 };
 
 // Writes the stores below `home`; returns the spool's path.
