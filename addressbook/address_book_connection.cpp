@@ -39,7 +39,7 @@ void* LoadLibrary(const std::string& name) {
 // The library to load: the registered path, else the standard name.
 std::string LibraryName() {
   std::string path;
-  if (FAILED(reg::GetString(reg::Root::LocalMachine, WAB_DLL_PATH_KEY, "", &path))) path.clear();
+  if (FAILED(reg::GetFilePath(reg::Root::LocalMachine, WAB_DLL_PATH_KEY, "", &path))) path.clear();
   path = path.substr(0, path.find('\0'));
   if (path.empty() || path.size() >= kLibraryPathBuffer) return WAB_DEFAULT_DLL_NAME;
   return path;

@@ -41,7 +41,10 @@ VARIANT_BOOL CContacts::DeleteContact(LONG iIndex) {
   if (!context_ || !list_.At(iIndex)) return VARIANT_FALSE;
   if (connection) {
     connection->SelectContact(list_, iIndex);
-    connection->DeleteSelectedContact();
+    // A contact of another program's book, which is only read, stays: the
+    // delete is refused and answered as failed. Any other outcome is passed
+    // on as before.
+    if (connection->DeleteSelectedContact() == MAPI_E_NO_ACCESS) return VARIANT_FALSE;
   }
   return VARIANT_TRUE;
 }

@@ -13,7 +13,9 @@ function(mq_add_test name)
   add_test(NAME ${name} COMMAND ${name})
   # GLib's slice allocator would keep GLib, GMime and vCard-library objects
   # out of LeakSanitizer's sight.
+  # No system registry beneath the tests' own (an installed package's).
   set(env "QT_QPA_PLATFORM=offscreen" "MQ_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+          "XDG_CONFIG_DIRS=${CMAKE_BINARY_DIR}/no-system-registry"
           "MQ_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "G_SLICE=always-malloc" ${T_ENV})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
 endfunction()

@@ -27,8 +27,10 @@ namespace messages {
 constexpr DISPID kCount = 1;
 constexpr DISPID kFindReturnEmail = 2;
 constexpr DISPID kFindMessageID = 4;
+constexpr DISPID kFindSize = 14;
 constexpr DISPID kFindSubject = 16;
 constexpr DISPID kExtractAttachment = 17;
+constexpr DISPID kGetAttachmentCount = 18;
 constexpr DISPID kSave2eml = 20;
 }  // namespace messages
 

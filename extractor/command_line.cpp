@@ -1,5 +1,6 @@
 #include "extractor/command_line.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,29 +16,24 @@
 #include "extractor/control_advice.h"
 #include "extractor/export_commands.h"
 #include "extractor/proxies.h"
+#include "extractor/standard_output.h"
 #include "extractor/store_folders.h"
 #include "extractor/terminal_progress.h"
+#include "platform/shell/files.h"
 
 namespace mailsift {
 namespace {
 
-// What each export is called and counts, as its summary line says it.
-struct ExportKind {
-  const char* itemNoun;  // what it goes through
-  const char* doneNoun;  // what it writes
-  bool intoDirectory;
-};
-
-ExportKind KindOf(CliCommand command) {
+const ExportKind& KindOf(CliCommand command) {
   switch (command) {
     case CliCommand::kAttachments:
-      return {"messages", "attachments", true};
+      return kAttachmentsExport;
     case CliCommand::kEml:
-      return {"messages", ".eml files", true};
+      return kEmlExport;
     case CliCommand::kReturnAddresses:
-      return {"messages", "addresses", false};
+      return kReturnAddressesExport;
     default:
-      return {"contacts", "addresses", false};
+      return kContactsExport;
   }
 }
 
@@ -65,11 +61,11 @@ int CheckTarget(const std::string& target, bool directory) {
 // error, not a new tree.
 int MakeDirectory(const std::string& dir) {
   if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-    Error("cannot make the directory '" + dir + "': " + std::strerror(errno));
+    Error("cannot make the directory '" + dir + "': " + files::ErrorWords(errno));
     return kCliSomeFailed;
   }
   if (access(dir.c_str(), W_OK | X_OK) != 0) {
-    Error("cannot write into '" + dir + "': " + std::strerror(errno));
+    Error("cannot write into '" + dir + "': " + files::ErrorWords(errno));
     return kCliSomeFailed;
   }
   return kCliDone;
@@ -156,20 +152,8 @@ int ListFolders(const CliRequest& r) {
   return kCliDone;
 }
 
-// "312 attachments written into /tmp/x, 2 could not be written (the first:
-// "a.pdf": Permission denied)".
-std::string Summary(const ExportKind& kind, const ExportOutcome& outcome,
-                    const std::string& target) {
-  std::string text = std::to_string(outcome.written) + " " + kind.doneNoun +
-                     (kind.intoDirectory ? " written into " : " appended to ") + target;
-  if (outcome.failed > 0)
-    text += ", " + std::to_string(outcome.failed) +
-            " could not be written (the first: " + outcome.firstFailure + ")";
-  return text;
-}
-
 int RunExport(const CliRequest& r) {
-  const ExportKind kind = KindOf(r.command);
+  const ExportKind& kind = KindOf(r.command);
   if (int status = CheckTarget(r.target, kind.intoDirectory)) return status;
 
   CMailquarry mq;
@@ -180,7 +164,7 @@ int RunExport(const CliRequest& r) {
   }
   const bool terminal = isatty(fileno(stderr)) != 0;
   TerminalProgress progress(terminal && !r.quiet ? stderr : nullptr, r.verbose ? stdout : nullptr,
-                            kind.itemNoun);
+                            kind.item.many);
   ExportOutcome outcome;
   try {
     long count = 0;
@@ -216,23 +200,21 @@ int RunExport(const CliRequest& r) {
     return kCliSomeFailed;
   }
   progress.Clear();
+  // The listing stopped the export: standard output cannot be written.
+  if (progress.OutputError()) return kCliSomeFailed;
   if (!kind.intoDirectory && r.verbose) std::printf("%s\n", r.target.c_str());
-  std::fflush(stdout);
+  const std::string summary = SummaryLine(kind, outcome, r.target);
   if (outcome.cancelled) {
     Error("interrupted after " + std::to_string(outcome.processed) + " of " +
-          std::to_string(outcome.total) + " " + kind.itemNoun + ": " +
-          Summary(kind, outcome, r.target));
+          Counted(outcome.total, kind.item) + ": " + summary);
     return kCliInterrupted;
   }
   if (outcome.failed > 0 || !r.quiet)
-    std::fprintf(outcome.failed > 0 && r.quiet ? stderr : stdout, "%s\n",
-                 Summary(kind, outcome, r.target).c_str());
+    std::fprintf(outcome.failed > 0 && r.quiet ? stderr : stdout, "%s\n", summary.c_str());
   return outcome.failed > 0 ? kCliSomeFailed : kCliDone;
 }
 
-}  // namespace
-
-int RunCommandLine(int argc, char** argv) {
+int Run(int argc, char** argv) {
   const CliParse parse = ParseCliArguments(argc, argv);
   if (!parse.error.empty()) return UsageError(parse.error);
   const CliRequest& r = parse.request;
@@ -249,6 +231,21 @@ int RunCommandLine(int argc, char** argv) {
       CatchStopSignals();
       return RunExport(r);
   }
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv) {
+  // A reader that goes away makes writes fail with EPIPE instead of killing
+  // us in the middle of an export, so that what was begun is cleaned up.
+  signal(SIGPIPE, SIG_IGN);
+  int status = Run(argc, argv);
+  if (int err = FinishStandardOutput()) {
+    if (err == EPIPE) EndAsReaderGone();
+    Error("cannot write the standard output: " + files::ErrorWords(err));
+    if (status == kCliDone) status = kCliSomeFailed;
+  }
+  return status;
 }
 
 }  // namespace mailsift

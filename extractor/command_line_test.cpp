@@ -81,7 +81,8 @@ class CommandLineTest : public testing::MailsiftTest {
     const std::string outFile = out_ + "/stdout", errFile = out_ + "/stderr";
     pid_t pid = fork();
     if (pid == 0) {
-      dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+      dup2(stdoutFd_ >= 0 ? stdoutFd_ : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+           1);
       dup2(stderrFd >= 0 ? stderrFd : open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
       execv(argv[0], argv.data());
       _exit(127);
@@ -101,6 +102,8 @@ class CommandLineTest : public testing::MailsiftTest {
                   const std::vector<std::string>& extraEnv = {}) {
     return Finish(Start(args, extraEnv));
   }
+  // Standard output of the next Start, when not the file Finish reads.
+  int stdoutFd_ = -1;
 };
 
 TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
@@ -192,10 +195,10 @@ TEST_F(CommandLineTest, UsageErrorsAndFailuresAnswerTheirStatusAndSayWhy) {
       {{"contacts", out_}, 2, "'" + out_ + "' is a directory"},
       {{"attachments", file + "/sub"},
        1,
-       "cannot make the directory '" + file + "/sub': Not a directory"},
+       "cannot make the directory '" + file + "/sub': not a directory"},
       {{"return-addresses", file + "/x.txt"},
        1,
-       "Cannot open \"" + file + "/x.txt\" for appending: Not a directory"},
+       "Cannot open \"" + file + "/x.txt\" for appending: not a directory"},
   };
   for (const Case& c : cases) {
     const Result r = Mailsift(c.args);
@@ -309,6 +312,99 @@ TEST_F(CommandLineTest, StopSignalsEndAfterTheCurrentMessageWithWholeFiles) {
       expected["f" + std::to_string(i) + ".bin"] = content + std::to_string(i);
     EXPECT_EQ(Tree(dir), expected);
   }
+}
+
+// Every export kind under a write that fails part-way (a file size limit, so
+// writes fail with EFBIG after some bytes): status 1, the summary names the
+// real reason, and nothing part-written stays (text files as they were).
+TEST_F(CommandLineTest, EveryExportSaysWhatCouldNotBeWrittenAndLeavesNothingPartWritten) {
+  MakeStore();
+  const std::string big(20000, 'B');
+  Add({"Big"},
+      {MailWithAttachment("Big", "big.bin", big), MailWithAttachment("Small", "s.txt", "s")});
+  const std::string before = std::string(3990, '#') + "\r\n";
+  struct Case {
+    std::vector<std::string> args;  // the target follows
+    std::string target;
+    std::string summary;
+    std::set<std::string> left;  // the target directory's files afterwards
+  } cases[] = {
+      {{"attachments", "--folder", "Big"},
+       out_ + "/att",
+       "1 attachment written into " + out_ +
+           "/att, 1 could not be written (the first: an attachment of \"Big\": the file is too "
+           "large)\n",
+       {"s.txt"}},
+      {{"eml", "--folder", "Big"},
+       out_ + "/eml",
+       "1 .eml file written into " + out_ +
+           "/eml, 1 could not be written (the first: \"Big.eml\": the file is too large)\n",
+       {"Small.eml"}},
+      {{"return-addresses"},
+       out_ + "/r.txt",
+       "0 addresses appended to " + out_ + "/r.txt, 4 could not be written (the first: \"" + out_ +
+           "/r.txt\": the file is too large); the file is as it was before\n",
+       {}},
+      {{"contacts"},
+       out_ + "/c.txt",
+       "0 addresses appended to " + out_ + "/c.txt, 2 could not be written (the first: \"" + out_ +
+           "/c.txt\": the file is too large); the file is as it was before\n",
+       {}},
+  };
+  for (Case& c : cases) {
+    const bool text = c.target.ends_with(".txt");
+    if (text) mqtest::WriteFile(c.target, before);
+    c.args.push_back(c.target);
+    pid_t pid;
+    {
+      mqtest::FileSizeLimit limit(4000);
+      pid = Start(c.args);
+    }
+    const Result r = Finish(pid);
+    EXPECT_EQ(r.status, 1) << c.args[0] << r.err;
+    EXPECT_EQ(r.out, c.summary);
+    if (text)
+      EXPECT_EQ(mqtest::ReadFile(c.target), before);
+    else
+      EXPECT_EQ(testing::Entries(c.target), c.left) << c.args[0];
+  }
+  if (geteuid() != 0) {  // root writes anywhere
+    const std::string locked = out_ + "/locked";
+    fs::create_directory(locked);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    const Result denied = Mailsift({"eml", "--folder", "Work", locked});
+    fs::permissions(locked, fs::perms::owner_all);
+    EXPECT_EQ(denied.status, 1);
+    EXPECT_NE(denied.err.find("permission denied"), std::string::npos) << denied.err;
+    EXPECT_TRUE(fs::is_empty(locked));
+  }
+}
+
+// Standard output is a file like any other: a full one is an error; a
+// reader that went away ends the program quietly, its export cleaned up.
+TEST_F(CommandLineTest, StandardOutputFailuresAreSaidAndAGoneReaderEndsQuietly) {
+  MakeStore();
+  stdoutFd_ = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  Result r = Finish(Start({"folders"}));
+  close(stdoutFd_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "mailsift: cannot write the standard output: the disk is full\n");
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"folders"},
+        std::vector<std::string>{"attachments", "--verbose", out_ + "/v"}}) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    close(pipeFds[0]);  // the reader is gone before the first line
+    stdoutFd_ = pipeFds[1];
+    r = Finish(Start(args));
+    close(pipeFds[1]);
+    EXPECT_EQ(r.status, 1000 + SIGPIPE) << args[0];
+    EXPECT_EQ(r.err, "") << args[0];
+  }
+  stdoutFd_ = -1;
+  // The export stopped after its first file, and took its staging directory.
+  EXPECT_EQ(Tree(out_ + "/v").size(), 1u);
 }
 
 }  // namespace

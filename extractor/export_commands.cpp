@@ -7,38 +7,26 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <vector>
 
 #include "extractor/unique_names.h"
+#include "platform/shell/files.h"
 
 namespace mailsift {
 namespace {
 
+using files::ErrorWords;
+using files::UniqueFd;
+
 // A 16-bit count says the real count modulo 65,536.
 constexpr long kCountWrap = 65536;
 
-std::string Reason(int error) {
-  return std::strerror(error);
-}
-
-// An open directory, closed when it goes.
-class DirFd {
- public:
-  explicit DirFd(int fd = -1) : fd_(fd) {}
-  DirFd(const DirFd&) = delete;
-  DirFd& operator=(const DirFd&) = delete;
-  ~DirFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+// A probe never writes more than this: a failure of a larger file is told by
+// a write of this size on any real disk, and a quota or size limit of this
+// size is met only by tests.
+constexpr long kMaxProbe = 256L << 20;
 
 // A private directory (mode 0700) inside the export directory, on the same
 // file system, removed with what is left in it when the command ends.
@@ -88,7 +76,7 @@ class StagingDir {
 
  private:
   static std::string Describe(const std::string& dir, int error) {
-    return "Cannot write into \"" + dir + "\": " + Reason(error);
+    return "Cannot write into \"" + dir + "\": " + ErrorWords(error);
   }
 
   int parentFd_;
@@ -99,40 +87,81 @@ class StagingDir {
 };
 
 // The file of a text export, opened for appending; every line ends in CR LF.
+// The file is whole or as before: a write that fails cuts it back to the size
+// it had when opened.
 class AppendingTextFile {
  public:
   explicit AppendingTextFile(const std::string& path) : path_(path) {
-    file_ = std::fopen(path.c_str(), "ab");
-    if (!file_) throw FileError("Cannot open \"" + path + "\" for appending: " + Reason(errno));
-  }
-  ~AppendingTextFile() {
-    if (file_) std::fclose(file_);
+    fd_.Reset(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    struct stat st {};
+    if (!fd_ || fstat(fd_.get(), &st) != 0)
+      throw FileError("Cannot open \"" + path + "\" for appending: " + ErrorWords(errno));
+    startSize_ = st.st_size;
   }
   AppendingTextFile(const AppendingTextFile&) = delete;
   AppendingTextFile& operator=(const AppendingTextFile&) = delete;
 
-  void WriteLine(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), file_);
-    std::fwrite("\r\n", 1, 2, file_);
+  // False once a write failed: the lines since are not taken.
+  bool WriteLine(const std::string& text) {
+    if (error_) return false;
+    buffer_ += text;
+    buffer_ += "\r\n";
+    ++buffered_;
+    return buffer_.size() < kBuffer || Flush();
   }
-  // Closes the file and reports what went wrong while writing it.
-  void Close() {
-    bool bad = std::ferror(file_) != 0;
-    int error = bad ? errno : 0;
-    if (std::fclose(file_) != 0 && !bad) {
-      bad = true;
-      error = errno;
+
+  // Writes what is buffered, syncs (a quota or a network file system may
+  // refuse only now) and closes. On failure the file is cut back; `outcome`
+  // counts the lines that stay and the ones that do not.
+  void Close(ExportOutcome& outcome) {
+    if (Flush() && fdatasync(fd_.get()) != 0 && errno != EINVAL) error_ = errno;
+    if (!error_) error_ = fd_.Close();
+    const long lines = kept_ + buffered_ + lost_;
+    outcome.written = kept_;
+    if (!error_) return;
+    outcome.written = 0;
+    for (long i = 0; i < lines; ++i) outcome.Fail(Quoted(path_), ErrorWords(error_));
+    if (!fd_) fd_.Reset(open(path_.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd_ && ftruncate(fd_.get(), startSize_) == 0) {
+      outcome.afterword = "; the file is as it was before";
+    } else {
+      // Whole lines up to the last flush stay; the failed write may have
+      // added part of one more.
+      outcome.written = kept_;
+      outcome.failed = lines - kept_;
+      outcome.afterword = "; the file could not be cut back (" + ErrorWords(errno) +
+                          "): " + std::to_string(kept_) + " lines stay added, and part of one more";
     }
-    file_ = nullptr;
-    if (bad) throw FileError("Cannot write \"" + path_ + "\": " + Reason(error ? error : EIO));
   }
 
  private:
+  static constexpr std::size_t kBuffer = 64 * 1024;
+
+  bool Flush() {
+    if (error_) return false;
+    if (int err = files::WriteAll(fd_.get(), buffer_)) {
+      error_ = err;
+      lost_ += buffered_;
+    } else {
+      kept_ += buffered_;
+    }
+    buffer_.clear();
+    buffered_ = 0;
+    return !error_;
+  }
+
   std::string path_;
-  std::FILE* file_ = nullptr;
+  UniqueFd fd_;
+  off_t startSize_ = 0;
+  std::string buffer_;
+  long buffered_ = 0;  // lines in the buffer
+  long kept_ = 0;      // lines written
+  long lost_ = 0;      // lines whose write failed
+  int error_ = 0;
 };
 
-// Appends the line `lineAt` gives for each position (none: no line) to `file`.
+// Appends the line `lineAt` gives for each position (none: no line) to
+// `file`. After a failed write nothing more is tried.
 ExportOutcome AppendLines(long count, const std::string& file, Progress& progress,
                           const std::function<std::optional<std::string>(long)>& lineAt) {
   ExportOutcome outcome;
@@ -143,18 +172,12 @@ ExportOutcome AppendLines(long count, const std::string& file, Progress& progres
       outcome.cancelled = true;
       break;
     }
-    if (std::optional<std::string> line = lineAt(i)) {
-      out.WriteLine(*line);
-      ++outcome.written;
-    }
     outcome.processed = i + 1;
+    if (std::optional<std::string> line = lineAt(i))
+      if (!out.WriteLine(*line)) break;
   }
-  out.Close();
+  out.Close(outcome);
   return outcome;
-}
-
-void Failed(ExportOutcome& outcome, const std::string& name, const std::string& reason) {
-  if (outcome.failed++ == 0) outcome.firstFailure = "\"" + name + "\": " + reason;
 }
 
 bool NamesAnotherPlace(const std::string& subject) {
@@ -179,9 +202,9 @@ ExportOutcome ExportAttachments(const CMailquarry& mq, long count, const std::st
                                 Progress& progress) {
   ExportOutcome outcome;
   outcome.total = count;
-  DirFd target(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (target.get() < 0)
-    throw FileError("Cannot open the directory \"" + directory + "\": " + Reason(errno));
+  UniqueFd target(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!target)
+    throw FileError("Cannot open the directory \"" + directory + "\": " + ErrorWords(errno));
   StagingDir staging(target.get(), directory);
   UniqueNames names;
   for (long i = 0; i < count; ++i) {
@@ -189,17 +212,28 @@ ExportOutcome ExportAttachments(const CMailquarry& mq, long count, const std::st
       outcome.cancelled = true;
       break;
     }
-    mq.Messages().ExtractAttachment(i, staging.Path());
+    const bool whole = mq.Messages().ExtractAttachment(i, staging.Path());
+    long moved = 0;
     for (const std::string& written : staging.Entries()) {
       std::string name = names.Propose(written);
+      ++moved;
       if (renameat(staging.Fd(), written.c_str(), target.get(), name.c_str()) == 0) {
         names.Take(name);
         ++outcome.written;
         progress.Wrote(directory + "/" + name);
       } else {
-        Failed(outcome, name, Reason(errno));
+        outcome.Fail(Quoted(name), ErrorWords(errno));
         unlinkat(staging.Fd(), written.c_str(), 0);
       }
+    }
+    // The control writes what it can and removes what it could not write
+    // whole; the difference to the message's attachments is what was lost.
+    if (!whole && mq.Messages().FindMessageID(i) != 0) {
+      const long lost = std::max(1L, mq.Messages().GetAttachmentCount(i) - moved);
+      const int reason = WriteProbe(staging.Fd(), mq.Messages().FindSize(i));
+      const std::string what = "an attachment of " + Quoted(mq.Messages().FindSubject(i));
+      for (long k = 0; k < lost; ++k)
+        outcome.Fail(what, reason ? ErrorWords(reason) : "the control could not write it whole");
     }
     outcome.processed = i + 1;
   }
@@ -210,6 +244,9 @@ ExportOutcome ExportEml(const CMailquarry& mq, long count, const std::string& di
                         Progress& progress) {
   ExportOutcome outcome;
   outcome.total = count;
+  UniqueFd target(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!target)
+    throw FileError("Cannot open the directory \"" + directory + "\": " + ErrorWords(errno));
   UniqueNames names;
   for (long i = 0; i < count; ++i) {
     if (!progress.Continue(i, count)) {
@@ -219,7 +256,7 @@ ExportOutcome ExportEml(const CMailquarry& mq, long count, const std::string& di
     outcome.processed = i + 1;
     const std::string subject = mq.Messages().FindSubject(i);
     if (NamesAnotherPlace(subject)) {
-      Failed(outcome, subject + ".eml", "the subject names another directory");
+      outcome.Fail(Quoted(subject + ".eml"), "the subject names another directory");
       continue;
     }
     const std::string name = names.Propose(subject, ".eml");
@@ -230,11 +267,14 @@ ExportOutcome ExportEml(const CMailquarry& mq, long count, const std::string& di
       progress.Wrote(path);
     } else if (mq.Messages().FindMessageID(i) != 0) {
       // Past the folder's end (the first 500 of a smaller folder) nothing is
-      // written and nothing failed. The control says only that it failed: a
-      // directory we may not write into is the likely reason worth naming.
-      Failed(outcome, name,
-             access(directory.c_str(), W_OK | X_OK) != 0 ? Reason(errno)
-                                                         : "the message could not be read");
+      // written and nothing failed. The control answers only FALSE (and
+      // removes what it wrote): a write of the message's size in the same
+      // place tells whether the place refuses it, and why.
+      const int reason = WriteProbe(target.get(), mq.Messages().FindSize(i));
+      outcome.Fail(Quoted(name), reason
+                                     ? ErrorWords(reason)
+                                     : "the message could not be copied, though the place takes a "
+                                       "file of its size");
     }
   }
   return outcome;
@@ -256,15 +296,29 @@ ExportOutcome ExportContactEmails(const CMailquarry& mq, long count, const std::
   });
 }
 
-std::string CompletionText(const std::string& title, const ExportOutcome& outcome,
-                           const std::string& itemNoun, const std::string& fileNoun) {
-  std::string text = outcome.cancelled
-                         ? title + " cancelled after " + std::to_string(outcome.processed) +
-                               " of " + std::to_string(outcome.total) + " " + itemNoun
-                         : title + " completed";
-  if (outcome.failed > 0)
-    text += "\n" + std::to_string(outcome.failed) + " " + fileNoun + " could not be written.";
-  return text;
+int WriteProbe(int dirFd, long size) {
+  // An unnamed file vanishes with its descriptor, whatever happens to us.
+  UniqueFd fd(openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  std::string name;
+  if (!fd && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    for (int attempt = 0; !fd && attempt < 100; ++attempt) {
+      name = ".mailsift-probe-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+      fd.Reset(openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+      if (!fd && errno != EEXIST) break;
+    }
+  }
+  if (!fd) return errno;
+  const std::string zeros(64 * 1024, '\0');
+  int err = 0;
+  for (long left = std::clamp(size, 1L, kMaxProbe); left > 0 && !err;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<long>(left, zeros.size()));
+    err = files::WriteAll(fd.get(), zeros.data(), n);
+    left -= static_cast<long>(n);
+  }
+  if (!err && fdatasync(fd.get()) != 0 && errno != EINVAL) err = errno;
+  if (int closed = fd.Close(); !err) err = closed;
+  if (!name.empty()) unlinkat(dirFd, name.c_str(), 0);
+  return err;
 }
 
 }  // namespace mailsift

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "extractor/export_report.h"
 #include "extractor/proxies.h"
 
 namespace mailsift {
@@ -35,15 +36,6 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-struct ExportOutcome {
-  long total = 0;            // items the command set out to process
-  long processed = 0;        // items processed (total unless cancelled)
-  long written = 0;          // files written, or for the text exports lines appended
-  long failed = 0;           // files that could not be written
-  std::string firstFailure;  // the first of those: its name and why
-  bool cancelled = false;
-};
-
 // The folder and range prologue of the three message exports: selects folder
 // `selection` in the control and answers how many message positions to
 // process. For all messages this is the folder's real count, also past what
@@ -53,7 +45,8 @@ long SelectFolder(const CMailquarry& mq, int selection, int range);
 
 // Each message's attachments into `directory`. The control writes them into a
 // private directory inside it, from where they are renamed into place under
-// names this command has not written yet.
+// names this command has not written yet. A message whose attachments the
+// control could not all write counts those it did not write as failed.
 ExportOutcome ExportAttachments(const CMailquarry& mq, long count, const std::string& directory,
                                 Progress& progress);
 // Each message as "<subject>.eml" in `directory`. A subject that would name a
@@ -61,15 +54,18 @@ ExportOutcome ExportAttachments(const CMailquarry& mq, long count, const std::st
 ExportOutcome ExportEml(const CMailquarry& mq, long count, const std::string& directory,
                         Progress& progress);
 // The non-empty return addresses, one a line (CR LF), appended to `file`.
+// When the file cannot take them all, it is cut back to what it held before
+// (the outcome's afterword says so, or how many lines stay when it cannot be).
 ExportOutcome ExportReturnEmails(const CMailquarry& mq, long count, const std::string& file,
                                  Progress& progress);
 // Every contact's address, one a line (an empty one too), appended to `file`.
 ExportOutcome ExportContactEmails(const CMailquarry& mq, long count, const std::string& file,
                                   Progress& progress);
 
-// "<title> completed", and on further lines how many files could not be
-// written, or that the command was cancelled and after how many of what.
-std::string CompletionText(const std::string& title, const ExportOutcome& outcome,
-                           const std::string& itemNoun, const std::string& fileNoun);
+// Why a write of about `size` bytes into the directory `dirFd` fails now: the
+// file system's own answer (ENOSPC, EFBIG, EACCES, EROFS, ...), or 0 when such
+// a write succeeds. Nothing stays behind. The control answers a failed write
+// only with FALSE; this finds the reason without guessing it.
+int WriteProbe(int dirFd, long size);
 
 }  // namespace mailsift

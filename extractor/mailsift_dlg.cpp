@@ -176,50 +176,46 @@ QString CMailsiftDlg::AskTextFile() {
                                          QStringLiteral("Text File (*.txt)"));
 }
 
-void CMailsiftDlg::ShowCompletion(const std::string& text) {
-  services_.prompts->ShowMessage(this, windowTitle(), QString::fromStdString(text),
-                                 ui::UserPrompts::Icon::kInformation);
-}
-
-void CMailsiftDlg::RunExport(const std::string& title, const std::string& itemNoun,
-                             const std::string& fileNoun, const std::function<long()>& count,
+void CMailsiftDlg::RunExport(const ExportKind& kind, const std::function<long()>& count,
                              const std::function<QString()>& ask, const ExportFunction& command) {
   RunCommand([&] {
     const long n = count();
     const QString place = ask();
     if (place.isEmpty()) return;
     WaitCursor wait;
-    auto progress = services_.makeProgress(this, QString::fromStdString(title));
+    auto progress = services_.makeProgress(this, QString::fromUtf8(kind.title));
     ExportOutcome outcome = command(mq_, n, place.toStdString(), *progress);
     progress.reset();
-    ShowCompletion(CompletionText(title, outcome, itemNoun, fileNoun));
+    services_.prompts->ShowMessage(
+        this, windowTitle(),
+        QString::fromStdString(CompletionText(kind, outcome, place.toStdString())),
+        outcome.failed > 0 ? ui::UserPrompts::Icon::kWarning : ui::UserPrompts::Icon::kInformation);
   });
 }
 
 void CMailsiftDlg::OnExportAttachments() {
   RunExport(
-      "Export Attachments", "messages", "attachments", [this] { return Prologue(); },
-      [this] { return BrowseOutputDirectory(); }, ExportAttachments);
+      kAttachmentsExport, [this] { return Prologue(); }, [this] { return BrowseOutputDirectory(); },
+      ExportAttachments);
 }
 
 void CMailsiftDlg::OnExportEml() {
   RunExport(
-      "Export to eml", "messages", ".eml files", [this] { return Prologue(); },
-      [this] { return BrowseOutputDirectory(); }, ExportEml);
+      kEmlExport, [this] { return Prologue(); }, [this] { return BrowseOutputDirectory(); },
+      ExportEml);
 }
 
 void CMailsiftDlg::OnExportEmailText() {
   RunExport(
-      "Export email to text file", "messages", "files", [this] { return Prologue(); },
-      [this] { return AskTextFile(); }, ExportReturnEmails);
+      kReturnAddressesExport, [this] { return Prologue(); }, [this] { return AskTextFile(); },
+      ExportReturnEmails);
 }
 
 void CMailsiftDlg::OnExportAddressBook() {
   // This export reads the contact count before asking, and touches neither
   // the folder nor the range.
   RunExport(
-      "Export address book email to text file", "contacts", "files",
-      [this] { return mq_.Contacts().Count(); }, [this] { return AskTextFile(); },
+      kContactsExport, [this] { return mq_.Contacts().Count(); }, [this] { return AskTextFile(); },
       ExportContactEmails);
 }
 

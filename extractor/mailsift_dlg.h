@@ -78,14 +78,13 @@ class CMailsiftDlg : public QDialog {
   void RunCommand(const std::function<void()>& command);
   // One export: the number of items, then the user's choice of directory or
   // file (none: the command ends silently), then the export under the wait
-  // cursor with its progress, then the completion message.
-  void RunExport(const std::string& title, const std::string& itemNoun, const std::string& fileNoun,
-                 const std::function<long()>& count, const std::function<QString()>& ask,
-                 const ExportFunction& command);
+  // cursor with its progress, then the completion message: information
+  // when everything was written, a warning when something was not.
+  void RunExport(const ExportKind& kind, const std::function<long()>& count,
+                 const std::function<QString()>& ask, const ExportFunction& command);
   long Prologue();
   QString BrowseOutputDirectory();
   QString AskTextFile();
-  void ShowCompletion(const std::string& text);
 
   DialogServices services_;
   std::map<int, QWidget*> items_;

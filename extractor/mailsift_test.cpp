@@ -78,7 +78,7 @@ TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
     EXPECT_EQ(Entries(out_ + "/att" + n).size() + Entries(out_ + "/eml" + n).size(), 40u);
   }
   std::vector<std::string> said;
-  for (const auto& m : prompts_.messages) said.push_back(m.text.toStdString());
+  for (const auto& m : prompts_.messages) said.push_back(m.text.section('\n', 0, 0).toStdString());
   EXPECT_EQ(std::set(said.begin(), said.end()),
             (std::set<std::string>{"Export Attachments completed", "Export to eml completed",
                                    "Export email to text file completed"}));
@@ -94,7 +94,7 @@ TEST_F(MailsiftTest, AnEmptyStoreListsNoFolderAndStillCompletes) {
   EXPECT_EQ(Folders()->currentIndex(), -1);
   Run(&D::OnExportEml, NewDir("e"));
   EXPECT_EQ(log_.folderWrites, std::vector<SHORT>{-1});
-  EXPECT_EQ(LastMessage(), "Export to eml completed");
+  EXPECT_EQ(LastMessage(), "Export to eml completed\n0 .eml files written into " + out_ + "/e.");
 }
 
 // An address of any length is written whole (appending is the command
@@ -107,11 +107,13 @@ TEST_F(MailsiftTest, TextExportsKeepLongAddressesWholeAndSayWhyAFileCannotOpen) 
   Run(&D::OnExportEmailText, out_ + "/addresses.txt", true);
   EXPECT_EQ(mqtest::ReadFile(out_ + "/addresses.txt"), longAddress + "\r\n");
   Run(&D::OnExportAddressBook, out_ + "/contacts.txt", true);
-  EXPECT_EQ(LastMessage(), "Export address book email to text file completed");
+  EXPECT_EQ(LastMessage(),
+            "Export address book email to text file completed\n0 addresses appended to " + out_ +
+                "/contacts.txt.");
 
   Run(&D::OnExportEmailText, out_ + "/missing/dir/x.txt", true);
   EXPECT_EQ(LastMessage(), "Cannot open \"" + out_ +
-                               "/missing/dir/x.txt\" for appending: No such file or directory");
+                               "/missing/dir/x.txt\" for appending: no such file or directory");
   EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kError);
 }
 
@@ -140,7 +142,10 @@ TEST_F(MailsiftTest, SameNamesAreKeptAndSubjectsNamingOtherPlacesFailAlone) {
   EXPECT_NE(mqtest::ReadFile(eml + "/Weekly report (2).eml").find("\r\n2\r\n"), std::string::npos);
   EXPECT_TRUE(fs::is_empty(eml + "/a"));
   EXPECT_EQ(Entries(out_), (std::set<std::string>{"book", "att (old)", "eml"}));
-  EXPECT_EQ(LastMessage(), "Export to eml completed\n2 .eml files could not be written.");
+  EXPECT_EQ(LastMessage(), "Export to eml completed\n4 .eml files written into " + eml +
+                               ", 2 could not be written (the first: \"a/b.eml\": the subject "
+                               "names another directory).");
+  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kWarning);
 }
 
 TEST_F(MailsiftTest, NoCollectionReferenceOutlivesACommandNotEvenAFailedOne) {
@@ -182,6 +187,31 @@ TEST_F(MailsiftTest, NoCollectionReferenceOutlivesACommandNotEvenAFailedOne) {
   EXPECT_EQ(Entries(failing).size(), 3u);  // no private directory is left behind
 }
 
+// A disk that takes only some files (here a file size limit, so writes fail
+// part-way): the message is a warning with the counts and the real reason,
+// and only whole files stay; all written is information, in the singular.
+TEST_F(MailsiftTest, APartialFailureIsAWarningWithCountsAndTheReason) {
+  Add({}, {MailWithAttachment("Big", "big.bin", std::string(20000, 'B')),
+           MailWithAttachment("Small", "s.txt", "s")});
+  Open();
+  // First without a limit, so that the store's index is written.
+  const std::string eml = NewDir("eml");
+  Run(&D::OnExportEml, eml);
+  EXPECT_EQ(LastMessage(), "Export to eml completed\n2 .eml files written into " + eml + ".");
+  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kInformation);
+
+  const std::string dir = NewDir("att");
+  {
+    mqtest::FileSizeLimit limit(8000);
+    Run(&D::OnExportAttachments, dir);
+  }
+  EXPECT_EQ(LastMessage(), "Export Attachments completed\n1 attachment written into " + dir +
+                               ", 1 could not be written (the first: an attachment of \"Big\": "
+                               "the file is too large).");
+  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kWarning);
+  EXPECT_EQ(Entries(dir), std::set<std::string>{"s.txt"});
+}
+
 TEST_F(MailsiftTest, CancelStopsAfterTheCurrentMessageAndSaysWhere) {
   std::vector<std::string> mails;
   for (int i = 0; i < 20; ++i)
@@ -191,7 +221,9 @@ TEST_F(MailsiftTest, CancelStopsAfterTheCurrentMessageAndSaysWhere) {
   Open();
   Run(&D::OnExportEml, NewDir("eml"));
   EXPECT_EQ(Entries(out_ + "/eml").size(), 3u);
-  EXPECT_EQ(LastMessage(), "Export to eml cancelled after 3 of 20 messages");
+  EXPECT_EQ(LastMessage(),
+            "Export to eml cancelled after 3 of 20 messages\n3 .eml files written into " + out_ +
+                "/eml.");
 
   // The real progress dialog's Cancel, reached while the export runs.
   cancelAt_ = -1;
@@ -328,7 +360,7 @@ TEST_F(MailsiftTest, FortyThousandMessagesAreExportedWhole) {
   Run(&D::OnExportEml, dir);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 40000);
   EXPECT_TRUE(fs::exists(dir + "/s (40000).eml"));
-  EXPECT_EQ(LastMessage(), "Export to eml completed");
+  EXPECT_EQ(LastMessage(), "Export to eml completed\n40000 .eml files written into " + dir + ".");
 }
 
 }  // namespace

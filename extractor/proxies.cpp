@@ -43,6 +43,16 @@ std::string CMessagesProxy::FindSubject(long index) const {
   return Text(Call(dispid::messages::kFindSubject, DISPATCH_METHOD, VT_BSTR, &arg, 1));
 }
 
+long CMessagesProxy::FindSize(long index) const {
+  com::Variant arg = com::Variant::I4(static_cast<LONG>(index));
+  return Call(dispid::messages::kFindSize, DISPATCH_METHOD, VT_I4, &arg, 1).lVal;
+}
+
+short CMessagesProxy::GetAttachmentCount(long index) const {
+  com::Variant arg = com::Variant::I4(static_cast<LONG>(index));
+  return Call(dispid::messages::kGetAttachmentCount, DISPATCH_METHOD, VT_I2, &arg, 1).iVal;
+}
+
 bool CMessagesProxy::ExtractAttachment(long index, const std::string& outputDir) const {
   com::Variant args[2] = {com::Variant::I4(static_cast<LONG>(index)), com::Variant::Str(outputDir)};
   return Call(dispid::messages::kExtractAttachment, DISPATCH_METHOD, VT_BOOL, args, 2).boolVal != 0;

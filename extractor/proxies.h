@@ -51,6 +51,8 @@ class CMessagesProxy : public CCollectionProxy {
   std::string FindReturnEmail(long index) const;
   long FindMessageID(long index) const;
   std::string FindSubject(long index) const;
+  long FindSize(long index) const;
+  short GetAttachmentCount(long index) const;
   bool ExtractAttachment(long index, const std::string& outputDir) const;
   bool Save2eml(long index, const std::string& emlFileName) const;
 };

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "extractor/standard_output.h"
+
 namespace mailsift {
 namespace {
 
@@ -62,7 +64,7 @@ TerminalProgress::~TerminalProgress() {
 }
 
 bool TerminalProgress::Continue(long done, long total) {
-  if (StopRequested()) return false;
+  if (StopRequested() || outputError_) return false;
   const Clock::time_point now = Clock::now();
   if (status_ && now - shown_ >= kRedraw) {
     shown_ = now;
@@ -75,6 +77,9 @@ void TerminalProgress::Wrote(const std::string& path) {
   if (!listing_) return;
   Clear();
   std::fprintf(listing_, "%s\n", path.c_str());
+  // Each line goes out at once: a reader that went away, or a full disk,
+  // stops the export now, not thousands of files later.
+  if (int err = FlushChecked(listing_); err && !outputError_) outputError_ = err;
 }
 
 void TerminalProgress::Show(const std::string& line) {

@@ -1,6 +1,7 @@
 // Progress of a command-line export: "k of N" with the rate and the time
 // left, rewritten in place on a terminal, nothing when the stream is not one;
-// each file written listed when asked; and Ctrl-C or SIGTERM taken as the
+// each file written listed when asked (a failed write of the list stops the
+// export); and Ctrl-C or SIGTERM taken as the
 // dialog's Cancel, so the export stops after the current message.
 #pragma once
 
@@ -34,6 +35,8 @@ class TerminalProgress : public Progress {
   void Wrote(const std::string& path) override;
   // Takes the progress line off the terminal.
   void Clear();
+  // The errno of a failed write of the listing (which stops the export), or 0.
+  int OutputError() const { return outputError_; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -45,6 +48,7 @@ class TerminalProgress : public Progress {
   Clock::time_point started_ = Clock::now();
   Clock::time_point shown_{};
   std::size_t shownWidth_ = 0;
+  int outputError_ = 0;
 };
 
 }  // namespace mailsift

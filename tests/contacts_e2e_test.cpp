@@ -16,6 +16,7 @@
 #include "platform/com/enum_variant.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/dialogs.h"
+#include "platform/wab/testing/program_books.h"
 #include "platform/wab/wab.h"
 #include "tests/support/hosted_control.h"
 
@@ -259,6 +260,45 @@ TEST_F(ContactsE2E, DialogsShowTheSelectedContactAndStoreWhatTheUserEnters) {
   ui::testing::HandleNextModal([&](QDialog*) { host_.reset(); });  // the window goes
   EXPECT_EQ(Call(contacts_, "ShowProperties", 0).hr, S_OK);
   EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
+}
+
+// With no book named, our own book comes first and other programs' books
+// follow: here a Thunderbird book, only read.
+class FoundBooksE2E : public ContactsE2E {
+ protected:
+  mqtest::TempDir home_;
+  mqtest::ScopedEnv noBook_{"MAILQUARRY_ADDRESSBOOK", nullptr}, homeEnv_{"HOME", home_.path()},
+      dataEnv_{"XDG_DATA_HOME", home_ / "data"}, configEnv_{"XDG_CONFIG_HOME", home_ / "config"};
+};
+
+TEST_F(FoundBooksE2E, AThunderbirdBookFollowsOursReadOnlyAndNewContactsGoToOurs) {
+  fs::create_directories(home_ / "data/mailquarry/contacts");
+  mqtest::WriteFile(home_ / "data/mailquarry/contacts/olive.vcf", Card("Olive"));
+  const std::string profile = wabtest::WriteThunderbirdProfile(home_.path(), "");
+  wabtest::WriteThunderbirdBook(profile + "/abook.sqlite", {{"b",
+                                                             {{"DisplayName", "Bob"},
+                                                              {"PrimaryEmail", "bob@example.org"},
+                                                              {"Company", "Acme"},
+                                                              {"CellularNumber", "+1 555 0104"}}}});
+  Start();
+  ASSERT_EQ(Names(), (Texts{"Olive", "Bob"}));
+  EXPECT_EQ(Call(contacts_, "FindEmail", 1).Str(), "bob@example.org");
+  EXPECT_EQ(Call(contacts_, "FindCompanyName", 1).Str(), "Acme");
+  EXPECT_EQ(Call(contacts_, "FindMobile", 1).Str(), "+1 555 0104");
+
+  const auto files = FilesBelow(profile);
+  const std::string bytes = mqtest::ReadFile(profile + "/abook.sqlite");
+  EXPECT_EQ(Call(contacts_, "DeleteContact", 1).Bool(), false);
+  EXPECT_EQ(NewContact({"Nora", "nora@example.org", "", "", "", "", "", "", "", "", "", "", "", ""})
+                .Bool(),
+            true);
+  EXPECT_EQ(FilesBelow(profile), files);
+  EXPECT_EQ(mqtest::ReadFile(profile + "/abook.sqlite"), bytes);
+  ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+  Texts names = Names();
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(names.back(), "Bob");
+  EXPECT_EQ(FilesBelow(home_ / "data/mailquarry/contacts").size(), 2u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // over Maildir fixtures, every call by name through IDispatch. This program
 // does not link the control; the real store and MIME layer answer.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -232,6 +233,38 @@ TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
     EXPECT_EQ(ReadFile(home / "same.txt"), "second");
   }
   EXPECT_EQ(fixture_.Files({"F"}), flags);
+}
+
+// A write that cannot be finished (a file size limit reached part-way, a
+// directory that cannot be written into) answers FALSE and leaves no partial
+// or empty file; what fits is written whole.
+TEST_F(MessagesE2E, WritersThatCannotFinishAnswerFalseAndLeaveNoPartialFile) {
+  Add(MultipartMail(
+      "Files", Attachment("small.txt", "fits") + Attachment("big.bin", std::string(20000, 'b'))));
+  TempDir root, home;
+  ScopedEnv env("HOME", home.path());
+  const std::string out = root / "out";
+  fs::create_directory(out);
+  auto messages = Open();
+  const std::set<std::string> fitting = {"small.txt"};
+  {
+    mqtest::FileSizeLimit limit(8192);
+    EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out + "/").Bool(), false);
+    EXPECT_EQ(Call(messages, "MarkMessagesAsRead", 0, true).Bool(), false);
+    EXPECT_EQ(Call(messages, "Save2eml", 0, out + "/m.eml").Bool(), false);
+  }
+  EXPECT_EQ(FilesBelow(out), fitting);
+  EXPECT_EQ(FilesBelow(home.path()), fitting);
+  EXPECT_EQ(ReadFile(out + "/small.txt"), "fits");
+
+  fs::remove(out + "/small.txt");
+  if (geteuid() != 0) {  // root writes anywhere
+    fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out + "/").Bool(), false);
+    EXPECT_EQ(Call(messages, "Save2eml", 0, out + "/m.eml").Bool(), false);
+    fs::permissions(out, fs::perms::owner_all);
+    EXPECT_TRUE(FilesBelow(out).empty());
+  }
 }
 
 TEST_F(MessagesE2E, ViewMessageWritesAPrivateFileAndOpensIt) {

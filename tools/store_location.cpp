@@ -1,11 +1,13 @@
 // store-location: prints in one line which mail store Mailquarry opens for
 // this user ($MAILDIR; else every store found in the known places: ~/Maildir,
 // the default Thunderbird profile, Evolution, KMail, Claws Mail, Sylpheed,
-// the mail spool, ~/Mail) and what is only read. Exits 1 when there is none, so that scripts can
-// offer the demo store instead.
+// Geary, the mail spool, ~/Mail) and what is only read, then a line for each
+// address book the contacts come from. Exits 1 when there is no mail store,
+// so that scripts can offer the demo store instead.
 #include <cstdio>
 
 #include "platform/store/store_location.h"
+#include "platform/wab/found_books.h"
 #include "tools/command_line.h"
 
 namespace {
@@ -14,8 +16,10 @@ const char kUsage[] =
     "usage: store-location\n"
     "Prints which mail store Mailquarry opens: $MAILDIR when set, else every store\n"
     "found (~/Maildir, the default Thunderbird profile, Evolution's and KMail's local\n"
-    "folders, Claws Mail's and Sylpheed's mailboxes, the mail spool, ~/Mail) as one\n"
-    "tree. Exits 1 when there is none.\n";
+    "folders, Claws Mail's and Sylpheed's mailboxes, Geary, the mail spool, ~/Mail)\n"
+    "as one tree, then one line for each address book: our own, then those of\n"
+    "Thunderbird, Evolution and KDE found for this user.\n"
+    "Exits 1 when there is no mail store.\n";
 
 }  // namespace
 
@@ -28,5 +32,6 @@ int main(int argc, char** argv) {
   }
   store::StoreLocation where = store::LocateStore();
   std::printf("%s\n", store::DescribeStore(where).c_str());
+  for (const std::string& line : wab::DescribeAddressBooks()) std::printf("%s\n", line.c_str());
   return where.found ? 0 : 1;
 }

@@ -18,6 +18,8 @@ class ExportFile {
   HRESULT Write(const void* data, std::size_t size);
   // Writes what is buffered and closes; the first error met, or S_OK.
   HRESULT Close();
+  // Closes and removes the file, after a failure.
+  void Discard() { writer_.Discard(); }
 
  private:
   HRESULT Flush();

@@ -178,16 +178,18 @@ VARIANT_BOOL MessageOps::WriteAttachments(LONG iIndex,
   // Without a current folder nothing can be read: that is no success.
   if (!record || !folder_) return VARIANT_FALSE;
   if (!directory) return VARIANT_TRUE;
+  // Every attachment is tried; one that could not be written whole (the MIME
+  // layer removes what it wrote of it) makes the answer FALSE, so that a
+  // full disk is never reported as success.
+  bool whole = true;
   WalkAttachments(folder_, record->id, [&](IMimeMessage& message, HBODY handle, ULONG) {
-    if (auto body = BindBody(message, handle)) {
-      if (auto name = DisplayName(*body)) {
-        if (auto path = AttachmentPath(*directory, *name))
-          body->SaveToFile(IET_BINARY, path->c_str());
-      }
-    }
+    auto body = BindBody(message, handle);
+    auto name = body ? DisplayName(*body) : std::nullopt;
+    auto path = name ? AttachmentPath(*directory, *name) : std::nullopt;
+    if (!path || FAILED(body->SaveToFile(IET_BINARY, path->c_str()))) whole = false;
     return true;
   });
-  return VARIANT_TRUE;
+  return whole ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
 VARIANT_BOOL MessageOps::ExtractAttachment(LONG iIndex, const std::string& strOutputDir) const {
@@ -238,14 +240,22 @@ VARIANT_BOOL MessageOps::Save2eml(LONG iIndex, const std::string& strEMLFileName
   auto buffer = std::make_unique<char[]>(kSaveChunk);
   for (;;) {
     ULONG read = 0;
+    // A file that is not the whole message would pass for it: it goes.
     if (FAILED(stream->Read(buffer.get(), kSaveChunk, &read))) {
-      file.Close();  // keeps what was written so far
+      file.Discard();
       return VARIANT_FALSE;
     }
     if (read == 0) break;
-    if (FAILED(file.Write(buffer.get(), std::min(read, kSaveChunk)))) return VARIANT_FALSE;
+    if (FAILED(file.Write(buffer.get(), std::min(read, kSaveChunk)))) {
+      file.Discard();
+      return VARIANT_FALSE;
+    }
   }
-  return SUCCEEDED(file.Close()) ? VARIANT_TRUE : VARIANT_FALSE;
+  if (FAILED(file.Close())) {
+    file.Discard();
+    return VARIANT_FALSE;
+  }
+  return VARIANT_TRUE;
 }
 
 VARIANT_BOOL MessageOps::ViewMessage(LONG iIndex, LastTempFile& last) const {

@@ -135,8 +135,10 @@ class MessageOps {
   VARIANT_BOOL DeleteMessage(LONG iIndex) const;
 
   // Writes every attachment into `strOutputDir` (joined straight to each name;
-  // the home directory and "/" when empty). TRUE whenever the record exists
-  // and there is a current folder, whatever was written.
+  // the home directory and "/" when empty). FALSE for no record or no current
+  // folder, and when any attachment could not be written whole (its file is
+  // removed; the others are written); TRUE otherwise, also for a message
+  // without attachments.
   VARIANT_BOOL ExtractAttachment(LONG iIndex, const std::string& strOutputDir) const;
   // Writes every attachment into the home directory; `bRead` is not used.
   VARIANT_BOOL MarkMessagesAsRead(LONG iIndex, VARIANT_BOOL bRead) const;
@@ -145,8 +147,8 @@ class MessageOps {
 
   // Copies the stored message byte for byte to `strEMLFileName` (exactly that
   // path; an existing file is truncated, a symbolic link there refused).
-  // FALSE when the message cannot be opened, a read fails or the file cannot
-  // be written.
+  // FALSE when the message cannot be opened (the file is then untouched), or
+  // a read or a write fails (the file is then removed: never a part).
   VARIANT_BOOL Save2eml(LONG iIndex, const std::string& strEMLFileName) const;
   // Writes the message to <temp>/<rand() % 1000>.eml, remembers that path in
   // `last` and has the desktop open it. FALSE for no record, an unopenable

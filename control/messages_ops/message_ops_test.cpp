@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "control/messages_ops/test_fakes.h"
 #include "platform/com/dispatch_object.h"
+#include "platform/shell/files.h"
 
 namespace msgops {
 namespace {
@@ -44,12 +47,23 @@ TEST_F(MessageOpsTest, WithoutAFolderOrAStoredMessageEveryMemberAnswersNeutrally
   EXPECT_EQ(Ops().IsMessagesMarkAsRead(1), VARIANT_FALSE);
 }
 
-TEST_F(MessageOpsTest, AFailedReadAnswersFalseAndKeepsWhatWasWritten) {
-  stored.Add(11).bytes = std::string(40000, 'a');
+// A copy that is not the whole message would pass for it: whatever stops it
+// (the store, a full disk at the n-th write, a quota at once), FALSE and no file.
+TEST_F(MessageOpsTest, ASaveThatFailsAnswersFalseAndLeavesNoFile) {
+  stored.Add(11).bytes = std::string(200000, 'a');
   const std::string out = tmp / "m.eml";
-  stored.failRead = 2;
-  EXPECT_EQ(Ops().Save2eml(0, out), VARIANT_FALSE);
-  EXPECT_EQ(ReadFile(out), std::string(2 * 14095, 'a'));
+  for (auto [failRead, writeError, nthWrite] :
+       {std::tuple{2, 0, 0}, {-1, ENOSPC, 2}, {-1, EDQUOT, 1}}) {
+    WriteFile(out, "old");
+    stored.failRead = failRead;
+    if (writeError) files::FailWritesFrom(nthWrite, writeError);
+    EXPECT_EQ(Ops().Save2eml(0, out), VARIANT_FALSE) << failRead << writeError;
+    files::ClearWriteFailure();
+    EXPECT_FALSE(fs::exists(out)) << failRead << writeError;
+  }
+  stored.failRead = -1;
+  EXPECT_EQ(Ops().Save2eml(0, out), VARIANT_TRUE);
+  EXPECT_EQ(ReadFile(out), std::string(200000, 'a'));
 
   // Viewing: the file stays, nothing is opened.
   LastTempFile last;
@@ -65,7 +79,7 @@ TEST_F(MessageOpsTest, AFailedReadAnswersFalseAndKeepsWhatWasWritten) {
   EXPECT_TRUE(shell.opened.empty());
 }
 
-TEST_F(MessageOpsTest, APartThatCannotBeOpenedKeepsItsPlaceAndIsNotCounted) {
+TEST_F(MessageOpsTest, APartThatCannotBeOpenedKeepsItsPlaceAndIsNotWritten) {
   stored.Add(11).parts = {{"a.txt", "first"},
                           {"inline", "x", false},
                           {"broken.bin", "x", true, true},
@@ -77,7 +91,8 @@ TEST_F(MessageOpsTest, APartThatCannotBeOpenedKeepsItsPlaceAndIsNotCounted) {
   EXPECT_EQ(ops.GetAttachmentName(0, 2), "a.txt");
   const fs::path dir = tmp / "out";
   fs::create_directories(dir);
-  EXPECT_EQ(ops.ExtractAttachment(0, dir.string() + "/"), VARIANT_TRUE);
+  // What could be written is; the part that could not makes the answer FALSE.
+  EXPECT_EQ(ops.ExtractAttachment(0, dir.string() + "/"), VARIANT_FALSE);
   EXPECT_EQ(ReadFile(dir / "a.txt"), "second");
 }
 

@@ -67,7 +67,7 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void*, REFIID riid
   if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
   std::string path;
   HRESULT hr =
-      reg::GetString(reg::Root::ClassesRoot, ClsidKey(rclsid) + "\\InprocServer32", "", &path);
+      reg::GetFilePath(reg::Root::ClassesRoot, ClsidKey(rclsid) + "\\InprocServer32", "", &path);
   if (hr == REGDB_E_READREGDB) return hr;
   if (FAILED(hr) || path.empty()) return REGDB_E_CLASSNOTREG;
   DllGetClassObjectFn get = nullptr;

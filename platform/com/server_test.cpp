@@ -3,6 +3,7 @@
 // which does not link it; then unloaded and unregistered without a trace.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -68,6 +69,8 @@ class Server : public ::testing::Test {
   const fs::path dir_ = temp_.path();
   const std::string registry_ = temp_ / "registry";
   mqtest::ScopedEnv env_{"MAILQUARRY_REGISTRY", registry_};
+  const std::string system_ = temp_ / "etc/mailquarry/registry";
+  mqtest::ScopedEnv system_dirs_{"XDG_CONFIG_DIRS", temp_ / "etc"};
   std::string before_;
 };
 
@@ -168,6 +171,51 @@ TEST_F(Server, ClassesTheModuleDoesNotServeAndModulesThatCannotLoad) {
             CO_E_DLLNOTFOUND);
   CoFreeUnusedLibraries();
   EXPECT_FALSE(ModuleLoaded());
+}
+
+// As a package installs it: registered system-wide, beneath a developer's
+// own registration of a build that is later deleted.
+TEST_F(Server, SystemRegistrationServesWhenTheUsersModuleIsGone) {
+  std::string out;
+  ASSERT_EQ(Regsvr("--system " + Bin("sample_server.so"), &out), 0) << out;
+  EXPECT_EQ(ReadFile(registry_), before_);
+  struct stat st;
+  ASSERT_EQ(stat(system_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);  // every user reads it
+  ASSERT_EQ(stat((temp_ / "etc/mailquarry").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  const std::string system_text = ReadFile(system_);
+
+  const fs::path build = dir_ / "build";
+  fs::create_directories(build);
+  fs::copy_file(ModulePath(), build / "sample_server.so");
+  ASSERT_EQ(Regsvr((build / "sample_server.so").string(), &out), 0) << out;
+  const std::string server_key = "CLSID\\" + com::GuidToString(kCounterClsid) + "\\InprocServer32";
+  std::string text;
+  ASSERT_EQ(reg::GetString(reg::Root::ClassesRoot, server_key, "", &text), S_OK);
+  EXPECT_EQ(text, (build / "sample_server.so").string());
+  EXPECT_EQ(ReadFile(system_), system_text);
+
+  fs::remove_all(build);
+  com::ComPtr<IDispatch> counter;
+  ASSERT_EQ(com::CreateInstance(kCounterClsid, &counter), S_OK);
+  EXPECT_TRUE(ModuleLoaded());
+  com::ComPtr<ITypeLib> lib;
+  EXPECT_EQ(LoadRegTypeLib(kLibId, 1, 2, 0, lib.ReleaseAndGetAddressOf()), S_OK);
+  lib.Reset();
+  counter.Reset();
+  CoFreeUnusedLibraries();
+
+  ASSERT_EQ(Regsvr("-u --system " + Bin("sample_server.so"), &out), 0) << out;
+  EXPECT_EQ(ReadFile(system_), "mailquarry-registry 1\n");
+
+  // A damaged system file is reported and left as it is.
+  const std::string damaged = "mailquarry-registry 1\n[HKEY_CLASSES_ROOT\n";
+  mqtest::WriteFile(system_, damaged);
+  EXPECT_EQ(Regsvr("--system " + Bin("sample_server.so"), &out), 1);
+  EXPECT_EQ(ReadFile(system_), damaged);
+  EXPECT_EQ(com::CreateInstance(kCounterClsid, &counter), REGDB_E_READREGDB);
+  EXPECT_EQ(Regsvr("--system --system " + Bin("sample_server.so"), &out), 2);
 }
 
 TEST_F(Server, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {

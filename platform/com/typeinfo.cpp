@@ -413,7 +413,7 @@ std::string RegisteredTypeLibPath(const GUID& libid, WORD major, WORD minor, LCI
       if (IsLocaleKey(k)) candidates.push_back(k);
   for (const std::string& locale : candidates) {
     std::string path;
-    if (reg::GetString(reg::Root::ClassesRoot, version + "\\" + locale + "\\linux", "", &path) ==
+    if (reg::GetFilePath(reg::Root::ClassesRoot, version + "\\" + locale + "\\linux", "", &path) ==
             S_OK &&
         !path.empty())
       return path;

@@ -42,6 +42,7 @@
 #include "platform/mime/pread_stream.h"
 #include "platform/mime/run_on_parts.h"
 #include "platform/mime/top_headers.h"
+#include "platform/shell/files.h"
 
 namespace mime {
 namespace {
@@ -165,19 +166,6 @@ std::vector<Node> CollectLeaves(GMimeObject* root) {
   return leaves;
 }
 
-int WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return 0;
-}
-
 // Decodes the content of a leaf part into `fd`. Returns 0 or an errno value.
 int DecodePart(GMimePart* part, int fd) {
   GMimeDataWrapper* content = g_mime_part_get_content(part);
@@ -222,18 +210,18 @@ int DecodePart(GMimePart* part, int fd) {
       g_mime_filter_filter(filter.get(), input.data(), outlen, 0, &filtered, &outlen, &outprespace);
       out = filtered;
     }
-    if (int err = WriteAll(fd, out, outlen)) return err;
+    if (int err = files::WriteAll(fd, out, outlen)) return err;
   }
   if (stepped) {
     std::size_t need = g_mime_encoding_outlen(&state, 0) + 16;
     if (output.size() < need) output.resize(need);
     std::size_t outlen = g_mime_encoding_flush(&state, input.data(), 0, output.data());
-    if (int err = WriteAll(fd, output.data(), outlen)) return err;
+    if (int err = files::WriteAll(fd, output.data(), outlen)) return err;
   } else if (filter) {
     char* filtered = nullptr;
     std::size_t outlen = 0, outprespace = 0;
     g_mime_filter_complete(filter.get(), input.data(), 0, 0, &filtered, &outlen, &outprespace);
-    if (int err = WriteAll(fd, filtered, outlen)) return err;
+    if (int err = files::WriteAll(fd, filtered, outlen)) return err;
   }
   return 0;
 }
@@ -407,23 +395,20 @@ HRESULT Body::SaveToFile(ENCODINGTYPE ietEncoding, LPCSTR pszFilePath) {
 
   // No link is followed, and nothing but a plain file is written to: a FIFO
   // would block us, a device is not what anyone exports attachments to.
-  int fd =
-      ::open(pszFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return com::HResultFromErrno(errno == ELOOP ? EACCES : errno);
+  files::UniqueFd fd(::open(
+      pszFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666));
+  if (!fd) return com::HResultFromErrno(errno == ELOOP ? EACCES : errno);
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return E_ACCESSDENIED;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 
   int err = 0;
   if (GMIME_IS_MESSAGE_PART(part_)) {
-    err = WriteMessagePart(GMIME_MESSAGE_PART(part_), message_->crlf(), fd);
+    err = WriteMessagePart(GMIME_MESSAGE_PART(part_), message_->crlf(), fd.get());
   } else if (GMIME_IS_PART(part_)) {
-    err = DecodePart(GMIME_PART(part_), fd);
+    err = DecodePart(GMIME_PART(part_), fd.get());
   }
-  if (::close(fd) != 0 && err == 0) err = errno;
+  if (int closed = fd.Close(); err == 0) err = closed;
   if (err != 0) {
     // A partly written file would pass for the whole attachment.
     ::unlink(pszFilePath);

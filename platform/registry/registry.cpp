@@ -15,6 +15,8 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/shell/files.h"
+
 namespace reg {
 namespace {
 
@@ -405,19 +407,6 @@ bool ReadAll(int fd, std::string* out, int* err) {
   }
 }
 
-bool WriteAll(int fd, std::string_view data, int* err) {
-  while (!data.empty()) {
-    ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *err = errno;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 std::string DirName(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -442,43 +431,28 @@ bool MakeParents(const std::string& path, std::string* error) {
   return true;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { Reset(); }
-  int get() const { return fd_; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
+using files::UniqueFd;
 
- private:
-  int fd_;
-};
-
-// The parsed file of the last read. Its descriptor stays open so that the
-// inode cannot be freed and handed to a newer file while we remember it: a
-// matching (device, inode) therefore means the very same file, and writers
-// only ever replace the file, never change it in place. Size and times guard
-// against an edit made in place by hand.
+// The parsed file of the last read, one for the user's file and one for the
+// system's. Its descriptor stays open so that the inode cannot be freed and
+// handed to a newer file while we remember it: a matching (device, inode)
+// therefore means the very same file, and writers only ever replace the file,
+// never change it in place. Size and times guard against an edit made in
+// place by hand.
 struct Cache {
   std::mutex mutex;
   std::string path;
-  Fd fd;
+  UniqueFd fd;
   struct stat st {};
   std::shared_ptr<const Tree> tree;
 };
 
-Cache& TheCache() {
-  static Cache* cache = new Cache;  // never destroyed: reads may run during exit
-  return *cache;
+enum class Layer { kUser, kSystem };
+
+Cache& TheCache(Layer layer) {
+  // Never destroyed: reads may run during exit.
+  static auto* caches = new std::array<Cache, 2>;
+  return (*caches)[layer == Layer::kUser ? 0 : 1];
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -487,27 +461,30 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-HRESULT Load(std::shared_ptr<const Tree>* out) {
+std::shared_ptr<const Tree> EmptyTree() {
   static const auto empty = std::make_shared<const Tree>();
-  std::string path = RegistryPath();
+  return empty;
+}
+
+HRESULT LoadFile(Layer layer, const std::string& path, std::shared_ptr<const Tree>* out) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
-      *out = empty;
+      *out = EmptyTree();
       return Ok();
     }
     return Fail(REGDB_E_READREGDB, "cannot read " + path + ": " + ErrnoText(errno));
   }
-  Cache& cache = TheCache();
+  Cache& cache = TheCache(layer);
   std::lock_guard lock(cache.mutex);
   if (cache.tree && cache.path == path && SameFile(cache.st, st)) {
     *out = cache.tree;
     return Ok();
   }
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ENOENT) {
-      *out = empty;
+      *out = EmptyTree();
       return Ok();
     }
     return Fail(REGDB_E_READREGDB, "cannot read " + path + ": " + ErrnoText(errno));
@@ -526,6 +503,40 @@ HRESULT Load(std::shared_ptr<const Tree>* out) {
   cache.tree = tree;
   *out = std::move(tree);
   return Ok();
+}
+
+// What reads see: the user's file over the system's. A damaged system file is
+// an error like a damaged user file, so it is reported rather than passed over.
+struct View {
+  std::shared_ptr<const Tree> user;
+  std::shared_ptr<const Tree> system;
+};
+
+HRESULT Load(View* out) {
+  const std::string user_path = RegistryPath();
+  const std::string system_path = SystemRegistryPath();
+  if (HRESULT hr = LoadFile(Layer::kUser, user_path, &out->user); FAILED(hr)) return hr;
+  // The same file named twice (a system-wide registration works on the
+  // system file as its own) is one layer.
+  if (system_path == user_path) {
+    out->system = EmptyTree();
+    return Ok();
+  }
+  return LoadFile(Layer::kSystem, system_path, &out->system);
+}
+
+// The node that gives a key's values: the user's when the user's file has
+// the key, else the system's.
+const Node* ValuesNode(const View& view, Root root, std::string_view key) {
+  if (const Node* node = FindKey(*view.user, root, key)) return node;
+  return FindKey(*view.system, root, key);
+}
+
+const Value* FindValue(const Node* node, std::string_view name, bool is_dword) {
+  if (!node) return nullptr;
+  auto it = node->values.find(Fold(name));
+  if (it == node->values.end() || it->second.is_dword != is_dword) return nullptr;
+  return &it->second;
 }
 
 void ApplyChange(Tree* tree, const Edit::Change& c) {
@@ -588,6 +599,17 @@ std::string_view RootName(Root root) {
   return "HKEY_CLASSES_ROOT";
 }
 
+namespace {
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  std::string home_dir = home && *home ? home : "";
+  if (home_dir.empty()) {
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) home_dir = pw->pw_dir;
+  }
+  return home_dir.empty() ? "/" : home_dir;
+}
+}  // namespace
+
 std::string RegistryPath() {
   if (const char* explicit_path = std::getenv("MAILQUARRY_REGISTRY");
       explicit_path && *explicit_path) {
@@ -597,78 +619,107 @@ std::string RegistryPath() {
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
     config = xdg;
   } else {
-    const char* home = std::getenv("HOME");
-    std::string home_dir = home && *home ? home : "";
-    if (home_dir.empty()) {
-      if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) home_dir = pw->pw_dir;
-    }
-    if (home_dir.empty()) home_dir = "/";
-    config = home_dir + "/.config";
+    config = HomeDirectory() + "/.config";
   }
   return config + "/mailquarry/registry";
 }
 
+std::string SystemRegistryPath() {
+  constexpr std::string_view kFile = "/mailquarry/registry";
+  const char* env = std::getenv("XDG_CONFIG_DIRS");
+  std::string_view dirs = env && *env ? env : "/etc/xdg";
+  std::string first;
+  while (!dirs.empty()) {
+    size_t colon = dirs.find(':');
+    std::string_view dir = dirs.substr(0, colon);
+    dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    // Relative entries are not valid there, and would depend on the
+    // working directory.
+    if (dir.empty() || dir[0] != '/') continue;
+    while (dir.size() > 1 && dir.back() == '/') dir.remove_suffix(1);
+    std::string path = std::string(dir == "/" ? "" : dir) + std::string(kFile);
+    if (access(path.c_str(), F_OK) == 0) return path;
+    if (first.empty()) first = std::move(path);
+  }
+  return first.empty() ? "/etc/xdg" + std::string(kFile) : first;
+}
+
 HRESULT GetString(Root root, std::string_view key, std::string_view name, std::string* out) {
   if (!out) return Fail(E_POINTER, "no output given");
-  std::shared_ptr<const Tree> tree;
-  if (HRESULT hr = Load(&tree); FAILED(hr)) return hr;
-  const Node* node = FindKey(*tree, root, key);
+  View view;
+  if (HRESULT hr = Load(&view); FAILED(hr)) return hr;
+  const Node* node = ValuesNode(view, root, key);
   if (!node) return Fail(REGDB_E_KEYMISSING, "no key " + std::string(key));
-  auto it = node->values.find(Fold(name));
-  if (it == node->values.end() || it->second.is_dword) {
+  const Value* value = FindValue(node, name, false);
+  if (!value) {
     return Fail(REGDB_E_KEYMISSING,
                 "no string value \"" + std::string(name) + "\" in " + std::string(key));
   }
-  *out = it->second.text;
+  *out = value->text;
+  return Ok();
+}
+
+HRESULT GetFilePath(Root root, std::string_view key, std::string_view name, std::string* out) {
+  HRESULT hr = GetString(root, key, name, out);
+  if (hr != S_OK || out->empty()) return hr;
+  struct stat st;
+  if (stat(out->c_str(), &st) == 0) return hr;
+  View view;
+  if (FAILED(Load(&view))) return hr;
+  if (const Value* system = FindValue(FindKey(*view.system, root, key), name, false)) {
+    *out = system->text;
+  }
   return Ok();
 }
 
 HRESULT GetDword(Root root, std::string_view key, std::string_view name, DWORD* out) {
   if (!out) return Fail(E_POINTER, "no output given");
-  std::shared_ptr<const Tree> tree;
-  if (HRESULT hr = Load(&tree); FAILED(hr)) return hr;
-  const Node* node = FindKey(*tree, root, key);
+  View view;
+  if (HRESULT hr = Load(&view); FAILED(hr)) return hr;
+  const Node* node = ValuesNode(view, root, key);
   if (!node) return Fail(REGDB_E_KEYMISSING, "no key " + std::string(key));
-  auto it = node->values.find(Fold(name));
-  if (it == node->values.end() || !it->second.is_dword) {
+  const Value* value = FindValue(node, name, true);
+  if (!value) {
     return Fail(REGDB_E_KEYMISSING,
                 "no dword value \"" + std::string(name) + "\" in " + std::string(key));
   }
-  *out = it->second.number;
+  *out = value->number;
   return Ok();
 }
 
 bool KeyExists(Root root, std::string_view key) {
-  std::shared_ptr<const Tree> tree;
-  if (FAILED(Load(&tree))) return false;
-  return FindKey(*tree, root, key) != nullptr;
+  View view;
+  if (FAILED(Load(&view))) return false;
+  return ValuesNode(view, root, key) != nullptr;
 }
-
-namespace {
-// Lists the names `namesOf` gives for an existing key.
-template <class NamesOf>
-HRESULT ListNames(Root root, std::string_view key, std::vector<std::string>* out, NamesOf namesOf) {
-  if (!out) return Fail(E_POINTER, "no output given");
-  std::shared_ptr<const Tree> tree;
-  if (HRESULT hr = Load(&tree); FAILED(hr)) return hr;
-  const Node* node = FindKey(*tree, root, key);
-  if (!node) return Fail(REGDB_E_KEYMISSING, "no key " + std::string(key));
-  out->clear();
-  namesOf(*node, out);
-  return Ok();
-}
-}  // namespace
 
 HRESULT ListSubkeys(Root root, std::string_view key, std::vector<std::string>* out) {
-  return ListNames(root, key, out, [](const Node& node, std::vector<std::string>* names) {
-    for (const auto& [folded, child] : node.subkeys) names->push_back(child->name);
-  });
+  if (!out) return Fail(E_POINTER, "no output given");
+  View view;
+  if (HRESULT hr = Load(&view); FAILED(hr)) return hr;
+  const Node* user = FindKey(*view.user, root, key);
+  const Node* system = FindKey(*view.system, root, key);
+  if (!user && !system) return Fail(REGDB_E_KEYMISSING, "no key " + std::string(key));
+  // Both files' subkeys, by folded name; the user's spelling first.
+  std::map<std::string, std::string> names;
+  for (const Node* node : {user, system}) {
+    if (!node) continue;
+    for (const auto& [folded, child] : node->subkeys) names.emplace(folded, child->name);
+  }
+  out->clear();
+  for (auto& [folded, name] : names) out->push_back(std::move(name));
+  return Ok();
 }
 
 HRESULT ListValues(Root root, std::string_view key, std::vector<std::string>* out) {
-  return ListNames(root, key, out, [](const Node& node, std::vector<std::string>* names) {
-    for (const auto& [folded, value] : node.values) names->push_back(value.name);
-  });
+  if (!out) return Fail(E_POINTER, "no output given");
+  View view;
+  if (HRESULT hr = Load(&view); FAILED(hr)) return hr;
+  const Node* node = ValuesNode(view, root, key);
+  if (!node) return Fail(REGDB_E_KEYMISSING, "no key " + std::string(key));
+  out->clear();
+  for (const auto& [folded, value] : node->values) out->push_back(value.name);
+  return Ok();
 }
 
 Edit& Edit::CreateKey(Root root, std::string key) {
@@ -719,21 +770,16 @@ HRESULT Edit::Commit() {
   // Writers take the lock on a separate file, so the data file itself can be
   // replaced by rename while the lock is held.
   const std::string lock_path = path + ".lock";
-  Fd lock(open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (lock.get() < 0) {
-    return Fail(REGDB_E_WRITEREGDB, "cannot open " + lock_path + ": " + ErrnoText(errno));
-  }
-  while (flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      return Fail(REGDB_E_WRITEREGDB, "cannot lock " + lock_path + ": " + ErrnoText(errno));
-    }
+  files::Lock lock(lock_path, /*create=*/true);
+  if (!lock.Held()) {
+    return Fail(REGDB_E_WRITEREGDB, "cannot lock " + lock_path + ": " + ErrnoText(lock.Error()));
   }
 
   // The content as it is now, under the lock: changes of other writers stay.
   std::string current;
   mode_t mode = 0600;
   {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() >= 0) {
       struct stat st;
       int err = 0;
@@ -752,27 +798,9 @@ HRESULT Edit::Commit() {
   if (text == current) return Ok();
 
   // A writer killed earlier may have left its temporary file; under the lock
-  // it is ours to remove.
-  const std::string temp_path = path + ".tmp";
-  unlink(temp_path.c_str());
-  Fd temp(open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (temp.get() < 0) {
-    return Fail(REGDB_E_WRITEREGDB, "cannot create " + temp_path + ": " + ErrnoText(errno));
-  }
-  int err = 0;
-  if (fchmod(temp.get(), mode) != 0) err = errno;
-  if (!err) WriteAll(temp.get(), text, &err);
-  if (!err && fsync(temp.get()) != 0) err = errno;
-  if (!err && rename(temp_path.c_str(), path.c_str()) != 0) err = errno;
-  if (err) {
-    unlink(temp_path.c_str());
+  // it is ours to replace.
+  if (int err = files::ReplaceFile(path, text, mode, path + ".tmp")) {
     return Fail(REGDB_E_WRITEREGDB, "cannot write " + path + ": " + ErrnoText(err));
-  }
-  // The rename itself is durable only once the directory is.
-  Fd dir(open(DirName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0 || fsync(dir.get()) != 0) {
-    return Fail(REGDB_E_WRITEREGDB,
-                "cannot sync the directory of " + path + ": " + ErrnoText(errno));
   }
   return Ok();
 }

@@ -58,6 +58,9 @@ class Registry : public ::testing::Test {
   const std::string dir_ = temp_.path();
   const std::string path_ = dir_ + "/config/registry";  // the parent does not exist yet
   ScopedEnv registry_{"MAILQUARRY_REGISTRY", path_};
+  // The system file beneath it: none, unless a test writes one.
+  const std::string system_ = dir_ + "/etc/mailquarry/registry";
+  ScopedEnv system_dirs_{"XDG_CONFIG_DIRS", dir_ + "/etc"};
 };
 
 TEST_F(Registry, ValuesRoundTripWhateverBytesTheyHold) {
@@ -172,6 +175,105 @@ TEST_F(Registry, DamagedFileIsAnErrorNamingFileAndLineAndIsNeverOverwritten) {
   EXPECT_EQ(reg::GetDword(Root::ClassesRoot, "A", "n", &n), S_OK);
   EXPECT_EQ(n, 42u);
   EXPECT_EQ(reg::LastError(), "");
+}
+
+// The user's file lies over the system's: a key of the user's gives that
+// key's values, subkeys come from both, and writes touch the user's file only.
+TEST_F(Registry, UsersFileLiesOverTheSystemsAndWritesGoToTheUsersOnly) {
+  fs::create_directories(dir_ + "/etc/mailquarry");
+  const std::string system_text =
+      "mailquarry-registry 1\n"
+      "[HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32]\n@=\"/usr/lib/a.so\"\n"
+      "\"ThreadingModel\"=\"Apartment\"\n"
+      "[HKEY_CLASSES_ROOT\\CLSID\\{B}\\InprocServer32]\n@=\"/usr/lib/b.so\"\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Only]\n\"n\"=dword:00000007\n";
+  WriteFile(system_, system_text);
+  EXPECT_EQ(String(Root::ClassesRoot, "CLSID\\{A}\\InprocServer32", ""), "/usr/lib/a.so");
+  ASSERT_EQ(Edit()
+                .SetString(Root::ClassesRoot, "clsid\\{a}\\InprocServer32", "", "/home/u/a.so")
+                .SetString(Root::ClassesRoot, "CLSID\\{C}\\InprocServer32", "", "/home/u/c.so")
+                .Commit(),
+            S_OK);
+  EXPECT_EQ(ReadFile(system_), system_text);
+
+  EXPECT_EQ(String(Root::ClassesRoot, "CLSID\\{A}\\InprocServer32", ""), "/home/u/a.so");
+  // The user's key hides the system key's other values too: they belong to
+  // another registration.
+  EXPECT_EQ(String(Root::ClassesRoot, "CLSID\\{A}\\InprocServer32", "ThreadingModel"),
+            "<0x80040152>");
+  EXPECT_EQ(String(Root::ClassesRoot, "CLSID\\{B}\\InprocServer32", ""), "/usr/lib/b.so");
+  DWORD n = 0;
+  EXPECT_EQ(reg::GetDword(Root::LocalMachine, "Software\\Only", "n", &n), S_OK);
+  EXPECT_EQ(n, 7u);
+  EXPECT_TRUE(reg::KeyExists(Root::LocalMachine, "SOFTWARE"));
+  std::vector<std::string> names;
+  ASSERT_EQ(reg::ListSubkeys(Root::ClassesRoot, "CLSID", &names), S_OK);
+  EXPECT_EQ(names, (std::vector<std::string>{"{a}", "{B}", "{C}"}));
+  ASSERT_EQ(reg::ListValues(Root::ClassesRoot, "CLSID\\{A}\\InprocServer32", &names), S_OK);
+  EXPECT_EQ(names, std::vector<std::string>{""});
+
+  // Deleting the user's key uncovers the system's again.
+  ASSERT_EQ(Edit().DeleteTree(Root::ClassesRoot, "CLSID\\{A}").Commit(), S_OK);
+  EXPECT_EQ(String(Root::ClassesRoot, "CLSID\\{A}\\InprocServer32", "ThreadingModel"), "Apartment");
+  EXPECT_EQ(ReadFile(system_), system_text);
+}
+
+// A module path of the user's whose file is gone gives way to the system's;
+// a working one of the user's, or a stale one with nothing beneath, stays.
+TEST_F(Registry, StaleUserFilePathFallsBackToTheSystemsSilently) {
+  const std::string key = "CLSID\\{A}\\InprocServer32";
+  const std::string installed = dir_ + "/installed.so", built = dir_ + "/build/a.so";
+  WriteFile(installed, "");
+  fs::create_directories(dir_ + "/etc/mailquarry");
+  WriteFile(system_,
+            "mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\" + key + "]\n@=\"" + installed + "\"\n");
+  ASSERT_EQ(Edit().SetString(Root::ClassesRoot, key, "", built).Commit(), S_OK);
+  auto file_path = [&] {
+    std::string out;
+    HRESULT hr = reg::GetFilePath(Root::ClassesRoot, key, "", &out);
+    return hr == S_OK ? out : "<" + com::HResultToString(hr) + ">";
+  };
+  EXPECT_EQ(file_path(), installed);
+  EXPECT_EQ(reg::LastError(), "");
+  EXPECT_EQ(String(Root::ClassesRoot, key, ""), built);  // plain reads are unchanged
+
+  fs::create_directories(dir_ + "/build");
+  WriteFile(built, "");
+  EXPECT_EQ(file_path(), built);
+
+  fs::remove(built);
+  fs::remove(system_);
+  EXPECT_EQ(file_path(), built);
+}
+
+// The system file is the first one found along $XDG_CONFIG_DIRS (absolute
+// entries only), else the place under the first entry where one is made.
+// A damaged one is reported by every read.
+TEST_F(Registry, SystemFileIsFoundAlongTheConfigDirsAndADamagedOneIsReported) {
+  const std::string a = dir_ + "/a", b = dir_ + "/b/";
+  {
+    ScopedEnv dirs("XDG_CONFIG_DIRS", "relative:" + a + "::" + b);
+    EXPECT_EQ(reg::SystemRegistryPath(), a + "/mailquarry/registry");
+    fs::create_directories(b + "mailquarry");
+    WriteFile(b + "mailquarry/registry", "");
+    EXPECT_EQ(reg::SystemRegistryPath(), b + "mailquarry/registry");
+  }
+  {
+    ScopedEnv dirs("XDG_CONFIG_DIRS", nullptr);
+    EXPECT_EQ(reg::SystemRegistryPath(), "/etc/xdg/mailquarry/registry");
+  }
+
+  ASSERT_EQ(Edit().SetString(Root::ClassesRoot, "User", "", "mine").Commit(), S_OK);
+  fs::create_directories(dir_ + "/etc/mailquarry");
+  const std::string damaged = "mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\A\n";
+  WriteFile(system_, damaged);
+  EXPECT_EQ(String(Root::ClassesRoot, "User", ""), "<0x80040150>");
+  EXPECT_NE(reg::LastError().find(system_ + ":2:"), std::string::npos) << reg::LastError();
+  EXPECT_FALSE(reg::KeyExists(Root::ClassesRoot, "User"));
+  // The user's own file can still be written; the system file is not touched
+  // (regsvr --system refusing to write over it: server_test).
+  EXPECT_EQ(Edit().SetString(Root::ClassesRoot, "User", "", "again").Commit(), S_OK);
+  EXPECT_EQ(ReadFile(system_), damaged);
 }
 
 // A missing or empty file is an empty registry; the first commit makes the

@@ -183,52 +183,42 @@ bool IsDirectory(std::string_view path) {
   return UsablePath(path) && stat(std::string(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-FileWriter::~FileWriter() {
-  CloseFd(fd_);
-}
-
 HRESULT FileWriter::Open(std::string_view path) {
-  if (fd_ >= 0) Close();
+  if (fd_) Close();
   error_ = S_OK;
+  path_.clear();
   if (!UsablePath(path)) return E_INVALIDARG;
+  const std::string target(path);
   // O_NONBLOCK keeps a FIFO at the path from blocking the open; anything but
   // a regular file is refused before a byte is written.
-  int fd = open(std::string(path).c_str(),
-                O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-  if (fd < 0) return FromErrno(errno == ENXIO ? EACCES : errno);
+  files::UniqueFd fd(open(
+      target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
+  if (!fd) return FromErrno(errno == ENXIO ? EACCES : errno);
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return E_ACCESSDENIED;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  fd_ = fd;
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;
+  fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  fd_ = std::move(fd);
+  path_ = target;
   return S_OK;
 }
 
 HRESULT FileWriter::Write(const void* data, std::size_t size) {
   if (FAILED(error_)) return error_;
-  if (fd_ < 0) return E_HANDLE;
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = write(fd_, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return error_ = FromErrno(errno);
-    }
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
+  if (!fd_) return E_HANDLE;
+  if (int err = files::WriteAll(fd_.get(), data, size)) return error_ = FromErrno(err);
   return S_OK;
 }
 
 HRESULT FileWriter::Close() {
-  if (fd_ >= 0) {
-    // Some file systems report a failed write only here.
-    if (close(fd_) != 0 && SUCCEEDED(error_) && errno != EINTR) error_ = FromErrno(errno);
-    fd_ = -1;
-  }
+  if (int err = fd_.Close(); err && SUCCEEDED(error_)) error_ = FromErrno(err);
   return error_;
+}
+
+void FileWriter::Discard() {
+  if (path_.empty()) return;
+  Close();
+  unlink(path_.c_str());
+  path_.clear();
 }
 
 }  // namespace shell

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/com/hresult.h"
+#include "platform/shell/files.h"
 
 namespace shell {
 
@@ -46,23 +47,22 @@ bool IsDirectory(std::string_view path);
 // following a symbolic link at the final path (E_ACCESSDENIED there) and
 // without writing into anything but a regular file. New files get mode 0644
 // less the umask. The first failure (a full disk, say) sticks: later Writes
-// and Close report it.
+// and Close report it. Writes go through files::WriteAll.
 class FileWriter {
  public:
-  FileWriter() = default;
-  FileWriter(FileWriter&& other) noexcept;
-  FileWriter& operator=(FileWriter&& other) noexcept;
-  ~FileWriter();  // closes, ignoring errors: call Close() to see them
-
   HRESULT Open(std::string_view path);
   HRESULT Write(const void* data, std::size_t size);
   HRESULT Write(std::string_view text) { return Write(text.data(), text.size()); }
   // Closes the file; the first error of the writer's life, or S_OK.
   HRESULT Close();
-  bool is_open() const { return fd_ >= 0; }
+  // Closes (if still open) and removes the file this writer opened: what
+  // could not be written whole is not left to pass for the whole.
+  void Discard();
+  bool is_open() const { return static_cast<bool>(fd_); }
 
  private:
-  int fd_ = -1;
+  files::UniqueFd fd_;
+  std::string path_;
   HRESULT error_ = S_OK;
 };
 

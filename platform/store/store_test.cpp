@@ -4,7 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/store/engine/files.h"
+#include "platform/shell/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/summary.h"
 #include "platform/store/maildir/files.h"
 #include "platform/store/maildir/names.h"
@@ -61,11 +62,11 @@ TEST_F(StoreTest, SummariesAsCallersSeeThem) {
   auto msgs = Messages(inbox.Get());
   ASSERT_EQ(msgs.size(), 2u);
   EXPECT_EQ(msgs[0].normalSubject, "ée");
-  EXPECT_EQ(msgs[0].sent, files::UnixToTicks(1141567629));
+  EXPECT_EQ(msgs[0].sent, disk::UnixToTicks(1141567629));
   EXPECT_TRUE(msgs[0].hasMessageId);
   const Msg& bare = msgs[1];
   EXPECT_FALSE(bare.hasSubject || bare.hasFrom || bare.hasTo || bare.hasMessageId);
-  EXPECT_EQ(bare.sent, files::UnixToTicks(1700000100));  // no Date: the delivery time
+  EXPECT_EQ(bare.sent, disk::UnixToTicks(1700000100));  // no Date: the delivery time
 
   MESSAGEPROPS mp{};
   mp.cbSize = MESSAGEPROPS_SIZE;
@@ -178,6 +179,23 @@ TEST_F(StoreTest, StreamsWriteAndReadTheBytesAsStored) {
     s->Write("x", 1, nullptr);
     EXPECT_NE(lost, id);
   }
+  // A full disk is said as such, for a new message and for a copy, and
+  // leaves nothing behind.
+  fx.AddFolder({"Copies"});
+  auto copies = OpenByName(ns.Get(), "Copies");
+  for (int error : {ENOSPC, EDQUOT}) {
+    ComPtr<IStream> s;
+    MESSAGEID full = 0;
+    ASSERT_EQ(inbox->CreateStream(nullptr, 0, s.ReleaseAndGetAddressOf(), &full), S_OK);
+    ::files::FailWritesFrom(1, error);
+    EXPECT_EQ(s->Write("x", 1, nullptr), STG_E_MEDIUMFULL);
+    MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &id};
+    EXPECT_EQ(ns->CopyMoveMessages(inbox.Get(), copies.Get(), &list, 0, 0, nullptr),
+              com::HResultFromErrno(error));
+    ::files::ClearWriteFailure();
+  }
+  EXPECT_TRUE(Messages(copies.Get()).empty());
+  EXPECT_TRUE(FilesIn(fx.FolderDir({"Copies"}) + "/tmp").empty());
   auto msgs = Messages(inbox.Get());
   ASSERT_EQ(msgs.size(), 1u);
   EXPECT_EQ(msgs[0].id, id);
@@ -253,7 +271,7 @@ TEST_F(StoreTest, FolderOperationsRefuseBadNamesAndChangeNothing) {
   EXPECT_EQ(IdOf(ns.Get(), "Neu.1/2"), id);
   EXPECT_EQ(ns->DeleteFolder(a, 0), S_OK);
   EXPECT_EQ(Names(ns.Get()), (std::vector<std::string>{"Inbox"}));
-  EXPECT_FALSE(files::IsDirectory(fx.root() + "/.A.A1"));
+  EXPECT_FALSE(disk::IsDirectory(fx.root() + "/.A.A1"));
 }
 
 TEST_F(StoreTest, ReadOnlyStoreWorksWithAnIndexInMemory) {

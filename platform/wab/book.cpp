@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <strings.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/shell/files.h"
 #include "platform/wab/card_charsets.h"
 #include "platform/wab/wab.h"
 
@@ -30,16 +30,6 @@ bool HasCardSuffix(const std::string& name) {
     return name.size() > n && strcasecmp(name.c_str() + name.size() - n, suffix) == 0;
   };
   return ends(".vcf") || ends(".vcard");
-}
-
-FileStamp StampOf(const struct stat& st) {
-  FileStamp s;
-  s.device = st.st_dev;
-  s.inode = st.st_ino;
-  s.size = st.st_size;
-  s.modified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-  s.changed = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
-  return s;
 }
 
 // Reads a regular file whole; false when it cannot be read or is too large.
@@ -62,14 +52,6 @@ bool ReadWhole(const std::string& path, std::string* bytes, FileStamp* stamp) {
   }
   close(fd);
   return ok;
-}
-
-std::string Fingerprint(std::string_view bytes) {
-  gchar* hex = g_compute_checksum_for_data(
-      G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
-  std::string out(hex, 32);
-  g_free(hex);
-  return out;
 }
 
 // Splits and parses a file's bytes, giving each card its key.
@@ -100,69 +82,16 @@ void ParseFile(LoadedFile* file) {
   }
 }
 
-// Holds the book's lock (an exclusive flock on its directory) while alive.
-class BookLock {
- public:
-  explicit BookLock(const std::string& directory)
-      : fd_(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_ >= 0) {
-      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-      }
-    }
-  }
-  ~BookLock() {
-    if (fd_ >= 0) close(fd_);  // closing releases the lock
-  }
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-void SyncDirectory(const std::string& directory) {
-  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
-  }
-}
-
-// Writes `bytes` to a hidden temporary file in `directory` and moves it to
-// `name`: replacing the file when `replace`, else only when no file of that
-// name exists. The file keeps `mode`.
+// Writes `bytes` as the file `name` in `directory` whole or not at all:
+// replacing the file when `replace`, else only when no file of that name
+// exists. The file keeps `mode`.
 HRESULT PlaceFile(const std::string& directory, const std::string& name, std::string_view bytes,
                   mode_t mode, bool replace) {
-  std::string temp = directory + "/." + name + ".XXXXXX";
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return errno == EACCES || errno == EPERM ? MAPI_E_NO_ACCESS : MAPI_E_DISK_ERROR;
-  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  std::string target = directory + "/" + name;
-  if (ok) {
-    if (replace) {
-      ok = rename(temp.c_str(), target.c_str()) == 0;
-    } else {
-      ok = link(temp.c_str(), target.c_str()) == 0;
-      unlink(temp.c_str());
-      temp.clear();
-    }
-  }
-  if (!ok) {
-    if (!temp.empty()) unlink(temp.c_str());
-    return MAPI_E_DISK_ERROR;
-  }
-  SyncDirectory(directory);
-  return S_OK;
+  const std::string target = directory + "/" + name;
+  int err = replace ? files::ReplaceFile(target, bytes, mode)
+                    : files::CreateFileWhole(target, bytes, mode);
+  if (err == 0) return S_OK;
+  return err == EACCES || err == EPERM ? MAPI_E_NO_ACCESS : MAPI_E_DISK_ERROR;
 }
 
 bool MakeDirectories(const std::string& path) {
@@ -181,7 +110,8 @@ bool OnlyBlank(std::string_view text) {
 
 }  // namespace
 
-Book::Book(std::string location) : location_(std::move(location)) {
+Book::Book(std::string location, bool readOnly)
+    : location_(std::move(location)), readOnly_(readOnly) {
   while (location_.size() > 1 && location_.back() == '/') location_.pop_back();
   struct stat st;
   if (stat(location_.c_str(), &st) == 0)
@@ -264,9 +194,10 @@ HRESULT Book::Find(const CardKey& key, std::shared_ptr<const LoadedFile>* file,
 }
 
 HRESULT Book::Create(const std::string& cardText, const std::string& uid, CardKey* key) {
+  if (readOnly_) return MAPI_E_NO_ACCESS;
   std::string directory = DirectoryOf();
   if (!MakeDirectories(directory)) return MAPI_E_DISK_ERROR;
-  BookLock lock(directory);
+  files::Lock lock(directory);
   if (!lock.Held()) return MAPI_E_NO_ACCESS;
   if (!singleFile_) {
     // Names are made from the UID; one that is not a plain file name (it
@@ -317,8 +248,9 @@ HRESULT Book::Create(const std::string& cardText, const std::string& uid, CardKe
 }
 
 HRESULT Book::Delete(const CardKey& key) {
+  if (readOnly_) return MAPI_E_NO_ACCESS;
   std::string directory = DirectoryOf();
-  BookLock lock(directory);
+  files::Lock lock(directory);
   if (!lock.Held()) return MAPI_E_NOT_FOUND;
   std::vector<std::string> names;
   if (singleFile_) {
@@ -340,7 +272,7 @@ HRESULT Book::Delete(const CardKey& key) {
       file.bytes.substr(0, it->span.offset) + file.bytes.substr(it->span.offset + it->span.length);
   if (!singleFile_ && OnlyBlank(rest)) {
     if (unlink(path.c_str()) != 0) return MAPI_E_NO_ACCESS;
-    SyncDirectory(directory);
+    files::SyncDirectory(directory);
   } else {
     HRESULT hr = PlaceFile(directory, key.fileName, rest, st.st_mode & 07777, true);
     if (FAILED(hr)) return hr;
@@ -350,8 +282,7 @@ HRESULT Book::Delete(const CardKey& key) {
   return S_OK;
 }
 
-std::string ResolveBookLocation(const char* fileName) {
-  if (fileName && *fileName) return fileName;
+std::string DefaultBookLocation() {
   const char* fromEnvironment = std::getenv("MAILQUARRY_ADDRESSBOOK");
   if (fromEnvironment && *fromEnvironment) return fromEnvironment;
   std::string data;
@@ -363,9 +294,21 @@ std::string ResolveBookLocation(const char* fileName) {
     if (!home || !*home) return {};
     data = std::string(home) + "/.local/share";
   }
-  std::string location = data + "/mailquarry/contacts";
+  return data + "/mailquarry/contacts";
+}
+
+std::string ResolveBookLocation(const char* fileName) {
+  if (fileName && *fileName) return fileName;
+  std::string location = DefaultBookLocation();
+  const char* fromEnvironment = std::getenv("MAILQUARRY_ADDRESSBOOK");
+  if (location.empty() || (fromEnvironment && *fromEnvironment)) return location;
   if (!MakeDirectories(location)) return {};
   return location;
+}
+
+bool FindsOtherBooks(const char* fileName) {
+  const char* fromEnvironment = std::getenv("MAILQUARRY_ADDRESSBOOK");
+  return !(fileName && *fileName) && !(fromEnvironment && *fromEnvironment);
 }
 
 }  // namespace wab

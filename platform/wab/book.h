@@ -15,65 +15,43 @@
 
 #include "platform/com/hresult.h"
 #include "platform/com/types.h"
-#include "platform/wab/card_splitter.h"
-#include "platform/wab/entry_id.h"
-#include "platform/wab/vcard_mapping.h"
+#include "platform/wab/card_source.h"
 
 namespace wab {
 
-struct LoadedCard {
-  CardSpan span;
-  CardKey key;
-  Contact contact;
-};
-
-// One file as read: its bytes and the cards that parsed.
-struct LoadedFile {
-  std::string name;
-  std::string bytes;
-  std::vector<LoadedCard> cards;
-};
-
-// What tells that a file is unchanged since it was read.
-struct FileStamp {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = -1;
-  long long modified = 0;  // nanoseconds
-  long long changed = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-class Book {
+class Book final : public CardSource {
  public:
-  // `location` is a directory, or a file whose name ends in .vcf/.vcard.
-  explicit Book(std::string location);
+  // `location` is a directory, or a file whose name ends in .vcf/.vcard. A
+  // read-only book (another program's) refuses Create and Delete with
+  // MAPI_E_NO_ACCESS and is never written.
+  explicit Book(std::string location, bool readOnly = false);
 
   const std::string& Location() const { return location_; }
   bool IsSingleFile() const { return singleFile_; }
+  bool ReadOnly() const override { return readOnly_; }
 
   // The card files in byte order of their names (for a single-file book, that
   // file when it exists). A missing book has none; one that cannot be listed
   // answers MAPI_E_NO_ACCESS.
-  HRESULT ListFiles(std::vector<std::string>* names) const;
+  HRESULT ListFiles(std::vector<std::string>* names) const override;
 
   // Reads and parses one file of the book; the last file read is kept and
   // given again while the file is unchanged. Null when the file cannot be
   // read or is too large to be a card file.
-  std::shared_ptr<const LoadedFile> Load(const std::string& name);
+  std::shared_ptr<const LoadedFile> Load(const std::string& name) override;
 
   // The card named by `key`, or MAPI_E_NOT_FOUND (stale or missing).
   HRESULT Find(const CardKey& key, std::shared_ptr<const LoadedFile>* file,
-               const LoadedCard** card);
+               const LoadedCard** card) override;
 
   // Stores a new card (complete text, CRLF lines) with UID `uid`: a new file
   // <uid>.vcf in a directory book, appended to the file of a single-file book.
   // Sets `key` to the new card's key.
-  HRESULT Create(const std::string& cardText, const std::string& uid, CardKey* key);
+  HRESULT Create(const std::string& cardText, const std::string& uid, CardKey* key) override;
 
   // Removes exactly the card named by `key`: its file when it holds nothing
   // else, otherwise the file is rewritten without the card's bytes.
-  HRESULT Delete(const CardKey& key);
+  HRESULT Delete(const CardKey& key) override;
 
  private:
   std::string DirectoryOf() const;
@@ -81,6 +59,7 @@ class Book {
 
   std::string location_;
   bool singleFile_ = false;
+  bool readOnly_ = false;
   std::mutex mutex_;
   std::shared_ptr<const LoadedFile> recent_;
   FileStamp recentStamp_;
@@ -90,5 +69,11 @@ class Book {
 // $MAILQUARRY_ADDRESSBOOK, else $XDG_DATA_HOME/mailquarry/contacts (created,
 // empty, when missing). Empty when no location can be made.
 std::string ResolveBookLocation(const char* fileName);
+// The same without a file name, and without creating anything.
+std::string DefaultBookLocation();
+
+// Whether a WABOpen call with `fileName` also lists the books of other
+// programs: only when neither it nor $MAILQUARRY_ADDRESSBOOK names a book.
+bool FindsOtherBooks(const char* fileName);
 
 }  // namespace wab

@@ -24,9 +24,15 @@ std::string MakeEntryId(EntryKind kind) {
   return id;
 }
 
-std::string MakeCardEntryId(const CardKey& card) {
+std::string MakeCardEntryId(const CardKey& card, std::string_view book) {
   std::string id(kFlags);
-  id += 'C';
+  if (book.empty()) {
+    id += 'C';
+  } else {
+    id += 'B';
+    id += book;
+    id += '\0';
+  }
   id += card.fileName;
   id += '\0';
   id += card.keyKind;
@@ -34,12 +40,20 @@ std::string MakeCardEntryId(const CardKey& card) {
   return id;
 }
 
-EntryKind ParseEntryId(const BYTE* bytes, ULONG size, CardKey* card) {
+EntryKind ParseEntryId(const BYTE* bytes, ULONG size, CardKey* card, std::string* book) {
   if (!bytes || size < 5) return EntryKind::kInvalid;
   std::string_view id(reinterpret_cast<const char*>(bytes), size);
   if (id.substr(0, 4) != kFlags) return EntryKind::kInvalid;
   char kind = id[4];
   std::string_view rest = id.substr(5);
+  std::string_view bookId;
+  if (kind == 'B') {
+    std::size_t end = rest.find('\0');
+    if (end == std::string_view::npos || end == 0) return EntryKind::kInvalid;
+    bookId = rest.substr(0, end);
+    rest = rest.substr(end + 1);
+    kind = 'C';
+  }
   if (kind != 'C') {
     if (!rest.empty()) return EntryKind::kInvalid;
     if (kind == 'P') return EntryKind::kBook;
@@ -58,6 +72,7 @@ EntryKind ParseEntryId(const BYTE* bytes, ULONG size, CardKey* card) {
     return EntryKind::kInvalid;
   if ((keyKind != 'U' && keyKind != 'F') || key.empty()) return EntryKind::kInvalid;
   if (card) *card = {std::string(name), keyKind, std::string(key)};
+  if (book) *book = std::string(bookId);
   return EntryKind::kCard;
 }
 

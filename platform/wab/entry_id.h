@@ -5,6 +5,8 @@
 //   'C'  a card: its file name, a NUL, then 'U' and the card's UID when the
 //        UID names exactly one card of the file, else 'F' and a fingerprint
 //        of the card's bytes.
+//   'B'  a card of another program's book: the book's identifier, a NUL,
+//        then the card as after 'C'. Our own book's cards keep the 'C' form.
 // A card identifier stays valid while the file holds a card with that UID (or
 // those exact bytes), so a stale one finds nothing rather than another card.
 #pragma once
@@ -27,10 +29,12 @@ struct CardKey {
 };
 
 std::string MakeEntryId(EntryKind kind);  // not for kCard
-std::string MakeCardEntryId(const CardKey& card);
+// A card of our own book when `book` is empty, else of the found book of
+// that identifier.
+std::string MakeCardEntryId(const CardKey& card, std::string_view book = {});
 
-// What `bytes` names; for a card also fills `card`. Anything malformed is
-// kInvalid.
-EntryKind ParseEntryId(const BYTE* bytes, ULONG size, CardKey* card);
+// What `bytes` names; for a card also fills `card` and `book` (empty for our
+// own book). Anything malformed is kInvalid.
+EntryKind ParseEntryId(const BYTE* bytes, ULONG size, CardKey* card, std::string* book = nullptr);
 
 }  // namespace wab

@@ -3,6 +3,7 @@
 #include "platform/com/server.h"
 #include "platform/registry/registry.h"
 #include "platform/wab/book.h"
+#include "platform/wab/found_books.h"
 #include "platform/wab/objects.h"
 #include "platform/wab/wab.h"
 
@@ -35,9 +36,14 @@ COM_EXPORT HRESULT WABOpen(IAddrBook** lppAdrBook, IWABObject** lppWABObject, WA
   *lppAdrBook = nullptr;
   *lppWABObject = nullptr;
   if (lpWP && lpWP->cbSize != WAB_PARAM_SIZE) return MAPI_E_INVALID_PARAMETER;
-  std::string location = wab::ResolveBookLocation(lpWP ? lpWP->szFileName : nullptr);
+  const char* fileName = lpWP ? lpWP->szFileName : nullptr;
+  std::string location = wab::ResolveBookLocation(fileName);
   if (location.empty()) return MAPI_E_NOT_INITIALIZED;
-  return wab::OpenAddressBook(location, lppAdrBook, lppWABObject);
+  // Other programs' books join ours only when nobody named one book.
+  std::vector<wab::FoundBook> found;
+  if (wab::FindsOtherBooks(fileName))
+    found = wab::FindOtherBooks(wab::UserDirectoriesFromEnvironment());
+  return wab::OpenAddressBook(location, found, lppAdrBook, lppWABObject);
 }
 
 COM_EXPORT HRESULT DllCanUnloadNow() {

@@ -12,6 +12,7 @@
 #include "platform/wab/book.h"
 #include "platform/wab/dialogs.h"
 #include "platform/wab/entry_id.h"
+#include "platform/wab/found_books.h"
 #include "platform/wab/prop_values.h"
 
 namespace wab {
@@ -78,6 +79,29 @@ std::string FreshUid() {
   return text;
 }
 
+// The books of one opening: our own first (new contacts go there), then the
+// found books of other programs, in order.
+struct Shelf {
+  struct Entry {
+    std::string id;  // empty for our own book
+    std::shared_ptr<CardSource> source;
+  };
+  std::vector<Entry> books;
+
+  std::shared_ptr<CardSource> Own() const { return books.front().source; }
+  std::shared_ptr<CardSource> Source(const std::string& id) const {
+    for (const Entry& e : books)
+      if (e.id == id) return e.source;
+    return nullptr;
+  }
+  // The card an entry identifier names, in whichever book holds it.
+  HRESULT Find(const CardKey& key, const std::string& book, std::shared_ptr<const LoadedFile>* file,
+               const LoadedCard** card) const {
+    std::shared_ptr<CardSource> source = Source(book);
+    return source ? source->Find(key, file, card) : MAPI_E_NOT_FOUND;
+  }
+};
+
 // The object type a creation template makes; no template makes a mail user.
 HRESULT TemplateType(ULONG size, LPENTRYID id, ULONG* type) {
   *type = MAPI_MAILUSER;
@@ -117,10 +141,10 @@ class WabObject final : public com::Object<IWABObject> {
 class MailUser final : public com::Object<IMailUser> {
  public:
   // A card of a file as read; the file's parse is shared, not copied.
-  MailUser(std::shared_ptr<Book> book, std::shared_ptr<const LoadedFile> file,
-           const LoadedCard* card, std::string entryId)
-      : book_(std::move(book)), file_(std::move(file)), card_(card), entryId_(std::move(entryId)) {}
-  MailUser(std::shared_ptr<Book> book, ULONG objectType) : book_(std::move(book)), isNew_(true) {
+  MailUser(std::shared_ptr<const LoadedFile> file, const LoadedCard* card, std::string entryId)
+      : file_(std::move(file)), card_(card), entryId_(std::move(entryId)) {}
+  MailUser(std::shared_ptr<CardSource> book, ULONG objectType)
+      : book_(std::move(book)), isNew_(true) {
     contact_.objectType = objectType;
   }
 
@@ -217,7 +241,7 @@ class MailUser final : public com::Object<IMailUser> {
   bool Find(ULONG tag) const { return contact_.Find(tag) != nullptr; }
   const Contact& Current() const { return card_ ? card_->contact : contact_; }
 
-  std::shared_ptr<Book> book_;
+  std::shared_ptr<CardSource> book_;        // where a new entry is saved
   std::shared_ptr<const LoadedFile> file_;  // keeps card_ alive
   const LoadedCard* card_ = nullptr;
   Contact contact_;  // a new entry's properties
@@ -227,15 +251,26 @@ class MailUser final : public com::Object<IMailUser> {
 
 // ---------------------------------------------------------------- table
 
-// The container's contents: one row per card, files in byte order of their
-// names, cards in file order. Files are read as the reading reaches them, so
-// only the file at hand is held.
+// The container's contents: one row per card, books in shelf order, each
+// book's files in its order (a directory's by byte order of their names),
+// cards in file order. Files are read as the reading reaches them, so only
+// the file at hand is held.
 class ContentsTable final : public com::Object<IMAPITable> {
  public:
-  explicit ContentsTable(std::shared_ptr<Book> book) : book_(std::move(book)) {
+  explicit ContentsTable(std::shared_ptr<const Shelf> shelf) : shelf_(std::move(shelf)) {
     columns_ = {PR_ENTRYID, PR_DISPLAY_NAME, PR_OBJECT_TYPE, PR_EMAIL_ADDRESS};
   }
-  HRESULT Init() { return book_->ListFiles(&files_); }
+  // Our own book that cannot be listed fails the table; a found book that
+  // cannot be listed has no rows.
+  HRESULT Init() {
+    for (const Shelf::Entry& book : shelf_->books) {
+      std::vector<std::string> names;
+      HRESULT hr = book.source->ListFiles(&names);
+      if (FAILED(hr) && book.id.empty()) return hr;
+      for (std::string& name : names) files_.push_back({&book, std::move(name)});
+    }
+    return S_OK;
+  }
 
   HRESULT SetColumns(LPSPropTagArray tags, ULONG) override {
     if (!tags || tags->cValues == 0) return MAPI_E_INVALID_PARAMETER;
@@ -302,7 +337,7 @@ class ContentsTable final : public com::Object<IMAPITable> {
   // The card at the cursor, reading files forward until one has a card.
   const LoadedCard* Current() {
     while (fileIndex_ < files_.size()) {
-      if (!file_) file_ = book_->Load(files_[fileIndex_]);
+      if (!file_) file_ = files_[fileIndex_].book->source->Load(files_[fileIndex_].name);
       if (file_ && cardIndex_ < file_->cards.size()) return &file_->cards[cardIndex_];
       ++fileIndex_;
       cardIndex_ = 0;
@@ -325,7 +360,7 @@ class ContentsTable final : public com::Object<IMAPITable> {
   // The row's columns only; a column the card lacks is PT_ERROR.
   SPropValue* RowProps() {
     const LoadedCard* card = Current();
-    std::string entryId = MakeCardEntryId(card->key);
+    std::string entryId = MakeCardEntryId(card->key, files_[fileIndex_].book->id);
     std::vector<PropOut> row;
     row.reserve(columns_.size());
     for (ULONG tag : columns_) {
@@ -352,9 +387,13 @@ class ContentsTable final : public com::Object<IMAPITable> {
     return PackProps(row);
   }
 
-  std::shared_ptr<Book> book_;
+  struct BookFile {
+    const Shelf::Entry* book;  // owned by shelf_
+    std::string name;
+  };
+  std::shared_ptr<const Shelf> shelf_;
   std::vector<ULONG> columns_;
-  std::vector<std::string> files_;
+  std::vector<BookFile> files_;
   std::size_t fileIndex_ = 0;
   std::size_t cardIndex_ = 0;
   long long position_ = 0;
@@ -365,7 +404,7 @@ class ContentsTable final : public com::Object<IMAPITable> {
 
 class Container final : public com::Object<IABContainer> {
  public:
-  explicit Container(std::shared_ptr<Book> book) : book_(std::move(book)) {}
+  explicit Container(std::shared_ptr<const Shelf> shelf) : shelf_(std::move(shelf)) {}
 
   HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
   HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values) override {
@@ -387,7 +426,7 @@ class Container final : public com::Object<IABContainer> {
   HRESULT GetContentsTable(ULONG, IMAPITable** table) override {
     if (!table) return MAPI_E_INVALID_PARAMETER;
     *table = nullptr;
-    ComPtr<ContentsTable> t = MakeObject<ContentsTable>(book_);
+    ComPtr<ContentsTable> t = MakeObject<ContentsTable>(shelf_);
     if (!t) return MAPI_E_NOT_ENOUGH_MEMORY;
     HRESULT hr = t->Init();
     if (FAILED(hr)) return hr;
@@ -401,7 +440,7 @@ class Container final : public com::Object<IABContainer> {
     ULONG type = 0;
     HRESULT hr = TemplateType(cbEntryID, lpEntryID, &type);
     if (FAILED(hr)) return hr;
-    ComPtr<MailUser> user = MakeObject<MailUser>(book_, type);
+    ComPtr<MailUser> user = MakeObject<MailUser>(shelf_->Own(), type);
     if (!user) return MAPI_E_NOT_ENOUGH_MEMORY;
     *entry = static_cast<IMAPIProp*>(user.Detach());
     return S_OK;
@@ -411,25 +450,28 @@ class Container final : public com::Object<IABContainer> {
     if (!entries || (entries->cValues && !entries->lpbin)) return MAPI_E_INVALID_PARAMETER;
     HRESULT result = S_OK;
     for (ULONG i = 0; i < entries->cValues; ++i) {
+      // A card of a read-only book is refused (MAPI_E_NO_ACCESS) and stays.
       CardKey key;
-      HRESULT hr =
-          ParseEntryId(entries->lpbin[i].lpb, entries->lpbin[i].cb, &key) == EntryKind::kCard
-              ? book_->Delete(key)
-              : MAPI_E_INVALID_ENTRYID;
+      std::string book;
+      std::shared_ptr<CardSource> source;
+      HRESULT hr = MAPI_E_INVALID_ENTRYID;
+      if (ParseEntryId(entries->lpbin[i].lpb, entries->lpbin[i].cb, &key, &book) ==
+          EntryKind::kCard)
+        hr = (source = shelf_->Source(book)) ? source->Delete(key) : MAPI_E_NOT_FOUND;
       if (FAILED(hr) && SUCCEEDED(result)) result = hr;
     }
     return result;
   }
 
  private:
-  std::shared_ptr<Book> book_;
+  std::shared_ptr<const Shelf> shelf_;
 };
 
 // ---------------------------------------------------------------- address book
 
 class AddrBook final : public com::Object<IAddrBook> {
  public:
-  explicit AddrBook(std::shared_ptr<Book> book) : book_(std::move(book)) {}
+  explicit AddrBook(std::shared_ptr<const Shelf> shelf) : shelf_(std::move(shelf)) {}
 
   HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
   HRESULT GetProps(LPSPropTagArray, ULONG, ULONG* count, LPSPropValue* values) override {
@@ -448,21 +490,22 @@ class AddrBook final : public com::Object<IAddrBook> {
     *objType = 0;
     *unknown = nullptr;
     CardKey key;
-    EntryKind kind = cbEntryID == 0
-                         ? EntryKind::kBook
-                         : ParseEntryId(reinterpret_cast<const BYTE*>(lpEntryID), cbEntryID, &key);
+    std::string book;
+    EntryKind kind = cbEntryID == 0 ? EntryKind::kBook
+                                    : ParseEntryId(reinterpret_cast<const BYTE*>(lpEntryID),
+                                                   cbEntryID, &key, &book);
     ComPtr<IUnknown> object;
     if (kind == EntryKind::kBook) {
-      ComPtr<Container> c = MakeObject<Container>(book_);
+      ComPtr<Container> c = MakeObject<Container>(shelf_);
       if (!c) return MAPI_E_NOT_ENOUGH_MEMORY;
       object = ComPtr<IUnknown>(c->Identity());
       *objType = MAPI_ABCONT;
     } else if (kind == EntryKind::kCard) {
       std::shared_ptr<const LoadedFile> file;
       const LoadedCard* card = nullptr;
-      HRESULT hr = book_->Find(key, &file, &card);
+      HRESULT hr = shelf_->Find(key, book, &file, &card);
       if (FAILED(hr)) return hr;
-      ComPtr<MailUser> user = MakeObject<MailUser>(book_, file, card, MakeCardEntryId(key));
+      ComPtr<MailUser> user = MakeObject<MailUser>(file, card, MakeCardEntryId(key, book));
       if (!user) return MAPI_E_NOT_ENOUGH_MEMORY;
       object = ComPtr<IUnknown>(user->Identity());
       *objType = card->contact.objectType;
@@ -488,7 +531,7 @@ class AddrBook final : public com::Object<IAddrBook> {
     if (!entered) return MAPI_E_USER_CANCEL;
     std::string uid = FreshUid();
     CardKey key;
-    hr = book_->Create(WriteNewCard(*entered, type, uid), uid, &key);
+    hr = shelf_->Own()->Create(WriteNewCard(*entered, type, uid), uid, &key);
     if (FAILED(hr)) return hr;
     if (cbNew && lpNew) return CopyEntryId(MakeCardEntryId(key), cbNew, lpNew);
     return S_OK;
@@ -497,11 +540,13 @@ class AddrBook final : public com::Object<IAddrBook> {
   HRESULT Details(ULONG_PTR*, LPFNDISMISS, void*, ULONG cbEntryID, LPENTRYID lpEntryID, LPFNBUTTON,
                   void*, LPSTR, ULONG) override {
     CardKey key;
-    if (ParseEntryId(reinterpret_cast<const BYTE*>(lpEntryID), cbEntryID, &key) != EntryKind::kCard)
+    std::string book;
+    if (ParseEntryId(reinterpret_cast<const BYTE*>(lpEntryID), cbEntryID, &key, &book) !=
+        EntryKind::kCard)
       return MAPI_E_INVALID_ENTRYID;
     std::shared_ptr<const LoadedFile> file;
     const LoadedCard* card = nullptr;
-    HRESULT hr = book_->Find(key, &file, &card);
+    HRESULT hr = shelf_->Find(key, book, &file, &card);
     if (FAILED(hr)) return hr;
     ShowDetailsDialog(card->contact);
     return S_OK;
@@ -515,14 +560,17 @@ class AddrBook final : public com::Object<IAddrBook> {
   }
 
  private:
-  std::shared_ptr<Book> book_;
+  std::shared_ptr<const Shelf> shelf_;
 };
 
 }  // namespace
 
-HRESULT OpenAddressBook(const std::string& location, IAddrBook** addrBook, IWABObject** wabObject) {
-  auto book = std::make_shared<Book>(location);
-  ComPtr<AddrBook> ab = MakeObject<AddrBook>(book);
+HRESULT OpenAddressBook(const std::string& location, const std::vector<FoundBook>& found,
+                        IAddrBook** addrBook, IWABObject** wabObject) {
+  auto shelf = std::make_shared<Shelf>();
+  shelf->books.push_back({"", std::make_shared<Book>(location)});
+  for (const FoundBook& book : found) shelf->books.push_back({book.id, book.source});
+  ComPtr<AddrBook> ab = MakeObject<AddrBook>(std::move(shelf));
   ComPtr<WabObject> wo = MakeObject<WabObject>();
   if (!ab || !wo) return MAPI_E_NOT_ENOUGH_MEMORY;
   *addrBook = ab.Detach();

@@ -1,7 +1,9 @@
 // Files, directories and environment variables a test makes and puts back.
 #pragma once
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <fstream>
@@ -63,6 +65,30 @@ class ScopedEnv {
  private:
   const char* name_;
   std::optional<std::string> old_;
+};
+
+// A file size limit on this process (and the children it starts) while
+// alive, with SIGXFSZ ignored: writes past it fail with EFBIG part-way, as on
+// a file system that runs out of room, instead of killing the process.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, oldHandler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t oldHandler_;
 };
 
 }  // namespace mqtest

@@ -13,7 +13,7 @@
 #include "platform/mime/mime.h"
 #include "platform/store/apple/emlx.h"
 #include "platform/store/engine/file_reader.h"
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/maildir/names.h"
@@ -62,7 +62,7 @@ void FindMessages(const std::string& dir, const std::string& rel, int depth,
   closedir(d);
   if (depth >= kMaxDepth) return;
   for (const auto& s : subdirs)
-    if (files::IsDirectory(dir + "/" + s))
+    if (disk::IsDirectory(dir + "/" + s))
       FindMessages(dir + "/" + s, rel + s + "/", depth + 1, out);
 }
 
@@ -138,7 +138,7 @@ class EmlxFormat final : public MessageFormat {
       std::size_t end = message.find("\n\n");
       if (end == std::string_view::npos) end = message.find("\r\n\r\n");
       Summary sum = ParseHeaderBlock(message.substr(0, end), &addresses);
-      std::int64_t received = files::UnixToTicks(st.st_mtim.tv_sec);
+      std::int64_t received = disk::UnixToTicks(st.st_mtim.tv_sec);
       DWORD rowFlags = (flags && (*flags & kEmlxRead) ? MSG_FLAG_READ : 0) |
                        (sum.attachment ? MSG_FLAG_ATTACHMENT : 0);
       Statement& s = store.Query(
@@ -156,7 +156,7 @@ class EmlxFormat final : public MessageFormat {
           .Bind(4, static_cast<std::int64_t>(frame->length))
           .Bind(5, MTimeOf(st))
           .Bind(6, received)
-          .Bind(7, sum.sentSeconds ? files::UnixToTicks(*sum.sentSeconds) : received)
+          .Bind(7, sum.sentSeconds ? disk::UnixToTicks(*sum.sentSeconds) : received)
           .Bind(8, sum.subject)
           .Bind(9, sum.normalSubject)
           .Bind(10, sum.displayFrom)
@@ -238,7 +238,7 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
   }
   for (const auto& b : bundles) {
     std::string folder = prefix + b.substr(0, b.size() - kBundle.size());
-    if (!files::IsDirectory(path + "/" + b)) continue;
+    if (!disk::IsDirectory(path + "/" + b)) continue;
     out->dirs.push_back(folder);
     Walk(path + "/" + b, folder + "/", depth + 1, visited, out);
   }
@@ -250,7 +250,7 @@ class MailLayout final : public FolderLayout {
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
-    out->start = files::NowNs();
+    out->start = disk::NowNs();
     std::set<std::pair<dev_t, ino_t>> visited;
     Walk(root, "", 0, &visited, out);
     std::sort(out->dirs.begin(), out->dirs.end());
@@ -286,7 +286,7 @@ class MailLayout final : public FolderLayout {
   }
   const MessageFormat* FormatOf(const std::string& root, std::string_view dir) const override {
     std::string place = Place(root, dir);
-    return files::IsDirectory(place) ? static_cast<const MessageFormat*>(&kEmlx) : mbox::Format();
+    return disk::IsDirectory(place) ? static_cast<const MessageFormat*>(&kEmlx) : mbox::Format();
   }
   std::vector<const MessageFormat*> Formats() const override { return {&kEmlx, mbox::Format()}; }
   bool foreign() const override { return true; }
@@ -303,15 +303,15 @@ class MailLayout final : public FolderLayout {
 }  // namespace
 
 bool IsMailboxDirectory(const std::string& root) {
-  if (!files::IsDirectory(root)) return false;
+  if (!disk::IsDirectory(root)) return false;
   bool found = false;
   if (DIR* d = opendir(root.c_str())) {
     while (dirent* e = readdir(d)) {
       if (e->d_name[0] == '.' || !IsBundleName(e->d_name)) continue;
       std::string bundle = root + "/" + e->d_name;
-      if (IsFile(bundle + "/mbox") || files::IsDirectory(bundle + "/Messages") ||
-          files::IsDirectory(bundle)) {
-        found = files::IsDirectory(bundle);
+      if (IsFile(bundle + "/mbox") || disk::IsDirectory(bundle + "/Messages") ||
+          disk::IsDirectory(bundle)) {
+        found = disk::IsDirectory(bundle);
         if (found) break;
       }
     }

@@ -5,7 +5,7 @@
 // and gives them back. A layout answers every question about the tree, so the
 // engine never asks which layout it has.
 //
-// A layout is found when a store opens (DetectLayout, formats.cpp, tries each
+// A layout is found when a store opens (DetectLayout, formats/detect.cpp, tries each
 // known layout in turn) and lives as long as the store. One whose folders are
 // derived from what the index knows (the label folders of a mail archive)
 // keeps them between the calls the engine makes.
@@ -38,8 +38,8 @@ struct DirListing {
 // The folder dirs found on disk, and the directory times that tell whether
 // the tree changed since.
 struct TreeScan {
-  std::int64_t start = 0;         // when the reading began (ns)
-  std::vector<std::string> dirs;  // sorted, unique
+  std::int64_t start = 0;                                   // when the reading began (ns)
+  std::vector<std::string> dirs;                            // sorted, unique
   std::vector<std::pair<std::string, std::int64_t>> times;  // directory -> mtime when read
   std::unordered_map<std::string, DirListing> listings;     // a layout's own notes, by directory
 };
@@ -150,7 +150,7 @@ class FolderLayout {
 // and reads the tree into `scan`. Null when `root` is no mail store.
 std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* scan);
 
-// One entry of the table DetectLayout tries (formats.cpp): null when the tree
+// One entry of the table DetectLayout tries (formats/detect.cpp): null when the tree
 // at `root` is not of its layout.
 using LayoutDetector = std::unique_ptr<FolderLayout> (*)(const std::string& root, TreeScan* scan);
 

@@ -11,7 +11,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 
 namespace store {
@@ -38,7 +38,7 @@ bool ValidName(const char* name) {
 // A name in the root for a folder on its way out, unique to this process and moment.
 std::string TrashName() {
   static std::atomic<unsigned> counter{0};
-  return std::string(kTrashPrefix) + std::to_string(files::NowNs()) + "." +
+  return std::string(kTrashPrefix) + std::to_string(disk::NowNs()) + "." +
          std::to_string(getpid()) + "." + std::to_string(++counter);
 }
 
@@ -66,9 +66,9 @@ HRESULT Store::MoveTree(const std::string& oldDir, const std::string& newDir) {
   // Each directory of the folder's tree moves in one rename; a target that
   // exists already stays as it is, and the source keeps its name.
   for (const auto& d : layout_->SubtreeDirs(root_, oldDir))
-    files::RenameNoReplace(FolderPath(d), FolderPath(newDir + d.substr(oldDir.size())));
+    disk::RenameNoReplace(FolderPath(d), FolderPath(newDir + d.substr(oldDir.size())));
   for (const std::string& dir : {oldDir, newDir})
-    files::FsyncDirectory(FolderPath(layout_->EntryDir(dir)));
+    disk::FsyncDirectory(FolderPath(layout_->EntryDir(dir)));
   if (FAILED(Begin())) return E_FAIL;
   std::string oldPrefix = oldDir + layout_->separator();
   Query(
@@ -90,7 +90,7 @@ HRESULT Store::MoveTree(const std::string& oldDir, const std::string& newDir) {
 bool Store::TreeUnchanged() const {
   if (!treeTrusted_) return false;
   for (const auto& [dir, mtime] : tree_.times)
-    if (files::MTimeNs(FolderPath(dir)) != mtime) return false;
+    if (disk::MTimeNs(FolderPath(dir)) != mtime) return false;
   return true;
 }
 
@@ -115,7 +115,7 @@ HRESULT Store::SyncFolders() {
     scan = std::move(*openingScan_);
     openingScan_.reset();
   } else {
-    if (files::MTimeNs(root_) < 0) return HRESULT_FROM_WIN32_PATH_NOT_FOUND;
+    if (disk::MTimeNs(root_) < 0) return HRESULT_FROM_WIN32_PATH_NOT_FOUND;
     if (!folders_.empty() && TreeUnchanged()) return S_OK;
     layout_->Scan(root_, tree_, &scan);
   }
@@ -255,7 +255,7 @@ HRESULT Store::CreateFolder(STOREFOLDERID parent, const char* name, STOREFOLDERI
     if (FAILED(FolderByIdLocked(parent, &p))) return kNotFound;
     if (!layout_->HoldsFolders(p.dir)) return E_INVALIDARG;
     // A parent that is not there yet (a nested tree's INBOX) is made first.
-    if (layout_->ChildInsideParent() && !files::IsDirectory(FolderPath(p.dir))) {
+    if (layout_->ChildInsideParent() && !disk::IsDirectory(FolderPath(p.dir))) {
       hr = p.format->EnsurePlace(FolderPath(p.dir), layout_->MarksFolders() && !p.inbox);
       if (FAILED(hr)) return hr;
     }
@@ -268,7 +268,7 @@ HRESULT Store::CreateFolder(STOREFOLDERID parent, const char* name, STOREFOLDERI
   if (DirTaken(*dir)) return HRESULT_FROM_WIN32_ALREADY_EXISTS;
   hr = FormatFor(*dir)->MakePlace(FolderPath(*dir), layout_->MarksFolders());
   if (FAILED(hr)) return hr;
-  files::FsyncDirectory(FolderPath(layout_->EntryDir(*dir)));
+  disk::FsyncDirectory(FolderPath(layout_->EntryDir(*dir)));
   ForgetTreeTimes();
   hr = SyncFolders();
   if (FAILED(hr)) return hr;
@@ -353,10 +353,10 @@ HRESULT Store::DeleteFolder(STOREFOLDERID id) {
       SyncFolders();
       return err;
     }
-    files::RemoveTree(trash);
+    disk::RemoveTree(trash);
   }
-  files::FsyncDirectory(root_);
-  files::FsyncDirectory(FolderPath(layout_->EntryDir(f.dir)));
+  disk::FsyncDirectory(root_);
+  disk::FsyncDirectory(FolderPath(layout_->EntryDir(f.dir)));
   ForgetTreeTimes();
   return SyncFolders();
 }

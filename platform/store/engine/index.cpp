@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/summary.h"
 
@@ -77,7 +77,7 @@ HRESULT Store::Open(const std::string& root, std::shared_ptr<Store>* out) {
         if (std::strncmp(e->d_name, kTrashPrefix, sizeof kTrashPrefix - 1) == 0)
           trash.push_back(s->root_ + "/" + e->d_name);
       closedir(d);
-      for (const auto& t : trash) files::RemoveTree(t);
+      for (const auto& t : trash) disk::RemoveTree(t);
     }
     hr = s->ApplyFolderMoves();
     if (FAILED(hr)) return hr;
@@ -238,7 +238,7 @@ HRESULT Store::Compact() {
   if (readOnly_) return S_OK;
   HRESULT hr = SyncFolders();
   if (FAILED(hr)) return hr;
-  const std::int64_t cutoff = files::NowNs() - kStaleTmpNs;
+  const std::int64_t cutoff = disk::NowNs() - kStaleTmpNs;
   for (const auto& [id, f] : folders_) f.format->Compact(*this, f, cutoff);
   statements_.clear();  // VACUUM needs no statement in progress
   Exec("PRAGMA wal_checkpoint(TRUNCATE)");

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "platform/com/memory.h"
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 
 namespace store {
@@ -25,8 +25,8 @@ void Store::FillProps(Statement& s, MESSAGEPROPS* props, bool fast) {
   props->dwMessageId = static_cast<MESSAGEID>(s.Int(0));
   props->cbMessage = static_cast<DWORD>(std::min<std::int64_t>(s.Int(1), 0xFFFFFFFF));
   props->dwFlags = static_cast<DWORD>(s.Int(2));
-  props->ftReceived = files::TicksToFileTime(s.Int(3));
-  props->ftSent = files::TicksToFileTime(s.Int(4));
+  props->ftReceived = disk::TicksToFileTime(s.Int(3));
+  props->ftSent = disk::TicksToFileTime(s.Int(4));
   if (fast) return;
   auto dup = [&](int col) -> LPSTR {
     if (s.IsNull(col)) return nullptr;

@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/store/engine/files.h"
+#include "platform/shell/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/store_engine.h"
 
 namespace store {
@@ -52,9 +53,9 @@ class FdStreamBase : public com::PlainStream {
     st->type = STGTY_STREAM;
     st->cbSize.QuadPart = static_cast<ULONGLONG>(s.st_size);
     st->mtime =
-        files::TicksToFileTime(files::UnixToTicks(s.st_mtim.tv_sec) + s.st_mtim.tv_nsec / 100);
-    st->atime = files::TicksToFileTime(files::UnixToTicks(s.st_atim.tv_sec));
-    st->ctime = files::TicksToFileTime(files::UnixToTicks(s.st_ctim.tv_sec));
+        disk::TicksToFileTime(disk::UnixToTicks(s.st_mtim.tv_sec) + s.st_mtim.tv_nsec / 100);
+    st->atime = disk::TicksToFileTime(disk::UnixToTicks(s.st_atim.tv_sec));
+    st->ctime = disk::TicksToFileTime(disk::UnixToTicks(s.st_ctim.tv_sec));
     st->grfMode = static_cast<const Self*>(this)->Mode();
     return S_OK;
   }
@@ -95,14 +96,9 @@ class NewMessageStream final : public FdStreamBase<NewMessageStream> {
     if (written) *written = 0;
     if (!pv && cb) return STG_E_INVALIDPOINTER;
     if (fd_ < 0) return STG_E_REVERTED;
-    ULONG done = 0;
-    while (done < cb) {
-      ssize_t n = write(fd_, static_cast<const char*>(pv) + done, cb - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return errno == ENOSPC ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT;
-      done += static_cast<ULONG>(n);
-    }
-    if (written) *written = done;
+    if (int error = ::files::WriteAll(fd_, pv, cb))
+      return error == ENOSPC || error == EDQUOT ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT;
+    if (written) *written = cb;
     return S_OK;
   }
   HRESULT SetSize(ULARGE_INTEGER size) override {

@@ -15,7 +15,7 @@
 
 #include "platform/mime/mime.h"
 #include "platform/store/engine/file_reader.h"
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
@@ -233,7 +233,7 @@ class GearyFormat final : public MessageFormat {
         continue;
       }
       Summary sum = ParseHeaderBlock(r.header, &addresses);
-      std::int64_t sent = sum.sentSeconds ? files::UnixToTicks(*sum.sentSeconds) : 0;
+      std::int64_t sent = sum.sentSeconds ? disk::UnixToTicks(*sum.sentSeconds) : 0;
       Statement& s = store.Query(
           "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
           " subject, norm_subject, disp_from, disp_to, message_id)"
@@ -315,7 +315,7 @@ class GearyLayout final : public FolderLayout {
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
-    out->start = files::NowNs();
+    out->start = disk::NowNs();
     // No file time vouches for the database (Geary writes through its
     // write-ahead log): the folder table is read again each time.
     out->times.emplace_back("", -1);

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <set>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/message_format.h"
 #include "platform/store/engine/store_engine.h"
@@ -61,7 +61,7 @@ class AllStoresLayout final : public FolderLayout {
 
   void Scan(const std::string&, const TreeScan& previous, TreeScan* out) const override {
     *out = TreeScan();
-    out->start = files::NowNs();
+    out->start = disk::NowNs();
     for (const auto& m : members_) {
       const std::string prefix = m.place.key + ":";
       TreeScan before, scan;
@@ -260,7 +260,7 @@ std::unique_ptr<FolderLayout> DetectAllStores(const std::string& home, TreeScan*
   std::vector<Member> members;
   std::vector<TreeScan> scans;
   *scan = TreeScan();
-  scan->start = files::NowNs();
+  scan->start = disk::NowNs();
   for (auto& place : FindStores(home)) {
     TreeScan read;
     auto layout = OpenPlace(place, &read);

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "platform/store/claws/folderlist.h"
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/evolution/local_layout.h"
 #include "platform/store/geary/layout.h"
 #include "platform/store/kmail/layout.h"
@@ -90,7 +90,7 @@ std::string SpoolPath() {
 
 std::vector<StorePlace> FindStores(const std::string& home) {
   Finder finder(home);
-  if (files::IsDirectory(home + "/Maildir"))
+  if (disk::IsDirectory(home + "/Maildir"))
     finder.Add(Kind::kMaildir, "maildir", "Maildir", home + "/Maildir");
   if (auto profile = thunderbird::FindDefaultProfile(home))
     finder.Add(Kind::kThunderbird, "thunderbird", "Thunderbird", *profile);
@@ -118,7 +118,7 @@ std::vector<StorePlace> FindStores(const std::string& home) {
   if (!spool.empty() && mbox::IsMboxFile(spool))
     finder.Add(Kind::kSpool, "spool", "Mail spool", spool);
   // ~/Mail is also Claws Mail's default mailbox, found above by its list.
-  if (files::IsDirectory(home + "/Mail"))
+  if (disk::IsDirectory(home + "/Mail"))
     finder.Add(Kind::kMailDirectory, "mail", "Mail", home + "/Mail");
   return finder.Take();
 }

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <set>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/evolution/local_layout.h"
 #include "platform/store/maildir/files.h"
 #include "platform/store/maildir/names.h"
@@ -70,7 +70,7 @@ class LocalMailLayout final : public FolderLayout {
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
-    out->start = files::NowNs();
+    out->start = disk::NowNs();
     std::set<std::pair<dev_t, ino_t>> visited;
     Walk(root, "", 0, &visited, out);
     std::sort(out->dirs.begin(), out->dirs.end());
@@ -121,7 +121,7 @@ class LocalMailLayout final : public FolderLayout {
 }  // namespace
 
 bool IsLocalMail(const std::string& root) {
-  if (!files::IsDirectory(root) || maildir::IsMaildir(root)) return false;
+  if (!disk::IsDirectory(root) || maildir::IsMaildir(root)) return false;
   std::string_view path(root);
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   if (path.size() >= 11 && path.substr(path.size() - 11) == "/local-mail") return true;

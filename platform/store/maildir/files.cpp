@@ -7,13 +7,13 @@
 #include <cerrno>
 #include <vector>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 
 namespace store::maildir {
 
 bool IsMaildir(const std::string& path) {
-  return files::IsDirectory(path + "/cur") && files::IsDirectory(path + "/new") &&
-         files::IsDirectory(path + "/tmp");
+  return disk::IsDirectory(path + "/cur") && disk::IsDirectory(path + "/new") &&
+         disk::IsDirectory(path + "/tmp");
 }
 
 HRESULT MakeMaildir(const std::string& path, bool folder) {
@@ -21,7 +21,7 @@ HRESULT MakeMaildir(const std::string& path, bool folder) {
   for (const char* sub : {"/cur", "/new", "/tmp"}) {
     if (mkdir((path + sub).c_str(), 0700) != 0) {
       int err = errno;
-      files::RemoveTree(path);
+      disk::RemoveTree(path);
       return com::HResultFromErrno(err);
     }
   }
@@ -29,7 +29,7 @@ HRESULT MakeMaildir(const std::string& path, bool folder) {
     int fd = open((path + "/maildirfolder").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
       int err = errno;
-      files::RemoveTree(path);
+      disk::RemoveTree(path);
       return com::HResultFromErrno(err);
     }
     close(fd);
@@ -42,7 +42,7 @@ HRESULT AddMessageDirs(const std::string& path) {
   for (const char* sub : {"/cur", "/new", "/tmp"}) {
     if (mkdir((path + sub).c_str(), 0700) == 0) {
       made.push_back(path + sub);
-    } else if (errno != EEXIST || !files::IsDirectory(path + sub)) {
+    } else if (errno != EEXIST || !disk::IsDirectory(path + sub)) {
       int err = errno == EEXIST ? ENOTDIR : errno;
       for (const auto& m : made) rmdir(m.c_str());
       return com::HResultFromErrno(err);

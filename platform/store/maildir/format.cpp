@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/mime/mime.h"
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
@@ -137,7 +137,7 @@ HRESULT MaildirFormat::SetFlags(Store& store, const FolderInfo& f,
       std::string name = CurName(fn.uniq, InfoWithFlags(fn.info, wanted));
       std::string from = dir + "/" + SubDir(row.sub) + "/" + row.name;
       std::string to = dir + "/cur/" + name;
-      if (files::RenameNoReplace(from, to) != 0) {
+      if (disk::RenameNoReplace(from, to) != 0) {
         if (errno == ENOENT && attempt == 0 && SUCCEEDED(store.SyncMessages(f, true))) continue;
         return Errno();
       }
@@ -184,7 +184,7 @@ HRESULT MaildirFormat::MakePlace(const std::string& place, bool marked) const {
 HRESULT MaildirFormat::EnsurePlace(const std::string& place, bool marked) const {
   if (!writable_) return E_ACCESSDENIED;
   if (IsMaildir(place)) return S_OK;
-  if (files::IsDirectory(place)) return AddMessageDirs(place);
+  if (disk::IsDirectory(place)) return AddMessageDirs(place);
   return MakeMaildir(place, marked);
 }
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <map>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/maildir/files.h"
 #include "platform/store/maildir/names.h"
 #include "platform/store/testing/maildir_fixture.h"
@@ -115,7 +115,7 @@ TEST_F(LayoutTest, AnMbsyncTreeListsInTreeOrderWithStableIds) {
   ns = OpenStore();
   EXPECT_EQ(Ids(ns.Get()), before);
   AddNestedFolder(root, "Work/Projects/Late");
-  files::RemoveTree(root + "/[Gmail]/Sent Mail");
+  disk::RemoveTree(root + "/[Gmail]/Sent Mail");
   EXPECT_EQ(Shape(ns.Get()),
             (std::vector<std::string>{"Inbox:2/1", "[Gmail]:0/0", "-All Mail:1/0", "Family:1/0",
                                       "Work:1/0", "-Projects:2/0", "--Late:0/0"}));
@@ -244,8 +244,8 @@ void ExpectIdsSurviveUidRenames(const std::string& root, const std::string& cur)
   auto msgs = Messages(OpenById(ns.Get(), before["Inbox"]).Get());
   ASSERT_EQ(msgs.size(), 3u);
   // The delivery time is read past the ",key=value" parts.
-  EXPECT_EQ(msgs[0].received, files::UnixToTicks(1700000001));
-  EXPECT_EQ(msgs[2].received, files::UnixToTicks(1700000003));
+  EXPECT_EQ(msgs[0].received, disk::UnixToTicks(1700000001));
+  EXPECT_EQ(msgs[2].received, disk::UnixToTicks(1700000003));
   ns = nullptr;
 
   // An index written by the previous version keyed rows by the whole unique
@@ -310,7 +310,7 @@ TEST_F(LayoutTest, CopiesAndMovesLoseTheUidKeepTheTimeAndFlagChangesKeepOtherLet
   ASSERT_EQ(inWork.size(), 4u);
   EXPECT_EQ(inWork[2].flags & 0x3F, readFlagged);
   EXPECT_EQ(inWork[3].flags & 0x3F, MSG_FLAG_FLAGGED);
-  EXPECT_EQ(inWork[3].received, files::UnixToTicks(1600000000));
+  EXPECT_EQ(inWork[3].received, disk::UnixToTicks(1600000000));
   EXPECT_EQ(ReadStream(work.Get(), inWork[3].id), Mail("flagged"));
   id = inWork[3].id;
   EXPECT_EQ(work->DeleteMessages(&one, 0, nullptr), S_OK);

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <set>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/maildir/files.h"
 #include "platform/store/maildir/format.h"
@@ -137,7 +137,7 @@ class NestedWalk {
 }  // namespace
 
 std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* scan) {
-  if (!files::IsDirectory(root)) return nullptr;
+  if (!disk::IsDirectory(root)) return nullptr;
   if (IsMaildir(root)) {
     // Maildir++ folders decide; without them, folders in directories of
     // their own make the tree nested; an empty store is Maildir++.
@@ -184,7 +184,7 @@ std::string TreeLayout::Describe(const std::string& root) const {
 
 void PlusPlusLayout::Scan(const std::string& root, const TreeScan&, TreeScan* out) const {
   *out = TreeScan();
-  out->start = files::NowNs();
+  out->start = disk::NowNs();
   out->dirs.push_back("");
   int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -253,7 +253,7 @@ std::vector<std::string> PlusPlusLayout::SubtreeDirs(const std::string& root,
 
 void NestedLayout::Scan(const std::string& root, const TreeScan& previous, TreeScan* out) const {
   *out = TreeScan();
-  out->start = files::NowNs();
+  out->start = disk::NowNs();
   // The Inbox is always there, as in Maildir++, even before its directory is.
   out->dirs.push_back(inbox_);
   NestedWalk(&previous, out).Walk(root, "", 0);

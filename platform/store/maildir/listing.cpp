@@ -10,7 +10,7 @@
 // enumeration lists the directories again. Files whose name did not change
 // are not stat'ed (Maildir never rewrites a file in place); new and renamed
 // files are, and their summary is re-read when size or mtime differ.
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/store_engine.h"
 
 #include <dirent.h>
@@ -111,9 +111,9 @@ HRESULT MaildirFormat::Sync(Store& store, const FolderInfo& f, bool force) const
 }
 
 HRESULT FolderListing::Run(bool force) {
-  start_ = files::NowNs();
-  observed_[0] = files::MTimeNs(dir_ + "/cur");
-  observed_[1] = files::MTimeNs(dir_ + "/new");
+  start_ = disk::NowNs();
+  observed_[0] = disk::MTimeNs(dir_ + "/cur");
+  observed_[1] = disk::MTimeNs(dir_ + "/new");
   if (!ReadFolderRow(force)) return kNotFound;
   if (!list_[0] && !list_[1]) return S_OK;
   LoadKnownFiles();
@@ -184,7 +184,7 @@ void FolderListing::ListChangedDirectories() {
       ListDirectory(sub);
       int other = 1 - sub;
       if (!list_[other]) {
-        std::int64_t now = files::MTimeNs(dir_ + "/" + SubDir(other));
+        std::int64_t now = disk::MTimeNs(dir_ + "/" + SubDir(other));
         if (now != observed_[other]) {
           observed_[other] = now;
           list_[other] = more = true;

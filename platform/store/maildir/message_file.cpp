@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/maildir/names.h"
 
 namespace store::maildir {
@@ -17,8 +17,8 @@ void ReadFileSummary(int fd, FileSummary* p, ReaderState* reader) {
   if (!ReadHeaderBlock(fd, &reader->headers)) return;
   p->sum = ParseHeaderBlock(reader->headers, &reader->addresses);
   auto delivered = DeliverySeconds(p->uniq);
-  p->received = files::UnixToTicks(delivered ? *delivered : st.st_mtim.tv_sec);
-  p->sent = p->sum.sentSeconds ? files::UnixToTicks(*p->sum.sentSeconds) : p->received;
+  p->received = disk::UnixToTicks(delivered ? *delivered : st.st_mtim.tv_sec);
+  p->sent = p->sum.sentSeconds ? disk::UnixToTicks(*p->sum.sentSeconds) : p->received;
   if (p->sum.attachment) p->flags |= MSG_FLAG_ATTACHMENT;
   p->ok = true;
 }

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/store/engine/files.h"
+#include "platform/shell/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/maildir/format.h"
@@ -90,7 +91,7 @@ HRESULT CopyOne(Store& store, const MaildirFormat& format, const FolderInfo& src
     for (int attempt = 0;; ++attempt) {
       if (uniqTaken(p.uniq)) p.uniq = freshUniq();
       p.name = CurName(p.uniq, info);
-      if (files::RenameNoReplace(srcPath, dstDir + "/cur/" + p.name) == 0) break;
+      if (disk::RenameNoReplace(srcPath, dstDir + "/cur/" + p.name) == 0) break;
       if (errno == EEXIST && attempt < 3) {
         p.uniq = freshUniq();
         continue;
@@ -103,56 +104,40 @@ HRESULT CopyOne(Store& store, const MaildirFormat& format, const FolderInfo& src
       }
       return Errno();
     }
-    files::FsyncDirectory(dstDir + "/cur");
+    disk::FsyncDirectory(dstDir + "/cur");
   } else {
     p.uniq = freshUniq();
     p.name = CurName(p.uniq, info);
     std::string tmp = dstDir + "/tmp/" + p.uniq;
-    int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-      hr = Errno();
-      close(fd);
-      return hr;
-    }
+    ::files::UniqueFd source(fd);
+    ::files::UniqueFd out(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!out) return Errno();
+    int error = 0;
     char buf[65536];
-    ssize_t n;
-    bool ok = true;
-    while ((n = read(fd, buf, sizeof buf)) != 0) {
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ok = false;
-        break;
-      }
-      for (ssize_t off = 0; off < n;) {
-        ssize_t w = write(out, buf + off, static_cast<std::size_t>(n - off));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-          ok = false;
-          break;
-        }
-        off += w;
-      }
-      if (!ok) break;
+    for (ssize_t n; !error && (n = read(source.get(), buf, sizeof buf)) != 0;) {
+      if (n < 0)
+        error = errno == EINTR ? 0 : errno;
+      else
+        error = ::files::WriteAll(out.get(), buf, static_cast<std::size_t>(n));
     }
     struct stat st;
-    if (fstat(fd, &st) == 0) {
+    if (fstat(source.get(), &st) == 0) {
       struct timespec times[2] = {st.st_atim, st.st_mtim};
-      futimens(out, times);
+      futimens(out.get(), times);
     }
-    close(fd);
-    ok = ok && fsync(out) == 0;
-    hr = ok ? S_OK : Errno();
-    if (ok && fstat(out, &st) == 0) {
+    source.Reset();
+    if (!error && fsync(out.get()) != 0) error = errno;
+    if (!error && fstat(out.get(), &st) == 0) {
       p.size = st.st_size;
       p.mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     }
-    close(out);
-    if (!ok || files::RenameNoReplace(tmp, dstDir + "/cur/" + p.name) != 0) {
-      if (ok) hr = Errno();
+    if (int closed = out.Close(); !error) error = closed;
+    if (!error && disk::RenameNoReplace(tmp, dstDir + "/cur/" + p.name) != 0) error = errno;
+    if (error) {
       unlink(tmp.c_str());
-      return FAILED(hr) ? hr : E_FAIL;
+      return com::HResultFromErrno(error);
     }
-    files::FsyncDirectory(dstDir + "/cur");
+    disk::FsyncDirectory(dstDir + "/cur");
   }
 
   if (FAILED(store.Begin())) return E_FAIL;
@@ -253,8 +238,8 @@ HRESULT MaildirFormat::Commit(Store& store, const FolderInfo& f, MESSAGEID id, i
   p.flags |= msgFlags & kMaildirFlags;
   p.name = CurName(p.uniq, InfoWithFlags("", msgFlags & kMaildirFlags));
   std::string dir = store.FolderPath(f.dir);
-  if (files::RenameNoReplace(tmpPath, dir + "/cur/" + p.name) != 0) return Errno();
-  files::FsyncDirectory(dir + "/cur");
+  if (disk::RenameNoReplace(tmpPath, dir + "/cur/" + p.name) != 0) return Errno();
+  disk::FsyncDirectory(dir + "/cur");
   // Should this process die here, the next listing finds the file in cur/
   // and gives the reserved row (same id) its summary.
   if (FAILED(store.Begin())) return E_FAIL;

@@ -14,7 +14,7 @@
 
 #include "platform/store/mbox/layout.h"
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/maildir/names.h"
 
 namespace store::mbox {
@@ -99,7 +99,7 @@ void SortUnique(std::vector<std::string>* dirs) {
 }  // namespace
 
 bool IsPerMessageFolder(const std::string& path) {
-  return files::IsDirectory(path + "/cur") && files::IsDirectory(path + "/tmp");
+  return disk::IsDirectory(path + "/cur") && disk::IsDirectory(path + "/tmp");
 }
 
 bool IsMboxFile(const std::string& path) {
@@ -147,7 +147,7 @@ std::string IndexPathFor(const std::string& root) {
 std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* scan,
                                            const MessageFormat* files,
                                            const MessageFormat* perMessage) {
-  if (!files::IsDirectory(root)) {
+  if (!disk::IsDirectory(root)) {
     if (!IsMboxFile(root)) return nullptr;
     auto layout = std::make_unique<DirectoryLayout>(true, "", files, perMessage);
     layout->Scan(root, TreeScan(), scan);
@@ -168,10 +168,10 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
 
 void DirectoryLayout::Scan(const std::string& root, const TreeScan&, TreeScan* out) const {
   *out = TreeScan();
-  out->start = files::NowNs();
+  out->start = disk::NowNs();
   if (oneFile_) {
     out->dirs.push_back("");
-    out->times.emplace_back("", files::MTimeNs(root));
+    out->times.emplace_back("", disk::MTimeNs(root));
     return;
   }
   ScanDirectory(root, "", out);

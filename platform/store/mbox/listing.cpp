@@ -24,8 +24,8 @@
 
 #include "platform/com/memory.h"
 #include "platform/mime/mime.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/file_reader.h"
-#include "platform/store/engine/files.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/mbox/format.h"
@@ -204,7 +204,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // "nstmp") and then puts them in place of the old ones.
 bool CompactionInProgress(const std::string& path) {
   std::string dir = path.substr(0, path.rfind('/'));
-  return files::IsDirectory(dir + "/.compact-temp") || access((dir + "/nstmp").c_str(), F_OK) == 0;
+  return disk::IsDirectory(dir + "/.compact-temp") || access((dir + "/nstmp").c_str(), F_OK) == 0;
 }
 
 }  // namespace
@@ -463,8 +463,8 @@ void MboxListing::ReadSummaries(std::vector<Found>& batch) {
         while (!envelope.empty() && (envelope.back() == '\n' || envelope.back() == '\r'))
           envelope.remove_suffix(1);
         auto delivered = mbox::EnvelopeTime(envelope);
-        p.sent = p.sum.sentSeconds ? files::UnixToTicks(*p.sum.sentSeconds) : 0;
-        p.received = delivered ? files::UnixToTicks(*delivered) : p.sent;
+        p.sent = p.sum.sentSeconds ? disk::UnixToTicks(*p.sum.sentSeconds) : 0;
+        p.received = delivered ? disk::UnixToTicks(*delivered) : p.sent;
         if (!p.sum.sentSeconds) p.sent = p.received;
         p.size = static_cast<std::int64_t>(m.span.textEnd - m.span.text - m.span.quoted);
         p.flags = m.facts.flags | (p.sum.attachment ? MSG_FLAG_ATTACHMENT : 0);

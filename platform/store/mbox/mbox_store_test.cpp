@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/mbox/layout.h"
 #include "platform/store/testing/store_test_util.h"
 
@@ -126,9 +126,9 @@ TEST_F(MboxStoreTest, MessagesReadTheirSliceUnquotedInBothLineEnds) {
     ASSERT_EQ(msgs.size(), 3u);
     const std::string unquoted = le(Mail("Re: quoted", "", "From the start\n>From two\nFrom x\n"));
     EXPECT_EQ(msgs[0].size, unquoted.size());
-    EXPECT_EQ(msgs[0].received, files::UnixToTicks(1474064811));  // the envelope's date
-    EXPECT_EQ(msgs[0].sent, files::UnixToTicks(981173106));       // Date:
-    EXPECT_EQ(msgs[2].received, files::UnixToTicks(978307200));
+    EXPECT_EQ(msgs[0].received, disk::UnixToTicks(1474064811));  // the envelope's date
+    EXPECT_EQ(msgs[0].sent, disk::UnixToTicks(981173106));       // Date:
+    EXPECT_EQ(msgs[2].received, disk::UnixToTicks(978307200));
     EXPECT_EQ(msgs[0].flags & MSG_FLAG_READ, 0u);
     EXPECT_EQ(msgs[2].flags & MSG_FLAG_READ, MSG_FLAG_READ);
     EXPECT_EQ(ReadStream(box.Get(), msgs[0].id), unquoted);

@@ -16,7 +16,7 @@
 
 #include "platform/mime/mime.h"
 #include "platform/store/engine/file_reader.h"
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
@@ -100,7 +100,7 @@ class ReadState {
 std::int64_t StateTime(const std::string& dir) {
   std::int64_t newest = -1;
   for (const char* name : {"/.claws_mark", "/.sylpheed_mark", "/.mh_sequences"})
-    newest = std::max(newest, files::MTimeNs(dir + name));
+    newest = std::max(newest, disk::MTimeNs(dir + name));
   return newest;
 }
 
@@ -133,8 +133,8 @@ void ReadSummary(const std::string& path, FileSummary* p, ReaderState* reader) {
     p->size = st.st_size;
     p->mtime = MTimeOf(st);
     p->sum = ParseHeaderBlock(reader->headers, &reader->addresses);
-    p->received = files::UnixToTicks(st.st_mtim.tv_sec);
-    p->sent = p->sum.sentSeconds ? files::UnixToTicks(*p->sum.sentSeconds) : p->received;
+    p->received = disk::UnixToTicks(st.st_mtim.tv_sec);
+    p->sent = p->sum.sentSeconds ? disk::UnixToTicks(*p->sum.sentSeconds) : p->received;
     if (p->sum.attachment) p->flags |= MSG_FLAG_ATTACHMENT;
     p->ok = true;
   }
@@ -155,8 +155,8 @@ bool IsMessageName(std::string_view name) {
 HRESULT MhFormat::Sync(Store& store, const FolderInfo& f, bool force) const {
   if (!store.db()) return E_FAIL;
   const std::string dir = store.FolderPath(f.dir);
-  const std::int64_t start = files::NowNs();
-  const std::int64_t dirTime = files::MTimeNs(dir), stateTime = StateTime(dir);
+  const std::int64_t start = disk::NowNs();
+  const std::int64_t dirTime = disk::MTimeNs(dir), stateTime = StateTime(dir);
   {
     Statement& q = store.Query("SELECT cur_mtime, new_mtime FROM folders WHERE id = ?");
     q.Bind(1, f.id);

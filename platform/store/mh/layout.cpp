@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <set>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/maildir/names.h"
 #include "platform/store/mbox/layout.h"
 #include "platform/store/mh/format.h"
@@ -46,7 +46,7 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
   closedir(d);
   for (const auto& name : children) {
     std::string child = path + "/" + name;
-    if (!files::IsDirectory(child)) continue;
+    if (!disk::IsDirectory(child)) continue;
     out->dirs.push_back(prefix + name);
     Walk(child, prefix + name + "/", depth + 1, visited, out);
   }
@@ -74,19 +74,19 @@ bool HoldsMhFiles(const std::string& dir) {
 }
 
 bool IsMaildirDir(const std::string& dir) {
-  return files::IsDirectory(dir + "/cur") && files::IsDirectory(dir + "/new");
+  return disk::IsDirectory(dir + "/cur") && disk::IsDirectory(dir + "/new");
 }
 
 }  // namespace
 
 bool IsMailbox(const std::string& root) {
-  if (!files::IsDirectory(root) || IsMaildirDir(root)) return false;
+  if (!disk::IsDirectory(root) || IsMaildirDir(root)) return false;
   bool mh = HoldsMhFiles(root);
   if (DIR* d = opendir(root.c_str())) {
     while (dirent* e = readdir(d)) {
       if (e->d_name[0] == '.' || IsMessageName(e->d_name)) continue;
       std::string child = root + "/" + e->d_name;
-      if (!files::IsDirectory(child)) continue;
+      if (!disk::IsDirectory(child)) continue;
       // A Maildir folder makes the tree a Maildir tree, whatever else is there.
       if (IsMaildirDir(child)) {
         mh = false;
@@ -117,7 +117,7 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
 
 void MhLayout::Scan(const std::string& root, const TreeScan&, TreeScan* out) const {
   *out = TreeScan();
-  out->start = files::NowNs();
+  out->start = disk::NowNs();
   std::set<std::pair<dev_t, ino_t>> visited;
   Walk(root, "", 0, &visited, out);
   std::sort(out->dirs.begin(), out->dirs.end());

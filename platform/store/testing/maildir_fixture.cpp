@@ -12,7 +12,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/maildir/files.h"
 #include "platform/store/maildir/names.h"
 
@@ -34,7 +34,7 @@ MaildirFixture::~MaildirFixture() {
       unsetenv("MAILDIR");
   }
   chmod(root_.c_str(), 0700);
-  files::RemoveTree(root_);
+  disk::RemoveTree(root_);
 }
 
 void MaildirFixture::UseAsMailDir() {
@@ -58,7 +58,7 @@ std::string MaildirFixture::FolderDir(const FolderPath& folder) const {
 std::string MaildirFixture::AddFolder(const FolderPath& folder) {
   for (std::size_t n = 1; n <= folder.size(); ++n) {
     std::string dir = FolderDir(FolderPath(folder.begin(), folder.begin() + n));
-    if (!files::IsDirectory(dir)) maildir::MakeMaildir(dir, true);
+    if (!disk::IsDirectory(dir)) maildir::MakeMaildir(dir, true);
   }
   return FolderDir(folder);
 }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/maildir/files.h"
 #include "platform/store/maildir/names.h"
 #include "platform/store/testing/maildir_fixture.h"
@@ -123,7 +123,7 @@ ThunderbirdFixture::ThunderbirdFixture(ProfilesLocation where) {
 }
 
 ThunderbirdFixture::~ThunderbirdFixture() {
-  files::RemoveTree(home_);
+  disk::RemoveTree(home_);
 }
 
 void ThunderbirdFixture::WriteProfileFile(const std::string& relative,

@@ -14,7 +14,7 @@
 
 #include "platform/store/thunderbird/profile_layout.h"
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/maildir/format.h"
 #include "platform/store/mbox/layout.h"
 #include "platform/store/mbox/message_key.h"
@@ -62,7 +62,7 @@ class ProfileLayout final : public mbox::DirectoryLayout {
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
-    out->start = files::NowNs();
+    out->start = disk::NowNs();
     for (const auto& [dir, name] : accounts_) {
       out->dirs.push_back(dir);  // the account: a folder that holds folders
       mbox::ScanDirectory(dir[0] == '/' ? dir : root + "/" + dir, dir + "/", out);
@@ -132,7 +132,7 @@ const MessageFormat* PerMessageFormat() {
 
 std::unique_ptr<FolderLayout> DetectProfileLayout(const std::string& root, TreeScan* scan,
                                                   const MessageFormat* files) {
-  if (!files::IsDirectory(root) || !IsProfile(root)) return nullptr;
+  if (!disk::IsDirectory(root) || !IsProfile(root)) return nullptr;
   std::string base = root;
   while (base.size() > 1 && base.back() == '/') base.pop_back();
   std::vector<std::pair<std::string, std::string>> accounts;

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/maildir/files.h"
 #include "platform/store/maildir/names.h"
 
@@ -60,7 +60,7 @@ std::vector<std::string> SubDirectories(const std::string& dir) {
     if (e->d_name[0] == '.') continue;
     if (names.size() >= kMaxAccounts) break;
     std::string name = e->d_name;
-    if (files::IsDirectory(dir + "/" + name)) names.push_back(std::move(name));
+    if (disk::IsDirectory(dir + "/" + name)) names.push_back(std::move(name));
   }
   closedir(d);
   std::sort(names.begin(), names.end());
@@ -86,7 +86,7 @@ std::optional<std::string> FromRelativePref(const std::string* value,
 std::optional<std::string> FromAbsolutePref(const std::string* value,
                                             const std::string& profileDir) {
   if (!value || value->empty() || (*value)[0] != '/') return std::nullopt;
-  if (files::IsDirectory(*value)) return *value;
+  if (disk::IsDirectory(*value)) return *value;
   for (std::string_view kind : {"/ImapMail/", "/Mail/", "/News/"}) {
     std::size_t at = value->rfind(kind);
     if (at != std::string::npos && at + kind.size() < value->size())
@@ -209,7 +209,7 @@ std::optional<std::string> DefaultProfileIn(const std::string& dir) {
   // an absolute one stands for itself.
   for (const std::string& path : DefaultProfileCandidates(installs, profiles)) {
     std::string profile = Join(dir, path);
-    if (files::IsDirectory(profile)) return profile;
+    if (disk::IsDirectory(profile)) return profile;
   }
   return std::nullopt;
 }
@@ -227,9 +227,9 @@ bool IsProfilesDirectory(const std::string& dir) {
 }
 
 bool IsProfile(const std::string& dir) {
-  if (!files::IsDirectory(dir) || maildir::IsMaildir(dir)) return false;
+  if (!disk::IsDirectory(dir) || maildir::IsMaildir(dir)) return false;
   return IsFile(dir + "/prefs.js") || IsFile(dir + "/compatibility.ini") ||
-         files::IsDirectory(dir + "/Mail/Local Folders") || files::IsDirectory(dir + "/ImapMail");
+         disk::IsDirectory(dir + "/Mail/Local Folders") || disk::IsDirectory(dir + "/ImapMail");
 }
 
 std::vector<Account> AccountsFromPrefs(const Prefs& prefs, const std::string& profileDir) {
@@ -243,10 +243,10 @@ std::vector<Account> AccountsFromPrefs(const Prefs& prefs, const std::string& pr
     if (hidden && *hidden == "true") continue;
     std::optional<std::string> dir =
         FromRelativePref(prefs.Get(pref + ".directory-rel"), profileDir);
-    if (!dir || !files::IsDirectory(*dir))
+    if (!dir || !disk::IsDirectory(*dir))
       dir = FromAbsolutePref(prefs.Get(pref + ".directory"), profileDir);
-    if (!dir || !files::IsDirectory(*dir)) dir = DefaultDirectory(prefs, *server, profileDir);
-    if (!dir || !files::IsDirectory(*dir) || !seen.insert(RealPath(*dir)).second) continue;
+    if (!dir || !disk::IsDirectory(*dir)) dir = DefaultDirectory(prefs, *server, profileDir);
+    if (!dir || !disk::IsDirectory(*dir) || !seen.insert(RealPath(*dir)).second) continue;
     const std::string* name = prefs.Get(pref + ".name");
     accounts.push_back({maildir::ValidUtf8(name && !name->empty() ? *name : BaseName(*dir)), *dir});
   }

@@ -6,11 +6,9 @@
 
 #include <cstdlib>
 
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 #include "platform/store/engine/folder_layout.h"
 #include "platform/store/home/discovery.h"
-#include "platform/store/maildir/files.h"
-#include "platform/store/maildir/names.h"
 #include "platform/store/thunderbird/profiles.h"
 
 namespace store {
@@ -50,7 +48,7 @@ StoreLocation LocateStore() {
                             stores[0].kind != home::Kind::kThunderbird))
     return {home, false, true, true};
   where.root = home + "/Maildir";
-  if (files::IsDirectory(where.root)) {
+  if (disk::IsDirectory(where.root)) {
     where.found = true;
   } else if (auto profile = thunderbird::FindDefaultProfile(home)) {
     where = {*profile, true, true};

@@ -1,4 +1,4 @@
-#include "platform/store/engine/files.h"
+#include "platform/store/engine/disk.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstring>
 
-namespace store::files {
+#include "platform/shell/files.h"
+
+namespace store::disk {
 
 bool IsDirectory(const std::string& path) {
   struct stat st;
@@ -44,18 +46,14 @@ bool RemoveTree(const std::string& path) {
 }
 
 void FsyncDirectory(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
+  ::files::SyncDirectory(path);
 }
 
 int RenameNoReplace(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return -1;
-  // File systems without RENAME_NOREPLACE: link() refuses an existing target.
-  if (link(from.c_str(), to.c_str()) != 0) return -1;
-  unlink(from.c_str());
+  if (int error = ::files::RenameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str())) {
+    errno = error;
+    return -1;
+  }
   return 0;
 }
 
@@ -71,4 +69,4 @@ std::int64_t NowNs() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-}  // namespace store::files
+}  // namespace store::disk

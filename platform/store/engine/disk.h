@@ -1,5 +1,7 @@
 // The few file-system steps the store repeats over every tree it reads, and
-// the file times it hands out. Paths are UTF-8.
+// the file times it hands out. Paths are UTF-8. Directory syncs and renames
+// that must not replace go through the file-safety layer
+// (platform/shell/files.h).
 #pragma once
 
 #include <cstdint>
@@ -7,13 +9,14 @@
 
 #include "platform/com/types.h"
 
-namespace store::files {
+namespace store::disk {
 
 bool IsDirectory(const std::string& path);
 // Removes a directory tree without following symbolic links.
 bool RemoveTree(const std::string& path);
 void FsyncDirectory(const std::string& path);
-// rename() that never replaces an existing target (EEXIST instead).
+// rename() that never replaces an existing target: 0, or -1 with errno set
+// (EEXIST when something is there).
 int RenameNoReplace(const std::string& from, const std::string& to);
 // Modification time in nanoseconds since the epoch, -1 when absent.
 std::int64_t MTimeNs(const std::string& path);
@@ -33,4 +36,4 @@ inline FILETIME TicksToFileTime(std::int64_t ticks) {
   return FILETIME{static_cast<DWORD>(u & 0xFFFFFFFF), static_cast<DWORD>(u >> 32)};
 }
 
-}  // namespace store::files
+}  // namespace store::disk

@@ -1,0 +1,48 @@
+#include "extractor/export_report.h"
+
+namespace mailsift {
+
+const ExportKind kAttachmentsExport{
+    "Export Attachments", {"message", "messages"}, {"attachment", "attachments"}, true};
+const ExportKind kEmlExport{
+    "Export to eml", {"message", "messages"}, {".eml file", ".eml files"}, true};
+const ExportKind kReturnAddressesExport{
+    "Export email to text file", {"message", "messages"}, {"address", "addresses"}, false};
+const ExportKind kContactsExport{"Export address book email to text file",
+                                 {"contact", "contacts"},
+                                 {"address", "addresses"},
+                                 false};
+
+std::string Counted(long n, const Noun& noun) {
+  return std::to_string(n) + " " + (n == 1 ? noun.one : noun.many);
+}
+
+std::string Quoted(const std::string& name) {
+  return "\"" + name + "\"";
+}
+
+void ExportOutcome::Fail(const std::string& what, const std::string& reason) {
+  if (failed++ == 0) firstFailure = what + ": " + reason;
+}
+
+std::string SummaryLine(const ExportKind& kind, const ExportOutcome& outcome,
+                        const std::string& place) {
+  std::string text = Counted(outcome.written, kind.done) +
+                     (kind.intoDirectory ? " written into " : " appended to ") + place;
+  if (outcome.failed > 0)
+    text += ", " + std::to_string(outcome.failed) +
+            " could not be written (the first: " + outcome.firstFailure + ")";
+  return text + outcome.afterword;
+}
+
+std::string CompletionText(const ExportKind& kind, const ExportOutcome& outcome,
+                           const std::string& place) {
+  const std::string title = kind.title;
+  std::string text = outcome.cancelled
+                         ? title + " cancelled after " + std::to_string(outcome.processed) +
+                               " of " + Counted(outcome.total, kind.item)
+                         : title + " completed";
+  return text + "\n" + SummaryLine(kind, outcome, place) + ".";
+}
+
+}  // namespace mailsift

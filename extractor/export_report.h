@@ -1,0 +1,61 @@
+// What an export did, counted per outcome, and the words that tell the user:
+// the dialog's completion message and the command line's summary line are
+// made here, so that both say the same.
+#pragma once
+
+#include <string>
+
+namespace mailsift {
+
+// A noun in its two numbers.
+struct Noun {
+  const char* one;
+  const char* many;
+};
+
+// "1 attachment", "18 attachments", "0 .eml files".
+std::string Counted(long n, const Noun& noun);
+
+// A name as the messages quote it: "\"a.pdf\"".
+std::string Quoted(const std::string& name);
+
+// One kind of export: its title, what it goes through and what it writes.
+struct ExportKind {
+  const char* title;   // the dialog's words: "Export Attachments"
+  Noun item;           // what it goes through: messages, contacts
+  Noun done;           // what it writes: attachments, .eml files, addresses
+  bool intoDirectory;  // files into a directory; else lines appended to one file
+};
+
+extern const ExportKind kAttachmentsExport;
+extern const ExportKind kEmlExport;
+extern const ExportKind kReturnAddressesExport;
+extern const ExportKind kContactsExport;
+
+struct ExportOutcome {
+  long total = 0;            // items the command set out to process
+  long processed = 0;        // items processed (total unless cancelled or stopped)
+  long written = 0;          // files written, or for the text exports lines that stay appended
+  long failed = 0;           // files or lines that could not be written
+  std::string firstFailure;  // the first of those: what it is and why, in words
+  std::string afterword;     // what else the user must know, e.g. the file is as before
+  bool cancelled = false;
+
+  // Counts one failure; the first one's description ("\"a.pdf\"", "an
+  // attachment of \"Invoice\"") and reason are kept.
+  void Fail(const std::string& what, const std::string& reason);
+  bool AllWritten() const { return failed == 0 && !cancelled; }
+};
+
+// "18 attachments written into /home/jane/export", "3 addresses appended to
+// /home/jane/a.txt", with ", 2 could not be written (the first: "a.pdf": the
+// disk is full)" when some could not.
+std::string SummaryLine(const ExportKind& kind, const ExportOutcome& outcome,
+                        const std::string& place);
+
+// The dialog's message: "<title> completed" (or cancelled after k of n) and
+// the summary line below it.
+std::string CompletionText(const ExportKind& kind, const ExportOutcome& outcome,
+                           const std::string& place);
+
+}  // namespace mailsift

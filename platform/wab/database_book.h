@@ -1,0 +1,77 @@
+// A book that another program keeps in an SQLite database (Thunderbird's
+// address books, Evolution Data Server's): read only, never written, never
+// locked past a read. The database is opened with mode=ro for each read and
+// read in one transaction, so the cards come from one consistent state even
+// while the owner writes; the result is kept (for the process, across
+// openings) while neither the database nor its write-ahead log has changed.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/wab/card_source.h"
+
+struct sqlite3;
+
+namespace wab {
+
+// One card as the owner stores it: its identity in the database (stable
+// while the card exists) and its vCard text.
+struct StoredCard {
+  std::string identity;
+  std::string text;
+};
+
+// Reads every card of an open database, in the order they are listed. False
+// when the database does not have the expected shape.
+using CardReader = std::function<bool(sqlite3* db, std::vector<StoredCard>* cards)>;
+
+class DatabaseBook final : public CardSource {
+ public:
+  DatabaseBook(std::string path, CardReader reader);
+
+  bool ReadOnly() const override { return true; }
+  // The database file, when it exists.
+  HRESULT ListFiles(std::vector<std::string>* names) const override;
+  std::shared_ptr<const LoadedFile> Load(const std::string& name) override;
+  HRESULT Find(const CardKey& key, std::shared_ptr<const LoadedFile>* file,
+               const LoadedCard** card) override;
+  HRESULT Create(const std::string&, const std::string&, CardKey*) override {
+    return MAPI_E_NO_ACCESS;
+  }
+  HRESULT Delete(const CardKey&) override { return MAPI_E_NO_ACCESS; }
+
+ private:
+  struct Snapshot {
+    std::shared_ptr<const LoadedFile> file;
+    std::unordered_map<std::string, std::size_t> byKey;  // card key → index
+    FileStamp database, log;
+  };
+  std::shared_ptr<const Snapshot> Current();
+  // The last snapshot of `path` in this process, or (given `latest`) keeps it.
+  static std::shared_ptr<const Snapshot> Remembered(const std::string& path,
+                                                    std::shared_ptr<const Snapshot> latest);
+
+  std::string path_;
+  std::string name_;
+  CardReader reader_;
+  std::mutex mutex_;
+  std::shared_ptr<const Snapshot> snapshot_;
+  std::chrono::steady_clock::time_point checked_;  // when the files were last looked at
+};
+
+// Reads the database at `path` read-only (mode=ro, waiting briefly for a
+// writer's lock) in one transaction with `reader`. False when it cannot be
+// opened or read.
+bool ReadDatabase(const std::string& path, const CardReader& reader,
+                  std::vector<StoredCard>* cards);
+
+// The names of the columns of `table`, as declared.
+std::vector<std::string> ColumnsOf(sqlite3* db, const std::string& table);
+
+}  // namespace wab
