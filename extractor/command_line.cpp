@@ -125,8 +125,9 @@ int ReadFolders(const CMailquarry* mq, std::vector<StoreFolder>* folders,
   HRESULT hr = ReadStoreFolders(folders, exactCounts);
   if (FAILED(hr)) {
     Error("the mail store could not be opened (" + HResultHex(hr) +
-          "). It is read from $MAILDIR, else ~/Maildir (see README.md, \"The mail store's "
-          "layout\"); its module is registered by scripts/run, or by bin/regsvr "
+          "). It is read from $MAILDIR, else from every mail program's store found (see "
+          "README.md, \"Every mail program's store, in one tree\"); its module is registered by "
+          "scripts/run, or by bin/regsvr "
           "bin/MailStore.so from a build.");
     return kCliNoControl;
   }
