@@ -186,8 +186,9 @@ class AllStoresLayout final : public FolderLayout {
       if (i > 0) line += ", ";
       line += members_[i].place.name + " " + members_[i].place.root;
     }
-    line += writable_ ? "; read only but " + writable_->place.root + ": nothing is written to them"
-                      : "; read only: nothing is written to them";
+    line += writable_
+                ? "; all but " + writable_->place.root + " read only: nothing is written to them"
+                : "; read only: nothing is written to them";
     return line;
   }
 

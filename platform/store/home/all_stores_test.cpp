@@ -49,7 +49,7 @@ TEST_F(AllStoresTest, OneTreeInTheDocumentedOrder) {
   EXPECT_EQ(where.root, home_);
   const std::string line = DescribeStore(where);
   for (const char* part : {"Mail stores: Maildir ", ", Thunderbird ",
-                           ", Evolution: On This Computer ", ", Mail spool ", "; read only but "})
+                           ", Evolution: On This Computer ", ", Mail spool ", "; all but "})
     EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
   auto ns = OpenStore();
   EXPECT_EQ(Listing(ns.Get(), true),
