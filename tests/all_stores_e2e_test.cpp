@@ -45,12 +45,27 @@ TEST_F(AllStoresE2E, OneFolderListAndAnExportFromEvolution) {
   std::vector<std::string> names;
   for (SHORT i = 0; i < Get(folders_, "Count").Long(); ++i)
     names.push_back(Call(folders_, "FindFolderName", i).Str());
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"Inbox", "Maildir", "Work", "Thunderbird: Local Folders",
-                                      "Inbox", "Evolution: On This Computer", "Inbox",
-                                      "Projects.2025", "KMail: Local Folders", "Inbox", "lists",
-                                      "dev", "Claws Mail: Mailbox", "Inbox", "archive",
-                                      "Geary: jane@example.com", "Inbox", "Mail spool", "Inbox"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Inbox",
+                                             "Maildir",
+                                             "Work",
+                                             "Thunderbird: Local Folders",
+                                             "Inbox",
+                                             "Evolution: On This Computer",
+                                             "Inbox",
+                                             "Projects.2025",
+                                             "Evolution: jane@example.com",
+                                             "Inbox",
+                                             "KMail: Local Folders",
+                                             "Inbox",
+                                             "lists",
+                                             "dev",
+                                             "Claws Mail: Mailbox",
+                                             "Inbox",
+                                             "archive",
+                                             "Geary: jane@example.com",
+                                             "Inbox",
+                                             "Mail spool",
+                                             "Inbox"}));
   ASSERT_EQ(Put(control_, "Folder", SHORT{7}).hr, S_OK);  // Projects.2025
   ASSERT_EQ(Get(messages_, "Count").Long(), 2);
   EXPECT_EQ(Call(messages_, "FindSubject", 1).Str(), "Evolution Projects 2");

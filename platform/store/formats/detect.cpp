@@ -10,6 +10,7 @@
 
 #include "platform/store/apple/mail_layout.h"
 #include "platform/store/engine/folder_layout.h"
+#include "platform/store/evolution/imap_cache.h"
 #include "platform/store/evolution/local_layout.h"
 #include "platform/store/geary/layout.h"
 #include "platform/store/home/all_stores_layout.h"
@@ -82,6 +83,7 @@ constexpr KnownLayout kLayouts[] = {
     {kmail::DetectLayout, kmail::IsLocalMail},
     {apple::DetectLayout, apple::IsMailboxDirectory},
     {geary::DetectLayout, geary::IsAccount},
+    {evolution::DetectImapCache, evolution::IsImapCache},
     {maildir::DetectLayout, nullptr},
     {Mbox, nullptr},
 };

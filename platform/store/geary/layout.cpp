@@ -14,13 +14,14 @@
 #include <unordered_map>
 
 #include "platform/mime/mime.h"
-#include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/disk.h"
+#include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
 #include "platform/store/maildir/names.h"
 #include "platform/store/mbox/layout.h"
+#include "platform/store/readonly_db/readonly_db.h"
 
 namespace store::geary {
 
@@ -28,38 +29,6 @@ namespace {
 using namespace engine;
 
 constexpr int kMaxDepth = 64;
-// How long a read waits for a writer that holds the whole database (a
-// rollback journal's commit); in WAL mode readers never wait.
-constexpr int kBusyMs = 5000;
-
-// Whether the database at `path` keeps a write-ahead log that is not there
-// now: Geary is not running and left the database whole. A reader of such a
-// database would create the log and its index beside it, and cannot remove
-// them when it is only reading: it reads the file as it stands instead.
-bool ClosedWalDatabase(const std::string& path) {
-  unsigned char header[20];
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool wal = pread(fd, header, sizeof header, 0) == sizeof header && header[18] == 2;
-  close(fd);
-  return wal && access((path + "-wal").c_str(), F_OK) != 0;
-}
-
-std::string UriPath(const std::string& path) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string uri = "file:";
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-      uri += static_cast<char>(c);
-    } else {
-      uri += '%';
-      uri += hex[c >> 4];
-      uri += hex[c & 15];
-    }
-  }
-  return uri + (ClosedWalDatabase(path) ? "?mode=ro&immutable=1" : "?mode=ro");
-}
-
 constexpr std::string_view kDatabase = "/geary.db";
 
 // A folder's place is the database and the folder's dir after a '#':
@@ -76,36 +45,16 @@ std::pair<std::string, std::string> SplitPlace(const std::string& place) {
 }
 
 // The database, open read only for one reading.
-class Database {
+class Database : public ReadOnlyDb {
  public:
-  explicit Database(const std::string& root) {
-    if (sqlite3_open_v2(UriPath(root + std::string(kDatabase)).c_str(), &db_,
-                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      return;
-    }
-    sqlite3_busy_timeout(db_, kBusyMs);
-  }
-  ~Database() { sqlite3_close_v2(db_); }
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
-  sqlite3* get() const { return db_; }
-
-  bool HasColumn(const char* table, const char* column) const {
-    std::string sql = std::string("SELECT 1 FROM pragma_table_info('") + table +
-                      "') WHERE name = '" + column + "'";
-    Statement q(db_, sql.c_str());
-    return q.ok() && q.Step() == SQLITE_ROW;
-  }
+  explicit Database(const std::string& root) : ReadOnlyDb(root + std::string(kDatabase)) {}
 
   // Every folder's dir by its row id.
   std::map<std::int64_t, std::string> Folders() const {
     std::map<std::int64_t, std::string> dirs;
-    if (!db_) return dirs;
+    if (!get()) return dirs;
     std::map<std::int64_t, std::pair<std::int64_t, std::string>> rows;  // id -> parent, name
-    Statement q(db_, "SELECT id, parent_id, name FROM FolderTable");
+    Statement q(get(), "SELECT id, parent_id, name FROM FolderTable");
     while (q.ok() && q.Step() == SQLITE_ROW)
       rows[q.Int(0)] = {q.IsNull(1) ? -1 : q.Int(1), maildir::ValidUtf8(q.View(2))};
     for (const auto& [id, row] : rows) {
@@ -125,9 +74,6 @@ class Database {
     }
     return dirs;
   }
-
- private:
-  sqlite3* db_ = nullptr;
 };
 
 DWORD FlagsOf(std::string_view imap, bool* deleted) {

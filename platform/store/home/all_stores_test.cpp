@@ -62,6 +62,8 @@ TEST_F(AllStoresTest, OneTreeInTheDocumentedOrder) {
                 "Evolution: On This Computer",
                 "  Inbox | Evolution Inbox 1 | *Evolution Inbox 2",
                 "  Projects.2025 | Evolution Projects 1 | *Evolution Projects 2",
+                "Evolution: jane@example.com",
+                "  Inbox | Evolution IMAP 1 | *Evolution IMAP 2",
                 "KMail: Local Folders",
                 "  Inbox | KMail Inbox 1 | *KMail Inbox 2",
                 "  lists | KMail lists 1 | *KMail lists 2",
@@ -80,7 +82,7 @@ TEST_F(AllStoresTest, OneTreeInTheDocumentedOrder) {
 TEST_F(AllStoresTest, WithoutAMaildirTheProfilesInboxComesFirst) {
   testing::HomeStores which;
   which.maildir = false;
-  which.kmail = which.claws = which.geary = false;
+  which.kmail = which.claws = which.geary = which.evolutionImap = false;
   testing::WriteHomeStores(home_, which);
   auto names = Names(OpenStore().Get());
   EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Thunderbird: Local Folders",

@@ -14,6 +14,7 @@
 
 #include "platform/store/claws/folderlist.h"
 #include "platform/store/engine/disk.h"
+#include "platform/store/evolution/imap_cache.h"
 #include "platform/store/evolution/local_layout.h"
 #include "platform/store/geary/layout.h"
 #include "platform/store/kmail/layout.h"
@@ -23,6 +24,9 @@
 #include "platform/store/mh/layout.h"
 #include "platform/store/thunderbird/profile_layout.h"
 #include "platform/store/thunderbird/profiles.h"
+
+// After the automation types, whose TRUE and FALSE GLib would define first.
+#include <glib.h>
 
 namespace store::home {
 
@@ -77,6 +81,36 @@ class Finder {
   std::vector<StorePlace> found_;
 };
 
+std::vector<std::string> SortedEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The name Evolution shows for the account whose source is `uid`: its
+// DisplayName in ~/.config/evolution/sources/<uid>.source; the uid when
+// there is none.
+std::string EvolutionAccountName(const std::string& home, const std::string& uid) {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string dir = config && *config == '/' ? config : home + "/.config";
+  std::string name = uid;
+  GKeyFile* file = g_key_file_new();
+  if (g_key_file_load_from_file(file, (dir + "/evolution/sources/" + uid + ".source").c_str(),
+                                G_KEY_FILE_NONE, nullptr)) {
+    if (gchar* shown = g_key_file_get_string(file, "Data Source", "DisplayName", nullptr)) {
+      if (*shown && g_utf8_validate(shown, -1, nullptr)) name = shown;
+      g_free(shown);
+    }
+  }
+  g_key_file_free(file);
+  return name;
+}
+
 std::string SpoolPath() {
   if (const char* mail = std::getenv("MAIL"); mail && *mail) return mail;
   const char* user = std::getenv("USER");
@@ -97,23 +131,28 @@ std::vector<StorePlace> FindStores(const std::string& home) {
   std::string evolution = home + "/.local/share/evolution/mail/local";
   if (evolution::IsLocalStore(evolution))
     finder.Add(Kind::kEvolution, "evolution", "Evolution: On This Computer", evolution);
+  // Evolution's offline copies, in its cache (XDG_CACHE_HOME, else ~/.cache).
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  for (const std::string& base :
+       {std::string(cache && *cache == '/' ? cache : ""), home + "/.cache"}) {
+    if (base.empty()) continue;
+    for (const auto& uid : SortedEntries(base + "/evolution/mail")) {
+      std::string root = base + "/evolution/mail/" + uid;
+      if (evolution::IsImapCache(root))
+        finder.Add(Kind::kEvolutionImap, "evolution-" + Tag(uid),
+                   "Evolution: " + EvolutionAccountName(home, uid), root);
+    }
+  }
   std::string kmail = home + "/.local/share/local-mail";
   if (kmail::IsLocalMail(kmail)) finder.Add(Kind::kKMail, "kmail", "KMail: Local Folders", kmail);
   finder.AddMhMailboxes(home + "/.claws-mail/folderlist.xml", "Claws Mail");
   finder.AddMhMailboxes(home + "/.sylpheed-2.0/folderlist.xml", "Sylpheed");
   // Geary keeps a directory per account, named by its address.
   std::string geary = home + "/.local/share/geary";
-  if (DIR* d = opendir(geary.c_str())) {
-    std::vector<std::string> accounts;
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') accounts.emplace_back(e->d_name);
-    closedir(d);
-    std::sort(accounts.begin(), accounts.end());
-    for (const auto& account : accounts)
-      if (geary::IsAccount(geary + "/" + account))
-        finder.Add(Kind::kGeary, "geary-" + Tag(geary + "/" + account), "Geary: " + account,
-                   geary + "/" + account);
-  }
+  for (const auto& account : SortedEntries(geary))
+    if (geary::IsAccount(geary + "/" + account))
+      finder.Add(Kind::kGeary, "geary-" + Tag(geary + "/" + account), "Geary: " + account,
+                 geary + "/" + account);
   std::string spool = SpoolPath();
   if (!spool.empty() && mbox::IsMboxFile(spool))
     finder.Add(Kind::kSpool, "spool", "Mail spool", spool);
@@ -133,6 +172,8 @@ std::unique_ptr<FolderLayout> OpenPlace(const StorePlace& place, TreeScan* scan)
       return thunderbird::DetectProfileLayout(root, scan, mbox::Format());
     case Kind::kEvolution:
       return evolution::DetectLocalLayout(root, scan);
+    case Kind::kEvolutionImap:
+      return evolution::DetectImapCache(root, scan);
     case Kind::kKMail:
       return kmail::DetectLayout(root, scan);
     case Kind::kMh:

@@ -1,7 +1,8 @@
 // Finding every mail store a user has, with MAILDIR unset: the stat of a few
 // known places in the home directory, never a walk of it. In the order the
 // tree shows them: ~/Maildir, the default Thunderbird profile, Evolution's
-// and KMail's local folders, the MH mailboxes of Claws Mail's and Sylpheed's
+// local folders and its offline copies of IMAP accounts, KMail's local
+// folders, the MH mailboxes of Claws Mail's and Sylpheed's
 // folder lists, Geary's accounts, the mail spool ($MAIL, else /var/mail/$USER), and ~/Mail
 // (mutt's and mailutils' folder directory) when no other store is there.
 #pragma once
@@ -14,7 +15,17 @@
 
 namespace store::home {
 
-enum class Kind { kMaildir, kThunderbird, kEvolution, kKMail, kMh, kGeary, kSpool, kMailDirectory };
+enum class Kind {
+  kMaildir,
+  kThunderbird,
+  kEvolution,
+  kEvolutionImap,
+  kKMail,
+  kMh,
+  kGeary,
+  kSpool,
+  kMailDirectory
+};
 
 struct StorePlace {
   Kind kind;

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/store/testing/nested_tree.h"
@@ -81,6 +82,29 @@ std::string WriteHomeStores(const std::string& home, const HomeStores& which, in
     MaildirFolder(local + "/.Projects_2E2025", "Evolution Projects", perFolder);
     WriteFile(local + "/..maildir++", "");
     WriteFile(local + "/folders.db", "");
+  }
+  if (which.evolutionImap) {
+    std::string account = home + "/.cache/evolution/mail/1a2b3c";
+    MakeDirs(home + "/.config/evolution/sources");
+    WriteFile(home + "/.config/evolution/sources/1a2b3c.source",
+              "[Data Source]\nDisplayName=jane@example.com\nEnabled=true\n");
+    std::string sql =
+        "CREATE TABLE folders (folder_name TEXT PRIMARY KEY);"
+        "CREATE TABLE 'INBOX' (uid TEXT PRIMARY KEY, flags INTEGER, read INTEGER, deleted "
+        "INTEGER);";
+    for (int i = 0; i < perFolder; ++i) {
+      char bucket[8];
+      std::snprintf(bucket, sizeof bucket, "%02x", (i * 37) & 0xFF);
+      MakeDirs(account + "/folders/INBOX/cur/" + bucket);
+      WriteFile(account + "/folders/INBOX/cur/" + bucket + "/" + std::to_string(i + 1),
+                Mail("Evolution IMAP " + std::to_string(i + 1), i));
+      sql += "INSERT INTO 'INBOX' VALUES ('" + std::to_string(i + 1) + "', 0, " +
+             (i == 0 ? "1" : "0") + ", 0);";
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open((account + "/folders.db").c_str(), &db);
+    sqlite3_exec(db, ("BEGIN;" + sql + "COMMIT;").c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
   }
   if (which.kmail) {
     std::string local = home + "/.local/share/local-mail";
