@@ -7,7 +7,7 @@
 // Writes, in a new directory below DIR, a home holding ~/Maildir, a
 // Thunderbird profile, Evolution's and KMail's local folders, a Claws Mail
 // MH mailbox, a Geary account, Evolution's copy of an IMAP account and a mail
-// spool (home_fixture.h), 13
+// spool (home_fixture.h), 14
 // message folders holding MESSAGES in all (default 50,000). Then:
 //   (a) discovery: finding the stores (LocateStore), ROUNDS (default 7)
 //       times, the median; goal < 20 ms;
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   }
   const std::string home = base + "/home";
   mkdir(home.c_str(), 0700);
-  constexpr int kFolders = 13;  // folders that hold messages
+  constexpr int kFolders = 14;  // folders that hold messages
   Timer writing;
   const std::string spool =
       store::testing::WriteHomeStores(home, {}, static_cast<int>(messages / kFolders));

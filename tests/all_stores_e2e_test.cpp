@@ -62,6 +62,8 @@ TEST_F(AllStoresE2E, OneFolderListAndAnExportFromEvolution) {
                                              "Claws Mail: Mailbox",
                                              "Inbox",
                                              "archive",
+                                             "Claws Mail: jane on imap.example.com",
+                                             "Inbox",
                                              "Geary: jane@example.com",
                                              "Inbox",
                                              "Mail spool",

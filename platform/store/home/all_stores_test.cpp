@@ -71,6 +71,8 @@ TEST_F(AllStoresTest, OneTreeInTheDocumentedOrder) {
                 "Claws Mail: Mailbox",
                 "  Inbox | Claws Inbox 1 | *Claws Inbox 2",
                 "  archive | Claws archive 1 | *Claws archive 2",
+                "Claws Mail: jane on imap.example.com",
+                "  Inbox | Claws IMAP 1 | *Claws IMAP 2",
                 "Geary: jane@example.com",
                 "  Inbox | Geary Inbox 1 | *Geary Inbox 2",
                 "Mail spool",

@@ -147,6 +147,18 @@ std::vector<StorePlace> FindStores(const std::string& home) {
   if (kmail::IsLocalMail(kmail)) finder.Add(Kind::kKMail, "kmail", "KMail: Local Folders", kmail);
   finder.AddMhMailboxes(home + "/.claws-mail/folderlist.xml", "Claws Mail");
   finder.AddMhMailboxes(home + "/.sylpheed-2.0/folderlist.xml", "Sylpheed");
+  // Their IMAP caches are MH too: imapcache/<server>/<login>/.
+  for (const auto& [dir, program] :
+       {std::pair<std::string, std::string>{".claws-mail", "Claws Mail"},
+        {".sylpheed-2.0", "Sylpheed"}}) {
+    std::string cache = home + "/" + dir + "/imapcache";
+    for (const auto& server : SortedEntries(cache))
+      for (const auto& login : SortedEntries(cache + "/" + server)) {
+        std::string root = cache + "/" + server + "/" + login;
+        if (mh::IsMailbox(root))
+          finder.Add(Kind::kMh, "mh-" + Tag(root), program + ": " + login + " on " + server, root);
+      }
+  }
   // Geary keeps a directory per account, named by its address.
   std::string geary = home + "/.local/share/geary";
   for (const auto& account : SortedEntries(geary))

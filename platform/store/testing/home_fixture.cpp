@@ -122,6 +122,7 @@ std::string WriteHomeStores(const std::string& home, const HomeStores& which, in
               "</folder>\n</folderlist>\n");
     MhFolder(home + "/Mail/inbox", "Claws Inbox", perFolder);
     MhFolder(home + "/Mail/archive", "Claws archive", perFolder);
+    MhFolder(home + "/.claws-mail/imapcache/imap.example.com/jane/INBOX", "Claws IMAP", perFolder);
   }
   if (which.geary) {
     std::string account = home + "/.local/share/geary/jane@example.com";
