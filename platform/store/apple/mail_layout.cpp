@@ -12,8 +12,8 @@
 
 #include "platform/mime/mime.h"
 #include "platform/store/apple/emlx.h"
-#include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/disk.h"
+#include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/maildir/names.h"

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "platform/mime/mime.h"
-#include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/disk.h"
+#include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
