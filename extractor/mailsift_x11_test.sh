@@ -6,12 +6,17 @@
 # documents directory (not Mailsift's current directory), and Enter; a click
 # on "Exit". The .eml files must be the Inbox's messages byte for byte, the
 # text file in the documents directory, the exit status 0.
-#   mailsift_x11_test.sh BIN_DIR     (77, skipped, when no X server starts here)
+# With "stores", MAILDIR is unset and the home holds Evolution's and KMail's
+# local folders and a mail spool: the drop-down lists them as one tree, and
+# Evolution's folder "Projects", picked in it by real clicks and keys, is
+# exported as .eml files (the rest is left to the run without it).
+#   mailsift_x11_test.sh BIN_DIR [stores]   (77, skipped, when no X server starts here)
 # Without a window manager windows take the keyboard as they appear and
 # xdotool's windowactivate does not work: none is used.
 set -u
 
 bin=$(cd "$1" && pwd)
+mode=${2:-demo}
 work=$(mktemp -d /tmp/mailsift-x11.XXXXXX)
 xvfb_pid=
 mailsift_pid=
@@ -70,10 +75,42 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}intercept_tls_get_addr=0"
 echo "leak:libdbus-1.so" >"$work/leaks.supp"
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$work/leaks.supp"
 
-"$bin/demo-store" "$MAILDIR" >/dev/null || fail "demo-store failed"
+if [ "$mode" = stores ]; then
+  # Evolution's local folders (the first store found: its Inbox comes first),
+  # KMail's, and the spool, as those programs write them.
+  unset MAILDIR
+  export MAIL="$work/spool" MAILQUARRY_ADDRESSBOOK="$work/no-contacts"
+  mkdir -p "$MAILQUARRY_ADDRESSBOOK"
+  message() {  # FILE SUBJECT
+    printf 'From: Ann <ann@example.org>\nTo: bob@example.org\nSubject: %s\nMessage-ID: <%s@x>\n\nHello.\n' \
+      "$2" "${2// /.}" >"$1"
+  }
+  evolution="$HOME/.local/share/evolution/mail/local"
+  for dir in "$evolution" "$evolution/.Projects" "$HOME/.local/share/local-mail/inbox"; do
+    mkdir -p "$dir/cur" "$dir/new" "$dir/tmp"
+  done
+  touch "$evolution/..maildir++"
+  message "$evolution/cur/1000000001.M1P1.host:2,S" "Evolution inbox"
+  message "$evolution/.Projects/cur/1000000002.M1P1.host:2,S" "Project one"
+  message "$evolution/.Projects/cur/1000000003.M1P1.host:2," "Project two"
+  message "$HOME/.local/share/local-mail/inbox/cur/1000000004.M1P1.host:2," "KMail inbox"
+  printf 'From ann@example.org Sat Jan  1 00:00:00 2000\n' >"$MAIL"
+  message "$work/spool-message" "Spool inbox"
+  cat "$work/spool-message" >>"$MAIL"
+  expected_dir="$evolution/.Projects"
+else
+  "$bin/demo-store" "$MAILDIR" >/dev/null || fail "demo-store failed"
+  expected_dir="$MAILDIR"
+fi
 for module in MailStore.so AddressBook.so Mailquarry.ocx; do
   "$bin/regsvr" "$bin/$module" >/dev/null || fail "regsvr $module failed"
 done
+
+if [ "$mode" = stores ]; then
+  tree=$("$bin/Mailsift" folders --paths 2>&1) || fail "mailsift folders failed: $tree"
+  want=$'Inbox\nEvolution: On This Computer\nEvolution: On This Computer/Projects\nKMail: Local Folders\nKMail: Local Folders/Inbox\nMail spool\nMail spool/Inbox'
+  [ "$tree" = "$want" ] || fail "mailsift folders lists: $tree"
+fi
 
 (cd "$work/cwd" && exec "$bin/Mailsift") >"$work/mailsift.log" 2>&1 &
 mailsift_pid=$!
@@ -125,6 +162,16 @@ click_dialog_units() {  # WINDOW X Y
 
 main=$(wait_for_window '^Mailsift$') || fail "the main dialog did not appear"
 
+if [ "$mode" = stores ]; then
+  # The drop-down is at 76, 16, 184 units wide: a click opens its list, where
+  # "Projects" is the third entry (Inbox, Evolution: On This Computer, Projects).
+  sleep 0.5
+  click_dialog_units "$main" 168 22
+  sleep 1
+  xdotool key Down Down Return
+  sleep 0.5
+fi
+
 # "Export to eml" is at 97, 46, 82 by 22 units: its centre.
 click_dialog_units "$main" 138 57
 browser=$(wait_for_window '^Please select an output directory$') ||
@@ -145,6 +192,8 @@ wait_for_focus "$message" || fail "the completion message did not take the keybo
 xdotool key Return
 wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
 
+# The text export, the options and the attachment export: over the demo store.
+if [ "$mode" != stores ]; then
 # "Export email to text file" is at 185, 46, 85 by 22 units: its centre.
 click_dialog_units "$main" 227 57
 save=$(wait_for_window '^Save As$') || fail "a click on \"Export email to text file\" opened no Save As"
@@ -193,6 +242,7 @@ message=$(wait_for_window '^Mailsift$' "$main") || fail "no completion message a
 wait_for_focus "$message" || fail "the completion message did not take the keyboard"
 xdotool key Return
 wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
+fi
 
 # "Exit" is at 216, 109, 50 by 14 units.
 click_dialog_units "$main" 241 116
@@ -208,13 +258,17 @@ mailsift_pid=
 
 # Every Inbox message (the Maildir++ root's cur/ and new/) as one .eml file.
 hashes() { sha256sum "$@" | cut -d' ' -f1 | sort; }
-expected=$(hashes "$MAILDIR"/cur/* "$MAILDIR"/new/* 2>/dev/null)
+expected=$(hashes "$expected_dir"/cur/* "$expected_dir"/new/* 2>/dev/null)
 exported=$(hashes "$work/out"/*.eml 2>/dev/null)
-[ -n "$expected" ] || fail "the demo store's Inbox is empty"
+[ -n "$expected" ] || fail "the exported folder is empty"
 others=$(find "$work/out" -mindepth 1 ! -name '*.eml')
 [ -z "$others" ] || fail "files other than .eml were written: $others"
 [ "$expected" = "$exported" ] ||
-  fail "the .eml files are not the Inbox's messages: $(ls "$work/out")"
+  fail "the .eml files are not the folder's messages: $(ls "$work/out")"
+if [ "$mode" = stores ]; then
+  echo "PASS: $(echo "$exported" | wc -l) .eml files exported through clicks, typing and Enter"
+  exit 0
+fi
 
 # The attachments the options chose: what the command line writes with the
 # same two options, fewer than without them (the letterhead's two images are

@@ -23,7 +23,7 @@ struct StoreFolder {
   long listed = -1;
 };
 
-// Reads the tree of the store the control opens ($MAILDIR, else ~/Maildir)
+// Reads the tree of the store the control opens ($MAILDIR, else every store found)
 // in the control's list order. A failed HRESULT when the store cannot be
 // created or opened. With `exactCounts` every folder is opened and counts its
 // messages as they are now (an mbox file not yet listed is read for it);

@@ -1,8 +1,10 @@
 // store-location: prints in one line which mail store Mailquarry opens for
-// this user ($MAILDIR, ~/Maildir, the default Thunderbird profile or the
-// demo store scripts/run made) and whether it is only read, then a line for
-// each address book the contacts come from. Exits 1 when there is no mail
-// store, so that scripts can offer the demo store instead.
+// this user ($MAILDIR; else every store found in the known places: ~/Maildir,
+// the default Thunderbird profile, Evolution, KMail, Claws Mail, Sylpheed,
+// Geary, the mail spool, ~/Mail; else the demo store scripts/run made) and
+// what is only read, then a line for each address book the contacts come
+// from. Exits 1 when there is no mail store, so that scripts can offer the
+// demo store instead.
 #include <cstdio>
 
 #include "platform/store/store_location.h"
@@ -13,10 +15,12 @@ namespace {
 
 const char kUsage[] =
     "usage: store-location\n"
-    "Prints which mail store Mailquarry opens: $MAILDIR when set, else ~/Maildir,\n"
-    "else the default Thunderbird profile, else the demo store that scripts/run\n"
-    "made, then one line for each address book: our own, then those of\n"
-    "Thunderbird, Evolution and KDE found for this user.\n"
+    "Prints which mail store Mailquarry opens: $MAILDIR when set, else every store\n"
+    "found (~/Maildir, the default Thunderbird profile, Evolution's and KMail's local\n"
+    "folders, Claws Mail's and Sylpheed's mailboxes, Geary, the mail spool, ~/Mail)\n"
+    "as one tree, else the demo store that scripts/run made, then one line for\n"
+    "each address book: our own, then those of Thunderbird, Evolution and KDE\n"
+    "found for this user.\n"
     "Exits 1 when there is no mail store.\n";
 
 }  // namespace

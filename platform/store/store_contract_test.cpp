@@ -4,6 +4,7 @@
 // stores change; read-only ones answer writes with a refusal or a probe and
 // leave every byte of their tree as it was.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <functional>
@@ -119,14 +120,185 @@ std::string MakeTakeout(const std::string& base) {
   return file;
 }
 
+std::string Le32(std::uint32_t v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  return s;
+}
+
+// Claws Mail's MH mailbox: numbered files, the state in .claws_mark (read:
+// flags 0; new and unread: 3; a message it does not list (3) is new; one
+// marked deleted (8) is waiting to be removed and not shown).
+std::string MakeClawsMh(const std::string& base) {
+  std::string root = base + "/Mail";
+  testing::MakeDirs(root + "/inbox");
+  testing::MakeDirs(root + "/Work");
+  testing::WriteFile(root + "/inbox/1", Text("in", 0));
+  testing::WriteFile(root + "/inbox/.claws_cache", "cache");
+  for (int i = 0; i < 3; ++i)
+    testing::WriteFile(root + "/Work/" + std::to_string(i + 1), Text(kSubjects[i], i + 1));
+  testing::WriteFile(root + "/Work/4", Text("gone", 4));
+  testing::WriteFile(root + "/Work/.claws_mark",
+                     Le32(2) + Le32(1) + Le32(0) + Le32(2) + Le32(3) + Le32(4) + Le32(8));
+  return root;
+}
+
+// nmh's folders: the unread messages in the "unseen" sequence.
+std::string MakeNmh(const std::string& base) {
+  std::string root = base + "/Mail";
+  testing::MakeDirs(root + "/inbox");
+  testing::MakeDirs(root + "/Work");
+  testing::WriteFile(root + "/inbox/1", Text("in", 0));
+  testing::WriteFile(root + "/inbox/.mh_sequences", "unseen: 1\n");
+  for (int i = 0; i < 3; ++i)
+    testing::WriteFile(root + "/Work/" + std::to_string(i + 1), Text(kSubjects[i], i + 1));
+  testing::WriteFile(root + "/Work/.mh_sequences", "cur: 1\nunseen: 2-3\n");
+  testing::WriteFile(root + "/context", "Current-Folder: inbox\n");
+  return root;
+}
+
+// Evolution's local folders: Maildir++ with its marker and summary files.
+std::string MakeEvolutionLocal(const std::string& base) {
+  std::string root = MakeMaildirPlusPlus(base);
+  testing::WriteFile(root + "/..maildir++", "");
+  testing::WriteFile(root + "/folders.db", "");
+  testing::AddNestedFolder(root, ".a_2Eb.c");
+  return root;
+}
+
+// KMail's local folders: subfolders of X in ".X.directory".
+std::string MakeKMail(const std::string& base) {
+  std::string root = base + "/local-mail";
+  std::string inbox = testing::AddNestedFolder(root, "inbox");
+  std::string work = testing::AddNestedFolder(root, "Work");
+  testing::AddNestedFolder(root, "lists");
+  testing::AddNestedFolder(root, ".lists.directory/dev");
+  MaildirFile(inbox, 0, Text("in", 0), false);
+  for (int i = 0; i < 3; ++i) MaildirFile(work, i + 1, Text(kSubjects[i], i + 1), i == 0);
+  return root;
+}
+
+// Apple Mail's own store: one .emlx file a message (its length, the
+// message, a property list whose flags hold read (1) and deleted (2)),
+// spread over numbered directories; and mailboxes exported from it.
+std::string Emlx(const std::string& text, int flags) {
+  return std::to_string(text.size()) + "\n" + text +
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+         "\t<key>flags</key>\n\t<integer>" +
+         std::to_string(flags) + "</integer>\n</dict>\n</plist>\n";
+}
+
+std::string MakeAppleMail(const std::string& base) {
+  std::string root = base + "/V10";
+  std::string inbox = root + "/INBOX.mbox/1F2E/Data/Messages";
+  std::string work = root + "/Work.mbox/1F2F/Data/1/Messages";
+  testing::MakeDirs(inbox);
+  testing::MakeDirs(work);
+  testing::WriteFile(inbox + "/7.emlx", Emlx(Text("in", 0), 0));
+  for (int i = 0; i < 3; ++i)
+    testing::WriteFile(work + "/" + std::to_string(i + 8) + ".emlx",
+                       Emlx(Text(kSubjects[i], i + 1), i == 0 ? 0x80000001 : 0x80000000));
+  testing::WriteFile(work + "/11.emlx", Emlx(Text("gone", 4), 2));
+  testing::WriteFile(root + "/Work.mbox/1F2F/Info.plist", "<plist/>");
+  return root;
+}
+
+std::string MakeAppleExport(const std::string& base) {
+  std::string root = base + "/Exported";
+  testing::MakeDirs(root + "/Inbox.mbox");
+  testing::MakeDirs(root + "/Work.mbox");
+  testing::WriteFile(root + "/Inbox.mbox/mbox", Mbox({Text("in", 0)}));
+  testing::WriteFile(root + "/Inbox.mbox/Info.plist", "<plist/>");
+  testing::WriteFile(root + "/Work.mbox/mbox", Mbox(MboxWork()));
+  return root;
+}
+
+// Geary's database: folders, messages as header and body texts, their
+// places and IMAP flags; a message marked for removal, one whose text is
+// not fetched yet and one flagged deleted are not shown.
+std::string MakeGeary(const std::string& base) {
+  std::string root = base + "/geary/jane@example.com";
+  testing::MakeDirs(root);
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open((root + "/geary.db").c_str(), &db), SQLITE_OK);
+  std::string sql =
+      "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT NOT NULL, parent_id INTEGER);"
+      "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
+      "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
+      " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER DEFAULT 0);"
+      "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL), (2, 'Work', NULL);";
+  auto add = [&](int id, int folder, const std::string& text, const char* flags, int remove) {
+    std::size_t cut = text.find("\n\n") + 1;
+    char* h = sqlite3_mprintf("%Q", text.substr(0, cut).c_str());
+    char* b = sqlite3_mprintf("%Q", text.substr(cut).c_str());
+    sql += "INSERT INTO MessageTable VALUES (" + std::to_string(id) + ", " + h + ", " + b + ", '" +
+           flags +
+           "');INSERT INTO MessageLocationTable(message_id, folder_id, ordering,"
+           " remove_marker) VALUES (" +
+           std::to_string(id) + ", " + std::to_string(folder) + ", " + std::to_string(100 - id) +
+           ", " + std::to_string(remove) + ");";
+    sqlite3_free(h);
+    sqlite3_free(b);
+  };
+  add(50, 1, Text("in", 0), "", 0);
+  add(9, 2, Text("one", 1), "\\Seen \\Flagged", 0);
+  add(8, 2, Text("two", 2), "\\Answered", 0);
+  add(7, 2, Text("three", 3), "", 0);
+  add(6, 2, Text("removed", 4), "", 1);
+  add(5, 2, Text("deleted", 5), "\\Deleted \\Seen", 0);
+  sql +=
+      "INSERT INTO MessageTable(id, header) VALUES (4, 'Subject: not fetched\n\n');"
+      "INSERT INTO MessageLocationTable(message_id, folder_id, ordering) VALUES (4, 2, 0);";
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  return root;
+}
+
+// Evolution's offline copy of an IMAP account: cur/<bucket>/<uid> files,
+// the read state in folders.db's table of each folder; a uid it does not
+// list is unread, one marked deleted is not shown.
+std::string MakeEvolutionImap(const std::string& base) {
+  std::string root = base + "/cache/1a2b3c";
+  testing::MakeDirs(root + "/folders/INBOX/cur/5e");
+  testing::MakeDirs(root + "/folders/Work/cur/0c");
+  testing::MakeDirs(root + "/folders/Work/cur/d4");
+  testing::WriteFile(root + "/folders/INBOX/cur/5e/7", Text("in", 0));
+  for (int i = 0; i < 3; ++i)
+    testing::WriteFile(
+        root + "/folders/Work/cur/" + (i == 1 ? "d4/" : "0c/") + std::to_string(i + 8),
+        Text(kSubjects[i], i + 1));
+  testing::WriteFile(root + "/folders/Work/cur/0c/11", Text("gone", 4));
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open((root + "/folders.db").c_str(), &db), SQLITE_OK);
+  const char* sql =
+      "CREATE TABLE folders (folder_name TEXT PRIMARY KEY, version REAL, flags INTEGER);"
+      "CREATE TABLE 'INBOX' (uid TEXT PRIMARY KEY, flags INTEGER, read INTEGER, deleted INTEGER);"
+      "CREATE TABLE 'Work' (uid TEXT PRIMARY KEY, flags INTEGER, read INTEGER, deleted INTEGER);"
+      "INSERT INTO 'INBOX' VALUES ('7', 0, 0, 0);"
+      "INSERT INTO 'Work' VALUES ('8', 16, 1, 0), ('9', 0, 0, 0), ('11', 18, 1, 1);";
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  return root;
+}
+
 void PrintTo(const Shape& shape, std::ostream* out) {
   *out << shape.name;
 }
 
 const Shape kShapes[] = {
-    {"MaildirPlusPlus", true, MakeMaildirPlusPlus}, {"Nested", true, MakeNested},
-    {"MboxDirectory", false, MakeMboxDirectory},    {"ThunderbirdProfile", false, MakeProfile},
+    {"MaildirPlusPlus", true, MakeMaildirPlusPlus},
+    {"Nested", true, MakeNested},
+    {"MboxDirectory", false, MakeMboxDirectory},
+    {"ThunderbirdProfile", false, MakeProfile},
     {"TakeoutLabels", false, MakeTakeout},
+    {"ClawsMh", false, MakeClawsMh},
+    {"Nmh", false, MakeNmh},
+    {"EvolutionLocal", false, MakeEvolutionLocal},
+    {"KMail", false, MakeKMail},
+    {"AppleMail", false, MakeAppleMail},
+    {"AppleMailExport", false, MakeAppleExport},
+    {"Geary", false, MakeGeary},
+    {"EvolutionImap", false, MakeEvolutionImap},
 };
 
 class StoreContract : public ::testing::TestWithParam<Shape> {

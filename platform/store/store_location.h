@@ -22,7 +22,11 @@ struct StoreLocation {
   bool profile = false;  // root is a Thunderbird profile: its accounts are the top folders
   bool found = false;    // root exists
   bool demo = false;     // root is the demo store, found for want of any other
+  bool all = false;      // root is the home directory: every store found, as one tree
 };
+
+// The home directory: $HOME, else the password database's.
+std::string HomeDirectory();
 
 // Where scripts/run makes the demo store: $XDG_DATA_HOME/mailquarry/demo-Maildir.
 std::string DemoStorePath();

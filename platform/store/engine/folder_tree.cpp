@@ -339,6 +339,8 @@ HRESULT Store::DeleteFolder(STOREFOLDERID id) {
   HRESULT hr = FindFolder(id, &f);
   if (FAILED(hr)) return hr;
   if (f.inbox) return E_INVALIDARG;
+  // A tree of several stores holds folders of other programs beside ours.
+  if (!f.format || !f.format->writable()) return E_ACCESSDENIED;
   std::vector<std::string> dirs = layout_->SubtreeDirs(root_, f.dir);
   // Deepest first, and each folder leaves the tree in one rename: a killed
   // process leaves whole folders, never a folder with part of its messages.

@@ -8,11 +8,10 @@
 
 #include "platform/store/engine/disk.h"
 #include "platform/store/engine/folder_layout.h"
+#include "platform/store/home/discovery.h"
 #include "platform/store/thunderbird/profiles.h"
 
 namespace store {
-namespace {
-
 std::string HomeDirectory() {
   const char* home = std::getenv("HOME");
   if (!home || !*home) {
@@ -21,6 +20,8 @@ std::string HomeDirectory() {
   }
   return home ? home : "";
 }
+
+namespace {
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -48,6 +49,10 @@ StoreLocation LocateStore() {
     return where;
   }
   std::string home = HomeDirectory();
+  auto stores = home::FindStores(home);
+  if (stores.size() > 1 || (stores.size() == 1 && stores[0].kind != home::Kind::kMaildir &&
+                            stores[0].kind != home::Kind::kThunderbird))
+    return {home, false, true, true};
   where.root = home + "/Maildir";
   if (disk::IsDirectory(where.root)) {
     where.found = true;
@@ -71,7 +76,9 @@ std::string DescribeStore(const StoreLocation& location) {
   // The store's own reading of the layout says which kind it is.
   TreeScan scan;
   auto layout = DetectLayout(location.root, &scan);
-  if (!layout) return "Not a mail store: " + location.root;
+  if (!layout)
+    return "Not a mail store: " + location.root +
+           " (no Maildir folder, mbox file, MH folder, or other mail program's store there)";
   return layout->Describe(location.root);
 }
 

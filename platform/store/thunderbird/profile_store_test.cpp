@@ -171,8 +171,8 @@ TEST(StoreLocation, WhereTheMailIs) {
       {"an empty MAILDIR is unset", fx.home(), "", fx.profile(), true, true},
       {"MAILDIR names a Maildir", fx.home(), maildirHome + "/Maildir", maildirHome + "/Maildir",
        false, true},
-      {"~/Maildir comes before a profile", maildirHome, std::nullopt, maildirHome + "/Maildir",
-       false, true},
+      {"~/Maildir and a profile: both, as one tree", maildirHome, std::nullopt, maildirHome, false,
+       true},
       {"nothing at all", empty.home(), std::nullopt, empty.home() + "/Maildir", false, false},
   };
   for (const auto& c : cases) {

@@ -1,0 +1,153 @@
+#include "platform/store/mh/layout.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <set>
+
+#include "platform/store/engine/disk.h"
+#include "platform/store/maildir/names.h"
+#include "platform/store/mbox/layout.h"
+#include "platform/store/mh/format.h"
+
+namespace store::mh {
+
+namespace {
+
+constexpr int kMaxDepth = 64;
+// The files an MH program keeps in a folder beside its messages.
+constexpr const char* kStateFiles[] = {".mh_sequences", ".claws_mark", ".sylpheed_mark",
+                                       ".claws_cache", ".sylpheed_cache"};
+
+std::int64_t MTimeOf(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Reads the directories below `path` depth first, each once however many
+// links lead to it; every one is a folder.
+void Walk(const std::string& path, const std::string& prefix, int depth,
+          std::set<std::pair<dev_t, ino_t>>* visited, TreeScan* out) {
+  struct stat st;
+  if (depth > kMaxDepth || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+      !visited->insert({st.st_dev, st.st_ino}).second)
+    return;
+  out->times.emplace_back(prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1), MTimeOf(st));
+  DIR* d = opendir(path.c_str());
+  if (!d) return;
+  std::vector<std::string> children;
+  while (dirent* e = readdir(d)) {
+    // Hidden entries are the programs' own; numbered files are messages.
+    if (e->d_name[0] == '.' || IsMessageName(e->d_name)) continue;
+    if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
+    children.emplace_back(e->d_name);
+  }
+  closedir(d);
+  for (const auto& name : children) {
+    std::string child = path + "/" + name;
+    if (!disk::IsDirectory(child)) continue;
+    out->dirs.push_back(prefix + name);
+    Walk(child, prefix + name + "/", depth + 1, visited, out);
+  }
+}
+
+bool HoldsMhFiles(const std::string& dir) {
+  for (const char* state : kStateFiles) {
+    struct stat st;
+    if (stat((dir + "/" + state).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return true;
+  }
+  // A numbered file is a message, unless it is an mbox folder (Thunderbird
+  // names a folder "2025" as readily as "Inbox").
+  bool numbered = false;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (IsMessageName(e->d_name) && (e->d_type == DT_REG || e->d_type == DT_UNKNOWN) &&
+          !mbox::IsMboxFile(dir + "/" + e->d_name)) {
+        numbered = true;
+        break;
+      }
+    }
+    closedir(d);
+  }
+  return numbered;
+}
+
+bool IsMaildirDir(const std::string& dir) {
+  return disk::IsDirectory(dir + "/cur") && disk::IsDirectory(dir + "/new");
+}
+
+}  // namespace
+
+bool IsMailbox(const std::string& root) {
+  if (!disk::IsDirectory(root) || IsMaildirDir(root)) return false;
+  bool mh = HoldsMhFiles(root);
+  if (DIR* d = opendir(root.c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.' || IsMessageName(e->d_name)) continue;
+      std::string child = root + "/" + e->d_name;
+      if (!disk::IsDirectory(child)) continue;
+      // A Maildir folder makes the tree a Maildir tree, whatever else is there.
+      if (IsMaildirDir(child)) {
+        mh = false;
+        break;
+      }
+      mh = mh || HoldsMhFiles(child);
+    }
+    closedir(d);
+  }
+  return mh;
+}
+
+std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* scan,
+                                           const std::string& inboxHint) {
+  if (!IsMailbox(root)) return nullptr;
+  MhLayout probe("/");
+  probe.Scan(root, TreeScan(), scan);
+  std::string inbox = "/";
+  for (const auto& dir : scan->dirs) {
+    if (!inboxHint.empty() && dir == inboxHint) {
+      inbox = dir;
+      break;
+    }
+    if (inbox == "/" && dir.size() == 5 && strncasecmp(dir.c_str(), "inbox", 5) == 0) inbox = dir;
+  }
+  return std::make_unique<MhLayout>(inbox);
+}
+
+void MhLayout::Scan(const std::string& root, const TreeScan&, TreeScan* out) const {
+  *out = TreeScan();
+  out->start = disk::NowNs();
+  std::set<std::pair<dev_t, ino_t>> visited;
+  Walk(root, "", 0, &visited, out);
+  std::sort(out->dirs.begin(), out->dirs.end());
+  out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
+}
+
+std::optional<std::string> MhLayout::ParentDir(std::string_view dir) const {
+  std::size_t cut = dir.rfind('/');
+  if (cut == std::string_view::npos || cut == 0) return std::nullopt;
+  return std::string(dir.substr(0, cut));
+}
+
+std::string MhLayout::Name(std::string_view dir) const {
+  return maildir::ValidUtf8(dir.substr(dir.rfind('/') + 1));
+}
+
+const MessageFormat* MhLayout::FormatOf(const std::string&, std::string_view) const {
+  return Format();
+}
+
+std::vector<const MessageFormat*> MhLayout::Formats() const {
+  return {Format()};
+}
+
+std::string MhLayout::IndexPath(const std::string& root) const {
+  return mbox::IndexPathFor(root);
+}
+
+std::string MhLayout::Describe(const std::string& root) const {
+  return "Mail store: the MH mailbox " + root + " (read only: nothing is written to it)";
+}
+
+}  // namespace store::mh

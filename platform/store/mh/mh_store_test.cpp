@@ -1,0 +1,87 @@
+// MH mailboxes through the store: what the contract test over every layout
+// does not show. The store follows the mail program's changes (new, removed
+// and re-marked messages) without writing into the mailbox, and a directory
+// of MH folders is never taken for a Maildir tree.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/store/store_location.h"
+#include "platform/store/testing/nested_tree.h"
+#include "platform/store/testing/store_test_util.h"
+
+namespace store {
+namespace {
+
+std::string Mail(const std::string& subject) {
+  return "From: Ann <ann@example.org>\nSubject: " + subject + "\nMessage-ID: <" + subject +
+         "@example.org>\n\nHello.\n";
+}
+
+std::string Marks(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
+  std::string s;
+  auto put = [&](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  put(2);
+  for (auto [n, flags] : entries) {
+    put(n);
+    put(flags);
+  }
+  return s;
+}
+
+class MhStoreTest : public ::testing::Test {
+ protected:
+  void Write(const std::string& rel, const std::string& bytes) {
+    testing::MakeDirs((root_ + "/" + rel).substr(0, (root_ + "/" + rel).rfind('/')));
+    testing::WriteFile(root_ + "/" + rel, bytes);
+  }
+  mqtest::TempDir dir_, cache_;
+  const std::string root_ = dir_.path() + "/Mail";
+  mqtest::ScopedEnv maildir_{"MAILDIR", root_}, cacheEnv_{"XDG_CACHE_HOME", cache_.path()};
+};
+
+TEST_F(MhStoreTest, FollowsTheProgramsChangesAndNestedFolders) {
+  Write("inbox/1", Mail("a"));
+  Write("inbox/2", Mail("b"));
+  Write("inbox/.sylpheed_mark", Marks({{1, 0}, {2, 2}}));
+  Write("lists/dev/7", Mail("deep"));
+  Write("lists/dev/.mh_sequences", "unseen: 7\n");
+  const auto before = TreeSnapshot(root_);
+  auto ns = OpenStore();
+  EXPECT_EQ(Listing(ns.Get(), true),
+            (std::vector<std::string>{"Inbox [inbox] | a | *b", "lists", "  dev | *deep"}));
+  const auto first = Messages(OpenByName(ns.Get(), "Inbox").Get());
+
+  // The program reads b, deletes a (its file goes) and a new message comes in.
+  unlink((root_ + "/inbox/1").c_str());
+  Write("inbox/3", Mail("c"));
+  Write("inbox/.sylpheed_mark", Marks({{2, 0}}));
+  auto inbox = OpenByName(ns.Get(), "Inbox");
+  auto now = Messages(inbox.Get());
+  ASSERT_EQ(now.size(), 2u);
+  EXPECT_EQ(now[0].id, first[1].id);
+  EXPECT_TRUE(now[0].flags & MSG_FLAG_READ);
+  EXPECT_EQ(now[1].subject, "c");
+  EXPECT_FALSE(now[1].flags & MSG_FLAG_READ);
+  EXPECT_GT(now[1].id, first[1].id);
+  EXPECT_EQ(ReadStream(inbox.Get(), now[1].id), Mail("c"));
+  // Nothing was written into the mailbox but what the test wrote.
+  auto after = TreeSnapshot(root_);
+  EXPECT_EQ(after.size(), before.size());
+  EXPECT_FALSE(after.count("mailquarry-index.sqlite"));
+  EXPECT_NE(DescribeStore(LocateStore()).find("MH mailbox"), std::string::npos);
+}
+
+// A Maildir tree with a stray numbered file and sequence file stays a
+// Maildir tree.
+TEST_F(MhStoreTest, IsToldApartFromAMaildirTree) {
+  testing::AddNestedFolder(root_, "INBOX");
+  testing::AddNestedFolder(root_, "Work");
+  Write("Work/1", Mail("stray"));
+  Write("Work/.mh_sequences", "unseen: 1\n");
+  EXPECT_EQ(DescribeStore(LocateStore()), "Mail store: the Maildir " + root_);
+}
+
+}  // namespace
+}  // namespace store

@@ -1,0 +1,161 @@
+#include "platform/store/testing/home_fixture.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/store/testing/nested_tree.h"
+
+namespace store::testing {
+
+namespace {
+
+std::string Mail(const std::string& subject, int n) {
+  return "From: Ann <ann@example.org>\nTo: bob@example.org\nSubject: " + subject +
+         "\nDate: Sat, 01 Jan 2000 00:00:" + (n < 10 ? "0" : "") + std::to_string(n % 60) +
+         " +0000\nMessage-ID: <" + std::to_string(n) + "." + std::to_string(subject.size()) +
+         "@example.org>\n\nHello.\n";
+}
+
+std::string Le32(std::uint32_t v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  return s;
+}
+
+void MaildirFolder(const std::string& dir, const std::string& label, int count) {
+  AddNestedFolder(dir, "");
+  for (int i = 0; i < count; ++i)
+    WriteFile(
+        dir + "/cur/" + std::to_string(1000000000 + i) + ".M1P1.host:2," + (i == 0 ? "S" : ""),
+        Mail(label + " " + std::to_string(i + 1), i));
+}
+
+std::string Mbox(const std::string& label, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i)
+    out += "From ann@example.org Sat Jan  1 00:00:00 2000\n" +
+           std::string(i == 0 ? "Status: RO\n" : "") +
+           Mail(label + " " + std::to_string(i + 1), i) + "\n";
+  return out;
+}
+
+void MhFolder(const std::string& dir, const std::string& label, int count) {
+  MakeDirs(dir);
+  std::string marks = Le32(2);
+  for (int i = 0; i < count; ++i) {
+    WriteFile(dir + "/" + std::to_string(i + 1), Mail(label + " " + std::to_string(i + 1), i));
+    marks += Le32(static_cast<std::uint32_t>(i + 1)) + Le32(i == 0 ? 0 : 3);
+  }
+  WriteFile(dir + "/.claws_mark", marks);
+}
+
+}  // namespace
+
+std::string WriteHomeStores(const std::string& home, const HomeStores& which, int perFolder) {
+  if (which.maildir) {
+    MaildirFolder(home + "/Maildir", "Maildir Inbox", perFolder);
+    MaildirFolder(home + "/Maildir/.Work", "Maildir Work", perFolder);
+    WriteFile(home + "/Maildir/.Work/maildirfolder", "");
+  }
+  if (which.thunderbird) {
+    std::string tb = home + "/.thunderbird";
+    std::string profile = tb + "/abcd.default-release";
+    MakeDirs(profile + "/Mail/Local Folders");
+    WriteFile(tb + "/profiles.ini",
+              "[Profile0]\nName=default-release\nIsRelative=1\nPath=abcd.default-release\n"
+              "Default=1\n");
+    WriteFile(profile + "/prefs.js",
+              "user_pref(\"mail.account.account1.server\", \"server1\");\n"
+              "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
+              "user_pref(\"mail.accountmanager.defaultaccount\", \"account1\");\n"
+              "user_pref(\"mail.server.server1.directory-rel\", \"[ProfD]Mail/Local Folders\");\n"
+              "user_pref(\"mail.server.server1.name\", \"Local Folders\");\n"
+              "user_pref(\"mail.server.server1.type\", \"none\");\n");
+    WriteFile(profile + "/Mail/Local Folders/Inbox", Mbox("Thunderbird Inbox", perFolder));
+    WriteFile(profile + "/Mail/Local Folders/Inbox.msf", "");
+  }
+  if (which.evolution) {
+    std::string local = home + "/.local/share/evolution/mail/local";
+    MaildirFolder(local, "Evolution Inbox", perFolder);
+    MaildirFolder(local + "/.Projects_2E2025", "Evolution Projects", perFolder);
+    WriteFile(local + "/..maildir++", "");
+    WriteFile(local + "/folders.db", "");
+  }
+  if (which.evolutionImap) {
+    std::string account = home + "/.cache/evolution/mail/1a2b3c";
+    MakeDirs(home + "/.config/evolution/sources");
+    WriteFile(home + "/.config/evolution/sources/1a2b3c.source",
+              "[Data Source]\nDisplayName=jane@example.com\nEnabled=true\n");
+    std::string sql =
+        "CREATE TABLE folders (folder_name TEXT PRIMARY KEY);"
+        "CREATE TABLE 'INBOX' (uid TEXT PRIMARY KEY, flags INTEGER, read INTEGER, deleted "
+        "INTEGER);";
+    for (int i = 0; i < perFolder; ++i) {
+      char bucket[8];
+      std::snprintf(bucket, sizeof bucket, "%02x", (i * 37) & 0xFF);
+      MakeDirs(account + "/folders/INBOX/cur/" + bucket);
+      WriteFile(account + "/folders/INBOX/cur/" + bucket + "/" + std::to_string(i + 1),
+                Mail("Evolution IMAP " + std::to_string(i + 1), i));
+      sql += "INSERT INTO 'INBOX' VALUES ('" + std::to_string(i + 1) + "', 0, " +
+             (i == 0 ? "1" : "0") + ", 0);";
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open((account + "/folders.db").c_str(), &db);
+    sqlite3_exec(db, ("BEGIN;" + sql + "COMMIT;").c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  if (which.kmail) {
+    std::string local = home + "/.local/share/local-mail";
+    MaildirFolder(local + "/inbox", "KMail Inbox", perFolder);
+    MaildirFolder(local + "/lists", "KMail lists", perFolder);
+    MaildirFolder(local + "/.lists.directory/dev", "KMail dev", perFolder);
+  }
+  if (which.claws) {
+    MakeDirs(home + "/.claws-mail");
+    WriteFile(home + "/.claws-mail/folderlist.xml",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<folderlist>\n"
+              "<folder type=\"mh\" name=\"Mailbox\" path=\"Mail\" sort=\"0\">\n"
+              "<folderitem type=\"inbox\" name=\"inbox\" path=\"inbox\"/>\n"
+              "<folderitem type=\"normal\" name=\"archive\" path=\"archive\"/>\n"
+              "</folder>\n</folderlist>\n");
+    MhFolder(home + "/Mail/inbox", "Claws Inbox", perFolder);
+    MhFolder(home + "/Mail/archive", "Claws archive", perFolder);
+    MhFolder(home + "/.claws-mail/imapcache/imap.example.com/jane/INBOX", "Claws IMAP", perFolder);
+  }
+  if (which.geary) {
+    std::string account = home + "/.local/share/geary/jane@example.com";
+    MakeDirs(account);
+    sqlite3* db = nullptr;
+    sqlite3_open((account + "/geary.db").c_str(), &db);
+    std::string sql =
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT, parent_id INTEGER);"
+        "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
+        "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
+        " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER);"
+        "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL);BEGIN;";
+    for (int i = 0; i < perFolder; ++i) {
+      std::string text = Mail("Geary Inbox " + std::to_string(i + 1), i);
+      std::size_t cut = text.find("\n\n") + 1;
+      char* row = sqlite3_mprintf(
+          "INSERT INTO MessageTable VALUES (%d, %Q, %Q, %Q);"
+          "INSERT INTO MessageLocationTable VALUES (%d, %d, 1, %d, 0);",
+          i + 1, text.substr(0, cut).c_str(), text.substr(cut).c_str(), i == 0 ? "\\Seen" : "",
+          i + 1, i + 1, i + 1);
+      sql += row;
+      sqlite3_free(row);
+    }
+    sqlite3_exec(db, (sql + "COMMIT;").c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  std::string spool = home + "/spool/jane";
+  if (which.spool) {
+    MakeDirs(home + "/spool");
+    WriteFile(spool, Mbox("Spool Inbox", perFolder));
+  }
+  return spool;
+}
+
+}  // namespace store::testing

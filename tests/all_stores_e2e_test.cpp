@@ -1,0 +1,85 @@
+// The control over every store of a home at once (MAILDIR unset), as a
+// client meets it: the folder list in the order people see, and an export
+// from another program's folder that writes the message as stored and
+// changes nothing of that program's files.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/store/testing/home_fixture.h"
+#include "platform/store/testing/store_test_util.h"
+#include "tests/support/hosted_control.h"
+
+namespace {
+
+using mqtest::Call;
+using mqtest::Get;
+using mqtest::Put;
+
+class AllStoresE2E : public mqtest::HostedControlTest {
+ protected:
+  void SetUp() override {
+    HostedControlTest::SetUp();  // points MAILDIR at its fixture
+    maildir_.emplace("MAILDIR", nullptr);
+  }
+  void TearDown() override {
+    HostedControlTest::TearDown();
+    maildir_.reset();
+  }
+
+  mqtest::TempDir dir_;
+  const std::string home_ = dir_.path() + "/home";
+  mqtest::ScopedEnv homeEnv_{"HOME", home_}, mail_{"MAIL", home_ + "/spool/jane"},
+      cache_{"XDG_CACHE_HOME", dir_.path() + "/cache"};
+  std::optional<mqtest::ScopedEnv> maildir_;
+};
+
+TEST_F(AllStoresE2E, OneFolderListAndAnExportFromEvolution) {
+  store::testing::WriteHomeStores(home_);
+  const std::string evolution = home_ + "/.local/share/evolution";
+  const auto before = store::TreeSnapshot(evolution, true);
+  Start();
+  std::vector<std::string> names;
+  for (SHORT i = 0; i < Get(folders_, "Count").Long(); ++i)
+    names.push_back(Call(folders_, "FindFolderName", i).Str());
+  EXPECT_EQ(names, (std::vector<std::string>{"Inbox",
+                                             "Maildir",
+                                             "Work",
+                                             "Thunderbird: Local Folders",
+                                             "Inbox",
+                                             "Evolution: On This Computer",
+                                             "Inbox",
+                                             "Projects.2025",
+                                             "Evolution: jane@example.com",
+                                             "Inbox",
+                                             "KMail: Local Folders",
+                                             "Inbox",
+                                             "lists",
+                                             "dev",
+                                             "Claws Mail: Mailbox",
+                                             "Inbox",
+                                             "archive",
+                                             "Claws Mail: jane on imap.example.com",
+                                             "Inbox",
+                                             "Geary: jane@example.com",
+                                             "Inbox",
+                                             "Mail spool",
+                                             "Inbox"}));
+  ASSERT_EQ(Put(control_, "Folder", SHORT{7}).hr, S_OK);  // Projects.2025
+  ASSERT_EQ(Get(messages_, "Count").Long(), 2);
+  EXPECT_EQ(Call(messages_, "FindSubject", 1).Str(), "Evolution Projects 2");
+  const std::string eml = dir_.path() + "/projects.eml";
+  EXPECT_EQ(Call(messages_, "Save2eml", 1, eml).Bool(), true);
+  EXPECT_EQ(
+      mqtest::ReadFile(eml),
+      mqtest::ReadFile(evolution + "/mail/local/.Projects_2E2025/cur/1000000001.M1P1.host:2,"));
+  EXPECT_EQ(Call(messages_, "DeleteMessage", 0).Bool(), false);
+  EXPECT_EQ(Call(folders_, "DeleteFolder", Call(folders_, "FindFolderID", SHORT{7}).Long()).Bool(),
+            false);
+  EXPECT_EQ(store::TreeSnapshot(evolution, true), before);
+}
+
+}  // namespace
