@@ -139,8 +139,9 @@ class OptionsExportTest : public MailsiftTest {
     NoProgress progress;
     return ExportWithOptions(dialog_->Control(), request, progress);
   }
+  // The drop-down shows a top folder as its name and its count: "Work (1)".
   int Position(const std::string& name) {
-    return Folders()->findText(QString::fromStdString(name));
+    return Folders()->findText(QString::fromStdString(name + " ("), Qt::MatchStartsWith);
   }
 };
 
