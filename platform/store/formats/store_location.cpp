@@ -52,14 +52,14 @@ StoreLocation LocateStore() {
   auto stores = home::FindStores(home);
   if (stores.size() > 1 || (stores.size() == 1 && stores[0].kind != home::Kind::kMaildir &&
                             stores[0].kind != home::Kind::kThunderbird))
-    return {home, false, true, true};
+    return {.root = home, .found = true, .all = true};
   where.root = home + "/Maildir";
   if (disk::IsDirectory(where.root)) {
     where.found = true;
   } else if (auto profile = thunderbird::FindDefaultProfile(home)) {
-    where = {*profile, true, true};
+    where = {.root = *profile, .profile = true, .found = true};
   } else if (disk::IsDirectory(DemoStorePath())) {
-    where = {DemoStorePath(), false, true, true};
+    where = {.root = DemoStorePath(), .found = true, .demo = true};
   }
   return where;
 }
