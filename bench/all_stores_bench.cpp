@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Finding every store of a home and opening them again as one tree, against
 // the stat of the same known places and a walk of the home's files, as
 // ratios measured in one run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Times the address-book export as a client runs it: Contacts.Refresh, then
 // Count and FindEmail for every index, by name through IDispatch, over a book
 // of single-card files (about 600 bytes each, several phones, an address, an

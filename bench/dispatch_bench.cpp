@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The dispatch engine's cost per call: IDispatch::Invoke by DISPID against a
 // direct C++ call of the same member, on a dispinterface of 40 members, and
 // the heap allocations a call makes (none beyond what its arguments need).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Times the whole-store attachment export with options against today's
 // per-folder exports of the same folders, all through the real command line:
 //   mailsift attachments --all --skip-embedded --skip-duplicates --report R DIR

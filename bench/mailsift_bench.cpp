@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Times Mailsift's exports run headless through the dialog code, against the
 // command-line tools that do the same job and against the same control calls
 // made directly (one collection reference, no proxies, no name keeping):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Listing and reading a large mbox file, as ratios against baselines measured
 // in the same run, with the page cache warm for every side (the file is read
 // with cat before each).

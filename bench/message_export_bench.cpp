@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Times the message exports against the command-line tools that do the same
 // job, on the Inbox of a generated Maildir opened through the mail store:
 //   Save2eml of every message        against  cp -r of the message files

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Times the return-address scan and the attachment export over the mail store
 // against the command-line tools that do the same job, on two generated
 // folders:

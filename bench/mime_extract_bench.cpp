@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Times exporting every attachment of a large folder through the MIME layer,
 // against munpack (when installed) and cp over the same files in the same
 // run, and shows that exporting one very large message keeps memory flat.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Opening a Thunderbird profile that did not change since the last open,
 // against a plain walk of the profile's files (readdir and stat of each), as
 // a ratio measured in one run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Wall time and this process's CPU time (user + system, summed over all its
 // threads), for the timing programs. On a shared machine the CPU ratios are
 // the steadier ones; where work runs on several threads, wall time is what a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Opening a nested tree against the same tree in Maildir++ form, as a ratio
 // measured in one run.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Times the address-book export over a Thunderbird book as a client runs it:
 // Contacts.Refresh, then Count and FindEmail for every index, by name through
 // IDispatch, with 10,000 cards in the profile's abook.sqlite (each its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Address-book reading speed, as ratios against baselines measured in the
 // same run.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # What `cmake --install` puts where, for a package or a system-wide install.
 # The modules and the platform's programs share one private directory,
 # <libdir>/mailquarry: clients reach the modules through the registry (a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Small helpers so that every folder declares its tests and modules the same way.
 
 include(GoogleTest)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The control's About box and its property page, as the module builds them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // CCollectionEnum, the IEnumVARIANT that every collection's _NewEnum hands
 // out: it walks one collection's record list in list order and hands out each
 // record as an IDispatch carrying one added reference.

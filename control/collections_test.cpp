@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The folder and message collections wired to a fake store as the control
 // wires them: the message list load, the folder collection's store operations
 // when the store fails or is gone, and the enumerators a client fetching

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The control hosted in this process over a fake store, on Qt's offscreen
 // platform: window creation and destruction, the Folder property, drawing,
 // its dialogs, and what clients still holding its collections see afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The DISPIDs that clients bind to by number. The type library table
 // (typelib.cpp) declares each of these members with the constant named here,
 // and Mailsift, which never links the control, includes this header to call

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // _NewEnum of the folder and message collections: a CCollectionEnum over the
 // collection's list, which keeps the collection alive while it lives.
 #include "control/collection_enum.h"

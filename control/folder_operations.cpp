@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The operations of the folder collection that change the store: folders
 // (create, rename, move, delete, compact) and messages (copy, move, create).
 // None of them touches the folder list or the message list; a client sees

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The folder collection (IFolders): the folder list of the snapshot and the
 // operations that reach the store's folders. One CFolders lives as long as its
 // control and any client that holds it; after the control's window is gone it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The identities the Mailquarry module declares: its type library, the
 // dispinterfaces and coclasses in it, and the property page class.
 #pragma once

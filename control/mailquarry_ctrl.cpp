@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "control/mailquarry_ctrl.h"
 
 #include "control/about_box.h"

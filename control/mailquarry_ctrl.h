@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // CMailquarryCtrl, the control: it opens the store connection when its window
 // is created, holds the folder, message and contact collections, selects the
 // folder whose messages the message list shows (Folder), and lets all of it go

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The message collection (IMessages): the message list of the snapshot, the
 // lookups on it and the operations on the current folder's messages. One
 // CMessages lives as long as its control and any client that holds it; after

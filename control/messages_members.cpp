@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The lookups, store operations and exports of the message collection: each
 // member runs the message operations over the list and the current folder.
 #include "control/messages.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The module's entry points: its two class factories, self-registration, and
 // what tools read from it (type library, version information, bitmap).
 #include "control/guids.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // CMailquarryPropPage, the control's one property page ("General"). The
 // module serves it by its class id; a container asks it for the page's widget.
 #pragma once

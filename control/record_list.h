@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // An ordered list of shared records, as the folder and message collections
 // keep them. Records are reference-counted automation objects: emptying the
 // list drops the list's references, and a record a client still holds lives

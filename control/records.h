@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The records of the snapshot as automation objects: one CFolder per folder of
 // the folder list (IFolder) and one CMessage per message of the message list
 // (IMessage). A record holds its own copy of what the store said and nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Self-registration of the module: its type library, the control class and
 // the property page class, and their removal.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the module carries besides code: its version information and its
 // toolbox bitmap (16 x 16, 16 colours, a BMP file), exported for tools and
 // containers (module.cpp).

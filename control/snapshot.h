@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Reading the store into the control's snapshot: the folder tree below a
 // parent in depth-first pre-order, and the summary records of one folder's
 // messages. These read the store only; the collections own what they return.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the collections reach through their back reference to the control: the
 // store connection, the current and destination folders, the folder index,
 // the control's other collections, and the snapshot loads that change them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The text form of a store time: "2006/03/05 14:07:09" (UTC, no milliseconds).
 #pragma once
 

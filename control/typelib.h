@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The Mailquarry type library: every dispinterface and coclass the module
 // declares, with the DISPIDs and types that automation clients bind to.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "extractor/about_dlg.h"
 
 #include "extractor/program_icon.h"

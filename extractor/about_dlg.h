@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Mailsift's About box (dialog 100).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One late-bound call by DISPID through IDispatch::Invoke, for the proxies.
 // A failed call is raised as an AutomationError, so that a command ends where
 // the call failed and its objects are released on the way out.

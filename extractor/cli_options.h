@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What a command line asks of Mailsift, read from its arguments:
 //   mailsift attachments|eml|return-addresses|contacts [OPTIONS] TARGET
 //   mailsift folders [--paths]

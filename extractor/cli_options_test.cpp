@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The pieces that need no store: reading the arguments, finding a folder by
 // what the user typed, the progress line, and the names the exports give
 // files. (The folder listing is the command line's test's.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Mailsift on the command line: one export, or the folder list, without a
 // window, through the same export commands as the dialog's buttons. Needs no
 // display and no Qt application object: the control is hosted headless.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The command line as a user runs it: the real Mailsift program, started
 // without DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM, over a Maildir fixture
 // and the modules registered into a temporary registry. What it writes is

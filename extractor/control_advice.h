@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What Mailsift tells its user when the control cannot be created or the mail
 // store cannot be opened, in the dialog's message boxes and on the command
 // line alike: the cause and the way out in plain words, the code last.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "extractor/csv_report.h"
 
 #include "extractor/export_commands.h"

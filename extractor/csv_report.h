@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The export report: a CSV file (RFC 4180: CR LF line ends, fields with a
 // comma, quote or line break quoted, quotes doubled; UTF-8) with a header
 // row and one row for each attachment or message an export considered.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The program's four exports, over the control proxies. They know nothing of
 // the dialog: the dialog picks the folder, range, directory or file, runs one
 // of these, and shows the completion text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The message and attachment filters of the export options, over facts the
 // exports read from the store and the MIME layer.
 #pragma once

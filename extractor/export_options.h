@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The choices that change what an export writes: which folders, which
 // messages, which attachments, and what is written besides the files. Every
 // choice is off by default, and with all of them off each export writes

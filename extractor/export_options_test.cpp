@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The export options' pieces that need no store: values and their errors,
 // which folders a tree takes, which parts count as embedded, the record
 // file's reading, and the report's quoting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The record of what earlier runs exported into one target, kept there in one
 // small file (never in the mail store) so that a later run can export only
 // what is new. A message is known by its Message-ID with a checksum of its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What an export did, counted per outcome, and the words that tell the user:
 // the dialog's completion message and the command line's summary line are
 // made here, so that both say the same.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Which written files are the same file: byte-identical contents, found by
 // size and a fast hash and confirmed byte for byte. A file that an earlier
 // run recorded (by size and SHA-256, its bytes maybe gone) counts by those.

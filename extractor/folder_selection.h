@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Which folders an export goes through, and where each one's files go: one
 // folder, a folder with its subfolders, or the whole store; junk and
 // deleted-mail folders left out of a tree unless asked for; each folder's

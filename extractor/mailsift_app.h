@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The application object: builds the main dialog and runs it; the program
 // ends when the dialog closes.
 #pragma once

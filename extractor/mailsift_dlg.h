@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Mailsift's main dialog (dialog 102): the folder drop-down, the message
 // range, the four export buttons, the web link and "Exit", with the control
 // hosted at child 1001. The handlers pick what the user wants through the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The main dialog driven as a user drives it, hosting the real control (and
 // store) registered into a temporary registry, over Maildir fixtures (see
 // testing/mailsift_fixture.h).

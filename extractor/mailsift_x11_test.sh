@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Mailsift on a real X server, driven with real X input as a person drives it:
 # a click on "Export to eml", the output directory typed into the real folder
 # browser and Enter, the completion message dismissed; a click on "Export

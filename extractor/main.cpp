@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Mailsift: the export dialog over the Mailquarry control; with arguments, one
 // export on the command line, without a window.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The options dialog: the export options of the dialog's three message
 // exports, built from a template table like the program's other dialogs.
 // The choices live as long as the program (nothing is saved between runs);

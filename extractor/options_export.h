@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The three message exports with export options on: several folders,
 // filtered messages and attachments, duplicates left out, a report, file
 // dates and only what is new. The control still selects each folder, lists

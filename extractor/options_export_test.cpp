@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The exports with options on, over one store of real-world shapes: an
 // Outlook-style HTML mail with a cid: logo and a PDF, an Apple Mail-style
 // multipart/related with an inline image and an inline PDF, one PDF forwarded

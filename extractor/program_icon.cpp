@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "extractor/program_icon.h"
 
 // The resources of a static library are registered by hand.

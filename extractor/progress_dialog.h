@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The progress of a long command: a modal "k of N" dialog with Cancel, shown
 // only once the command has run for a while, so short commands flash nothing.
 #pragma once

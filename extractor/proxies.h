@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The client side of the control: CMailquarry hosts the control (created by
 // its class id; the program never links it) and reads its properties, and one
 // proxy per collection makes calls on the collection it is handed. Every call

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Takes the README's screenshots of the main dialog and the About box from a
 // real X server (run under xvfb-run): shows each window, grabs the screen
 // with ImageMagick's `import -window root`, and crops it to the window.

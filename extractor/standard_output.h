@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Standard output is checked like any file the command line writes: a full
 // disk or /dev/full is an error with a message, and a reader that went away
 // (`mailsift folders | head`) ends the program quietly, as other tools do.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The mail store's folder tree as the command line shows and picks it: the
 // control's folder list (depth-first, so list position i is folder index i)
 // with each folder's depth, path and message count, which the control does

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Progress of a command-line export: "k of N" with the rate and the time
 // left, rewritten in place on a terminal, nothing when the stream is not one;
 // each file written listed when asked (a failed write of the list stops the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The file names one export command writes into its directory. A name the
 // command has not written yet is used as it is; a name it wrote before gets
 // " (2)", " (3)", ... before its extension, so that nothing the command wrote

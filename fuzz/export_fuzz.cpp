@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary bytes to what Mailsift's export options read from outside:
 // the record file of earlier exports (a file anyone may have put in the
 // target), the HTML whose cid: references decide which images are embedded,

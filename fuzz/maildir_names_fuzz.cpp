@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary bytes to the store's readers of names found on disk: message
 // file names (unique part, mbsync's ",U=", flag letters, delivery time) and
 // folder directory names in both layouts. Aborts when an answer breaks the

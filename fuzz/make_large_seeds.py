@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Writes a few large messages (200 KB to 1 MB) into the directory given, as
 seeds for a fuzz run with large inputs: many parts, long header lines, a big
 base64 attachment, a long 8-bit single part, deep nesting with uuencode."""

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Writes folder summaries (.msf, Mork) into the directory given, as seeds for
 the Mork reader's fuzz target: the folder-information row in its table, by
 reference, updated in groups (one aborted), cut, and a large summary of 8000

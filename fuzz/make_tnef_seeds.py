@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Writes TNEF streams made to the published layout into the directory given,
 as seeds for the TNEF reader's fuzz target: one file, several, a long name,
 an embedded message, a calendar item, and large ones (a 900 KB attachment,

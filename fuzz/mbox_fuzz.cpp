@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary bytes to the mbox splitter as a whole file, and reads back
 // every message it finds through the MIME layer's slice stream. Aborts when
 // the parts do not make up the file again, when the quoting count disagrees

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary bytes to the MIME layer as a message file and drives it the
 // way an attachment export does: list, classify, name and save every part.
 // Display names must always be plain file names, whatever the input. The same

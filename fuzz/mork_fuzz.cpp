@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary bytes to the reader of Thunderbird's folder summaries.
 // Whatever the input: no crash, no read outside it, and the message count
 // agrees with the row it comes from.

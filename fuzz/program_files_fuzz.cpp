@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary bytes to the readers of other mail programs' small files:
 // MH mark files and sequences, Claws Mail's folder list, Apple Mail's message
 // framing and property list. Aborts when an answer breaks what the store

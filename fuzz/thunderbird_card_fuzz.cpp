@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary properties of an old-style Thunderbird card (before cards
 // kept their whole vCard) to the building of its vCard: records separated by
 // NUL, each "name=value" (the value may hold anything but NUL). The card built

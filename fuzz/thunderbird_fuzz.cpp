@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary bytes to the readers of a Thunderbird user's files and of
 // Takeout's labels: profiles.ini / installs.ini, prefs.js and the accounts it
 // describes, and the X-Gmail-Labels header with the folders of its labels.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary bytes to the TNEF reader. Whatever the input: no crash, no
 // read outside it, every attachment's data a view inside the input, every
 // name valid UTF-8, and a reason exactly when the stream gives no files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Feeds arbitrary bytes to the address book as a card file: split it into
 // cards (UTF-16 files too), read each through its charsets, the vCard library
 // and the mapping, write the mapped contact as a new card and read that back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The Python side of late binding: wrappers around an IDispatch, a hosted
 // control and an IEnumVARIANT, and the conversions between Python values and
 // VARIANTs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The `mailquarry` Python module: late-bound access to any registered
 // automation class, and headless hosting of controls.
 #include <pybind11/eval.h>

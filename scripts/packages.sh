@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Sourced by scripts/test, scripts/run and scripts/package: installs the Debian
 # packages the build, the tests and the packaging need, only when one of them
 # is missing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The control over every store of a home at once (MAILDIR unset), as a
 // client meets it: the folder list in the order people see, and an export
 // from another program's folder that writes the message as stored and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The contact collection as a client meets it: this program does not link
 // the control; it registers the store, the address book and the control in a
 // temporary registry, hosts the control and calls every member by name over

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The control as a client meets it: registered with the store into a
 // temporary registry, created by its ProgID, hosted headless in run mode over
 // a Maildir fixture, and driven by name through IDispatch only. This program

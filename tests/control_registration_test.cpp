@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Mailquarry.ocx as a module: the classes it serves, what registration writes
 // and removes, and the type library it describes itself by. The module is
 // loaded with dlopen; this program does not link the control.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The control over an mbox store, as a client meets it: message members read
 // the text from the file, and every member that would change the store
 // answers failure and leaves every file as it was.

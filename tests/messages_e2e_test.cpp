@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The message collection's members as a client meets them: the control and
 // the store registered into a temporary registry, the control hosted headless
 // over Maildir fixtures, every call by name through IDispatch. This program

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # What scripts/run says on its second run for a user without mail (paths
 # masked): the demo store the first run made is found as a known place. The
 # build is this test build (MQ_RUN_BUILD_DIR) and cmake a stand-in.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # A check by hand from a user's seat (not part of scripts/test): a home that
 # holds only a Thunderbird profile, as Thunderbird writes it; scripts/run must
 # name that profile in its store line and start Mailsift on it; Mailsift's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The command-line conventions of the platform's programs: --help and -h
 // print the usage and exit 0; an unknown option prints it with status 2; "--"
 // ends the options, so an operand may start with "-".

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # The platform's programs answer --help, -h and unknown options like Linux
 # tools, and never take an option for a file or directory name.
 #   command_line_test.sh REGSVR TLBDUMP DEMO_STORE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // regsvr [-u] [--system] MODULE: loads an in-process server and calls its
 // DllRegisterServer (or, with -u, DllUnregisterServer), printing the result.
 #include <dlfcn.h>

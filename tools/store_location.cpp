@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // store-location: prints in one line which mail store Mailquarry opens for
 // this user ($MAILDIR; else every store found in the known places: ~/Maildir,
 // the default Thunderbird profile, Evolution, KMail, Claws Mail, Sylpheed,

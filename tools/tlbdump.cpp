@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // tlbdump LIBID[@MAJOR.MINOR] | MODULE: prints a registered type library (the
 // highest registered version unless one is named) or the library a module
 // carries, in the text form described in README.md.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The text form of a type library that tlbdump prints (README.md, "tlbdump").
 #pragma once
 

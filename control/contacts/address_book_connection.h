@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // CAddressBookConnection: the control's one way into the address book. It
 // finds the address-book library through the registry (or by its standard
 // name), loads it at run time, opens the book through the library's WABOpen

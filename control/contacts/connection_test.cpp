@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The connection's conversation with the address-book library, over a fake
 // library that fails the calls a test names: what a failure leaves, what the
 // connection passes, and that every buffer and interface goes back (checked

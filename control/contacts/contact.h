@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // CContact (IContact): one contact of the personal address book, as loaded.
 // A contact holds its own copy of its texts and of its entry identifier and
 // nothing else, so a client may keep one past a Refresh of its collection or

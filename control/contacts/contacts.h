@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The contact collection (IContacts): the contacts of the personal address
 // book as the control's address-book connection loaded them, in the order of
 // the book's contents table, and the members that create, show and delete

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Property tag names: the standard name of each property identifier a contact
 // can carry, as the address book's published tags list them.
 #pragma once

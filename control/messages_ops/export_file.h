@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A file the control writes for the user, through the shell's writer (no
 // symbolic link followed at the path, only ever a regular file), with one
 // userspace buffer in front so that many small chunks cost few system calls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The members of the message collection, as operations over a message-list
 // snapshot, the current store folder and the desktop services. The
 // collection builds a MessageOps for each call and forwards to it:

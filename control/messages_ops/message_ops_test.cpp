@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The message operations where the store or the MIME layer fails part-way,
 // which the cases over the real store (tests/messages_e2e_test.cpp) cannot
 // bring about.

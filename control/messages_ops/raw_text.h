@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A message's stored text as the header lookups see it, and the two header
 // scans made on it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the message exports need from the desktop: the user's private
 // temporary directory, the home directory (where attachments go when no
 // directory is named), and "open" for a document.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The store stand-in and the desktop services for the message operation tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // An in-memory IStoreNamespace / IStoreFolder for unit tests of the control:
 // a folder tree, messages with summary fields, stored bytes and MIME parts,
 // failure injection, and counts of what was opened and closed. Members a test

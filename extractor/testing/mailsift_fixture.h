@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the dialog's tests and the command line's tests share: a Maildir store
 // and an address book in a temporary directory of the test's own, with the
 // modules registered, mails that carry one attachment, and the main dialog

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Class-id activation through the registry: CLSID\{...}\InprocServer32 names
 // the module, which is loaded with dlopen and asked for its class factory.
 #pragma once

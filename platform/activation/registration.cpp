@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "platform/activation/registration.h"
 
 #include <strings.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Self-registration of a module's classes and type libraries into the
 // registry, and loading a library by its registered LIBID. A module's
 // DllRegisterServer stays small:

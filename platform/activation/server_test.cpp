@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // End to end: a module registered with regsvr into a temporary registry,
 // created by ProgID and driven by name through IDispatch from this process,
 // which does not link it; then unloaded and unregistered without a trace.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // BSTR: UTF-16 text behind a 32-bit byte-length prefix, NUL-terminated, with
 // embedded NULs kept. A null BSTR is the empty text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // IClassFactory and the signatures of a module's four entry points.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The code-page rule that every reader of outside text shares: how 8-bit text
 // that is not UTF-8 is read, and when a Latin-1 or ASCII label is not taken
 // at its word. Mail programs and browsers read such labels as Windows-1252

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // IDispatch and the structures of a late-bound call.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The dispatch engine's face toward the objects that serve automation: a class
 // implements its members as ordinary C++ member functions and binds each to
 // its DISPID; the member's name, kind, parameter and result types are written

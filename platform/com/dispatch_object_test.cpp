@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The dispatch engine over the sample counter, called in this process.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // IEnumVARIANT, the enumerator behind every collection's _NewEnum.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // GUIDs (interface ids, class ids, library ids) and their "{XXXXXXXX-XXXX-...}" text form.
 #pragma once
 

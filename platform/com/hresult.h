@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Result codes with their standard names and values.
 #pragma once
 

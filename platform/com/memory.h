@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Task memory: buffers that one module allocates and another frees.
 #pragma once
 

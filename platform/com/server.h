@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What every in-process server module needs beside its objects: a class
 // factory, the answers of its entry points and its own path (registering its
 // classes is platform/activation/registration.h's). A module stays small:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // ISequentialStream and IStream, in the standard slot order.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Time conversions of the platform: FILETIME (100-ns ticks since 1601-01-01),
 // SYSTEMTIME (calendar fields) and the Automation date (days since
 // 1899-12-30, the fraction being the time of day; years 100 to 9999).

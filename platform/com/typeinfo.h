@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // ITypeLib and ITypeInfo in the standard slot order, served from a module's
 // type library table (typelib.h), and the platform functions that load and
 // register libraries.

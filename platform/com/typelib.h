@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A type library is data. Each module declares its library once, in one table
 // of this shape, and exports it through `MqGetTypeLibrary` (the stand-in for an
 // embedded TYPELIB resource). The same table drives GetIDsOfNames and Invoke of

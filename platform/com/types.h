@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The platform's scalar vocabulary, with the standard widths.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // IUnknown, the smart pointer that holds interface references, and the base
 // that implements reference counting and QueryInterface for our own objects.
 #pragma once

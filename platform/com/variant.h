@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // VARIANT with the standard VARTYPE numbers and layout.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // VariantChangeType: the coercions an automation call relies on. Numbers go
 // through a 64-bit integer or a double, with range checks (DISP_E_OVERFLOW)
 // and round-half-to-even for fractions; text is parsed after trimming blanks;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "platform/mime/address_groups.h"
 
 #include <strings.h>

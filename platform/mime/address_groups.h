@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Address headers that nest groups ("g:g:g:...;;;") deeper than any mail needs.
 // GMime parses address lists recursively, one level per group, and a header of
 // a few hundred kilobytes nests deep enough to overflow the stack. Nothing

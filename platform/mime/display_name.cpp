@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Display names come from mail headers, which anyone can write: they are
 // reduced to something that can only ever name a file inside the directory the
 // caller chose.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The code-page rule (platform/com/codepage.h) applied to header text, whose
 // charset labels sit inside it: RFC 2047 encoded words ("=?iso-8859-1?q?...?=")
 // and RFC 2231 parameter values ("filename*=iso-8859-1''...").

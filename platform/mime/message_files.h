@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The list behind IMimeMessageFiles: a parsed message's files, with those
 // packed in winmail.dat parts and in attached messages when asked for.
 #pragma once

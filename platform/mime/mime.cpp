@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // IMimeMessage and IMimeBody over GMime 3.
 //
 // A message is parsed once, from a file stream that the parser keeps: part

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The MIME layer: a parsed message (IMimeMessage) and its parts (IMimeBody).
 // Only the members this system uses are declared.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Pieces of the MIME layer that are worth testing on their own.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the MIME layer decides and does about one part of a parsed tree,
 // shared by its message objects.
 #pragma once

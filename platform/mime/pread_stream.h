@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A read-only GMime stream over a file descriptor that reads with pread()
 // through one shared read-ahead buffer: no seek before every read, and the
 // parser's small reads become memory copies. Substreams (the byte ranges of

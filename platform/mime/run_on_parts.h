@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Mends two real-world part shapes that GMime parses short: a part whose
 // header block runs straight into its body without the empty line between.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The layout read here, all integers little-endian:
 //
 //   stream     = signature (0x223E9F78) key (16 bits) attribute*

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A reader of TNEF streams (the "winmail.dat" part that rich-text mail from
 // Outlook carries): the attachment records inside, nothing else. It reads
 // bytes already in memory and does no I/O; every length and count it takes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The TNEF reader over streams made to the published layout, and the file
 // list of messages that carry winmail.dat parts and attached messages.
 #include "platform/mime/tnef.h"

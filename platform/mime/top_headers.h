@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The top-level header block of a message file, read and judged before any
 // full parse: a message whose header block settles that it is one text part
 // cannot carry an attachment, and needs no parse at all.

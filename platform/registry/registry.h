@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The registry: a hierarchy of keys with string and 32-bit values, kept in
 // text files. The user's file ($MAILQUARRY_REGISTRY, else
 // $XDG_CONFIG_HOME/mailquarry/registry) lies over the system's (the first

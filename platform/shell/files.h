@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The one place where files are written safely: every module that writes a
 // file (the registry, the address book, the MIME layer, the control's and
 // Mailsift's exports) goes through these. Plain POSIX underneath; failures

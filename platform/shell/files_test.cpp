@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writing files whole: a failed write leaves nothing new and the old file as
 // it was; nothing is replaced where replacing is not asked.
 #include "platform/shell/files.h"

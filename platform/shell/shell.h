@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The shell services the control and the extractor use: the user's private
 // temporary directory, the home directory, "open" through xdg-open, and the
 // file helpers of the exports.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // MailStore.so: the in-process server of the store namespace class.
 #include "platform/activation/registration.h"
 #include "platform/com/server.h"

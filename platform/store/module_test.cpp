@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // MailStore.so through the registry: registered, created by class id from a
 // process that does not link it, used, and unregistered.
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The store's COM objects, created directly (tests, the module's class factory).
 #pragma once
 

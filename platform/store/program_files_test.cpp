@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The readers of other mail programs' small files: the mark files and
 // sequences of MH folders, Claws Mail's folder list, Apple Mail's message
 // framing. Bytes as those programs write them, and the damaged shapes a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The mail store interfaces: a namespace of folders (IStoreNamespace) and the
 // folders with their messages (IStoreFolder), with the records they fill.
 #pragma once

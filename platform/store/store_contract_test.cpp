@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What every store answers through IStoreNamespace and IStoreFolder, whatever
 // its layout and format: the same three messages of a folder "Work" (and one
 // in the Inbox) written as each layout keeps them, read back alike. Writable

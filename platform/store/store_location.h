@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Where the user's mail is: the store's root, found the same way by the
 // store when it opens and by the programs that tell the user which store it
 // is.

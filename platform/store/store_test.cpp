@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The store over a Maildir++ tree, through IStoreNamespace and IStoreFolder,
 // and the summaries it lists.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A temporary registry for one test program, with modules registered into it
 // by the platform's own `regsvr` tool, as a user's installation registers them.
 // $MAILQUARRY_REGISTRY points at it while the object lives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A GoogleTest fixture for test programs that drive the real modules: the
 // suite shares one temporary registry with the store and the control
 // registered, and each test is skipped when the store module is not built.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Files, directories and environment variables a test makes and puts back.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Clicks as a person makes them, for tests of dialogs. A person's click lands
 // wherever the window's hit-testing puts it: on the topmost child under the
 // pointer that takes the mouse. Sending an event straight to a widget skips

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The base of an automation control: it implements IPlatformControl (window,
 // painting, persistence, property pages) and leaves the control's own
 // behaviour to a few hooks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The container side: holds one control, is its site, creates and destroys
 // its window, and hands out its IDispatch. With a parent QWidget the control
 // gets a real child widget; without one it runs headless and paints only when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Kept apart from the rest of the host so that programs that never create a
 // control by class id do not pull in activation.
 #include "platform/activation/activation.h"

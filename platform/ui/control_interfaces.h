@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The contract between a control and the window that hosts it: the host
 // drives the control through IPlatformControl, the control calls back through
 // IPlatformControlSite. Both live in one process and one thread, so they pass

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The hosting machinery without any GUI: no QApplication exists here.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Dialogs as data: a template names the dialog's font and size and, for each
 // child, its id, kind, caption, style and rectangle in dialog units. One
 // function builds Qt widgets from any template, placing each child by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The platform's modal dialogs for controls and dialog programs. They are
 // shown only when a GUI exists; without one the calls return at once.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The hosting machinery and the dialogs on Qt's offscreen platform.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Hosting a control created by class id from a module of its own, which
 // brings its own copy of the UI library.
 #include <gtest/gtest.h>

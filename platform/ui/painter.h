@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The drawing surface a control paints on: a few GDI-like primitives, with one
 // implementation over QPainter and one that only records the calls (for
 // running without a GUI and for tests).

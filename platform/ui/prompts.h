@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The questions a dialog program asks its user (a message, a directory, a file
 // name to save under), behind one small interface so that tests can answer
 // them without driving real file dialogs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Property exchange: one routine of a control both loads and saves its
 // persisted properties, by name, with a default for each.
 #pragma once

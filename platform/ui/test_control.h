@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A small control for the tests of the hosting machinery: it logs its hooks,
 // draws a black box with a red caption in design mode, shrinks away in run
 // mode, and persists one property.

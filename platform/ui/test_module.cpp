@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A module that serves the test control by class id, so the host can be tested
 // across a module boundary: the module brings its own copy of the UI library,
 // as a real control does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The address book's buffers: AllocateBuffer gives a root buffer,
 // AllocateMore hangs further buffers on a root, and freeing the root frees
 // everything hung on it. Buffers are plain heap blocks behind a small header,

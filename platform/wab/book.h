@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The book: a directory of vCard files or one vCard file, where its files and
 // cards are, and the writes that change it. Every write locks the book
 // (flock on its directory, shared by all processes), reads the file afresh,

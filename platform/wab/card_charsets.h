@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Text of cards as phones and older programs wrote it, made UTF-8 for the
 // vCard library: values in a declared charset, undeclared 8-bit text, and
 // whole files in UTF-16.

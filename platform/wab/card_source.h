@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the address book's objects read cards from: a book of vCard files
 // (ours, or another program's directory), or another program's database. A
 // source names its cards by "file" (a vCard file, or the one database) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Splits the bytes of a vCard file into its cards, so that each card's exact
 // bytes are known (for identifiers and for rewriting a file without one card),
 // and prepares one card's text for the vCard library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A book that another program keeps in an SQLite database (Thunderbird's
 // address books, Evolution Data Server's): read only, never written, never
 // locked past a read. The database is opened with mode=ro for each read and

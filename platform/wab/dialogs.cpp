@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "platform/wab/dialogs.h"
 
 #include "platform/wab/property_tags.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The address book's two dialogs. Both are modal Qt dialogs shown only when a
 // QApplication exists; without one they show nothing and answer at once.
 // Tests answer them with ui::testing::HandleNextModal: the widgets carry

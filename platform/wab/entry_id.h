@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the engine's entry identifiers hold. After the four flag bytes of every
 // identifier, one byte tells what it names:
 //   'P'  the personal address book (the book itself)

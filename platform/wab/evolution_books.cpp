@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Evolution Data Server's address books (Evolution, GNOME Contacts): one
 // directory per book under ~/.local/share/evolution/addressbook/, holding
 // contacts.db. The book's name is the DisplayName of its source file,

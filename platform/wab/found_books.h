@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The address books other programs keep for this user, found where each
 // program keeps them, read-only. The contact list shows our own book first,
 // then these in a fixed order:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Other programs' books found by themselves and listed after our own, read
 // through WABOpen as the connection reads them, from files written as each
 // program writes them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The address-book module: WABOpen, and the registration of its own path as
 // the address-book library (HKEY_LOCAL_MACHINE\Software\Microsoft\WAB\DLLPath).
 #include "platform/com/server.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The objects WABOpen hands out, over one book.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Property arrays as the interfaces hand them out: one buffer from the
 // engine's allocator holding the SPropValue array and every string and byte
 // string it points to, so FreeBuffer of the array frees them all.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The property tags of address-book entries: identifier, type and standard
 // name, listed once. WAB_PROPERTY_TAGS(X) calls X(name, identifier, type) for
 // every property a contact can carry, in identifier order; the constants

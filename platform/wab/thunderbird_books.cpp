@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Thunderbird's address books: SQLite files in the profile, named in prefs.js.
 //   ldap_2.servers.<key>.filename     the file, in the profile directory
 //   ldap_2.servers.<key>.description  the name shown (a chrome:// address for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Thunderbird's cards stored as separate properties (before Thunderbird 102
 // kept each card's whole vCard as its _vCard property), made into vCard text
 // for the one card reader, and its mailing lists made into group cards.

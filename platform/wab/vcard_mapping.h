@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The one table between vCard properties and the address book's property
 // tags, and the two directions over it: a card's text to the properties of a
 // contact, and a new contact's properties to a vCard 3.0 card. Parsing and

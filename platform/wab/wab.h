@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The address book's published surface: WABOpen, the interfaces it hands out
 // (IAddrBook, IWABObject, IABContainer, IMAPITable, IMailUser and their
 // property interface IMAPIProp), the structures they exchange and the

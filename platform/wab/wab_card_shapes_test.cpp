@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Cards as phones and older programs export them, read through WABOpen:
 // raw Shift_JIS whose last byte is 0x5C, Latin-1 and unknown charsets,
 // undeclared Windows-1252, iOS CR CR LF and old CR-only line ends, a UTF-8

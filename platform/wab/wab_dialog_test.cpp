@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The two dialogs of the address book, answered by the test: nothing shown
 // without a GUI, nothing saved on Cancel, the entered texts saved on OK, and
 // every field and button where a click reaches it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The engine read through WABOpen and the interfaces, as the connection
 // reads it, over books written here.
 #include <sys/stat.h>

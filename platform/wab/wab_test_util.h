@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Helpers for the address-book tests: a temporary book, the engine module
 // loaded the way the connection loads it, and a reader that walks the
 // contents table as the connection does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writes through the interfaces: creating, deleting, stale identifiers, two
 // writers at once, registration and the fallback module name.
 #include <sys/wait.h>

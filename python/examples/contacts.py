@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Lists the contacts of the address book with their e-mail addresses, adds
 one, and removes it again.
 

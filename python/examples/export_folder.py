@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Lists the folders of the mail store, selects one, and exports its
 attachments and its messages as .eml files.
 

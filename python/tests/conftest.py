@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Each test session gets a registry of its own, with the built modules
 registered into it by the built regsvr, before anything imports mailquarry."""
 

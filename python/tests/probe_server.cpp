@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A server module for the Python client's tests: an object that echoes any
 // value and keeps exact UTF-16 text, and a control whose window leaves a
 // marker file while it exists. (Enumeration is tried on the real control.)

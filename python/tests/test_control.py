@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Hosting controls headless: the window lives from creation to close(), the
 end of a with block, collection, or the end of the interpreter."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """Late binding over IDispatch: the runtime's sample counter and the probe
 server of these tests."""
 

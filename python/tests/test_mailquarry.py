@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """The Mailquarry control driven from Python over the demo store. What the
 README's examples do (folders, a folder's messages, .eml files, attachments,
 contacts) is theirs; here the enumerator's own members and a script that

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 """The README's example sessions, run as the README shows them on a fresh demo
 store: each command must print exactly the lines the README shows under it,
 and the README must show each example script as it is. Everything is read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A GoogleTest fixture for the end-to-end tests of the control: the modules
 // registered into the suite's temporary registry, a Maildir fixture as
 // $MAILDIR, and the control created by its ProgID as a client creates it,

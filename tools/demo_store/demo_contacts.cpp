@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "tools/demo_store/demo_contacts.h"
 
 namespace demo {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The demo address book written beside the demo store: vCard files in the
 // shapes that contact programs write them.
 #pragma once

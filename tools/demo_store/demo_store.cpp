@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // demo-store DIR [CONTACTS]: writes a small Maildir++ store to try the system
 // on, and a demo address book (vCard files) in CONTACTS, by default the
 // directory DIR-contacts beside it. With --mbox the same mail is written as

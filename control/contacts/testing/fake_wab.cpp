@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The fake address-book module (see fake_wab.h).
 #include "control/contacts/testing/fake_wab.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A fake address-book module for the connection's tests: it exports WABOpen
 // like the real library, serves an in-memory personal address book, logs the
 // calls whose arguments a test checks, counts the buffers of its allocator

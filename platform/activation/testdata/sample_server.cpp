@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A small in-process server used only by the runtime's tests: the sample
 // counter, creatable and registered with the standard helpers.
 #include "platform/activation/registration.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The sample counter: one class over one dispinterface, served by the sample
 // module (sample_server.cpp) and driven directly by the dispatch engine's test.
 #pragma once

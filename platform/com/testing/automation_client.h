@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A small automation client for tests: calls members of any IDispatch by name
 // (GetIDsOfNames, then Invoke), as a late-bound client does, and hands back the
 // outcome whole so a test can check the result code as well as the value.

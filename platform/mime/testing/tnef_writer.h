@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writes TNEF streams (winmail.dat) to the published layout for tests:
 // attributes with their checksums, file attachments, property lists.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Apple Mail's message files (".emlx"): a line holding the message's length
 // in bytes (padded with blanks), the message itself, then an XML property
 // list of what Mail knows of it, whose "flags" integer holds the read state

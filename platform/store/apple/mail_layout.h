@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Apple Mail's mailboxes copied from a Mac, read only: a directory holding
 // "Name.mbox" directories, each a folder named Name, its subfolders the
 // ".mbox" directories inside it. A mailbox exported from Mail holds its

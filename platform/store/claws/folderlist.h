@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Claws Mail's and Sylpheed's folderlist.xml: the mailboxes the program
 // shows, each a <folder> element (type "mh" for a local MH mailbox, "imap",
 // "news", ...) with its name, its path (relative to the home directory, or

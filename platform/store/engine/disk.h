@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The few file-system steps the store repeats over every tree it reads, and
 // the file times it hands out. Paths are UTF-8. Directory syncs and renames
 // that must not replace go through the file-safety layer

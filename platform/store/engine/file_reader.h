@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Reading messages for the index: what a listing learns of one message, and
 // reading a batch of them shared among a few threads.
 #pragma once

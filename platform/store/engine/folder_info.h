@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One folder as the engine knows it between listings of the tree.
 #pragma once
 

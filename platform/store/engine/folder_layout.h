@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // How a store's folder names map to places on disk: one of the two seams of
 // the store engine (the other is message_format.h). The engine names every
 // folder by its dir, a string below the store's root that only the folder's

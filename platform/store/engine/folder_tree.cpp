@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The folder tree: reading it from the store root, and creating, renaming,
 // moving and deleting folders on disk.
 #include "platform/store/engine/store_engine.h"

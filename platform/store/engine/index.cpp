@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The index: its schema, prepared statements and transactions, opening the
 // store, and compaction.
 #include "platform/store/engine/store_engine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the store engine's source files share: constants of the index and the
 // Maildir, and a few small helpers. Not for use outside the engine.
 #pragma once

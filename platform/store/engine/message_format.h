@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // How one folder's messages are stored: the other seam of the store engine
 // (the first is folder_layout.h). A folder carries its format (FolderInfo::
 // format), chosen by its layout, and the engine reaches its messages only

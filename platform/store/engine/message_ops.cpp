@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Message operations: properties, the files of formats of one file a
 // message, and the operations each folder's format carries out (opening,
 // flags, deletion, copies and moves, new messages); the cursor that

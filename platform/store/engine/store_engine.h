@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The store engine behind IStoreNamespace and IStoreFolder: a tree of
 // folders read through its layout (folder_layout.h), the messages of each
 // reached through its format (message_format.h), and an SQLite index (ids and

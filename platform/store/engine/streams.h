@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The streams of message files: reading one as stored, and writing a new one.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The cached summary of one message, taken from its header block alone.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Evolution's offline copy of an IMAP account
 // (~/.cache/evolution/mail/<account>), read only: folder F's messages are
 // files "folders/F/cur/<two hex digits>/<uid>", its subfolder S is in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Evolution's local folders ("On This Computer",
 // ~/.local/share/evolution/mail/local), read only: a Maildir++ tree whose
 // root is the Inbox. When a "..maildir++" file marks the tree, a '.' or '_'

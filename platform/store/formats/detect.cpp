@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The layouts a store may have, in the order they are tried when it opens.
 // To add a mail program's store: a folder of its own holding its layout (and
 // its message format where its files differ from every format here), whose

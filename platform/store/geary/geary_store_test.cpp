@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Geary's database while Geary writes it: listings never hold a lock past
 // their read, whichever journal the database keeps, and never fail while
 // another process writes through the write-ahead log.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Geary's store of one account (~/.local/share/geary/<account>/geary.db),
 // read only: an SQLite database, opened read-only (mode=ro) for each reading
 // and closed right after it, so that no lock of ours outlasts a read and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "platform/store/home/all_stores_layout.h"
 
 #include <sys/stat.h>

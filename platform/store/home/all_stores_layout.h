@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Every store a user has (discovery.h) as one tree: each store a top-level
 // folder named for people ("Evolution: On This Computer"), or, for a
 // Thunderbird profile, each of its accounts ("Thunderbird: Local Folders");

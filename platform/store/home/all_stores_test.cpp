@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Every store of a home directory as one tree, with MAILDIR unset: the order
 // and names people see, ids that outlast a store coming or going, and writes
 // that reach ~/Maildir and nothing else.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Finding every mail store a user has, with MAILDIR unset: the stat of a few
 // known places in the home directory, never a walk of it. In the order the
 // tree shows them: ~/Maildir, the default Thunderbird profile, Evolution's

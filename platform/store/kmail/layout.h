@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // KMail's local folders (~/.local/share/local-mail), read only: each folder
 // a Maildir named as the folder, the subfolders of folder X in the directory
 // ".X.directory" beside it, as KMail's Maildir resource keeps them. A

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Processes killed in the middle of writes, and processes writing at once:
 // the files stay the truth and the index agrees with them at the next open.
 #include <gtest/gtest.h>

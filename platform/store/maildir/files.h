@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Making Maildirs: the directories of a folder's messages.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The Maildir format: one file a message in cur/ and new/, its flags in the
 // ":2," info of its name. Listed by listing.cpp, written by writes.cpp.
 #pragma once

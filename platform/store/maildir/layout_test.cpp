@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Maildir names, nested trees as synchronisers and mail clients write them,
 // mbsync's ",U=" renames, and other programs' files in the store.
 #include <fcntl.h>

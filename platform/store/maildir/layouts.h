@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The two ways a tree of Maildirs names its folders:
 //   Maildir++   the root is the Inbox, every other folder a directory of the
 //               root named ".A.A1" (components in modified UTF-7), as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The listing: bringing the index of one folder in line with its cur/ and
 // new/ directories.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The store between two runs of the real synchroniser: mbsync syncs a
 // Maildir++ store into a nested tree, the store works in the nested tree,
 // and a second run carries that work back without losing or doubling mail.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The summary of one message file of a Maildir, for the index.
 #pragma once
 

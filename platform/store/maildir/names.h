@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Maildir vocabulary: folder-name encoding, message file names and their
 // flags, unique names: pure functions, no I/O.
 #pragma once

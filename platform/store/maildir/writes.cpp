@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Writing into a Maildir, as the Maildir rules ask: a new message is written
 // in tmp/ and renamed into cur/, a flag change or a move is a rename, and no
 // message file is ever rewritten in place.

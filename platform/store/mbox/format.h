@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The mbox format: a folder's messages are slices of one file (splitter.h),
 // each named for good by its content (message_key.h), read only. Its index
 // tables:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Finding the folders of an mbox store: one mbox file, or a directory of
 // them with Thunderbird's ".sbd" subfolder directories.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // mbox stores, read only: one mbox file (its one folder is the Inbox), or a
 // directory of them: each mbox file a folder named by its file name, and
 // "<name>.sbd/" beside it holding that folder's subfolders, as Thunderbird

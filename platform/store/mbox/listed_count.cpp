@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What Thunderbird lists in an mbox folder: the message count of the
 // folder's summary, "<file>.msf" beside the file. The summary is only read.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The listing of an mbox folder: bringing the index in line with its file.
 //
 // The index keeps the file's device, inode, size and mtime as last listed:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The store over mbox files, through IStoreNamespace and IStoreFolder.
 #include <gtest/gtest.h>
 #include <unistd.h>

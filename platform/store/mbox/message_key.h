@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // What the store reads from one mbox message's text: the content key that
 // names it for good, and the state that mail programs keep in its headers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Splitting an mbox file into its messages, over the file's bytes as they
 // stand (a mapping of the file): pure functions, no I/O.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Listing an MH folder into the index: the numbered files of its directory,
 // each read once while its size and time stay the same, and the read state
 // of every message taken again whenever the state file changed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // MH folders, read only, as Claws Mail, Sylpheed and nmh keep them: a
 // folder is a directory of message files named by their numbers; its read
 // state is in the program's mark file (.claws_mark, .sylpheed_mark: a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // An MH mailbox (Claws Mail's and Sylpheed's "Mail", nmh's Path), read only:
 // every directory below the root is a folder, named by its directory, its
 // subfolders its subdirectories; the folder "inbox" (or the one the

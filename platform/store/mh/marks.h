@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The read state MH mail programs keep beside a folder's numbered message
 // files: Claws Mail's ".claws_mark" and Sylpheed's ".sylpheed_mark" (a 32-bit
 // version, 2, then a pair of 32-bit words for each message: its number and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // MH mailboxes through the store: what the contract test over every layout
 // does not show. The store follows the mail program's changes (new, removed
 // and re-marked messages) without writing into the mailbox, and a directory

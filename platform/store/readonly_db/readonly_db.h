@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Another program's SQLite database, opened read only for one reading and
 // closed right after it, so that no lock of ours outlasts a read and the
 // program, writing meanwhile, never waits for us. A database that keeps a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 #include "platform/store/takeout/gmail_labels.h"
 
 // Before GLib, whose TRUE and FALSE macros would break the platform's constants.

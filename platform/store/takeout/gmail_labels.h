@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Gmail labels as a Takeout archive writes them: each message carries an
 // X-Gmail-Labels header, a comma-separated list of its labels, where a label
 // holding a comma is written in double quotes ("Work, old"). A user label

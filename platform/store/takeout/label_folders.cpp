@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The label folders of mbox files whose messages carry Gmail labels (a
 // Takeout archive): which there are, and the listing of each.
 //

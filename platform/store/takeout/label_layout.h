@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Mail archives whose messages carry Gmail labels (a Takeout archive): each
 // such mbox file also holds one folder per label (gmail_labels.h), below the
 // file's folder, in the order of the file. When the store is that one file,

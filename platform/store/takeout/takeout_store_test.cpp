@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A Takeout archive: one mbox file whose messages carry Gmail labels shows
 // each label as a folder beside the file's; the labels header read alone.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A home directory holding the stores of several mail programs at once, each
 // written as its program writes it: ~/Maildir (Maildir++), a Thunderbird
 // profile (Local Folders), Evolution's local folders (with its "..maildir++"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A Maildir++ tree in a fresh temporary directory, for tests: folders (nested)
 // and messages from given bytes, with given flags and delivery time. The tree
 // is written directly, as a mail delivery program would write it.

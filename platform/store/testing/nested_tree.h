@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Nested Maildir trees for tests, as mbsync ("SubFolders Verbatim"), mutt and
 // mu write them: each folder a directory holding cur/, new/ and tmp/, its
 // folders as subdirectories.

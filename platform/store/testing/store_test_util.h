@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Small readers over the store interfaces, shared by the store's tests.
 #pragma once
 

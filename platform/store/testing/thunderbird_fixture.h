@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A home directory holding a Thunderbird profile as Thunderbird writes it, for
 // tests: profiles.ini and installs.ini, a default profile beside an older one
 // that profiles.ini still marks Default=1, a prefs.js with three accounts,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The Mork syntax read here (values are bytes up to an unescaped ")", where
 // "\" quotes the next byte, "\" before a line end continues the line, and
 // "$" with two hex digits is a byte):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Thunderbird's folder summary (a folder's ".msf" file, in the Mork format):
 // its folder-information row, which holds, among others, the number of
 // messages Thunderbird lists in the folder ("numMsgs"). A pure reader over

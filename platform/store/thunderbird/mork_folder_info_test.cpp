@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The folder-information row of Thunderbird's folder summaries, over files
 // written the way Thunderbird writes them: dictionaries first, the row in a
 // table, later updates in groups (some aborted), values by reference.

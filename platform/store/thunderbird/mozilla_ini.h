@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Thunderbird's profiles.ini and installs.ini: "[Section]" lines followed by
 // "Key=Value" lines. Lines starting with ';' or '#' are comments; anything
 // else that is not one of those shapes is skipped, so a damaged file still

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A Thunderbird profile's prefs.js: one `user_pref("name", value);` a line,
 // where a value is a string in double or single quotes (with \\, \", \',
 // \n, \r, \t, \xNN and \uNNNN escapes), an integer, true or false; comments

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The folders of a Thunderbird profile: the default account's Inbox first, then
 // one top-level folder for each account, in the order Thunderbird shows them
 // (profiles.h), holding the folders of the account's directory as an mbox

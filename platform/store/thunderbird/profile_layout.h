@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A Thunderbird profile, read only: each account a top-level folder, in the
 // order Thunderbird shows them, whose dir is the account's directory below
 // the profile ("Mail/Local Folders"; its absolute path when the account's

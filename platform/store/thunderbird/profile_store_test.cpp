@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Where the store is found, and the store over a Thunderbird profile: its
 // accounts as top-level folders, mbox and per-message folders read alike,
 // nothing written into the profile.

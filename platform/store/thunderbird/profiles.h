@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Finding a Thunderbird user's mail: the default profile, and the accounts
 // it holds in the order Thunderbird shows them.
 //

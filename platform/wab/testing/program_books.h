@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Address books written as other programs write them, for tests and
 // benchmarks: Thunderbird's SQLite books and profile, Evolution Data
 // Server's contacts.db and source file, a KDE vCard directory.
