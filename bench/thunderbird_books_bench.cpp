@@ -25,10 +25,10 @@
 
 #include "bench/span_timer.h"
 #include "platform/activation/activation.h"
-#include "platform/ui/control_host.h"
-#include "platform/wab/testing/program_books.h"
 #include "platform/com/testing/automation_client.h"
 #include "platform/testing/registered_modules.h"
+#include "platform/ui/control_host.h"
+#include "platform/wab/testing/program_books.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

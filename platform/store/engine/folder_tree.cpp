@@ -226,9 +226,9 @@ HRESULT Store::FillFolderProps(const FolderInfo& f, FOLDERPROPS* props, bool cur
   std::memset(props, 0, sizeof *props);
   props->cbSize = size;
   props->dwFolderId = f.id;
-  props->sfType = f.inbox                    ? FOLDER_INBOX
+  props->sfType = f.inbox                     ? FOLDER_INBOX
                   : layout_->IsAccount(f.dir) ? FOLDER_ACCOUNT
-                                             : FOLDER_NOTSPECIAL;
+                                              : FOLDER_NOTSPECIAL;
   for (const auto& [id, other] : folders_)
     if (other.parent == f.id) ++props->cSubFolders;
   if (f.format) f.format->Count(*this, f, current, &props->cMessage, &props->cUnread);
