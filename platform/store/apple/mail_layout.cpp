@@ -185,16 +185,9 @@ class EmlxFormat final : public MessageFormat {
     const bool asStream =
         riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown;
     if (!asStream && riid != IID_IMimeMessage) return E_NOINTERFACE;
-    std::string path;
-    {
-      Statement& q =
-          store.Query("SELECT name FROM messages WHERE id = ? AND folder = ? AND sub < 2");
-      q.Bind(1, id).Bind(2, f.id);
-      bool found = q.Step() == SQLITE_ROW;
-      if (found) path = store.FolderPath(f.dir) + "/" + q.Text(0);
-      q.Reset();
-      if (!found) return kNotFound;
-    }
+    std::string name;
+    if (HRESULT hr = store.StoredName(f, id, &name); FAILED(hr)) return hr;
+    const std::string path = store.FolderPath(f.dir) + "/" + name;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Errno();
     char head[80];

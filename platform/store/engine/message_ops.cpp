@@ -123,6 +123,15 @@ HRESULT Store::OpenMessageFile(STOREFOLDERID folder, MESSAGEID id, int* fd, std:
   });
 }
 
+HRESULT Store::StoredName(const FolderInfo& f, MESSAGEID id, std::string* name) {
+  Statement& q = Query("SELECT name FROM messages WHERE id = ? AND folder = ? AND sub < 2");
+  q.Bind(1, id).Bind(2, f.id);
+  const bool found = q.Step() == SQLITE_ROW;
+  if (found) *name = q.Text(0);
+  q.Reset();
+  return found ? S_OK : kNotFound;
+}
+
 HRESULT Store::AllMessageIds(STOREFOLDERID folder, std::vector<MESSAGEID>* ids) {
   Statement& q = Query("SELECT id FROM messages WHERE folder = ? AND sub < 2 ORDER BY id");
   q.Bind(1, folder);

@@ -193,6 +193,9 @@ class Store : public std::enable_shared_from_this<Store> {
   // Opens a message file for reading, re-reading the folder once when another
   // program renamed it meanwhile. Returns the descriptor or a failure.
   HRESULT OpenMessageFile(STOREFOLDERID folder, MESSAGEID id, int* fd, std::string* path);
+  // The name the index keeps for message `id` of `f` (its file, for the
+  // formats that keep one file a message); kNotFound when there is none.
+  HRESULT StoredName(const FolderInfo& f, MESSAGEID id, std::string* name);
   // Runs `open` on the message file's path, with the same one re-reading of
   // the folder when it answers that the file is gone (the errno-mapped
   // ENOENT). For readers that open the file themselves, so that it is not

@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/mime/mime.h"
 #include "platform/shell/files.h"
 #include "platform/store/engine/disk.h"
+#include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
 
 namespace store {
@@ -137,6 +139,23 @@ HRESULT CreateFileStream(int fd, IStream** out) {
   }
   *out = stream.Detach();
   return S_OK;
+}
+
+bool IsMessageInterface(REFIID riid) {
+  return riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown ||
+         riid == IID_IMimeMessage;
+}
+
+HRESULT OpenWholeMessageFile(const std::string& path, REFIID riid, void** ppv) {
+  if (riid == IID_IMimeMessage)
+    return mime::OpenMessageFile(path.c_str(), reinterpret_cast<IMimeMessage**>(ppv));
+  if (!IsMessageInterface(riid)) return E_NOINTERFACE;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return engine::Errno();
+  com::ComPtr<IStream> stream;
+  HRESULT hr = CreateFileStream(fd, stream.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  return stream->QueryInterface(riid, ppv);
 }
 
 HRESULT CreateNewMessageStream(std::shared_ptr<Store> store, STOREFOLDERID folder, MESSAGEID id,

@@ -15,6 +15,12 @@ class Store;
 // A read-only stream over the file at `fd` (which it takes over and closes).
 HRESULT CreateFileStream(int fd, IStream** out);
 
+// Whether `riid` asks for a message: as stored (a stream) or parsed.
+bool IsMessageInterface(REFIID riid);
+// Opens the message file at `path`, which holds one message and nothing else,
+// as a stream of its bytes or (IID_IMimeMessage) parsed by the MIME layer.
+HRESULT OpenWholeMessageFile(const std::string& path, REFIID riid, void** ppv);
+
 // The stream of a new message of `folder` whose file (open at `fd`, at
 // `path`) and id the folder's format reserved. Released without
 // CommitNewMessageStream, it leaves nothing behind.

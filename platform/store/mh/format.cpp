@@ -265,26 +265,10 @@ HRESULT MhFormat::Sync(Store& store, const FolderInfo& f, bool force) const {
 
 HRESULT MhFormat::Open(Store& store, const FolderInfo& f, MESSAGEID id, REFIID riid,
                        void** ppv) const {
-  if (riid != IID_IStream && riid != IID_ISequentialStream && riid != IID_IUnknown &&
-      riid != IID_IMimeMessage)
-    return E_NOINTERFACE;
-  std::string path;
-  {
-    Statement& q = store.Query("SELECT name FROM messages WHERE id = ? AND folder = ? AND sub < 2");
-    q.Bind(1, id).Bind(2, f.id);
-    bool found = q.Step() == SQLITE_ROW;
-    if (found) path = store.FolderPath(f.dir) + "/" + q.Text(0);
-    q.Reset();
-    if (!found) return kNotFound;
-  }
-  if (riid == IID_IMimeMessage)
-    return mime::OpenMessageFile(path.c_str(), reinterpret_cast<IMimeMessage**>(ppv));
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Errno();
-  com::ComPtr<IStream> stream;
-  HRESULT hr = CreateFileStream(fd, stream.ReleaseAndGetAddressOf());
-  if (FAILED(hr)) return hr;
-  return stream->QueryInterface(riid, ppv);
+  if (!IsMessageInterface(riid)) return E_NOINTERFACE;
+  std::string name;
+  if (HRESULT hr = store.StoredName(f, id, &name); FAILED(hr)) return hr;
+  return OpenWholeMessageFile(store.FolderPath(f.dir) + "/" + name, riid, ppv);
 }
 
 }  // namespace store::mh
