@@ -112,6 +112,10 @@ bool PreadAll(int fd, char* buf, std::size_t len, std::uint64_t at) {
 struct Found {
   mbox::Span span;                  // file offsets
   std::string_view text, envelope;  // in the window (or the mapping) being read
+  // A new message's header block and "From " line, copied for the writer
+  // thread (which never reads the file), when `copied`.
+  std::string headers, envelopeLine;
+  bool copied = false;
   mbox::MessageFacts facts;
   std::string key;
   MESSAGEID id = 0;  // its id when the index knows it
@@ -148,9 +152,10 @@ class MboxListing {
   HRESULT ReadBatch(std::vector<Found>& batch, bool factsRead = false);
   void ReadFacts(Found& m);
   void ReadFacts(std::vector<Found>& batch);
-  void ReadSummaries(std::vector<Found>& batch);
+  void ReadSummaries(std::vector<Found>& batch, std::vector<ReaderState>& readers);
   HRESULT WriteBatch(std::vector<Found>& batch);
   HRESULT WritePending();
+  HRESULT WaitForWriter();
   HRESULT Finish(const struct stat& st);
 
   Store& store_;
@@ -163,6 +168,14 @@ class MboxListing {
   std::unordered_map<std::uint64_t, unsigned> occurrences_;
   std::vector<ReaderState> readers_;
   std::vector<Found> pending_;  // read, not written yet
+  // A first or whole listing summarises and writes its rows on a thread of
+  // its own while the file is split further: `writing_` is the batch it is
+  // given, `writerReaders_` its readers, `written_` how it went.
+  bool background_ = false;
+  Background writer_;
+  std::vector<Found> writing_;
+  std::vector<ReaderState> writerReaders_;
+  HRESULT written_ = S_OK;
   bool haveHead_ = false;
   mbox::Span head_, tail_;
   std::uint64_t headHash_ = 0, tailHash_ = 0;
@@ -237,6 +250,9 @@ HRESULT MboxListing::Run(bool force) {
                StillThere(bytes, old_.headFrom, old_.headHash, old_.headLength) &&
                StillThere(bytes, old_.tailFrom, old_.tailHash, old_.tailLength);
   readers_.resize(ReaderCount(1 << 20));
+  // Appending looks the index up while it reads (Occurrence): it writes in line.
+  background_ = !appending_;
+  if (background_) writerReaders_.resize(readers_.size());
   HRESULT hr;
   if (appending_) {
     haveHead_ = true;  // the head stays as it was
@@ -308,8 +324,9 @@ HRESULT MboxListing::ReadFrom(int fd, FileMapping& map, std::uint64_t from) {
   HRESULT hr = ReadMapped(map, &start, &skipTail);
   if (SUCCEEDED(hr) && start < map.bytes().size())
     hr = ReadWindows(fd, map.bytes(), start, skipTail);
-  if (FAILED(hr)) return hr;
-  return WritePending();
+  if (SUCCEEDED(hr)) hr = WritePending();
+  const HRESULT written = WaitForWriter();
+  return FAILED(hr) ? hr : written;
 }
 
 // Splits the mapping from `*start` while the lease holds, and hashes each
@@ -445,7 +462,16 @@ HRESULT MboxListing::ReadBatch(std::vector<Found>& batch, bool factsRead) {
                 k.end != static_cast<std::int64_t>(m.span.textEnd) ||
                 k.quoted != static_cast<std::int64_t>(m.span.quoted);
   }
-  ReadSummaries(batch);
+  if (background_) {
+    for (Found& m : batch) {
+      if (m.facts.deleted || m.id != 0) continue;
+      m.headers.assign(m.text.substr(0, m.facts.headerEnd));
+      m.envelopeLine.assign(m.envelope);
+      m.copied = true;
+    }
+  } else {
+    ReadSummaries(batch, readers_);
+  }
   // The rows are written a few thousand at a time: a transaction for each
   // window cost as much as the rows in it.
   for (Found& m : batch) {
@@ -457,9 +483,29 @@ HRESULT MboxListing::ReadBatch(std::vector<Found>& batch, bool factsRead) {
 }
 
 HRESULT MboxListing::WritePending() {
-  HRESULT hr = pending_.empty() ? S_OK : WriteBatch(pending_);
+  if (pending_.empty()) return S_OK;
+  if (!background_) {
+    HRESULT hr = WriteBatch(pending_);
+    pending_.clear();
+    return hr;
+  }
+  HRESULT hr = WaitForWriter();
+  if (FAILED(hr)) return hr;
+  writing_ = std::move(pending_);
   pending_.clear();
-  return hr;
+  writer_.Run([this] {
+    ReadSummaries(writing_, writerReaders_);
+    written_ = WriteBatch(writing_);
+  });
+  return S_OK;
+}
+
+// Waits for the writer's batch; its result. Nothing else touches the index
+// while the writer runs.
+HRESULT MboxListing::WaitForWriter() {
+  writer_.Wait();
+  writing_.clear();
+  return written_;
 }
 
 // A window holds a few hundred messages of a typical size: worth two threads.
@@ -482,15 +528,18 @@ void MboxListing::ReadFacts(std::vector<Found>& batch) {
       kParallelFrom);
 }
 
-void MboxListing::ReadSummaries(std::vector<Found>& batch) {
+void MboxListing::ReadSummaries(std::vector<Found>& batch, std::vector<ReaderState>& readers) {
   ForEachParallel(
-      batch.size(), readers_,
+      batch.size(), readers,
       [&](std::size_t i, ReaderState& reader) {
         Found& m = batch[i];
         if (m.facts.deleted || m.id != 0) return;
         FileSummary& p = m.summary;
-        p.sum = ParseHeaderBlock(m.text.substr(0, m.facts.headerEnd), &reader.addresses);
-        std::string_view envelope = m.envelope.substr(5);
+        p.sum = ParseHeaderBlock(
+            m.copied ? std::string_view(m.headers) : m.text.substr(0, m.facts.headerEnd),
+            &reader.addresses);
+        std::string_view envelope =
+            (m.copied ? std::string_view(m.envelopeLine) : m.envelope).substr(5);
         while (!envelope.empty() && (envelope.back() == '\n' || envelope.back() == '\r'))
           envelope.remove_suffix(1);
         auto delivered = mbox::EnvelopeTime(envelope);
@@ -512,15 +561,32 @@ HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
     if (m.facts.deleted) continue;
     if (m.id == 0) {
       const FileSummary& p = m.summary;
-      Statement& s = store_.Query(
+      auto bind = [&](Statement& s) {
+        s.Bind(1, f_.id).Bind(2, m.key).Bind(3, p.flags).Bind(4, p.size).Bind(5, p.received);
+        s.Bind(6, p.sent).Bind(7, p.sum.subject).Bind(8, p.sum.normalSubject);
+        s.Bind(9, p.sum.displayFrom).Bind(10, p.sum.displayTo).Bind(11, p.sum.messageId);
+      };
+      // A plain insert first, as almost every new message's row is new: the
+      // upsert, ready to run the update and its trigger, costs SQLite more
+      // per row. A row that is there already (another process listing the
+      // same file) is upserted.
+      std::int64_t id = -1;
+      Statement& plain = store_.Query(
           "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
           " subject, norm_subject, disp_from, disp_to, message_id)"
-          " VALUES(?1, ?2, 0, '', ?3, ?4, 0, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"
-          " ON CONFLICT(folder, uniq) DO UPDATE SET flags = excluded.flags");
-      s.Bind(1, f_.id).Bind(2, m.key).Bind(3, p.flags).Bind(4, p.size).Bind(5, p.received);
-      s.Bind(6, p.sent).Bind(7, p.sum.subject).Bind(8, p.sum.normalSubject);
-      s.Bind(9, p.sum.displayFrom).Bind(10, p.sum.displayTo).Bind(11, p.sum.messageId);
-      std::int64_t id = store_.UpsertMessageRow(s, f_.id, m.key);
+          " VALUES(?1, ?2, 0, '', ?3, ?4, 0, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+      bind(plain);
+      if (plain.Step() == SQLITE_DONE) id = sqlite3_last_insert_rowid(db);
+      plain.Reset();
+      if (id < 0) {
+        Statement& s = store_.Query(
+            "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
+            " subject, norm_subject, disp_from, disp_to, message_id)"
+            " VALUES(?1, ?2, 0, '', ?3, ?4, 0, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"
+            " ON CONFLICT(folder, uniq) DO UPDATE SET flags = excluded.flags");
+        bind(s);
+        id = store_.UpsertMessageRow(s, f_.id, m.key);
+      }
       if (id <= 0 || id > kMaxId) {
         store_.Rollback();
         return E_FAIL;  // a failed write, or the 32-bit id space is spent
