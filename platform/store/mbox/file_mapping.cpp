@@ -27,11 +27,12 @@ int LeaseBreakSeconds() {
 
 }  // namespace
 
-FileMapping::FileMapping(int fd, std::size_t size, bool sequential) : fd_(fd) {
-  // fd_ is the caller's descriptor until a lease is taken, then a duplicate
-  // of it that lives as long as the lease: closing the caller's copy early
-  // neither ends the lease nor leaves this one letting go of a stranger's.
-  if (size == 0) return;
+// The mapping keeps a descriptor of its own (for the lease): the caller may
+// close its copy at once, and a later F_SETLEASE never lands on a number
+// that has come to mean another file.
+FileMapping::FileMapping(int fd, std::size_t size, bool sequential)
+    : fd_(fcntl(fd, F_DUPFD_CLOEXEC, 0)), wanted_(size) {
+  if (size == 0 || fd_ < 0) return;
   void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
   if (p == MAP_FAILED) return;
   addr_ = p;
@@ -42,6 +43,7 @@ FileMapping::FileMapping(int fd, std::size_t size, bool sequential) : fd_(fd) {
 FileMapping::~FileMapping() {
   if (addr_) munmap(addr_, size_);
   Release();
+  if (fd_ >= 0) close(fd_);
 }
 
 std::string_view FileMapping::bytes() const {
@@ -50,18 +52,12 @@ std::string_view FileMapping::bytes() const {
 
 bool FileMapping::Lease() {
   if (leased_) return true;
-  if (!addr_ || LeaseBreakSeconds() < kLeastBreakSeconds) return false;
+  if (!addr_ || letGo_ || LeaseBreakSeconds() < kLeastBreakSeconds) return false;
   // A lease's holder is told of a writer by a signal, SIGIO unless set,
   // whose default action ends the process. The listing asks instead
   // (F_GETLEASE), so no signal is wanted: until the owner is cleared below,
   // one that slips through is SIGURG, which a process ignores unless it asks.
-  const int own = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
-  if (own < 0) return false;
-  if (fcntl(own, F_SETSIG, SIGURG) != 0 || fcntl(own, F_SETLEASE, F_RDLCK) != 0) {
-    close(own);
-    return false;
-  }
-  fd_ = own;
+  if (fcntl(fd_, F_SETSIG, SIGURG) != 0 || fcntl(fd_, F_SETLEASE, F_RDLCK) != 0) return false;
   leased_ = true;
   if (fcntl(fd_, F_SETOWN, 0) != 0) {
     Release();
@@ -80,9 +76,8 @@ bool FileMapping::Intact() {
 void FileMapping::Release() {
   if (!leased_) return;
   fcntl(fd_, F_SETLEASE, F_UNLCK);
-  close(fd_);
-  fd_ = -1;
   leased_ = false;
+  letGo_ = true;
 }
 
 }  // namespace store::mbox

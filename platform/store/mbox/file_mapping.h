@@ -29,12 +29,13 @@ class FileMapping {
   FileMapping& operator=(const FileMapping&) = delete;
 
   // Whether the mapping was made (an empty file needs none).
-  bool ok() const { return size_ == 0 || addr_; }
+  bool ok() const { return wanted_ == 0 || addr_; }
   // The bytes as mapped; read them only while Intact() holds, or where
   // nobody could have truncated the file since it was opened.
   std::string_view bytes() const;
 
-  // Takes a read lease on the file; false when it cannot be had.
+  // Takes a read lease on the file; false when it cannot be had (or was
+  // let go already).
   bool Lease();
   // Whether the lease is held and nobody has asked for it: the mapping can
   // be read until the next check. Once false, stays false (the lease is let
@@ -45,9 +46,11 @@ class FileMapping {
 
  private:
   int fd_;
+  std::size_t wanted_;
   void* addr_ = nullptr;
   std::size_t size_ = 0;
   bool leased_ = false;
+  bool letGo_ = false;
 };
 
 }  // namespace store::mbox

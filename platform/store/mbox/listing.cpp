@@ -96,16 +96,19 @@ bool StillThere(std::string_view bytes, std::int64_t from, std::int64_t hash, st
 constexpr std::size_t kWindow = 1 << 20;
 constexpr std::size_t kMaxWindow = 32 << 20;
 
-bool PreadAll(int fd, char* buf, std::size_t len, std::uint64_t at) {
+// Reads `len` bytes at `at`: S_OK, S_FALSE when the file ends before them
+// (it shrank since it was opened), E_FAIL on an error.
+HRESULT PreadAll(int fd, char* buf, std::size_t len, std::uint64_t at) {
   while (len > 0) {
     ssize_t n = pread(fd, buf, len, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) return E_FAIL;
+    if (n == 0) return S_FALSE;
     buf += n;
     len -= static_cast<std::size_t>(n);
     at += static_cast<std::uint64_t>(n);
   }
-  return true;
+  return S_OK;
 }
 
 // A message found by this listing.
@@ -176,6 +179,7 @@ class MboxListing {
   std::vector<Found> writing_;
   std::vector<ReaderState> writerReaders_;
   HRESULT written_ = S_OK;
+  bool shrank_ = false;  // the file ended early: not recorded as listed
   bool haveHead_ = false;
   mbox::Span head_, tail_;
   std::uint64_t headHash_ = 0, tailHash_ = 0;
@@ -268,7 +272,7 @@ HRESULT MboxListing::Run(bool force) {
   map.Release();
   close(fd);
   if (FAILED(hr)) return hr;
-  return Finish(st);
+  return shrank_ ? S_OK : Finish(st);
 }
 
 HRESULT MboxListing::Forget() {
@@ -381,7 +385,14 @@ HRESULT MboxListing::ReadWindows(int fd, std::string_view mapped, std::uint64_t 
   std::vector<Found> batch;
   while (start < size) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(capacity, size - start));
-    if (held < want && !PreadAll(fd, window.get() + held, want - held, start + held)) return E_FAIL;
+    if (held < want) {
+      const HRESULT read = PreadAll(fd, window.get() + held, want - held, start + held);
+      if (FAILED(read)) return read;
+      if (read == S_FALSE) {
+        shrank_ = true;  // what is read is written; the file is listed again (Sync)
+        return S_OK;
+      }
+    }
     held = want;
     const std::string_view view(window.get(), held);
     const bool last = start + held == size;
@@ -702,12 +713,21 @@ HRESULT OpenText(Store& store, const FolderInfo& f, MESSAGEID id, int* fd, MboxT
         text->start = q.Int(0);
         text->end = q.Int(1);
         text->omitted.clear();
-        if (q.Int(2) > 0) {
+        if (q.Int(2) > 0 && text->end <= st.st_size) {
+          // The quoting is found in the message's bytes: through a mapping
+          // when a lease keeps the file from being cut under it, else read.
           FileMapping map(file, static_cast<std::size_t>(st.st_size));
-          std::string_view bytes = map.bytes();
+          const auto length = static_cast<std::size_t>(text->end - text->start);
+          std::string copy;
+          std::string_view bytes;
+          if (map.Lease()) {
+            bytes = map.bytes().substr(text->start, length);
+          } else {
+            copy.resize(length);
+            if (PreadAll(file, copy.data(), length, text->start) == S_OK) bytes = copy;
+          }
           std::vector<std::uint64_t> at;
-          if (text->end <= static_cast<std::int64_t>(bytes.size()))
-            mbox::QuotingPositions(bytes.substr(text->start, text->end - text->start), &at);
+          mbox::QuotingPositions(bytes, &at);
           for (std::uint64_t a : at)
             text->omitted.push_back(text->start + static_cast<std::int64_t>(a));
         }
