@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace store::mbox {
@@ -71,6 +72,15 @@ bool FileMapping::Intact() {
   if (fcntl(fd_, F_GETLEASE) == F_RDLCK) return true;
   Release();
   return false;
+}
+
+void FileMapping::DropBefore(std::size_t offset) {
+  constexpr std::size_t kStep = 32 << 20;
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  offset = std::min(offset, size_) / page * page;
+  if (!addr_ || offset < dropped_ + kStep) return;
+  madvise(static_cast<char*>(addr_) + dropped_, offset - dropped_, MADV_DONTNEED);
+  dropped_ = offset;
 }
 
 void FileMapping::Release() {

@@ -43,6 +43,10 @@ class FileMapping {
   bool Intact();
   // Lets go of the lease, when the mapping will not be read again.
   void Release();
+  // Unmaps the pages before `offset`, which will not be read again (they
+  // stay in the page cache), a few megabytes at a time: a listing's
+  // resident memory stays small however large the file.
+  void DropBefore(std::size_t offset);
 
  private:
   int fd_;
@@ -51,6 +55,7 @@ class FileMapping {
   std::size_t size_ = 0;
   bool leased_ = false;
   bool letGo_ = false;
+  std::size_t dropped_ = 0;  // the pages before it are unmapped
 };
 
 }  // namespace store::mbox

@@ -360,6 +360,7 @@ HRESULT MboxListing::ReadMapped(FileMapping& map, std::uint64_t* start, bool* sk
       if (FAILED(hr)) return hr;
       batchBytes = 0;
       *start = s.end;
+      map.DropBefore(s.end);
       if (!map.Intact()) return S_OK;
     }
   }
