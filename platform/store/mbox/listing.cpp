@@ -8,12 +8,13 @@
 // change reads the whole file again and matches messages by their content
 // key, so every message whose bytes stayed keeps its id.
 //
-// The file is split (splitter.h) and hashed a window at a time, straight
-// from a mapping of it while a read lease guards the mapping against the
-// file being truncated under it (file_mapping.h); without the lease, each
-// window is read with pread into one buffer. Only the header blocks of new
-// messages are parsed, on a few threads. Copying the file into the buffer
-// cost about a quarter of a first listing.
+// The file is split (splitter.h) and each message hashed straight from a
+// mapping of it while a read lease guards the mapping against the file being
+// truncated under it (file_mapping.h); without the lease, the file is read a
+// window at a time with pread into one buffer (copying it there cost about a
+// quarter of a first listing). Only the header blocks of new messages are
+// parsed; a first listing parses them and writes the rows on a thread of its
+// own while the file is split further.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
