@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -381,14 +382,24 @@ HRESULT MboxListing::ReadMapped(FileMapping& map, std::uint64_t* start, bool* sk
 HRESULT MboxListing::ReadWindows(int fd, std::string_view mapped, std::uint64_t start,
                                  bool skipTail) {
   const std::uint64_t size = mapped.size();
+  // The window's first byte sits in its buffer at the same offset from a
+  // page boundary as in the file: the kernel copies from the page cache into
+  // a destination aligned like its source about four times as fast.
+  constexpr std::size_t kPage = 4096;
   std::size_t capacity = kWindow;
-  std::unique_ptr<char[]> window(new char[capacity]);
-  std::size_t held = 0;  // bytes of the window read, from `start` on
+  auto allocate = [](std::size_t bytes) {
+    return std::unique_ptr<char, decltype(&std::free)>(
+        static_cast<char*>(std::aligned_alloc(kPage, bytes + kPage)), &std::free);
+  };
+  auto buffer = allocate(capacity);
+  if (!buffer) return E_OUTOFMEMORY;
+  std::size_t at = start % kPage;  // where the window begins in the buffer
+  std::size_t held = 0;            // bytes of the window read, from `start` on
   std::vector<Found> batch;
   while (start < size) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(capacity, size - start));
     if (held < want) {
-      const HRESULT read = PreadAll(fd, window.get() + held, want - held, start + held);
+      const HRESULT read = PreadAll(fd, buffer.get() + at + held, want - held, start + held);
       if (FAILED(read)) return read;
       if (read == S_FALSE) {
         shrank_ = true;  // what is read is written; the file is listed again (Sync)
@@ -396,7 +407,7 @@ HRESULT MboxListing::ReadWindows(int fd, std::string_view mapped, std::uint64_t 
       }
     }
     held = want;
-    const std::string_view view(window.get(), held);
+    const std::string_view view(buffer.get() + at, held);
     const bool last = start + held == size;
     mbox::Splitter splitter(view);
     // Bytes before the first message (a file that does not begin with a
@@ -418,9 +429,10 @@ HRESULT MboxListing::ReadWindows(int fd, std::string_view mapped, std::uint64_t 
     }
     if (consumed == 0 && capacity < kMaxWindow) {
       // Not one whole message: a larger window.
-      std::unique_ptr<char[]> larger(new char[capacity * 2]);
-      std::memcpy(larger.get(), window.get(), held);
-      window = std::move(larger);
+      auto larger = allocate(capacity * 2);
+      if (!larger) return E_OUTOFMEMORY;
+      std::memcpy(larger.get() + at, buffer.get() + at, held);
+      buffer = std::move(larger);
       capacity *= 2;
       continue;
     }
@@ -440,13 +452,16 @@ HRESULT MboxListing::ReadWindows(int fd, std::string_view mapped, std::uint64_t 
       if (FAILED(hr)) return hr;
       start = s.end;
       held = 0;
+      at = start % kPage;
       continue;
     }
     HRESULT hr = ReadBatch(batch);
     if (FAILED(hr)) return hr;
-    std::memmove(window.get(), window.get() + consumed, held - consumed);
-    held -= static_cast<std::size_t>(consumed);
     start += consumed;
+    const std::size_t next = start % kPage;
+    std::memmove(buffer.get() + next, buffer.get() + at + consumed, held - consumed);
+    held -= static_cast<std::size_t>(consumed);
+    at = next;
   }
   return S_OK;
 }
