@@ -8,17 +8,19 @@
 // change reads the whole file again and matches messages by their content
 // key, so every message whose bytes stayed keeps its id.
 //
-// The file is read in large windows with pread into one buffer, split
-// (splitter.h) and hashed there; only the header blocks of new messages
-// are parsed, on a few threads. Reading into a buffer that stays in the
-// caches costs a quarter of walking a mapping of the file page by page; the
-// mapping serves only what is not read in order (a message larger than the
-// window, the checks of known messages, the quoting of one message).
+// The file is split (splitter.h) and each message hashed straight from a
+// mapping of it while a read lease guards the mapping against the file being
+// truncated under it (file_mapping.h); without the lease, the file is read a
+// window at a time with pread into one buffer (copying it there cost about a
+// quarter of a first listing). Only the header blocks of new messages are
+// parsed; a first listing parses them and writes the rows on a thread of its
+// own while the file is split further.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -29,6 +31,7 @@
 #include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
+#include "platform/store/mbox/file_mapping.h"
 #include "platform/store/mbox/format.h"
 #include "platform/store/mbox/message_key.h"
 #include "platform/store/mbox/splitter.h"
@@ -37,31 +40,6 @@ namespace store::mbox {
 using namespace engine;
 
 namespace {
-
-// A read-only mapping of a whole file.
-class Mapping {
- public:
-  Mapping(int fd, std::size_t size) {
-    if (size == 0) return;
-    void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) return;
-    addr_ = p;
-    size_ = size;
-  }
-  ~Mapping() {
-    if (addr_) munmap(addr_, size_);
-  }
-  Mapping(const Mapping&) = delete;
-  Mapping& operator=(const Mapping&) = delete;
-  bool ok(std::size_t size) const { return size == 0 || addr_; }
-  std::string_view bytes() const {
-    return addr_ ? std::string_view(static_cast<const char*>(addr_), size_) : std::string_view();
-  }
-
- private:
-  void* addr_ = nullptr;
-  std::size_t size_ = 0;
-};
 
 // The file as the index last saw it.
 struct FileState {
@@ -120,22 +98,29 @@ bool StillThere(std::string_view bytes, std::int64_t from, std::int64_t hash, st
 constexpr std::size_t kWindow = 1 << 20;
 constexpr std::size_t kMaxWindow = 32 << 20;
 
-bool PreadAll(int fd, char* buf, std::size_t len, std::uint64_t at) {
+// Reads `len` bytes at `at`: S_OK, S_FALSE when the file ends before them
+// (it shrank since it was opened), E_FAIL on an error.
+HRESULT PreadAll(int fd, char* buf, std::size_t len, std::uint64_t at) {
   while (len > 0) {
     ssize_t n = pread(fd, buf, len, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) return E_FAIL;
+    if (n == 0) return S_FALSE;
     buf += n;
     len -= static_cast<std::size_t>(n);
     at += static_cast<std::uint64_t>(n);
   }
-  return true;
+  return S_OK;
 }
 
 // A message found by this listing.
 struct Found {
   mbox::Span span;                  // file offsets
   std::string_view text, envelope;  // in the window (or the mapping) being read
+  // A new message's header block and "From " line, copied for the writer
+  // thread (which never reads the file), when `copied`.
+  std::string headers, envelopeLine;
+  bool copied = false;
   mbox::MessageFacts facts;
   std::string key;
   MESSAGEID id = 0;  // its id when the index knows it
@@ -166,12 +151,16 @@ class MboxListing {
   HRESULT Forget();
   void LoadKnownRows();
   unsigned Occurrence(std::uint64_t hash);
-  HRESULT ReadFrom(int fd, std::string_view mapped, std::uint64_t from);
-  HRESULT ReadBatch(std::vector<Found>& batch);
+  HRESULT ReadFrom(int fd, FileMapping& map, std::uint64_t from);
+  HRESULT ReadMapped(FileMapping& map, std::uint64_t* start, bool* skipTail);
+  HRESULT ReadWindows(int fd, std::string_view mapped, std::uint64_t start, bool skipTail);
+  HRESULT ReadBatch(std::vector<Found>& batch, bool factsRead = false);
+  void ReadFacts(Found& m);
   void ReadFacts(std::vector<Found>& batch);
-  void ReadSummaries(std::vector<Found>& batch);
+  void ReadSummaries(std::vector<Found>& batch, std::vector<ReaderState>& readers);
   HRESULT WriteBatch(std::vector<Found>& batch);
   HRESULT WritePending();
+  HRESULT WaitForWriter();
   HRESULT Finish(const struct stat& st);
 
   Store& store_;
@@ -184,6 +173,15 @@ class MboxListing {
   std::unordered_map<std::uint64_t, unsigned> occurrences_;
   std::vector<ReaderState> readers_;
   std::vector<Found> pending_;  // read, not written yet
+  // A first or whole listing summarises and writes its rows on a thread of
+  // its own while the file is split further: `writing_` is the batch it is
+  // given, `writerReaders_` its readers, `written_` how it went.
+  bool background_ = false;
+  Background writer_;
+  std::vector<Found> writing_;
+  std::vector<ReaderState> writerReaders_;
+  HRESULT written_ = S_OK;
+  bool shrank_ = false;  // the file ended early: not recorded as listed
   bool haveHead_ = false;
   mbox::Span head_, tail_;
   std::uint64_t headHash_ = 0, tailHash_ = 0;
@@ -245,18 +243,22 @@ HRESULT MboxListing::Run(bool force) {
     return S_OK;
   }
   const auto size = static_cast<std::size_t>(st.st_size);
-  Mapping map(fd, size);
-  if (!map.ok(size)) {
+  FileMapping map(fd, size, /*sequential=*/true);
+  if (!map.ok()) {
     close(fd);
     return E_OUTOFMEMORY;
   }
   const std::string_view bytes = map.bytes();
+  map.Lease();
 
   appending_ = old_.known && old_.device == static_cast<std::int64_t>(st.st_dev) &&
                old_.inode == static_cast<std::int64_t>(st.st_ino) && old_.size < st.st_size &&
                StillThere(bytes, old_.headFrom, old_.headHash, old_.headLength) &&
                StillThere(bytes, old_.tailFrom, old_.tailHash, old_.tailLength);
   readers_.resize(ReaderCount(1 << 20));
+  // Appending looks the index up while it reads (Occurrence): it writes in line.
+  background_ = !appending_;
+  if (background_) writerReaders_.resize(readers_.size());
   HRESULT hr;
   if (appending_) {
     haveHead_ = true;  // the head stays as it was
@@ -264,14 +266,15 @@ HRESULT MboxListing::Run(bool force) {
     headHash_ = static_cast<std::uint64_t>(old_.headHash);
     head_.text = 0;
     head_.textEnd = static_cast<std::uint64_t>(old_.headLength);
-    hr = ReadFrom(fd, bytes, static_cast<std::uint64_t>(old_.tailFrom));
+    hr = ReadFrom(fd, map, static_cast<std::uint64_t>(old_.tailFrom));
   } else {
     LoadKnownRows();
-    hr = ReadFrom(fd, bytes, 0);
+    hr = ReadFrom(fd, map, 0);
   }
+  map.Release();
   close(fd);
   if (FAILED(hr)) return hr;
-  return Finish(st);
+  return shrank_ ? S_OK : Finish(st);
 }
 
 HRESULT MboxListing::Forget() {
@@ -318,24 +321,93 @@ unsigned MboxListing::Occurrence(std::uint64_t hash) {
   return it->second++;
 }
 
-// Splits the file from `from` (0, or a message's start) a window at a time.
-// A message is taken once the window holds its end; the bytes of a message
-// that the window cuts move to its front and the rest is read after them. A
-// window that cannot hold one message grows, up to a limit; a message larger
-// than that is read from the mapping.
-HRESULT MboxListing::ReadFrom(int fd, std::string_view mapped, std::uint64_t from) {
-  const std::uint64_t size = mapped.size();
-  std::size_t capacity = kWindow;
-  std::unique_ptr<char[]> window(new char[capacity]);
-  std::uint64_t start = from;  // the file offset of the window's first byte
-  std::size_t held = 0;        // bytes of the window read
+// Splits the file from `from` (0, or a message's start): straight from the
+// mapping while it is intact, then (a file someone wants to write, or one
+// without a lease) a window at a time.
+HRESULT MboxListing::ReadFrom(int fd, FileMapping& map, std::uint64_t from) {
+  std::uint64_t start = from;
   bool skipTail = appending_;  // the known last message comes first
+  HRESULT hr = ReadMapped(map, &start, &skipTail);
+  if (SUCCEEDED(hr) && start < map.bytes().size())
+    hr = ReadWindows(fd, map.bytes(), start, skipTail);
+  if (SUCCEEDED(hr)) hr = WritePending();
+  const HRESULT written = WaitForWriter();
+  return FAILED(hr) ? hr : written;
+}
+
+// Splits the mapping from `*start` while the lease holds, and hashes each
+// message as soon as it is found, while its bytes are still in the
+// processor's caches. The lease is checked after every batch of about a
+// window's bytes; `*start` is left where the reading stopped.
+HRESULT MboxListing::ReadMapped(FileMapping& map, std::uint64_t* start, bool* skipTail) {
+  if (!map.Intact()) return S_OK;
+  const std::string_view mapped = map.bytes();
+  mbox::Splitter splitter(mapped, *start);
+  std::vector<Found> batch;
+  std::uint64_t batchBytes = 0;
+  mbox::Span s;
+  while (splitter.Next(&s)) {
+    if (*skipTail) {
+      *skipTail = false;
+    } else {
+      Found& m = batch.emplace_back();
+      m.text = mapped.substr(s.text, s.textEnd - s.text);
+      m.envelope = mapped.substr(s.from, s.text - s.from);
+      m.span = s;
+      ReadFacts(m);
+      batchBytes += s.end - s.from;
+    }
+    if (batchBytes >= kWindow || s.end == mapped.size()) {
+      HRESULT hr = ReadBatch(batch, /*factsRead=*/true);
+      if (FAILED(hr)) return hr;
+      batchBytes = 0;
+      *start = s.end;
+      map.DropBefore(s.end);
+      if (!map.Intact()) return S_OK;
+    }
+  }
+  if (!batch.empty()) {
+    HRESULT hr = ReadBatch(batch, /*factsRead=*/true);
+    if (FAILED(hr)) return hr;
+  }
+  *start = mapped.size();
+  return S_OK;
+}
+
+// Reads the file from `start` (0, or a message's start) a window at a time
+// with pread. A message is taken once the window holds its end; the bytes of
+// a message that the window cuts move to its front and the rest is read
+// after them. A window that cannot hold one message grows, up to a limit; a
+// message larger than that is read from the mapping.
+HRESULT MboxListing::ReadWindows(int fd, std::string_view mapped, std::uint64_t start,
+                                 bool skipTail) {
+  const std::uint64_t size = mapped.size();
+  // The window's first byte sits in its buffer at the same offset from a
+  // page boundary as in the file: the kernel copies from the page cache into
+  // a destination aligned like its source about four times as fast.
+  constexpr std::size_t kPage = 4096;
+  std::size_t capacity = kWindow;
+  auto allocate = [](std::size_t bytes) {
+    return std::unique_ptr<char, decltype(&std::free)>(
+        static_cast<char*>(std::aligned_alloc(kPage, bytes + kPage)), &std::free);
+  };
+  auto buffer = allocate(capacity);
+  if (!buffer) return E_OUTOFMEMORY;
+  std::size_t at = start % kPage;  // where the window begins in the buffer
+  std::size_t held = 0;            // bytes of the window read, from `start` on
   std::vector<Found> batch;
   while (start < size) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(capacity, size - start));
-    if (held < want && !PreadAll(fd, window.get() + held, want - held, start + held)) return E_FAIL;
+    if (held < want) {
+      const HRESULT read = PreadAll(fd, buffer.get() + at + held, want - held, start + held);
+      if (FAILED(read)) return read;
+      if (read == S_FALSE) {
+        shrank_ = true;  // what is read is written; the file is listed again (Sync)
+        return S_OK;
+      }
+    }
     held = want;
-    const std::string_view view(window.get(), held);
+    const std::string_view view(buffer.get() + at, held);
     const bool last = start + held == size;
     mbox::Splitter splitter(view);
     // Bytes before the first message (a file that does not begin with a
@@ -357,9 +429,10 @@ HRESULT MboxListing::ReadFrom(int fd, std::string_view mapped, std::uint64_t fro
     }
     if (consumed == 0 && capacity < kMaxWindow) {
       // Not one whole message: a larger window.
-      std::unique_ptr<char[]> larger(new char[capacity * 2]);
-      std::memcpy(larger.get(), window.get(), held);
-      window = std::move(larger);
+      auto larger = allocate(capacity * 2);
+      if (!larger) return E_OUTOFMEMORY;
+      std::memcpy(larger.get() + at, buffer.get() + at, held);
+      buffer = std::move(larger);
       capacity *= 2;
       continue;
     }
@@ -367,7 +440,6 @@ HRESULT MboxListing::ReadFrom(int fd, std::string_view mapped, std::uint64_t fro
       // A message larger than the largest window: from the mapping.
       mbox::Splitter alone(mapped, start);
       if (!alone.Next(&s)) break;
-      consumed = std::min<std::uint64_t>(s.end - start, held);
       if (skipTail) {
         skipTail = false;
       } else {
@@ -380,20 +452,23 @@ HRESULT MboxListing::ReadFrom(int fd, std::string_view mapped, std::uint64_t fro
       if (FAILED(hr)) return hr;
       start = s.end;
       held = 0;
+      at = start % kPage;
       continue;
     }
     HRESULT hr = ReadBatch(batch);
     if (FAILED(hr)) return hr;
-    std::memmove(window.get(), window.get() + consumed, held - consumed);
-    held -= static_cast<std::size_t>(consumed);
     start += consumed;
+    const std::size_t next = start % kPage;
+    std::memmove(buffer.get() + next, buffer.get() + at + consumed, held - consumed);
+    held -= static_cast<std::size_t>(consumed);
+    at = next;
   }
-  return WritePending();
+  return S_OK;
 }
 
-HRESULT MboxListing::ReadBatch(std::vector<Found>& batch) {
+HRESULT MboxListing::ReadBatch(std::vector<Found>& batch, bool factsRead) {
   if (batch.empty()) return S_OK;
-  ReadFacts(batch);
+  if (!factsRead) ReadFacts(batch);
   for (Found& m : batch) {
     if (!haveHead_) {
       haveHead_ = true;
@@ -415,7 +490,16 @@ HRESULT MboxListing::ReadBatch(std::vector<Found>& batch) {
                 k.end != static_cast<std::int64_t>(m.span.textEnd) ||
                 k.quoted != static_cast<std::int64_t>(m.span.quoted);
   }
-  ReadSummaries(batch);
+  if (background_) {
+    for (Found& m : batch) {
+      if (m.facts.deleted || m.id != 0) continue;
+      m.headers.assign(m.text.substr(0, m.facts.headerEnd));
+      m.envelopeLine.assign(m.envelope);
+      m.copied = true;
+    }
+  } else {
+    ReadSummaries(batch, readers_);
+  }
   // The rows are written a few thousand at a time: a transaction for each
   // window cost as much as the rows in it.
   for (Found& m : batch) {
@@ -427,40 +511,63 @@ HRESULT MboxListing::ReadBatch(std::vector<Found>& batch) {
 }
 
 HRESULT MboxListing::WritePending() {
-  HRESULT hr = pending_.empty() ? S_OK : WriteBatch(pending_);
+  if (pending_.empty()) return S_OK;
+  if (!background_) {
+    HRESULT hr = WriteBatch(pending_);
+    pending_.clear();
+    return hr;
+  }
+  HRESULT hr = WaitForWriter();
+  if (FAILED(hr)) return hr;
+  writing_ = std::move(pending_);
   pending_.clear();
-  return hr;
+  writer_.Run([this] {
+    ReadSummaries(writing_, writerReaders_);
+    written_ = WriteBatch(writing_);
+  });
+  return S_OK;
+}
+
+// Waits for the writer's batch; its result. Nothing else touches the index
+// while the writer runs.
+HRESULT MboxListing::WaitForWriter() {
+  writer_.Wait();
+  writing_.clear();
+  return written_;
 }
 
 // A window holds a few hundred messages of a typical size: worth two threads.
 constexpr std::size_t kParallelFrom = 16;
 
+void MboxListing::ReadFacts(Found& m) {
+  m.facts = mbox::ReadFacts(m.text);
+  if (labelReader_) {
+    // An archive whose messages carry labels keeps no Status: its messages
+    // are read unless labelled unread.
+    bool unread = false;
+    m.labels = labelReader_(m.text.substr(0, m.facts.headerEnd), &unread);
+    if (!m.labels.empty() && !unread) m.facts.flags |= MSG_FLAG_READ;
+  }
+}
+
 void MboxListing::ReadFacts(std::vector<Found>& batch) {
   ForEachParallel(
-      batch.size(), readers_,
-      [&](std::size_t i, ReaderState&) {
-        Found& m = batch[i];
-        m.facts = mbox::ReadFacts(m.text);
-        if (labelReader_) {
-          // An archive whose messages carry labels keeps no Status: its
-          // messages are read unless labelled unread.
-          bool unread = false;
-          m.labels = labelReader_(m.text.substr(0, m.facts.headerEnd), &unread);
-          if (!m.labels.empty() && !unread) m.facts.flags |= MSG_FLAG_READ;
-        }
-      },
+      batch.size(), readers_, [&](std::size_t i, ReaderState&) { ReadFacts(batch[i]); },
       kParallelFrom);
 }
 
-void MboxListing::ReadSummaries(std::vector<Found>& batch) {
+void MboxListing::ReadSummaries(std::vector<Found>& batch, std::vector<ReaderState>& readers) {
   ForEachParallel(
-      batch.size(), readers_,
+      batch.size(), readers,
       [&](std::size_t i, ReaderState& reader) {
         Found& m = batch[i];
         if (m.facts.deleted || m.id != 0) return;
         FileSummary& p = m.summary;
-        p.sum = ParseHeaderBlock(m.text.substr(0, m.facts.headerEnd), &reader.addresses);
-        std::string_view envelope = m.envelope.substr(5);
+        p.sum = ParseHeaderBlock(
+            m.copied ? std::string_view(m.headers) : m.text.substr(0, m.facts.headerEnd),
+            &reader.addresses);
+        std::string_view envelope =
+            (m.copied ? std::string_view(m.envelopeLine) : m.envelope).substr(5);
         while (!envelope.empty() && (envelope.back() == '\n' || envelope.back() == '\r'))
           envelope.remove_suffix(1);
         auto delivered = mbox::EnvelopeTime(envelope);
@@ -482,15 +589,32 @@ HRESULT MboxListing::WriteBatch(std::vector<Found>& batch) {
     if (m.facts.deleted) continue;
     if (m.id == 0) {
       const FileSummary& p = m.summary;
-      Statement& s = store_.Query(
+      auto bind = [&](Statement& s) {
+        s.Bind(1, f_.id).Bind(2, m.key).Bind(3, p.flags).Bind(4, p.size).Bind(5, p.received);
+        s.Bind(6, p.sent).Bind(7, p.sum.subject).Bind(8, p.sum.normalSubject);
+        s.Bind(9, p.sum.displayFrom).Bind(10, p.sum.displayTo).Bind(11, p.sum.messageId);
+      };
+      // A plain insert first, as almost every new message's row is new: the
+      // upsert, ready to run the update and its trigger, costs SQLite more
+      // per row. A row that is there already (another process listing the
+      // same file) is upserted.
+      std::int64_t id = -1;
+      Statement& plain = store_.Query(
           "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
           " subject, norm_subject, disp_from, disp_to, message_id)"
-          " VALUES(?1, ?2, 0, '', ?3, ?4, 0, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"
-          " ON CONFLICT(folder, uniq) DO UPDATE SET flags = excluded.flags");
-      s.Bind(1, f_.id).Bind(2, m.key).Bind(3, p.flags).Bind(4, p.size).Bind(5, p.received);
-      s.Bind(6, p.sent).Bind(7, p.sum.subject).Bind(8, p.sum.normalSubject);
-      s.Bind(9, p.sum.displayFrom).Bind(10, p.sum.displayTo).Bind(11, p.sum.messageId);
-      std::int64_t id = store_.UpsertMessageRow(s, f_.id, m.key);
+          " VALUES(?1, ?2, 0, '', ?3, ?4, 0, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+      bind(plain);
+      if (plain.Step() == SQLITE_DONE) id = sqlite3_last_insert_rowid(db);
+      plain.Reset();
+      if (id < 0) {
+        Statement& s = store_.Query(
+            "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
+            " subject, norm_subject, disp_from, disp_to, message_id)"
+            " VALUES(?1, ?2, 0, '', ?3, ?4, 0, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"
+            " ON CONFLICT(folder, uniq) DO UPDATE SET flags = excluded.flags");
+        bind(s);
+        id = store_.UpsertMessageRow(s, f_.id, m.key);
+      }
       if (id <= 0 || id > kMaxId) {
         store_.Rollback();
         return E_FAIL;  // a failed write, or the 32-bit id space is spent
@@ -606,12 +730,21 @@ HRESULT OpenText(Store& store, const FolderInfo& f, MESSAGEID id, int* fd, MboxT
         text->start = q.Int(0);
         text->end = q.Int(1);
         text->omitted.clear();
-        if (q.Int(2) > 0) {
-          Mapping map(file, static_cast<std::size_t>(st.st_size));
-          std::string_view bytes = map.bytes();
+        if (q.Int(2) > 0 && text->end <= st.st_size) {
+          // The quoting is found in the message's bytes: through a mapping
+          // when a lease keeps the file from being cut under it, else read.
+          FileMapping map(file, static_cast<std::size_t>(st.st_size));
+          const auto length = static_cast<std::size_t>(text->end - text->start);
+          std::string copy;
+          std::string_view bytes;
+          if (map.Lease()) {
+            bytes = map.bytes().substr(text->start, length);
+          } else {
+            copy.resize(length);
+            if (PreadAll(file, copy.data(), length, text->start) == S_OK) bytes = copy;
+          }
           std::vector<std::uint64_t> at;
-          if (text->end <= static_cast<std::int64_t>(bytes.size()))
-            mbox::QuotingPositions(bytes.substr(text->start, text->end - text->start), &at);
+          mbox::QuotingPositions(bytes, &at);
           for (std::uint64_t a : at)
             text->omitted.push_back(text->start + static_cast<std::int64_t>(a));
         }

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The store over mbox files, through IStoreNamespace and IStoreFolder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/store/engine/disk.h"
 #include "platform/store/mbox/layout.h"
@@ -236,8 +239,10 @@ TEST_F(MboxStoreTest, DeletedMessagesAreHiddenAndTheReadStateIsOnlyProbed) {
 }
 
 TEST_F(MboxStoreTest, MessagesOfEverySizeAreSplitAlikeWhereverTheReadsEnd) {
-  // The file is read in windows of a megabyte that grow for a large message,
-  // up to 32 MB; a larger one is read from a mapping of the file.
+  // The file is split straight from a mapping while a lease guards it; with
+  // a writer holding it open (no lease), it is read in windows of a megabyte
+  // that grow for a large message, up to 32 MB, and a larger one is read
+  // from the mapping. Both give the same listing.
   std::string file;
   std::vector<std::pair<std::string, std::string>> expected;  // subject, text
   const std::size_t sizes[] = {10000, 700000, 1500000, 3000, 2600000, 34000000, 50, 900000};
@@ -256,17 +261,53 @@ TEST_F(MboxStoreTest, MessagesOfEverySizeAreSplitAlikeWhereverTheReadsEnd) {
     }
   }
   Write("big", file);
-  auto ns = OpenStore();
-  auto box = OpenByName(ns.Get(), "big");
-  auto msgs = Messages(box.Get());
-  ASSERT_EQ(msgs.size(), expected.size());
-  for (std::size_t i = 0; i < msgs.size(); ++i) {
-    EXPECT_EQ(msgs[i].subject, expected[i].first);
-    EXPECT_EQ(msgs[i].size, expected[i].second.size()) << i;
+  for (bool writerOpen : {false, true}) {
+    SCOPED_TRACE(writerOpen ? "read in windows" : "read from the mapping");
+    mqtest::ScopedEnv cache("XDG_CACHE_HOME", base_ + (writerOpen ? "/cache-w" : "/cache-m"));
+    const int writer = writerOpen ? open((mail_ + "/big").c_str(), O_WRONLY | O_APPEND) : -1;
+    auto ns = OpenStore();
+    auto box = OpenByName(ns.Get(), "big");
+    auto msgs = Messages(box.Get());
+    ASSERT_EQ(msgs.size(), expected.size());
+    for (std::size_t i = 0; i < msgs.size(); ++i) {
+      EXPECT_EQ(msgs[i].subject, expected[i].first);
+      EXPECT_EQ(msgs[i].size, expected[i].second.size()) << i;
+    }
+    for (std::size_t i :
+         {std::size_t{1}, std::size_t{4}, std::size_t{5}, std::size_t{6}, msgs.size() - 1})
+      EXPECT_TRUE(ReadStream(box.Get(), msgs[i].id) == expected[i].second) << i;
+    if (writer >= 0) close(writer);
   }
-  for (std::size_t i :
-       {std::size_t{1}, std::size_t{4}, std::size_t{5}, std::size_t{6}, msgs.size() - 1})
-    EXPECT_TRUE(ReadStream(box.Get(), msgs[i].id) == expected[i].second) << i;
+}
+
+TEST_F(MboxStoreTest, AFileCutWhileItIsListedEndsListedAsItIsLeft) {
+  // A mail program emptying or rewriting an mbox in place truncates it. Cut
+  // under a listing, the file must neither kill the process (a mapping read
+  // past the new end raises SIGBUS) nor leave a listing of bytes now gone.
+  std::string file;
+  std::size_t cut = 0;
+  const std::string body(200000, 'b');
+  for (int i = 0; i < 120; ++i) {
+    if (i == 40) cut = file.size();
+    file += Entry(Mail("m" + std::to_string(i), "", body + "\n"));
+  }
+  for (int delayMs : {0, 2, 10, 40}) {
+    SCOPED_TRACE(delayMs);
+    Write("box", file);
+    mqtest::ScopedEnv cache("XDG_CACHE_HOME", base_ + "/cache-" + std::to_string(delayMs));
+    auto ns = OpenStore();
+    auto box = OpenByName(ns.Get(), "box");
+    std::thread cutter([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+      EXPECT_EQ(truncate((mail_ + "/box").c_str(), static_cast<off_t>(cut)), 0);
+    });
+    Messages(box.Get());  // whatever it saw, it returns
+    cutter.join();
+    auto msgs = Messages(box.Get());
+    ASSERT_EQ(msgs.size(), 40u);
+    EXPECT_EQ(msgs.back().subject, "m39");
+    EXPECT_TRUE(ReadStream(box.Get(), msgs.back().id) == Mail("m39", "", body + "\n"));
+  }
 }
 
 TEST(MboxSlice, ASliceBeyondFourGigabytesReadsUnquoted) {

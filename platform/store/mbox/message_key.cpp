@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
+#include "platform/store/mbox/content_hash.h"
 
 namespace store::mbox {
 namespace {
@@ -39,8 +38,7 @@ bool Holds(std::string_view value, char letter) {
 
 MessageFacts ReadFacts(std::string_view text) {
   MessageFacts facts;
-  XXH3_state_t state;
-  XXH3_64bits_reset(&state);
+  ContentHash hash;
   std::size_t kept = 0;  // the start of the bytes not hashed yet
   bool skipping = false;
   bool mozilla = false;
@@ -63,7 +61,7 @@ MessageFacts ReadFacts(std::string_view text) {
       std::string_view name =
           colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
       bool drop = !name.empty() && Volatile(Trim(name));
-      if (drop && !skipping) XXH3_64bits_update(&state, text.data() + kept, pos - kept);
+      if (drop && !skipping) hash.Update(text.data() + kept, pos - kept);
       if (!drop && skipping) kept = pos;
       skipping = drop;
       if (drop) {
@@ -94,8 +92,8 @@ MessageFacts ReadFacts(std::string_view text) {
   }
   if (skipping) kept = pos;  // a text that is all header ends in a dropped one
   facts.headerEnd = pos;
-  XXH3_64bits_update(&state, text.data() + kept, text.size() - kept);
-  facts.hash = XXH3_64bits_digest(&state);
+  hash.Update(text.data() + kept, text.size() - kept);
+  facts.hash = hash.Digest();
   // Thunderbird's own header says what it shows; a Status line may be older.
   facts.flags =
       mozilla
