@@ -86,15 +86,46 @@ struct State {
   bool read = false, deleted = false;
 };
 
-// The state folders.db keeps of the folder `fullName`, by uid.
+// Evolution's own flag bits of a message (camel's CamelMessageFlags).
+constexpr std::int64_t kCamelDeleted = 1 << 1, kCamelSeen = 1 << 4;
+
+// The table of folder `fullName`'s messages in the schema of Evolution 3.58
+// on (its development series 3.57): the folders table gives each folder a
+// folder_id, and its messages are rows of "messages_<folder_id>", their state
+// in the flag bits of `flags`. Empty for a database of the older schema or a
+// folder it does not list. Evolution looks folders up by name regardless of
+// case; an exact match comes first.
+std::string IdTableOf(const ReadOnlyDb& db, const std::string& fullName) {
+  if (!db.HasColumn("folders", "folder_id")) return "";
+  Statement q(db.get(),
+              "SELECT folder_id FROM folders WHERE folder_name = ?1 COLLATE NOCASE"
+              " AND typeof(folder_id) = 'integer' ORDER BY folder_name = ?1 DESC LIMIT 1");
+  q.Bind(1, fullName);
+  if (!q.ok() || q.Step() != SQLITE_ROW) return "";
+  std::string table = "messages_" + std::to_string(q.Int(0));
+  return db.HasColumn(table.c_str(), "flags") ? table : "";
+}
+
+// The state folders.db keeps of the folder `fullName`, by uid: from its
+// messages_<id> table where there is one, else from the table named by the
+// folder (older Evolution: `read` and `deleted` columns).
 std::unordered_map<std::string, State> ReadStates(const std::string& account,
                                                   const std::string& fullName) {
   std::unordered_map<std::string, State> states;
   ReadOnlyDb db(account + "/folders.db");
-  if (!db.get() || !db.HasTable(fullName) || !db.HasColumn(fullName.c_str(), "read")) return states;
-  char* sql = sqlite3_mprintf("SELECT uid, read, %s FROM %Q",
-                              db.HasColumn(fullName.c_str(), "deleted") ? "deleted" : "0",
-                              fullName.c_str());
+  if (!db.get()) return states;
+  char* sql = nullptr;
+  if (std::string table = IdTableOf(db, fullName); !table.empty()) {
+    sql = sqlite3_mprintf("SELECT uid, flags & %lld, flags & %lld FROM %Q",
+                          static_cast<long long>(kCamelSeen), static_cast<long long>(kCamelDeleted),
+                          table.c_str());
+  } else if (db.HasColumn(fullName.c_str(), "read")) {
+    sql = sqlite3_mprintf("SELECT uid, read, %s FROM %Q",
+                          db.HasColumn(fullName.c_str(), "deleted") ? "deleted" : "0",
+                          fullName.c_str());
+  } else {
+    return states;
+  }
   Statement q(db.get(), sql);
   sqlite3_free(sql);
   while (q.ok() && q.Step() == SQLITE_ROW)
