@@ -9,14 +9,15 @@
 
 #include <algorithm>
 #include <set>
-#include <unordered_map>
 
 #include "platform/mime/mime.h"
 #include "platform/store/apple/emlx.h"
 #include "platform/store/engine/disk.h"
 #include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/internal.h"
+#include "platform/store/engine/readonly_listing.h"
 #include "platform/store/engine/store_engine.h"
+#include "platform/store/engine/streams.h"
 #include "platform/store/maildir/names.h"
 #include "platform/store/mbox/format.h"
 #include "platform/store/mbox/layout.h"
@@ -38,10 +39,6 @@ bool IsBundleName(std::string_view name) {
 bool IsFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::int64_t MTimeOf(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 // The .emlx files below a mailbox directory, by their path below it, not
@@ -104,30 +101,16 @@ class EmlxFormat final : public MessageFormat {
       if (la.size() != lb.size()) return la.size() < lb.size();
       return la != lb ? la < lb : a < b;
     });
-    struct Known {
-      MESSAGEID id;
-      std::int64_t size, mtime;
-      bool seen = false;
-    };
-    std::unordered_map<std::string, Known> known;
-    {
-      Statement& q =
-          store.Query("SELECT name, id, size, mtime FROM messages WHERE folder = ? AND sub < 2");
-      q.Bind(1, f.id);
-      while (q.Step() == SQLITE_ROW)
-        known.emplace(q.Text(0), Known{static_cast<MESSAGEID>(q.Int(1)), q.Int(2), q.Int(3)});
-      q.Reset();
-    }
-    if (FAILED(store.Begin())) return E_FAIL;
-    bool changed = false;
+    ReadOnlyListing listing(store, f);
+    if (FAILED(listing.Begin())) return E_FAIL;
     std::string bytes;
     AddressCache addresses;
     for (const auto& name : names) {
-      auto it = known.find(name);
       struct stat st;
       if (stat((dir + "/" + name).c_str(), &st) != 0) continue;
-      if (it != known.end() && it->second.mtime == MTimeOf(st)) {
-        it->second.seen = true;
+      // The flags are in the file: a change of them changes its time.
+      if (auto* row = listing.Find(name); row && row->mtime == disk::MTimeOf(st)) {
+        listing.Keep(name);
         continue;
       }
       if (!ReadAll(dir + "/" + name, &bytes, &st)) continue;
@@ -135,56 +118,25 @@ class EmlxFormat final : public MessageFormat {
       if (!frame) continue;
       std::string_view message = std::string_view(bytes).substr(frame->start, frame->length);
       auto flags = ParseEmlxFlags(std::string_view(bytes).substr(frame->start + frame->length));
-      if (flags && (*flags & kEmlxDeleted)) continue;  // its row, if any, goes below
+      if (flags && (*flags & kEmlxDeleted)) continue;  // its row, if any, goes
       std::size_t end = message.find("\n\n");
       if (end == std::string_view::npos) end = message.find("\r\n\r\n");
-      Summary sum = ParseHeaderBlock(message.substr(0, end), &addresses);
-      std::int64_t received = disk::UnixToTicks(st.st_mtim.tv_sec);
-      DWORD rowFlags = (flags && (*flags & kEmlxRead) ? MSG_FLAG_READ : 0) |
-                       (sum.attachment ? MSG_FLAG_ATTACHMENT : 0);
-      Statement& s = store.Query(
-          "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
-          " subject, norm_subject, disp_from, disp_to, message_id)"
-          " VALUES(?1, ?2, 0, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"
-          " ON CONFLICT(folder, uniq) DO UPDATE SET flags = excluded.flags, size = excluded.size,"
-          " mtime = excluded.mtime, received = excluded.received, sent = excluded.sent,"
-          " subject = excluded.subject, norm_subject = excluded.norm_subject,"
-          " disp_from = excluded.disp_from, disp_to = excluded.disp_to,"
-          " message_id = excluded.message_id");
-      s.Bind(1, f.id)
-          .Bind(2, name)
-          .Bind(3, rowFlags)
-          .Bind(4, static_cast<std::int64_t>(frame->length))
-          .Bind(5, MTimeOf(st))
-          .Bind(6, received)
-          .Bind(7, sum.sentSeconds ? disk::UnixToTicks(*sum.sentSeconds) : received)
-          .Bind(8, sum.subject)
-          .Bind(9, sum.normalSubject)
-          .Bind(10, sum.displayFrom)
-          .Bind(11, sum.displayTo)
-          .Bind(12, sum.messageId);
-      std::int64_t id = store.UpsertMessageRow(s, f.id, name);
-      if (id <= 0 || id > kMaxId) {
-        store.Rollback();
-        return E_FAIL;
-      }
-      if (it != known.end()) it->second.seen = true;
-      changed = true;
+      FileSummary p;
+      p.uniq = p.name = name;
+      p.sum = ParseHeaderBlock(message.substr(0, end), &addresses);
+      p.flags = flags && (*flags & kEmlxRead) ? MSG_FLAG_READ : 0;
+      p.size = static_cast<std::int64_t>(frame->length);
+      p.mtime = disk::MTimeOf(st);
+      p.received = disk::UnixToTicks(st.st_mtim.tv_sec);
+      p.sent = p.sum.sentSeconds ? disk::UnixToTicks(*p.sum.sentSeconds) : p.received;
+      if (FAILED(listing.Put(p))) return E_FAIL;
     }
-    for (const auto& [name, k] : known) {
-      if (k.seen) continue;
-      store.Query("DELETE FROM messages WHERE id = ?").Bind(1, k.id).Step();
-      changed = true;
-    }
-    if (changed) store.BumpGeneration(f.id);
-    return store.Commit();
+    return listing.Finish();
   }
 
   HRESULT Open(Store& store, const FolderInfo& f, MESSAGEID id, REFIID riid,
                void** ppv) const override {
-    const bool asStream =
-        riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown;
-    if (!asStream && riid != IID_IMimeMessage) return E_NOINTERFACE;
+    if (!IsMessageInterface(riid)) return E_NOINTERFACE;
     std::string name;
     if (HRESULT hr = store.StoredName(f, id, &name); FAILED(hr)) return hr;
     const std::string path = store.FolderPath(f.dir) + "/" + name;
@@ -204,11 +156,7 @@ class EmlxFormat final : public MessageFormat {
     mime::FileSlice slice;
     slice.offset = static_cast<std::int64_t>(frame->start);
     slice.length = static_cast<std::int64_t>(frame->length);
-    if (!asStream) return mime::OpenMessageSlice(fd, slice, reinterpret_cast<IMimeMessage**>(ppv));
-    com::ComPtr<IStream> stream;
-    HRESULT hr = mime::OpenSliceStream(fd, slice, stream.ReleaseAndGetAddressOf());
-    if (FAILED(hr)) return hr;
-    return stream->QueryInterface(riid, ppv);
+    return OpenMessageSlice(fd, slice, riid, ppv);
   }
 };
 
@@ -223,7 +171,7 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
       !visited->insert({st.st_dev, st.st_ino}).second)
     return;
   // The directory's own time, under the key its folder's place maps back to.
-  out->times.emplace_back(prefix.empty() ? "" : prefix, MTimeOf(st));
+  out->times.emplace_back(prefix.empty() ? "" : prefix, disk::MTimeOf(st));
   std::vector<std::string> bundles;
   if (DIR* d = opendir(path.c_str())) {
     while (dirent* e = readdir(d))

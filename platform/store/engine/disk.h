@@ -5,6 +5,8 @@
 // (platform/shell/files.h).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -22,6 +24,10 @@ int RenameNoReplace(const std::string& from, const std::string& to);
 // Modification time in nanoseconds since the epoch, -1 when absent.
 std::int64_t MTimeNs(const std::string& path);
 std::int64_t NowNs();
+// The modification time of a stat() answer, in nanoseconds since the epoch.
+inline std::int64_t MTimeOf(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
 
 // Ticks of 100 ns since 1601-01-01 UTC.
 inline std::int64_t UnixToTicks(std::int64_t seconds) {

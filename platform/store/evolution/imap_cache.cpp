@@ -2,20 +2,18 @@
 #include "platform/store/evolution/imap_cache.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
-#include <set>
 #include <unordered_map>
 
-#include "platform/mime/mime.h"
 #include "platform/store/engine/disk.h"
 #include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/internal.h"
+#include "platform/store/engine/readonly_listing.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
 #include "platform/store/maildir/names.h"
@@ -28,10 +26,6 @@ namespace {
 using namespace engine;
 
 constexpr int kMaxDepth = 32;
-
-std::int64_t MTimeOf(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
 
 std::vector<std::string> Subdirectories(const std::string& dir) {
   std::vector<std::string> names;
@@ -162,91 +156,17 @@ class CacheFormat final : public MessageFormat {
     std::sort(found.begin(), found.end(), [](const File& a, const File& b) {
       return a.number != b.number ? a.number < b.number : a.uid < b.uid;
     });
-    struct Known {
-      MESSAGEID id;
-      std::int64_t size, mtime;
-      DWORD flags;
-      bool seen = false;
-    };
-    std::unordered_map<std::string, Known> known;
-    {
-      Statement& q = store.Query(
-          "SELECT uniq, id, size, mtime, flags FROM messages WHERE folder = ? AND sub < 2");
-      q.Bind(1, f.id);
-      while (q.Step() == SQLITE_ROW)
-        known.emplace(q.Text(0), Known{static_cast<MESSAGEID>(q.Int(1)), q.Int(2), q.Int(3),
-                                       static_cast<DWORD>(q.Int(4))});
-      q.Reset();
-    }
-    if (FAILED(store.Begin())) return E_FAIL;
-    bool changed = false;
+    ReadOnlyListing listing(store, f);
     ReaderState reader;
+    if (FAILED(listing.Begin())) return E_FAIL;
     for (const File& file : found) {
       auto st = states.find(file.uid);
-      if (st != states.end() && st->second.deleted) continue;
+      if (st != states.end() && st->second.deleted) continue;  // its row, if any, goes
       DWORD flags = st != states.end() && st->second.read ? MSG_FLAG_READ : 0;
-      std::string path = place + "/cur/" + file.name;
-      int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0) continue;
-      struct stat sb;
-      bool regular = fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode);
-      auto it = known.find(file.uid);
-      if (regular && it != known.end() && it->second.size == sb.st_size &&
-          it->second.mtime == MTimeOf(sb)) {
-        close(fd);
-        it->second.seen = true;
-        if ((it->second.flags & ~MSG_FLAG_ATTACHMENT) != flags) {
-          store.Query("UPDATE messages SET flags = (flags & ?2) | ?3 WHERE id = ?1")
-              .Bind(1, it->second.id)
-              .Bind(2, MSG_FLAG_ATTACHMENT)
-              .Bind(3, flags)
-              .Step();
-          changed = true;
-        }
-        continue;
-      }
-      bool ok = regular && ReadHeaderBlock(fd, &reader.headers);
-      close(fd);
-      if (!ok) continue;
-      Summary sum = ParseHeaderBlock(reader.headers, &reader.addresses);
-      std::int64_t received = disk::UnixToTicks(sb.st_mtim.tv_sec);
-      Statement& s = store.Query(
-          "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
-          " subject, norm_subject, disp_from, disp_to, message_id)"
-          " VALUES(?1, ?2, 0, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"
-          " ON CONFLICT(folder, uniq) DO UPDATE SET name = excluded.name, flags = excluded.flags,"
-          " size = excluded.size, mtime = excluded.mtime, received = excluded.received,"
-          " sent = excluded.sent, subject = excluded.subject, norm_subject ="
-          " excluded.norm_subject, disp_from = excluded.disp_from, disp_to = excluded.disp_to,"
-          " message_id = excluded.message_id");
-      s.Bind(1, f.id)
-          .Bind(2, file.uid)
-          .Bind(3, file.name)
-          .Bind(4, flags | (sum.attachment ? MSG_FLAG_ATTACHMENT : 0))
-          .Bind(5, static_cast<std::int64_t>(sb.st_size))
-          .Bind(6, MTimeOf(sb))
-          .Bind(7, received)
-          .Bind(8, sum.sentSeconds ? disk::UnixToTicks(*sum.sentSeconds) : received)
-          .Bind(9, sum.subject)
-          .Bind(10, sum.normalSubject)
-          .Bind(11, sum.displayFrom)
-          .Bind(12, sum.displayTo)
-          .Bind(13, sum.messageId);
-      std::int64_t id = store.UpsertMessageRow(s, f.id, file.uid);
-      if (id <= 0 || id > kMaxId) {
-        store.Rollback();
+      if (FAILED(listing.PutFile(file.uid, file.name, place + "/cur/" + file.name, flags, &reader)))
         return E_FAIL;
-      }
-      if (it != known.end()) it->second.seen = true;
-      changed = true;
     }
-    for (const auto& [uid, k] : known) {
-      if (k.seen) continue;
-      store.Query("DELETE FROM messages WHERE id = ?").Bind(1, k.id).Step();
-      changed = true;
-    }
-    if (changed) store.BumpGeneration(f.id);
-    return store.Commit();
+    return listing.Finish();
   }
 
   HRESULT Open(Store& store, const FolderInfo& f, MESSAGEID id, REFIID riid,
