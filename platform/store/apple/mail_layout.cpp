@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,9 +17,8 @@
 #include "platform/store/engine/readonly_listing.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
-#include "platform/store/maildir/names.h"
 #include "platform/store/mbox/format.h"
-#include "platform/store/mbox/layout.h"
+#include "platform/store/readonly_tree/layout.h"
 
 namespace store::apple {
 
@@ -186,28 +184,17 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
   }
 }
 
-class MailLayout final : public FolderLayout {
+class MailLayout final : public ReadOnlyTreeLayout {
  public:
-  explicit MailLayout(std::string inbox) : inbox_(std::move(inbox)) {}
+  using ReadOnlyTreeLayout::ReadOnlyTreeLayout;
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
     out->start = disk::NowNs();
     std::set<std::pair<dev_t, ino_t>> visited;
     Walk(root, "", 0, &visited, out);
-    std::sort(out->dirs.begin(), out->dirs.end());
-    out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
+    SortDirs(out);
   }
-  const std::string& inboxDir() const override { return inbox_; }
-  std::optional<std::string> ParentDir(std::string_view dir) const override {
-    std::size_t cut = dir.rfind('/');
-    if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-    return std::string(dir.substr(0, cut));
-  }
-  std::string Name(std::string_view dir) const override {
-    return maildir::ValidUtf8(dir.substr(dir.rfind('/') + 1));
-  }
-  char separator() const override { return '/'; }
   // "Work/Projects" -> "<root>/Work.mbox/Projects.mbox", or the "mbox" file
   // inside; a dir ending in '/' stands for the mailbox directory itself.
   std::string Place(const std::string& root, std::string_view dir) const override {
@@ -231,15 +218,10 @@ class MailLayout final : public FolderLayout {
     return disk::IsDirectory(place) ? static_cast<const MessageFormat*>(&kEmlx) : mbox::Format();
   }
   std::vector<const MessageFormat*> Formats() const override { return {&kEmlx, mbox::Format()}; }
-  bool foreign() const override { return true; }
-  std::string IndexPath(const std::string& root) const override { return mbox::IndexPathFor(root); }
   std::string Describe(const std::string& root) const override {
     return "Mail store: the Apple Mail mailboxes in " + root +
            " (read only: nothing is written to them)";
   }
-
- private:
-  std::string inbox_;
 };
 
 }  // namespace
@@ -266,10 +248,7 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
   if (!IsMailboxDirectory(root)) return nullptr;
   MailLayout probe("/");
   probe.Scan(root, TreeScan(), scan);
-  std::string inbox = "/";
-  for (const auto& dir : scan->dirs)
-    if (dir.size() == 5 && strncasecmp(dir.c_str(), "inbox", 5) == 0) inbox = dir;
-  return std::make_unique<MailLayout>(inbox);
+  return std::make_unique<MailLayout>(FindInbox(scan->dirs));
 }
 
 }  // namespace store::apple

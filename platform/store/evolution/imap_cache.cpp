@@ -2,7 +2,6 @@
 #include "platform/store/evolution/imap_cache.h"
 
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,9 +15,8 @@
 #include "platform/store/engine/readonly_listing.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
-#include "platform/store/maildir/names.h"
-#include "platform/store/mbox/layout.h"
 #include "platform/store/readonly_db/readonly_db.h"
+#include "platform/store/readonly_tree/layout.h"
 
 namespace store::evolution {
 
@@ -180,9 +178,9 @@ class CacheFormat final : public MessageFormat {
 
 const CacheFormat kCache;
 
-class CacheLayout final : public FolderLayout {
+class CacheLayout final : public ReadOnlyTreeLayout {
  public:
-  explicit CacheLayout(std::string inbox) : inbox_(std::move(inbox)) {}
+  using ReadOnlyTreeLayout::ReadOnlyTreeLayout;
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
@@ -190,19 +188,8 @@ class CacheLayout final : public FolderLayout {
     // No one directory time vouches for the tree: it is read each time.
     out->times.emplace_back("", -1);
     Walk(root + "/folders", "", 0, out);
-    std::sort(out->dirs.begin(), out->dirs.end());
-    out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
+    SortDirs(out);
   }
-  const std::string& inboxDir() const override { return inbox_; }
-  std::optional<std::string> ParentDir(std::string_view dir) const override {
-    std::size_t cut = dir.rfind('/');
-    if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-    return std::string(dir.substr(0, cut));
-  }
-  std::string Name(std::string_view dir) const override {
-    return maildir::ValidUtf8(dir.substr(dir.rfind('/') + 1));
-  }
-  char separator() const override { return '/'; }
   std::string Place(const std::string& root, std::string_view dir) const override {
     return dir.empty() ? root + "/folders" : PlaceOf(root, dir);
   }
@@ -210,15 +197,10 @@ class CacheLayout final : public FolderLayout {
     return &kCache;
   }
   std::vector<const MessageFormat*> Formats() const override { return {&kCache}; }
-  bool foreign() const override { return true; }
-  std::string IndexPath(const std::string& root) const override { return mbox::IndexPathFor(root); }
   std::string Describe(const std::string& root) const override {
     return "Mail store: Evolution's offline copy of an IMAP account " + root +
            " (read only: nothing is written to it)";
   }
-
- private:
-  std::string inbox_;
 };
 
 }  // namespace
@@ -231,10 +213,7 @@ std::unique_ptr<FolderLayout> DetectImapCache(const std::string& root, TreeScan*
   if (!IsImapCache(root)) return nullptr;
   CacheLayout probe("/");
   probe.Scan(root, TreeScan(), scan);
-  std::string inbox = "/";
-  for (const auto& dir : scan->dirs)
-    if (dir.size() == 5 && strncasecmp(dir.c_str(), "inbox", 5) == 0) inbox = dir;
-  return std::make_unique<CacheLayout>(inbox);
+  return std::make_unique<CacheLayout>(FindInbox(scan->dirs));
 }
 
 }  // namespace store::evolution

@@ -22,8 +22,8 @@
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
 #include "platform/store/maildir/names.h"
-#include "platform/store/mbox/layout.h"
 #include "platform/store/readonly_db/readonly_db.h"
+#include "platform/store/readonly_tree/layout.h"
 
 namespace store::geary {
 
@@ -208,9 +208,9 @@ class GearyFormat final : public MessageFormat {
 
 const GearyFormat kGeary;
 
-class GearyLayout final : public FolderLayout {
+class GearyLayout final : public ReadOnlyTreeLayout {
  public:
-  explicit GearyLayout(std::string inbox) : inbox_(std::move(inbox)) {}
+  using ReadOnlyTreeLayout::ReadOnlyTreeLayout;
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
@@ -220,19 +220,8 @@ class GearyLayout final : public FolderLayout {
     out->times.emplace_back("", -1);
     Database db(root);
     for (const auto& [id, dir] : db.Folders()) out->dirs.push_back(dir);
-    std::sort(out->dirs.begin(), out->dirs.end());
-    out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
+    SortDirs(out);
   }
-  const std::string& inboxDir() const override { return inbox_; }
-  std::optional<std::string> ParentDir(std::string_view dir) const override {
-    std::size_t cut = dir.rfind('/');
-    if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-    return std::string(dir.substr(0, cut));
-  }
-  std::string Name(std::string_view dir) const override {
-    return std::string(dir.substr(dir.rfind('/') + 1));
-  }
-  char separator() const override { return '/'; }
   std::string Place(const std::string& root, std::string_view dir) const override {
     return PlaceOf(root, dir);
   }
@@ -240,14 +229,9 @@ class GearyLayout final : public FolderLayout {
     return &kGeary;
   }
   std::vector<const MessageFormat*> Formats() const override { return {&kGeary}; }
-  bool foreign() const override { return true; }
-  std::string IndexPath(const std::string& root) const override { return mbox::IndexPathFor(root); }
   std::string Describe(const std::string& root) const override {
     return "Mail store: the Geary account " + root + " (read only: nothing is written to it)";
   }
-
- private:
-  std::string inbox_;
 };
 
 }  // namespace
@@ -261,10 +245,7 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
   if (!IsAccount(root)) return nullptr;
   GearyLayout probe("/");
   probe.Scan(root, TreeScan(), scan);
-  std::string inbox = "/";
-  for (const auto& dir : scan->dirs)
-    if (dir.size() == 5 && strncasecmp(dir.c_str(), "inbox", 5) == 0) inbox = dir;
-  return std::make_unique<GearyLayout>(inbox);
+  return std::make_unique<GearyLayout>(FindInbox(scan->dirs));
 }
 
 }  // namespace store::geary
