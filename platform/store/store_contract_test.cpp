@@ -217,18 +217,19 @@ std::string MakeAppleExport(const std::string& base) {
 
 // Geary's database: folders, messages as header and body texts, their
 // places and IMAP flags; a message marked for removal, one whose text is
-// not fetched yet and one flagged deleted are not shown.
+// not fetched yet, one flagged deleted and a folder without a name are not
+// shown.
 std::string MakeGeary(const std::string& base) {
   std::string root = base + "/geary/jane@example.com";
   testing::MakeDirs(root);
   sqlite3* db = nullptr;
   EXPECT_EQ(sqlite3_open((root + "/geary.db").c_str(), &db), SQLITE_OK);
   std::string sql =
-      "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT NOT NULL, parent_id INTEGER);"
+      "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT, parent_id INTEGER);"
       "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
       "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
       " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER DEFAULT 0);"
-      "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL), (2, 'Work', NULL);";
+      "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL), (2, 'Work', NULL), (3, NULL, 2);";
   auto add = [&](int id, int folder, const std::string& text, const char* flags, int remove) {
     std::size_t cut = text.find("\n\n") + 1;
     char* h = sqlite3_mprintf("%Q", text.substr(0, cut).c_str());
