@@ -62,25 +62,6 @@ void FindMessages(const std::string& dir, const std::string& rel, int depth,
       FindMessages(dir + "/" + s, rel + s + "/", depth + 1, out);
 }
 
-bool ReadAll(const std::string& path, std::string* out, struct stat* st) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = fstat(fd, st) == 0 && S_ISREG(st->st_mode) &&
-            static_cast<std::size_t>(st->st_size) <= kMaxEmlx;
-  if (ok) {
-    out->resize(static_cast<std::size_t>(st->st_size));
-    std::size_t got = 0;
-    while (got < out->size()) {
-      ssize_t n = read(fd, out->data() + got, out->size() - got);
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    out->resize(got);
-  }
-  close(fd);
-  return ok;
-}
-
 // Mail's own store: one .emlx file a message. Rows are keyed by the file's
 // path below the mailbox; listed again whenever asked (Mail spreads a
 // mailbox's files over numbered directories, so no one directory time
@@ -111,7 +92,7 @@ class EmlxFormat final : public MessageFormat {
         listing.Keep(name);
         continue;
       }
-      if (!ReadAll(dir + "/" + name, &bytes, &st)) continue;
+      if (!disk::ReadWholeFile(dir + "/" + name, kMaxEmlx, &bytes, &st)) continue;
       auto frame = ParseEmlxFrame(bytes);
       if (!frame) continue;
       std::string_view message = std::string_view(bytes).substr(frame->start, frame->length);

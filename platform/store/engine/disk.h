@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,11 @@ void FsyncDirectory(const std::string& path);
 // rename() that never replaces an existing target: 0, or -1 with errno set
 // (EEXIST when something is there).
 int RenameNoReplace(const std::string& from, const std::string& to);
+// Reads the regular file at `path` whole into `out` when it is at most
+// `maxBytes` long (`st` gets its status when given); false otherwise.
+// `noFollow`: a symbolic link in its place is not followed.
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* out,
+                   struct stat* st = nullptr, bool noFollow = false);
 // Modification time in nanoseconds since the epoch, -1 when absent.
 std::int64_t MTimeNs(const std::string& path);
 std::int64_t NowNs();

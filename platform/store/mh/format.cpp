@@ -5,9 +5,7 @@
 #include "platform/store/mh/format.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -32,25 +30,10 @@ const MhFormat kMh;
 
 // A state file larger than this is no mark file of a folder (8 bytes a
 // message: 8 million messages).
-constexpr std::int64_t kMaxStateFile = 64 << 20;
+constexpr std::size_t kMaxStateFile = 64 << 20;
 
 bool ReadSmallFile(const std::string& path, std::string* out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
-  struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxStateFile;
-  if (ok) {
-    out->resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < out->size()) {
-      ssize_t n = read(fd, out->data() + got, out->size() - got);
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    out->resize(got);
-  }
-  close(fd);
-  return ok;
+  return disk::ReadWholeFile(path, kMaxStateFile, out, nullptr, true);
 }
 
 // The read state of a folder's messages, from the first state file there is.
