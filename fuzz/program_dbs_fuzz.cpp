@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <memory>
 #include <set>
@@ -130,7 +131,7 @@ void ReadStore(const std::string& root) {
 }
 
 struct Place {
-  std::string scratch, geary, evolution;
+  std::string base, scratch, geary, evolution;
 
   Place() {
     // No cache: the store keeps its index in memory, as it does for a user
@@ -139,7 +140,7 @@ struct Place {
     unsetenv("HOME");
     char dir[] = "/tmp/mq-dbs-fuzz-XXXXXX";
     if (!mkdtemp(dir)) abort();
-    std::string base = dir;
+    base = dir;
     scratch = base + "/input.db";
     geary = base + "/jane@example.com";
     evolution = base + "/1a2b3c";
@@ -162,6 +163,10 @@ struct Place {
                            "/folders/INBOX/subfolders/Lists/cur/0a/3", "/folders/Work/cur/5e/4"};
     for (const char* f : files)
       WriteFile(evolution + f, "From: a@example.org\nSubject: s\n\nbody\n");
+  }
+  ~Place() {
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);
   }
 };
 
