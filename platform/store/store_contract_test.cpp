@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/store/testing/evolution_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 #include "platform/store/testing/store_test_util.h"
 #include "platform/testing/scratch.h"
@@ -216,18 +217,19 @@ std::string MakeAppleExport(const std::string& base) {
 
 // Geary's database: folders, messages as header and body texts, their
 // places and IMAP flags; a message marked for removal, one whose text is
-// not fetched yet and one flagged deleted are not shown.
+// not fetched yet, one flagged deleted and a folder without a name are not
+// shown.
 std::string MakeGeary(const std::string& base) {
   std::string root = base + "/geary/jane@example.com";
   testing::MakeDirs(root);
   sqlite3* db = nullptr;
   EXPECT_EQ(sqlite3_open((root + "/geary.db").c_str(), &db), SQLITE_OK);
   std::string sql =
-      "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT NOT NULL, parent_id INTEGER);"
+      "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT, parent_id INTEGER);"
       "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
       "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
       " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER DEFAULT 0);"
-      "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL), (2, 'Work', NULL);";
+      "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL), (2, 'Work', NULL), (3, NULL, 2);";
   auto add = [&](int id, int folder, const std::string& text, const char* flags, int remove) {
     std::size_t cut = text.find("\n\n") + 1;
     char* h = sqlite3_mprintf("%Q", text.substr(0, cut).c_str());
@@ -256,9 +258,9 @@ std::string MakeGeary(const std::string& base) {
 }
 
 // Evolution's offline copy of an IMAP account: cur/<bucket>/<uid> files,
-// the read state in folders.db's table of each folder; a uid it does not
+// the read state in folders.db, of either generation; a uid it does not
 // list is unread, one marked deleted is not shown.
-std::string MakeEvolutionImap(const std::string& base) {
+std::string MakeEvolutionImap(const std::string& base, testing::EvolutionSchema schema) {
   std::string root = base + "/cache/1a2b3c";
   testing::MakeDirs(root + "/folders/INBOX/cur/5e");
   testing::MakeDirs(root + "/folders/Work/cur/0c");
@@ -269,16 +271,9 @@ std::string MakeEvolutionImap(const std::string& base) {
         root + "/folders/Work/cur/" + (i == 1 ? "d4/" : "0c/") + std::to_string(i + 8),
         Text(kSubjects[i], i + 1));
   testing::WriteFile(root + "/folders/Work/cur/0c/11", Text("gone", 4));
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open((root + "/folders.db").c_str(), &db), SQLITE_OK);
-  const char* sql =
-      "CREATE TABLE folders (folder_name TEXT PRIMARY KEY, version REAL, flags INTEGER);"
-      "CREATE TABLE 'INBOX' (uid TEXT PRIMARY KEY, flags INTEGER, read INTEGER, deleted INTEGER);"
-      "CREATE TABLE 'Work' (uid TEXT PRIMARY KEY, flags INTEGER, read INTEGER, deleted INTEGER);"
-      "INSERT INTO 'INBOX' VALUES ('7', 0, 0, 0);"
-      "INSERT INTO 'Work' VALUES ('8', 16, 1, 0), ('9', 0, 0, 0), ('11', 18, 1, 1);";
-  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  EXPECT_TRUE(testing::WriteEvolutionFoldersDb(
+      root + "/folders.db", schema,
+      {{"INBOX", {{"7"}}}, {"Work", {{"8", true}, {"9"}, {"11", true, true}}}}));
   return root;
 }
 
@@ -299,7 +294,14 @@ const Shape kShapes[] = {
     {"AppleMail", false, MakeAppleMail},
     {"AppleMailExport", false, MakeAppleExport},
     {"Geary", false, MakeGeary},
-    {"EvolutionImap", false, MakeEvolutionImap},
+    {"EvolutionImap", false,
+     [](const std::string& base) {
+       return MakeEvolutionImap(base, testing::EvolutionSchema::kFolderTables);
+     }},
+    {"EvolutionImap358", false,
+     [](const std::string& base) {
+       return MakeEvolutionImap(base, testing::EvolutionSchema::kIdTables);
+     }},
 };
 
 class StoreContract : public ::testing::TestWithParam<Shape> {

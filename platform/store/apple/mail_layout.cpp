@@ -3,23 +3,22 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <set>
-#include <unordered_map>
 
 #include "platform/mime/mime.h"
 #include "platform/store/apple/emlx.h"
 #include "platform/store/engine/disk.h"
 #include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/internal.h"
+#include "platform/store/engine/readonly_listing.h"
 #include "platform/store/engine/store_engine.h"
-#include "platform/store/maildir/names.h"
+#include "platform/store/engine/streams.h"
 #include "platform/store/mbox/format.h"
-#include "platform/store/mbox/layout.h"
+#include "platform/store/readonly_tree/layout.h"
 
 namespace store::apple {
 
@@ -38,10 +37,6 @@ bool IsBundleName(std::string_view name) {
 bool IsFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::int64_t MTimeOf(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 // The .emlx files below a mailbox directory, by their path below it, not
@@ -67,25 +62,6 @@ void FindMessages(const std::string& dir, const std::string& rel, int depth,
       FindMessages(dir + "/" + s, rel + s + "/", depth + 1, out);
 }
 
-bool ReadAll(const std::string& path, std::string* out, struct stat* st) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = fstat(fd, st) == 0 && S_ISREG(st->st_mode) &&
-            static_cast<std::size_t>(st->st_size) <= kMaxEmlx;
-  if (ok) {
-    out->resize(static_cast<std::size_t>(st->st_size));
-    std::size_t got = 0;
-    while (got < out->size()) {
-      ssize_t n = read(fd, out->data() + got, out->size() - got);
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    out->resize(got);
-  }
-  close(fd);
-  return ok;
-}
-
 // Mail's own store: one .emlx file a message. Rows are keyed by the file's
 // path below the mailbox; listed again whenever asked (Mail spreads a
 // mailbox's files over numbered directories, so no one directory time
@@ -104,87 +80,42 @@ class EmlxFormat final : public MessageFormat {
       if (la.size() != lb.size()) return la.size() < lb.size();
       return la != lb ? la < lb : a < b;
     });
-    struct Known {
-      MESSAGEID id;
-      std::int64_t size, mtime;
-      bool seen = false;
-    };
-    std::unordered_map<std::string, Known> known;
-    {
-      Statement& q =
-          store.Query("SELECT name, id, size, mtime FROM messages WHERE folder = ? AND sub < 2");
-      q.Bind(1, f.id);
-      while (q.Step() == SQLITE_ROW)
-        known.emplace(q.Text(0), Known{static_cast<MESSAGEID>(q.Int(1)), q.Int(2), q.Int(3)});
-      q.Reset();
-    }
-    if (FAILED(store.Begin())) return E_FAIL;
-    bool changed = false;
+    ReadOnlyListing listing(store, f);
+    if (FAILED(listing.Begin())) return E_FAIL;
     std::string bytes;
     AddressCache addresses;
     for (const auto& name : names) {
-      auto it = known.find(name);
       struct stat st;
       if (stat((dir + "/" + name).c_str(), &st) != 0) continue;
-      if (it != known.end() && it->second.mtime == MTimeOf(st)) {
-        it->second.seen = true;
+      // The flags are in the file: a change of them changes its time.
+      if (auto* row = listing.Find(name); row && row->mtime == disk::MTimeOf(st)) {
+        listing.Keep(name);
         continue;
       }
-      if (!ReadAll(dir + "/" + name, &bytes, &st)) continue;
+      if (!disk::ReadWholeFile(dir + "/" + name, kMaxEmlx, &bytes, &st)) continue;
       auto frame = ParseEmlxFrame(bytes);
       if (!frame) continue;
       std::string_view message = std::string_view(bytes).substr(frame->start, frame->length);
       auto flags = ParseEmlxFlags(std::string_view(bytes).substr(frame->start + frame->length));
-      if (flags && (*flags & kEmlxDeleted)) continue;  // its row, if any, goes below
+      if (flags && (*flags & kEmlxDeleted)) continue;  // its row, if any, goes
       std::size_t end = message.find("\n\n");
       if (end == std::string_view::npos) end = message.find("\r\n\r\n");
-      Summary sum = ParseHeaderBlock(message.substr(0, end), &addresses);
-      std::int64_t received = disk::UnixToTicks(st.st_mtim.tv_sec);
-      DWORD rowFlags = (flags && (*flags & kEmlxRead) ? MSG_FLAG_READ : 0) |
-                       (sum.attachment ? MSG_FLAG_ATTACHMENT : 0);
-      Statement& s = store.Query(
-          "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
-          " subject, norm_subject, disp_from, disp_to, message_id)"
-          " VALUES(?1, ?2, 0, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"
-          " ON CONFLICT(folder, uniq) DO UPDATE SET flags = excluded.flags, size = excluded.size,"
-          " mtime = excluded.mtime, received = excluded.received, sent = excluded.sent,"
-          " subject = excluded.subject, norm_subject = excluded.norm_subject,"
-          " disp_from = excluded.disp_from, disp_to = excluded.disp_to,"
-          " message_id = excluded.message_id");
-      s.Bind(1, f.id)
-          .Bind(2, name)
-          .Bind(3, rowFlags)
-          .Bind(4, static_cast<std::int64_t>(frame->length))
-          .Bind(5, MTimeOf(st))
-          .Bind(6, received)
-          .Bind(7, sum.sentSeconds ? disk::UnixToTicks(*sum.sentSeconds) : received)
-          .Bind(8, sum.subject)
-          .Bind(9, sum.normalSubject)
-          .Bind(10, sum.displayFrom)
-          .Bind(11, sum.displayTo)
-          .Bind(12, sum.messageId);
-      std::int64_t id = store.UpsertMessageRow(s, f.id, name);
-      if (id <= 0 || id > kMaxId) {
-        store.Rollback();
-        return E_FAIL;
-      }
-      if (it != known.end()) it->second.seen = true;
-      changed = true;
+      FileSummary p;
+      p.uniq = p.name = name;
+      p.sum = ParseHeaderBlock(message.substr(0, end), &addresses);
+      p.flags = flags && (*flags & kEmlxRead) ? MSG_FLAG_READ : 0;
+      p.size = static_cast<std::int64_t>(frame->length);
+      p.mtime = disk::MTimeOf(st);
+      p.received = disk::UnixToTicks(st.st_mtim.tv_sec);
+      p.sent = p.sum.sentSeconds ? disk::UnixToTicks(*p.sum.sentSeconds) : p.received;
+      if (FAILED(listing.Put(p))) return E_FAIL;
     }
-    for (const auto& [name, k] : known) {
-      if (k.seen) continue;
-      store.Query("DELETE FROM messages WHERE id = ?").Bind(1, k.id).Step();
-      changed = true;
-    }
-    if (changed) store.BumpGeneration(f.id);
-    return store.Commit();
+    return listing.Finish();
   }
 
   HRESULT Open(Store& store, const FolderInfo& f, MESSAGEID id, REFIID riid,
                void** ppv) const override {
-    const bool asStream =
-        riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown;
-    if (!asStream && riid != IID_IMimeMessage) return E_NOINTERFACE;
+    if (!IsMessageInterface(riid)) return E_NOINTERFACE;
     std::string name;
     if (HRESULT hr = store.StoredName(f, id, &name); FAILED(hr)) return hr;
     const std::string path = store.FolderPath(f.dir) + "/" + name;
@@ -204,11 +135,7 @@ class EmlxFormat final : public MessageFormat {
     mime::FileSlice slice;
     slice.offset = static_cast<std::int64_t>(frame->start);
     slice.length = static_cast<std::int64_t>(frame->length);
-    if (!asStream) return mime::OpenMessageSlice(fd, slice, reinterpret_cast<IMimeMessage**>(ppv));
-    com::ComPtr<IStream> stream;
-    HRESULT hr = mime::OpenSliceStream(fd, slice, stream.ReleaseAndGetAddressOf());
-    if (FAILED(hr)) return hr;
-    return stream->QueryInterface(riid, ppv);
+    return OpenMessageSlice(fd, slice, riid, ppv);
   }
 };
 
@@ -223,7 +150,7 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
       !visited->insert({st.st_dev, st.st_ino}).second)
     return;
   // The directory's own time, under the key its folder's place maps back to.
-  out->times.emplace_back(prefix.empty() ? "" : prefix, MTimeOf(st));
+  out->times.emplace_back(prefix.empty() ? "" : prefix, disk::MTimeOf(st));
   std::vector<std::string> bundles;
   if (DIR* d = opendir(path.c_str())) {
     while (dirent* e = readdir(d))
@@ -238,28 +165,17 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
   }
 }
 
-class MailLayout final : public FolderLayout {
+class MailLayout final : public ReadOnlyTreeLayout {
  public:
-  explicit MailLayout(std::string inbox) : inbox_(std::move(inbox)) {}
+  using ReadOnlyTreeLayout::ReadOnlyTreeLayout;
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
     out->start = disk::NowNs();
     std::set<std::pair<dev_t, ino_t>> visited;
     Walk(root, "", 0, &visited, out);
-    std::sort(out->dirs.begin(), out->dirs.end());
-    out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
+    SortDirs(out);
   }
-  const std::string& inboxDir() const override { return inbox_; }
-  std::optional<std::string> ParentDir(std::string_view dir) const override {
-    std::size_t cut = dir.rfind('/');
-    if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-    return std::string(dir.substr(0, cut));
-  }
-  std::string Name(std::string_view dir) const override {
-    return maildir::ValidUtf8(dir.substr(dir.rfind('/') + 1));
-  }
-  char separator() const override { return '/'; }
   // "Work/Projects" -> "<root>/Work.mbox/Projects.mbox", or the "mbox" file
   // inside; a dir ending in '/' stands for the mailbox directory itself.
   std::string Place(const std::string& root, std::string_view dir) const override {
@@ -283,15 +199,10 @@ class MailLayout final : public FolderLayout {
     return disk::IsDirectory(place) ? static_cast<const MessageFormat*>(&kEmlx) : mbox::Format();
   }
   std::vector<const MessageFormat*> Formats() const override { return {&kEmlx, mbox::Format()}; }
-  bool foreign() const override { return true; }
-  std::string IndexPath(const std::string& root) const override { return mbox::IndexPathFor(root); }
   std::string Describe(const std::string& root) const override {
     return "Mail store: the Apple Mail mailboxes in " + root +
            " (read only: nothing is written to them)";
   }
-
- private:
-  std::string inbox_;
 };
 
 }  // namespace
@@ -318,10 +229,7 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
   if (!IsMailboxDirectory(root)) return nullptr;
   MailLayout probe("/");
   probe.Scan(root, TreeScan(), scan);
-  std::string inbox = "/";
-  for (const auto& dir : scan->dirs)
-    if (dir.size() == 5 && strncasecmp(dir.c_str(), "inbox", 5) == 0) inbox = dir;
-  return std::make_unique<MailLayout>(inbox);
+  return std::make_unique<MailLayout>(FindInbox(scan->dirs));
 }
 
 }  // namespace store::apple

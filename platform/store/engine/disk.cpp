@@ -20,6 +20,28 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* out, struct stat* st,
+                   bool noFollow) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
+  if (fd < 0) return false;
+  struct stat own;
+  if (!st) st = &own;
+  bool ok = fstat(fd, st) == 0 && S_ISREG(st->st_mode) &&
+            static_cast<std::uint64_t>(st->st_size) <= maxBytes;
+  if (ok) {
+    out->resize(static_cast<std::size_t>(st->st_size));
+    std::size_t got = 0;
+    while (got < out->size()) {
+      ssize_t n = read(fd, out->data() + got, out->size() - got);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    out->resize(got);
+  }
+  close(fd);
+  return ok;
+}
+
 namespace {
 bool RemoveTreeAt(int parent, const char* name) {
   int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

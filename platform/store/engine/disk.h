@@ -5,6 +5,9 @@
 // (platform/shell/files.h).
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,9 +22,18 @@ void FsyncDirectory(const std::string& path);
 // rename() that never replaces an existing target: 0, or -1 with errno set
 // (EEXIST when something is there).
 int RenameNoReplace(const std::string& from, const std::string& to);
+// Reads the regular file at `path` whole into `out` when it is at most
+// `maxBytes` long (`st` gets its status when given); false otherwise.
+// `noFollow`: a symbolic link in its place is not followed.
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string* out,
+                   struct stat* st = nullptr, bool noFollow = false);
 // Modification time in nanoseconds since the epoch, -1 when absent.
 std::int64_t MTimeNs(const std::string& path);
 std::int64_t NowNs();
+// The modification time of a stat() answer, in nanoseconds since the epoch.
+inline std::int64_t MTimeOf(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
 
 // Ticks of 100 ns since 1601-01-01 UTC.
 inline std::int64_t UnixToTicks(std::int64_t seconds) {

@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "platform/store/engine/file_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <system_error>
+
+#include "platform/store/engine/disk.h"
 
 namespace store {
 
@@ -13,6 +19,21 @@ namespace {
 constexpr unsigned kMaxReaders = 4;
 constexpr std::size_t kParallelFrom = 256;
 }  // namespace
+
+void ReadWholeMessageFile(const std::string& path, FileSummary* p, ReaderState* reader) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadHeaderBlock(fd, &reader->headers)) {
+    p->size = st.st_size;
+    p->mtime = disk::MTimeOf(st);
+    p->sum = ParseHeaderBlock(reader->headers, &reader->addresses);
+    p->received = disk::UnixToTicks(st.st_mtim.tv_sec);
+    p->sent = p->sum.sentSeconds ? disk::UnixToTicks(*p->sum.sentSeconds) : p->received;
+    p->ok = true;
+  }
+  close(fd);
+}
 
 std::size_t ReaderCount(std::size_t files) {
   if (files < kParallelFrom) return 1;

@@ -33,6 +33,12 @@ struct ReaderState {
   AddressCache addresses;
 };
 
+// Reads the summary of the file at `path`, which holds one message and
+// nothing else, into `p`; its received time is the file's, for a format that
+// keeps no delivery time of its own. `ok` stays false for what is no regular
+// file or cannot be read.
+void ReadWholeMessageFile(const std::string& path, FileSummary* p, ReaderState* reader);
+
 // How many readers (threads) to give a listing of `files` new files.
 std::size_t ReaderCount(std::size_t files);
 

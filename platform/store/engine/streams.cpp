@@ -158,6 +158,19 @@ HRESULT OpenWholeMessageFile(const std::string& path, REFIID riid, void** ppv) {
   return stream->QueryInterface(riid, ppv);
 }
 
+HRESULT OpenMessageSlice(int fd, const mime::FileSlice& slice, REFIID riid, void** ppv) {
+  if (riid == IID_IMimeMessage)
+    return mime::OpenMessageSlice(fd, slice, reinterpret_cast<IMimeMessage**>(ppv));
+  if (!IsMessageInterface(riid)) {
+    close(fd);
+    return E_NOINTERFACE;
+  }
+  com::ComPtr<IStream> stream;
+  HRESULT hr = mime::OpenSliceStream(fd, slice, stream.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  return stream->QueryInterface(riid, ppv);
+}
+
 HRESULT CreateNewMessageStream(std::shared_ptr<Store> store, STOREFOLDERID folder, MESSAGEID id,
                                int fd, const std::string& path, IStream** out) {
   auto stream = com::MakeObject<NewMessageStream>(store, folder, id, fd, path);

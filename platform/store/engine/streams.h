@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/com/stream.h"
+#include "platform/mime/mime.h"
 #include "platform/store/store.h"
 
 namespace store {
@@ -20,6 +21,11 @@ bool IsMessageInterface(REFIID riid);
 // Opens the message file at `path`, which holds one message and nothing else,
 // as a stream of its bytes or (IID_IMimeMessage) parsed by the MIME layer.
 HRESULT OpenWholeMessageFile(const std::string& path, REFIID riid, void** ppv);
+
+// Opens the message in `slice` of the file open at `fd` (which it takes
+// over, as the MIME layer's slice readers do) as a stream of its bytes or
+// parsed; E_NOINTERFACE (and `fd` closed) for another interface.
+HRESULT OpenMessageSlice(int fd, const mime::FileSlice& slice, REFIID riid, void** ppv);
 
 // The stream of a new message of `folder` whose file (open at `fd`, at
 // `path`) and id the folder's format reserved. Released without

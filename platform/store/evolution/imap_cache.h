@@ -3,10 +3,12 @@
 // (~/.cache/evolution/mail/<account>), read only: folder F's messages are
 // files "folders/F/cur/<two hex digits>/<uid>", its subfolder S is in
 // "folders/F/subfolders/S". A folder's dir is its full name ("INBOX/Lists");
-// the read state is the account's folders.db, whose table for each folder
-// (named by its full name) has a `read` and a `deleted` column (a deleted
-// message is not shown); a message it does not list, or a folders.db of a
-// schema not known here, reads as unread. The cache holds what Evolution
+// the read state is the account's folders.db: since Evolution 3.58 the
+// table "messages_<id>" of the folder's id in its `folders` table, whose
+// `flags` hold the seen and deleted bits; before, a table for each folder
+// named by its full name, with a `read` and a `deleted` column. A deleted
+// message is not shown; a message the database does not list, or a
+// folders.db of a schema not known here, reads as unread. The cache holds what Evolution
 // fetched: what is there is listed.
 #pragma once
 

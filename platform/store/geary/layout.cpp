@@ -10,19 +10,20 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <map>
-#include <unordered_map>
 
 #include "platform/mime/mime.h"
 #include "platform/store/engine/disk.h"
 #include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/internal.h"
+#include "platform/store/engine/readonly_listing.h"
 #include "platform/store/engine/store_engine.h"
 #include "platform/store/engine/streams.h"
 #include "platform/store/maildir/names.h"
-#include "platform/store/mbox/layout.h"
 #include "platform/store/readonly_db/readonly_db.h"
+#include "platform/store/readonly_tree/layout.h"
 
 namespace store::geary {
 
@@ -158,107 +159,58 @@ class GearyFormat final : public MessageFormat {
       if (rc != SQLITE_DONE) return E_FAIL;
     }  // the database is closed here, before the index is written
 
-    std::unordered_map<std::string, std::pair<MESSAGEID, std::int64_t>> known;
-    std::unordered_map<std::string, DWORD> knownFlags;
-    {
-      Statement& q =
-          store.Query("SELECT uniq, id, size, flags FROM messages WHERE folder = ? AND sub < 2");
-      q.Bind(1, f.id);
-      while (q.Step() == SQLITE_ROW) {
-        known[q.Text(0)] = {static_cast<MESSAGEID>(q.Int(1)), q.Int(2)};
-        knownFlags[q.Text(0)] = static_cast<DWORD>(q.Int(3)) & ~MSG_FLAG_ATTACHMENT;
-      }
-      q.Reset();
-    }
-    if (FAILED(store.Begin())) return E_FAIL;
-    bool changed = false;
+    ReadOnlyListing listing(store, f);
+    if (FAILED(listing.Begin())) return E_FAIL;
     AddressCache addresses;
     for (const Row& r : rows) {
-      auto it = known.find(r.uniq);
-      if (it != known.end() && it->second.second == r.size && knownFlags[r.uniq] == r.flags) {
-        known.erase(it);
+      // A message's text does not change once fetched; its flags may.
+      if (auto* row = listing.Find(r.uniq); row && row->size == r.size) {
+        listing.Keep(r.uniq, r.flags);
         continue;
       }
-      Summary sum = ParseHeaderBlock(r.header, &addresses);
-      std::int64_t sent = sum.sentSeconds ? disk::UnixToTicks(*sum.sentSeconds) : 0;
-      Statement& s = store.Query(
-          "INSERT INTO messages(folder, uniq, sub, name, flags, size, mtime, received, sent,"
-          " subject, norm_subject, disp_from, disp_to, message_id)"
-          " VALUES(?1, ?2, 0, ?2, ?3, ?4, 0, ?5, ?5, ?6, ?7, ?8, ?9, ?10)"
-          " ON CONFLICT(folder, uniq) DO UPDATE SET flags = excluded.flags, size = excluded.size,"
-          " received = excluded.received, sent = excluded.sent, subject = excluded.subject,"
-          " norm_subject = excluded.norm_subject, disp_from = excluded.disp_from,"
-          " disp_to = excluded.disp_to, message_id = excluded.message_id");
-      s.Bind(1, f.id)
-          .Bind(2, r.uniq)
-          .Bind(3, r.flags | (sum.attachment ? MSG_FLAG_ATTACHMENT : 0))
-          .Bind(4, r.size)
-          .Bind(5, sent)
-          .Bind(6, sum.subject)
-          .Bind(7, sum.normalSubject)
-          .Bind(8, sum.displayFrom)
-          .Bind(9, sum.displayTo)
-          .Bind(10, sum.messageId);
-      std::int64_t id = store.UpsertMessageRow(s, f.id, r.uniq);
-      if (id <= 0 || id > kMaxId) {
-        store.Rollback();
-        return E_FAIL;
-      }
-      if (it != known.end()) known.erase(it);
-      changed = true;
+      FileSummary p;
+      p.uniq = p.name = r.uniq;
+      p.flags = r.flags;
+      p.size = r.size;
+      p.sum = ParseHeaderBlock(r.header, &addresses);
+      // Geary's own receipt time is not read: the sent time stands for it.
+      p.received = p.sent = p.sum.sentSeconds ? disk::UnixToTicks(*p.sum.sentSeconds) : 0;
+      if (FAILED(listing.Put(p))) return E_FAIL;
     }
-    for (const auto& [uniq, row] : known) {
-      store.Query("DELETE FROM messages WHERE id = ?").Bind(1, row.first).Step();
-      changed = true;
-    }
-    if (changed) store.BumpGeneration(f.id);
-    return store.Commit();
+    return listing.Finish();
   }
 
   HRESULT Open(Store& store, const FolderInfo& f, MESSAGEID id, REFIID riid,
                void** ppv) const override {
-    const bool asStream =
-        riid == IID_IStream || riid == IID_ISequentialStream || riid == IID_IUnknown;
-    if (!asStream && riid != IID_IMimeMessage) return E_NOINTERFACE;
+    if (!IsMessageInterface(riid)) return E_NOINTERFACE;
     std::string uniq;
-    {
-      Statement& q =
-          store.Query("SELECT uniq FROM messages WHERE id = ? AND folder = ? AND sub < 2");
-      q.Bind(1, id).Bind(2, f.id);
-      bool found = q.Step() == SQLITE_ROW;
-      if (found) uniq = q.Text(0);
-      q.Reset();
-      if (!found) return kNotFound;
-    }
+    if (HRESULT hr = store.StoredName(f, id, &uniq); FAILED(hr)) return hr;
+    std::int64_t row = 0;
+    if (std::from_chars(uniq.data(), uniq.data() + uniq.size(), row).ec != std::errc())
+      return kNotFound;
     std::string text;
     {
       Database db(SplitPlace(store.FolderPath(f.dir)).first);
       if (!db.get()) return E_FAIL;
       Statement q(db.get(), "SELECT header, body FROM MessageTable WHERE id = ?");
       if (!q.ok()) return E_FAIL;
-      q.Bind(1, static_cast<std::int64_t>(std::stoll(uniq)));
+      q.Bind(1, row);
       if (q.Step() != SQLITE_ROW || q.IsNull(0) || q.IsNull(1)) return kNotFound;
       text = std::string(q.View(0)) + std::string(q.View(1));
     }
     int fd = MemoryFile(text);
     if (fd < 0) return Errno();
-    if (!asStream) {
-      mime::FileSlice slice;
-      slice.length = static_cast<std::int64_t>(text.size());
-      return mime::OpenMessageSlice(fd, slice, reinterpret_cast<IMimeMessage**>(ppv));
-    }
-    com::ComPtr<IStream> stream;
-    HRESULT hr = CreateFileStream(fd, stream.ReleaseAndGetAddressOf());
-    if (FAILED(hr)) return hr;
-    return stream->QueryInterface(riid, ppv);
+    mime::FileSlice slice;
+    slice.length = static_cast<std::int64_t>(text.size());
+    return OpenMessageSlice(fd, slice, riid, ppv);
   }
 };
 
 const GearyFormat kGeary;
 
-class GearyLayout final : public FolderLayout {
+class GearyLayout final : public ReadOnlyTreeLayout {
  public:
-  explicit GearyLayout(std::string inbox) : inbox_(std::move(inbox)) {}
+  using ReadOnlyTreeLayout::ReadOnlyTreeLayout;
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
@@ -268,19 +220,8 @@ class GearyLayout final : public FolderLayout {
     out->times.emplace_back("", -1);
     Database db(root);
     for (const auto& [id, dir] : db.Folders()) out->dirs.push_back(dir);
-    std::sort(out->dirs.begin(), out->dirs.end());
-    out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
+    SortDirs(out);
   }
-  const std::string& inboxDir() const override { return inbox_; }
-  std::optional<std::string> ParentDir(std::string_view dir) const override {
-    std::size_t cut = dir.rfind('/');
-    if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-    return std::string(dir.substr(0, cut));
-  }
-  std::string Name(std::string_view dir) const override {
-    return std::string(dir.substr(dir.rfind('/') + 1));
-  }
-  char separator() const override { return '/'; }
   std::string Place(const std::string& root, std::string_view dir) const override {
     return PlaceOf(root, dir);
   }
@@ -288,14 +229,9 @@ class GearyLayout final : public FolderLayout {
     return &kGeary;
   }
   std::vector<const MessageFormat*> Formats() const override { return {&kGeary}; }
-  bool foreign() const override { return true; }
-  std::string IndexPath(const std::string& root) const override { return mbox::IndexPathFor(root); }
   std::string Describe(const std::string& root) const override {
     return "Mail store: the Geary account " + root + " (read only: nothing is written to it)";
   }
-
- private:
-  std::string inbox_;
 };
 
 }  // namespace
@@ -309,10 +245,7 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
   if (!IsAccount(root)) return nullptr;
   GearyLayout probe("/");
   probe.Scan(root, TreeScan(), scan);
-  std::string inbox = "/";
-  for (const auto& dir : scan->dirs)
-    if (dir.size() == 5 && strncasecmp(dir.c_str(), "inbox", 5) == 0) inbox = dir;
-  return std::make_unique<GearyLayout>(inbox);
+  return std::make_unique<GearyLayout>(FindInbox(scan->dirs));
 }
 
 }  // namespace store::geary

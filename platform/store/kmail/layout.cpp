@@ -2,17 +2,14 @@
 #include "platform/store/kmail/layout.h"
 
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <set>
 
 #include "platform/store/engine/disk.h"
 #include "platform/store/evolution/local_layout.h"
 #include "platform/store/maildir/files.h"
-#include "platform/store/maildir/names.h"
-#include "platform/store/mbox/layout.h"
+#include "platform/store/readonly_tree/layout.h"
 
 namespace store::kmail {
 
@@ -29,10 +26,6 @@ std::string_view SubfoldersOf(std::string_view name) {
   return name.substr(1, name.size() - 1 - kSuffix.size());
 }
 
-std::int64_t MTimeOf(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
-
 // Reads the folders in the directory `path` (the root or a ".X.directory"),
 // their dirs beginning with `prefix`.
 void Walk(const std::string& path, const std::string& prefix, int depth,
@@ -41,7 +34,8 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
   if (depth > kMaxDepth || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
       !visited->insert({st.st_dev, st.st_ino}).second)
     return;
-  out->times.emplace_back(prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1), MTimeOf(st));
+  out->times.emplace_back(prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1),
+                          disk::MTimeOf(st));
   std::vector<std::string> folders, subfolderDirs;
   if (DIR* d = opendir(path.c_str())) {
     while (dirent* e = readdir(d)) {
@@ -65,28 +59,17 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
   }
 }
 
-class LocalMailLayout final : public FolderLayout {
+class LocalMailLayout final : public ReadOnlyTreeLayout {
  public:
-  explicit LocalMailLayout(std::string inbox) : inbox_(std::move(inbox)) {}
+  using ReadOnlyTreeLayout::ReadOnlyTreeLayout;
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
     *out = TreeScan();
     out->start = disk::NowNs();
     std::set<std::pair<dev_t, ino_t>> visited;
     Walk(root, "", 0, &visited, out);
-    std::sort(out->dirs.begin(), out->dirs.end());
-    out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
+    SortDirs(out);
   }
-  const std::string& inboxDir() const override { return inbox_; }
-  std::optional<std::string> ParentDir(std::string_view dir) const override {
-    std::size_t cut = dir.rfind('/');
-    if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-    return std::string(dir.substr(0, cut));
-  }
-  std::string Name(std::string_view dir) const override {
-    return maildir::ValidUtf8(dir.substr(dir.rfind('/') + 1));
-  }
-  char separator() const override { return '/'; }
   // "a/b/c" -> "<root>/.a.directory/.b.directory/c".
   std::string Place(const std::string& root, std::string_view dir) const override {
     std::string place = root;
@@ -109,14 +92,9 @@ class LocalMailLayout final : public FolderLayout {
   std::vector<const MessageFormat*> Formats() const override {
     return {evolution::ReadOnlyMaildir()};
   }
-  bool foreign() const override { return true; }
-  std::string IndexPath(const std::string& root) const override { return mbox::IndexPathFor(root); }
   std::string Describe(const std::string& root) const override {
     return "Mail store: KMail's local folders " + root + " (read only: nothing is written to them)";
   }
-
- private:
-  std::string inbox_;
 };
 
 }  // namespace
@@ -144,10 +122,7 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
   if (!IsLocalMail(root)) return nullptr;
   LocalMailLayout probe("/");
   probe.Scan(root, TreeScan(), scan);
-  std::string inbox = "/";
-  for (const auto& dir : scan->dirs)
-    if (dir.size() == 5 && strncasecmp(dir.c_str(), "inbox", 5) == 0) inbox = dir;
-  return std::make_unique<LocalMailLayout>(inbox);
+  return std::make_unique<LocalMailLayout>(FindInbox(scan->dirs));
 }
 
 }  // namespace store::kmail

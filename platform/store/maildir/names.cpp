@@ -151,6 +151,9 @@ std::string DisplayName(std::string_view onDisk) {
 }
 
 std::string ValidUtf8(std::string_view bytes) {
+  // An empty view may have no data at all (a NULL read from a database),
+  // and GLib answers that with NULL.
+  if (bytes.empty()) return {};
   gchar* valid = g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size()));
   std::string result(valid);
   g_free(valid);

@@ -2,14 +2,11 @@
 #include "platform/store/mh/layout.h"
 
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <set>
 
 #include "platform/store/engine/disk.h"
-#include "platform/store/maildir/names.h"
 #include "platform/store/mbox/layout.h"
 #include "platform/store/mh/format.h"
 
@@ -22,10 +19,6 @@ constexpr int kMaxDepth = 64;
 constexpr const char* kStateFiles[] = {".mh_sequences", ".claws_mark", ".sylpheed_mark",
                                        ".claws_cache", ".sylpheed_cache"};
 
-std::int64_t MTimeOf(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
-
 // Reads the directories below `path` depth first, each once however many
 // links lead to it; every one is a folder.
 void Walk(const std::string& path, const std::string& prefix, int depth,
@@ -34,7 +27,8 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
   if (depth > kMaxDepth || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
       !visited->insert({st.st_dev, st.st_ino}).second)
     return;
-  out->times.emplace_back(prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1), MTimeOf(st));
+  out->times.emplace_back(prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1),
+                          disk::MTimeOf(st));
   DIR* d = opendir(path.c_str());
   if (!d) return;
   std::vector<std::string> children;
@@ -105,15 +99,7 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
   if (!IsMailbox(root)) return nullptr;
   MhLayout probe("/");
   probe.Scan(root, TreeScan(), scan);
-  std::string inbox = "/";
-  for (const auto& dir : scan->dirs) {
-    if (!inboxHint.empty() && dir == inboxHint) {
-      inbox = dir;
-      break;
-    }
-    if (inbox == "/" && dir.size() == 5 && strncasecmp(dir.c_str(), "inbox", 5) == 0) inbox = dir;
-  }
-  return std::make_unique<MhLayout>(inbox);
+  return std::make_unique<MhLayout>(FindInbox(scan->dirs, inboxHint));
 }
 
 void MhLayout::Scan(const std::string& root, const TreeScan&, TreeScan* out) const {
@@ -121,18 +107,7 @@ void MhLayout::Scan(const std::string& root, const TreeScan&, TreeScan* out) con
   out->start = disk::NowNs();
   std::set<std::pair<dev_t, ino_t>> visited;
   Walk(root, "", 0, &visited, out);
-  std::sort(out->dirs.begin(), out->dirs.end());
-  out->dirs.erase(std::unique(out->dirs.begin(), out->dirs.end()), out->dirs.end());
-}
-
-std::optional<std::string> MhLayout::ParentDir(std::string_view dir) const {
-  std::size_t cut = dir.rfind('/');
-  if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-  return std::string(dir.substr(0, cut));
-}
-
-std::string MhLayout::Name(std::string_view dir) const {
-  return maildir::ValidUtf8(dir.substr(dir.rfind('/') + 1));
+  SortDirs(out);
 }
 
 const MessageFormat* MhLayout::FormatOf(const std::string&, std::string_view) const {
@@ -141,10 +116,6 @@ const MessageFormat* MhLayout::FormatOf(const std::string&, std::string_view) co
 
 std::vector<const MessageFormat*> MhLayout::Formats() const {
   return {Format()};
-}
-
-std::string MhLayout::IndexPath(const std::string& root) const {
-  return mbox::IndexPathFor(root);
 }
 
 std::string MhLayout::Describe(const std::string& root) const {

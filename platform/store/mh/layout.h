@@ -12,28 +12,18 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/store/engine/folder_layout.h"
+#include "platform/store/readonly_tree/layout.h"
 
 namespace store::mh {
 
-class MhLayout final : public FolderLayout {
+class MhLayout final : public ReadOnlyTreeLayout {
  public:
-  // `inbox`: the Inbox's dir ("/" for none).
-  explicit MhLayout(std::string inbox) : inbox_(std::move(inbox)) {}
+  using ReadOnlyTreeLayout::ReadOnlyTreeLayout;
 
   void Scan(const std::string& root, const TreeScan& previous, TreeScan* out) const override;
-  const std::string& inboxDir() const override { return inbox_; }
-  std::optional<std::string> ParentDir(std::string_view dir) const override;
-  std::string Name(std::string_view dir) const override;
-  char separator() const override { return '/'; }
   const MessageFormat* FormatOf(const std::string& root, std::string_view dir) const override;
   std::vector<const MessageFormat*> Formats() const override;
-  bool foreign() const override { return true; }
-  std::string IndexPath(const std::string& root) const override;
   std::string Describe(const std::string& root) const override;
-
- private:
-  std::string inbox_;
 };
 
 // Whether the directory at `root` is an MH mailbox: no Maildir, and it or a

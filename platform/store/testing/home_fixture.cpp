@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/store/testing/evolution_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 
 namespace store::testing {
@@ -89,23 +90,17 @@ std::string WriteHomeStores(const std::string& home, const HomeStores& which, in
     MakeDirs(home + "/.config/evolution/sources");
     WriteFile(home + "/.config/evolution/sources/1a2b3c.source",
               "[Data Source]\nDisplayName=jane@example.com\nEnabled=true\n");
-    std::string sql =
-        "CREATE TABLE folders (folder_name TEXT PRIMARY KEY);"
-        "CREATE TABLE 'INBOX' (uid TEXT PRIMARY KEY, flags INTEGER, read INTEGER, deleted "
-        "INTEGER);";
+    std::vector<EvolutionMessage> states;
     for (int i = 0; i < perFolder; ++i) {
       char bucket[8];
       std::snprintf(bucket, sizeof bucket, "%02x", (i * 37) & 0xFF);
       MakeDirs(account + "/folders/INBOX/cur/" + bucket);
       WriteFile(account + "/folders/INBOX/cur/" + bucket + "/" + std::to_string(i + 1),
                 Mail("Evolution IMAP " + std::to_string(i + 1), i));
-      sql += "INSERT INTO 'INBOX' VALUES ('" + std::to_string(i + 1) + "', 0, " +
-             (i == 0 ? "1" : "0") + ", 0);";
+      states.push_back({std::to_string(i + 1), i == 0});
     }
-    sqlite3* db = nullptr;
-    sqlite3_open((account + "/folders.db").c_str(), &db);
-    sqlite3_exec(db, ("BEGIN;" + sql + "COMMIT;").c_str(), nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    WriteEvolutionFoldersDb(account + "/folders.db", EvolutionSchema::kIdTables,
+                            {{"INBOX", states}});
   }
   if (which.kmail) {
     std::string local = home + "/.local/share/local-mail";
