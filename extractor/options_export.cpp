@@ -119,7 +119,7 @@ struct Message {
   std::string messageId;
   std::string folderPath;
   std::string key;       // for the record; empty unless --new-only
-  bool partial = false;  // only its headers are on this computer
+  bool partial = false;  // only part of it is on this computer
 };
 
 class OptionsExport {
