@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The control over every store of a home at once (MAILDIR unset), as a
-// client meets it: the folder list in the order people see, and an export
-// from another program's folder that writes the message as stored and
-// changes nothing of that program's files.
+// client meets it: the folder list in the order people see, exports from
+// other programs' folders (a Maildir and an mbox file) that give the message
+// as stored, and writes to them that answer FALSE and change no file.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -30,6 +30,15 @@ class AllStoresE2E : public mqtest::HostedControlTest {
     HostedControlTest::TearDown();
     maildir_.reset();
   }
+  // Every store of the home but the one writable, ~/Maildir (and our own
+  // address book, which the control makes).
+  std::map<std::string, std::string> Others() const {
+    auto all = store::TreeSnapshot(home_, true);
+    std::erase_if(all, [](const auto& e) {
+      return e.first.starts_with("Maildir") || e.first.starts_with(".local/share/mailquarry");
+    });
+    return all;
+  }
 
   mqtest::TempDir dir_;
   const std::string home_ = dir_.path() + "/home";
@@ -41,7 +50,7 @@ class AllStoresE2E : public mqtest::HostedControlTest {
 TEST_F(AllStoresE2E, OneFolderListAndAnExportFromEvolution) {
   store::testing::WriteHomeStores(home_);
   const std::string evolution = home_ + "/.local/share/evolution";
-  const auto before = store::TreeSnapshot(evolution, true);
+  const auto before = Others();
   Start();
   std::vector<std::string> names;
   for (SHORT i = 0; i < Get(folders_, "Count").Long(); ++i)
@@ -77,10 +86,26 @@ TEST_F(AllStoresE2E, OneFolderListAndAnExportFromEvolution) {
   EXPECT_EQ(
       mqtest::ReadFile(eml),
       mqtest::ReadFile(evolution + "/mail/local/.Projects_2E2025/cur/1000000001.M1P1.host:2,"));
-  EXPECT_EQ(Call(messages_, "DeleteMessage", 0).Bool(), false);
-  EXPECT_EQ(Call(folders_, "DeleteFolder", Call(folders_, "FindFolderID", SHORT{7}).Long()).Bool(),
-            false);
-  EXPECT_EQ(store::TreeSnapshot(evolution, true), before);
+  // Thunderbird's Inbox, an mbox file: the message's slice, without its envelope.
+  ASSERT_EQ(Put(control_, "Folder", SHORT{4}).hr, S_OK);
+  const std::string text = Call(messages_, "GetMessage", 1).Str();
+  EXPECT_TRUE(text.starts_with("From: Ann") && text.ends_with("\n\nHello.\n")) << text;
+  EXPECT_NE(mqtest::ReadFile(home_ + "/.thunderbird/abcd.default-release/Mail/Local Folders/Inbox")
+                .find("\n" + text),
+            std::string::npos);
+  // Every member that would change a read-only store answers FALSE.
+  const LONG message = Call(messages_, "FindMessageID", 0).Long();
+  const LONG inbox = Call(folders_, "FindFolderID", SHORT{4}).Long();
+  const LONG projects = Call(folders_, "FindFolderID", SHORT{7}).Long();
+  for (auto refused :
+       {Call(messages_, "DeleteMessage", 0), Call(folders_, "CreateFolder", "New", inbox),
+        Call(folders_, "RenameFolder", "Other", projects),
+        Call(folders_, "MoveFolder", projects, 0), Call(folders_, "DeleteFolder", projects),
+        Call(folders_, "CopyMessage", message, projects),
+        Call(folders_, "MoveMessage", message, projects),
+        Call(folders_, "CreateMessage", SHORT{4}, "w", "x", "y", "z")})
+    EXPECT_EQ(refused.Bool(), false);
+  EXPECT_EQ(Others(), before);
 }
 
 }  // namespace

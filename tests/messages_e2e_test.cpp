@@ -4,7 +4,6 @@
 // over Maildir fixtures, every call by name through IDispatch. This program
 // does not link the control; the real store and MIME layer answer.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -236,38 +235,6 @@ TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
   EXPECT_EQ(fixture_.Files({"F"}), flags);
 }
 
-// A write that cannot be finished (a file size limit reached part-way, a
-// directory that cannot be written into) answers FALSE and leaves no partial
-// or empty file; what fits is written whole.
-TEST_F(MessagesE2E, WritersThatCannotFinishAnswerFalseAndLeaveNoPartialFile) {
-  Add(MultipartMail(
-      "Files", Attachment("small.txt", "fits") + Attachment("big.bin", std::string(20000, 'b'))));
-  TempDir root, home;
-  ScopedEnv env("HOME", home.path());
-  const std::string out = root / "out";
-  fs::create_directory(out);
-  auto messages = Open();
-  const std::set<std::string> fitting = {"small.txt"};
-  {
-    mqtest::FileSizeLimit limit(8192);
-    EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out + "/").Bool(), false);
-    EXPECT_EQ(Call(messages, "MarkMessagesAsRead", 0, true).Bool(), false);
-    EXPECT_EQ(Call(messages, "Save2eml", 0, out + "/m.eml").Bool(), false);
-  }
-  EXPECT_EQ(FilesBelow(out), fitting);
-  EXPECT_EQ(FilesBelow(home.path()), fitting);
-  EXPECT_EQ(ReadFile(out + "/small.txt"), "fits");
-
-  fs::remove(out + "/small.txt");
-  if (geteuid() != 0) {  // root writes anywhere
-    fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(Call(messages, "ExtractAttachment", 0, out + "/").Bool(), false);
-    EXPECT_EQ(Call(messages, "Save2eml", 0, out + "/m.eml").Bool(), false);
-    fs::permissions(out, fs::perms::owner_all);
-    EXPECT_TRUE(FilesBelow(out).empty());
-  }
-}
-
 TEST_F(MessagesE2E, ViewMessageWritesAPrivateFileAndOpensIt) {
   const std::string mail = MultipartMail("View", Attachment("a.bin", std::string(9000, 'v')));
   Add(mail);
@@ -303,57 +270,6 @@ TEST_F(MessagesE2E, ViewMessageWritesAPrivateFileAndOpensIt) {
   // The window is gone, the collection still held: the last file is gone.
   EXPECT_FALSE(fs::exists(viewed));
   EXPECT_EQ(Call(messages, "ViewMessage", 0).Bool(), false);
-}
-
-// A message anyone can send: address groups nested `depth` deep in "To:",
-// with an attachment. The members that parse it are checked; those that
-// copy its bytes (Save2eml, ViewMessage) read no header.
-std::string DeepGroupsMail(std::size_t depth) {
-  std::string to = "To: ";
-  to.reserve(depth * 3 + 40);
-  for (std::size_t i = 0; i < depth; ++i) to += "g:";
-  to += "b@example.com" + std::string(depth, ';') + "\r\n";
-  // The subject first: the listing reads the first 256 KB of a header block.
-  return "Return-Path: <deep@example.org>\r\nSubject: deep " + std::to_string(depth) +
-         "\r\nFrom: Deep <deep@example.org>\r\n" + to +
-         "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
-         "--b\r\nContent-Type: text/plain\r\n\r\nSee the file.\r\n" +
-         Attachment("deep.txt", "deep") + "--b--\r\n";
-}
-
-TEST_F(MessagesE2E, DeeplyNestedAddressGroupsAreListedAndServedByEveryMember) {
-  Add(MaildirFixture::Message("a@example.org", "Bea <b@example.org>", "Before"));
-  Add(DeepGroupsMail(50000));
-  Add(DeepGroupsMail(1000000));
-  Add(MaildirFixture::Message("c@example.org", "Cy <c@example.org>", "After"));
-  TempDir dirs;
-  ScopedEnv home("HOME", dirs.path());
-  auto messages = Open();
-  ASSERT_EQ(Get(messages, "Count").Long(), 4);
-  EXPECT_EQ(Call(messages, "FindDisplayTo", 0).Str(), "Bea");
-  EXPECT_EQ(Call(messages, "FindDisplayTo", 3).Str(), "Cy");
-
-  for (LONG i : {1, 2}) {
-    const std::string subject = i == 1 ? "deep 50000" : "deep 1000000";
-    EXPECT_EQ(Call(messages, "FindSubject", i).Str(), subject);
-    EXPECT_EQ(Call(messages, "FindDisplayFrom", i).Str(), "Deep");
-    EXPECT_FALSE(Call(messages, "FindDisplayTo", i).Str().empty());
-    const auto size = static_cast<std::size_t>(Call(messages, "FindSize", i).Long());
-    EXPECT_GT(size, 100000u);
-    EXPECT_EQ(Call(messages, "GetMessage", i).Str().size(), size);
-    EXPECT_EQ(Call(messages, "FindReturnEmail", i).Str(), "deep@example.org");
-    EXPECT_EQ(Call(messages, "GetAttachmentName", i, 0).Str(), "deep.txt");
-    const std::string out = dirs / ("out" + std::to_string(i));
-    fs::create_directory(out);
-    EXPECT_EQ(Call(messages, "ExtractAttachment", i, out + "/").Bool(), true);
-    EXPECT_EQ(ReadFile(out + "/deep.txt"), "deep");
-    EXPECT_EQ(Call(messages, "MarkMessagesAsRead", i, true).Bool(), true);
-    EXPECT_EQ(ReadFile(dirs / "deep.txt"), "deep");
-  }
-  EXPECT_EQ(Call(messages, "DeleteMessage", 2).Bool(), true);
-  EXPECT_EQ(Call(messages, "Refresh").hr, S_OK);
-  EXPECT_EQ(Get(messages, "Count").Long(), 3);
-  EXPECT_EQ(Call(messages, "FindSubject", 1).Str(), "deep 50000");
 }
 
 // Many tiny files, written straight into cur/ without the fixture's per-file

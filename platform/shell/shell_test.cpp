@@ -4,8 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -182,26 +180,18 @@ TEST_F(Shell, WriterTruncatesAndNeverFollowsALink) {
 }
 
 TEST_F(Shell, WriterReportsAWriteFailureAndKeepsReportingIt) {
-  // A file-size limit makes writes fail as a full disk would, in a child so
-  // that the limit does not outlive the test.
+  // A file-size limit makes writes fail as a full disk would.
   const std::string file = dir_ + "/limited.txt";
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = {10, 10};
-    setrlimit(RLIMIT_FSIZE, &limit);
+  {
+    mqtest::FileSizeLimit limit(10);
     shell::FileWriter writer;
-    if (writer.Open(file) != S_OK) _exit(1);
-    if (writer.Write("12345") != S_OK) _exit(2);
-    if (writer.Write("6789012345") != kFileTooLarge) _exit(3);
-    if (writer.Write("x") != kFileTooLarge) _exit(4);
-    if (writer.Close() != kFileTooLarge) _exit(5);
+    ASSERT_EQ(writer.Open(file), S_OK);
+    EXPECT_EQ(writer.Write("12345"), S_OK);
+    EXPECT_EQ(writer.Write("6789012345"), kFileTooLarge);
+    EXPECT_EQ(writer.Write("x"), kFileTooLarge);
+    EXPECT_EQ(writer.Close(), kFileTooLarge);
     writer.Discard();  // what was not written whole goes, also after Close
-    _exit(0);
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_FALSE(fs::exists(file));
 
   shell::FileWriter writer;
