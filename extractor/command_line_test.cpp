@@ -435,13 +435,12 @@ TEST_F(CommandLineTest, StandardOutputFailuresAreSaidAndAGoneReaderEndsQuietly) 
   EXPECT_EQ(Tree(out_ + "/v").size(), 1u);
 }
 
-// A Thunderbird IMAP account whose offline copies lack messages its
-// summaries list, one message of which only the headers came down: every
-// export says how many are partial and how many are not here at all, from
-// one folder or several, in the dialog and on the command line, and the
-// report marks the partial message's row. The profile is only read.
+// Offline copies lacking messages their summaries list, one message partial:
+// every export, dialog and command line, one folder or all, counts both; the
+// report marks the partial row; the profile is only read.
 TEST_F(CommandLineTest, WhatIsNotOnThisComputerIsSaidByEveryExport) {
-  store::testing::ThunderbirdFixture profile;
+  using store::testing::ThunderbirdFixture;
+  ThunderbirdFixture profile;
   auto summary = [](int listed) {
     return "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n< <(a=c)> (9F=ns:msg:db:row:scope:dbfolderinfo:"
            "all)(A1=numMsgs)>\n{1:^9F {(k^A0:c)(s=9)1:m} [1(^A1=" +
@@ -450,13 +449,12 @@ TEST_F(CommandLineTest, WhatIsNotOnThisComputerIsSaidByEveryExport) {
   const std::string imap = "ImapMail/imap.example.com/";
   profile.WriteProfileFile(
       imap + "Offline",
-      store::testing::ThunderbirdFixture::Mbox(
-          {MailWithAttachment("whole", "a.pdf", "x"),
-           "From: b@example.org\r\nSubject: headers only\r\nContent-Type: text/plain\r\n\r\n"},
-          {0x1, 0x401}));
+      ThunderbirdFixture::Mbox({MailWithAttachment("whole", "a.pdf", "x"),
+                                "From: b@example.org\r\nSubject: headers only\r\n\r\n"},
+                               {0x1, 0x401}));
   profile.WriteProfileFile(imap + "Offline.msf", summary(5));
-  profile.WriteProfileFile(imap + "Later", store::testing::ThunderbirdFixture::Mbox(
-                                               {MailWithAttachment("later", "b.pdf", "y")}));
+  profile.WriteProfileFile(imap + "Later",
+                           ThunderbirdFixture::Mbox({MailWithAttachment("later", "b.pdf", "y")}));
   profile.WriteProfileFile(imap + "Later.msf", summary(3));
   mqtest::ScopedEnv maildir("MAILDIR", profile.profile()), cache("XDG_CACHE_HOME", out_ + "/cache");
   const auto before = store::TreeSnapshot(profile.home(), /*withTimes=*/true);
