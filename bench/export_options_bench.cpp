@@ -7,13 +7,18 @@
 //     against  its first run
 // over a store of several folders whose HTML messages carry a cid: logo (the
 // same bytes in each) and a PDF, every tenth PDF a forward of an earlier one.
-// Every run writes into a fresh, never-used directory; each side runs twice,
-// the best counts.
+//   the same with --unpack-winmail --nested, on a store without winmail.dat
+//     or attached messages, against it without them: what listing each
+//     message's files through the MIME layer's file walk costs (goal ≤ 1.1×);
+//     six runs a side, alternating, medians of wall and CPU time
+// Every run writes into a fresh, never-used directory; each side of the first
+// two runs twice, the best counts.
 // Usage: export_options_bench [messages, default 20000] [attachment KB, default 100]
-//                             [folders, default 5]
+//                             [folders, default 5] [unpack: that comparison only]
 // Needs the modules in the program's own directory.
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +112,32 @@ void MakeFolder(const fs::path& dir, int first, int count, int kb, const std::st
   }
 }
 
+// Wall and CPU seconds (user and system, of the children that ended).
+struct Times {
+  double wall = 0, cpu = 0;
+};
+
+double ChildrenCpu() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+Times Timed(const std::function<void()>& run) {
+  const double cpu = ChildrenCpu();
+  Times t;
+  t.wall = Seconds(run);
+  t.cpu = ChildrenCpu() - cpu;
+  return t;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
 void Ratio(const char* what, double ours, const char* baseline, double theirs) {
   std::printf("  %-34s %8.2f s   %-30s %8.2f s   ratio %.3f\n", what, ours, baseline, theirs,
               ours / theirs);
@@ -154,6 +185,33 @@ int main(int argc, char** argv) {
     args.push_back(dir);
     return Seconds([&] { Run(args); });
   };
+  // The file walk of the MIME layer against the part list.
+  auto compareUnpack = [&] {
+    // Alternating, each side first every other round, so that a change of
+    // the machine's load and the writes of the run before fall on both.
+    std::vector<double> wallOff, cpuOff, wallOn, cpuOn;
+    for (int round = 0; round < 6; ++round) {
+      for (bool on : {round % 2 == 1, round % 2 == 0}) {
+        std::vector<std::string> args = {
+            mailsift,          "attachments",       "--quiet",  "--all",
+            "--skip-embedded", "--skip-duplicates", "--report", FreshDir("report") + ".csv"};
+        if (on) args.insert(args.end(), {"--unpack-winmail", "--nested"});
+        args.push_back(FreshDir(on ? "unpack" : "plain"));
+        const Times t = Timed([&] { Run(args); });
+        (on ? wallOn : wallOff).push_back(t.wall);
+        (on ? cpuOn : cpuOff).push_back(t.cpu);
+        std::printf("  round %d %-8s wall %7.2f s  cpu %7.2f s\n", round + 1, on ? "on" : "off",
+                    t.wall, t.cpu);
+      }
+    }
+    Ratio("--unpack-winmail --nested, wall", Median(wallOn), "without them", Median(wallOff));
+    Ratio("--unpack-winmail --nested, CPU", Median(cpuOn), "without them", Median(cpuOff));
+  };
+  if (argc > 4 && std::string(argv[4]) == "unpack") {
+    compareUnpack();
+    fs::remove_all(g_root);
+    return 0;
+  }
   const double a = perFolder(), b = options({}, FreshDir("options"));
   const double c = options({}, FreshDir("options")), d = perFolder();
   Ratio("--all, embedded, duplicates, report", std::min(b, c), "per-folder exports added up",
@@ -167,6 +225,7 @@ int main(int argc, char** argv) {
   }
   Ratio("second --new-only run", second, "its first run", first);
   Ratio("first --new-only run", first, "per-folder exports added up", std::min(a, d));
+  compareUnpack();
   fs::remove_all(g_root);
   return 0;
 }

@@ -16,6 +16,7 @@
 #include "extractor/cli_options.h"
 #include "extractor/control_advice.h"
 #include "extractor/export_commands.h"
+#include "extractor/missing_mail.h"
 #include "extractor/options_export.h"
 #include "extractor/proxies.h"
 #include "extractor/standard_output.h"
@@ -165,20 +166,16 @@ int RunExport(const CliRequest& r) {
   TerminalProgress progress(terminal && !r.quiet ? stderr : nullptr, r.verbose ? stdout : nullptr,
                             kind.item.many);
   ExportOutcome outcome;
-  std::string missing;  // messages Thunderbird lists that the folder lacks
   const bool withOptions = r.options.AnyOn();
   try {
     long count = 0;
     int position = 0;
+    std::vector<StoreFolder> folders;
     if (r.command == CliCommand::kContacts) {
       count = mq.Contacts().Count();
     } else {
-      std::vector<StoreFolder> folders;
       if (int status = ReadFolders(&mq, &folders)) return status;
       if (int status = ChooseFolder(r, folders, &position)) return status;
-      if (r.options.scope == FolderScope::kOne && position >= 0 &&
-          position < static_cast<int>(folders.size()))
-        missing = NotOnThisComputer(folders[position].id);
       if (kind.intoDirectory)
         if (int status = MakeDirectory(r.target)) return status;
       if (!withOptions) count = SelectFolder(mq, position, kAllMessages);
@@ -209,6 +206,8 @@ int RunExport(const CliRequest& r) {
           outcome = ExportContactEmails(mq, count, r.target, progress);
           break;
       }
+      // The export with options tells this itself, for every folder it went through.
+      if (r.command != CliCommand::kContacts) TellWhatIsMissing(mq, folders[position], &outcome);
     }
   } catch (const std::exception& e) {  // AutomationError, FileError
     progress.Clear();
@@ -216,7 +215,6 @@ int RunExport(const CliRequest& r) {
     return kCliSomeFailed;
   }
   progress.Clear();
-  if (!missing.empty()) outcome.notices.push_back(missing);
   for (const std::string& notice : outcome.notices) Error(notice);
   // The listing stopped the export: standard output cannot be written.
   if (progress.OutputError()) return kCliSomeFailed;

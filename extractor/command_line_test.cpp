@@ -10,12 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QTest>
 #include <chrono>
 #include <fstream>
 #include <regex>
 #include <thread>
 
 #include "extractor/testing/mailsift_fixture.h"
+#include "platform/store/testing/store_test_util.h"
+#include "platform/store/testing/thunderbird_fixture.h"
+#include "platform/ui/click_testing.h"
 
 namespace mailsift {
 namespace {
@@ -429,6 +433,79 @@ TEST_F(CommandLineTest, StandardOutputFailuresAreSaidAndAGoneReaderEndsQuietly) 
   stdoutFd_ = -1;
   // The export stopped after its first file, and took its staging directory.
   EXPECT_EQ(Tree(out_ + "/v").size(), 1u);
+}
+
+// Offline copies lacking messages their summaries list, one message partial:
+// every export, dialog and command line, one folder or all, counts both; the
+// report marks the partial row; the profile is only read.
+TEST_F(CommandLineTest, WhatIsNotOnThisComputerIsSaidByEveryExport) {
+  using store::testing::ThunderbirdFixture;
+  ThunderbirdFixture profile;
+  auto summary = [](int listed) {
+    return "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n< <(a=c)> (9F=ns:msg:db:row:scope:dbfolderinfo:"
+           "all)(A1=numMsgs)>\n{1:^9F {(k^A0:c)(s=9)1:m} [1(^A1=" +
+           std::to_string(listed) + ")]}\n";
+  };
+  const std::string imap = "ImapMail/imap.example.com/";
+  profile.WriteProfileFile(
+      imap + "Offline",
+      ThunderbirdFixture::Mbox({MailWithAttachment("whole", "a.pdf", "x"),
+                                "From: b@example.org\r\nSubject: headers only\r\n\r\n"},
+                               {0x1, 0x401}));
+  profile.WriteProfileFile(imap + "Offline.msf", summary(5));
+  profile.WriteProfileFile(imap + "Later",
+                           ThunderbirdFixture::Mbox({MailWithAttachment("later", "b.pdf", "y")}));
+  profile.WriteProfileFile(imap + "Later.msf", summary(3));
+  mqtest::ScopedEnv maildir("MAILDIR", profile.profile()), cache("XDG_CACHE_HOME", out_ + "/cache");
+  const auto before = store::TreeSnapshot(profile.home(), /*withTimes=*/true);
+  const std::string advice =
+      " Thunderbird downloads the rest when the account's \"Synchronization & Storage\" settings "
+      "keep messages for offline use (or the folder's Properties, \"Synchronization\").";
+  const std::string oneFolder =
+      "3 messages of this folder are not on this computer: Thunderbird lists 5, its offline "
+      "copy holds 2." +
+      advice;
+
+  // One folder, without and with options: the same two lines.
+  for (const std::string option : {"--first=9", "--set-times"}) {
+    const std::string dir = out_ + "/one" + option;
+    const Result r = Mailsift({"attachments", "--folder", "jane@example.com/Offline", option, dir});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "1 attachment written into " + dir +
+                         "; 1 message was only partly on this computer\n");
+    EXPECT_EQ(r.err, "mailsift: " + oneFolder + "\n");
+  }
+  // Several folders: one line summing them, and the report's rows.
+  const std::string all = out_ + "/all", report = out_ + "/report.csv";
+  Result r = Mailsift({"attachments", "--all", "--report", report, all});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("; 1 message was only partly on this computer\n"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.err,
+            "mailsift: 5 messages of \"jane@example.com/Later\" and \"jane@example.com/Offline\" "
+            "are not on this computer: Thunderbird lists them, the folders' offline copies lack "
+            "them." +
+                advice + "\n");
+  const std::string rows = mqtest::ReadFile(report);
+  EXPECT_TRUE(std::regex_search(rows, std::regex("\r\npartial,only part of the message is on "
+                                                 "this computer,,jane@example.com/Offline,[^\r]*,"
+                                                 "headers only,[^\r]*,yes\r\n")))
+      << rows;
+
+  // The dialog, its button clicked through the window: the completion
+  // message says both, and is a warning.
+  Open();
+  dialog_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
+  Choose("jane@example.com/Offline");
+  prompts_.directories.push_back(QString::fromStdString(NewDir("dialog")));
+  ui::testing::Click(dialog_->Item(kIdExportEml));
+  EXPECT_EQ(LastMessage(), "Export to eml completed\n2 .eml files written into " + out_ +
+                               "/dialog; 1 message was only partly on this computer.\n" +
+                               oneFolder);
+  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kWarning);
+  dialog_.reset();
+  EXPECT_EQ(store::TreeSnapshot(profile.home(), true), before);
 }
 
 }  // namespace

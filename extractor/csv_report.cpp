@@ -19,12 +19,12 @@ void CsvReport::Open(const std::string& path) {
   path_ = path;
   if (FAILED(writer_.Open(path))) throw FileError("Cannot write the report \"" + path + "\"");
   Line({"outcome", "detail", "path", "folder", "date", "sender", "subject", "message_id", "name",
-        "size", "sha256", "container"});
+        "size", "sha256", "container", "partial"});
 }
 
 void CsvReport::Add(const ReportRow& r) {
   Line({r.outcome, r.detail, r.path, r.folder, r.date, r.sender, r.subject, r.messageId, r.name,
-        r.size, r.sha256, r.container});
+        r.size, r.sha256, r.container, r.partial});
 }
 
 void CsvReport::Line(const std::vector<std::string>& fields) {

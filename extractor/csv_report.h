@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The export report: a CSV file (RFC 4180: CR LF line ends, fields with a
 // comma, quote or line break quoted, quotes doubled; UTF-8) with a header
-// row and one row for each attachment or message an export considered.
+// row and one row for each attachment or message an export considered (and
+// for a partial message without attachments).
 #pragma once
 
 #include <string>
@@ -20,6 +21,7 @@ struct ReportRow {
   std::string size;  // bytes
   std::string sha256;
   std::string container;  // what the file was packed in: "winmail.dat", a message's subject
+  std::string partial;    // "yes" when only part of the message is on this computer
 };
 
 class CsvReport {

@@ -40,6 +40,9 @@ std::string SummaryLine(const ExportKind& kind, const ExportOutcome& outcome,
   if (!leftOut.empty()) text += "; left out: " + leftOut;
   if (outcome.exportedBefore > 0)
     text += "; " + Counted(outcome.exportedBefore, {"message", "messages"}) + " exported before";
+  if (outcome.partial > 0)
+    text += "; " + Counted(outcome.partial, {"message was", "messages were"}) +
+            " only partly on this computer";
   return text + outcome.afterword;
 }
 
@@ -50,7 +53,9 @@ std::string CompletionText(const ExportKind& kind, const ExportOutcome& outcome,
                          ? title + " cancelled after " + std::to_string(outcome.processed) +
                                " of " + Counted(outcome.total, kind.item)
                          : title + " completed";
-  return text + "\n" + SummaryLine(kind, outcome, place) + ".";
+  text += "\n" + SummaryLine(kind, outcome, place) + ".";
+  for (const std::string& notice : outcome.notices) text += "\n" + notice;
+  return text;
 }
 
 }  // namespace mailsift

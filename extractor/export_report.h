@@ -43,9 +43,12 @@ struct ExportOutcome {
   std::string afterword;     // what else the user must know, e.g. the file is as before
   bool cancelled = false;
   // With export options on:
-  long duplicates = 0;               // files or lines left out as identical to one kept
-  long leftOut = 0;                  // files left out by the filters
-  long exportedBefore = 0;           // messages an earlier run exported (--new-only)
+  long duplicates = 0;      // files or lines left out as identical to one kept
+  long leftOut = 0;         // files left out by the filters
+  long exportedBefore = 0;  // messages an earlier run exported (--new-only)
+  // Messages of which only part is on this computer (Thunderbird kept their
+  // headers, not their bodies): exported as they are, and counted.
+  long partial = 0;
   std::vector<std::string> notices;  // what the user should know besides
 
   // Counts one failure; the first one's description ("\"a.pdf\"", "an
@@ -57,12 +60,13 @@ struct ExportOutcome {
 // "18 attachments written into /home/jane/export", "3 addresses appended to
 // /home/jane/a.txt", with ", 2 could not be written (the first: "a.pdf": the
 // disk is full)" when some could not, and what export options left out:
-// "; left out: 3 duplicates, 5 by the filters; 40 messages exported before".
+// "; left out: 3 duplicates, 5 by the filters; 40 messages exported before"
+// and "; 1 message was only partly on this computer".
 std::string SummaryLine(const ExportKind& kind, const ExportOutcome& outcome,
                         const std::string& place);
 
-// The dialog's message: "<title> completed" (or cancelled after k of n) and
-// the summary line below it.
+// The dialog's message: "<title> completed" (or cancelled after k of n), the
+// summary line below it, and each notice on a line of its own.
 std::string CompletionText(const ExportKind& kind, const ExportOutcome& outcome,
                            const std::string& place);
 

@@ -13,6 +13,7 @@
 
 #include "extractor/about_dlg.h"
 #include "extractor/control_advice.h"
+#include "extractor/missing_mail.h"
 #include "extractor/program_icon.h"
 #include "extractor/progress_dialog.h"
 #include "extractor/store_folders.h"
@@ -167,9 +168,10 @@ void CMailsiftDlg::FillFolderList() {
     names.push_back(mq_.Folders().FindFolderName(i));
     same = same && names.back() == tree[i].name;
   }
+  if (same) tree_ = std::move(tree);
   for (int i = 0; i < count; ++i)
-    folders_->addItem(QString::fromStdString(same ? FolderChoiceText(tree[i]) : names[i]),
-                      QString::fromStdString(same ? tree[i].path : names[i]));
+    folders_->addItem(QString::fromStdString(same ? FolderChoiceText(tree_[i]) : names[i]),
+                      QString::fromStdString(same ? tree_[i].path : names[i]));
   if (FAILED(hr))
     services_.prompts->ShowMessage(this, windowTitle(),
                                    QString::fromStdString(StoreNotOpenedText(hr)),
@@ -239,10 +241,15 @@ void CMailsiftDlg::RunExport(const ExportKind& kind, const std::function<long()>
     auto progress = services_.makeProgress(this, QString::fromUtf8(kind.title));
     ExportOutcome outcome = command(mq_, n, place.toStdString(), *progress);
     progress.reset();
+    // The store tells what the control's folder lacks, when both lists agree.
+    const int folder = folders_->currentIndex();
+    if (&kind != &kContactsExport && folder >= 0 && folder < static_cast<int>(tree_.size()))
+      TellWhatIsMissing(mq_, tree_[folder], &outcome);
     services_.prompts->ShowMessage(
         this, windowTitle(),
         QString::fromStdString(CompletionText(kind, outcome, place.toStdString())),
-        outcome.failed > 0 ? ui::UserPrompts::Icon::kWarning : ui::UserPrompts::Icon::kInformation);
+        outcome.failed > 0 || !outcome.notices.empty() ? ui::UserPrompts::Icon::kWarning
+                                                       : ui::UserPrompts::Icon::kInformation);
   });
 }
 
@@ -265,8 +272,7 @@ void CMailsiftDlg::RunOptionsExport(const ExportKind& exportKind, MessageExport 
     auto progress = services_.makeProgress(this, QString::fromUtf8(exportKind.title));
     ExportOutcome outcome = ExportWithOptions(mq_, request, *progress);
     progress.reset();
-    std::string text = CompletionText(exportKind, outcome, request.target);
-    for (const std::string& notice : outcome.notices) text += "\n" + notice;
+    const std::string text = CompletionText(exportKind, outcome, request.target);
     services_.prompts->ShowMessage(this, windowTitle(), QString::fromStdString(text),
                                    outcome.failed > 0 || !outcome.notices.empty()
                                        ? ui::UserPrompts::Icon::kWarning

@@ -12,11 +12,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "extractor/export_commands.h"
 #include "extractor/options_dlg.h"
 #include "extractor/options_export.h"
 #include "extractor/proxies.h"
+#include "extractor/store_folders.h"
 #include "platform/com/hresult.h"
 #include "platform/ui/prompts.h"
 
@@ -112,6 +114,9 @@ class CMailsiftDlg : public QDialog {
   DialogServices services_;
   std::map<int, QWidget*> items_;
   QComboBox* folders_ = nullptr;
+  // The store's tree behind the drop-down, when it lists the control's
+  // folders (position i is item i); else empty.
+  std::vector<StoreFolder> tree_;
   CMailquarry mq_;
   DialogOptions options_;  // as long as the program runs; never saved
 };

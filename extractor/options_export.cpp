@@ -118,7 +118,8 @@ struct Message {
   MessageFacts facts;
   std::string messageId;
   std::string folderPath;
-  std::string key;  // for the record; empty unless --new-only
+  std::string key;       // for the record; empty unless --new-only
+  bool partial = false;  // only part of it is on this computer
 };
 
 class OptionsExport {
@@ -275,6 +276,7 @@ bool OptionsExport::ReadMessage(IStoreFolder& folder, Message* m) {
   m->facts.subject = props.pszSubject ? props.pszSubject : "";
   m->facts.sender = props.pszDisplayFrom ? props.pszDisplayFrom : "";
   m->facts.hasAttachments = (props.dwFlags & MSG_FLAG_ATTACHMENT) != 0;
+  m->partial = (props.dwFlags & MSG_FLAG_PARTIAL) != 0;
   m->messageId = props.pszMessageId ? props.pszMessageId : "";
   folder.FreeMessageProps(&props);
   // The name shown may leave out the address: the header has both.
@@ -296,6 +298,7 @@ void OptionsExport::Report(ReportRow row, const Message& m) {
   row.sender = m.facts.sender.substr(0, newline);
   row.subject = m.facts.subject;
   row.messageId = m.messageId;
+  if (m.partial) row.partial = "yes";
   report_.Add(row);
 }
 
@@ -386,7 +389,17 @@ bool OptionsExport::ExportAttachments(IStoreFolder& folder, const Message& m,
   }
   const int dirFd = DirectoryFd(dir);
   bool complete = true;
-  for (Candidate& candidate : Candidates(*message)) {
+  std::vector<Candidate> candidates = Candidates(*message);
+  // The report marks a partial message's rows; one without a file of its
+  // own still gets its row, so that the report names every message that is
+  // not whole here.
+  if (candidates.empty() && m.partial) {
+    ReportRow row;
+    row.outcome = "partial";
+    row.detail = "only part of the message is on this computer";
+    Report(row, m);
+  }
+  for (Candidate& candidate : candidates) {
     const PartFacts& part = candidate.part;
     ReportRow row;
     row.name = part.name;
@@ -568,6 +581,7 @@ void OptionsExport::ExportFolder(const ChosenFolder& chosen, long* done, long to
         continue;
       }
     }
+    if (m.partial) ++outcome_.partial;
     bool complete = true;
     switch (r_.kind) {
       case MessageExport::kAttachments:
@@ -613,6 +627,10 @@ ExportOutcome OptionsExport::Run() {
     if (bad) throw FileError("Cannot write \"" + r_.target + "\": " + Reason(errno ? errno : EIO));
   }
   report_.Close();
+  std::vector<StoreFolder> exported;
+  for (const ChosenFolder& c : chosen) exported.push_back(folders_[c.position]);
+  if (std::string missing = NotOnThisComputer(exported); !missing.empty())
+    outcome_.notices.push_back(missing);
   // The record lists only what is in place by now.
   if (useRecord_)
     if (std::string error = record_.Save(recordPath_); !error.empty())

@@ -106,19 +106,44 @@ HRESULT ReadStoreFolders(std::vector<StoreFolder>* out, bool exactCounts) {
   return S_OK;
 }
 
-std::string NotOnThisComputer(unsigned long id) {
+std::string NotOnThisComputer(const std::vector<StoreFolder>& exported) {
   com::ComPtr<IStoreNamespace> store;
-  if (FAILED(com::CreateInstance(CLSID_StoreNamespace, &store)) ||
+  if (exported.empty() || FAILED(com::CreateInstance(CLSID_StoreNamespace, &store)) ||
       FAILED(store->Initialize(nullptr, 0)))
     return {};
-  StoreFolder folder;
-  CountNow(*store, static_cast<STOREFOLDERID>(id), &folder);
-  if (folder.listed <= 0 || static_cast<unsigned long>(folder.listed) <= folder.messages) return {};
-  const unsigned long missing = static_cast<unsigned long>(folder.listed) - folder.messages;
-  return std::to_string(missing) + (missing == 1 ? " message" : " messages") + " of this folder " +
-         (missing == 1 ? "is" : "are") + " not on this computer: Thunderbird lists " +
-         std::to_string(folder.listed) + ", its offline copy holds " +
-         std::to_string(folder.messages) +
+  std::vector<StoreFolder> lacking;
+  unsigned long missing = 0;
+  for (const StoreFolder& f : exported) {
+    StoreFolder now = f;
+    now.listed = -1;
+    CountNow(*store, static_cast<STOREFOLDERID>(f.id), &now);
+    if (now.listed <= 0 || static_cast<unsigned long>(now.listed) <= now.messages) continue;
+    missing += static_cast<unsigned long>(now.listed) - now.messages;
+    lacking.push_back(now);
+  }
+  if (lacking.empty()) return {};
+  const bool one = missing == 1;
+  std::string text = std::to_string(missing) + (one ? " message" : " messages");
+  if (exported.size() == 1) {
+    text += " of this folder";
+  } else if (lacking.size() <= 3) {
+    // A few folders by name; more would make the line hard to read.
+    for (std::size_t i = 0; i < lacking.size(); ++i)
+      text += std::string(i == 0                    ? " of "
+                          : i + 1 == lacking.size() ? " and "
+                                                    : ", ") +
+              "\"" + lacking[i].path + "\"";
+  } else {
+    text += " of " + std::to_string(lacking.size()) + " folders";
+  }
+  text += one ? " is" : " are";
+  text += " not on this computer";
+  if (lacking.size() == 1)
+    text += ": Thunderbird lists " + std::to_string(lacking[0].listed) +
+            ", its offline copy holds " + std::to_string(lacking[0].messages);
+  else
+    text += ": Thunderbird lists them, the folders' offline copies lack them";
+  return text +
          ". Thunderbird downloads the rest when the account's \"Synchronization & Storage\" "
          "settings keep messages for offline use (or the folder's Properties, "
          "\"Synchronization\").";

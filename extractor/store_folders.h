@@ -32,10 +32,11 @@ struct StoreFolder {
 // Thunderbird lists is not read.
 HRESULT ReadStoreFolders(std::vector<StoreFolder>* out, bool exactCounts = false);
 
-// For the store's folder `id`, when Thunderbird lists more messages than the
-// folder's files hold: how many are not on this computer and how to get
-// them; else empty.
-std::string NotOnThisComputer(unsigned long id);
+// For the folders an export went through (their ids and paths), when
+// Thunderbird lists more messages than their files hold: one paragraph
+// saying how many are not on this computer, in which folders, and how to get
+// them; else empty. The counts are read as the folders are now.
+std::string NotOnThisComputer(const std::vector<StoreFolder>& exported);
 
 // The outcome of looking a folder up by what the user typed.
 struct FolderLookup {
