@@ -235,6 +235,7 @@ std::string EncodeCardCache(std::string_view bookPath, const CardCacheStamps& st
                             const std::vector<LoadedCard>& cards,
                             const std::vector<CardHash>& hashes) {
   std::string out = CardCacheHeader(bookPath);
+  out.reserve(out.size() + 128 + cards.size() * 512);
   Writer w(&out);
   w.Put(stamps.seed);
   w.Stamp(stamps.database);
@@ -325,7 +326,17 @@ void StoreCardCache(const std::string& bookPath, const CardCacheStamps& stamps,
   // Contacts are private: the directories made here and the file are the
   // user's alone.
   if (g_mkdir_with_parents(directory.c_str(), 0700) != 0) return;
-  files::ReplaceFile(file, EncodeCardCache(RealPath(bookPath), stamps, cards, hashes), 0600);
+  const std::string bytes = EncodeCardCache(RealPath(bookPath), stamps, cards, hashes);
+  // Written beside and renamed over the old one, so a reader sees one whole
+  // file or the other. Not synced to the disk: a cache that a crash leaves
+  // cut short fails its checksum and is written anew, and a sync would make
+  // every changed book wait for the disk.
+  std::string temp = directory + "/.book-XXXXXX";
+  files::UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));  // mode 0600
+  if (!fd) return;
+  if (files::WriteAll(fd.get(), bytes) != 0 || fd.Close() != 0 ||
+      rename(temp.c_str(), file.c_str()) != 0)
+    unlink(temp.c_str());
 }
 
 }  // namespace wab

@@ -45,9 +45,12 @@ PropOut Number(ULONG tag, ULONG n) {
 }
 
 // Every property of a contact: object type, identifier, then the mapped
-// ones; the values point into `contact` and `entryId`.
-std::vector<PropOut> ContactProps(const Contact& contact, const std::string& entryId) {
-  std::vector<PropOut> out;
+// ones; the values point into `contact` and `entryId`. Filled into `out`,
+// which a caller keeps from row to row so that listing a book does not
+// allocate it for each contact.
+const std::vector<PropOut>& ContactProps(const Contact& contact, const std::string& entryId,
+                                         std::vector<PropOut>& out) {
+  out.clear();
   out.reserve(contact.properties.size() + 2);
   out.push_back(Number(PR_OBJECT_TYPE, contact.objectType));
   if (!entryId.empty()) out.push_back(Binary(PR_ENTRYID, entryId));
@@ -163,7 +166,8 @@ class MailUser final : public com::Object<IMailUser> {
   }
 
   HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values) override {
-    return AnswerGetProps(ContactProps(Current(), entryId_), tags, count, values);
+    thread_local std::vector<PropOut> scratch;
+    return AnswerGetProps(ContactProps(Current(), entryId_, scratch), tags, count, values);
   }
 
   HRESULT SetProps(ULONG cValues, LPSPropValue props, LPSPropProblemArray* problems) override {
@@ -362,7 +366,8 @@ class ContentsTable final : public com::Object<IMAPITable> {
   SPropValue* RowProps() {
     const LoadedCard* card = Current();
     std::string entryId = MakeCardEntryId(card->key, files_[fileIndex_].book->id);
-    std::vector<PropOut> row;
+    thread_local std::vector<PropOut> row;
+    row.clear();
     row.reserve(columns_.size());
     for (ULONG tag : columns_) {
       PropOut v{CHANGE_PROP_TYPE(tag, PT_ERROR), {}};
@@ -506,7 +511,10 @@ class AddrBook final : public com::Object<IAddrBook> {
       const LoadedCard* card = nullptr;
       HRESULT hr = shelf_->Find(key, book, &file, &card);
       if (FAILED(hr)) return hr;
-      ComPtr<MailUser> user = MakeObject<MailUser>(file, card, MakeCardEntryId(key, book));
+      // The identifier as given: it parsed, so it is the card's identifier byte
+      // for byte.
+      ComPtr<MailUser> user = MakeObject<MailUser>(
+          std::move(file), card, std::string(reinterpret_cast<const char*>(lpEntryID), cbEntryID));
       if (!user) return MAPI_E_NOT_ENOUGH_MEMORY;
       object = ComPtr<IUnknown>(user->Identity());
       *objType = card->contact.objectType;
