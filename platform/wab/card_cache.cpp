@@ -31,9 +31,10 @@ namespace {
 constexpr char kMagic[8] = {'M', 'Q', 'C', 'A', 'R', 'D', 'S', '\n'};
 // Changes whenever the layout below changes.
 constexpr std::uint32_t kFormat = 1;
-// A cache larger than this is not read (a book of a million cards is far
-// below it).
-constexpr off_t kMaxCacheBytes = off_t{1} << 30;
+// A cache larger than this is not read: a card takes under a kilobyte, so a
+// book of a hundred thousand cards is far below it, and what reading it
+// allocates stays bounded.
+constexpr off_t kMaxCacheBytes = off_t{256} << 20;
 // How long before a stamp a file's last change must be for the stamp to
 // settle. File times come from the kernel's coarse real-time clock, which the
 // stamp's time is taken from too (CoarseRealTimeNow), so on a file system

@@ -210,8 +210,11 @@ std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Reread(const Snapsho
     card.span = {0, 0};
     // An owner that writes one card changes the whole file: the cards whose
     // text is as last read keep what that read made of them.
+    // Only a card named by its identity alone (the first of that identity)
+    // can be the card of that identity last read.
+    const bool named = !s.identity.empty() && !keys.count(s.identity);
     LoadedCard* known = nullptr;
-    if (previous && !s.identity.empty()) {
+    if (previous && named) {
       const Cards& last = *previous->cards;
       auto it = last.byKey.find(s.identity);
       if (it != last.byKey.end() && last.hashes[it->second] == hashes[i] &&
@@ -224,7 +227,7 @@ std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Reread(const Snapsho
       card.contact = known->contact;
     else if (!ReadContact(s.text, &card.contact))
       continue;
-    if (!s.identity.empty() && !keys.count(s.identity)) {
+    if (named) {
       card.key.keyKind = 'U';
       card.key.key = std::move(s.identity);
     } else {
