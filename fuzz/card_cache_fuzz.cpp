@@ -23,16 +23,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   file.append(input);
   wab::CachedCards cards;
   // Not sealed: the checksum does not match (unless the input ends as one would).
-  wab::DecodeCardCache(file, kBook, &cards);
+  wab::DecodeCardCache(file, nullptr, kBook, &cards);
   wab::SealCardCache(&file);
-  if (!wab::DecodeCardCache(file, kBook, &cards)) return 0;
+  if (!wab::DecodeCardCache(file, nullptr, kBook, &cards)) return 0;
   if (cards.cards.size() != cards.hashes.size()) std::abort();
   const std::string again = wab::EncodeCardCache(kBook, cards.stamps, cards.cards, cards.hashes);
   if (again != file) std::abort();
   wab::CachedCards reread;
-  if (!wab::DecodeCardCache(again, kBook, &reread) || reread.cards.size() != cards.cards.size())
+  if (!wab::DecodeCardCache(again, nullptr, kBook, &reread) ||
+      reread.cards.size() != cards.cards.size())
     std::abort();
   // Another book's path is never accepted.
-  if (wab::DecodeCardCache(file, "/elsewhere/abook.sqlite", &reread)) std::abort();
+  if (wab::DecodeCardCache(file, nullptr, "/elsewhere/abook.sqlite", &reread)) std::abort();
   return 0;
 }

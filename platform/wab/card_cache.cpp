@@ -30,7 +30,7 @@ namespace {
 
 constexpr char kMagic[8] = {'M', 'Q', 'C', 'A', 'R', 'D', 'S', '\n'};
 // Changes whenever the layout below changes.
-constexpr std::uint32_t kFormat = 1;
+constexpr std::uint32_t kFormat = 2;
 // A cache larger than this is not read: a card takes under a kilobyte, so a
 // book of a hundred thousand cards is far below it, and what reading it
 // allocates stays bounded.
@@ -151,8 +151,16 @@ class Reader {
 // The smallest a stored card and a stored property can be, to bound counts
 // read from the file before anything is reserved for them.
 constexpr std::size_t kMinCardBytes = 1 + 4 + 16 + 4 + 4 + 4;
-constexpr std::size_t kMinPropertyBytes = 4 + 8 + 4;
+constexpr std::size_t kMinPropertyBytes = 4 + 4;
 
+// A property is its tag, its time only when it is a time, and its text.
+void WriteProperty(Writer& w, const MappedProperty& p) {
+  w.Put<std::uint32_t>(p.tag);
+  if (PROP_TYPE(p.tag) == PT_SYSTIME) w.Put<std::int64_t>(p.time);
+  w.Text(p.text);
+}
+
+// The contact's texts stay views of the file's bytes (`in`'s).
 bool ReadCard(Reader& in, LoadedCard* card, CardHash* hash) {
   std::uint8_t kind = 0;
   std::uint32_t type = 0, count = 0;
@@ -167,13 +175,14 @@ bool ReadCard(Reader& in, LoadedCard* card, CardHash* hash) {
   properties.resize(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     MappedProperty& p = properties[i];
-    std::int64_t time = 0;
-    if (!in.Get(&p.tag) || !in.Get(&time) || !in.Text(&p.text)) return false;
-    p.time = time;
+    if (!in.Get(&p.tag)) return false;
     // As the mapping makes them: texts and times, each tag once, ascending.
     const ULONG type = PROP_TYPE(p.tag);
     if ((type != PT_STRING8 && type != PT_SYSTIME) || (i > 0 && properties[i - 1].tag >= p.tag))
       return false;
+    std::int64_t time = 0;
+    if ((type == PT_SYSTIME && !in.Get(&time)) || !in.View(&p.text)) return false;
+    p.time = time;
   }
   return true;
 }
@@ -252,17 +261,14 @@ std::string EncodeCardCache(std::string_view bookPath, const CardCacheStamps& st
     w.Put<std::uint32_t>(card.contact.objectType);
     w.Text(card.contact.uid);
     w.Put(static_cast<std::uint32_t>(card.contact.properties.size()));
-    for (const MappedProperty& p : card.contact.properties) {
-      w.Put<std::uint32_t>(p.tag);
-      w.Put<std::int64_t>(p.time);
-      w.Text(p.text);
-    }
+    for (const MappedProperty& p : card.contact.properties) WriteProperty(w, p);
   }
   SealCardCache(&out);
   return out;
 }
 
-bool DecodeCardCache(std::string_view bytes, std::string_view bookPath, CachedCards* out) {
+bool DecodeCardCache(std::string_view bytes, const std::shared_ptr<const void>& owner,
+                     std::string_view bookPath, CachedCards* out) {
   *out = CachedCards{};
   const std::string header = CardCacheHeader(bookPath);
   std::uint64_t sum = 0;
@@ -287,6 +293,7 @@ bool DecodeCardCache(std::string_view bytes, std::string_view bookPath, CachedCa
       *out = CachedCards{};
       return false;
     }
+    out->cards[i].contact.texts = owner;
   }
   if (in.Left() != 0) {
     *out = CachedCards{};
@@ -307,7 +314,7 @@ bool LoadCardCache(const std::string& bookPath, CachedCards* out) {
   // Read, not mapped: a file cut short by someone meanwhile must not fault.
   // The buffer is not cleared first (the read fills it).
   const std::size_t size = static_cast<std::size_t>(st.st_size);
-  std::unique_ptr<char[]> bytes(new (std::nothrow) char[size ? size : 1]);
+  std::shared_ptr<char[]> bytes(new (std::nothrow) char[size ? size : 1]);
   if (!bytes) return false;
   std::size_t got = 0;
   while (got < size) {
@@ -316,7 +323,8 @@ bool LoadCardCache(const std::string& bookPath, CachedCards* out) {
     if (n <= 0) return false;
     got += static_cast<std::size_t>(n);
   }
-  return DecodeCardCache(std::string_view(bytes.get(), size), RealPath(bookPath), out);
+  // The cards' texts are views of these bytes, which they keep.
+  return DecodeCardCache(std::string_view(bytes.get(), size), bytes, RealPath(bookPath), out);
 }
 
 void StoreCardCache(const std::string& bookPath, const CardCacheStamps& stamps,

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,8 @@ std::string EncodeCardCache(std::string_view bookPath, const CardCacheStamps& st
                             const std::vector<LoadedCard>& cards,
                             const std::vector<CardHash>& hashes);
 void SealCardCache(std::string* bytes);  // appends the checksum
-bool DecodeCardCache(std::string_view bytes, std::string_view bookPath, CachedCards* out);
+// The cards' texts are views of `bytes`, which `owner` keeps.
+bool DecodeCardCache(std::string_view bytes, const std::shared_ptr<const void>& owner,
+                     std::string_view bookPath, CachedCards* out);
 
 }  // namespace wab

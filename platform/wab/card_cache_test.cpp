@@ -57,7 +57,7 @@ class CardCache : public ::testing::Test {
       std::string d = c.key.fileName + " " + c.key.keyKind + c.key.key + " " +
                       std::to_string(c.contact.objectType) + " " + c.contact.uid;
       for (const auto& p : c.contact.properties)
-        d += " " + std::to_string(p.tag) + "=" + p.text + "@" + std::to_string(p.time);
+        d += " " + std::to_string(p.tag) + "=" + std::string(p.text) + "@" + std::to_string(p.time);
       out.push_back(d);
     }
     DatabaseBook::ForgetReads();

@@ -197,7 +197,7 @@ class MailUser final : public com::Object<IMailUser> {
     ULONG tag = value.ulPropTag;
     if (PROP_ID(tag) == PROP_ID(PR_ADDRTYPE)) return S_OK;  // always SMTP
     if (!IsWritableTag(tag)) return MAPI_E_NO_ACCESS;
-    MappedProperty p;
+    OwnedProperty p;
     switch (PROP_TYPE(tag)) {
       case PT_STRING8:
         if (!value.Value.lpszA) return MAPI_E_INVALID_PARAMETER;
@@ -227,7 +227,7 @@ class MailUser final : public com::Object<IMailUser> {
     // Text must be UTF-8; anything else cannot go into a card.
     if (!g_utf8_validate(p.text.data(), static_cast<gssize>(p.text.size()), nullptr))
       return MAPI_E_INVALID_PARAMETER;
-    auto& list = contact_.properties;
+    auto& list = entered_;
     for (auto it = list.begin(); it != list.end(); ++it) {
       if (PROP_ID(it->tag) == PROP_ID(tag)) {
         list.erase(it);
@@ -236,20 +236,24 @@ class MailUser final : public com::Object<IMailUser> {
     }
     if (!p.text.empty() || p.time) list.push_back(std::move(p));
     if (PROP_ID(tag) == PROP_ID(PR_EMAIL_ADDRESS)) {
-      std::erase_if(list, [](const MappedProperty& m) { return m.tag == PR_ADDRTYPE; });
-      if (Find(PR_EMAIL_ADDRESS)) list.push_back({PR_ADDRTYPE, "SMTP"});
+      std::erase_if(list, [](const OwnedProperty& m) { return m.tag == PR_ADDRTYPE; });
+      const bool hasEmail = std::any_of(list.begin(), list.end(), [](const OwnedProperty& m) {
+        return m.tag == PR_EMAIL_ADDRESS;
+      });
+      if (hasEmail) list.push_back({PR_ADDRTYPE, "SMTP"});
     }
     std::sort(list.begin(), list.end(),
-              [](const MappedProperty& a, const MappedProperty& b) { return a.tag < b.tag; });
+              [](const OwnedProperty& a, const OwnedProperty& b) { return a.tag < b.tag; });
+    contact_.SetProperties(list);
     return S_OK;
   }
-  bool Find(ULONG tag) const { return contact_.Find(tag) != nullptr; }
   const Contact& Current() const { return card_ ? card_->contact : contact_; }
 
   std::shared_ptr<CardSource> book_;        // where a new entry is saved
   std::shared_ptr<const LoadedFile> file_;  // keeps card_ alive
   const LoadedCard* card_ = nullptr;
-  Contact contact_;  // a new entry's properties
+  std::vector<OwnedProperty> entered_;  // a new entry's properties as set
+  Contact contact_;                     // the same, as a read contact has them
   std::string entryId_;
   bool isNew_ = false;
 };
@@ -536,11 +540,13 @@ class AddrBook final : public com::Object<IAddrBook> {
     ULONG type = 0;
     HRESULT hr = TemplateType(cbTemplate, lpTemplate, &type);
     if (FAILED(hr)) return hr;
-    std::optional<std::vector<MappedProperty>> entered = AskNewContact();
+    std::optional<std::vector<OwnedProperty>> entered = AskNewContact();
     if (!entered) return MAPI_E_USER_CANCEL;
+    Contact contact;
+    contact.SetProperties(*entered);
     std::string uid = FreshUid();
     CardKey key;
-    hr = shelf_->Own()->Create(WriteNewCard(*entered, type, uid), uid, &key);
+    hr = shelf_->Own()->Create(WriteNewCard(contact.properties, type, uid), uid, &key);
     if (FAILED(hr)) return hr;
     if (cbNew && lpNew) return CopyEntryId(MakeCardEntryId(key), cbNew, lpNew);
     return S_OK;
