@@ -32,7 +32,9 @@ def card(i, props, kind=b"U", objtype=MAILUSER):
                                                       rng.getrandbits(64), objtype)
     body += text("c0ffee-%d" % i) + struct.pack("<I", len(props))
     for tag, time, value in sorted(props):
-        body += struct.pack("<Iq", tag, time) + text(value)
+        # A time is stored only for a time property.
+        body += struct.pack("<Iq", tag, time) if tag & 0xFFFF == PT_SYSTIME else struct.pack("<I", tag)
+        body += text(value)
     return body
 
 
