@@ -2,8 +2,10 @@
 #include "control/contacts/address_book_connection.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <new>
 
 #include "control/contacts/contacts.h"
@@ -75,19 +77,25 @@ constexpr NamedText kLoadedTexts[] = {
 };
 #undef MQ_LOADED
 
-// The property identifier each of kLoadedTexts is named by, found once: a
-// property whose identifier goes by another name matches none (kNoId).
-constexpr ULONG kNoId = 0xFFFFFFFF;
-const std::array<ULONG, std::size(kLoadedTexts)>& LoadedTextIds() {
-  static const auto ids = [] {
-    std::array<ULONG, std::size(kLoadedTexts)> out{};
-    out.fill(kNoId);
-    for (std::size_t t = 0; t < out.size(); ++t)
-      if (std::strcmp(PropertyTagName(kLoadedTexts[t].tag), kLoadedTexts[t].name) == 0)
-        out[t] = PROP_ID(kLoadedTexts[t].tag);
+// Which of kLoadedTexts each property identifier fills (kNone for none),
+// found once: a property whose identifier goes by another name fills none.
+// A table over every identifier, so a row's properties are matched without
+// comparing each against every loaded text.
+constexpr std::uint8_t kNone = 0xFF;
+const std::array<std::uint8_t, 0x10000>& LoadedTextOfId() {
+  static_assert(std::size(kLoadedTexts) < kNone);
+  static const auto table = [] {
+    auto out = std::make_unique<std::array<std::uint8_t, 0x10000>>();
+    out->fill(kNone);
+    for (std::size_t t = 0; t < std::size(kLoadedTexts); ++t) {
+      const ULONG id = PROP_ID(kLoadedTexts[t].tag);
+      if (std::strcmp(PropertyTagName(kLoadedTexts[t].tag), kLoadedTexts[t].name) == 0 &&
+          (*out)[id] == kNone)
+        (*out)[id] = static_cast<std::uint8_t>(t);
+    }
     return out;
   }();
-  return ids;
+  return *table;
 }
 
 // A text value of a property array: only 8-bit strings are read as text.
@@ -240,16 +248,12 @@ void CAddressBookConnection::LoadRow(const SRow& row, CContacts& contacts) {
 
   ContactData data;
   if (const char* name = TextOf(nameColumn, PR_DISPLAY_NAME)) data.name = name;
-  const auto& loadedIds = LoadedTextIds();
+  const auto& loadedTextOfId = LoadedTextOfId();
   for (ULONG i = 0; i < lastReadCount_; ++i) {
     const SPropValue& property = lastRead_[i];
-    const ULONG id = PROP_ID(property.ulPropTag);
-    for (std::size_t t = 0; t < std::size(kLoadedTexts); ++t) {
-      if (loadedIds[t] != id) continue;
-      if (const char* text = TextOf(property, property.ulPropTag))
-        data.*kLoadedTexts[t].text = text;
-      break;
-    }
+    const std::uint8_t t = loadedTextOfId[PROP_ID(property.ulPropTag)];
+    if (t == kNone) continue;
+    if (const char* text = TextOf(property, property.ulPropTag)) data.*kLoadedTexts[t].text = text;
   }
   // The contact keeps the identifier in memory of its own, so it never
   // depends on this connection or its library once handed out.

@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <map>
+#include <unordered_set>
 
 namespace wab {
 namespace {
@@ -123,102 +125,173 @@ HRESULT DatabaseBook::ListFiles(std::vector<std::string>* names) const {
 }
 
 std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Current() {
-  // Stamps are taken before the read: a write during it changes them, so
-  // the next look reads again.
   // The connection opens every listed card right after its row: within a
   // short while of the last look, the files are not looked at again.
   const auto now = std::chrono::steady_clock::now();
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (snapshot_ && now - checked_ < kRecheckAfter) return snapshot_;
-  }
-  FileStamp database = StampOfPath(path_);
-  FileStamp log = StampOfPath(path_ + "-wal");
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    checked_ = now;
-    if (!snapshot_) snapshot_ = Remembered(path_, nullptr);
-    if (snapshot_ && snapshot_->database == database && snapshot_->log == log) return snapshot_;
-  }
-  std::vector<StoredCard> stored;
-  if (!ReadDatabase(path_, reader_, &stored)) {
-    // A database that cannot be read now (a writer held it too long) keeps
-    // the cards of the last read.
-    std::lock_guard<std::mutex> hold(mutex_);
-    return snapshot_;
-  }
   std::shared_ptr<const Snapshot> previous;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    previous = snapshot_;
+    if (snapshot_ && now - checked_ < kRecheckAfter) return snapshot_;
+    checked_ = now;
+    previous = snapshot_ ? snapshot_ : Remembered(path_, nullptr);
   }
-  auto file = std::make_shared<LoadedFile>();
-  auto snapshot = std::make_shared<Snapshot>();
-  file->name = name_;
-  file->cards.reserve(stored.size());
-  snapshot->texts.reserve(stored.size());
-  for (StoredCard& s : stored) {
+  // Stamps are taken before the read: a write during it changes them, so
+  // the next look reads again.
+  CardCacheStamps stamps;
+  stamps.settled = true;  // decided by the read
+  const long long takenAt = CoarseRealTimeNow();
+  stamps.database = StampOfPath(path_);
+  stamps.log = StampOfPath(path_ + "-wal");
+  // A new process starts from the cards an earlier run cached.
+  bool fromCache = false;
+  if (!previous) {
+    CachedCards cached;
+    if (LoadCardCache(path_, &cached)) {
+      previous = MakeSnapshot(std::move(cached));
+      fromCache = true;
+    }
+  }
+  std::shared_ptr<const Snapshot> latest;
+  if (previous && previous->stamps.settled && previous->stamps.database == stamps.database &&
+      previous->stamps.log == stamps.log) {
+    latest = fromCache ? Remembered(path_, previous) : previous;
+  } else {
+    stamps.seed = previous ? previous->stamps.seed : NewCardHashSeed();
+    stamps.settled = StampsSettled(stamps.database, stamps.log, takenAt);
+    latest = Reread(previous.get(), fromCache, stamps);
+    // A database that cannot be read now (a writer held it too long) keeps
+    // the cards of the last read.
+    if (!latest) latest = previous;
+  }
+  std::lock_guard<std::mutex> hold(mutex_);
+  snapshot_ = latest;
+  return snapshot_;
+}
+
+std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Reread(const Snapshot* previous,
+                                                                   bool takeFromPrevious,
+                                                                   CardCacheStamps stamps) {
+  std::vector<StoredCard> stored;
+  if (!ReadDatabase(path_, reader_, &stored)) return nullptr;
+  std::erase_if(stored, [](const StoredCard& s) { return s.text.size() > kMaxCardBytes; });
+  std::vector<CardHash> hashes;
+  hashes.reserve(stored.size());
+  for (const StoredCard& s : stored) hashes.push_back(HashCard(s.text, stamps.seed));
+  const bool sameStamps = previous && previous->stamps.database == stamps.database &&
+                          previous->stamps.log == stamps.log &&
+                          previous->stamps.settled == stamps.settled;
+
+  // The same cards as last read, in the same order (the owner wrote
+  // something else, or the last read was too close to a write to be sure):
+  // they are shared, only the stamps are new.
+  if (previous) {
+    const Cards& last = *previous->cards;
+    bool same = last.file->cards.size() == stored.size();
+    for (std::size_t i = 0; same && i < stored.size(); ++i) {
+      const CardKey& key = last.file->cards[i].key;
+      same = key.keyKind == 'U' && key.key == stored[i].identity && last.hashes[i] == hashes[i];
+    }
+    if (same) {
+      if (!sameStamps) StoreCardCache(path_, stamps, last.file->cards, last.hashes);
+      auto snapshot = std::make_shared<Snapshot>(Snapshot{previous->cards, stamps});
+      return Remembered(path_, snapshot);
+    }
+  }
+
+  CachedCards fresh;
+  fresh.stamps = stamps;
+  fresh.cards.reserve(stored.size());
+  fresh.hashes.reserve(stored.size());
+  std::unordered_set<std::string_view> keys;
+  keys.reserve(stored.size());
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    StoredCard& s = stored[i];
     LoadedCard card;
     card.span = {0, 0};
-    if (s.text.size() > kMaxCardBytes || !ReusedOrRead(previous.get(), s, &card.contact)) continue;
-    card.key.fileName = name_;
-    if (!s.identity.empty() && !snapshot->byKey.count(s.identity)) {
+    // An owner that writes one card changes the whole file: the cards whose
+    // text is as last read keep what that read made of them.
+    // Only a card named by its identity alone (the first of that identity)
+    // can be the card of that identity last read.
+    const bool named = !s.identity.empty() && !keys.count(s.identity);
+    LoadedCard* known = nullptr;
+    if (previous && named) {
+      const Cards& last = *previous->cards;
+      auto it = last.byKey.find(s.identity);
+      if (it != last.byKey.end() && last.hashes[it->second] == hashes[i] &&
+          last.file->cards[it->second].key.keyKind == 'U')
+        known = &last.file->cards[it->second];
+    }
+    if (known && takeFromPrevious)
+      card.contact = std::move(known->contact);
+    else if (known)
+      card.contact = known->contact;
+    else if (!ReadContact(s.text, &card.contact))
+      continue;
+    if (named) {
       card.key.keyKind = 'U';
       card.key.key = std::move(s.identity);
     } else {
       card.key.keyKind = 'F';
       card.key.key = Fingerprint(s.text);
     }
-    if (!snapshot->byKey.emplace(card.key.key, file->cards.size()).second) continue;
-    file->cards.push_back(std::move(card));
-    snapshot->texts.push_back(std::move(s.text));
+    if (keys.count(card.key.key)) continue;
+    card.key.fileName = name_;
+    fresh.cards.push_back(std::move(card));
+    fresh.hashes.push_back(hashes[i]);
+    // A view of the key where it stays: the cards were reserved in full.
+    keys.insert(fresh.cards.back().key.key);
   }
-  snapshot->file = std::move(file);
-  snapshot->database = database;
-  snapshot->log = log;
-  Remembered(path_, snapshot);
-  std::lock_guard<std::mutex> hold(mutex_);
-  snapshot_ = snapshot;
-  return snapshot_;
+  StoreCardCache(path_, fresh.stamps, fresh.cards, fresh.hashes);
+  return Remembered(path_, MakeSnapshot(std::move(fresh)));
 }
 
-bool DatabaseBook::ReusedOrRead(const Snapshot* previous, const StoredCard& stored,
-                                Contact* contact) {
-  // An owner that writes one card changes the whole file: the cards whose
-  // text is byte for byte as last read keep what that read made of them.
-  if (previous && !stored.identity.empty()) {
-    auto it = previous->byKey.find(stored.identity);
-    if (it != previous->byKey.end() && previous->texts[it->second] == stored.text &&
-        previous->file->cards[it->second].key.keyKind == 'U') {
-      *contact = previous->file->cards[it->second].contact;
-      return true;
-    }
+std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::MakeSnapshot(CachedCards cached) const {
+  auto cards = std::make_shared<Cards>();
+  cards->file = std::make_shared<LoadedFile>();
+  cards->file->name = name_;
+  cards->file->cards = std::move(cached.cards);
+  cards->byKey.reserve(cards->file->cards.size());
+  for (std::size_t i = 0; i < cards->file->cards.size(); ++i) {
+    LoadedCard& card = cards->file->cards[i];
+    card.key.fileName = name_;
+    cards->byKey.emplace(card.key.key, i);
   }
-  return ReadContact(stored.text, contact);
+  cards->hashes = std::move(cached.hashes);
+  return std::make_shared<Snapshot>(Snapshot{std::move(cards), cached.stamps});
 }
+
+namespace {
+
+// The last read of each database in this process: the address book is
+// opened afresh on every Refresh, and an unchanged database is not read
+// again. A handful of books at most; past that, the oldest go.
+std::mutex rememberedMutex;
+std::map<std::string, std::shared_ptr<const void>> remembered;
+
+}  // namespace
 
 std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Remembered(
     const std::string& path, std::shared_ptr<const Snapshot> latest) {
-  // The address book is opened afresh on every Refresh; the last read of
-  // each database stays for the process, so an unchanged one is not parsed
-  // again. A handful of books at most; past that, the oldest go.
-  static std::mutex mutex;
-  static std::map<std::string, std::shared_ptr<const Snapshot>> byPath;
   constexpr std::size_t kMaxBooks = 32;
-  std::lock_guard<std::mutex> hold(mutex);
+  std::lock_guard<std::mutex> hold(rememberedMutex);
   if (!latest) {
-    auto it = byPath.find(path);
-    return it == byPath.end() ? nullptr : it->second;
+    auto it = remembered.find(path);
+    return it == remembered.end() ? nullptr : std::static_pointer_cast<const Snapshot>(it->second);
   }
-  if (byPath.size() >= kMaxBooks && !byPath.count(path)) byPath.clear();
-  byPath[path] = latest;
+  if (remembered.size() >= kMaxBooks && !remembered.count(path)) remembered.clear();
+  remembered[path] = latest;
   return latest;
+}
+
+void DatabaseBook::ForgetReads() {
+  std::lock_guard<std::mutex> hold(rememberedMutex);
+  remembered.clear();
 }
 
 std::shared_ptr<const LoadedFile> DatabaseBook::Load(const std::string& name) {
   if (name != name_) return nullptr;
   auto snapshot = Current();
-  return snapshot ? snapshot->file : nullptr;
+  return snapshot ? snapshot->cards->file : nullptr;
 }
 
 HRESULT DatabaseBook::Find(const CardKey& key, std::shared_ptr<const LoadedFile>* file,
@@ -226,11 +299,11 @@ HRESULT DatabaseBook::Find(const CardKey& key, std::shared_ptr<const LoadedFile>
   if (key.fileName != name_) return MAPI_E_NOT_FOUND;
   auto snapshot = Current();
   if (!snapshot) return MAPI_E_NOT_FOUND;
-  auto it = snapshot->byKey.find(key.key);
-  if (it == snapshot->byKey.end() || snapshot->file->cards[it->second].key != key)
-    return MAPI_E_NOT_FOUND;
-  *file = snapshot->file;
-  *card = &snapshot->file->cards[it->second];
+  const Cards& cards = *snapshot->cards;
+  auto it = cards.byKey.find(key.key);
+  if (it == cards.byKey.end() || cards.file->cards[it->second].key != key) return MAPI_E_NOT_FOUND;
+  *file = cards.file;
+  *card = &cards.file->cards[it->second];
   return S_OK;
 }
 

@@ -3,18 +3,23 @@
 // address books, Evolution Data Server's): read only, never written, never
 // locked past a read. The database is opened with mode=ro for each read and
 // read in one transaction, so the cards come from one consistent state even
-// while the owner writes; the result is kept (for the process, across
-// openings) while neither the database nor its write-ahead log has changed.
+// while the owner writes. What a read made of the cards is kept for the
+// process and in the card cache (card_cache.h) for later runs: while the
+// database and its write-ahead log are unchanged it is used as it is, and a
+// read of a changed database parses only the cards whose text changed.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/wab/card_cache.h"
 #include "platform/wab/card_source.h"
 
 struct sqlite3;
@@ -47,17 +52,28 @@ class DatabaseBook final : public CardSource {
   }
   HRESULT Delete(const CardKey&) override { return MAPI_E_NO_ACCESS; }
 
+  // Forgets what this process read of every book, as a new process starts
+  // with only the card cache (for tests).
+  static void ForgetReads();
+
  private:
+  // The cards of a read, shared by later reads that find the same texts.
+  struct Cards {
+    std::shared_ptr<LoadedFile> file;
+    std::unordered_map<std::string_view, std::size_t> byKey;  // card key (in file) → index
+    std::vector<CardHash> hashes;                             // each card's text's, by index
+  };
   struct Snapshot {
-    std::shared_ptr<const LoadedFile> file;
-    std::unordered_map<std::string, std::size_t> byKey;  // card key → index
-    std::vector<std::string> texts;                      // each card's text, by index
-    FileStamp database, log;
+    std::shared_ptr<const Cards> cards;
+    CardCacheStamps stamps;
   };
   std::shared_ptr<const Snapshot> Current();
-  // The contact of `stored`: as `previous` read it when its text is the
-  // same, else parsed. False when it does not parse.
-  static bool ReusedOrRead(const Snapshot* previous, const StoredCard& stored, Contact* contact);
+  // The database read anew; cards whose text `previous` has read keep what
+  // it made of them, taken from it when `takeFromPrevious` (nobody else holds
+  // it). Null when it cannot be read.
+  std::shared_ptr<const Snapshot> Reread(const Snapshot* previous, bool takeFromPrevious,
+                                         CardCacheStamps stamps);
+  std::shared_ptr<const Snapshot> MakeSnapshot(CachedCards cached) const;
   // The last snapshot of `path` in this process, or (given `latest`) keeps it.
   static std::shared_ptr<const Snapshot> Remembered(const std::string& path,
                                                     std::shared_ptr<const Snapshot> latest);

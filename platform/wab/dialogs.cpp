@@ -59,7 +59,7 @@ void ShowDetailsDialog(const Contact& contact) {
     if (PROP_TYPE(p.tag) == PT_SYSTIME) {
       value = QString::fromStdString(DateText(p.time));
     } else {
-      value = QString::fromUtf8(p.text);
+      value = QString::fromUtf8(p.text.data(), static_cast<qsizetype>(p.text.size()));
     }
     char name[32];
     std::snprintf(name, sizeof name, "field_%04x", static_cast<unsigned>(PROP_ID(p.tag)));
@@ -86,7 +86,7 @@ void ShowDetailsDialog(const Contact& contact) {
   dialog.exec();
 }
 
-std::optional<std::vector<MappedProperty>> AskNewContact() {
+std::optional<std::vector<OwnedProperty>> AskNewContact() {
   if (!ui::GuiAvailable()) return std::nullopt;
   QDialog dialog;
   dialog.setObjectName("newContact");
@@ -107,7 +107,7 @@ std::optional<std::vector<MappedProperty>> AskNewContact() {
   layout->addWidget(buttons);
   dialog.setModal(true);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  std::vector<MappedProperty> entered;
+  std::vector<OwnedProperty> entered;
   for (std::size_t i = 0; i < edits.size(); ++i) {
     std::string text = edits[i]->text().trimmed().toStdString();
     if (!text.empty()) entered.push_back({kNewContactFields[i].tag, std::move(text)});
@@ -118,7 +118,7 @@ std::optional<std::vector<MappedProperty>> AskNewContact() {
 #else  // built without the GUI: nothing is ever shown
 
 void ShowDetailsDialog(const Contact&) {}
-std::optional<std::vector<MappedProperty>> AskNewContact() {
+std::optional<std::vector<OwnedProperty>> AskNewContact() {
   return std::nullopt;
 }
 

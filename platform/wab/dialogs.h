@@ -20,6 +20,6 @@ void ShowDetailsDialog(const Contact& contact);
 // business, home phone, business, home fax, pager, mobile, personal and
 // business web page, job title, department, office, company). The entered
 // non-empty texts on OK; nothing on Cancel or without a GUI.
-std::optional<std::vector<MappedProperty>> AskNewContact();
+std::optional<std::vector<OwnedProperty>> AskNewContact();
 
 }  // namespace wab

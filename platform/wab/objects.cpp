@@ -45,9 +45,12 @@ PropOut Number(ULONG tag, ULONG n) {
 }
 
 // Every property of a contact: object type, identifier, then the mapped
-// ones; the values point into `contact` and `entryId`.
-std::vector<PropOut> ContactProps(const Contact& contact, const std::string& entryId) {
-  std::vector<PropOut> out;
+// ones; the values point into `contact` and `entryId`. Filled into `out`,
+// which a caller keeps from row to row so that listing a book does not
+// allocate it for each contact.
+const std::vector<PropOut>& ContactProps(const Contact& contact, const std::string& entryId,
+                                         std::vector<PropOut>& out) {
+  out.clear();
   out.reserve(contact.properties.size() + 2);
   out.push_back(Number(PR_OBJECT_TYPE, contact.objectType));
   if (!entryId.empty()) out.push_back(Binary(PR_ENTRYID, entryId));
@@ -163,7 +166,8 @@ class MailUser final : public com::Object<IMailUser> {
   }
 
   HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values) override {
-    return AnswerGetProps(ContactProps(Current(), entryId_), tags, count, values);
+    thread_local std::vector<PropOut> scratch;
+    return AnswerGetProps(ContactProps(Current(), entryId_, scratch), tags, count, values);
   }
 
   HRESULT SetProps(ULONG cValues, LPSPropValue props, LPSPropProblemArray* problems) override {
@@ -193,7 +197,7 @@ class MailUser final : public com::Object<IMailUser> {
     ULONG tag = value.ulPropTag;
     if (PROP_ID(tag) == PROP_ID(PR_ADDRTYPE)) return S_OK;  // always SMTP
     if (!IsWritableTag(tag)) return MAPI_E_NO_ACCESS;
-    MappedProperty p;
+    OwnedProperty p;
     switch (PROP_TYPE(tag)) {
       case PT_STRING8:
         if (!value.Value.lpszA) return MAPI_E_INVALID_PARAMETER;
@@ -223,7 +227,7 @@ class MailUser final : public com::Object<IMailUser> {
     // Text must be UTF-8; anything else cannot go into a card.
     if (!g_utf8_validate(p.text.data(), static_cast<gssize>(p.text.size()), nullptr))
       return MAPI_E_INVALID_PARAMETER;
-    auto& list = contact_.properties;
+    auto& list = entered_;
     for (auto it = list.begin(); it != list.end(); ++it) {
       if (PROP_ID(it->tag) == PROP_ID(tag)) {
         list.erase(it);
@@ -232,20 +236,24 @@ class MailUser final : public com::Object<IMailUser> {
     }
     if (!p.text.empty() || p.time) list.push_back(std::move(p));
     if (PROP_ID(tag) == PROP_ID(PR_EMAIL_ADDRESS)) {
-      std::erase_if(list, [](const MappedProperty& m) { return m.tag == PR_ADDRTYPE; });
-      if (Find(PR_EMAIL_ADDRESS)) list.push_back({PR_ADDRTYPE, "SMTP"});
+      std::erase_if(list, [](const OwnedProperty& m) { return m.tag == PR_ADDRTYPE; });
+      const bool hasEmail = std::any_of(list.begin(), list.end(), [](const OwnedProperty& m) {
+        return m.tag == PR_EMAIL_ADDRESS;
+      });
+      if (hasEmail) list.push_back({PR_ADDRTYPE, "SMTP"});
     }
     std::sort(list.begin(), list.end(),
-              [](const MappedProperty& a, const MappedProperty& b) { return a.tag < b.tag; });
+              [](const OwnedProperty& a, const OwnedProperty& b) { return a.tag < b.tag; });
+    contact_.SetProperties(list);
     return S_OK;
   }
-  bool Find(ULONG tag) const { return contact_.Find(tag) != nullptr; }
   const Contact& Current() const { return card_ ? card_->contact : contact_; }
 
   std::shared_ptr<CardSource> book_;        // where a new entry is saved
   std::shared_ptr<const LoadedFile> file_;  // keeps card_ alive
   const LoadedCard* card_ = nullptr;
-  Contact contact_;  // a new entry's properties
+  std::vector<OwnedProperty> entered_;  // a new entry's properties as set
+  Contact contact_;                     // the same, as a read contact has them
   std::string entryId_;
   bool isNew_ = false;
 };
@@ -362,7 +370,8 @@ class ContentsTable final : public com::Object<IMAPITable> {
   SPropValue* RowProps() {
     const LoadedCard* card = Current();
     std::string entryId = MakeCardEntryId(card->key, files_[fileIndex_].book->id);
-    std::vector<PropOut> row;
+    thread_local std::vector<PropOut> row;
+    row.clear();
     row.reserve(columns_.size());
     for (ULONG tag : columns_) {
       PropOut v{CHANGE_PROP_TYPE(tag, PT_ERROR), {}};
@@ -506,7 +515,10 @@ class AddrBook final : public com::Object<IAddrBook> {
       const LoadedCard* card = nullptr;
       HRESULT hr = shelf_->Find(key, book, &file, &card);
       if (FAILED(hr)) return hr;
-      ComPtr<MailUser> user = MakeObject<MailUser>(file, card, MakeCardEntryId(key, book));
+      // The identifier as given: it parsed, so it is the card's identifier byte
+      // for byte.
+      ComPtr<MailUser> user = MakeObject<MailUser>(
+          std::move(file), card, std::string(reinterpret_cast<const char*>(lpEntryID), cbEntryID));
       if (!user) return MAPI_E_NOT_ENOUGH_MEMORY;
       object = ComPtr<IUnknown>(user->Identity());
       *objType = card->contact.objectType;
@@ -528,11 +540,13 @@ class AddrBook final : public com::Object<IAddrBook> {
     ULONG type = 0;
     HRESULT hr = TemplateType(cbTemplate, lpTemplate, &type);
     if (FAILED(hr)) return hr;
-    std::optional<std::vector<MappedProperty>> entered = AskNewContact();
+    std::optional<std::vector<OwnedProperty>> entered = AskNewContact();
     if (!entered) return MAPI_E_USER_CANCEL;
+    Contact contact;
+    contact.SetProperties(*entered);
     std::string uid = FreshUid();
     CardKey key;
-    hr = shelf_->Own()->Create(WriteNewCard(*entered, type, uid), uid, &key);
+    hr = shelf_->Own()->Create(WriteNewCard(contact.properties, type, uid), uid, &key);
     if (FAILED(hr)) return hr;
     if (cbNew && lpNew) return CopyEntryId(MakeCardEntryId(key), cbNew, lpNew);
     return S_OK;

@@ -232,7 +232,24 @@ std::string DateText(LONGLONG ticks) {
   return out;
 }
 
-const std::string* Contact::Find(ULONG tag) const {
+void Contact::SetProperties(const std::vector<OwnedProperty>& owned) {
+  std::size_t size = 0;
+  for (const OwnedProperty& p : owned) size += p.text.size();
+  auto buffer = std::make_shared<std::string>();
+  buffer->reserve(size);
+  for (const OwnedProperty& p : owned) buffer->append(p.text);
+  // The views are taken once the buffer is whole: it never moves after.
+  properties.clear();
+  properties.reserve(owned.size());
+  std::string_view rest = *buffer;
+  for (const OwnedProperty& p : owned) {
+    properties.push_back({p.tag, rest.substr(0, p.text.size()), p.time});
+    rest.remove_prefix(p.text.size());
+  }
+  texts = std::move(buffer);
+}
+
+const std::string_view* Contact::Find(ULONG tag) const {
   for (const MappedProperty& p : properties) {
     if (p.tag == tag) return &p.text;
   }
@@ -240,8 +257,8 @@ const std::string* Contact::Find(ULONG tag) const {
 }
 
 std::string Contact::DisplayName() const {
-  const std::string* name = Find(PR_DISPLAY_NAME);
-  return name ? *name : std::string();
+  const std::string_view* name = Find(PR_DISPLAY_NAME);
+  return name ? std::string(*name) : std::string();
 }
 
 bool ReadContact(std::string_view cardText, Contact* out, bool textIsUnicode) {
@@ -318,30 +335,35 @@ bool ReadContact(std::string_view cardText, Contact* out, bool textIsUnicode) {
   if (!any) return false;
 
   out->objectType = group ? MAPI_DISTLIST : MAPI_MAILUSER;
+  std::vector<OwnedProperty> found;
+  auto find = [&](ULONG tag) -> const std::string* {
+    for (const OwnedProperty& p : found)
+      if (p.tag == tag) return &p.text;
+    return nullptr;
+  };
   auto add = [&](ULONG tag, std::string text, LONGLONG time) {
-    for (const MappedProperty& p : out->properties) {
-      if (p.tag == tag) return;  // an earlier row of the table already gave it
-    }
-    out->properties.push_back({tag, std::move(text), time});
+    if (find(tag)) return;  // an earlier row of the table already gave it
+    found.push_back({tag, std::move(text), time});
   };
   for (std::size_t i = 0; i < kRows; ++i) {
     if (slots[i].set) add(kTable[i].tag, slots[i].text, slots[i].time);
   }
   for (auto& [tag, text] : seconds) add(tag, text, 0);
-  if (out->Find(PR_EMAIL_ADDRESS)) add(PR_ADDRTYPE, "SMTP", 0);
+  if (find(PR_EMAIL_ADDRESS)) add(PR_ADDRTYPE, "SMTP", 0);
   // A card without FN still gets a name to be listed by.
-  if (!out->Find(PR_DISPLAY_NAME)) {
+  if (!find(PR_DISPLAY_NAME)) {
     std::string name;
-    const std::string* given = out->Find(PR_GIVEN_NAME);
-    const std::string* surname = out->Find(PR_SURNAME);
+    const std::string* given = find(PR_GIVEN_NAME);
+    const std::string* surname = find(PR_SURNAME);
     if (given) name = *given;
     if (surname) name += (name.empty() ? "" : " ") + *surname;
-    if (name.empty() && out->Find(PR_COMPANY_NAME)) name = *out->Find(PR_COMPANY_NAME);
-    if (name.empty() && out->Find(PR_EMAIL_ADDRESS)) name = *out->Find(PR_EMAIL_ADDRESS);
+    if (name.empty() && find(PR_COMPANY_NAME)) name = *find(PR_COMPANY_NAME);
+    if (name.empty() && find(PR_EMAIL_ADDRESS)) name = *find(PR_EMAIL_ADDRESS);
     add(PR_DISPLAY_NAME, name, 0);
   }
-  std::sort(out->properties.begin(), out->properties.end(),
-            [](const MappedProperty& a, const MappedProperty& b) { return a.tag < b.tag; });
+  std::sort(found.begin(), found.end(),
+            [](const OwnedProperty& a, const OwnedProperty& b) { return a.tag < b.tag; });
+  out->SetProperties(found);
   return true;
 }
 

@@ -6,6 +6,7 @@
 // which vCard property feeds which tag.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,8 +17,16 @@
 namespace wab {
 
 // One mapped property: text for string tags, `time` for PT_SYSTIME tags
-// (100-ns intervals since 1601-01-01, as FILETIME counts).
+// (100-ns intervals since 1601-01-01, as FILETIME counts). The text is a view
+// of texts that its contact keeps (Contact::texts).
 struct MappedProperty {
+  ULONG tag;
+  std::string_view text;
+  LONGLONG time = 0;
+};
+
+// A property with a text of its own, as a contact is built from.
+struct OwnedProperty {
   ULONG tag;
   std::string text;
   LONGLONG time = 0;
@@ -28,8 +37,15 @@ struct Contact {
   std::string uid;       // the card's UID, empty when it has none
   // Each tag at most once, in ascending tag order; PR_DISPLAY_NAME always.
   std::vector<MappedProperty> properties;
+  // What the properties' texts are views of: one buffer, never changed while
+  // it is shared, so copies of a contact share it (a contact read from the
+  // card cache keeps the cache's bytes).
+  std::shared_ptr<const void> texts;
 
-  const std::string* Find(ULONG tag) const;
+  // Makes `owned` (in its order) the properties, their texts copied into one
+  // buffer of this contact's own.
+  void SetProperties(const std::vector<OwnedProperty>& owned);
+  const std::string_view* Find(ULONG tag) const;
   std::string DisplayName() const;
 };
 
