@@ -375,7 +375,7 @@ TEST_P(StoreContract, MessagesOpenAsStoredOrParsed) {
       SUCCEEDED(work_->OpenMessage(three + 100, IID_IStream, other.ReleaseAndGetVoidAddress())));
   MESSAGEPROPS p{};
   p.cbSize = MESSAGEPROPS_SIZE;
-  EXPECT_FALSE(SUCCEEDED(work_->GetMessageProps(three + 100, 0, &p)));
+  EXPECT_EQ(work_->GetMessageProps(three + 100, 0, &p), static_cast<HRESULT>(0x80070490));
 }
 
 // A caller's structure of another size is never written past its end, and
