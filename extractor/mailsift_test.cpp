@@ -272,7 +272,6 @@ TEST_F(MailsiftTest, AboutBoxProgressDialogAndAMissingControl) {
   Open();
   auto* about = dialog_->findChild<QAction*>("aboutAction");
   ASSERT_TRUE(about);
-  EXPECT_EQ(about->text(), "&About Mailsift...");
   EXPECT_EQ(about->shortcut(), QKeySequence(Qt::Key_F1));
   about->trigger();
   EXPECT_EQ(aboutShown_, 1);
@@ -286,11 +285,9 @@ TEST_F(MailsiftTest, AboutBoxProgressDialogAndAMissingControl) {
 
   // Both take clicks where they show.
   CAboutDlg box;
-  EXPECT_EQ(box.windowTitle(), "About Mailsift");
   box.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
   EXPECT_THAT(ui::testing::CoveredChildren(&box), IsEmpty());
-  EXPECT_EQ(box.findChild<QPushButton*>("id1")->text(), "OK");
   ui::testing::Click(box.findChild<QPushButton*>("id1"));
   EXPECT_EQ(box.result(), QDialog::Accepted);
   EXPECT_FALSE(box.isVisible());

@@ -11,15 +11,12 @@
 #include "platform/store/claws/folderlist.h"
 #include "platform/store/evolution/local_layout.h"
 #include "platform/store/mh/marks.h"
+#include "platform/store/testing/home_fixture.h"
 
 namespace store {
 namespace {
 
-std::string Le32(std::uint32_t v) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
+using testing::Le32;
 
 std::string Be32(std::uint32_t v) {
   std::string s = Le32(v);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/store/testing/evolution_fixture.h"
+#include "platform/store/testing/home_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 #include "platform/store/testing/store_test_util.h"
 #include "platform/testing/scratch.h"
@@ -25,6 +26,7 @@ namespace store {
 namespace {
 
 using com::ComPtr;
+using testing::Le32;
 
 // The text of a message as stored, with `extra` header lines.
 std::string Text(const std::string& subject, int second, const std::string& extra = "") {
@@ -99,14 +101,7 @@ std::string MakeProfile(const std::string& base) {
   std::string root = base + "/profile";
   std::string local = root + "/Mail/Local Folders";
   testing::MakeDirs(local);
-  testing::WriteFile(root + "/prefs.js",
-                     "user_pref(\"mail.account.account1.server\", \"server1\");\n"
-                     "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
-                     "user_pref(\"mail.accountmanager.defaultaccount\", \"account1\");\n"
-                     "user_pref(\"mail.server.server1.directory-rel\", "
-                     "\"[ProfD]Mail/Local Folders\");\n"
-                     "user_pref(\"mail.server.server1.name\", \"Local Folders\");\n"
-                     "user_pref(\"mail.server.server1.type\", \"none\");\n");
+  testing::WriteFile(root + "/prefs.js", testing::kLocalFoldersPrefs);
   testing::WriteFile(local + "/Inbox", Mbox({Text("in", 0)}));
   testing::WriteFile(local + "/Work", Mbox(MboxWork()));
   return root;
@@ -120,12 +115,6 @@ std::string MakeTakeout(const std::string& base) {
                                  Text("two", 2, "X-Gmail-Labels: Work,Unread\n"),
                                  Text("three", 3, "X-Gmail-Labels: Work,Unread\n")}));
   return file;
-}
-
-std::string Le32(std::uint32_t v) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
 }
 
 // Claws Mail's MH mailbox: numbered files, the state in .claws_mark (read:
@@ -225,10 +214,7 @@ std::string MakeGeary(const std::string& base) {
   sqlite3* db = nullptr;
   EXPECT_EQ(sqlite3_open((root + "/geary.db").c_str(), &db), SQLITE_OK);
   std::string sql =
-      "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT, parent_id INTEGER);"
-      "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
-      "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
-      " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER DEFAULT 0);"
+      std::string(testing::kGearyTables) +
       "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL), (2, 'Work', NULL), (3, NULL, 2);";
   auto add = [&](int id, int folder, const std::string& text, const char* flags, int remove) {
     std::size_t cut = text.find("\n\n") + 1;
@@ -375,7 +361,7 @@ TEST_P(StoreContract, MessagesOpenAsStoredOrParsed) {
       SUCCEEDED(work_->OpenMessage(three + 100, IID_IStream, other.ReleaseAndGetVoidAddress())));
   MESSAGEPROPS p{};
   p.cbSize = MESSAGEPROPS_SIZE;
-  EXPECT_FALSE(SUCCEEDED(work_->GetMessageProps(three + 100, 0, &p)));
+  EXPECT_EQ(work_->GetMessageProps(three + 100, 0, &p), static_cast<HRESULT>(0x80070490));
 }
 
 // A caller's structure of another size is never written past its end, and

@@ -84,7 +84,6 @@ TEST_F(StoreTest, SummariesAsCallersSeeThem) {
   EXPECT_EQ(mp.dwFlags & MSG_FLAG_READ, MSG_FLAG_READ);
   EXPECT_EQ(mp.pszSubject, nullptr);
   EXPECT_EQ(inbox->FreeMessageProps(&mp), S_OK);
-  EXPECT_LT(inbox->GetMessageProps(12345, 0, &mp), 0);
 }
 
 TEST_F(StoreTest, IdsSurviveReopenRenameMoveAndFlagChanges) {
@@ -219,8 +218,6 @@ TEST_F(StoreTest, StreamsWriteAndReadTheBytesAsStored) {
   ComPtr<IStream> s;  // a stored message is read only
   ASSERT_EQ(inbox->OpenMessage(id, IID_IStream, s.ReleaseAndGetVoidAddress()), S_OK);
   EXPECT_LT(s->Write("x", 1, nullptr), 0);
-  void* none = nullptr;
-  EXPECT_LT(inbox->OpenMessage(id + 1000, IID_IStream, &none), 0);
 }
 
 // Messages are opened by the names the index gave, remembered a page of ids

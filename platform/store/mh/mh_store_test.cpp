@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "platform/store/store_location.h"
+#include "platform/store/testing/home_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 #include "platform/store/testing/store_test_util.h"
 
@@ -19,15 +20,8 @@ std::string Mail(const std::string& subject) {
 }
 
 std::string Marks(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
-  std::string s;
-  auto put = [&](std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  put(2);
-  for (auto [n, flags] : entries) {
-    put(n);
-    put(flags);
-  }
+  std::string s = testing::Le32(2);
+  for (auto [n, flags] : entries) s += testing::Le32(n) + testing::Le32(flags);
   return s;
 }
 

@@ -20,12 +20,6 @@ std::string Mail(const std::string& subject, int n) {
          "@example.org>\n\nHello.\n";
 }
 
-std::string Le32(std::uint32_t v) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
-
 void MaildirFolder(const std::string& dir, const std::string& label, int count) {
   AddNestedFolder(dir, "");
   for (int i = 0; i < count; ++i)
@@ -68,13 +62,7 @@ std::string WriteHomeStores(const std::string& home, const HomeStores& which, in
     WriteFile(tb + "/profiles.ini",
               "[Profile0]\nName=default-release\nIsRelative=1\nPath=abcd.default-release\n"
               "Default=1\n");
-    WriteFile(profile + "/prefs.js",
-              "user_pref(\"mail.account.account1.server\", \"server1\");\n"
-              "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
-              "user_pref(\"mail.accountmanager.defaultaccount\", \"account1\");\n"
-              "user_pref(\"mail.server.server1.directory-rel\", \"[ProfD]Mail/Local Folders\");\n"
-              "user_pref(\"mail.server.server1.name\", \"Local Folders\");\n"
-              "user_pref(\"mail.server.server1.type\", \"none\");\n");
+    WriteFile(profile + "/prefs.js", kLocalFoldersPrefs);
     WriteFile(profile + "/Mail/Local Folders/Inbox", Mbox("Thunderbird Inbox", perFolder));
     WriteFile(profile + "/Mail/Local Folders/Inbox.msf", "");
   }
@@ -125,13 +113,8 @@ std::string WriteHomeStores(const std::string& home, const HomeStores& which, in
     MakeDirs(account);
     sqlite3* db = nullptr;
     sqlite3_open((account + "/geary.db").c_str(), &db);
-    std::string sql =
-        "PRAGMA journal_mode=WAL;"
-        "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT, parent_id INTEGER);"
-        "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
-        "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
-        " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER);"
-        "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL);BEGIN;";
+    std::string sql = std::string("PRAGMA journal_mode=WAL;") + kGearyTables +
+                      "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL);BEGIN;";
     for (int i = 0; i < perFolder; ++i) {
       std::string text = Mail("Geary Inbox " + std::to_string(i + 1), i);
       std::size_t cut = text.find("\n\n") + 1;

@@ -10,9 +10,33 @@
 // `perFolder` messages (subjects "<store> <folder> <n>"), the first one read.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace store::testing {
+
+// A 32-bit number as Claws Mail's mark files keep it on a little-endian host.
+inline std::string Le32(std::uint32_t v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  return s;
+}
+
+// A Thunderbird profile's prefs.js with Local Folders its one account.
+inline const char kLocalFoldersPrefs[] =
+    "user_pref(\"mail.account.account1.server\", \"server1\");\n"
+    "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
+    "user_pref(\"mail.accountmanager.defaultaccount\", \"account1\");\n"
+    "user_pref(\"mail.server.server1.directory-rel\", \"[ProfD]Mail/Local Folders\");\n"
+    "user_pref(\"mail.server.server1.name\", \"Local Folders\");\n"
+    "user_pref(\"mail.server.server1.type\", \"none\");\n";
+
+// The tables of Geary's database a listing reads.
+inline const char kGearyTables[] =
+    "CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT, parent_id INTEGER);"
+    "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
+    "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
+    " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER DEFAULT 0);";
 
 struct HomeStores {
   bool maildir = true, thunderbird = true, evolution = true, evolutionImap = true, kmail = true,
