@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace store::mbox {
@@ -61,6 +63,14 @@ bool FileMapping::Lease() {
   if (fcntl(fd_, F_SETSIG, SIGURG) != 0 || fcntl(fd_, F_SETLEASE, F_RDLCK) != 0) return false;
   leased_ = true;
   if (fcntl(fd_, F_SETOWN, 0) != 0) {
+    Release();
+    return false;
+  }
+  // The lease holds off truncations from now on, not one made between the
+  // mapping and the lease: a file already shorter than its mapping is not
+  // read through it.
+  struct stat st;
+  if (fstat(fd_, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < size_) {
     Release();
     return false;
   }

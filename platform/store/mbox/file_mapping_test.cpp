@@ -60,6 +60,16 @@ TEST(FileMapping, ATruncationWaitsUntilTheReaderLetsGoAndAWriterPreventsTheLease
   EXPECT_FALSE(held.Intact());
   close(reader);
   close(writer);
+
+  // Nor does a file cut between its mapping and the lease: its last pages
+  // are gone, and the lease would not bring them back.
+  reader = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  FileMapping cut(reader, bytes.size());
+  close(reader);
+  ASSERT_EQ(truncate(path.c_str(), 100), 0);
+  EXPECT_FALSE(cut.Lease());
+  EXPECT_FALSE(cut.Intact());
 }
 
 }  // namespace
