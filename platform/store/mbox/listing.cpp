@@ -113,6 +113,29 @@ HRESULT PreadAll(int fd, char* buf, std::size_t len, std::uint64_t at) {
   return S_OK;
 }
 
+// The same check without a lease, when the file may be cut while it is
+// read: the message and what follows it are read with pread, enough to see
+// where the next message starts. A message too large to hold, or whose end
+// the bytes read do not show, counts as changed: the file is listed again.
+bool StillThereRead(int fd, std::uint64_t size, std::int64_t from, std::int64_t hash,
+                    std::int64_t length) {
+  constexpr std::uint64_t kFollowing = 64 << 10;  // its envelope line and the next one
+  constexpr std::uint64_t kLargest = 64 << 20;
+  if (length < 0 || from < 0 || static_cast<std::uint64_t>(from) >= size ||
+      static_cast<std::uint64_t>(length) > kLargest)
+    return false;
+  const std::uint64_t want = std::min(size - static_cast<std::uint64_t>(from),
+                                      static_cast<std::uint64_t>(length) + kFollowing);
+  std::string bytes(want, '\0');
+  if (PreadAll(fd, bytes.data(), bytes.size(), static_cast<std::uint64_t>(from)) != S_OK)
+    return false;
+  const bool toTheEnd = static_cast<std::uint64_t>(from) + want == size;
+  mbox::Splitter splitter(bytes);
+  mbox::Span s;
+  if (!splitter.Next(&s) || s.from != 0 || (s.end == bytes.size() && !toTheEnd)) return false;
+  return StillThere(bytes, 0, hash, length);
+}
+
 // A message found by this listing.
 struct Found {
   mbox::Span span;                  // file offsets
@@ -249,12 +272,16 @@ HRESULT MboxListing::Run(bool force) {
     return E_OUTOFMEMORY;
   }
   const std::string_view bytes = map.bytes();
-  map.Lease();
+  const bool leased = map.Lease();
+  auto stillThere = [&](std::int64_t from, std::int64_t hash, std::int64_t length) {
+    return leased ? StillThere(bytes, from, hash, length)
+                  : StillThereRead(fd, bytes.size(), from, hash, length);
+  };
 
   appending_ = old_.known && old_.device == static_cast<std::int64_t>(st.st_dev) &&
                old_.inode == static_cast<std::int64_t>(st.st_ino) && old_.size < st.st_size &&
-               StillThere(bytes, old_.headFrom, old_.headHash, old_.headLength) &&
-               StillThere(bytes, old_.tailFrom, old_.tailHash, old_.tailLength);
+               stillThere(old_.headFrom, old_.headHash, old_.headLength) &&
+               stillThere(old_.tailFrom, old_.tailHash, old_.tailLength);
   readers_.resize(ReaderCount(1 << 20));
   // Appending looks the index up while it reads (Occurrence): it writes in line.
   background_ = !appending_;

@@ -252,9 +252,9 @@ TEST_F(MboxStoreTest, MessagesOfEverySizeAreSplitAlikeWhereverTheReadsEnd) {
       expected.emplace_back(subject, Mail(subject, "", unquoted));
     }
   }
-  Write("big", file);
   for (bool writerOpen : {false, true}) {
     SCOPED_TRACE(writerOpen ? "read in windows" : "read from the mapping");
+    Write("big", file);
     mqtest::ScopedEnv cache("XDG_CACHE_HOME", base_ + (writerOpen ? "/cache-w" : "/cache-m"));
     const int writer = writerOpen ? open((mail_ + "/big").c_str(), O_WRONLY | O_APPEND) : -1;
     auto ns = OpenStore();
@@ -268,6 +268,14 @@ TEST_F(MboxStoreTest, MessagesOfEverySizeAreSplitAlikeWhereverTheReadsEnd) {
     for (std::size_t i :
          {std::size_t{1}, std::size_t{4}, std::size_t{5}, std::size_t{6}, msgs.size() - 1})
       EXPECT_TRUE(ReadStream(box.Get(), msgs[i].id) == expected[i].second) << i;
+    // A message appended is found after the ones known, which keep their ids.
+    const std::string more = Entry(Mail("appended", "", "text\n"));
+    std::ofstream(mail_ + "/big", std::ios::binary | std::ios::app) << more;
+    auto again = Messages(box.Get());
+    ASSERT_EQ(again.size(), msgs.size() + 1);
+    EXPECT_EQ(again.front().id, msgs.front().id);
+    EXPECT_EQ(again[msgs.size() - 1].id, msgs.back().id);
+    EXPECT_EQ(again.back().subject, "appended");
     if (writer >= 0) close(writer);
   }
 }
