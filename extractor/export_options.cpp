@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "extractor/edit_distance.h"
+
 namespace mailsift {
 namespace {
 
@@ -72,21 +74,6 @@ const Category* FindCategory(const std::string& word) {
       return &c;
   }
   return nullptr;
-}
-
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
 }
 
 // A word that is no category but close to one is a mistyped category, not an

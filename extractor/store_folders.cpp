@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "extractor/edit_distance.h"
 #include "platform/activation/activation.h"
 #include "platform/store/store.h"
 
@@ -64,22 +65,6 @@ std::string Lower(const std::string& text) {
   std::string lower = text;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return lower;
-}
-
-// Edits (insert, delete, replace a byte) that turn `a` into `b`.
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
 }
 
 // How close `typed` (lower case) comes to `text`; -1 when not close at all.

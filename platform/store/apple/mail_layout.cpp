@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <set>
 
 #include "platform/mime/mime.h"
 #include "platform/store/apple/emlx.h"
@@ -143,14 +142,10 @@ const EmlxFormat kEmlx;
 
 // Reads the mailboxes inside the directory `path`, their dirs beginning with
 // `prefix`.
-void Walk(const std::string& path, const std::string& prefix, int depth,
-          std::set<std::pair<dev_t, ino_t>>* visited, TreeScan* out) {
-  struct stat st;
-  if (depth > kMaxDepth || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-      !visited->insert({st.st_dev, st.st_ino}).second)
-    return;
+void Walk(const std::string& path, const std::string& prefix, int depth, DirectoryVisits* visits,
+          TreeScan* out) {
   // The directory's own time, under the key its folder's place maps back to.
-  out->times.emplace_back(prefix.empty() ? "" : prefix, disk::MTimeOf(st));
+  if (!visits->Enter(path, depth, prefix)) return;
   std::vector<std::string> bundles;
   if (DIR* d = opendir(path.c_str())) {
     while (dirent* e = readdir(d))
@@ -161,7 +156,7 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
     std::string folder = prefix + b.substr(0, b.size() - kBundle.size());
     if (!disk::IsDirectory(path + "/" + b)) continue;
     out->dirs.push_back(folder);
-    Walk(path + "/" + b, folder + "/", depth + 1, visited, out);
+    Walk(path + "/" + b, folder + "/", depth + 1, visits, out);
   }
 }
 
@@ -170,10 +165,8 @@ class MailLayout final : public ReadOnlyTreeLayout {
   using ReadOnlyTreeLayout::ReadOnlyTreeLayout;
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
-    *out = TreeScan();
-    out->start = disk::NowNs();
-    std::set<std::pair<dev_t, ino_t>> visited;
-    Walk(root, "", 0, &visited, out);
+    DirectoryVisits visits(out, kMaxDepth);
+    Walk(root, "", 0, &visits, out);
     SortDirs(out);
   }
   // "Work/Projects" -> "<root>/Work.mbox/Projects.mbox", or the "mbox" file

@@ -4,8 +4,6 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <set>
-
 #include "platform/store/engine/disk.h"
 #include "platform/store/evolution/local_layout.h"
 #include "platform/store/maildir/files.h"
@@ -28,14 +26,10 @@ std::string_view SubfoldersOf(std::string_view name) {
 
 // Reads the folders in the directory `path` (the root or a ".X.directory"),
 // their dirs beginning with `prefix`.
-void Walk(const std::string& path, const std::string& prefix, int depth,
-          std::set<std::pair<dev_t, ino_t>>* visited, TreeScan* out) {
-  struct stat st;
-  if (depth > kMaxDepth || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-      !visited->insert({st.st_dev, st.st_ino}).second)
+void Walk(const std::string& path, const std::string& prefix, int depth, DirectoryVisits* visits,
+          TreeScan* out) {
+  if (!visits->Enter(path, depth, prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1)))
     return;
-  out->times.emplace_back(prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1),
-                          disk::MTimeOf(st));
   std::vector<std::string> folders, subfolderDirs;
   if (DIR* d = opendir(path.c_str())) {
     while (dirent* e = readdir(d)) {
@@ -54,7 +48,7 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
     // A folder whose own Maildir is gone still holds its subfolders.
     std::string folder = prefix + std::string(SubfoldersOf(name));
     std::size_t before = out->dirs.size();
-    Walk(path + "/" + name, folder + "/", depth + 1, visited, out);
+    Walk(path + "/" + name, folder + "/", depth + 1, visits, out);
     if (out->dirs.size() > before) out->dirs.push_back(folder);
   }
 }
@@ -64,10 +58,8 @@ class LocalMailLayout final : public ReadOnlyTreeLayout {
   using ReadOnlyTreeLayout::ReadOnlyTreeLayout;
 
   void Scan(const std::string& root, const TreeScan&, TreeScan* out) const override {
-    *out = TreeScan();
-    out->start = disk::NowNs();
-    std::set<std::pair<dev_t, ino_t>> visited;
-    Walk(root, "", 0, &visited, out);
+    DirectoryVisits visits(out, kMaxDepth);
+    Walk(root, "", 0, &visits, out);
     SortDirs(out);
   }
   // "a/b/c" -> "<root>/.a.directory/.b.directory/c".

@@ -4,8 +4,6 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <set>
-
 #include "platform/store/engine/disk.h"
 #include "platform/store/mbox/layout.h"
 #include "platform/store/mh/format.h"
@@ -21,14 +19,10 @@ constexpr const char* kStateFiles[] = {".mh_sequences", ".claws_mark", ".sylphee
 
 // Reads the directories below `path` depth first, each once however many
 // links lead to it; every one is a folder.
-void Walk(const std::string& path, const std::string& prefix, int depth,
-          std::set<std::pair<dev_t, ino_t>>* visited, TreeScan* out) {
-  struct stat st;
-  if (depth > kMaxDepth || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-      !visited->insert({st.st_dev, st.st_ino}).second)
+void Walk(const std::string& path, const std::string& prefix, int depth, DirectoryVisits* visits,
+          TreeScan* out) {
+  if (!visits->Enter(path, depth, prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1)))
     return;
-  out->times.emplace_back(prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1),
-                          disk::MTimeOf(st));
   DIR* d = opendir(path.c_str());
   if (!d) return;
   std::vector<std::string> children;
@@ -43,7 +37,7 @@ void Walk(const std::string& path, const std::string& prefix, int depth,
     std::string child = path + "/" + name;
     if (!disk::IsDirectory(child)) continue;
     out->dirs.push_back(prefix + name);
-    Walk(child, prefix + name + "/", depth + 1, visited, out);
+    Walk(child, prefix + name + "/", depth + 1, visits, out);
   }
 }
 
@@ -103,10 +97,8 @@ std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* sc
 }
 
 void MhLayout::Scan(const std::string& root, const TreeScan&, TreeScan* out) const {
-  *out = TreeScan();
-  out->start = disk::NowNs();
-  std::set<std::pair<dev_t, ino_t>> visited;
-  Walk(root, "", 0, &visited, out);
+  DirectoryVisits visits(out, kMaxDepth);
+  Walk(root, "", 0, &visits, out);
   SortDirs(out);
 }
 

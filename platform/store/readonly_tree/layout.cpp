@@ -2,9 +2,11 @@
 #include "platform/store/readonly_tree/layout.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
+#include "platform/store/engine/disk.h"
 #include "platform/store/maildir/names.h"
 #include "platform/store/mbox/layout.h"
 
@@ -22,6 +24,20 @@ std::string ReadOnlyTreeLayout::Name(std::string_view dir) const {
 
 std::string ReadOnlyTreeLayout::IndexPath(const std::string& root) const {
   return mbox::IndexPathFor(root);
+}
+
+DirectoryVisits::DirectoryVisits(TreeScan* out, int maxDepth) : out_(out), maxDepth_(maxDepth) {
+  *out_ = TreeScan();
+  out_->start = disk::NowNs();
+}
+
+bool DirectoryVisits::Enter(const std::string& path, int depth, std::string timeKey) {
+  struct stat st;
+  if (depth > maxDepth_ || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+      !visited_.insert({st.st_dev, st.st_ino}).second)
+    return false;
+  out_->times.emplace_back(std::move(timeKey), disk::MTimeOf(st));
+  return true;
 }
 
 void SortDirs(TreeScan* scan) {

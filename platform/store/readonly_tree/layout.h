@@ -5,8 +5,12 @@
 // into such a tree; its index lives in the user's cache.
 #pragma once
 
+#include <sys/types.h>
+
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/store/engine/folder_layout.h"
@@ -28,6 +32,22 @@ class ReadOnlyTreeLayout : public FolderLayout {
 
  private:
   std::string inbox_;
+};
+
+// One reading of a tree's directories, started afresh in `out`: each
+// directory entered once however many links lead to it (a link may lead back
+// up), none deeper than `maxDepth` below the root.
+class DirectoryVisits {
+ public:
+  DirectoryVisits(TreeScan* out, int maxDepth);
+  // Whether the directory at `path`, `depth` below the root, is one to read;
+  // if so its time is noted under `timeKey` for the next scan.
+  bool Enter(const std::string& path, int depth, std::string timeKey);
+
+ private:
+  TreeScan* out_;
+  int maxDepth_;
+  std::set<std::pair<dev_t, ino_t>> visited_;
 };
 
 // Sorts the dirs a reading of the tree found and drops repeats.
