@@ -36,7 +36,9 @@
 
 namespace {
 
+using bench::MedianByWall;
 using bench::Span;
+using bench::StatTree;
 using bench::Timer;
 
 std::size_t Walk(IStoreNamespace* ns, STOREFOLDERID parent, bool messages, std::size_t* count) {
@@ -75,28 +77,6 @@ Span Open(bool messages, std::size_t* folders, std::size_t* count) {
   *folders = Walk(ns.Get(), FOLDERID_ROOT, messages, count);
   ns.Reset();
   return timer.Stop();
-}
-
-std::size_t StatTree(const std::string& dir) {
-  std::size_t n = 0;
-  DIR* d = opendir(dir.c_str());
-  if (!d) return 0;
-  while (dirent* e = readdir(d)) {
-    if (e->d_name[0] == '.' && (!e->d_name[1] || (e->d_name[1] == '.' && !e->d_name[2]))) continue;
-    std::string path = dir + "/" + e->d_name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    ++n;
-    if (S_ISDIR(st.st_mode)) n += StatTree(path);
-  }
-  closedir(d);
-  return n;
-}
-
-Span Median(std::vector<Span> spans) {
-  std::sort(spans.begin(), spans.end(),
-            [](const Span& a, const Span& b) { return a.wall < b.wall; });
-  return spans[spans.size() / 2];
 }
 
 }  // namespace
@@ -154,7 +134,8 @@ int main(int argc, char** argv) {
     entries = StatTree(home);
     walk.push_back(t.Stop());
   }
-  Span f = Median(find), b = Median(stat1), l = Median(later), w = Median(walk);
+  Span f = MedianByWall(find), b = MedianByWall(stat1), l = MedianByWall(later),
+       w = MedianByWall(walk);
   std::printf(
       "(a) discovery:                        wall %8.4f s  cpu %8.4f s  %6.1fx (b)  goal < 0.02 "
       "s\n",

@@ -36,7 +36,9 @@
 
 namespace {
 
+using bench::MedianByWall;
 using bench::Span;
+using bench::StatTree;
 using bench::Timer;
 
 void MakeDirs(const std::string& path) {
@@ -108,28 +110,6 @@ Span Open(std::size_t expected, bool messages) {
   return s;
 }
 
-std::size_t StatTree(const std::string& dir) {
-  std::size_t n = 0;
-  DIR* d = opendir(dir.c_str());
-  if (!d) return 0;
-  while (dirent* e = readdir(d)) {
-    if (e->d_name[0] == '.' && (!e->d_name[1] || (e->d_name[1] == '.' && !e->d_name[2]))) continue;
-    std::string path = dir + "/" + e->d_name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    ++n;
-    if (S_ISDIR(st.st_mode)) n += StatTree(path);
-  }
-  closedir(d);
-  return n;
-}
-
-Span Median(std::vector<Span> spans) {
-  std::sort(spans.begin(), spans.end(),
-            [](const Span& a, const Span& b) { return a.wall < b.wall; });
-  return spans[spans.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,7 +174,7 @@ int main(int argc, char** argv) {
     entries = StatTree(profile);
     baseline.push_back(t.Stop());
   }
-  Span b = Median(baseline), l = Median(later), lm = Median(laterMessages);
+  Span b = MedianByWall(baseline), l = MedianByWall(later), lm = MedianByWall(laterMessages);
   std::printf("(a) first open, every folder listed:   wall %8.3f s  cpu %8.3f s\n", first.wall,
               first.cpu);
   std::printf(

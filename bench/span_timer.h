@@ -5,12 +5,17 @@
 // user waits for and CPU time what the machine pays.
 #pragma once
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -40,6 +45,31 @@ inline long StatusKb(const char* key) {
   while (std::getline(in, line))
     if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
   return -1;
+}
+
+// The run of median wall time, with its own CPU time.
+inline Span MedianByWall(std::vector<Span> spans) {
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.wall < b.wall; });
+  return spans[spans.size() / 2];
+}
+
+// A baseline for walks of a tree: lstat of every entry below `dir`; answers
+// how many there are.
+inline std::size_t StatTree(const std::string& dir) {
+  std::size_t n = 0;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return 0;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.' && (!e->d_name[1] || (e->d_name[1] == '.' && !e->d_name[2]))) continue;
+    std::string path = dir + "/" + e->d_name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    ++n;
+    if (S_ISDIR(st.st_mode)) n += StatTree(path);
+  }
+  closedir(d);
+  return n;
 }
 
 }  // namespace bench
