@@ -17,7 +17,7 @@ std::string CsvReport::Field(const std::string& text) {
 
 void CsvReport::Open(const std::string& path) {
   path_ = path;
-  if (FAILED(writer_.Open(path))) throw FileError("Cannot write the report \"" + path + "\"");
+  if (FAILED(writer_.Open(path))) Fail();
   Line({"outcome", "detail", "path", "folder", "date", "sender", "subject", "message_id", "name",
         "size", "sha256", "container", "partial"});
 }
@@ -34,8 +34,17 @@ void CsvReport::Line(const std::vector<std::string>& fields) {
 }
 
 void CsvReport::Close() {
-  if (writer_.is_open() && FAILED(writer_.Close()))
-    throw FileError("Cannot write the report \"" + path_ + "\"");
+  if (writer_.is_open() && FAILED(writer_.Close())) Fail();
+}
+
+// A report that could not be written whole is removed: a short one would
+// pass for the whole.
+void CsvReport::Fail() {
+  const int error = writer_.errorNumber();
+  writer_.Discard();
+  std::string message = "Cannot write the report \"" + path_ + "\"";
+  if (error) message += ": " + files::ErrorWords(error);
+  throw FileError(message);
 }
 
 }  // namespace mailsift

@@ -38,6 +38,7 @@ class CsvReport {
 
  private:
   void Line(const std::vector<std::string>& fields);
+  [[noreturn]] void Fail();
 
   std::string path_;
   shell::FileWriter writer_;

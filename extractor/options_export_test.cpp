@@ -14,12 +14,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 
 #include "extractor/file_identity.h"
 #include "extractor/options_export.h"
 #include "extractor/testing/mailsift_fixture.h"
 #include "platform/mime/testing/tnef_writer.h"
+#include "platform/shell/files.h"
 #include "platform/ui/click_testing.h"
 
 namespace mailsift {
@@ -283,6 +286,19 @@ TEST_F(OptionsExportTest, TheReportSaysWhatHappenedToEachAttachment) {
   struct stat st {};
   ASSERT_EQ(stat((dir + "/invoice.pdf").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, 1703930400);  // 2023-12-30T10:00:00Z
+
+  // A report the disk has no room for is said with its reason and removed.
+  std::filesystem::remove(o.report);
+  files::FailWritesFrom(1, ENOSPC);
+  try {
+    Export(NewDir("full"), o);
+    ADD_FAILURE() << "a report that was not written passed for written";
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot write the report \"" + o.report + "\": the disk is full");
+  }
+  files::ClearWriteFailure();
+  EXPECT_FALSE(std::filesystem::exists(o.report));
 }
 
 // winmail.dat unpacked and the files of forwarded messages, each row of the

@@ -215,6 +215,7 @@ bool IsDirectory(std::string_view path) {
 HRESULT FileWriter::Open(std::string_view path) {
   if (fd_) Close();
   error_ = S_OK;
+  errno_ = 0;
   path_.clear();
   if (!UsablePath(path)) return E_INVALIDARG;
   const std::string target(path);
@@ -222,7 +223,10 @@ HRESULT FileWriter::Open(std::string_view path) {
   // a regular file is refused before a byte is written.
   files::UniqueFd fd(open(
       target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
-  if (!fd) return FromErrno(errno == ENXIO ? EACCES : errno);
+  if (!fd) {
+    errno_ = errno == ENXIO ? EACCES : errno;
+    return FromErrno(errno_);
+  }
   struct stat st;
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;
   fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
@@ -234,13 +238,18 @@ HRESULT FileWriter::Open(std::string_view path) {
 HRESULT FileWriter::Write(const void* data, std::size_t size) {
   if (FAILED(error_)) return error_;
   if (!fd_) return E_HANDLE;
-  if (int err = files::WriteAll(fd_.get(), data, size)) return error_ = FromErrno(err);
+  if (int err = files::WriteAll(fd_.get(), data, size)) return Failed(err);
   return S_OK;
 }
 
 HRESULT FileWriter::Close() {
-  if (int err = fd_.Close(); err && SUCCEEDED(error_)) error_ = FromErrno(err);
+  if (int err = fd_.Close(); err && SUCCEEDED(error_)) Failed(err);
   return error_;
+}
+
+HRESULT FileWriter::Failed(int err) {
+  errno_ = err;
+  return error_ = FromErrno(err);
 }
 
 void FileWriter::Discard() {

@@ -68,11 +68,17 @@ class FileWriter {
   // could not be written whole is not left to pass for the whole.
   void Discard();
   bool is_open() const { return static_cast<bool>(fd_); }
+  // The errno value behind the first error, for a message in words
+  // (files::ErrorWords); 0 when there was none or it was no system error.
+  int errorNumber() const { return errno_; }
 
  private:
+  HRESULT Failed(int err);
+
   files::UniqueFd fd_;
   std::string path_;
   HRESULT error_ = S_OK;
+  int errno_ = 0;
 };
 
 }  // namespace shell
