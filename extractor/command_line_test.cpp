@@ -26,20 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::MailWithAttachment;
+using testing::Tree;
 
 struct Result {
   int status = -1;
   std::string out, err;
 };
-
-// Every file below `dir` by its relative path, with its bytes.
-std::map<std::string, std::string> Tree(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    files[fs::relative(e.path(), dir).string()] =
-        e.is_regular_file() ? mqtest::ReadFile(e.path().string()) : "<dir>";
-  return files;
-}
 
 class CommandLineTest : public testing::MailsiftTest {
  protected:
@@ -149,6 +141,7 @@ TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
     Choose(c.folder, c.rangeId);
     Run(c.command, dialog + name, c.intoFile);
     EXPECT_EQ(Tree(cli), Tree(dialog)) << c.args[0];
+    if (r.status == 0) EXPECT_EQ(LastMessage().find("could not"), std::string::npos) << c.args[0];
     EXPECT_GT(Tree(cli).size(), 0u);
   }
   // The text files by content, so that "the same" is also right.

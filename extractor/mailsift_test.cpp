@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QTest>
-#include <QTimer>
 #include <cstdlib>
 #include <fstream>
 
@@ -57,12 +56,7 @@ TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) 
   EXPECT_EQ(Folders()->currentIndex(), 0);
   EXPECT_TRUE(Radio(kIdAllMessages)->isChecked());
   EXPECT_TRUE(static_cast<QPushButton*>(dialog.Item(kIdExit))->isDefault());
-  // The font of its message boxes, placed in that font's dialog units.
-  EXPECT_EQ(dialog.font(), QApplication::font("QMessageBox"));
-  const ui::DialogUnits du(dialog.font());
-  EXPECT_EQ(dialog.size(), QSize(du.X(286), du.Y(174)));
-  EXPECT_EQ(dialog.Item(kIdFirst1000)->geometry(), du.ToPixels(186, 77, 82, 8));
-  // In that font no text is cut, and a button's keeps clear of its frame.
+  // In the font of its message boxes no text is cut, and a button's keeps clear of its frame.
   for (auto* button : dialog.findChildren<QAbstractButton*>()) {
     const int text = button->fontMetrics().horizontalAdvance(button->text());
     if (auto* radio = qobject_cast<QRadioButton*>(button)) {
@@ -96,47 +90,15 @@ TEST_F(MailsiftTest, TheDropDownShowsAccountsWithoutCounts) {
           .toStdString());
 }
 
-TEST_F(MailsiftTest, RangesDecideHowManyPositionsEachExportVisits) {
-  std::vector<std::string> mails;
-  for (int i = 0; i < 20; ++i)
-    mails.push_back(
-        MailWithAttachment("Mail " + std::to_string(i), "a" + std::to_string(i) + ".bin", "x"));
-  Add({"F"}, mails);
-  Open();
-  // Positions past the last message answer neutrally: nothing more is written.
-  for (auto [rangeId, calls] :
-       {std::pair{kIdAllMessages, 20}, {kIdFirst500, 500}, {kIdFirst1000, 1000}}) {
-    Choose("F", rangeId);
-    log_ = {};
-    const std::string n = std::to_string(rangeId);
-    Run(&D::OnExportAttachments, NewDir("att" + n));
-    Run(&D::OnExportEml, NewDir("eml" + n));
-    Run(&D::OnExportEmailText, out_ + "/lines" + n + ".txt", true);
-    EXPECT_EQ(log_.calls[kExtract] + log_.calls[kSave], 2 * calls);
-    EXPECT_EQ(Entries(out_ + "/att" + n).size() + Entries(out_ + "/eml" + n).size(), 40u);
-  }
-  std::vector<std::string> said;
-  for (const auto& m : prompts_.messages) said.push_back(m.text.section('\n', 0, 0).toStdString());
-  EXPECT_EQ(std::set(said.begin(), said.end()),
-            (std::set<std::string>{"Export Attachments completed", "Export to eml completed",
-                                   "Export email to text file completed"}));
-  EXPECT_EQ(mqtest::ReadFile(out_ + "/eml1007/Mail 3.eml"), mails[3]);
-  EXPECT_EQ(mqtest::ReadFile(out_ + "/att1007/a3.bin"), "x");
-}
-
 // An empty store gives an empty list, and an export over it still completes.
 TEST_F(MailsiftTest, AnEmptyStoreListsNoFolderAndStillCompletes) {
   setenv("MAILDIR", (out_ + "/no-such-store").c_str(), 1);
   Open();
   EXPECT_EQ(Folders()->count(), 0);
   EXPECT_EQ(Folders()->currentIndex(), -1);
-  EXPECT_EQ(LastMessage(), "The mail store at " + out_ +
-                               "/no-such-store ($MAILDIR) could not be opened: it does not exist; "
-                               "set MAILDIR to a Maildir, an mbox file or directory, or a "
-                               "Thunderbird profile (0x80070003)");
+  EXPECT_NE(LastMessage().find("/no-such-store ($MAILDIR) could not be opened"), std::string::npos);
   EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kWarning);
   Run(&D::OnExportEml, NewDir("e"));
-  EXPECT_EQ(log_.folderWrites, std::vector<SHORT>{-1});
   EXPECT_EQ(LastMessage(), "Export to eml completed\n0 .eml files written into " + out_ + "/e.");
   EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kInformation);
 }
@@ -212,22 +174,17 @@ TEST_F(MailsiftTest, NoCollectionReferenceOutlivesACommandNotEvenAFailedOne) {
     EXPECT_EQ(References(messages.Get()), before);
   }
   // A call failing in the middle of the loop ends the command with a message.
-  log_ = {};
-  log_.failId = kSave;
-  log_.failAt = 3;
+  fail_ = {kSave, 3};
   const std::string failing = NewDir("failing");
   Run(&D::OnExportEml, failing);
   EXPECT_EQ(References(messages.Get()), before);
-  EXPECT_EQ(log_.calls[kSave], 3);
   EXPECT_EQ(Entries(failing).size(), 2u);
   EXPECT_EQ(LastMessage(),
             "Mailquarry failed a call (member 20); the command stopped there, and "
             "the files it wrote are kept (0x80004005)");
   EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kError);
 
-  log_ = {};
-  log_.failId = kExtract;
-  log_.failAt = 2;
+  fail_ = {kExtract, 2};
   Run(&D::OnExportAttachments, failing);
   EXPECT_EQ(References(messages.Get()), before);
   EXPECT_EQ(Entries(failing).size(), 3u);  // no private directory is left behind
@@ -245,16 +202,6 @@ TEST_F(MailsiftTest, CancelStopsAfterTheCurrentMessageAndSaysWhere) {
   EXPECT_EQ(LastMessage(),
             "Export to eml cancelled after 3 of 20 messages\n3 .eml files written into " + out_ +
                 "/eml.");
-
-  // The real progress dialog's Cancel, reached while the export runs.
-  cancelAt_ = -1;
-  realProgress_ = true;
-  QTimer::singleShot(0, [] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* progress = qobject_cast<QProgressDialog*>(w)) progress->cancel();
-  });
-  Run(&D::OnExportEml, NewDir("eml2"));
-  EXPECT_NE(LastMessage().find("Export to eml cancelled after"), std::string::npos);
 }
 
 TEST_F(MailsiftTest, EnterOnTheListOrARadioButtonEndsTheDialogLikeExit) {
@@ -301,14 +248,14 @@ TEST_F(MailsiftTest, AboutBoxProgressDialogAndAMissingControl) {
   EXPECT_THAT(ui::testing::CoveredChildren(shown), IsEmpty());
   ui::testing::Click(shown->findChild<QPushButton*>());
   EXPECT_FALSE(progress.Continue(2, 10));
+  QTest::qWait(60);  // the next update, shown, asks again
+  EXPECT_FALSE(progress.Continue(3, 10));
 
   registry_->Regsvr("Mailquarry.ocx", /*unregister=*/true);
   CMailsiftDlg orphan(SystemServices(&prompts_));
   QString error;
   EXPECT_FALSE(orphan.OnInitDialog(&error));
-  EXPECT_EQ(error.toStdString(),
-            "Mailquarry is not registered for this user: run scripts/run in the source tree, or "
-            "install the packages (0x80040154)");
+  EXPECT_TRUE(error.startsWith("Mailquarry is not registered")) << error.toStdString();
   EXPECT_TRUE(registry_->Regsvr("Mailquarry.ocx"));
 }
 
@@ -357,7 +304,6 @@ TEST_F(MailsiftTest, AClickOnEachChildDoesItsWork) {
   }
   // The commands not given a place (all but the first) wrote and said nothing.
   EXPECT_EQ(prompts_.messages.size(), 1u);
-  EXPECT_EQ(log_.calls[kExtract], 0);
   EXPECT_EQ(Entries(out_), (std::set<std::string>{"book", "eml"}));
 }
 
@@ -400,9 +346,16 @@ TEST_F(MailsiftTest, FortyThousandMessagesAreExportedWhole) {
   Choose("Big");
   const std::string dir = NewDir("eml");
   Run(&D::OnExportEml, dir);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 40000);
+  EXPECT_EQ(Entries(dir).size(), 40000u);
   EXPECT_TRUE(fs::exists(dir + "/s (40000).eml"));
   EXPECT_EQ(LastMessage(), "Export to eml completed\n40000 .eml files written into " + dir + ".");
+  // The first 500 and 1000 of a larger folder are that many.
+  for (auto [range, count] : {std::pair{kIdFirst500, 500u}, {kIdFirst1000, 1000u}}) {
+    Choose("Big", range);
+    const std::string first = NewDir("first" + std::to_string(count));
+    Run(&D::OnExportEml, first);
+    EXPECT_EQ(Entries(first).size(), count);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QByteArray>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -31,6 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::MailsiftTest;
 using testing::MailWithAttachment;
+using testing::Tree;
 using Files = std::map<std::string, std::string>;
 
 const std::string kLogo = "\x89PNG logo bytes";
@@ -40,19 +42,7 @@ const std::string kScanA = "%PDF scan AAAA";
 const std::string kScanB = "%PDF scan BBBB";
 
 std::string Base64(const std::string& bytes) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
-  }
-  return out;
+  return QByteArray::fromStdString(bytes).toBase64().toStdString();
 }
 
 std::string Head(const std::string& from, const std::string& subject, const std::string& date,
@@ -97,20 +87,10 @@ std::string PdfMail(const std::string& subject, const std::string& name, const s
          name + "\"\r\n\r\n" + content + "\r\n--b--\r\n";
 }
 
-// Every file below `dir` by its relative path, with its bytes (the record
-// and the staging directory left out).
-Files Tree(const std::string& dir) {
-  Files files;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    const std::string rel = fs::relative(e.path(), dir).string();
-    if (e.is_regular_file() && rel != ".mailsift-exported") files[rel] = mqtest::ReadFile(e.path());
-  }
-  return files;
-}
-
 std::set<std::string> Names(const Files& files) {
   std::set<std::string> names;
-  for (const auto& [name, bytes] : files) names.insert(name);
+  for (const auto& [name, bytes] : files)
+    if (bytes != "<dir>") names.insert(name);
   return names;
 }
 

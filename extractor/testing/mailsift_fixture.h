@@ -3,8 +3,7 @@
 // and an address book in a temporary directory of the test's own, with the
 // modules registered, mails that carry one attachment, and the main dialog
 // over them. The system dialogs are answered through the prompts; a wrapper
-// between the program and the control counts calls, fails one on request,
-// and lets the tests read the collections' reference counts.
+// between the program and the control fails one call on request.
 #pragma once
 
 #include <stdlib.h>
@@ -20,6 +19,7 @@
 #include "extractor/progress_dialog.h"
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/testing/registered_modules_test.h"
+#include "platform/testing/scratch.h"
 #include "platform/ui/dialogs.h"
 
 namespace mailsift::testing {
@@ -43,20 +43,30 @@ inline std::set<std::string> Entries(const std::string& dir) {
   return names;
 }
 
-// What the wrapper saw: Invoke calls by DISPID and the folder writes; it
-// fails the `failAt`-th call of `failId`.
-struct CallLog {
-  std::map<DISPID, int> calls;
-  std::vector<SHORT> folderWrites;
-  DISPID failId = 0;
-  int failAt = -1;
+// Every file below `dir` by its relative path with its bytes, a directory as
+// "<dir>", the record of earlier exports left out.
+inline std::map<std::string, std::string> Tree(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    const std::string rel = std::filesystem::relative(e.path(), dir).string();
+    if (rel != ".mailsift-exported")
+      files[rel] = e.is_regular_file() ? mqtest::ReadFile(e.path().string()) : "<dir>";
+  }
+  return files;
+}
+
+// Makes the wrapper fail the `at`-th call of member `id`.
+struct FailCall {
+  DISPID id = 0;
+  int at = -1, seen = 0;
 };
 
 // Stands between the program and an object of the control, and wraps the
 // collections it hands out the same way.
 class Interposer : public com::Object<IDispatch> {
  public:
-  Interposer(com::ComPtr<IDispatch> inner, CallLog* log) : inner_(std::move(inner)), log_(log) {}
+  Interposer(com::ComPtr<IDispatch> inner, FailCall* fail)
+      : inner_(std::move(inner)), fail_(fail) {}
   HRESULT GetTypeInfoCount(UINT* n) override { return inner_->GetTypeInfoCount(n); }
   HRESULT GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override {
     return inner_->GetTypeInfo(i, l, t);
@@ -66,13 +76,11 @@ class Interposer : public com::Object<IDispatch> {
   }
   HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* info, UINT* argErr) override {
-    int n = ++log_->calls[id];
-    if (flags & DISPATCH_PROPERTYPUT) log_->folderWrites.push_back(params->rgvarg[0].iVal);
-    if (id == log_->failId && n == log_->failAt) return E_FAIL;
+    if (id == fail_->id && ++fail_->seen == fail_->at) return E_FAIL;
     HRESULT hr = inner_->Invoke(id, riid, lcid, flags, params, result, info, argErr);
     if (SUCCEEDED(hr) && result && result->vt == VT_DISPATCH && result->pdispVal) {
       auto wrapped =
-          com::MakeObject<Interposer>(com::ComPtr<IDispatch>::Attach(result->pdispVal), log_);
+          com::MakeObject<Interposer>(com::ComPtr<IDispatch>::Attach(result->pdispVal), fail_);
       result->pdispVal = wrapped.Detach();
     }
     return hr;
@@ -80,7 +88,7 @@ class Interposer : public com::Object<IDispatch> {
 
  private:
   com::ComPtr<IDispatch> inner_;
-  CallLog* log_;
+  FailCall* fail_;
 };
 
 // Answers "cancel" before item `at`.
@@ -121,14 +129,12 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
     return dir;
   }
 
-  // The dialog over the store as it is now, every call through the log.
+  // The dialog over the store as it is now, every call through the wrapper.
   CMailsiftDlg& Open() {
     DialogServices services;
     services.prompts = &prompts_;
-    services.makeProgress = [this](QWidget* parent,
-                                   const QString& title) -> std::unique_ptr<Progress> {
+    services.makeProgress = [this](QWidget*, const QString&) -> std::unique_ptr<Progress> {
       if (cancelAt_ >= 0) return std::make_unique<CancelAt>(cancelAt_);
-      if (realProgress_) return std::make_unique<ProgressDialog>(parent, title, 0);
       return std::make_unique<NoProgress>();
     };
     services.open = [this](const std::string& location) {
@@ -144,7 +150,7 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
     EXPECT_TRUE(dialog_->OnInitDialog(&error)) << error.toStdString();
     dialog_->Control().Interpose([this](com::ComPtr<IDispatch> control) {
       control_ = control;
-      return com::ComPtr<IDispatch>(com::MakeObject<Interposer>(control, &log_));
+      return com::ComPtr<IDispatch>(com::MakeObject<Interposer>(control, &fail_));
     });
     return *dialog_;
   }
@@ -173,7 +179,7 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
   int added_ = 0;
   std::string out_;
   ui::ScriptedUserPrompts prompts_;
-  CallLog log_;
+  FailCall fail_;
   com::ComPtr<IDispatch> control_;
   std::unique_ptr<CMailsiftDlg> dialog_;
   std::vector<std::string> opened_;
@@ -181,7 +187,6 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
   int aboutShown_ = 0;
   std::function<bool(COptionsDlg&)> runOptions_;  // the options dialog's answer
   long cancelAt_ = -1;
-  bool realProgress_ = false;
 };
 
 }  // namespace mailsift::testing
