@@ -153,12 +153,41 @@ wait_for_focus() {  # ID
   return 1
 }
 
-# Clicks the main dialog at a point given in its dialog units: the dialog is
-# 286 by 174 units, so units scale to its pixel size whatever its font.
-click_dialog_units() {  # WINDOW X Y
+# Clicks WINDOW at a point given in its dialog units, the window being W by H
+# units (the main dialog 286 by 174): units scale to its pixels whatever its font.
+click_units() {  # WINDOW X Y [W H]
   local WIDTH HEIGHT X Y SCREEN WINDOW
   eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove --window "$1" $((WIDTH * $2 / 286)) $((HEIGHT * $3 / 174)) click 1
+  xdotool mousemove --window "$1" $((WIDTH * $2 / ${4:-286})) $((HEIGHT * $3 / ${5:-174})) click 1
+}
+
+# Enter on the completion message that follows an export.
+dismiss_message() {
+  local message
+  message=$(wait_for_window '^Mailsift$' "$main") || fail "no completion message appeared"
+  wait_for_focus "$message" || fail "the completion message did not take the keyboard"
+  xdotool key Return
+  wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
+}
+
+# Clicks the button at X Y (units), types DIR into the folder browser it opens
+# and Enter (a trailing / names the directory itself, so no completion list
+# stands open), then dismisses the completion message.
+export_into() {  # X Y DIR BUTTON
+  local browser
+  click_units "$main" "$1" "$2"
+  browser=$(wait_for_window '^Please select an output directory$') ||
+    fail "a click on \"$4\" opened no folder browser"
+  wait_for_focus "$browser" || fail "the folder browser did not take the keyboard"
+  xdotool type --delay 30 "$3/"
+  for _ in 1 2 3; do
+    sleep 0.5
+    xdotool key Return
+    wait_until_gone "$browser" '^Please select an output directory$' 10 && break
+  done
+  windows '^Please select an output directory$' | grep -qx "$browser" &&
+    fail "Enter did not close the folder browser"
+  dismiss_message
 }
 
 main=$(wait_for_window '^Mailsift$') || fail "the main dialog did not appear"
@@ -167,36 +196,19 @@ if [ "$mode" = stores ]; then
   # The drop-down is at 76, 16, 184 units wide: a click opens its list, where
   # "Projects" is the third entry (Inbox, Evolution: On This Computer, Projects).
   sleep 0.5
-  click_dialog_units "$main" 168 22
+  click_units "$main" 168 22
   sleep 1
   xdotool key Down Down Return
   sleep 0.5
 fi
 
 # "Export to eml" is at 97, 46, 82 by 22 units: its centre.
-click_dialog_units "$main" 138 57
-browser=$(wait_for_window '^Please select an output directory$') ||
-  fail "a click on \"Export to eml\" opened no folder browser"
-wait_for_focus "$browser" || fail "the folder browser did not take the keyboard"
-# A trailing / names the directory itself, so no completion list stands open.
-xdotool type --delay 30 "$work/out/"
-for _ in 1 2 3; do
-  sleep 0.5
-  xdotool key Return
-  wait_until_gone "$browser" '^Please select an output directory$' 10 && break
-done
-windows '^Please select an output directory$' | grep -qx "$browser" &&
-  fail "Enter did not close the folder browser"
-
-message=$(wait_for_window '^Mailsift$' "$main") || fail "no completion message appeared"
-wait_for_focus "$message" || fail "the completion message did not take the keyboard"
-xdotool key Return
-wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
+export_into 138 57 "$work/out" "Export to eml"
 
 # The text export, the options and the attachment export: over the demo store.
 if [ "$mode" != stores ]; then
 # "Export email to text file" is at 185, 46, 85 by 22 units: its centre.
-click_dialog_units "$main" 227 57
+click_units "$main" 227 57
 save=$(wait_for_window '^Save As$') || fail "a click on \"Export email to text file\" opened no Save As"
 wait_for_focus "$save" || fail "Save As did not take the keyboard"
 sleep 0.5
@@ -204,10 +216,7 @@ xdotool key ctrl+a
 xdotool type --delay 30 "senders.txt"
 xdotool key Return
 wait_until_gone "$save" '^Save As$' 10 || fail "Enter did not close Save As"
-message=$(wait_for_window '^Mailsift$' "$main") || fail "no completion message appeared"
-wait_for_focus "$message" || fail "the completion message did not take the keyboard"
-xdotool key Return
-wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
+dismiss_message
 [ -s "$HOME/Documents/senders.txt" ] ||
   fail "Save As did not start in the documents directory: $(ls -A "$HOME/Documents" "$work/cwd")"
 [ -z "$(ls -A "$work/cwd")" ] || fail "a file was written into the current directory"
@@ -215,13 +224,8 @@ wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the compl
 # "Options..." is at 216, 130, 50 by 14 units; the options dialog is 300 by
 # 250 units: "Leave out embedded images" at 14, 167 and "Leave out
 # duplicates" at 150, 167 (clicked on their boxes), "OK" at 187, 230, 50 by 14.
-click_dialog_units "$main" 241 137
+click_units "$main" 241 137
 options=$(wait_for_window '^Export Options$') || fail "a click on \"Options...\" opened no options"
-click_units() {  # WINDOW X Y UNITS_WIDE UNITS_HIGH
-  local WIDTH HEIGHT X Y SCREEN WINDOW
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove --window "$1" $((WIDTH * $2 / $4)) $((HEIGHT * $3 / $5)) click 1
-}
 click_units "$options" 19 172 300 250
 click_units "$options" 155 172 300 250
 click_units "$options" 212 237 300 250
@@ -229,24 +233,11 @@ wait_until_gone "$options" '^Export Options$' || fail "\"OK\" did not close the 
 
 # "Export Attachments" is at 13, 46, 81 by 21 units.
 mkdir -p "$work/attachments"
-click_dialog_units "$main" 53 56
-browser=$(wait_for_window '^Please select an output directory$') ||
-  fail "a click on \"Export Attachments\" opened no folder browser"
-wait_for_focus "$browser" || fail "the folder browser did not take the keyboard"
-xdotool type --delay 30 "$work/attachments/"
-for _ in 1 2 3; do
-  sleep 0.5
-  xdotool key Return
-  wait_until_gone "$browser" '^Please select an output directory$' 10 && break
-done
-message=$(wait_for_window '^Mailsift$' "$main") || fail "no completion message appeared"
-wait_for_focus "$message" || fail "the completion message did not take the keyboard"
-xdotool key Return
-wait_until_gone "$message" '^Mailsift$' || fail "Enter did not dismiss the completion message"
+export_into 53 56 "$work/attachments" "Export Attachments"
 fi
 
 # "Exit" is at 216, 109, 50 by 14 units.
-click_dialog_units "$main" 241 116
+click_units "$main" 241 116
 for _ in $(seq 300); do
   kill -0 "$mailsift_pid" 2>/dev/null || break
   sleep 0.1
