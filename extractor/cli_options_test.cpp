@@ -1,12 +1,18 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The pieces that need no store: reading the arguments, finding a folder by
-// what the user typed, the progress line, and the names the exports give
-// files. (The folder listing is the command line's test's.)
+// The pieces that need no store: reading the arguments and the export
+// options' values, finding a folder by what the user typed, which folders a
+// tree takes, which parts count as embedded, the record file, the report's
+// quoting, the progress line, and the names the exports give files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "extractor/cli_options.h"
+#include "extractor/csv_report.h"
+#include "extractor/export_filters.h"
+#include "extractor/export_record.h"
+#include "extractor/folder_selection.h"
 #include "extractor/store_folders.h"
 #include "extractor/terminal_progress.h"
 #include "extractor/unique_names.h"
@@ -155,6 +161,175 @@ TEST(UniqueNames, LaterFilesOfANameGetANumberBeforeTheExtension) {
   // A proposal not taken (its save failed) leaves the name free.
   EXPECT_EQ(names.Propose("x.txt"), "x.txt");
   EXPECT_EQ(names.Propose("x.txt"), "x.txt");
+}
+
+TEST(ExportOptionValues, GoodValuesAreTakenAndBadOnesSaidWithTheOption) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  CliParse p = Parse({"attachments", "--since", "2023-12-31", "--until=2024-01-01T12:30+01:00",
+                      "--min-size", "200K", "--max-size", "5M", "--type", "PDF,.key,images",
+                      "--recursive", "--skip-embedded", "out"});
+  ASSERT_EQ(p.error, "");
+  const ExportOptions& o = p.request.options;
+  EXPECT_EQ(o.since, 1703980800);
+  EXPECT_EQ(o.until, 1704108600);
+  EXPECT_EQ(o.minSize, 200u << 10);
+  EXPECT_EQ(o.maxSize, 5u << 20);
+  EXPECT_TRUE(o.types.extensions.count("pdf") && o.types.extensions.count("key") &&
+              o.types.extensions.count("jpeg") && o.types.mediaTypes.count("image/*"));
+  EXPECT_EQ(o.scope, FolderScope::kSubtree);
+  EXPECT_EQ(o.Described(),
+            "--recursive --since 2023-12-31 --until 2024-01-01T12:30+01:00 --type PDF,.key,images "
+            "--min-size 200K --max-size 5M --skip-embedded");
+  EXPECT_FALSE(Parse({"eml", "out"}).request.options.AnyOn());
+
+  const std::pair<std::vector<const char*>, const char*> wrong[] = {
+      {{"attachments", "--since", "2024-02-30", "d"}, "option '--since': not a date"},
+      {{"attachments", "--max-size", "-1", "d"}, "option '--max-size': not a size"},
+      {{"attachments", "--type", "documnets", "d"},
+       "option '--type': unknown type category 'documnets' (did you mean documents?"},
+      {{"attachments", "--type", "p/df", "d"}, "option '--type': not a file type"},
+      {{"attachments", "--type", ",", "d"}, "option '--type': needs file types"},
+      {{"attachments", "--from=", "d"}, "option '--from': needs a text"},
+      {{"attachments", "--report", "d"}, "attachments needs a target"},
+      {{"attachments", "--unique", "d"}, "--unique is an option of return-addresses"},
+      {{"return-addresses", "--skip-embedded", "f"}, "--skip-embedded is an option of attachments"},
+      {{"eml", "--type", "pdf", "d"}, "--type is an option of attachments"},
+      {{"contacts", "--new-only", "f"},
+       "--new-only is an option of attachments, eml and return-addresses"},
+      {{"attachments", "--flat=yes", "d"}, "option '--flat' takes no value"},
+  };
+  for (const auto& [args, error] : wrong)
+    EXPECT_EQ(Parse(args).error.rfind(error, 0), 0u) << args[1] << ": " << Parse(args).error;
+  // Every option of the table is in --help.
+  const std::string help = CliHelpText();
+  for (const OptionSpec& spec : ExportOptionTable())
+    EXPECT_NE(help.find(std::string("  ") + spec.flag), std::string::npos) << spec.flag;
+}
+
+TEST(FolderChoice, TreesLeaveJunkOutAndNameDirectoriesSafely) {
+  const auto folder = [](const char* name, int depth) {
+    StoreFolder f;
+    f.name = name;
+    f.depth = depth;
+    return f;
+  };
+  const std::vector<StoreFolder> folders = {
+      folder("Inbox", 0), folder("Work", 0),         folder("..", 1),  folder("Junk", 1),
+      folder("Old", 2),   folder("a/b", 1),          folder("a_b", 1), folder("Trash", 0),
+      folder("Sent", 0),  folder("Deleted Items", 0)};
+  auto directories = [&](int start, ExportOptions o) {
+    std::vector<std::string> dirs;
+    for (const ChosenFolder& c : ChooseFolders(folders, start, o))
+      dirs.push_back(std::to_string(c.position) + ":" + c.directory);
+    return dirs;
+  };
+  ExportOptions all;
+  all.scope = FolderScope::kAll;
+  EXPECT_EQ(directories(0, all),
+            (std::vector<std::string>{"0:Inbox", "1:Work", "2:Work/_..", "5:Work/a_b",
+                                      "6:Work/a_b (2)", "8:Sent"}));
+  all.includeJunk = true;
+  EXPECT_EQ(directories(0, all).size(), folders.size());
+  ExportOptions subtree;
+  subtree.scope = FolderScope::kSubtree;
+  subtree.flat = true;
+  EXPECT_EQ(directories(1, subtree), (std::vector<std::string>{"1:", "2:", "5:", "6:"}));
+  // A tree started at a junk folder keeps it: the user chose it.
+  subtree.flat = false;
+  EXPECT_EQ(directories(3, subtree), (std::vector<std::string>{"3:Junk", "4:Junk/Old"}));
+  EXPECT_EQ(directories(3, ExportOptions{}), (std::vector<std::string>{"3:"}));
+  EXPECT_EQ(SafeDirectoryName(std::string(300, 'x')).size(), 200u);
+  EXPECT_EQ(SafeDirectoryName(""), "_");
+}
+
+// Which parts count as embedded images, over the shapes mail programs send.
+TEST(EmbeddedImages, AreImagesTheTextShowsAndNothingElse) {
+  const std::set<std::string> refs =
+      CidReferences("<img src=\"cid:image001.png@01DA\"><img src='CID:Logo%40x'>url(cid:bg)");
+  EXPECT_EQ(refs, (std::set<std::string>{"image001.png@01da", "logo@x", "bg"}));
+  const std::set<std::string> none;
+  const struct {
+    PartFacts part;
+    const std::set<std::string>& references;
+    bool embedded;
+  } cases[] = {
+      {{"image001.png", "image/png", "", "image001.png@01DA", "multipart/related"}, refs, true},
+      {{"logo.gif", "image/gif", "", "LOGO@X", "multipart/mixed"}, refs, true},
+      {{"photo.jpg", "image/jpeg", "inline", "", "multipart/related"}, none, true},
+      {{"x.png", "image/png", "", "x@y", "multipart/related"}, none, true},
+      // The HTML references others: an unreferenced image is an attachment.
+      {{"x.png", "image/png", "", "x@y", "multipart/related"}, refs, false},
+      {{"image001.png", "image/png", "attachment", "image001.png@01DA", "multipart/related"},
+       refs,
+       false},
+      {{"report.pdf", "application/pdf", "inline", "bg", "multipart/related"}, refs, false},
+      {{"photo.jpg", "image/jpeg", "inline", "", "multipart/mixed"}, none, false},
+      {{"scan.png", "application/octet-stream", "", "bg", "multipart/mixed"}, refs, true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsEmbeddedImage(c.part, c.references), c.embedded) << c.part.name;
+}
+
+TEST(ExportRecordFile, ReadsItsOwnAndRefusesDamagedOrForeignFiles) {
+  ExportRecord record;
+  const std::string key = MessageKey("<a@b>", "Subject: x\r\n\r\nbody\r\n");
+  record.AddMessage(key);
+  record.AddFile(21, std::string(64, 'a'), "Inbox/invoice.pdf");
+  char dir[] = "/tmp/record-test-XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir));
+  const std::string path = std::string(dir) + "/.mailsift-exported";
+  ASSERT_EQ(record.Save(path), "");
+  ExportRecord read;
+  std::string problem;
+  ASSERT_EQ(read.Load(path, &problem), ExportRecord::Loaded::kRead) << problem;
+  EXPECT_TRUE(read.Has(key));
+  ASSERT_EQ(read.Files().size(), 1u);
+  EXPECT_EQ(read.Files()[0].path, "Inbox/invoice.pdf");
+  EXPECT_EQ(read.Load(std::string(dir) + "/none", &problem), ExportRecord::Loaded::kAbsent);
+  std::filesystem::remove_all(dir);
+
+  const std::pair<const char*, const char*> damaged[] = {
+      {"", "damaged: it is empty"},
+      {"PK\x03\x04 a zip", "damaged: its last line is cut short"},
+      {"my notes\n", "not a record file of Mailsift"},
+      {"mailsift-exported 1\nm\t0123\n", "damaged at line 2"},
+      {"mailsift-exported 1\nf\t12\tabc\tx\n", "damaged at line 2"},
+      {"mailsift-exported 1\nf\t1x\t"
+       "0000000000000000000000000000000000000000000000000000000000000000\tx\n",
+       "damaged at line 2"},
+      {"mailsift-exported 1\nq\n", "damaged at line 2"},
+  };
+  for (const auto& [text, why] : damaged) {
+    ExportRecord r;
+    EXPECT_FALSE(r.Parse(text, &problem)) << text;
+    EXPECT_EQ(problem, why) << text;
+  }
+}
+
+// The key leaves out the headers mail programs rewrite, and nothing else.
+TEST(ExportRecordFile, KeysIgnoreStatusHeadersOnly) {
+  const std::string body = "\r\nHello\r\n";
+  const std::string plain = "From: a\r\nSubject: s\r\n" + body;
+  const std::string key = MessageKey("<m@x>", plain);
+  EXPECT_EQ(MessageKey("<m@x>",
+                       "From: a\r\nStatus: RO\r\nX-Mozilla-Status: 0001\r\n"
+                       "X-Keywords: $label1\r\n  $label2\r\nSubject: s\r\n" +
+                           body),
+            key);
+  EXPECT_NE(MessageKey("<m@x>", "From: a\r\nSubject: t\r\n" + body), key);
+  EXPECT_NE(MessageKey("<m@x>", plain + "."), key);
+  EXPECT_NE(MessageKey("<n@x>", plain), key);
+  // A status header's name in the body is body text.
+  EXPECT_NE(MessageKey("<m@x>", plain + "Status: RO\r\n"),
+            MessageKey("<m@x>", plain + "Status: O\r\n"));
+}
+
+TEST(ReportCsv, QuotesWhatRfc4180Quotes) {
+  EXPECT_EQ(CsvReport::Field("plain text"), "plain text");
+  EXPECT_EQ(CsvReport::Field("a,b"), "\"a,b\"");
+  EXPECT_EQ(CsvReport::Field("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvReport::Field("two\r\nlines"), "\"two\r\nlines\"");
 }
 
 }  // namespace
