@@ -7,9 +7,6 @@
 
 #include "platform/mime/mime.h"
 #include "platform/store/testing/store_test_util.h"
-#if MQ_DEMO_TEST_CONTACTS
-#include "platform/wab/wab_test_util.h"
-#endif
 
 namespace fs = std::filesystem;
 
@@ -65,23 +62,6 @@ TEST_F(DemoStoreTest, WritesTheSameMaildirPlusPlusStoreEveryTime) {
   EXPECT_LT(read, messages);
   EXPECT_GE(attachments, 30u);
 }
-
-#if MQ_DEMO_TEST_CONTACTS
-TEST_F(DemoStoreTest, WritesADemoAddressBookBesideTheStore) {
-  ASSERT_EQ(Run(base_ / "mail"), 0);
-  wabtest::Book book((base_ / "mail-contacts").string());
-  ASSERT_EQ(book.result, S_OK);
-  std::vector<wabtest::Row> rows = book.ReadAll();
-  ASSERT_EQ(rows.size(), 9u);  // eight contacts with an address and a group
-  int users = 0;
-  for (const auto& row : rows) {
-    users += row.objectType == MAPI_MAILUSER;
-    EXPECT_TRUE(row.objectType != MAPI_MAILUSER || !row.props.at(PROP_ID(PR_EMAIL_ADDRESS)).empty())
-        << row.name;
-  }
-  EXPECT_EQ(users, 8);
-}
-#endif
 
 TEST_F(DemoStoreTest, RefusesADirectoryThatIsNotEmpty) {
   fs::create_directories(base_ / "full");
