@@ -45,18 +45,14 @@ ULONG References(IDispatch* collection) {
   return collection->Release();
 }
 
-TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) {
-  fixture_.AddFolder({"Work"});
-  fixture_.AddFolder({"Archive"});
-  fixture_.AddFolder({"Work", "Old"});
+// The first folder and all messages are chosen, Exit is the default; the
+// drop-down's texts are the profile test's.
+TEST_F(MailsiftTest, StartsOnTheFirstFolderWithAllMessagesAndNoTextCut) {
   CMailsiftDlg& dialog = Open();
-  QStringList names;
-  for (int i = 0; i < Folders()->count(); ++i) names << Folders()->itemText(i);
-  EXPECT_EQ(names, QStringList({"Inbox (0)", "Archive (0)", "Work (0)", "    Old (0)"}));
   EXPECT_EQ(Folders()->currentIndex(), 0);
   EXPECT_TRUE(Radio(kIdAllMessages)->isChecked());
   EXPECT_TRUE(static_cast<QPushButton*>(dialog.Item(kIdExit))->isDefault());
-  // In the font of its message boxes no text is cut, and a button's keeps clear of its frame.
+  // No text is cut, and a button's keeps clear of its frame.
   for (auto* button : dialog.findChildren<QAbstractButton*>()) {
     const int text = button->fontMetrics().horizontalAdvance(button->text());
     if (auto* radio = qobject_cast<QRadioButton*>(button)) {
@@ -72,8 +68,9 @@ TEST_F(MailsiftTest, DropDownListsFoldersInControlOrderWithAllMessagesSelected) 
   }
 }
 
-// A profile's accounts read as accounts, without counts; their folders below.
-TEST_F(MailsiftTest, TheDropDownShowsAccountsWithoutCounts) {
+// The folders in the control's order, indented below their parents, with
+// their counts; a profile's accounts read as accounts, without counts.
+TEST_F(MailsiftTest, TheDropDownShowsFoldersIndentedAndAccountsWithoutCounts) {
   ScopedEnv cache("XDG_CACHE_HOME", out_ + "/cache");
   store::testing::ThunderbirdFixture profile;
   ScopedEnv maildir("MAILDIR", ""), home("HOME", profile.home());

@@ -4,11 +4,9 @@
 // multipart/related with an inline image and an inline PDF, one PDF forwarded
 // three times, two different PDFs of one name and size, a Junk folder, dates
 // across a year boundary, a non-ASCII subject and a folder three levels down.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QByteArray>
 #include <QCheckBox>
@@ -19,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "extractor/file_identity.h"
 #include "extractor/options_export.h"
 #include "extractor/testing/mailsift_fixture.h"
 #include "platform/mime/testing/tnef_writer.h"
@@ -204,21 +201,17 @@ TEST_F(OptionsExportTest, EachOptionWritesTheFilesItShould) {
 // bytes under the same names as the export without options.
 TEST_F(OptionsExportTest, AnOptionThatFiltersNothingWritesWhatTheDefaultWrites) {
   MakeStore();
-  for (int folder : {0, Position("Work")}) {
-    const std::string plain = NewDir("plain" + std::to_string(folder));
-    const std::string with = NewDir("with" + std::to_string(folder));
-    NoProgress progress;
-    ExportAttachments(dialog_->Control(), SelectFolder(dialog_->Control(), folder, kAllMessages),
-                      plain, progress);
-    Export(with, With({{"--set-times", nullptr}}), MessageExport::kAttachments, folder);
-    EXPECT_EQ(Tree(with), Tree(plain));
-    const std::string emlPlain = NewDir("emlplain" + std::to_string(folder));
-    const std::string emlWith = NewDir("emlwith" + std::to_string(folder));
-    ExportEml(dialog_->Control(), SelectFolder(dialog_->Control(), folder, kAllMessages), emlPlain,
-              progress);
-    Export(emlWith, With({{"--set-times", nullptr}}), MessageExport::kEml, folder);
-    EXPECT_EQ(Tree(emlWith), Tree(emlPlain));
-  }
+  NoProgress progress;
+  for (int folder : {0, Position("Work")})
+    for (auto [kind, plainExport] : {std::pair{MessageExport::kAttachments, &ExportAttachments},
+                                     {MessageExport::kEml, &ExportEml}}) {
+      const std::string n = std::to_string(folder) + std::to_string(int(kind));
+      const std::string plain = NewDir("plain" + n), with = NewDir("with" + n);
+      plainExport(dialog_->Control(), SelectFolder(dialog_->Control(), folder, kAllMessages), plain,
+                  progress);
+      Export(with, With({{"--set-times", nullptr}}), kind, folder);
+      EXPECT_EQ(Tree(with), Tree(plain));
+    }
 }
 
 TEST_F(OptionsExportTest, TheReportSaysWhatHappenedToEachAttachment) {
@@ -248,20 +241,16 @@ TEST_F(OptionsExportTest, TheReportSaysWhatHappenedToEachAttachment) {
   EXPECT_EQ(lines[1],
             "left out,embedded,,Inbox,2023-12-30T10:00:00Z,Anna Accountant,Invoice "
             "December,<outlook@test>,image001.png,,,,");
-  EXPECT_THAT(lines[2], ::testing::StartsWith(
-                            "written,,invoice.pdf,Inbox,2023-12-30T10:00:00Z,Anna Accountant,"
-                            "Invoice December,<outlook@test>,invoice.pdf,21,"));
+  EXPECT_EQ(lines[2],
+            "written,,invoice.pdf,Inbox,2023-12-30T10:00:00Z,Anna Accountant,Invoice December,"
+            "<outlook@test>,invoice.pdf,21,"
+            "a88460efd08398ea6497da7c5c665b823960e8713f1bebcb4d6e464757d340c6,,");
   EXPECT_THAT(lines[4],
               ::testing::StartsWith(
                   "written,,report.pdf,Inbox,2024-01-02T08:00:00Z,Bob,Rechnung für März,"));
   EXPECT_THAT(lines[6], ::testing::StartsWith("duplicate,contract.pdf,,Inbox,"));
   // A subject with a comma is quoted.
   EXPECT_THAT(lines[8], ::testing::HasSubstr(",\"Scan, first\","));
-  // The SHA-256 of the bytes written.
-  int fd = open((dir + "/invoice.pdf").c_str(), O_RDONLY);
-  const auto digest = DigestFile(fd, true);
-  close(fd);
-  EXPECT_THAT(lines[2], ::testing::EndsWith("," + digest->sha256 + ",,"));
   // File times are the messages' sent dates.
   struct stat st {};
   ASSERT_EQ(stat((dir + "/invoice.pdf").c_str(), &st), 0);
