@@ -149,7 +149,6 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
     QString error;
     EXPECT_TRUE(dialog_->OnInitDialog(&error)) << error.toStdString();
     dialog_->Control().Interpose([this](com::ComPtr<IDispatch> control) {
-      control_ = control;
       return com::ComPtr<IDispatch>(com::MakeObject<Interposer>(control, &fail_));
     });
     return *dialog_;
@@ -180,7 +179,6 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
   std::string out_;
   ui::ScriptedUserPrompts prompts_;
   FailCall fail_;
-  com::ComPtr<IDispatch> control_;
   std::unique_ptr<CMailsiftDlg> dialog_;
   std::vector<std::string> opened_;
   HRESULT openResult_ = S_OK;
