@@ -9,7 +9,6 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
-#include <QFontInfo>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStyleOptionButton>

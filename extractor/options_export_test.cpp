@@ -109,12 +109,10 @@ class OptionsExportTest : public MailsiftTest {
   }
 
   ExportOutcome Export(const std::string& dir, ExportOptions options,
-                       MessageExport kind = MessageExport::kAttachments, int folder = 0,
-                       long first = 0) {
+                       MessageExport kind = MessageExport::kAttachments, int folder = 0) {
     OptionsExportRequest request;
     request.kind = kind;
     request.folder = folder;
-    request.first = first;
     request.target = dir;
     request.options = std::move(options);
     NoProgress progress;

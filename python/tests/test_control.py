@@ -17,7 +17,7 @@ def gauge_module():
     require("mq_pytest_server.so", why="the test server is missing")
 
 
-def test_window_lives_until_close(markers):
+def test_window_lives_until_close_with_block_or_collection(markers):
     gauge = mailquarry.Control("MqPyTest.Gauge.1")
     assert repr(gauge) == "<mailquarry.Control _DGauge>"
     assert gauge.WindowOpen is True and not gauge.closed
@@ -32,8 +32,7 @@ def test_window_lives_until_close(markers):
         mailquarry.Control("MqPyTest.Probe.1")
     assert error.value.hresult == E_NOINTERFACE
 
-
-def test_with_block_and_collection_destroy_the_window(markers):
+    # The end of a with block and collection destroy it too.
     with mailquarry.Control("{393B2FE0-2569-4465-AA8D-3FEF7628F960}") as gauge:
         assert len(list(markers.iterdir())) == 1
     assert gauge.closed and list(markers.iterdir()) == []
