@@ -414,6 +414,7 @@ TEST_P(StoreContract, WritesChangeOnlyWhatCanBeWritten) {
   EXPECT_EQ(work_->MarkMessagesAsRead(TRUE, 0, &list), S_OK);
   MESSAGEIDLIST readOne{sizeof(MESSAGEIDLIST), 1, &one};
   EXPECT_EQ(work_->MarkMessagesAsRead(TRUE, 0, &readOne), S_FALSE);  // read already
+  EXPECT_EQ(work_->MarkMessagesAsRead(FALSE, 0, &readOne), S_OK);
   MESSAGEID missing = two + 100;
   MESSAGEIDLIST bad{sizeof(MESSAGEIDLIST), 1, &missing};
   EXPECT_FALSE(SUCCEEDED(work_->MarkMessagesAsRead(TRUE, 0, &bad)));
