@@ -34,7 +34,6 @@ class ThunderbirdFixture {
   const std::string& profile() const { return profile_; }            // installs.ini's default
   const std::string& olderProfile() const { return olderProfile_; }  // profiles.ini's Default=1
 
-  std::string localFolders() const { return profile_ + "/Mail/Local Folders"; }
   std::string imapAccount() const { return profile_ + "/ImapMail/imap.example.com"; }
   std::string perMessageAccount() const { return profile_ + "/Mail/pop.example.org"; }
 
