@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/testing/scratch.h"
+
 namespace store::testing {
 
 // Where the profiles directory sits below the home directory.
@@ -24,8 +26,8 @@ enum class ProfilesLocation { kHome, kSnap, kFlatpak };
 
 class ThunderbirdFixture {
  public:
+  // In a fresh home directory, removed with the fixture.
   explicit ThunderbirdFixture(ProfilesLocation where = ProfilesLocation::kHome);
-  ~ThunderbirdFixture();  // removes the home directory
   ThunderbirdFixture(const ThunderbirdFixture&) = delete;
   ThunderbirdFixture& operator=(const ThunderbirdFixture&) = delete;
 
@@ -51,7 +53,8 @@ class ThunderbirdFixture {
   static const char kPrefs[];  // the prefs.js written
 
  private:
-  std::string home_, profilesDir_, profile_, olderProfile_;
+  mqtest::TempDir dir_;
+  std::string home_ = dir_.path(), profilesDir_, profile_, olderProfile_;
 };
 
 }  // namespace store::testing
