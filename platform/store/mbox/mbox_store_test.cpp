@@ -74,14 +74,6 @@ TEST_F(MboxStoreTest, AThunderbirdTreeListsItsMboxFilesAsFolders) {
   Write("Drafts", "Subject: no envelope\n\nx\n");
   auto ns = OpenStore();
   ASSERT_TRUE(ns);
-  {
-    // An open folder counts its file as it is, listed or not.
-    auto sent = OpenByName(ns.Get(), "Sent");
-    FOLDERPROPS props{};
-    props.cbSize = FOLDERPROPS_SIZE;
-    ASSERT_EQ(sent->GetFolderProps(0, &props), S_OK);
-    EXPECT_EQ(props.cMessage, 1u);
-  }
   EXPECT_EQ(Listing(ns.Get(), true),
             (std::vector<std::string>{"Inbox [inbox] | *in1 | *in2", "Lists", "  Rust | *rust",
                                       "mutt", "  box | *box", "Sent | *sent", "Trash"}));
@@ -153,13 +145,12 @@ TEST_F(MboxStoreTest, IdsFollowTheMessagesThroughAppendsCompactionAndRemovals) {
     for (const auto& m : Messages(OpenByName(ns, "Inbox").Get())) out[m.subject].push_back(m.id);
     return out;
   };
-  auto ids = idsBySubject(OpenStore().Get());
+  auto ns = OpenStore();
+  auto ids = idsBySubject(ns.Get());
   ASSERT_EQ(ids.size(), 4u);
   ASSERT_EQ(ids["dup"].size(), 2u);
-  auto ns = OpenStore();  // (a) reopened
-  EXPECT_EQ(idsBySubject(ns.Get()), ids);
 
-  // (b) new mail appended.
+  // (a) new mail appended.
   Append("Inbox", Entry(Mail("d")) + Entry(Mail("dup")));
   auto now = idsBySubject(ns.Get());
   ASSERT_EQ(now["dup"].size(), 3u);
@@ -170,7 +161,7 @@ TEST_F(MboxStoreTest, IdsFollowTheMessagesThroughAppendsCompactionAndRemovals) {
   EXPECT_EQ(now, ids);
   ids = idsBySubject(ns.Get());
 
-  // (c) Thunderbird deletes b, marks a read, then compacts: the file is
+  // (b) Thunderbird deletes b, marks a read, then compacts: the file is
   // rewritten without b and with every status header rewritten.
   auto inbox = OpenByName(ns.Get(), "Inbox");
   const MESSAGEID c = ids["c"][0];
@@ -183,7 +174,7 @@ TEST_F(MboxStoreTest, IdsFollowTheMessagesThroughAppendsCompactionAndRemovals) {
   EXPECT_EQ(now, ids);
   EXPECT_EQ(Messages(inbox.Get())[0].flags & MSG_FLAG_READ, MSG_FLAG_READ);
 
-  // (d) another program removes a message in the middle.
+  // (c) another program removes a message in the middle.
   Write("Inbox", Entry(Mail("a", read2)) + dups + Entry(Mail("d")) + Entry(Mail("dup")));
   ids.erase("c");
   EXPECT_EQ(idsBySubject(ns.Get()), ids);
