@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The control over every store of a home at once (MAILDIR unset), as a
-// client meets it: the folder list in the order people see, exports from
-// other programs' folders (a Maildir and an mbox file) that give the message
-// as stored, and writes to them that answer FALSE and change no file.
+// client meets it: one folder list, exports from other programs' folders (a
+// Maildir and an mbox file) that give the message as stored, and writes to
+// them that answer FALSE and change no file.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -52,32 +52,10 @@ TEST_F(AllStoresE2E, OneFolderListAndAnExportFromEvolution) {
   const std::string evolution = home_ + "/.local/share/evolution";
   const auto before = Others();
   Start();
-  std::vector<std::string> names;
-  for (SHORT i = 0; i < Get(folders_, "Count").Long(); ++i)
-    names.push_back(Call(folders_, "FindFolderName", i).Str());
-  EXPECT_EQ(names, (std::vector<std::string>{"Inbox",
-                                             "Maildir",
-                                             "Work",
-                                             "Thunderbird: Local Folders",
-                                             "Inbox",
-                                             "Evolution: On This Computer",
-                                             "Inbox",
-                                             "Projects.2025",
-                                             "Evolution: jane@example.com",
-                                             "Inbox",
-                                             "KMail: Local Folders",
-                                             "Inbox",
-                                             "lists",
-                                             "dev",
-                                             "Claws Mail: Mailbox",
-                                             "Inbox",
-                                             "archive",
-                                             "Claws Mail: jane on imap.example.com",
-                                             "Inbox",
-                                             "Geary: jane@example.com",
-                                             "Inbox",
-                                             "Mail spool",
-                                             "Inbox"}));
+  // The store's own test holds the whole tree's order; here the folders used.
+  EXPECT_EQ(Get(folders_, "Count").Long(), 23);
+  EXPECT_EQ(Call(folders_, "FindFolderName", SHORT{3}).Str(), "Thunderbird: Local Folders");
+  EXPECT_EQ(Call(folders_, "FindFolderName", SHORT{7}).Str(), "Projects.2025");
   ASSERT_EQ(Put(control_, "Folder", SHORT{7}).hr, S_OK);  // Projects.2025
   ASSERT_EQ(Get(messages_, "Count").Long(), 2);
   EXPECT_EQ(Call(messages_, "FindSubject", 1).Str(), "Evolution Projects 2");

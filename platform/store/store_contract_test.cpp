@@ -59,30 +59,38 @@ struct Shape {
 };
 
 // One read, two unread: as a Maildir's S flag, an mbox Status header, or
-// Gmail's labels.
-std::string MaildirFile(const std::string& dir, int n, const std::string& text, bool read) {
-  std::string name =
-      dir + "/cur/100000000" + std::to_string(n) + ".M1P1.host:2," + (read ? "S" : "");
-  testing::WriteFile(name, text);
-  return name;
+// Gmail's labels. The Inbox's message and Work's three as Maildir files:
+std::string FillMaildirs(const std::string& root, const std::string& inbox,
+                         const std::string& work) {
+  testing::WriteFile(inbox + "/cur/1000000000.M1P1.host:2,", Text("in", 0));
+  for (int i = 1; i <= 3; ++i)
+    testing::WriteFile(
+        work + "/cur/100000000" + std::to_string(i) + ".M1P1.host:2," + (i == 1 ? "S" : ""),
+        Text(kSubjects[i - 1], i));
+  return root;
+}
+
+// And as an MH folder's numbered files.
+std::string FillNumbered(const std::string& root, const std::string& inbox,
+                         const std::string& work) {
+  testing::MakeDirs(inbox);
+  testing::MakeDirs(work);
+  testing::WriteFile(inbox + "/1", Text("in", 0));
+  for (int i = 1; i <= 3; ++i)
+    testing::WriteFile(work + "/" + std::to_string(i), Text(kSubjects[i - 1], i));
+  return root;
 }
 
 std::string MakeMaildirPlusPlus(const std::string& base) {
   std::string root = testing::AddNestedFolder(base, "mail");
-  std::string work = testing::AddNestedFolder(root, ".Work");
-  testing::WriteFile(work + "/maildirfolder", "");
-  MaildirFile(root, 0, Text("in", 0), false);
-  for (int i = 0; i < 3; ++i) MaildirFile(work, i + 1, Text(kSubjects[i], i + 1), i == 0);
-  return root;
+  testing::WriteFile(testing::AddNestedFolder(root, ".Work") + "/maildirfolder", "");
+  return FillMaildirs(root, root, root + "/.Work");
 }
 
 std::string MakeNested(const std::string& base) {
   std::string root = base + "/mail";
-  std::string inbox = testing::AddNestedFolder(root, "INBOX");
-  std::string work = testing::AddNestedFolder(root, "Work");
-  MaildirFile(inbox, 0, Text("in", 0), false);
-  for (int i = 0; i < 3; ++i) MaildirFile(work, i + 1, Text(kSubjects[i], i + 1), i == 0);
-  return root;
+  return FillMaildirs(root, testing::AddNestedFolder(root, "INBOX"),
+                      testing::AddNestedFolder(root, "Work"));
 }
 
 std::vector<std::string> MboxWork() {
@@ -121,13 +129,8 @@ std::string MakeTakeout(const std::string& base) {
 // flags 0; new and unread: 3; a message it does not list (3) is new; one
 // marked deleted (8) is waiting to be removed and not shown).
 std::string MakeClawsMh(const std::string& base) {
-  std::string root = base + "/Mail";
-  testing::MakeDirs(root + "/inbox");
-  testing::MakeDirs(root + "/Work");
-  testing::WriteFile(root + "/inbox/1", Text("in", 0));
+  std::string root = FillNumbered(base + "/Mail", base + "/Mail/inbox", base + "/Mail/Work");
   testing::WriteFile(root + "/inbox/.claws_cache", "cache");
-  for (int i = 0; i < 3; ++i)
-    testing::WriteFile(root + "/Work/" + std::to_string(i + 1), Text(kSubjects[i], i + 1));
   testing::WriteFile(root + "/Work/4", Text("gone", 4));
   testing::WriteFile(root + "/Work/.claws_mark",
                      Le32(2) + Le32(1) + Le32(0) + Le32(2) + Le32(3) + Le32(4) + Le32(8));
@@ -136,13 +139,8 @@ std::string MakeClawsMh(const std::string& base) {
 
 // nmh's folders: the unread messages in the "unseen" sequence.
 std::string MakeNmh(const std::string& base) {
-  std::string root = base + "/Mail";
-  testing::MakeDirs(root + "/inbox");
-  testing::MakeDirs(root + "/Work");
-  testing::WriteFile(root + "/inbox/1", Text("in", 0));
+  std::string root = FillNumbered(base + "/Mail", base + "/Mail/inbox", base + "/Mail/Work");
   testing::WriteFile(root + "/inbox/.mh_sequences", "unseen: 1\n");
-  for (int i = 0; i < 3; ++i)
-    testing::WriteFile(root + "/Work/" + std::to_string(i + 1), Text(kSubjects[i], i + 1));
   testing::WriteFile(root + "/Work/.mh_sequences", "cur: 1\nunseen: 2-3\n");
   testing::WriteFile(root + "/context", "Current-Folder: inbox\n");
   return root;
@@ -160,13 +158,10 @@ std::string MakeEvolutionLocal(const std::string& base) {
 // KMail's local folders: subfolders of X in ".X.directory".
 std::string MakeKMail(const std::string& base) {
   std::string root = base + "/local-mail";
-  std::string inbox = testing::AddNestedFolder(root, "inbox");
-  std::string work = testing::AddNestedFolder(root, "Work");
   testing::AddNestedFolder(root, "lists");
   testing::AddNestedFolder(root, ".lists.directory/dev");
-  MaildirFile(inbox, 0, Text("in", 0), false);
-  for (int i = 0; i < 3; ++i) MaildirFile(work, i + 1, Text(kSubjects[i], i + 1), i == 0);
-  return root;
+  return FillMaildirs(root, testing::AddNestedFolder(root, "inbox"),
+                      testing::AddNestedFolder(root, "Work"));
 }
 
 // Apple Mail's own store: one .emlx file a message (its length, the
@@ -295,6 +290,7 @@ class StoreContract : public ::testing::TestWithParam<Shape> {
   void SetUp() override {
     root_ = GetParam().make(dir_.path());
     env_.emplace("MAILDIR", root_);
+    unopened_ = Snapshot();
     ns_ = OpenStore();
     work_ = OpenByName(ns_.Get(), "Work");
     ASSERT_TRUE(work_);
@@ -309,6 +305,7 @@ class StoreContract : public ::testing::TestWithParam<Shape> {
   mqtest::ScopedEnv cache_{"XDG_CACHE_HOME", cacheDir_.path()};
   std::optional<mqtest::ScopedEnv> env_;
   std::string root_;
+  std::map<std::string, std::string> unopened_;
   ComPtr<IStoreNamespace> ns_;
   ComPtr<IStoreFolder> work_;
   std::vector<Msg> messages_;
@@ -406,14 +403,14 @@ TEST_P(StoreContract, IdsLastAcrossOpenings) {
 
 // A writable store changes; a read-only one refuses every write, answers a
 // change of the read state with whether it would change anything, and
-// writes no byte into its tree.
+// writes no byte into its tree, from its opening on.
 TEST_P(StoreContract, WritesChangeOnlyWhatCanBeWritten) {
-  const auto before = Snapshot();
   MESSAGEID two = messages_[1].id, one = messages_[0].id;
   MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &two};
   EXPECT_EQ(work_->MarkMessagesAsRead(TRUE, 0, &list), S_OK);
   MESSAGEIDLIST readOne{sizeof(MESSAGEIDLIST), 1, &one};
   EXPECT_EQ(work_->MarkMessagesAsRead(TRUE, 0, &readOne), S_FALSE);  // read already
+  EXPECT_EQ(work_->MarkMessagesAsRead(FALSE, 0, &readOne), S_OK);
   MESSAGEID missing = two + 100;
   MESSAGEIDLIST bad{sizeof(MESSAGEIDLIST), 1, &missing};
   EXPECT_FALSE(SUCCEEDED(work_->MarkMessagesAsRead(TRUE, 0, &bad)));
@@ -449,7 +446,7 @@ TEST_P(StoreContract, WritesChangeOnlyWhatCanBeWritten) {
     EXPECT_LT(hr, 0) << "call " << call++;
   ASSERT_EQ(after.size(), 3u);
   EXPECT_FALSE(after[1].flags & MSG_FLAG_READ);
-  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(Snapshot(), unopened_);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryLayout, StoreContract, ::testing::ValuesIn(kShapes),

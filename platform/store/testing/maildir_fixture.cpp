@@ -20,31 +20,11 @@
 namespace store::testing {
 
 MaildirFixture::MaildirFixture() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/mq-maildir-XXXXXX";
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  root_ = pattern;
   for (const char* sub : {"/cur", "/new", "/tmp"}) mkdir((root_ + sub).c_str(), 0700);
 }
 
-MaildirFixture::~MaildirFixture() {
-  if (setEnv_) {
-    if (hadEnv_)
-      setenv("MAILDIR", oldEnv_.c_str(), 1);
-    else
-      unsetenv("MAILDIR");
-  }
-  chmod(root_.c_str(), 0700);
-  disk::RemoveTree(root_);
-}
-
 void MaildirFixture::UseAsMailDir() {
-  if (!setEnv_) {
-    const char* old = std::getenv("MAILDIR");
-    hadEnv_ = old != nullptr;
-    if (old) oldEnv_ = old;
-    setEnv_ = true;
-  }
+  if (!env_) env_.emplace("MAILDIR", root_);
   setenv("MAILDIR", root_.c_str(), 1);
 }
 

@@ -5,9 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/testing/scratch.h"
 
 namespace store::testing {
 
@@ -23,8 +26,9 @@ struct MessageOptions {
 
 class MaildirFixture {
  public:
-  MaildirFixture();   // an empty Maildir (cur, new, tmp) under $TMPDIR or /tmp
-  ~MaildirFixture();  // removes the tree; restores $MAILDIR if UseAsMailDir changed it
+  // An empty Maildir (cur, new, tmp) in a fresh directory, removed with the
+  // fixture, which also puts back $MAILDIR if UseAsMailDir changed it.
+  MaildirFixture();
   MaildirFixture(const MaildirFixture&) = delete;
   MaildirFixture& operator=(const MaildirFixture&) = delete;
 
@@ -46,10 +50,9 @@ class MaildirFixture {
   std::vector<std::string> Files(const FolderPath& folder) const;
 
  private:
-  std::string root_;
-  bool setEnv_ = false;
-  bool hadEnv_ = false;
-  std::string oldEnv_;
+  mqtest::TempDir dir_;
+  const std::string root_ = dir_.path();
+  std::optional<mqtest::ScopedEnv> env_;
   unsigned counter_ = 0;
 };
 

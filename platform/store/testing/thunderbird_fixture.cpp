@@ -5,12 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <stdexcept>
 
-#include "platform/store/engine/disk.h"
-#include "platform/store/maildir/files.h"
-#include "platform/store/maildir/names.h"
 #include "platform/store/testing/maildir_fixture.h"
 #include "platform/store/testing/nested_tree.h"
 #include "platform/testing/scratch.h"
@@ -66,10 +61,6 @@ const char ThunderbirdFixture::kPrefs[] =
     "user_pref(\"mail.server.server4.type\", \"none\");\n";
 
 ThunderbirdFixture::ThunderbirdFixture(ProfilesLocation where) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/mq-home-XXXXXX";
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  home_ = pattern;
   profilesDir_ = home_ + (where == ProfilesLocation::kHome ? "/.thunderbird"
                           : where == ProfilesLocation::kSnap
                               ? "/snap/thunderbird/common/.thunderbird"
@@ -121,10 +112,6 @@ ThunderbirdFixture::ThunderbirdFixture(ProfilesLocation where) {
   MakeDirs(profile_ + "/" + pop + "Trash/cur");
   MakeDirs(profile_ + "/" + pop + "Trash/tmp");
   WriteProfileFile(pop + "popstate.dat", "# POP3 State File\nk jane pop.example.org\n");
-}
-
-ThunderbirdFixture::~ThunderbirdFixture() {
-  disk::RemoveTree(home_);
 }
 
 void ThunderbirdFixture::WriteProfileFile(const std::string& relative,

