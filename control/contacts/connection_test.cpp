@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The connection's conversation with the address-book library, over a fake
-// library that fails the calls a test names: what a failure leaves, and that
-// every buffer goes back (checked after each test). Which text lands in which
-// field, the templates the connection passes, and showing and deleting
-// contacts, are the contacts' end-to-end test's, over the real library.
+// library that fails the calls a test names: what a failure leaves, and
+// (under the sanitizers) that every buffer goes back once. Which text lands
+// in which field, the templates the connection passes, and showing and
+// deleting contacts, are the contacts' end-to-end test's, over the real
+// library.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -42,10 +43,6 @@ class ConnectionTest : public ::testing::Test {
     wab_->Reset();
   }
   void TearDown() override {
-    if (wab_) {
-      EXPECT_EQ(wab_->liveBuffers, 0) << "buffers of the address book not given back";
-      EXPECT_EQ(wab_->badFrees, 0);
-    }
     if (library_) dlclose(library_);
     unsetenv("MAILQUARRY_REGISTRY");
     std::remove((dir_ + "/registry").c_str());

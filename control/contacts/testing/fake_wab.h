@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // A fake address-book module for the connection's tests: it exports WABOpen
-// like the real library, serves an in-memory personal address book, counts
-// the buffers of its allocator, and fails the operations a test names.
-// (Interfaces not released are leaks LeakSanitizer reports.)
+// like the real library, serves an in-memory personal address book, and
+// fails the operations a test names. Buffers not freed and interfaces not
+// released are leaks LeakSanitizer reports.
 //
 // A test loads the module itself (dlopen of its path, which the connection's
 // own load then shares) and reaches its state through FakeWabState(); the
@@ -54,8 +54,6 @@ struct FakeWab {
     bool saved = false;
   };
   std::vector<Created> created;
-  int liveBuffers = 0;  // AllocateBuffer roots not yet freed
-  int badFrees = 0;     // FreeBuffer of something that is no root
 
   void Fail(const std::string& operation, HRESULT hr = E_FAIL, int after = 0) {
     failures[operation] = {after, hr};
