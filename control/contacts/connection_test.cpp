@@ -8,12 +8,12 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include "control/contacts/address_book_connection.h"
 #include "control/contacts/contacts.h"
 #include "control/contacts/testing/fake_wab.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/scratch.h"
 
 namespace mq {
 namespace {
@@ -27,10 +27,6 @@ class ConnectionTest : public ::testing::Test {
   // A private registry names the fake as the library; the fake stays loaded
   // so that its state outlives every connection.
   void SetUp() override {
-    char dir[] = "/tmp/mq-wab-test-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    setenv("MAILQUARRY_REGISTRY", (dir_ + "/registry").c_str(), 1);
     reg::Edit edit;
     edit.SetString(reg::Root::LocalMachine, WAB_DLL_PATH_KEY, "", FakePath());
     ASSERT_EQ(edit.Commit(), S_OK);
@@ -44,9 +40,6 @@ class ConnectionTest : public ::testing::Test {
   }
   void TearDown() override {
     if (library_) dlclose(library_);
-    unsetenv("MAILQUARRY_REGISTRY");
-    std::remove((dir_ + "/registry").c_str());
-    rmdir(dir_.c_str());
   }
 
   // Alpha (its own display name differing from the table's), a group, Beta.
@@ -66,7 +59,8 @@ class ConnectionTest : public ::testing::Test {
     wab_->Fail(step, hr, after);
   }
 
-  std::string dir_;
+  mqtest::TempDir dir_;
+  mqtest::ScopedEnv registry_{"MAILQUARRY_REGISTRY", dir_ / "registry"};
   void* library_ = nullptr;
   testing::FakeWab* wab_ = nullptr;
 };
