@@ -253,7 +253,9 @@ TEST_F(ContactsE2E, DialogsShowTheSelectedContactAndStoreWhatTheUserEnters) {
 }
 
 // With no book named, our own book comes first and other programs' books
-// follow: here a Thunderbird book, only read.
+// follow: here a Thunderbird book, only read, whose contact the control
+// refuses to delete. What each program's book holds and where new contacts
+// go is the found books' own test (wab_test).
 class FoundBooksE2E : public ContactsE2E {
  protected:
   mqtest::TempDir home_;
@@ -261,34 +263,21 @@ class FoundBooksE2E : public ContactsE2E {
       dataEnv_{"XDG_DATA_HOME", home_ / "data"}, configEnv_{"XDG_CONFIG_HOME", home_ / "config"};
 };
 
-TEST_F(FoundBooksE2E, AThunderbirdBookFollowsOursReadOnlyAndNewContactsGoToOurs) {
+TEST_F(FoundBooksE2E, AThunderbirdBookFollowsOursAndItsContactsAreNotDeleted) {
   fs::create_directories(home_ / "data/mailquarry/contacts");
   mqtest::WriteFile(home_ / "data/mailquarry/contacts/olive.vcf", Card("Olive"));
   const std::string profile = wabtest::WriteThunderbirdProfile(home_.path(), "");
-  wabtest::WriteThunderbirdBook(profile + "/abook.sqlite", {{"b",
-                                                             {{"DisplayName", "Bob"},
-                                                              {"PrimaryEmail", "bob@example.org"},
-                                                              {"Company", "Acme"},
-                                                              {"CellularNumber", "+1 555 0104"}}}});
+  wabtest::WriteThunderbirdBook(profile + "/abook.sqlite",
+                                {{"b", {{"DisplayName", "Bob"}, {"PrimaryEmail", "bob@x.org"}}}});
   Start();
   ASSERT_EQ(Names(), (Texts{"Olive", "Bob"}));
-  EXPECT_EQ(Call(contacts_, "FindEmail", 1).Str(), "bob@example.org");
-  EXPECT_EQ(Call(contacts_, "FindCompanyName", 1).Str(), "Acme");
-  EXPECT_EQ(Call(contacts_, "FindMobile", 1).Str(), "+1 555 0104");
+  EXPECT_EQ(Call(contacts_, "FindEmail", 1).Str(), "bob@x.org");
 
   const auto files = FilesBelow(profile);
   const std::string bytes = mqtest::ReadFile(profile + "/abook.sqlite");
   EXPECT_EQ(Call(contacts_, "DeleteContact", 1).Bool(), false);
-  EXPECT_EQ(NewContact({"Nora", "nora@example.org", "", "", "", "", "", "", "", "", "", "", "", ""})
-                .Bool(),
-            true);
   EXPECT_EQ(FilesBelow(profile), files);
   EXPECT_EQ(mqtest::ReadFile(profile + "/abook.sqlite"), bytes);
-  ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
-  Texts names = Names();
-  ASSERT_EQ(names.size(), 3u);
-  EXPECT_EQ(names.back(), "Bob");
-  EXPECT_EQ(FilesBelow(home_ / "data/mailquarry/contacts").size(), 2u);
 }
 
 }  // namespace

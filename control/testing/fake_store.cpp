@@ -193,7 +193,6 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
     if (folder.failMessageRequest == 0) return E_FAIL;
     auto* e = new MessageEnum;
     *handle = e;
-    ++state_.openHandles;
     if (folder.messages.empty()) return S_FALSE;
     e->next = 1;
     return Fill(0, props);
@@ -210,7 +209,6 @@ class FakeFolderObject : public com::Object<IStoreFolder> {
   HRESULT GetMessageClose(HENUMSTORE handle) override {
     Call(S_OK);
     delete static_cast<MessageEnum*>(handle);
-    --state_.openHandles;
     return S_OK;
   }
 
@@ -272,7 +270,6 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
     e->next = 1;
     if (state_.noSubFolderHandle[parent]) return S_OK;
     *handle = e.release();
-    ++state_.openHandles;
     return S_OK;
   }
   HRESULT GetNextSubFolder(HENUMSTORE handle, FOLDERPROPS* props) override {
@@ -288,7 +285,6 @@ class FakeNamespace : public com::Object<IStoreNamespace> {
   HRESULT GetSubFolderClose(HENUMSTORE handle) override {
     Call(S_OK);
     delete static_cast<SubFolderEnum*>(handle);
-    --state_.openHandles;
     return S_OK;
   }
 

@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,6 +18,7 @@
 #include "platform/com/testing/automation_client.h"
 #include "platform/com/typeinfo.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/registered_modules.h"
 #include "platform/testing/scratch.h"
 
 namespace fs = std::filesystem;
@@ -32,21 +31,16 @@ using sample::kCounterClsid;
 using sample::kLibId;
 
 std::string Bin(const char* name) {
-  return std::string(std::getenv("MQ_BIN_DIR")) + "/" + name;
+  return mqtest::BinDir() + "/" + name;
 }
 std::string ModulePath() {
   return fs::canonical(Bin("sample_server.so")).string();
 }
 
-// Runs a command line; returns its exit status and standard output.
+// Runs a command line; returns its exit status and its output alone.
 int RunCommand(const std::string& command, std::string* output) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  char buffer[4096];
   output->clear();
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output->append(buffer, n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return mqtest::RunCommand(command, output);
 }
 
 bool ModuleLoaded() {
@@ -64,7 +58,7 @@ class Server : public ::testing::Test {
   }
 
   int Regsvr(const std::string& args, std::string* out) {
-    return RunCommand(Bin("regsvr") + " " + args + " 2>&1", out);
+    return RunCommand(Bin("regsvr") + " " + args, out);
   }
 
   mqtest::TempDir temp_;
@@ -222,8 +216,8 @@ TEST_F(Server, SystemRegistrationServesWhenTheUsersModuleIsGone) {
 
 TEST_F(Server, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {
   std::string out;
-  std::string command = "MAILQUARRY_REGISTRY=/dev/null/registry " + Bin("regsvr") + " " +
-                        Bin("sample_server.so") + " 2>&1";
+  std::string command =
+      "MAILQUARRY_REGISTRY=/dev/null/registry " + Bin("regsvr") + " " + Bin("sample_server.so");
   EXPECT_EQ(RunCommand(command, &out), 1);
   EXPECT_EQ(out, "DllRegisterServer in " + Bin("sample_server.so") + ": 0x80040200\n");
   EXPECT_NE(Regsvr((dir_ / "none.so").string(), &out), 0);

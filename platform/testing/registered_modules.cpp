@@ -4,10 +4,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 
 // The modules a test loads at run time (the control, the store, the address
 // book's vCard library, Qt's plugins) bring thread-local storage of their own.
@@ -38,31 +34,12 @@ int RunCommand(const std::string& command, std::string* output) {
 }
 
 RegisteredModules::RegisteredModules(std::vector<std::string> modules) {
-  char dir[] = "/tmp/mq-registry-XXXXXX";
-  if (!mkdtemp(dir)) {
+  if (dir_.path().empty()) {
     ok_ = false;
     log_ = "cannot make a temporary directory";
     return;
   }
-  dir_ = dir;
-  file_ = dir_ + "/registry";
-  if (const char* old = std::getenv("MAILQUARRY_REGISTRY")) {
-    hadEnv_ = true;
-    oldEnv_ = old;
-  }
-  setenv("MAILQUARRY_REGISTRY", file_.c_str(), 1);
   for (const std::string& module : modules) ok_ = Regsvr(module) && ok_;
-}
-
-RegisteredModules::~RegisteredModules() {
-  if (dir_.empty()) return;
-  unlink(file_.c_str());
-  std::string cleanup = "rm -rf '" + dir_ + "'";
-  RunCommand(cleanup, nullptr);
-  if (hadEnv_)
-    setenv("MAILQUARRY_REGISTRY", oldEnv_.c_str(), 1);
-  else
-    unsetenv("MAILQUARRY_REGISTRY");
 }
 
 bool RegisteredModules::Regsvr(const std::string& module, bool unregister) {

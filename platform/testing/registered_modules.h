@@ -25,7 +25,6 @@ class RegisteredModules {
  public:
   // Module file names in BinDir(), registered in this order.
   explicit RegisteredModules(std::vector<std::string> modules = {"MailStore.so", "Mailquarry.ocx"});
-  ~RegisteredModules();
   RegisteredModules(const RegisteredModules&) = delete;
   RegisteredModules& operator=(const RegisteredModules&) = delete;
 
@@ -38,10 +37,9 @@ class RegisteredModules {
   bool Regsvr(const std::string& module, bool unregister = false);
 
  private:
-  std::string dir_;
-  std::string file_;
-  bool hadEnv_ = false;
-  std::string oldEnv_;
+  TempDir dir_;
+  std::string file_ = dir_ / "registry";
+  ScopedEnv env_{"MAILQUARRY_REGISTRY", file_};
   bool ok_ = true;
   std::string log_;
 };

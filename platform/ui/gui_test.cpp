@@ -51,8 +51,8 @@ TEST_F(GuiTest, WindowSitsInItsParentAndGoesWithItAndTheHookRuns) {
   EXPECT_EQ(host.Deactivate(), S_FALSE);
 }
 
-// The caption and lines are the control's own test (control_test); here,
-// the box's size, its icon, and an OK that a click reaches.
+// The caption and lines are the control's own strings; here, the box's
+// size, its icon, and an OK that a click reaches.
 TEST_F(GuiTest, AboutBoxIsSizedInDialogUnitsAndClosesWithAClickOnOk) {
   AboutBoxContent content{"About", {"Version 1.0", "A second line"}, {}};
   auto about = MakeAboutBox(content);

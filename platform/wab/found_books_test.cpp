@@ -98,11 +98,6 @@ class FoundBooks : public ::testing::Test {
     WriteFile(data / "contacts/kim.vcf", Card("kim", "Kim"));
   }
 
-  std::vector<std::string> Names(const std::vector<Row>& rows) {
-    std::vector<std::string> names;
-    for (const Row& row : rows) names.push_back(row.name);
-    return names;
-  }
   std::map<std::string, std::string> IdsByName() {
     std::map<std::string, std::string> ids;
     for (const Row& row : Book("").ReadAll()) ids[row.name] = row.entryId;

@@ -2,8 +2,8 @@
 // Cards as phones and older programs export them, read through WABOpen:
 // raw Shift_JIS whose last byte is 0x5C, Latin-1 and unknown charsets,
 // undeclared Windows-1252, iOS CR CR LF and old CR-only line ends, a UTF-8
-// byte-order mark, UTF-16 files; deletes that keep every other card's bytes;
-// and the lines the vCard library mishandles.
+// byte-order mark, UTF-16 books in either byte order; deletes that keep every
+// other card's bytes; and the lines the vCard library mishandles.
 #include <algorithm>
 
 #include "platform/wab/vcard_mapping.h"
@@ -22,7 +22,6 @@ struct CardShape {
   const char* what;
   std::string bytes;  // the file as stored
   std::vector<Field> fields;
-  bool unicodeFile = false;  // UTF-16: not to be joined with the others
 };
 
 // UTF-16 bytes of text made of code units given as char16_t.
@@ -36,10 +35,6 @@ std::string Utf16Bytes(const std::u16string& text, bool bigEndian) {
 }
 
 std::vector<CardShape> RealWorldShapes() {
-  const std::u16string utf16 =
-      u"BEGIN:VCARD\r\nVERSION:3.0\r\nFN:\u014Cno Hiroshi\r\nN:\u014Cno;Hiroshi;;;\r\n"
-      u"EMAIL;TYPE=INTERNET:ono@example.jp\r\nTEL;TYPE=WORK:+81 3 0000\r\nEND:VCARD\r\n";
-  const std::string ono = "\xC5\x8Cno Hiroshi";
   return {
       // The FN value ends in 0x95 0x5C ("表"): not a backslash before the line
       // break, so N survives.
@@ -111,16 +106,6 @@ std::vector<CardShape> RealWorldShapes() {
        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Zo\xC3\xAB Mark\r\nEMAIL:zoe@example.org\r\n"
        "END:VCARD\r\n",
        {{PR_DISPLAY_NAME, "Zo\xC3\xAB Mark"}, {PR_EMAIL_ADDRESS, "zoe@example.org"}}},
-      {"UTF-16 little-endian",
-       Utf16Bytes(utf16, false),
-       {{PR_DISPLAY_NAME, ono},
-        {PR_EMAIL_ADDRESS, "ono@example.jp"},
-        {PR_BUSINESS_TELEPHONE_NUMBER, "+81 3 0000"}},
-       true},
-      {"UTF-16 big-endian",
-       Utf16Bytes(utf16, true),
-       {{PR_DISPLAY_NAME, ono}, {PR_SURNAME, "\xC5\x8Cno"}, {PR_EMAIL_ADDRESS, "ono@example.jp"}},
-       true},
   };
 }
 
@@ -133,26 +118,19 @@ void ExpectFields(const Row& row, const CardShape& shape) {
   EXPECT_EQ(row.name, shape.fields[0].text);
 }
 
-// One file of every 8-bit shape (the byte-order mark first), then the UTF-16
-// files, in file-name order.
+// Every 8-bit shape in one file, the byte-order mark first. UTF-16 books are
+// the next test's.
 TEST(WabCardShapes, EveryShapeReadsRightUnchangedAndADeleteKeepsTheOthersExactly) {
   std::vector<CardShape> shapes = RealWorldShapes();
   std::stable_partition(shapes.begin(), shapes.end(),
                         [](const CardShape& s) { return s.bytes.rfind("\xEF\xBB\xBF", 0) == 0; });
-  std::stable_partition(shapes.begin(), shapes.end(),
-                        [](const CardShape& s) { return !s.unicodeFile; });
   TempDir dir;
   std::string file;
-  std::vector<std::pair<std::string, std::string>> utf16;
-  for (const CardShape& shape : shapes) {
-    // Bytes between cards (an empty line some exporters write) stay too; not
-    // after a CR-only card, where they would make a CR CR LF line end.
-    if (!shape.unicodeFile) file += shape.bytes + (shape.bytes.back() == '\n' ? "\r\n" : "");
-    if (shape.unicodeFile)
-      utf16.emplace_back(dir / (std::to_string(utf16.size() + 1) + ".vcf"), shape.bytes);
-  }
+  // Bytes between cards (an empty line some exporters write) stay too; not
+  // after a CR-only card, where they would make a CR CR LF line end.
+  for (const CardShape& shape : shapes)
+    file += shape.bytes + (shape.bytes.back() == '\n' ? "\r\n" : "");
   WriteFile(dir / "0-mixed.vcf", file);
-  for (const auto& [path, bytes] : utf16) WriteFile(path, bytes);
   Book book(dir.path());
   std::vector<Row> rows = book.ReadAll();
   ASSERT_EQ(rows.size(), shapes.size());
@@ -161,7 +139,6 @@ TEST(WabCardShapes, EveryShapeReadsRightUnchangedAndADeleteKeepsTheOthersExactly
     ExpectFields(rows[i], shapes[i]);
   }
   EXPECT_EQ(ReadFile(dir / "0-mixed.vcf"), file) << "reading changes no file";
-  for (const auto& [path, bytes] : utf16) EXPECT_EQ(ReadFile(path), bytes);
 
   // Each delete takes exactly its card's bytes, whatever its line ends.
   std::vector<std::size_t> order{3, 2, 5, 1};

@@ -49,6 +49,12 @@ struct Row {
   std::map<ULONG, ULONG> types;        // PROP_ID → property type
 };
 
+inline std::vector<std::string> Names(const std::vector<Row>& rows) {
+  std::vector<std::string> names;
+  for (const Row& row : rows) names.push_back(row.name);
+  return names;
+}
+
 class Book {
  public:
   explicit Book(const std::string& location) {

@@ -23,12 +23,6 @@ const char kLast[] =
 // Bytes between cards (a comment line some exporters write) stay too.
 const std::string kMulti = std::string(kFirst) + "\r\n" + kMiddle + kLast;
 
-std::vector<std::string> Names(const std::vector<Row>& rows) {
-  std::vector<std::string> names;
-  for (const Row& r : rows) names.push_back(r.name);
-  return names;
-}
-
 // Every field's way into a card and back is the dialog test's
 // (WabDialogs.NewEntrySavesEveryFieldOnOkAndNothingOnCancel); here, the file a
 // new contact gets, texts a card must escape, and text it cannot hold.

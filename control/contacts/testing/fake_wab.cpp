@@ -2,43 +2,40 @@
 // The fake address-book module (see fake_wab.h).
 #include "control/contacts/testing/fake_wab.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace mq::testing {
 namespace {
 
 FakeWab g_wab;
-// Buffers of the allocator: each root with what AllocateMore hung on it.
-std::map<void*, std::vector<void*>> g_roots;
+
+// A buffer of the allocator starts after a header that holds what
+// AllocateMore hung on it. A buffer never freed is a leak to LeakSanitizer,
+// one freed twice or a child freed as a buffer a bad access to
+// AddressSanitizer, as with any other memory.
+struct alignas(std::max_align_t) Header {
+  std::vector<void*> children;
+};
 
 void* AllocateRoot(ULONG size) {
-  void* buffer = std::calloc(1, size ? size : 1);
-  g_roots[buffer];
-  g_wab.liveBuffers = static_cast<int>(g_roots.size());
-  return buffer;
+  return new (std::calloc(1, sizeof(Header) + size)) Header + 1;
 }
 
 HRESULT AllocateChild(ULONG size, void* parent, void** out) {
-  *out = nullptr;
-  auto it = g_roots.find(parent);
-  if (it == g_roots.end()) return MAPI_E_INVALID_PARAMETER;
   *out = std::calloc(1, size ? size : 1);
-  it->second.push_back(*out);
+  (static_cast<Header*>(parent) - 1)->children.push_back(*out);
   return S_OK;
 }
 
 void FreeRoot(void* buffer) {
   if (!buffer) return;
-  auto it = g_roots.find(buffer);
-  if (it == g_roots.end()) {
-    ++g_wab.badFrees;
-    return;
-  }
-  for (void* child : it->second) std::free(child);
-  std::free(it->first);
-  g_roots.erase(it);
-  g_wab.liveBuffers = static_cast<int>(g_roots.size());
+  Header* header = static_cast<Header*>(buffer) - 1;
+  for (void* child : header->children) std::free(child);
+  header->~Header();
+  std::free(header);
 }
 
 // Copies text or bytes into a buffer hung on `parent`.
@@ -76,17 +73,9 @@ FakeEntry* FindEntry(ULONG length, const void* id) {
   return nullptr;
 }
 
-// Counts the interfaces handed out and not yet let go.
-template <class I>
-class Counted : public com::Object<I> {
- public:
-  Counted() { ++g_wab.liveInterfaces; }
-  ~Counted() override { --g_wab.liveInterfaces; }
-};
-
 // The property members a fake does not serve.
 template <class I>
-class NoProps : public Counted<I> {
+class NoProps : public com::Object<I> {
  public:
   HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
   HRESULT GetProps(LPSPropTagArray, ULONG, ULONG*, LPSPropValue*) override {
@@ -128,12 +117,8 @@ class FakeNewEntry : public NoProps<IMAPIProp> {
     g_wab.created[index_].saved = true;
     return S_OK;
   }
-  HRESULT SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray*) override {
-    for (ULONG i = 0; i < count; ++i) {
-      const SPropValue& v = values[i];
-      const bool text = PROP_TYPE(v.ulPropTag) == PT_STRING8 && v.Value.lpszA;
-      g_wab.created[index_].written.push_back({v.ulPropTag, text ? v.Value.lpszA : "?", 0});
-    }
+  HRESULT SetProps(ULONG count, LPSPropValue, LPSPropProblemArray*) override {
+    g_wab.created[index_].written += static_cast<int>(count);
     return g_wab.Count("SetProps");
   }
 
@@ -141,7 +126,7 @@ class FakeNewEntry : public NoProps<IMAPIProp> {
   std::size_t index_;
 };
 
-class FakeTable : public Counted<IMAPITable> {
+class FakeTable : public com::Object<IMAPITable> {
  public:
   HRESULT SetColumns(LPSPropTagArray tags, ULONG) override {
     if (tags) columns_.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues);
@@ -196,8 +181,7 @@ class FakeContainer : public NoProps<IABContainer> {
     *out = com::MakeObject<FakeTable>().Detach();
     return S_OK;
   }
-  HRESULT CreateEntry(ULONG length, LPENTRYID id, ULONG flags, IMAPIProp** out) override {
-    g_wab.calls.push_back("CreateEntry " + Hex(id, length) + " flags=" + std::to_string(flags));
+  HRESULT CreateEntry(ULONG, LPENTRYID, ULONG, IMAPIProp** out) override {
     *out = nullptr;
     if (HRESULT hr = g_wab.Count("CreateEntry"); FAILED(hr)) return hr;
     g_wab.created.emplace_back();
@@ -228,12 +212,8 @@ class FakeAddrBook : public NoProps<IAddrBook> {
     *out = static_cast<IMailUser*>(com::MakeObject<FakeMailUser>(entry->properties).Detach());
     return S_OK;
   }
-  HRESULT NewEntry(ULONG_PTR owner, ULONG flags, ULONG containerLength, LPENTRYID container,
-                   ULONG templateLength, LPENTRYID templateId, ULONG* newLength,
+  HRESULT NewEntry(ULONG_PTR, ULONG, ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG* newLength,
                    LPENTRYID* newId) override {
-    g_wab.calls.push_back("NewEntry owner=" + std::to_string(owner) + " flags=" +
-                          std::to_string(flags) + " container=" + Hex(container, containerLength) +
-                          " template=" + Hex(templateId, templateLength));
     *newLength = 0;
     *newId = nullptr;
     if (HRESULT hr = g_wab.Count("NewEntry"); FAILED(hr)) return hr;
@@ -257,7 +237,7 @@ class FakeAddrBook : public NoProps<IAddrBook> {
   }
 };
 
-class FakeWabObject : public Counted<IWABObject> {
+class FakeWabObject : public com::Object<IWABObject> {
  public:
   HRESULT AllocateBuffer(ULONG size, void** out) override {
     *out = nullptr;
@@ -284,10 +264,7 @@ COM_EXPORT mq::testing::FakeWab* FakeWabState() {
   return &g_wab;
 }
 
-COM_EXPORT HRESULT WABOpen(IAddrBook** book, IWABObject** wab, WAB_PARAM* param, DWORD reserved) {
-  g_wab.calls.push_back("WABOpen size=" + std::to_string(param ? param->cbSize : 0) +
-                        " file=" + (param && param->szFileName ? param->szFileName : "(null)") +
-                        " reserved=" + std::to_string(reserved));
+COM_EXPORT HRESULT WABOpen(IAddrBook** book, IWABObject** wab, WAB_PARAM*, DWORD) {
   *book = nullptr;
   *wab = nullptr;
   if (g_wab.openResult != S_OK) return g_wab.openResult;
