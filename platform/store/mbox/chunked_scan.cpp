@@ -13,8 +13,11 @@
 namespace store::mbox {
 namespace {
 
-// Chunks taken beyond the one to hand on next, at most.
-constexpr std::size_t kAhead = 2;
+// Chunks taken beyond the one to hand on next, and messages read and not
+// handed on, at most: enough for the helper not to wait on the hand-over,
+// few enough that memory stays small whatever the size of the messages.
+constexpr std::size_t kAhead = 8;
+constexpr std::size_t kMostHeld = 1 << 16;
 // Bytes read between two checks that they still may be.
 constexpr std::uint64_t kCheckEvery = 1 << 20;
 
@@ -34,10 +37,11 @@ struct State {
   std::size_t first = 0;     // the number of the front chunk (chunks handed on)
   std::size_t taken = 0;     // chunks taken so far
   std::uint64_t cursor = 0;  // where the next chunk begins
+  std::size_t held = 0;      // messages of the chunks read and not handed on
   std::atomic<bool> stop{false};
 
   bool MayTake(std::uint64_t size) const {
-    return !stop && cursor < size && taken <= first + kAhead;
+    return !stop && cursor < size && taken <= first + kAhead && held < kMostHeld;
   }
 };
 
@@ -85,7 +89,7 @@ std::uint64_t ChunkedScan::Run(std::uint64_t start, const Take& take) {
         if (!splitter.Next(&s)) break;
         Scanned& m = c.messages.emplace_back();
         m.span = s;
-        readOne_(bytes_.substr(s.text, s.textEnd - s.text), &m);
+        readOne_(bytes_, &m);
         c.reached = s.end;
         unchecked += s.end - s.from;
       }
@@ -100,6 +104,7 @@ std::uint64_t ChunkedScan::Run(std::uint64_t start, const Take& take) {
   auto finish = [&](Chunk* c) {
     std::lock_guard<std::mutex> lock(st.mutex);
     c->done = true;
+    st.held += c->messages.size();
     st.changed.notify_all();
   };
 
@@ -143,6 +148,7 @@ std::uint64_t ChunkedScan::Run(std::uint64_t start, const Take& take) {
     Chunk c = std::move(st.chunks.front());
     st.chunks.pop_front();
     ++st.first;
+    st.held -= c.messages.size();
     st.changed.notify_all();
     lock.unlock();
     if (!take(c.messages, c.reached)) {

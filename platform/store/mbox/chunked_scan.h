@@ -28,19 +28,22 @@ struct Scanned {
   Span span;  // offsets in the whole file
   MessageFacts facts;
   std::vector<std::string> labels;
+  // Its header block and "From " line, copied while they are in the
+  // processor's caches, for the reader of its summary.
+  std::string headers, envelope;
 };
 
 struct ChunkedScanOptions {
-  std::size_t chunkBytes = 4 << 20;
+  std::size_t chunkBytes = 2 << 20;
   // Files smaller than this are split on the calling thread alone.
   std::size_t parallelFrom = 16 << 20;
 };
 
 class ChunkedScan {
  public:
-  // Reads the facts of one message from its text (as stored). Called on
-  // either thread.
-  using ReadOne = std::function<void(std::string_view text, Scanned* out)>;
+  // Reads what is wanted of the message at `out->span` of `bytes` into
+  // `out`. Called on either thread.
+  using ReadOne = std::function<void(std::string_view bytes, Scanned* out)>;
   // Whether the bytes may still be read (the lease holds). Called on either
   // thread, between a megabyte or so of bytes; once false, no byte is read
   // again and the scan stops at the first message it has not read.

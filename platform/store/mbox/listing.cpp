@@ -387,8 +387,13 @@ HRESULT MboxListing::ReadMapped(FileMapping& map, std::uint64_t* start, bool* sk
   const LabelReader labels = labelReader_;
   mbox::ChunkedScan scan(
       mapped,
-      [labels](std::string_view text, mbox::Scanned* m) {
+      [labels](std::string_view bytes, mbox::Scanned* m) {
+        const mbox::Span& s = m->span;
+        const std::string_view text = bytes.substr(s.text, s.textEnd - s.text);
         ReadFactsOf(text, labels, &m->facts, &m->labels);
+        if (m->facts.deleted) return;
+        m->headers.assign(text.substr(0, m->facts.headerEnd));
+        m->envelope.assign(bytes.substr(s.from, s.text - s.from));
       },
       [&map] { return map.Held(); });
   HRESULT hr = S_OK;
@@ -406,6 +411,9 @@ HRESULT MboxListing::ReadMapped(FileMapping& map, std::uint64_t* start, bool* sk
       m.span = s;
       m.facts = scanned.facts;
       m.labels = std::move(scanned.labels);
+      m.headers = std::move(scanned.headers);
+      m.envelopeLine = std::move(scanned.envelope);
+      m.copied = !m.facts.deleted;
     }
     hr = ReadBatch(batch, /*factsRead=*/true);
     if (FAILED(hr)) return false;
@@ -535,7 +543,7 @@ HRESULT MboxListing::ReadBatch(std::vector<Found>& batch, bool factsRead) {
   }
   if (background_) {
     for (Found& m : batch) {
-      if (m.facts.deleted || m.id != 0) continue;
+      if (m.facts.deleted || m.id != 0 || m.copied) continue;
       m.headers.assign(m.text.substr(0, m.facts.headerEnd));
       m.envelopeLine.assign(m.envelope);
       m.copied = true;
