@@ -108,18 +108,37 @@ std::uint64_t ChunkedScan::Run(std::uint64_t start, const Take& take) {
     st.changed.notify_all();
   };
 
+  auto stopAll = [&] {
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.stop = true;
+    st.changed.notify_all();
+  };
   std::thread helper;
+  // Whatever ends the hand-over (an exception from `take` too), the helper
+  // stops and is waited for before the state it uses goes.
+  struct Joiner {
+    std::thread& thread;
+    const std::function<void()> stop;
+    ~Joiner() {
+      stop();
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{helper, stopAll};
   if (size - start >= options_.parallelFrom) {
     try {
       helper = std::thread([&] {
-        for (;;) {
-          std::unique_lock<std::mutex> lock(st.mutex);
-          st.changed.wait(lock, [&] { return st.stop || st.cursor >= size || st.MayTake(size); });
-          if (!st.MayTake(size)) return;
-          Chunk* c = takeChunk();
-          lock.unlock();
-          read(*c);
-          finish(c);
+        try {
+          for (;;) {
+            std::unique_lock<std::mutex> lock(st.mutex);
+            st.changed.wait(lock, [&] { return st.stop || st.cursor >= size || st.MayTake(size); });
+            if (!st.MayTake(size)) return;
+            Chunk* c = takeChunk();
+            lock.unlock();
+            read(*c);
+            finish(c);
+          }
+        } catch (const std::bad_alloc&) {
+          stopAll();
         }
       });
     } catch (const std::system_error&) {
@@ -161,12 +180,6 @@ std::uint64_t ChunkedScan::Run(std::uint64_t start, const Take& take) {
       break;
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(st.mutex);
-    st.stop = true;
-    st.changed.notify_all();
-  }
-  if (helper.joinable()) helper.join();
   return handed;
 }
 
