@@ -34,7 +34,7 @@ struct Scanned {
 };
 
 struct ChunkedScanOptions {
-  std::size_t chunkBytes = 2 << 20;
+  std::size_t chunkBytes = 4 << 20;
   // Files smaller than this are split on the calling thread alone.
   std::size_t parallelFrom = 16 << 20;
 };

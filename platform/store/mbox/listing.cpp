@@ -10,7 +10,8 @@
 //
 // The file is split (splitter.h) and each message hashed straight from a
 // mapping of it while a read lease guards the mapping against the file being
-// truncated under it (file_mapping.h); without the lease, the file is read a
+// truncated under it (file_mapping.h), on two threads for a large file
+// (chunked_scan.h); without the lease, the file is read a
 // window at a time with pread into one buffer (copying it there cost about a
 // quarter of a first listing). Only the header blocks of new messages are
 // parsed; a first listing parses them and writes the rows on a thread of its
