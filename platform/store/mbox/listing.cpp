@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/com/memory.h"
@@ -150,6 +151,13 @@ void ReadFactsOf(std::string_view text, LabelReader labelReader, mbox::MessageFa
     *labels = labelReader(text.substr(0, facts->headerEnd), &unread);
     if (!labels->empty() && !unread) facts->flags |= MSG_FLAG_READ;
   }
+}
+
+// With one processor, a second thread would only add its switches.
+mbox::ChunkedScanOptions ScanOptions() {
+  mbox::ChunkedScanOptions options;
+  if (std::thread::hardware_concurrency() < 2) options.parallelFrom = SIZE_MAX;
+  return options;
 }
 
 // A message found by this listing.
@@ -396,7 +404,7 @@ HRESULT MboxListing::ReadMapped(FileMapping& map, std::uint64_t* start, bool* sk
         m->headers.assign(text.substr(0, m->facts.headerEnd));
         m->envelope.assign(bytes.substr(s.from, s.text - s.from));
       },
-      [&map] { return map.Held(); });
+      [&map] { return map.Held(); }, ScanOptions());
   HRESULT hr = S_OK;
   std::vector<Found> batch;
   *start = scan.Run(*start, [&](std::vector<mbox::Scanned>& messages, std::uint64_t end) {
