@@ -2,8 +2,9 @@
 // Feeds arbitrary bytes to the mbox splitter as a whole file, and reads back
 // every message it finds through the MIME layer's slice stream. Aborts when
 // the parts do not make up the file again, when the quoting count disagrees
-// with the quoting positions, or when the stream shows other bytes than the
-// text with its quoting taken off.
+// with the quoting positions, when the stream shows other bytes than the
+// text with its quoting taken off, or when a split cut at a certain message
+// start differs from the whole.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -60,7 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::uint64_t at = splitter.preambleEnd();
   mbox::Span s;
   int read = 0;
+  // A cut at a certain start, from a position the input picks: both sides
+  // must split as the whole does (a large file is split on two threads so).
+  const std::uint64_t cut = mbox::CertainStart(bytes, size ? data[0] * size / 256 : 0);
+  mbox::Splitter before(bytes.substr(0, cut)), after(bytes, cut);
+  mbox::Span other;
   while (splitter.Next(&s)) {
+    Check((s.from < cut ? before : after).Next(&other));
+    Check(other.from == s.from && other.text == s.text && other.textEnd == s.textEnd &&
+          other.end == s.end && other.quoted == s.quoted);
     Check(s.from == at && s.from < s.text + 1 && s.text <= s.textEnd && s.textEnd <= s.end);
     Check(s.end > s.from && s.end <= size && bytes.substr(s.from, 5) == "From ");
     rebuilt.append(bytes.substr(s.from, s.end - s.from));
@@ -83,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(ReadSlice(fd, slice) == unquoted);
     }
   }
-  Check(rebuilt == bytes);
+  Check(rebuilt == bytes && !before.Next(&other) && !after.Next(&other));
   close(fd);
   return 0;
 }

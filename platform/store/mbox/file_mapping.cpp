@@ -84,6 +84,10 @@ bool FileMapping::Intact() {
   return false;
 }
 
+bool FileMapping::Held() const {
+  return leased_ && fcntl(fd_, F_GETLEASE) == F_RDLCK;
+}
+
 void FileMapping::DropBefore(std::size_t offset) {
   constexpr std::size_t kStep = 32 << 20;
   const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));

@@ -41,6 +41,9 @@ class FileMapping {
   // be read until the next check. Once false, stays false (the lease is let
   // go at once, so the writer waits no longer than it must).
   bool Intact();
+  // The same check without letting go: safe to call from several threads
+  // while they read the mapping. Intact() lets go once they are done.
+  bool Held() const;
   // Lets go of the lease, when the mapping will not be read again.
   void Release();
   // Unmaps the pages before `offset`, which will not be read again (they

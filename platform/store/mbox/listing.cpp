@@ -10,7 +10,8 @@
 //
 // The file is split (splitter.h) and each message hashed straight from a
 // mapping of it while a read lease guards the mapping against the file being
-// truncated under it (file_mapping.h); without the lease, the file is read a
+// truncated under it (file_mapping.h), on two threads for a large file
+// (chunked_scan.h); without the lease, the file is read a
 // window at a time with pread into one buffer (copying it there cost about a
 // quarter of a first listing). Only the header blocks of new messages are
 // parsed; a first listing parses them and writes the rows on a thread of its
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/com/memory.h"
@@ -31,6 +33,7 @@
 #include "platform/store/engine/file_reader.h"
 #include "platform/store/engine/internal.h"
 #include "platform/store/engine/store_engine.h"
+#include "platform/store/mbox/chunked_scan.h"
 #include "platform/store/mbox/file_mapping.h"
 #include "platform/store/mbox/format.h"
 #include "platform/store/mbox/message_key.h"
@@ -134,6 +137,27 @@ bool StillThereRead(int fd, std::uint64_t size, std::int64_t from, std::int64_t 
   mbox::Span s;
   if (!splitter.Next(&s) || s.from != 0 || (s.end == bytes.size() && !toTheEnd)) return false;
   return StillThere(bytes, 0, hash, length);
+}
+
+// The facts of a message's text, with the labels it carries when its file's
+// messages carry them.
+void ReadFactsOf(std::string_view text, LabelReader labelReader, mbox::MessageFacts* facts,
+                 std::vector<std::string>* labels) {
+  *facts = mbox::ReadFacts(text);
+  if (labelReader) {
+    // An archive whose messages carry labels keeps no Status: its messages
+    // are read unless labelled unread.
+    bool unread = false;
+    *labels = labelReader(text.substr(0, facts->headerEnd), &unread);
+    if (!labels->empty() && !unread) facts->flags |= MSG_FLAG_READ;
+  }
+}
+
+// With one processor, a second thread would only add its switches.
+mbox::ChunkedScanOptions ScanOptions() {
+  mbox::ChunkedScanOptions options;
+  if (std::thread::hardware_concurrency() < 2) options.parallelFrom = SIZE_MAX;
+  return options;
 }
 
 // A message found by this listing.
@@ -369,36 +393,45 @@ HRESULT MboxListing::ReadFrom(int fd, FileMapping& map, std::uint64_t from) {
 HRESULT MboxListing::ReadMapped(FileMapping& map, std::uint64_t* start, bool* skipTail) {
   if (!map.Intact()) return S_OK;
   const std::string_view mapped = map.bytes();
-  mbox::Splitter splitter(mapped, *start);
+  const LabelReader labels = labelReader_;
+  mbox::ChunkedScan scan(
+      mapped,
+      [labels](std::string_view bytes, mbox::Scanned* m) {
+        const mbox::Span& s = m->span;
+        const std::string_view text = bytes.substr(s.text, s.textEnd - s.text);
+        ReadFactsOf(text, labels, &m->facts, &m->labels);
+        if (m->facts.deleted) return;
+        m->headers.assign(text.substr(0, m->facts.headerEnd));
+        m->envelope.assign(bytes.substr(s.from, s.text - s.from));
+      },
+      [&map] { return map.Held(); }, ScanOptions());
+  HRESULT hr = S_OK;
   std::vector<Found> batch;
-  std::uint64_t batchBytes = 0;
-  mbox::Span s;
-  while (splitter.Next(&s)) {
-    if (*skipTail) {
-      *skipTail = false;
-    } else {
+  *start = scan.Run(*start, [&](std::vector<mbox::Scanned>& messages, std::uint64_t end) {
+    for (mbox::Scanned& scanned : messages) {
+      if (*skipTail) {
+        *skipTail = false;
+        continue;
+      }
+      const mbox::Span& s = scanned.span;
       Found& m = batch.emplace_back();
       m.text = mapped.substr(s.text, s.textEnd - s.text);
       m.envelope = mapped.substr(s.from, s.text - s.from);
       m.span = s;
-      ReadFacts(m);
-      batchBytes += s.end - s.from;
+      m.facts = scanned.facts;
+      m.labels = std::move(scanned.labels);
+      m.headers = std::move(scanned.headers);
+      m.envelopeLine = std::move(scanned.envelope);
+      m.copied = !m.facts.deleted;
     }
-    if (batchBytes >= kWindow || s.end == mapped.size()) {
-      HRESULT hr = ReadBatch(batch, /*factsRead=*/true);
-      if (FAILED(hr)) return hr;
-      batchBytes = 0;
-      *start = s.end;
-      map.DropBefore(s.end);
-      if (!map.Intact()) return S_OK;
-    }
-  }
-  if (!batch.empty()) {
-    HRESULT hr = ReadBatch(batch, /*factsRead=*/true);
-    if (FAILED(hr)) return hr;
-  }
-  *start = mapped.size();
-  return S_OK;
+    hr = ReadBatch(batch, /*factsRead=*/true);
+    if (FAILED(hr)) return false;
+    map.DropBefore(end);
+    return true;
+  });
+  // A writer waiting for the lease is let go on at once.
+  if (*start < mapped.size()) map.Intact();
+  return hr;
 }
 
 // Reads the file from `start` (0, or a message's start) a window at a time
@@ -519,7 +552,7 @@ HRESULT MboxListing::ReadBatch(std::vector<Found>& batch, bool factsRead) {
   }
   if (background_) {
     for (Found& m : batch) {
-      if (m.facts.deleted || m.id != 0) continue;
+      if (m.facts.deleted || m.id != 0 || m.copied) continue;
       m.headers.assign(m.text.substr(0, m.facts.headerEnd));
       m.envelopeLine.assign(m.envelope);
       m.copied = true;
@@ -567,14 +600,7 @@ HRESULT MboxListing::WaitForWriter() {
 constexpr std::size_t kParallelFrom = 16;
 
 void MboxListing::ReadFacts(Found& m) {
-  m.facts = mbox::ReadFacts(m.text);
-  if (labelReader_) {
-    // An archive whose messages carry labels keeps no Status: its messages
-    // are read unless labelled unread.
-    bool unread = false;
-    m.labels = labelReader_(m.text.substr(0, m.facts.headerEnd), &unread);
-    if (!m.labels.empty() && !unread) m.facts.flags |= MSG_FLAG_READ;
-  }
+  ReadFactsOf(m.text, labelReader_, &m.facts, &m.labels);
 }
 
 void MboxListing::ReadFacts(std::vector<Found>& batch) {

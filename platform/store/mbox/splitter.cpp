@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "platform/store/mbox/splitter.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__SSE2__)
@@ -260,6 +261,20 @@ std::uint64_t Splitter::NextStart(std::uint64_t pos, std::uint64_t textStart, st
     if (afterAnyLine && *time >= 0 && *time < kLatest) return r;
   }
   return bytes_.size();
+}
+
+std::uint64_t CertainStart(std::string_view bytes, std::uint64_t pos) {
+  // Three bytes before the line for the empty line ("\n\n", "\n\r\n"):
+  // a line whose start is not in view cannot be told to follow one.
+  pos = std::max<std::uint64_t>(pos, 2);
+  for (std::size_t r = NextFromLine(bytes, pos, pos); r != std::string_view::npos;
+       r = NextFromLine(bytes, r + 1, pos)) {
+    if (bytes[r] == '>' || bytes[r - 1] != '\n') continue;
+    const bool afterEmpty =
+        bytes[r - 2] == '\n' || (r >= 3 && bytes[r - 2] == '\r' && bytes[r - 3] == '\n');
+    if (afterEmpty && EnvelopeTime(EnvelopeRest(bytes, r))) return r;
+  }
+  return bytes.size();
 }
 
 bool Splitter::Next(Span* out) {

@@ -58,6 +58,13 @@ class Splitter {
   std::uint64_t next_ = 0;
 };
 
+// The first position at or after `pos` where a message begins whatever
+// came before: a "From " line with an envelope that follows an empty line.
+// The bytes from there on split the same whether the split starts there or
+// at any earlier start, so the parts either side of it can be split apart
+// (on two threads). The size of the bytes when there is none.
+std::uint64_t CertainStart(std::string_view bytes, std::uint64_t pos);
+
 // The envelope's date in seconds since the epoch (UTC unless the line gives
 // a zone), from the rest of a "From " line after "From " (line end
 // excluded); nullopt when the line is no envelope.

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/store/mbox/message_key.h"
@@ -114,6 +117,41 @@ TEST(MboxSplitter, ASplitCanStartAtAKnownMessage) {
   std::vector<std::string> texts;
   for (Span s; splitter.Next(&s);) texts.push_back(bytes.substr(s.text, s.textEnd - s.text));
   EXPECT_EQ(texts, (std::vector<std::string>{"S: b\n", "S: c\n"}));
+}
+
+// A file split on two threads is cut where a message begins whatever came
+// before: each side must split as the whole file does, at every position
+// the search for such a start may begin from.
+TEST(MboxSplitter, BothSidesOfACertainStartSplitAsTheWhole) {
+  const std::string tb = "From - Mon Jan 01 00:00:00 2001\n";
+  const std::string crlf = "From - Mon Jan 01 00:00:00 2001\r\n";
+  const std::string bytes = "junk\n\n" + tb + "S: a\n\nFrom here on\n\n>From x\n\n" + tb + "\n" +
+                            tb + "S: b\n--b--\n" + tb + "S: c\n\nFrom nobody\n\n" + crlf +
+                            "S: d\r\n\r\n" + crlf + "x\r\r\n" + tb + "\n>>From y\n\n" + tb +
+                            "S: e\n\nlast";
+  using Key = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t, std::uint32_t>;
+  auto spans = [](std::string_view b, std::uint64_t start) {
+    std::vector<Key> out;
+    Splitter splitter(b, start);
+    for (Span s; splitter.Next(&s);) out.emplace_back(s.from, s.text, s.textEnd, s.end, s.quoted);
+    return out;
+  };
+  const std::vector<Key> whole = spans(bytes, 0);
+  std::set<std::uint64_t> seams;
+  for (std::uint64_t pos = 0; pos <= bytes.size(); ++pos) {
+    const std::uint64_t at = CertainStart(bytes, pos);
+    ASSERT_GE(at, pos);
+    if (at == bytes.size()) continue;
+    seams.insert(at);
+    auto cut = std::find_if(whole.begin(), whole.end(),
+                            [&](const Key& k) { return std::get<0>(k) >= at; });
+    ASSERT_TRUE(cut != whole.end() && std::get<0>(*cut) == at) << at;
+    EXPECT_EQ(spans(std::string_view(bytes).substr(0, at), 0),
+              std::vector<Key>(whole.begin(), cut));
+    EXPECT_EQ(spans(bytes, at), std::vector<Key>(cut, whole.end())) << at;
+  }
+  // The starts after an empty line, LF or CR LF; none after other lines.
+  EXPECT_EQ(seams.size(), 6u);
 }
 
 TEST(MboxSplitter, EnvelopeDatesInTheFormsWritersUse) {
