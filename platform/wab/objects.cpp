@@ -44,17 +44,25 @@ PropOut Number(ULONG tag, ULONG n) {
   return v;
 }
 
-// Every property of a contact: object type, identifier, then the mapped
-// ones; the values point into `contact` and `entryId`. Filled into `out`,
+// The properties of a contact: object type, identifier, then the mapped
+// ones; only those with an identifier among `tags`, unless it is null (every
+// one). The values point into `contact` and `entryId`. Filled into `out`,
 // which a caller keeps from row to row so that listing a book does not
 // allocate it for each contact.
 const std::vector<PropOut>& ContactProps(const Contact& contact, const std::string& entryId,
-                                         std::vector<PropOut>& out) {
+                                         const SPropTagArray* tags, std::vector<PropOut>& out) {
+  auto asked = [tags](ULONG tag) {
+    if (!tags) return true;
+    for (ULONG i = 0; i < tags->cValues; ++i)
+      if (PROP_ID(tags->aulPropTag[i]) == PROP_ID(tag)) return true;
+    return false;
+  };
   out.clear();
   out.reserve(contact.properties.size() + 2);
-  out.push_back(Number(PR_OBJECT_TYPE, contact.objectType));
-  if (!entryId.empty()) out.push_back(Binary(PR_ENTRYID, entryId));
+  if (asked(PR_OBJECT_TYPE)) out.push_back(Number(PR_OBJECT_TYPE, contact.objectType));
+  if (!entryId.empty() && asked(PR_ENTRYID)) out.push_back(Binary(PR_ENTRYID, entryId));
   for (const MappedProperty& p : contact.properties) {
+    if (!asked(p.tag)) continue;
     PropOut v{p.tag, p.text};
     v.time = p.time;
     out.push_back(v);
@@ -167,7 +175,7 @@ class MailUser final : public com::Object<IMailUser> {
 
   HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values) override {
     thread_local std::vector<PropOut> scratch;
-    return AnswerGetProps(ContactProps(Current(), entryId_, scratch), tags, count, values);
+    return AnswerGetProps(ContactProps(Current(), entryId_, tags, scratch), tags, count, values);
   }
 
   HRESULT SetProps(ULONG cValues, LPSPropValue props, LPSPropProblemArray* problems) override {
