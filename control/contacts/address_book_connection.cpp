@@ -360,7 +360,7 @@ void CAddressBookConnection::CreateContact(
 void CAddressBookConnection::SelectContact(const RecordList<CContact>& list, LONG index) {
   const CContact* contact = list.At(index);
   if (!contact) return;
-  const std::vector<BYTE>& id = contact->Data().entryId;
+  const std::vector<BYTE>& id = contact->EntryId();
   selected_.reset(new (std::nothrow) BYTE[id.size() ? id.size() : 1]());
   selectedLength_ = selected_ ? static_cast<ULONG>(id.size()) : 0;
   if (selectedLength_ > 0) std::memcpy(selected_.get(), id.data(), selectedLength_);
