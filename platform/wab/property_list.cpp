@@ -54,19 +54,7 @@ bool PropertyList::View(std::string_view bytes, std::uint32_t count, std::size_t
   return true;
 }
 
-MappedProperty PropertyList::operator[](std::size_t i) const {
-  MappedProperty p{Load32(i * kRecordBytes), {}, 0};
-  const std::uint32_t start = i ? End(i - 1) : 0;
-  const char* bytes = texts_ + start;
-  std::size_t size = End(i) - start;
-  if (PROP_TYPE(p.tag) == PT_SYSTIME) {
-    std::memcpy(&p.time, bytes, kTimeBytes);
-    bytes += kTimeBytes;
-    size -= kTimeBytes;
-  }
-  p.text = std::string_view(bytes, size);
-  return p;
-}
+static_assert(PropertyList::kTimeType == PT_SYSTIME);
 
 std::string_view PropertyList::Block() const {
   if (!count_) return {};

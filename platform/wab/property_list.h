@@ -42,6 +42,7 @@ class PropertyList {
  public:
   static constexpr std::size_t kRecordBytes = 8;
   static constexpr std::size_t kTimeBytes = 8;
+  static constexpr ULONG kTimeType = 0x0040;  // PT_SYSTIME
 
   PropertyList() = default;
 
@@ -58,7 +59,20 @@ class PropertyList {
 
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
-  MappedProperty operator[](std::size_t i) const;
+  MappedProperty operator[](std::size_t i) const {
+    MappedProperty p{Tag(i), {}, 0};
+    const std::uint32_t start = i ? End(i - 1) : 0;
+    const char* bytes = texts_ + start;
+    std::size_t size = End(i) - start;
+    if ((p.tag & 0xFFFF) == kTimeType) {
+      std::memcpy(&p.time, bytes, kTimeBytes);
+      bytes += kTimeBytes;
+      size -= kTimeBytes;
+    }
+    p.text = std::string_view(bytes, size);
+    return p;
+  }
+  ULONG Tag(std::size_t i) const { return Load32(i * kRecordBytes); }
   // The block's bytes (records, then texts), as Pack makes them.
   std::string_view Block() const;
 
