@@ -31,11 +31,15 @@ def card(i, props, kind=b"U", objtype=MAILUSER):
     body = kind + text("c0ffee-%d" % i) + struct.pack("<QQI", rng.getrandbits(64),
                                                       rng.getrandbits(64), objtype)
     body += text("c0ffee-%d" % i) + struct.pack("<I", len(props))
+    # The properties' block: each tag with the end of its bytes, then the
+    # bytes (a time property's time before its text).
+    records, texts = b"", b""
     for tag, time, value in sorted(props):
-        # A time is stored only for a time property.
-        body += struct.pack("<Iq", tag, time) if tag & 0xFFFF == PT_SYSTIME else struct.pack("<I", tag)
-        body += text(value)
-    return body
+        if tag & 0xFFFF == PT_SYSTIME:
+            texts += struct.pack("<q", time)
+        texts += value if isinstance(value, bytes) else value.encode()
+        records += struct.pack("<II", tag, len(texts))
+    return body + records + texts
 
 
 def cards(items, settled=1):

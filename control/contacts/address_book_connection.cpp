@@ -98,6 +98,20 @@ const std::array<std::uint8_t, 0x10000>& LoadedTextOfId() {
   return *table;
 }
 
+// The tags of the texts that LoadedTextOfId finds, for GetProps.
+LPSPropTagArray LoadedTags() {
+  static auto tags = [] {
+    SizedSPropTagArray<std::size(kLoadedTexts)> out;
+    out.cValues = 0;
+    const auto& loadedTextOfId = LoadedTextOfId();
+    for (std::size_t t = 0; t < std::size(kLoadedTexts); ++t)
+      if (loadedTextOfId[PROP_ID(kLoadedTexts[t].tag)] == t)
+        out.aulPropTag[out.cValues++] = kLoadedTexts[t].tag;
+    return out;
+  }();
+  return tags.Get();
+}
+
 // A text value of a property array: only 8-bit strings are read as text.
 const char* TextOf(const SPropValue& value, ULONG tag) {
   if (value.ulPropTag != tag || PROP_TYPE(tag) != PT_STRING8) return nullptr;
@@ -209,36 +223,24 @@ void CAddressBookConnection::LoadRow(const SRow& row, CContacts& contacts) {
   const SBinary& rowId = idColumn.Value.bin;
   if (rowId.cb > 0 && !rowId.lpb) return;
 
-  // The contact's own copy of its identifier, made by the book's allocator.
-  SBinary* id = nullptr;
-  if (FAILED(wabObject_->AllocateBuffer(sizeof(SBinary), reinterpret_cast<void**>(&id))) || !id)
-    return;
-  id->cb = rowId.cb;
-  id->lpb = nullptr;
-  if (id->cb > 0) {
-    if (FAILED(wabObject_->AllocateMore(id->cb, id, reinterpret_cast<void**>(&id->lpb))) ||
-        !id->lpb) {
-      FreeBuffer(id);
-      return;
-    }
-    std::memcpy(id->lpb, rowId.lpb, id->cb);
-  }
+  // The contact keeps the identifier in memory of its own, so it never
+  // depends on this connection or its library once handed out.
+  ContactData data;
+  data.entryId.assign(rowId.lpb, rowId.lpb + rowId.cb);
 
   ULONG type = 0;
   com::ComPtr<IUnknown> entry;
   com::ComPtr<IMailUser> user;
-  const HRESULT opened = addressBook_->OpenEntry(id->cb, reinterpret_cast<LPENTRYID>(id->lpb),
+  const HRESULT opened = addressBook_->OpenEntry(rowId.cb, reinterpret_cast<LPENTRYID>(rowId.lpb),
                                                  nullptr, 0, &type, entry.ReleaseAndGetAddressOf());
-  if (FAILED(opened) || !entry || FAILED(entry.As(&user))) {
-    FreeBuffer(id);
-    return;
-  }
+  if (FAILED(opened) || !entry || FAILED(entry.As(&user))) return;
   entry.Reset();
 
+  // Only the texts a contact keeps are asked for.
   FreeLastRead();
   ULONG count = 0;
   LPSPropValue properties = nullptr;
-  if (SUCCEEDED(user->GetProps(nullptr, 0, &count, &properties)) && properties) {
+  if (SUCCEEDED(user->GetProps(LoadedTags(), 0, &count, &properties)) && properties) {
     lastRead_ = properties;
     lastReadCount_ = count;
   } else {
@@ -246,7 +248,6 @@ void CAddressBookConnection::LoadRow(const SRow& row, CContacts& contacts) {
   }
   user.Reset();
 
-  ContactData data;
   if (const char* name = TextOf(nameColumn, PR_DISPLAY_NAME)) data.name = name;
   const auto& loadedTextOfId = LoadedTextOfId();
   for (ULONG i = 0; i < lastReadCount_; ++i) {
@@ -255,10 +256,6 @@ void CAddressBookConnection::LoadRow(const SRow& row, CContacts& contacts) {
     if (t == kNone) continue;
     if (const char* text = TextOf(property, property.ulPropTag)) data.*kLoadedTexts[t].text = text;
   }
-  // The contact keeps the identifier in memory of its own, so it never
-  // depends on this connection or its library once handed out.
-  data.entryId.assign(id->lpb, id->lpb + id->cb);
-  FreeBuffer(id);
   contacts.AddContact(std::move(data));
 }
 
@@ -363,7 +360,7 @@ void CAddressBookConnection::CreateContact(
 void CAddressBookConnection::SelectContact(const RecordList<CContact>& list, LONG index) {
   const CContact* contact = list.At(index);
   if (!contact) return;
-  const std::vector<BYTE>& id = contact->Data().entryId;
+  const std::vector<BYTE>& id = contact->EntryId();
   selected_.reset(new (std::nothrow) BYTE[id.size() ? id.size() : 1]());
   selectedLength_ = selected_ ? static_cast<ULONG>(id.size()) : 0;
   if (selectedLength_ > 0) std::memcpy(selected_.get(), id.data(), selectedLength_);

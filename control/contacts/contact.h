@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/com/dispatch_object.h"
@@ -46,22 +48,40 @@ inline constexpr ContactText kContactTexts[] = {
 };
 inline constexpr std::size_t kContactTextCount = std::size(kContactTexts);
 
+// The position of `text` in kContactTexts.
+constexpr std::size_t ContactTextIndex(ContactText text) {
+  for (std::size_t i = 0; i < kContactTextCount; ++i)
+    if (kContactTexts[i] == text) return i;
+  return kContactTextCount;
+}
+
 class CContact : public com::DispatchObject<CContact> {
  public:
-  explicit CContact(ContactData data);
+  explicit CContact(const ContactData& data);
 
-  const ContactData& Data() const { return data_; }
+  // What the contact holds, as a copy.
+  ContactData Data() const;
+  std::string_view TextOf(ContactText text) const { return TextAt(ContactTextIndex(text)); }
+  const std::vector<BYTE>& EntryId() const { return entryId_; }
 
   // IContact: each property answers its text; none can be set.
   template <ContactText text>
   std::string Text() {
-    return data_.*text;
+    constexpr std::size_t index = ContactTextIndex(text);
+    return std::string(TextAt(index));
   }
 
   static const com::Bindings<CContact>& GetBindings();
 
  private:
-  const ContactData data_;
+  std::string_view TextAt(std::size_t index) const;
+
+  // The texts one after another in one string, each ending where ends_
+  // says: a collection of many contacts holds one small allocation per
+  // contact rather than one per text.
+  std::string texts_;
+  std::uint32_t ends_[kContactTextCount] = {};
+  std::vector<BYTE> entryId_;
 };
 
 }  // namespace mq

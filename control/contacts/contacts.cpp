@@ -80,7 +80,7 @@ com::ComPtr<IDispatch> CContacts::Item(const VARIANT& Key) {
   if (Key.vt == VT_BSTR) {
     const std::string wanted = com::Utf8FromBstr(Key.bstrVal);
     for (const auto& contact : list_.All())
-      if (contact->Data().name == wanted) return contact->AsDispatch();
+      if (contact->TextOf(&ContactData::name) == wanted) return contact->AsDispatch();
     return nullptr;
   }
   com::Variant position;

@@ -44,7 +44,7 @@ class CContacts : public com::DispatchObject<CContacts> {
   template <ContactText text>
   std::string Find(LONG iIndex) {
     const CContact* contact = list_.At(iIndex);
-    return contact ? contact->Data().*text : std::string();
+    return contact ? std::string(contact->TextOf(text)) : std::string();
   }
   void ShowProperties(LONG iIndex);
   VARIANT_BOOL DeleteContact(LONG iIndex);

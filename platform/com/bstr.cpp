@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "platform/com/bstr.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace {
 
@@ -106,6 +108,14 @@ void AppendUtf16(std::u16string& out, char32_t c) {
   }
 }
 
+// How many code units at the start of `text` are ASCII.
+template <typename Char>
+std::size_t AsciiPrefix(std::basic_string_view<Char> text) {
+  std::size_t n = 0;
+  while (n < text.size() && static_cast<std::make_unsigned_t<Char>>(text[n]) < 0x80) ++n;
+  return n;
+}
+
 // Decodes one UTF-8 sequence at s[i]; advances i past what it consumed. A
 // malformed sequence (overlong, surrogate, out of range, truncated) gives
 // U+FFFD and consumes only its first byte.
@@ -150,16 +160,21 @@ char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
+  // Most texts are ASCII throughout: that part is widened in one step.
+  const std::size_t ascii = AsciiPrefix(utf8);
+  std::u16string out(ascii, u'\0');
+  std::copy(utf8.begin(), utf8.begin() + ascii, out.begin());
   out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) AppendUtf16(out, DecodeUtf8(utf8, i));
+  for (std::size_t i = ascii; i < utf8.size();) AppendUtf16(out, DecodeUtf8(utf8, i));
   return out;
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {
-  std::string out;
+  const std::size_t ascii = AsciiPrefix(utf16);
+  std::string out(ascii, '\0');
+  std::copy(utf16.begin(), utf16.begin() + ascii, out.begin());
   out.reserve(utf16.size());
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
+  for (std::size_t i = ascii; i < utf16.size(); ++i) {
     char32_t c = utf16[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
         utf16[i + 1] <= 0xDFFF) {
@@ -174,6 +189,11 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
 }
 
 BSTR BstrFromUtf8(std::string_view utf8) {
+  if (AsciiPrefix(utf8) == utf8.size() && utf8.size() <= std::numeric_limits<UINT>::max() / 2) {
+    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(utf8.size()));
+    if (out) std::copy(utf8.begin(), utf8.end(), out);
+    return out;
+  }
   std::u16string wide = Utf8ToUtf16(utf8);
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }

@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +31,7 @@ namespace {
 
 constexpr char kMagic[8] = {'M', 'Q', 'C', 'A', 'R', 'D', 'S', '\n'};
 // Changes whenever the layout below changes.
-constexpr std::uint32_t kFormat = 2;
+constexpr std::uint32_t kFormat = 3;
 // A cache larger than this is not read: a card takes under a kilobyte, so a
 // book of a hundred thousand cards is far below it, and what reading it
 // allocates stays bounded.
@@ -95,6 +96,7 @@ class Writer {
     Put(static_cast<std::uint32_t>(text.size()));
     out_->append(text);
   }
+  void Bytes(std::string_view bytes) { out_->append(bytes); }
   void Stamp(const FileStamp& s) {
     Put<std::uint64_t>(s.device);
     Put<std::uint64_t>(s.inode);
@@ -143,48 +145,56 @@ class Reader {
     return true;
   }
   std::size_t Left() const { return in_.size(); }
+  std::string_view Rest() const { return in_; }
+  bool Skip(std::size_t size) {
+    if (in_.size() < size) return false;
+    in_.remove_prefix(size);
+    return true;
+  }
 
  private:
   std::string_view in_;
 };
 
-// The smallest a stored card and a stored property can be, to bound counts
-// read from the file before anything is reserved for them.
+// The smallest a stored card can be, to bound the count read from the file
+// before anything is reserved for the cards.
 constexpr std::size_t kMinCardBytes = 1 + 4 + 16 + 4 + 4 + 4;
-constexpr std::size_t kMinPropertyBytes = 4 + 4;
 
-// A property is its tag, its time only when it is a time, and its text.
-void WriteProperty(Writer& w, const MappedProperty& p) {
-  w.Put<std::uint32_t>(p.tag);
-  if (PROP_TYPE(p.tag) == PT_SYSTIME) w.Put<std::int64_t>(p.time);
-  w.Text(p.text);
-}
-
-// The contact's texts stay views of the file's bytes (`in`'s).
+// A card's properties are their block (property_list.h) as it is, after
+// their count: read back as a view of the file's bytes (`in`'s).
 bool ReadCard(Reader& in, LoadedCard* card, CardHash* hash) {
   std::uint8_t kind = 0;
   std::uint32_t type = 0, count = 0;
   if (!in.Get(&kind) || (kind != 'U' && kind != 'F') || !in.Text(&card->key.key) ||
       card->key.key.empty() || !in.Get(&hash->low) || !in.Get(&hash->high) || !in.Get(&type) ||
       (type != MAPI_MAILUSER && type != MAPI_DISTLIST) || !in.Text(&card->contact.uid) ||
-      !in.Get(&count) || count > in.Left() / kMinPropertyBytes)
+      !in.Get(&count))
     return false;
   card->key.keyKind = static_cast<char>(kind);
   card->contact.objectType = type;
-  auto& properties = card->contact.properties;
-  properties.resize(count);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    MappedProperty& p = properties[i];
-    if (!in.Get(&p.tag)) return false;
-    // As the mapping makes them: texts and times, each tag once, ascending.
-    const ULONG type = PROP_TYPE(p.tag);
-    if ((type != PT_STRING8 && type != PT_SYSTIME) || (i > 0 && properties[i - 1].tag >= p.tag))
-      return false;
-    std::int64_t time = 0;
-    if ((type == PT_SYSTIME && !in.Get(&time)) || !in.View(&p.text)) return false;
-    p.time = time;
+  std::size_t used = 0;
+  return card->contact.properties.View(in.Rest(), count, &used) && in.Skip(used);
+}
+
+// Memory for the `size` bytes of a cache file as it is read. A large one is
+// mapped apart, in huge pages where the system gives them: the read touches
+// every page of it for the first time, and a fault per small page costs
+// more than the copy.
+std::shared_ptr<char> ReadBuffer(std::size_t size) {
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if (size < kHuge) {
+    char* small = new (std::nothrow) char[size ? size : 1];
+    return small ? std::shared_ptr<char>(small, std::default_delete<char[]>()) : nullptr;
   }
-  return true;
+  // Whole huge pages, from a boundary of one.
+  const std::size_t pages = (size + kHuge - 1) / kHuge * kHuge;
+  const std::size_t mapped = pages + kHuge;
+  void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  char* aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) &
+                                          ~std::uintptr_t{kHuge - 1});
+  madvise(aligned, pages, MADV_HUGEPAGE);
+  return std::shared_ptr<char>(aligned, [p, mapped](char*) { munmap(p, mapped); });
 }
 
 }  // namespace
@@ -261,7 +271,7 @@ std::string EncodeCardCache(std::string_view bookPath, const CardCacheStamps& st
     w.Put<std::uint32_t>(card.contact.objectType);
     w.Text(card.contact.uid);
     w.Put(static_cast<std::uint32_t>(card.contact.properties.size()));
-    for (const MappedProperty& p : card.contact.properties) WriteProperty(w, p);
+    w.Bytes(card.contact.properties.Block());
   }
   SealCardCache(&out);
   return out;
@@ -312,9 +322,8 @@ bool LoadCardCache(const std::string& bookPath, CachedCards* out) {
       st.st_size > kMaxCacheBytes)
     return false;
   // Read, not mapped: a file cut short by someone meanwhile must not fault.
-  // The buffer is not cleared first (the read fills it).
   const std::size_t size = static_cast<std::size_t>(st.st_size);
-  std::shared_ptr<char[]> bytes(new (std::nothrow) char[size ? size : 1]);
+  std::shared_ptr<char> bytes = ReadBuffer(size);
   if (!bytes) return false;
   std::size_t got = 0;
   while (got < size) {

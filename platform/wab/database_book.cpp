@@ -216,8 +216,8 @@ std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::Reread(const Snapsho
     LoadedCard* known = nullptr;
     if (previous && named) {
       const Cards& last = *previous->cards;
-      auto it = last.byKey.find(s.identity);
-      if (it != last.byKey.end() && last.hashes[it->second] == hashes[i] &&
+      auto it = last.ByKey().find(s.identity);
+      if (it != last.ByKey().end() && last.hashes[it->second] == hashes[i] &&
           last.file->cards[it->second].key.keyKind == 'U')
         known = &last.file->cards[it->second];
     }
@@ -250,12 +250,7 @@ std::shared_ptr<const DatabaseBook::Snapshot> DatabaseBook::MakeSnapshot(CachedC
   cards->file = std::make_shared<LoadedFile>();
   cards->file->name = name_;
   cards->file->cards = std::move(cached.cards);
-  cards->byKey.reserve(cards->file->cards.size());
-  for (std::size_t i = 0; i < cards->file->cards.size(); ++i) {
-    LoadedCard& card = cards->file->cards[i];
-    card.key.fileName = name_;
-    cards->byKey.emplace(card.key.key, i);
-  }
+  for (LoadedCard& card : cards->file->cards) card.key.fileName = name_;
   cards->hashes = std::move(cached.hashes);
   return std::make_shared<Snapshot>(Snapshot{std::move(cards), cached.stamps});
 }
@@ -300,11 +295,25 @@ HRESULT DatabaseBook::Find(const CardKey& key, std::shared_ptr<const LoadedFile>
   auto snapshot = Current();
   if (!snapshot) return MAPI_E_NOT_FOUND;
   const Cards& cards = *snapshot->cards;
-  auto it = cards.byKey.find(key.key);
-  if (it == cards.byKey.end() || cards.file->cards[it->second].key != key) return MAPI_E_NOT_FOUND;
+  const std::vector<LoadedCard>& all = cards.file->cards;
+  std::size_t at = nextFind_.load(std::memory_order_relaxed);
+  if (at >= all.size() || all[at].key != key) {
+    auto it = cards.ByKey().find(key.key);
+    if (it == cards.ByKey().end() || all[it->second].key != key) return MAPI_E_NOT_FOUND;
+    at = it->second;
+  }
+  nextFind_.store(at + 1, std::memory_order_relaxed);
   *file = cards.file;
-  *card = &cards.file->cards[it->second];
+  *card = &all[at];
   return S_OK;
+}
+
+const std::unordered_map<std::string_view, std::size_t>& DatabaseBook::Cards::ByKey() const {
+  std::call_once(indexed_, [this] {
+    byKey_.reserve(file->cards.size());
+    for (std::size_t i = 0; i < file->cards.size(); ++i) byKey_.emplace(file->cards[i].key.key, i);
+  });
+  return byKey_;
 }
 
 }  // namespace wab

@@ -9,6 +9,7 @@
 // read of a changed database parses only the cards whose text changed.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -60,8 +61,14 @@ class DatabaseBook final : public CardSource {
   // The cards of a read, shared by later reads that find the same texts.
   struct Cards {
     std::shared_ptr<LoadedFile> file;
-    std::unordered_map<std::string_view, std::size_t> byKey;  // card key (in file) → index
-    std::vector<CardHash> hashes;                             // each card's text's, by index
+    std::vector<CardHash> hashes;  // each card's text's, by index
+    // Card key (in file) → index, made when first needed: a listing that
+    // opens the cards in order never needs it.
+    const std::unordered_map<std::string_view, std::size_t>& ByKey() const;
+
+   private:
+    mutable std::once_flag indexed_;
+    mutable std::unordered_map<std::string_view, std::size_t> byKey_;
   };
   struct Snapshot {
     std::shared_ptr<const Cards> cards;
@@ -84,6 +91,9 @@ class DatabaseBook final : public CardSource {
   std::mutex mutex_;
   std::shared_ptr<const Snapshot> snapshot_;
   std::chrono::steady_clock::time_point checked_;  // when the files were last looked at
+  // Where Find looks first: the card after the one it last found (the
+  // connection opens every card in the order the table lists them).
+  std::atomic<std::size_t> nextFind_{0};
 };
 
 // Reads the database at `path` read-only (mode=ro, waiting briefly for a

@@ -44,20 +44,45 @@ PropOut Number(ULONG tag, ULONG n) {
   return v;
 }
 
-// Every property of a contact: object type, identifier, then the mapped
-// ones; the values point into `contact` and `entryId`. Filled into `out`,
-// which a caller keeps from row to row so that listing a book does not
-// allocate it for each contact.
+// The properties of a contact: object type, identifier, then the mapped
+// ones; with `tags`, only those it asks for, in its order. The values point
+// into `contact` and `entryId`. Filled into `out`, which a caller keeps from
+// row to row so that listing a book does not allocate it for each contact.
 const std::vector<PropOut>& ContactProps(const Contact& contact, const std::string& entryId,
-                                         std::vector<PropOut>& out) {
+                                         const SPropTagArray* tags, std::vector<PropOut>& out) {
   out.clear();
-  out.reserve(contact.properties.size() + 2);
-  out.push_back(Number(PR_OBJECT_TYPE, contact.objectType));
-  if (!entryId.empty()) out.push_back(Binary(PR_ENTRYID, entryId));
-  for (const MappedProperty& p : contact.properties) {
+  out.reserve((tags ? tags->cValues : contact.properties.size()) + 2);
+  auto add = [&](const MappedProperty& p) {
     PropOut v{p.tag, p.text};
     v.time = p.time;
     out.push_back(v);
+  };
+  if (!tags) {
+    out.push_back(Number(PR_OBJECT_TYPE, contact.objectType));
+    if (!entryId.empty()) out.push_back(Binary(PR_ENTRYID, entryId));
+    for (const MappedProperty& p : contact.properties) add(p);
+    return out;
+  }
+  // A contact's properties are in ascending tag order, each identifier once:
+  // each tag asked for is looked up by halves.
+  const PropertyList& all = contact.properties;
+  for (ULONG i = 0; i < tags->cValues; ++i) {
+    const ULONG id = PROP_ID(tags->aulPropTag[i]);
+    if (id == PROP_ID(PR_OBJECT_TYPE)) {
+      out.push_back(Number(PR_OBJECT_TYPE, contact.objectType));
+    } else if (id == PROP_ID(PR_ENTRYID)) {
+      if (!entryId.empty()) out.push_back(Binary(PR_ENTRYID, entryId));
+    } else {
+      std::size_t low = 0, high = all.size();
+      while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (PROP_ID(all.Tag(middle)) < id)
+          low = middle + 1;
+        else
+          high = middle;
+      }
+      if (low < all.size() && PROP_ID(all.Tag(low)) == id) add(all[low]);
+    }
   }
   return out;
 }
@@ -167,7 +192,7 @@ class MailUser final : public com::Object<IMailUser> {
 
   HRESULT GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values) override {
     thread_local std::vector<PropOut> scratch;
-    return AnswerGetProps(ContactProps(Current(), entryId_, scratch), tags, count, values);
+    return AnswerGetProps(ContactProps(Current(), entryId_, tags, scratch), tags, count, values);
   }
 
   HRESULT SetProps(ULONG cValues, LPSPropValue props, LPSPropProblemArray* problems) override {

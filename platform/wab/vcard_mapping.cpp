@@ -233,32 +233,22 @@ std::string DateText(LONGLONG ticks) {
 }
 
 void Contact::SetProperties(const std::vector<OwnedProperty>& owned) {
-  std::size_t size = 0;
-  for (const OwnedProperty& p : owned) size += p.text.size();
   auto buffer = std::make_shared<std::string>();
-  buffer->reserve(size);
-  for (const OwnedProperty& p : owned) buffer->append(p.text);
-  // The views are taken once the buffer is whole: it never moves after.
-  properties.clear();
-  properties.reserve(owned.size());
-  std::string_view rest = *buffer;
-  for (const OwnedProperty& p : owned) {
-    properties.push_back({p.tag, rest.substr(0, p.text.size()), p.time});
-    rest.remove_prefix(p.text.size());
-  }
+  PropertyList::Pack(owned, buffer.get());
+  // The view is taken once the buffer is whole: it never moves after.
+  properties = PropertyList::OfPacked(buffer->data(), static_cast<std::uint32_t>(owned.size()));
   texts = std::move(buffer);
 }
 
-const std::string_view* Contact::Find(ULONG tag) const {
+std::optional<std::string_view> Contact::Find(ULONG tag) const {
   for (const MappedProperty& p : properties) {
-    if (p.tag == tag) return &p.text;
+    if (p.tag == tag) return p.text;
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 std::string Contact::DisplayName() const {
-  const std::string_view* name = Find(PR_DISPLAY_NAME);
-  return name ? std::string(*name) : std::string();
+  return std::string(Find(PR_DISPLAY_NAME).value_or(std::string_view()));
 }
 
 bool ReadContact(std::string_view cardText, Contact* out, bool textIsUnicode) {
@@ -381,13 +371,12 @@ const char* FieldLabel(ULONG tag) {
   return nullptr;
 }
 
-std::string WriteNewCard(const std::vector<MappedProperty>& properties, ULONG objectType,
-                         const std::string& uid) {
-  auto valueOf = [&](ULONG tag) -> const MappedProperty* {
+std::string WriteNewCard(const PropertyList& properties, ULONG objectType, const std::string& uid) {
+  auto valueOf = [&](ULONG tag) -> std::optional<MappedProperty> {
     for (const MappedProperty& p : properties) {
-      if (PROP_ID(p.tag) == PROP_ID(tag)) return &p;
+      if (PROP_ID(p.tag) == PROP_ID(tag)) return p;
     }
-    return nullptr;
+    return std::nullopt;
   };
   VCardPtr card(e_vcard_new());
   // Appended in reverse so that prepending keeps table order.
@@ -416,7 +405,7 @@ std::string WriteNewCard(const std::vector<MappedProperty>& properties, ULONG ob
       std::vector<std::string> parts;
       bool any = false;
       for (std::size_t i = first; i < end; ++i) {
-        const MappedProperty* p = valueOf(kTable[i].tag);
+        const std::optional<MappedProperty> p = valueOf(kTable[i].tag);
         std::string value;
         if (p && PROP_TYPE(kTable[i].tag) == PT_SYSTIME)
           value = p->time ? DateText(p->time) : "";

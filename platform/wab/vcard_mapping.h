@@ -7,45 +7,31 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/com/hresult.h"
 #include "platform/com/types.h"
+#include "platform/wab/property_list.h"
 
 namespace wab {
-
-// One mapped property: text for string tags, `time` for PT_SYSTIME tags
-// (100-ns intervals since 1601-01-01, as FILETIME counts). The text is a view
-// of texts that its contact keeps (Contact::texts).
-struct MappedProperty {
-  ULONG tag;
-  std::string_view text;
-  LONGLONG time = 0;
-};
-
-// A property with a text of its own, as a contact is built from.
-struct OwnedProperty {
-  ULONG tag;
-  std::string text;
-  LONGLONG time = 0;
-};
 
 struct Contact {
   ULONG objectType = 0;  // MAPI_MAILUSER or MAPI_DISTLIST
   std::string uid;       // the card's UID, empty when it has none
   // Each tag at most once, in ascending tag order; PR_DISPLAY_NAME always.
-  std::vector<MappedProperty> properties;
-  // What the properties' texts are views of: one buffer, never changed while
-  // it is shared, so copies of a contact share it (a contact read from the
-  // card cache keeps the cache's bytes).
+  PropertyList properties;
+  // What the properties are a view of: one buffer, never changed while it is
+  // shared, so copies of a contact share it (a contact read from the card
+  // cache keeps the cache's bytes).
   std::shared_ptr<const void> texts;
 
   // Makes `owned` (in its order) the properties, their texts copied into one
   // buffer of this contact's own.
   void SetProperties(const std::vector<OwnedProperty>& owned);
-  const std::string_view* Find(ULONG tag) const;
+  std::optional<std::string_view> Find(ULONG tag) const;
   std::string DisplayName() const;
 };
 
@@ -57,8 +43,7 @@ bool ReadContact(std::string_view cardText, Contact* out, bool textIsUnicode = f
 // A vCard 3.0 card (CRLF lines) for a new entry: UID `uid`, the object type
 // (a group is written as KIND:group) and every non-empty property that the
 // table can write. Properties the table does not know are not written.
-std::string WriteNewCard(const std::vector<MappedProperty>& properties, ULONG objectType,
-                         const std::string& uid);
+std::string WriteNewCard(const PropertyList& properties, ULONG objectType, const std::string& uid);
 
 // Whether SetProps can store a property of this tag (the table writes it).
 bool IsWritableTag(ULONG tag);

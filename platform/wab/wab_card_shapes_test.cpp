@@ -198,7 +198,7 @@ TEST(WabCardShapes, LinesWithoutAColonNeitherLeakNorHideTheFieldsAfterThem) {
     for (const std::string& card : cards) {
       wab::Contact contact;
       ASSERT_TRUE(wab::ReadContact(card, &contact));
-      ASSERT_NE(contact.Find(PR_EMAIL_ADDRESS), nullptr) << card;
+      ASSERT_TRUE(contact.Find(PR_EMAIL_ADDRESS)) << card;
     }
   }
 }

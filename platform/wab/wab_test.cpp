@@ -3,6 +3,10 @@
 // reads it, over books written here.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <iterator>
+
+#include "platform/com/bstr.h"
 #include "platform/wab/wab_test_util.h"
 
 namespace {
@@ -108,6 +112,43 @@ TEST_F(WabRead, RowsInFileOrderWithTheirPropertiesAsUtf8Strings) {
   EXPECT_EQ(old.props.at(PROP_ID(PR_SURNAME)), "M\xC3\xBCller");
   EXPECT_EQ(old.props.at(PROP_ID(PR_BUSINESS_TELEPHONE_NUMBER)), "030 1234");
   EXPECT_EQ(old.props.at(PROP_ID(PR_EMAIL_ADDRESS)), "j@example.de");
+}
+
+// GetProps with tags answers each tag in the order asked: the value that
+// GetProps of every property gives (a text as UTF-16 when asked so), or
+// MAPI_E_NOT_FOUND, with MAPI_W_ERRORS_RETURNED for the call.
+TEST_F(WabRead, PropertiesAskedByTagComeInTheirOrderOrAsErrors) {
+  Book book(dir.path());
+  std::vector<Row> rows = book.ReadAll();
+  ASSERT_FALSE(rows.empty());
+  const Row& a = rows[0];
+  com::ComPtr<IMailUser> user;
+  ASSERT_EQ(book.OpenUser(a.entryId, &user), S_OK);
+  const ULONG asked[] = {
+      PR_SURNAME,  PR_NICKNAME,    PR_ENTRYID, CHANGE_PROP_TYPE(PR_DISPLAY_NAME, PT_UNICODE),
+      PR_BIRTHDAY, PR_OBJECT_TYPE, PR_COMMENT, PR_DISPLAY_NAME_PREFIX};
+  SizedSPropTagArray<std::size(asked)> tags;
+  std::copy(std::begin(asked), std::end(asked), tags.aulPropTag);
+  ULONG count = 0;
+  LPSPropValue v = nullptr;
+  ASSERT_EQ(user->GetProps(tags.Get(), 0, &count, &v), MAPI_W_ERRORS_RETURNED);
+  ASSERT_EQ(count, std::size(asked));
+  EXPECT_STREQ(v[0].Value.lpszA, a.props.at(PROP_ID(PR_SURNAME)).c_str());
+  EXPECT_EQ(v[1].ulPropTag, CHANGE_PROP_TYPE(PR_NICKNAME, PT_ERROR));
+  EXPECT_EQ(v[1].Value.err, MAPI_E_NOT_FOUND);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(v[2].Value.bin.lpb), v[2].Value.bin.cb), a.entryId);
+  EXPECT_EQ(v[3].ulPropTag, asked[3]);
+  EXPECT_EQ(com::Utf16ToUtf8(reinterpret_cast<const char16_t*>(v[3].Value.lpszW)), a.name);
+  EXPECT_EQ(v[4].ulPropTag, PR_BIRTHDAY);
+  EXPECT_EQ(v[5].Value.ul, a.objectType);
+  EXPECT_STREQ(v[6].Value.lpszA, a.props.at(PROP_ID(PR_COMMENT)).c_str());
+  EXPECT_STREQ(v[7].Value.lpszA, a.props.at(PROP_ID(PR_DISPLAY_NAME_PREFIX)).c_str());
+  for (std::size_t i = 0; i < std::size(asked); ++i) {
+    if (i != 1 && i != 3) {
+      EXPECT_EQ(v[i].ulPropTag, asked[i]) << i;
+    }
+  }
+  book.wab->FreeBuffer(v);
 }
 
 TEST(WabOddCards, LinesTheLibraryMishandlesAreReadSafely) {
