@@ -10,12 +10,12 @@
 #include <QLineEdit>
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/com/enum_variant.h"
 #include "platform/registry/registry.h"
+#include "platform/store/testing/store_test_util.h"
 #include "platform/ui/dialogs.h"
 #include "platform/wab/testing/program_books.h"
 #include "platform/wab/wab.h"
@@ -27,20 +27,13 @@ namespace fs = std::filesystem;
 using mqtest::Call;
 using mqtest::Get;
 using mqtest::Put;
+using store::TreeSnapshot;
 using store::testing::MaildirFixture;
 using Texts = std::vector<std::string>;
 
 std::string Card(const std::string& name, const std::string& more = "") {
   return "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + name + "\r\nFN:" + name + "\r\n" + more +
          "END:VCARD\r\n";
-}
-
-// Every file of a directory with its bytes.
-std::map<std::string, std::string> Files(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::directory_iterator(dir))
-    files[e.path().filename().string()] = mqtest::ReadFile(e.path().string());
-  return files;
 }
 
 class ContactsE2E : public mqtest::HostedControlTest {
@@ -71,6 +64,15 @@ class ContactsE2E : public mqtest::HostedControlTest {
     std::vector<com::Variant> args;
     for (const std::string& text : texts) args.push_back(mqtest::Arg(text));
     return mqtest::Invoke(contacts_.Get(), "NewContact", DISPATCH_METHOD, std::move(args));
+  }
+  // No contacts, before and after a Refresh, and none written to the book;
+  // NewContact answers `newContact`.
+  void ExpectNoBook(bool newContact) {
+    EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
+    EXPECT_EQ(NewContact(Texts(14, "x")).Bool(), newContact);
+    EXPECT_EQ(Call(contacts_, "Refresh").hr, S_OK);
+    EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
+    EXPECT_EQ(TreeSnapshot(book_.path()).size(), 3u);
   }
   std::string ItemName(com::Variant key) {
     auto found = mqtest::Invoke(contacts_.Get(), "Item", DISPATCH_PROPERTYGET, {std::move(key)});
@@ -103,16 +105,16 @@ TEST_F(ContactsE2E, DeleteContactRemovesTheCardAndKeepsTheOthersByteForByte) {
   Write("4-gamma.vcf", Card("Gamma"));
   Start();
   ASSERT_EQ(Names(), (Texts{"Alpha", "Beta", "Gamma"}));
-  auto before = Files(book_.path());
+  auto before = TreeSnapshot(book_.path());
   EXPECT_EQ(Call(contacts_, "DeleteContact", 3).Bool(), false);
   EXPECT_EQ(Call(contacts_, "DeleteContact", -1).Bool(), false);
-  EXPECT_EQ(Files(book_.path()), before);
+  EXPECT_EQ(TreeSnapshot(book_.path()), before);
 
   EXPECT_EQ(Call(contacts_, "DeleteContact", 1).Bool(), true);
   EXPECT_EQ(Get(contacts_, "Count").Long(), 3);  // until Refresh
   EXPECT_EQ(Call(contacts_, "FindName", 1).Str(), "Beta");
   before.erase("3-beta.vcf");
-  EXPECT_EQ(Files(book_.path()), before);
+  EXPECT_EQ(TreeSnapshot(book_.path()), before);
   ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
   EXPECT_EQ(Names(), (Texts{"Alpha", "Gamma"}));
 }
@@ -121,7 +123,7 @@ TEST_F(ContactsE2E, DeleteContactRemovesTheCardAndKeepsTheOthersByteForByte) {
 // the contact's properties alike.
 TEST_F(ContactsE2E, NewContactReadsBackFieldByFieldAfterRefresh) {
   Start();
-  const auto before = Files(book_.path());
+  const auto before = TreeSnapshot(book_.path());
   // NewContact's texts in order, each naming the property it must land in.
   const char* const properties[] = {
       "Email",      "BusinessPhone", "BusinessFax", "BusinessWebPage", "HomePhone",
@@ -147,24 +149,20 @@ TEST_F(ContactsE2E, NewContactReadsBackFieldByFieldAfterRefresh) {
     }
   }
   // The other cards were not touched.
-  auto after = Files(book_.path());
+  auto after = TreeSnapshot(book_.path());
   for (const auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
 
   EXPECT_EQ(NewContact(Texts(14)).Bool(), true);  // all texts empty: still a contact
   ASSERT_EQ(Call(contacts_, "Refresh").hr, S_OK);
   EXPECT_EQ(Get(contacts_, "Count").Long(), 4);
-  EXPECT_EQ(Files(book_.path()).size(), before.size() + 2);
+  EXPECT_EQ(TreeSnapshot(book_.path()).size(), before.size() + 2);
 }
 
 TEST_F(ContactsE2E, WithoutAStoreTheAddressBookIsNotOpened) {
   ASSERT_TRUE(registry_->Regsvr("MailStore.so", /*unregister=*/true));
   Start();
-  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
-  EXPECT_EQ(NewContact(Texts(14, "x")).Bool(), false);
+  ExpectNoBook(/*newContact=*/false);
   EXPECT_EQ(Call(contacts_, "DeleteContact", 0).Bool(), false);
-  EXPECT_EQ(Call(contacts_, "Refresh").hr, S_OK);
-  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
-  EXPECT_EQ(Files(book_.path()).size(), 3u);
   ASSERT_TRUE(registry_->Regsvr("MailStore.so"));
 }
 
@@ -180,11 +178,8 @@ TEST_F(ContactsE2E, TheLibraryIsFoundByItsStandardNameWhenTheRegistryDoesNotSay)
                 .Commit(),
             S_OK);
   Start();
-  EXPECT_EQ(Get(contacts_, "Count").Long(), 0);
-  EXPECT_EQ(NewContact(Texts(14, "x")).Bool(), true);  // passed on to no book
+  ExpectNoBook(/*newContact=*/true);  // passed on to no book
   EXPECT_EQ(Call(contacts_, "ShowProperties", 0).hr, S_OK);
-  EXPECT_EQ(Call(contacts_, "Refresh").hr, S_OK);
-  EXPECT_EQ(Files(book_.path()).size(), 3u);
   ASSERT_TRUE(registry_->Regsvr("AddressBook.so"));
 }
 
