@@ -49,14 +49,6 @@ std::string MultipartMail(const std::string& subject, const std::string& parts) 
          parts + "--b--\r\n";
 }
 
-// A directory `bin` holding an xdg-open that runs `script`; returns `bin`.
-std::string FakeOpener(const std::string& bin, const std::string& script) {
-  fs::create_directories(bin);
-  WriteFile(bin + "/xdg-open", "#!/bin/sh\n" + script + "\n");
-  fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
-  return bin;
-}
-
 class MessagesE2E : public mqtest::HostedControlTest {
  protected:
   // Adds messages to folder "F" in list order.
@@ -236,10 +228,12 @@ TEST_F(MessagesE2E, ViewMessageWritesAPrivateFileAndOpensIt) {
   TempDir dirs;
   const std::string temp = dirs / "tmp", record = dirs / "args";
   fs::create_directory(temp);
-  const std::string opener =
-      FakeOpener(dirs / "bin", "printf '%s|' \"$#\" \"$@\" > '" + record + ".part' && mv '" +
-                                   record + ".part' '" + record + "'");
-  ScopedEnv path("PATH", opener + ":" + std::getenv("PATH"));
+  // An xdg-open that records its arguments.
+  fs::create_directory(dirs / "bin");
+  WriteFile(dirs / "bin/xdg-open", "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > '" + record +
+                                       ".part' && mv '" + record + ".part' '" + record + "'\n");
+  fs::permissions(dirs / "bin/xdg-open", fs::perms::owner_all);
+  ScopedEnv path("PATH", dirs / "bin" + ":" + std::getenv("PATH"));
 
   auto messages = Open();
   {  // A temporary directory that cannot be written: an automation error.
