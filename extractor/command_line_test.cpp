@@ -390,18 +390,15 @@ TEST_F(CommandLineTest, StandardOutputFailuresAreSaidAndAGoneReaderEndsQuietly) 
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "mailsift: cannot write the standard output: the disk is full\n");
 
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"folders"},
-        std::vector<std::string>{"attachments", "--verbose", out_ + "/v"}}) {
-    int pipeFds[2];
-    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-    close(pipeFds[0]);  // the reader is gone before the first line
-    stdoutFd_ = pipeFds[1];
-    r = Finish(Start(args));
-    close(pipeFds[1]);
-    EXPECT_EQ(r.status, 1000 + SIGPIPE) << args[0];
-    EXPECT_EQ(r.err, "") << args[0];
-  }
+  // A reader gone: an export writing verbose lines ends as a listing would.
+  int pipeFds[2];
+  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+  close(pipeFds[0]);  // the reader is gone before the first line
+  stdoutFd_ = pipeFds[1];
+  r = Finish(Start({"attachments", "--verbose", out_ + "/v"}));
+  close(pipeFds[1]);
+  EXPECT_EQ(r.status, 1000 + SIGPIPE);
+  EXPECT_EQ(r.err, "");
   stdoutFd_ = -1;
   // The export stopped after its first file, and took its staging directory.
   EXPECT_EQ(Tree(out_ + "/v").size(), 1u);
