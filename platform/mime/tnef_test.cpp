@@ -74,7 +74,6 @@ TEST(Tnef, ReadsTheShapesOfStreams) {
     for (const auto& a : r.message.attachments) names.push_back(a.Name());
     EXPECT_EQ(names, s.names);
   }
-  EXPECT_EQ(mime::tnef::Read(meeting).reason, "a calendar item with no attached files");
 
   const auto several = mime::tnef::Read(two);
   EXPECT_EQ(several.message.attachments[1].data, "%PDF");

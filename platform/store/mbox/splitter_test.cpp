@@ -109,16 +109,6 @@ TEST(MboxSplitter, MessagesBeginAtEnvelopes) {
   for (const Case& c : cases) EXPECT_EQ(Split(c.bytes), c.parts) << c.name;
 }
 
-// Listings read a file in windows and go on from a message already known.
-TEST(MboxSplitter, ASplitCanStartAtAKnownMessage) {
-  const std::string tb = "From - Mon Jan 01 00:00:00 2001\n";
-  const std::string bytes = tb + "S: a\n\n" + tb + "S: b\n\n" + tb + "S: c\n";
-  Splitter splitter(bytes, tb.size() + 6);
-  std::vector<std::string> texts;
-  for (Span s; splitter.Next(&s);) texts.push_back(bytes.substr(s.text, s.textEnd - s.text));
-  EXPECT_EQ(texts, (std::vector<std::string>{"S: b\n", "S: c\n"}));
-}
-
 // A file split on two threads is cut where a message begins whatever came
 // before: each side must split as the whole file does, at every position
 // the search for such a start may begin from.

@@ -112,21 +112,10 @@ TEST_F(TakeoutStoreTest, IdsLastThroughReopeningAndAppending) {
   // (the file here is the root: ""): its folders keep their ids.
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(mbox::IndexPathFor(file_).c_str(), &db), SQLITE_OK);
-  // The rows are those an index had when the file's folder was shown as
-  // Inbox with its labels below it: the same ids now name All Mail and the
-  // Inbox label.
-  for (const auto& [path, name] :
-       {std::pair{"", "All Mail"}, {"Inbox", "Inbox"}, {"Work/Projects", "Projects"}}) {
-    sqlite3_stmt* q = nullptr;
-    sqlite3_prepare_v2(db, "SELECT id FROM folders WHERE path = ?", -1, &q, nullptr);
-    sqlite3_bind_text(q, 1, path, -1, SQLITE_STATIC);
-    EXPECT_EQ(sqlite3_step(q), SQLITE_ROW) << path;
-    EXPECT_EQ(static_cast<STOREFOLDERID>(sqlite3_column_int64(q, 0)), folders[name]) << path;
-    sqlite3_finalize(q);
-  }
   EXPECT_EQ(sqlite3_exec(db, "UPDATE folders SET path = char(31) || path WHERE path != ''", nullptr,
                          nullptr, nullptr),
             SQLITE_OK);
+  EXPECT_EQ(sqlite3_changes(db), static_cast<int>(folders.size()) - 1);  // all but All Mail
   sqlite3_close(db);
   EXPECT_EQ(folderIds(OpenStore().Get()), folders);
   std::ofstream(file_, std::ios::app) << TakeoutMessage("Opened,Travel", "Tickets");
