@@ -37,12 +37,6 @@ std::string ModulePath() {
   return fs::canonical(Bin("sample_server.so")).string();
 }
 
-// Runs a command line; returns its exit status and its output alone.
-int RunCommand(const std::string& command, std::string* output) {
-  output->clear();
-  return mqtest::RunCommand(command, output);
-}
-
 bool ModuleLoaded() {
   void* handle = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
   if (handle) dlclose(handle);
@@ -57,8 +51,10 @@ class Server : public ::testing::Test {
     before_ = ReadFile(registry_);
   }
 
+  // regsvr's exit status; `out` holds this run's output alone.
   int Regsvr(const std::string& args, std::string* out) {
-    return RunCommand(Bin("regsvr") + " " + args, out);
+    out->clear();
+    return mqtest::RunCommand(Bin("regsvr") + " " + args, out);
   }
 
   mqtest::TempDir temp_;
@@ -135,8 +131,9 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
   ASSERT_EQ(LoadRegTypeLib(kLibId, 1, 2, 0, lib.ReleaseAndGetAddressOf()), S_OK);
   lib.Reset();
   std::string byModule, byLibId;
-  ASSERT_EQ(RunCommand(Bin("tlbdump") + " " + Bin("sample_server.so"), &byModule), 0);
-  ASSERT_EQ(RunCommand(Bin("tlbdump") + " '" + com::GuidToString(kLibId) + "'", &byLibId), 0);
+  ASSERT_EQ(mqtest::RunCommand(Bin("tlbdump") + " " + Bin("sample_server.so"), &byModule), 0);
+  ASSERT_EQ(mqtest::RunCommand(Bin("tlbdump") + " '" + com::GuidToString(kLibId) + "'", &byLibId),
+            0);
   EXPECT_EQ(byModule, byLibId);
   EXPECT_NE(byModule.find("help \"Sample \\\"counter\\\" library\""), std::string::npos);
   EXPECT_NE(byModule.find("func 2 propput Name(BSTR) -> void help \"The counter's name\""),
@@ -218,7 +215,7 @@ TEST_F(Server, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {
   std::string out;
   std::string command =
       "MAILQUARRY_REGISTRY=/dev/null/registry " + Bin("regsvr") + " " + Bin("sample_server.so");
-  EXPECT_EQ(RunCommand(command, &out), 1);
+  EXPECT_EQ(mqtest::RunCommand(command, &out), 1);
   EXPECT_EQ(out, "DllRegisterServer in " + Bin("sample_server.so") + ": 0x80040200\n");
   EXPECT_NE(Regsvr((dir_ / "none.so").string(), &out), 0);
   EXPECT_NE(Regsvr("", &out), 0);
