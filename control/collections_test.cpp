@@ -49,7 +49,6 @@ class Collections : public ::testing::Test {
     EXPECT_EQ(messages_->List().Generation(), 1u);
     EXPECT_EQ(context_.folderIndex, 2);
   }
-  const FakeStoreState::Change& Last() { return state_.changes.back(); }
 
   using Names = std::vector<std::string>;
   template <class Collection>
@@ -143,7 +142,7 @@ TEST_F(Collections, CopyAndMoveHoldOneDestinationAndStopAtAFailure) {
 
   // Flags that cannot be read: nothing is removed.
   EXPECT_EQ(folders_->CopyMessage(99, 4), VARIANT_TRUE);
-  EXPECT_EQ(Last().flagsRemove, 0u);
+  EXPECT_EQ(state_.changes.back().flagsRemove, 0u);
 
   ExpectListsUnchanged();
 

@@ -89,12 +89,10 @@ TEST(TimeText, TwoDigitFieldsAndAMarkForTimesTheAutomationDateCannotHold) {
   const std::string invalid = "-1/-1/-1 -1:-1:-1";
   const std::pair<FILETIME, std::string> cases[] = {
       {Utc(2006, 3, 5, 14, 7, 9, 999), "2006/03/05 14:07:09"},  // ms dropped, not rounded
-      {Utc(9999, 1, 2, 3, 4, 5), "9999/01/02 03:04:05"},
       {Utc(9999, 12, 31, 23, 59, 59), "9999/12/31 23:59:59"},
       {Ticks(0), "1601/01/01 00:00:00"},  // the start of the store's calendar
       {Utc(10000, 1, 1, 0, 0, 0), invalid},
-      {Ticks(1ull << 63), invalid},
-      {Ticks(~0ull), invalid}};
+      {Ticks(1ull << 63), invalid}};
   for (const auto& [time, text] : cases) EXPECT_EQ(TimeText(time), text);
 }
 

@@ -42,16 +42,6 @@ class ConnectionTest : public ::testing::Test {
     if (library_) dlclose(library_);
   }
 
-  // Alpha (its own display name differing from the table's), a group, Beta.
-  void FillBook() {
-    wab_->entries = {
-        {{0xA1, 0x00, 0x7F},
-         MAPI_MAILUSER,
-         "Alpha",
-         {{PR_DISPLAY_NAME, "Alpha's own name"}, {PR_EMAIL_ADDRESS, "alpha@example.org"}}},
-        {{0x6D}, MAPI_DISTLIST, "Group", {}},
-        {{0xB2}, MAPI_MAILUSER, "Beta", {{PR_EMAIL_ADDRESS, "beta@example.org"}}}};
-  }
   // Only the `after`+1-th and later calls of `step` fail.
   void FailOnly(const char* step, HRESULT hr, int after) {
     wab_->failures.clear();
@@ -103,7 +93,14 @@ TEST_F(ConnectionTest, FailingCallsEndTheLoadOrPassTheRowOver) {
       {"GetProps", E_FAIL, 1, S_OK, 2},
   };
   for (const auto& c : cases) {
-    FillBook();
+    // Alpha (its own display name differing from the table's), a group, Beta.
+    wab_->entries = {
+        {{0xA1, 0x00, 0x7F},
+         MAPI_MAILUSER,
+         "Alpha",
+         {{PR_DISPLAY_NAME, "Alpha's own name"}, {PR_EMAIL_ADDRESS, "alpha@example.org"}}},
+        {{0x6D}, MAPI_DISTLIST, "Group", {}},
+        {{0xB2}, MAPI_MAILUSER, "Beta", {{PR_EMAIL_ADDRESS, "beta@example.org"}}}};
     FailOnly(c.step, c.hr, c.after);
     auto contacts = com::MakeObject<CContacts>();
     EXPECT_EQ(CAddressBookConnection("").LoadContacts(*contacts), c.answer) << c.step;

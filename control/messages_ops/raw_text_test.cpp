@@ -12,9 +12,22 @@ namespace {
 using namespace msgops::testing;
 using namespace std::string_literals;
 
+// Message 1, stored in folder 1 and listed once, with the operations over it.
+class RawText : public ::testing::Test {
+ protected:
+  FakeStoreState state;
+  FakeFolder& stored = state.AddFolder(1, "F");
+  mq::testing::FakeMessage& message = stored.Add(1);
+  com::ComPtr<IStoreFolder> folder = OpenFakeFolder(state, 1);
+  std::vector<Record> records = {{"", "", "", "", "", 0, 1}};
+  decltype(Snapshot(records)) snapshot = Snapshot(records);
+  FakeShell shell;
+  MessageOps ops{snapshot, folder.Get(), shell};
+};
+
 // The scanners answer what the stored messages of other programs' users
 // have always been answered, odd cases included.
-TEST(RawText, ReturnAddressAndDeliveredToHeaderCases) {
+TEST(RawTextScan, ReturnAddressAndDeliveredToHeaderCases) {
   const std::pair<std::string, std::string> returns[] = {
       // An empty pair stops the scan: the "To:" below is never looked at.
       {"Return-Path: <>\r\nTo: A <a@x.org>\r\n", ""},
@@ -44,26 +57,23 @@ TEST(RawText, ReturnAddressAndDeliveredToHeaderCases) {
   for (const auto& [text, to] : delivered) EXPECT_EQ(ScanDeliveredTo(text), to) << text;
 }
 
-TEST(RawText, NulCutsItsChunkAndReadFailureEmptiesAll) {
-  FakeStoreState state;
-  FakeFolder& stored = state.AddFolder(1, "F");
-  auto folder = OpenFakeFolder(state, 1);
+TEST_F(RawText, NulCutsItsChunkAndReadFailureEmptiesAll) {
   std::string first(4095, 'a');
   first[10] = '\0';
   std::string second = "bc";
   second += '\0';
   second += "dropped";
-  stored.Add(7).bytes = first + second;
-  EXPECT_EQ(ReadRawText(folder.Get(), 7), std::string(10, 'a') + "bc");
+  message.bytes = first + second;
+  EXPECT_EQ(ReadRawText(folder.Get(), 1), std::string(10, 'a') + "bc");
 
   // Short reads do not end the text; each read is its own chunk.
-  stored.Add(8).bytes = "Hello, world";
+  message.bytes = "Hello, world";
   stored.maxRead = 5;
-  EXPECT_EQ(ReadRawText(folder.Get(), 8), "Hello, world");
+  EXPECT_EQ(ReadRawText(folder.Get(), 1), "Hello, world");
   stored.failRead = 2;
-  EXPECT_EQ(ReadRawText(folder.Get(), 8), std::nullopt);
+  EXPECT_EQ(ReadRawText(folder.Get(), 1), std::nullopt);
   EXPECT_EQ(ReadRawText(folder.Get(), 99), std::nullopt);
-  EXPECT_EQ(ReadRawText(nullptr, 8), std::nullopt);
+  EXPECT_EQ(ReadRawText(nullptr, 1), std::nullopt);
 }
 
 // Texts whose answers hang on where the reading stops: markers in the body
@@ -92,15 +102,7 @@ std::vector<std::string> ScanCases() {
   return cases;
 }
 
-TEST(RawText, EarlyScansAnswerWhatTheWholeTextAnswers) {
-  FakeStoreState state;
-  FakeFolder& stored = state.AddFolder(1, "F");
-  auto& message = stored.Add(1);
-  auto folder = OpenFakeFolder(state, 1);
-  std::vector<Record> records = {{"", "", "", "", "", 0, 1}};
-  auto snapshot = Snapshot(records);
-  FakeShell shell;
-  MessageOps ops(snapshot, folder.Get(), shell);
+TEST_F(RawText, EarlyScansAnswerWhatTheWholeTextAnswers) {
   for (ULONG maxRead : {ULONG{1} << 30, ULONG{1000}}) {
     stored.maxRead = maxRead;
     for (const std::string& bytes : ScanCases()) {
@@ -117,7 +119,7 @@ TEST(RawText, EarlyScansAnswerWhatTheWholeTextAnswers) {
   EXPECT_EQ(stored.reads.size(), 1u);
 }
 
-TEST(RawText, EightBitTextIsReadAsWindows1252) {
+TEST_F(RawText, EightBitTextIsReadAsWindows1252) {
   EXPECT_EQ(Utf8OrWindows1252("Sch\xF6ne Gr\xFC\xDF"
                               "e"),
             "Sch\u00F6ne Gr\u00FC\u00DF"
@@ -128,16 +130,10 @@ TEST(RawText, EightBitTextIsReadAsWindows1252) {
   EXPECT_EQ(Utf8OrWindows1252("a\xC3"), "a\u00C3");
   EXPECT_EQ(Utf8OrWindows1252("a\0b"s), "a\0b"s);
 
-  FakeStoreState state;
-  state.AddFolder(1, "F").Add(1).bytes =
+  message.bytes =
       "Return-Path: <j\xF6rg@x.org>\r\nDelivered-To: j\xF6rg@x.org\r\n"
       "Received: y\r\n\r\nSch\xF6ne Gr\xFC\xDF"
       "e\r\n";
-  auto folder = OpenFakeFolder(state, 1);
-  std::vector<Record> records = {{"", "", "", "", "", 0, 1}};
-  auto snapshot = Snapshot(records);
-  FakeShell shell;
-  MessageOps ops(snapshot, folder.Get(), shell);
   EXPECT_NE(ops.GetMessage(0).find("Sch\u00F6ne Gr\u00FC\u00DF"
                                    "e"),
             std::string::npos);

@@ -37,12 +37,6 @@ std::string ModulePath() {
   return fs::canonical(Bin("sample_server.so")).string();
 }
 
-// Runs a command line; returns its exit status and its output alone.
-int RunCommand(const std::string& command, std::string* output) {
-  output->clear();
-  return mqtest::RunCommand(command, output);
-}
-
 bool ModuleLoaded() {
   void* handle = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
   if (handle) dlclose(handle);
@@ -57,8 +51,10 @@ class Server : public ::testing::Test {
     before_ = ReadFile(registry_);
   }
 
+  // regsvr's exit status; `out` holds this run's output alone.
   int Regsvr(const std::string& args, std::string* out) {
-    return RunCommand(Bin("regsvr") + " " + args, out);
+    out->clear();
+    return mqtest::RunCommand(Bin("regsvr") + " " + args, out);
   }
 
   mqtest::TempDir temp_;
@@ -74,17 +70,13 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
   std::string out;
   ASSERT_EQ(Regsvr(Bin("sample_server.so"), &out), 0) << out;
   EXPECT_EQ(out, "DllRegisterServer in " + Bin("sample_server.so") + ": 0x00000000\n");
-  std::string text;
-  ASSERT_EQ(
-      reg::GetString(reg::Root::ClassesRoot,
-                     "CLSID\\" + com::GuidToString(kCounterClsid) + "\\InprocServer32", "", &text),
-      S_OK);
-  EXPECT_EQ(text, ModulePath());
-  ASSERT_EQ(
-      reg::GetString(reg::Root::ClassesRoot,
-                     "TypeLib\\" + com::GuidToString(kLibId) + "\\1.2\\409\\linux", "", &text),
-      S_OK);
-  EXPECT_EQ(text, ModulePath());
+  // The class and the type library both name the module's real path.
+  for (const std::string& key : {"CLSID\\" + com::GuidToString(kCounterClsid) + "\\InprocServer32",
+                                 "TypeLib\\" + com::GuidToString(kLibId) + "\\1.2\\409\\linux"}) {
+    std::string text;
+    ASSERT_EQ(reg::GetString(reg::Root::ClassesRoot, key, "", &text), S_OK) << key;
+    EXPECT_EQ(text, ModulePath()) << key;
+  }
 
   CLSID clsid{};
   ASSERT_EQ(CLSIDFromProgID(u"Sample.Counter.1", &clsid), S_OK);
@@ -135,8 +127,9 @@ TEST_F(Server, RegisteredCreatedInvokedUnloadedAndUnregistered) {
   ASSERT_EQ(LoadRegTypeLib(kLibId, 1, 2, 0, lib.ReleaseAndGetAddressOf()), S_OK);
   lib.Reset();
   std::string byModule, byLibId;
-  ASSERT_EQ(RunCommand(Bin("tlbdump") + " " + Bin("sample_server.so"), &byModule), 0);
-  ASSERT_EQ(RunCommand(Bin("tlbdump") + " '" + com::GuidToString(kLibId) + "'", &byLibId), 0);
+  ASSERT_EQ(mqtest::RunCommand(Bin("tlbdump") + " " + Bin("sample_server.so"), &byModule), 0);
+  ASSERT_EQ(mqtest::RunCommand(Bin("tlbdump") + " '" + com::GuidToString(kLibId) + "'", &byLibId),
+            0);
   EXPECT_EQ(byModule, byLibId);
   EXPECT_NE(byModule.find("help \"Sample \\\"counter\\\" library\""), std::string::npos);
   EXPECT_NE(byModule.find("func 2 propput Name(BSTR) -> void help \"The counter's name\""),
@@ -218,7 +211,7 @@ TEST_F(Server, RegistrationFailsCleanlyWhenTheRegistryCannotBeWritten) {
   std::string out;
   std::string command =
       "MAILQUARRY_REGISTRY=/dev/null/registry " + Bin("regsvr") + " " + Bin("sample_server.so");
-  EXPECT_EQ(RunCommand(command, &out), 1);
+  EXPECT_EQ(mqtest::RunCommand(command, &out), 1);
   EXPECT_EQ(out, "DllRegisterServer in " + Bin("sample_server.so") + ": 0x80040200\n");
   EXPECT_NE(Regsvr((dir_ / "none.so").string(), &out), 0);
   EXPECT_NE(Regsvr("", &out), 0);

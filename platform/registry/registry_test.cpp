@@ -49,9 +49,11 @@ using reg::Root;
 
 class Registry : public ::testing::Test {
  protected:
-  std::string String(Root root, const std::string& key, const std::string& name) {
+  // What a read gives: the text, or the error's code in angle brackets.
+  std::string String(Root root, const std::string& key, const std::string& name,
+                     decltype(&reg::GetString) get = reg::GetString) {
     std::string out;
-    HRESULT hr = reg::GetString(root, key, name, &out);
+    HRESULT hr = get(root, key, name, &out);
     return hr == S_OK ? out : "<" + com::HResultToString(hr) + ">";
   }
 
@@ -226,11 +228,7 @@ TEST_F(Registry, StaleUserFilePathFallsBackToTheSystemsSilently) {
   WriteFile(system_,
             "mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\" + key + "]\n@=\"" + installed + "\"\n");
   ASSERT_EQ(Edit().SetString(Root::ClassesRoot, key, "", built).Commit(), S_OK);
-  auto file_path = [&] {
-    std::string out;
-    HRESULT hr = reg::GetFilePath(Root::ClassesRoot, key, "", &out);
-    return hr == S_OK ? out : "<" + com::HResultToString(hr) + ">";
-  };
+  auto file_path = [&] { return String(Root::ClassesRoot, key, "", reg::GetFilePath); };
   EXPECT_EQ(file_path(), installed);
   EXPECT_EQ(reg::LastError(), "");
   EXPECT_EQ(String(Root::ClassesRoot, key, ""), built);  // plain reads are unchanged
