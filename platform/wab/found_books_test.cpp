@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <set>
+
 #include "platform/wab/found_books.h"
 #include "platform/wab/property_tags.h"
 #include "platform/wab/testing/program_books.h"
@@ -204,6 +206,31 @@ TEST_F(FoundBooks, DeletesInReadOnlyBooksAreRefusedAndNewContactsGoToOurs) {
   // Naming one book lists only that book, as before.
   mqtest::ScopedEnv one("MAILQUARRY_ADDRESSBOOK", data / "contacts");
   EXPECT_EQ(Names(Book("").ReadAll()), (std::vector<std::string>{"Kim"}));
+}
+
+// One card, several shapes, read from a Thunderbird book and from a .vcf file.
+TEST_F(FoundBooks, ACardReadsTheSameFromThunderbirdAsFromAVcfFile) {
+  const std::string shapes[] = {
+      Card("u1", "Alice", kAliceFields),
+      "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;J=FCrgen\n"
+      "FN:J\xfcrgen\nTEL;WORK;VOICE:030 1234\nEMAIL;INTERNET:j@example.de\nEND:VCARD\n",
+      "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Long\r\n  Name\r\nNOTE:a\\, b\\; c\r\nEND:VCARD\r\n"};
+  for (const std::string& shape : shapes) {
+    fs::remove_all(data);
+    WriteThunderbirdBook(profile + "/abook.sqlite", {ThunderbirdVCardCard("x", shape, "", "")});
+    fs::remove(profile + "/history.sqlite");
+    for (const char* f : {"abook-1.sqlite", "abook-2.sqlite", "abook-10.sqlite"})
+      fs::remove(profile + "/" + f);
+    WriteFile(home / "same.vcf", shape);
+    std::vector<Row> fromThunderbird = Book("").ReadAll(),
+                     fromFile = Book(home / "same.vcf").ReadAll();
+    ASSERT_EQ(fromThunderbird.size(), 1u);
+    ASSERT_EQ(fromFile.size(), 1u);
+    fromThunderbird[0].props.erase(PROP_ID(PR_ENTRYID));
+    fromFile[0].props.erase(PROP_ID(PR_ENTRYID));
+    EXPECT_EQ(fromThunderbird[0].name, fromFile[0].name);
+    EXPECT_EQ(fromThunderbird[0].props, fromFile[0].props) << shape;
+  }
 }
 
 // Another process adds cards five at a time while the book is read: every
