@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "platform/wab/property_list.h"
 
-#include "platform/wab/property_tags.h"
-
 namespace wab {
 
 void PropertyList::Pack(const std::vector<OwnedProperty>& owned, std::string* out) {
@@ -53,8 +51,6 @@ bool PropertyList::View(std::string_view bytes, std::uint32_t count, std::size_t
   *used = std::size_t{count} * kRecordBytes + start;
   return true;
 }
-
-static_assert(PropertyList::kTimeType == PT_SYSTIME);
 
 std::string_view PropertyList::Block() const {
   if (!count_) return {};

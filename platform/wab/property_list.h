@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/com/types.h"
+#include "platform/wab/property_tags.h"
 
 namespace wab {
 
@@ -42,7 +43,6 @@ class PropertyList {
  public:
   static constexpr std::size_t kRecordBytes = 8;
   static constexpr std::size_t kTimeBytes = 8;
-  static constexpr ULONG kTimeType = 0x0040;  // PT_SYSTIME
 
   PropertyList() = default;
 
@@ -64,7 +64,7 @@ class PropertyList {
     const std::uint32_t start = i ? End(i - 1) : 0;
     const char* bytes = texts_ + start;
     std::size_t size = End(i) - start;
-    if ((p.tag & 0xFFFF) == kTimeType) {
+    if (PROP_TYPE(p.tag) == PT_SYSTIME) {
       std::memcpy(&p.time, bytes, kTimeBytes);
       bytes += kTimeBytes;
       size -= kTimeBytes;

@@ -153,6 +153,14 @@ class FolderLayout {
   }
 };
 
+// The part of a folder's place before its last `separator`: its parent's
+// place. None for a top folder (no separator, or one that leads the place).
+inline std::optional<std::string> PlaceBefore(std::string_view dir, char separator) {
+  std::size_t cut = dir.rfind(separator);
+  if (cut == std::string_view::npos || cut == 0) return std::nullopt;
+  return std::string(dir.substr(0, cut));
+}
+
 // Finds the layout of the tree at `root` by trying each known layout in turn,
 // and reads the tree into `scan`. Null when `root` is no mail store.
 std::unique_ptr<FolderLayout> DetectLayout(const std::string& root, TreeScan* scan);

@@ -216,9 +216,7 @@ void PlusPlusLayout::Scan(const std::string& root, const TreeScan&, TreeScan* ou
 }
 
 std::optional<std::string> PlusPlusLayout::ParentDir(std::string_view dir) const {
-  std::size_t cut = dir.rfind('.');
-  if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-  return std::string(dir.substr(0, cut));
+  return PlaceBefore(dir, '.');
 }
 
 std::string PlusPlusLayout::Name(std::string_view dir) const {
@@ -263,9 +261,7 @@ void NestedLayout::Scan(const std::string& root, const TreeScan& previous, TreeS
 }
 
 std::optional<std::string> NestedLayout::ParentDir(std::string_view dir) const {
-  std::size_t cut = dir.rfind('/');
-  if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-  return std::string(dir.substr(0, cut));
+  return PlaceBefore(dir, '/');
 }
 
 std::string NestedLayout::Name(std::string_view dir) const {

@@ -180,12 +180,10 @@ void DirectoryLayout::Scan(const std::string& root, const TreeScan&, TreeScan* o
 }
 
 std::optional<std::string> DirectoryLayout::ParentDir(std::string_view dir) const {
-  std::size_t cut = dir.rfind('/');
-  if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-  std::string_view parent = dir.substr(0, cut);
+  std::optional<std::string> parent = PlaceBefore(dir, '/');
   // A Thunderbird subfolder lives in its parent's "<name>.sbd" directory.
-  if (EndsWith(parent, kSbd)) parent.remove_suffix(kSbd.size());
-  return std::string(parent);
+  if (parent && EndsWith(*parent, kSbd)) parent->resize(parent->size() - kSbd.size());
+  return parent;
 }
 
 std::string DirectoryLayout::Name(std::string_view dir) const {

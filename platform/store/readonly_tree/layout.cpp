@@ -13,9 +13,7 @@
 namespace store {
 
 std::optional<std::string> ReadOnlyTreeLayout::ParentDir(std::string_view dir) const {
-  std::size_t cut = dir.rfind('/');
-  if (cut == std::string_view::npos || cut == 0) return std::nullopt;
-  return std::string(dir.substr(0, cut));
+  return PlaceBefore(dir, '/');
 }
 
 std::string ReadOnlyTreeLayout::Name(std::string_view dir) const {
