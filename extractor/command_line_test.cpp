@@ -337,12 +337,19 @@ TEST_F(CommandLineTest, EveryExportSaysWhatCouldNotBeWrittenAndLeavesNothingPart
   const std::string big(20000, 'B');
   Add({"Big"},
       {MailWithAttachment("Big", "big.bin", big), MailWithAttachment("Small", "s.txt", "s")});
+  // Addresses long enough that the writes fail before the last is buffered.
+  std::vector<std::string> longSenders;
+  for (char c : std::string("wxyz"))
+    longSenders.push_back(
+        MailWithAttachment("L", "l.txt", "l", std::string(30000, c) + "@example.org"));
+  Add({"Long"}, longSenders);
   const std::string before = std::string(3990, '#') + "\r\n";
   struct Case {
     std::vector<std::string> args;  // the target follows
     std::string target;
     std::string summary;
     std::set<std::string> left;  // the target directory's files afterwards
+    bool existed = true;         // a text target held `before`
   } cases[] = {
       {{"attachments", "--folder", "Big"},
        out_ + "/att",
@@ -360,10 +367,16 @@ TEST_F(CommandLineTest, EveryExportSaysWhatCouldNotBeWrittenAndLeavesNothingPart
        "0 addresses appended to " + out_ + "/r.txt, 4 could not be written (the first: \"" + out_ +
            "/r.txt\": the file is too large); the file is as it was before\n",
        {}},
+      {{"return-addresses", "--folder", "Long"},
+       out_ + "/new.txt",
+       "0 addresses appended to " + out_ + "/new.txt, 4 could not be written (the first: \"" +
+           out_ + "/new.txt\": the file is too large); the file is as it was before\n",
+       {},
+       false},
   };
   for (Case& c : cases) {
     const bool text = c.target.ends_with(".txt");
-    if (text) mqtest::WriteFile(c.target, before);
+    if (text && c.existed) mqtest::WriteFile(c.target, before);
     c.args.push_back(c.target);
     pid_t pid;
     {
@@ -373,7 +386,9 @@ TEST_F(CommandLineTest, EveryExportSaysWhatCouldNotBeWrittenAndLeavesNothingPart
     const Result r = Finish(pid);
     EXPECT_EQ(r.status, 1) << c.args[0] << r.err;
     EXPECT_EQ(r.out, c.summary);
-    if (text)
+    if (text && !c.existed)
+      EXPECT_FALSE(fs::exists(c.target)) << "an export's own file is not left behind";
+    else if (text)
       EXPECT_EQ(mqtest::ReadFile(c.target), before);
     else
       EXPECT_EQ(testing::Entries(c.target), c.left) << c.args[0];

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "extractor/unique_names.h"
@@ -89,26 +90,32 @@ class StagingDir {
 
 // The file of a text export, opened for appending; every line ends in CR LF.
 // The file is whole or as before: a write that fails cuts it back to the size
-// it had when opened.
+// it had when opened, and removes it when this export made it.
 class AppendingTextFile {
  public:
   explicit AppendingTextFile(const std::string& path) : path_(path) {
-    fd_.Reset(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    fd_.Reset(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666));
+    created_ = static_cast<bool>(fd_);
+    if (!fd_ && errno == EEXIST) fd_.Reset(open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
     struct stat st {};
     if (!fd_ || fstat(fd_.get(), &st) != 0)
       throw FileError("Cannot open \"" + path + "\" for appending: " + ErrorWords(errno));
     startSize_ = st.st_size;
+    identity_ = {st.st_dev, st.st_ino};
   }
   AppendingTextFile(const AppendingTextFile&) = delete;
   AppendingTextFile& operator=(const AppendingTextFile&) = delete;
 
-  // False once a write failed: the lines since are not taken.
-  bool WriteLine(const std::string& text) {
-    if (error_) return false;
+  // Once a write failed, the lines since are not written, only counted.
+  void WriteLine(const std::string& text) {
+    if (error_) {
+      ++lost_;
+      return;
+    }
     buffer_ += text;
     buffer_ += "\r\n";
     ++buffered_;
-    return buffer_.size() < kBuffer || Flush();
+    if (buffer_.size() >= kBuffer) Flush();
   }
 
   // Writes what is buffered, syncs (a quota or a network file system may
@@ -124,6 +131,7 @@ class AppendingTextFile {
     for (long i = 0; i < lines; ++i) outcome.Fail(Quoted(path_), ErrorWords(error_));
     if (!fd_) fd_.Reset(open(path_.c_str(), O_WRONLY | O_CLOEXEC));
     if (fd_ && ftruncate(fd_.get(), startSize_) == 0) {
+      if (created_) RemoveIfStillOurs();
       outcome.afterword = "; the file is as it was before";
     } else {
       // Whole lines up to the last flush stay; the failed write may have
@@ -137,6 +145,15 @@ class AppendingTextFile {
 
  private:
   static constexpr std::size_t kBuffer = 64 * 1024;
+
+  // Removes the file this export made, unless another has taken its name
+  // meanwhile.
+  void RemoveIfStillOurs() {
+    struct stat st {};
+    if (stat(path_.c_str(), &st) == 0 && st.st_dev == identity_.first &&
+        st.st_ino == identity_.second)
+      unlink(path_.c_str());
+  }
 
   bool Flush() {
     if (error_) return false;
@@ -157,12 +174,15 @@ class AppendingTextFile {
   std::string buffer_;
   long buffered_ = 0;  // lines in the buffer
   long kept_ = 0;      // lines written
-  long lost_ = 0;      // lines whose write failed
+  long lost_ = 0;      // lines whose write failed or came after one that did
   int error_ = 0;
+  bool created_ = false;  // this export made the file
+  std::pair<dev_t, ino_t> identity_;
 };
 
 // Appends the line `lineAt` gives for each position (none: no line) to
-// `file`. After a failed write nothing more is tried.
+// `file`. After a failed write nothing more is written, but every line is
+// still counted, so the summary says how many did not reach the file.
 ExportOutcome AppendLines(long count, const std::string& file, Progress& progress,
                           const std::function<std::optional<std::string>(long)>& lineAt) {
   ExportOutcome outcome;
@@ -174,8 +194,7 @@ ExportOutcome AppendLines(long count, const std::string& file, Progress& progres
       break;
     }
     outcome.processed = i + 1;
-    if (std::optional<std::string> line = lineAt(i))
-      if (!out.WriteLine(*line)) break;
+    if (std::optional<std::string> line = lineAt(i)) out.WriteLine(*line);
   }
   out.Close(outcome);
   return outcome;
