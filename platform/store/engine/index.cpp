@@ -19,6 +19,24 @@
 namespace store {
 using namespace engine;
 
+namespace {
+
+// How long a process waits on another that holds the index.
+constexpr int kBusyMs = 30000;
+
+// Puts the index in WAL mode. When two processes make a new index at once,
+// the switch can answer "busy" without waiting on the busy handler, so it is
+// tried again for as long as that handler would have waited.
+int UseWal(sqlite3* db) {
+  for (int waited = 0;; waited += 10) {
+    const int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || waited >= kBusyMs) return rc;
+    usleep(10 * 1000);
+  }
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- Statement
 
 Statement::Statement(sqlite3* db, const char* sql) {
@@ -112,7 +130,7 @@ HRESULT Store::OpenIndex() {
         sqlite3_open_v2(path.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc == SQLITE_OK) {
-      sqlite3_busy_timeout(db_, 30000);
+      sqlite3_busy_timeout(db_, kBusyMs);
       if (SUCCEEDED(CreateSchema())) return S_OK;
       rc = sqlite3_errcode(db_);
     }
@@ -139,8 +157,9 @@ HRESULT Store::Exec(const char* sql) {
 }
 
 HRESULT Store::CreateSchema() {
-  if (FAILED(Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-8192;"
-                  "PRAGMA mmap_size=268435456;")))
+  if (UseWal(db_) != SQLITE_OK ||
+      FAILED(
+          Exec("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-8192; PRAGMA mmap_size=268435456;")))
     return E_FAIL;
   if (FAILED(Begin())) return E_FAIL;
   std::int64_t version = 0;

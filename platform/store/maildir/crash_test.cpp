@@ -169,6 +169,32 @@ TEST_F(CrashTest, KilledWhileMovingANestedFolderTree) {
   }
 }
 
+// Processes that find no index make it at the same moment: each of them
+// opens the store (switching a new index's journal can answer "busy" at once).
+TEST_F(CrashTest, ProcessesMakingTheIndexAtOnceAllOpenTheStore) {
+  const std::string index = fx.root() + "/mailquarry-index.sqlite";
+  for (int round = 0; round < 30; ++round) {
+    for (const char* suffix : {"", "-wal", "-shm"}) unlink((index + suffix).c_str());
+    pid_t pids[3];
+    for (pid_t& pid : pids) {
+      pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        com::ComPtr<IStoreNamespace> ns;
+        _exit(CreateStoreNamespace(IID_IStoreNamespace, ns.ReleaseAndGetVoidAddress()) == S_OK &&
+                      ns->Initialize(nullptr, 0) == S_OK
+                  ? 0
+                  : 1);
+      }
+    }
+    for (pid_t pid : pids) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    }
+  }
+}
+
 TEST_F(CrashTest, TwoProcessesAddingAtOnceGetUniqueIdsAndLoseNothing) {
   fx.AddFolder({"Shared"});
   constexpr int kEach = 25;
