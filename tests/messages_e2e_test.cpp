@@ -220,6 +220,14 @@ TEST_F(MessagesE2E, AttachmentsLandInTheNamedDirectoryOnly) {
     EXPECT_EQ(ReadFile(home / "same.txt"), "second");
   }
   EXPECT_EQ(fixture_.Files({"F"}), flags);
+
+  // A part that cannot be written (a directory in its place) makes the answer
+  // FALSE; the others are still written.
+  fs::remove(home / "x");
+  fs::create_directory(home / "x");
+  fs::remove(home / "same.txt");
+  EXPECT_EQ(Call(messages, "ExtractAttachment", 0, "").Bool(), false);
+  EXPECT_EQ(ReadFile(home / "same.txt"), "second");
 }
 
 TEST_F(MessagesE2E, ViewMessageWritesAPrivateFileAndOpensIt) {

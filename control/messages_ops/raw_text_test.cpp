@@ -3,27 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
-#include "control/messages_ops/test_fakes.h"
+#include "platform/testing/scratch.h"
 
 namespace msgops {
 namespace {
-using namespace msgops::testing;
 using namespace std::string_literals;
-
-// Message 1, stored in folder 1 and listed once, with the operations over it.
-class RawText : public ::testing::Test {
- protected:
-  FakeStoreState state;
-  FakeFolder& stored = state.AddFolder(1, "F");
-  mq::testing::FakeMessage& message = stored.Add(1);
-  com::ComPtr<IStoreFolder> folder = OpenFakeFolder(state, 1);
-  std::vector<Record> records = {{"", "", "", "", "", 0, 1}};
-  decltype(Snapshot(records)) snapshot = Snapshot(records);
-  FakeShell shell;
-  MessageOps ops{snapshot, folder.Get(), shell};
-};
 
 // The scanners answer what the stored messages of other programs' users
 // have always been answered, odd cases included.
@@ -57,23 +44,35 @@ TEST(RawTextScan, ReturnAddressAndDeliveredToHeaderCases) {
   for (const auto& [text, to] : delivered) EXPECT_EQ(ScanDeliveredTo(text), to) << text;
 }
 
-TEST_F(RawText, NulCutsItsChunkAndReadFailureEmptiesAll) {
+// A source of reads over `bytes`: each read delivers at most `maxRead` bytes,
+// the read numbered `failRead` (from 0) fails, and `reads` counts the reads.
+struct Reads {
+  std::string bytes;
+  ULONG maxRead = kRawTextChunk;
+  int failRead = -1;
+  int reads = 0;
+  std::size_t at = 0;
+
+  std::optional<std::string> Text(const std::function<bool(std::string_view)>& settled = {}) {
+    return ReadTextInChunks(
+        [this](char* buffer, ULONG count, ULONG* read) {
+          if (reads++ == failRead) return STG_E_READFAULT;
+          *read = static_cast<ULONG>(std::min<std::size_t>({count, maxRead, bytes.size() - at}));
+          bytes.copy(buffer, *read, at);
+          at += *read;
+          return S_OK;
+        },
+        settled);
+  }
+};
+
+TEST(RawText, NulCutsItsChunkAndReadFailureEmptiesAll) {
   std::string first(4095, 'a');
   first[10] = '\0';
-  std::string second = "bc";
-  second += '\0';
-  second += "dropped";
-  message.bytes = first + second;
-  EXPECT_EQ(ReadRawText(folder.Get(), 1), std::string(10, 'a') + "bc");
-
+  EXPECT_EQ((Reads{first + "bc\0dropped"s}.Text()), std::string(10, 'a') + "bc");
   // Short reads do not end the text; each read is its own chunk.
-  message.bytes = "Hello, world";
-  stored.maxRead = 5;
-  EXPECT_EQ(ReadRawText(folder.Get(), 1), "Hello, world");
-  stored.failRead = 2;
-  EXPECT_EQ(ReadRawText(folder.Get(), 1), std::nullopt);
-  EXPECT_EQ(ReadRawText(folder.Get(), 99), std::nullopt);
-  EXPECT_EQ(ReadRawText(nullptr, 1), std::nullopt);
+  EXPECT_EQ((Reads{"Hello, world", 5}.Text()), "Hello, world");
+  EXPECT_EQ((Reads{"Hello, world", 5, 2}.Text()), std::nullopt);
 }
 
 // Texts whose answers hang on where the reading stops: markers in the body
@@ -98,28 +97,29 @@ std::vector<std::string> ScanCases() {
     cases.push_back(std::string(4095 - cut, 'h') + "Delivered-To: me@x.org\r\nReceived: z\r\n");
   }
   for (const auto& entry : std::filesystem::directory_iterator(MQ_SOURCE_DIR "/fuzz/corpus"))
-    cases.push_back(msgops::testing::ReadFile(entry.path()));
+    cases.push_back(mqtest::ReadFile(entry.path()));
   return cases;
 }
 
-TEST_F(RawText, EarlyScansAnswerWhatTheWholeTextAnswers) {
-  for (ULONG maxRead : {ULONG{1} << 30, ULONG{1000}}) {
-    stored.maxRead = maxRead;
+TEST(RawText, EarlyScansAnswerWhatTheWholeTextAnswers) {
+  for (ULONG maxRead : {kRawTextChunk, ULONG{1000}}) {
     for (const std::string& bytes : ScanCases()) {
-      message.bytes = bytes;
-      const std::string whole = ReadRawText(folder.Get(), 1).value();
-      EXPECT_EQ(ops.FindReturnEmail(0), ScanReturnAddress(whole)) << bytes.substr(0, 60);
-      EXPECT_EQ(ops.FindDeliveredToEmail(0), ScanDeliveredTo(whole)) << bytes.substr(0, 60);
+      const std::string whole = Reads{bytes, maxRead}.Text().value();
+      const auto returnPath = Reads{bytes, maxRead}.Text(ReturnAddressSettled());
+      const auto deliveredTo = Reads{bytes, maxRead}.Text(DeliveredToSettled());
+      EXPECT_EQ(ScanReturnAddress(returnPath.value()), ScanReturnAddress(whole))
+          << bytes.substr(0, 60);
+      EXPECT_EQ(ScanDeliveredTo(deliveredTo.value()), ScanDeliveredTo(whole))
+          << bytes.substr(0, 60);
     }
   }
   // The answer near the start is found without reading on.
-  stored.maxRead = ULONG{1} << 30;
-  message.bytes = "Return-Path: <r@x.org>\r\n" + std::string(100000, 'b');
-  EXPECT_EQ(ops.FindReturnEmail(0), "r@x.org");
-  EXPECT_EQ(stored.reads.size(), 1u);
+  Reads early{"Return-Path: <r@x.org>\r\n" + std::string(100000, 'b')};
+  EXPECT_EQ(ScanReturnAddress(early.Text(ReturnAddressSettled()).value()), "r@x.org");
+  EXPECT_EQ(early.reads, 1);
 }
 
-TEST_F(RawText, EightBitTextIsReadAsWindows1252) {
+TEST(RawText, EightBitTextIsReadAsWindows1252) {
   EXPECT_EQ(Utf8OrWindows1252("Sch\xF6ne Gr\xFC\xDF"
                               "e"),
             "Sch\u00F6ne Gr\u00FC\u00DF"
@@ -129,16 +129,6 @@ TEST_F(RawText, EightBitTextIsReadAsWindows1252) {
   EXPECT_EQ(Utf8OrWindows1252("\xC3\xB6\xE9\xC3\xB6"), "\u00F6\u00E9\u00F6");
   EXPECT_EQ(Utf8OrWindows1252("a\xC3"), "a\u00C3");
   EXPECT_EQ(Utf8OrWindows1252("a\0b"s), "a\0b"s);
-
-  message.bytes =
-      "Return-Path: <j\xF6rg@x.org>\r\nDelivered-To: j\xF6rg@x.org\r\n"
-      "Received: y\r\n\r\nSch\xF6ne Gr\xFC\xDF"
-      "e\r\n";
-  EXPECT_NE(ops.GetMessage(0).find("Sch\u00F6ne Gr\u00FC\u00DF"
-                                   "e"),
-            std::string::npos);
-  EXPECT_EQ(ops.FindReturnEmail(0), "j\u00F6rg@x.org");
-  EXPECT_EQ(ops.FindDeliveredToEmail(0), "j\u00F6rg@x.org\r\n");
 }
 
 }  // namespace
