@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The folder and message collections wired to a fake store as the control
-// wires them: the message list load, the folder collection's store operations
-// when the store fails or is gone, and the enumerators a client fetching
-// several members at a time meets.
+// The folder and message collections wired to the store as the control wires
+// them: the message list load by position or folder id, and the enumerators a
+// client fetching several members at a time meets. The store operations are
+// the end-to-end tests'.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,24 +11,23 @@
 #include "control/collection_enum.h"
 #include "control/folders.h"
 #include "control/messages.h"
-#include "control/testing/fake_store.h"
+#include "platform/store/testing/maildir_fixture.h"
+#include "platform/store/testing/store_test_util.h"
 
 namespace mq {
 namespace {
 
-using testing::FakeStoreState;
+using store::testing::MaildirFixture;
 
-// Inbox, A (with A1) and B; messages 7 (read and flagged) and 9 in A1.
+// Inbox, A (with A1) and B; two messages in A1.
 class Collections : public ::testing::Test {
  protected:
   void SetUp() override {
-    state_.AddFolder(1, "Inbox");
-    state_.AddFolder(2, "A");
-    state_.AddFolder(3, "A1", 2);
-    state_.AddFolder(4, "B");
-    state_.folders[3].messages = {testing::Message(7, "one", MSG_FLAG_READ | MSG_FLAG_FLAGGED),
-                                  testing::Message(9, "two")};
-    context_.store = MakeFakeStore(state_);
+    maildir_.UseAsMailDir();
+    maildir_.AddFolder({"B"});
+    for (const char* subject : {"one", "two"})
+      maildir_.AddMessage({"A", "A1"}, MaildirFixture::Message("a@x.org", "b@x.org", subject));
+    context_.store = store::OpenStore();
     context_.folders = folders_.Get();
     context_.messages = messages_.Get();
     folders_->Attach(&context_);
@@ -39,15 +38,6 @@ class Collections : public ::testing::Test {
     folders_->Detach();
     messages_->Detach();
     context_ = {};
-    EXPECT_EQ(state_.openFolders, 0);
-  }
-  // The lists are as selecting A1 left them.
-  void ExpectListsUnchanged() {
-    EXPECT_EQ(folders_->Count(), 4);
-    EXPECT_EQ(folders_->List().Generation(), 0u);
-    EXPECT_EQ(messages_->Count(), 2);
-    EXPECT_EQ(messages_->List().Generation(), 1u);
-    EXPECT_EQ(context_.folderIndex, 2);
   }
 
   using Names = std::vector<std::string>;
@@ -74,22 +64,24 @@ class Collections : public ::testing::Test {
     return names;
   }
 
-  FakeStoreState state_;
+  MaildirFixture maildir_;
   StoreContext context_;
   com::ComPtr<CFolders> folders_ = com::MakeObject<CFolders>();
   com::ComPtr<CMessages> messages_ = com::MakeObject<CMessages>();
 };
 
-// Lookups by position and key are the end-to-end tests'; here what only a
-// fake store can show.
+// Lookups by position and key are the end-to-end tests'; here a folder the
+// list does not hold yet, and the folder collection gone.
 TEST_F(Collections, MessageListLoadTakesAPositionOrElseAFolderId) {
   context_.LoadMessageList(2);
   EXPECT_EQ(messages_->Count(), 2);
-  context_.LoadMessageList(3);  // B by position, although 3 is A1's id
-  EXPECT_EQ(messages_->Count(), 0);
-  state_.AddFolder(99, "not listed").messages.resize(1);
-  context_.LoadMessageList(99);  // outside the list the index is the folder id
+  maildir_.AddMessage({"C"}, MaildirFixture::Message("a@x.org", "b@x.org", "late"));
+  const STOREFOLDERID late = store::IdOf(context_.store.Get(), "C");
+  ASSERT_GT(late, 4u);
+  context_.LoadMessageList(static_cast<SHORT>(late));  // outside the list: a folder id
   EXPECT_EQ(messages_->Count(), 1);
+  context_.LoadMessageList(3);  // B by position, whatever folder has the id 3
+  EXPECT_EQ(messages_->Count(), 0);
   context_.LoadMessageList(-1);  // no folder 0xFFFFFFFF
   EXPECT_FALSE(context_.currentFolder);
   EXPECT_EQ(messages_->Count(), 0);
@@ -98,59 +90,6 @@ TEST_F(Collections, MessageListLoadTakesAPositionOrElseAFolderId) {
   context_.LoadMessageList(2);
   EXPECT_EQ(context_.folderIndex, 2);
   context_.folders = folders_.Get();
-}
-
-// A store that fails makes every member answer FALSE.
-TEST_F(Collections, StoreOperationsAnswerFalseWhenTheStoreFails) {
-  context_.LoadMessageList(2);
-  const std::function<VARIANT_BOOL()> members[] = {
-      [&] { return folders_->DeleteFolder(2); },      [&] { return folders_->MoveFolder(2, 4); },
-      [&] { return folders_->RenameFolder("x", 2); }, [&] { return folders_->CompactAll(0); },
-      [&] { return folders_->CreateFolder("x", 0); }, [&] { return folders_->CopyMessage(7, 4); },
-      [&] { return folders_->MoveMessage(7, 4); }};
-  state_.changeResult = E_FAIL;
-  for (const auto& member : members) EXPECT_EQ(member(), VARIANT_FALSE);
-  // A name that would reach the store cut short is refused before it.
-  const std::size_t asked = state_.changes.size();
-  state_.changeResult = S_OK;
-  EXPECT_EQ(folders_->CreateFolder(std::string("a\0b", 3), 0), VARIANT_FALSE);
-  EXPECT_EQ(folders_->RenameFolder(std::string("a\0b", 3), 2), VARIANT_FALSE);
-  EXPECT_EQ(state_.changes.size(), asked);
-  // The fake folder has no streams: the folder opens, the stream does not.
-  EXPECT_EQ(folders_->CreateMessage(3, "w", "x", "y", "z"), VARIANT_FALSE);
-  ExpectListsUnchanged();
-
-  // Without a control every member answers FALSE at once.
-  folders_->Detach();
-  const int calls = state_.storeCalls;
-  state_.changeResult = S_OK;
-  for (const auto& member : members) EXPECT_EQ(member(), VARIANT_FALSE);
-  EXPECT_EQ(folders_->CreateMessage(0, "w", "x", "y", "z"), VARIANT_FALSE);
-  EXPECT_EQ(state_.storeCalls, calls);
-}
-
-// Copy and move by id land in the named folder with their flags, and an
-// unknown destination is refused (the end-to-end tests show it); here the
-// store objects held on the way.
-TEST_F(Collections, CopyAndMoveHoldOneDestinationAndStopAtAFailure) {
-  context_.LoadMessageList(2);
-  EXPECT_EQ(folders_->CopyMessage(7, 4), VARIANT_TRUE);
-  IStoreFolder* firstDestination = context_.destinationFolder.Get();
-  EXPECT_EQ(folders_->MoveMessage(7, 1), VARIANT_TRUE);
-  EXPECT_NE(context_.destinationFolder.Get(), firstDestination);
-  EXPECT_EQ(state_.openFolders, 2);  // current and destination only
-
-  // Flags that cannot be read: nothing is removed.
-  EXPECT_EQ(folders_->CopyMessage(99, 4), VARIANT_TRUE);
-  EXPECT_EQ(state_.changes.back().flagsRemove, 0u);
-
-  ExpectListsUnchanged();
-
-  // Without a current folder nothing reaches the store.
-  context_.currentFolder.Reset();
-  const int calls = state_.storeCalls;
-  EXPECT_EQ(folders_->CopyMessage(7, 4), VARIANT_FALSE);
-  EXPECT_EQ(state_.storeCalls, calls);
 }
 
 TEST_F(Collections, EnumeratorsCountAsTheInterfaceSays) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The control hosted in this process over a fake store, on Qt's offscreen
+// The control hosted in this process over a Maildir, on Qt's offscreen
 // platform: window creation and destruction, the Folder property, drawing,
 // its dialogs, and what clients still holding its collections see afterwards.
 #include "control/mailquarry_ctrl.h"
@@ -12,8 +12,9 @@
 
 #include "control/guids.h"
 #include "control/prop_page.h"
-#include "control/testing/fake_store.h"
 #include "platform/com/testing/automation_client.h"
+#include "platform/store/objects.h"
+#include "platform/store/testing/maildir_fixture.h"
 #include "platform/ui/control_host.h"
 #include "platform/ui/dialogs.h"
 
@@ -22,10 +23,6 @@ namespace {
 
 using mqtest::Get;
 using mqtest::Put;
-using testing::FakeStoreState;
-
-FakeStoreState* g_state = nullptr;
-
 // Inbox, A (with A1) and B.
 class ControlTest : public ::testing::Test {
  protected:
@@ -35,15 +32,13 @@ class ControlTest : public ::testing::Test {
     static char* argv[] = {name, nullptr};
     static QApplication app(argc, argv);
   }
+  // The store made directly: this program has no registry to find it in.
   void SetUp() override {
-    state.AddFolder(1, "Inbox");
-    state.AddFolder(2, "A");
-    state.AddFolder(3, "A1", 2);
-    state.AddFolder(4, "B");
-    g_state = &state;
+    maildir.UseAsMailDir();
+    maildir.AddFolder({"A", "A1"});
+    maildir.AddFolder({"B"});
     CMailquarryCtrl::SetStoreMakerForTesting([](IStoreNamespace** out) {
-      *out = testing::MakeFakeStore(*g_state).Detach();
-      return S_OK;
+      return store::CreateStoreNamespace(IID_IStoreNamespace, reinterpret_cast<void**>(out));
     });
   }
   void TearDown() override { CMailquarryCtrl::SetStoreMakerForTesting(nullptr); }
@@ -57,7 +52,7 @@ class ControlTest : public ::testing::Test {
     return Get(host.Dispatch(), name).Object();
   }
 
-  FakeStoreState state;
+  store::testing::MaildirFixture maildir;
 };
 
 TEST_F(ControlTest, SelectsFoldersAndTellsADesignHostOnly) {
@@ -91,7 +86,6 @@ TEST_F(ControlTest, HeldReferencesStaySafeAfterTheWindowGoesAndAfterTheControlGo
     ASSERT_EQ(Start(host), S_OK);
     folders = Collection(host, "Folders");
     ASSERT_EQ(host.Deactivate(), S_OK);
-    EXPECT_EQ(state.openFolders, 0);  // no store object kept
     // A window made again gets collections of its own.
     ASSERT_EQ(host.Control()->Activate(nullptr, ui::Rect::FromSize(0, 0, 5, 5)), S_OK);
     EXPECT_EQ(Get(Collection(host, "Folders"), "Count").Long(), 4);
@@ -106,7 +100,6 @@ TEST_F(ControlTest, HeldReferencesStaySafeAfterTheWindowGoesAndAfterTheControlGo
     folders = made->GetFolders();
   }
   EXPECT_EQ(Get(folders, "Count").Long(), 0);
-  EXPECT_EQ(state.openFolders, 0);
 }
 
 TEST_F(ControlTest, DesignModeShowsABlackBoxWithTheRedCaptionInTheMiddle) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/com/enum_variant.h"
+#include "platform/store/testing/store_test_util.h"
 #include "tests/support/hosted_control.h"
 
 namespace {
@@ -21,6 +22,7 @@ using mqtest::Get;
 using mqtest::Put;
 using store::testing::MaildirFixture;
 using Texts = std::vector<std::string>;
+using namespace std::string_literals;
 
 constexpr std::int64_t kDelivered = 1167707045;  // 2007-01-02 03:04:05 UTC
 
@@ -130,6 +132,17 @@ TEST_F(ControlE2E, WithoutAStoreEveryCountIsZero) {
     EXPECT_EQ(Get(collection, "Count").Long(), 0);
 }
 
+// The store refuses to compact another program's mbox file: FALSE.
+TEST_F(ControlE2E, CompactAllOverAnotherProgramsMailboxAnswersFalse) {
+  mqtest::TempDir dir;
+  const std::string mbox = dir / "inbox", text = "From a@x.org Sat Jan  1 00:00:00 2000\n\nhi\n";
+  mqtest::WriteFile(mbox, text);
+  mqtest::ScopedEnv maildir("MAILDIR", mbox);
+  Start();
+  EXPECT_FALSE(Call(folders_, "CompactAll", 0).Bool());
+  EXPECT_EQ(mqtest::ReadFile(mbox), text);
+}
+
 TEST_F(ControlE2E, CreatedFoldersShowAfterRefreshInTreeOrder) {
   EXPECT_EQ(Call(folders_, "CreateFolder", "C", 0).Bool(), true);
   EXPECT_EQ(Call(folders_, "CreateFolder", "A0", IdOf("A")).Bool(), true);
@@ -139,8 +152,10 @@ TEST_F(ControlE2E, CreatedFoldersShowAfterRefreshInTreeOrder) {
   EXPECT_EQ(Names(), (Texts{"Inbox", "A", "A0", "A1", "B", "C"}));
 
   // Refused names and unknown parents change nothing.
-  for (const char* name : {"", "   ", "C"})
+  // A name with a NUL inside would reach the store cut short.
+  for (const std::string& name : {""s, "   "s, "C"s, "a\0b"s})
     EXPECT_FALSE(Call(folders_, "CreateFolder", name, 0).Bool());
+  EXPECT_FALSE(Call(folders_, "RenameFolder", "a\0b"s, IdOf("C")).Bool());
   EXPECT_FALSE(Call(folders_, "CreateFolder", "D", 4242).Bool());
   EXPECT_EQ(FolderDirs(fixture_.root()), (Texts{".A", ".A.A0", ".A.A1", ".B", ".C"}));
 }
@@ -198,6 +213,11 @@ TEST_F(ControlE2E, CopyAndMoveByMessageIdKeepFlags) {
   }
   std::sort(infos.begin(), infos.end());
   EXPECT_EQ(infos, (Texts{"first:FS", "second:"}));
+
+  // Without a current folder nothing is copied.
+  ASSERT_EQ(Put(control_, "Folder", SHORT{-1}).hr, S_OK);
+  EXPECT_FALSE(Call(folders_, "CopyMessage", one, IdOf("A")).Bool());
+  EXPECT_TRUE(fixture_.Files({"A"}).empty());
 }
 
 TEST_F(ControlE2E, CreateMessageStoresExactlyTheComposedText) {
@@ -262,6 +282,16 @@ TEST_F(ControlE2E, EnumeratorsWalkTheListsAndEverythingHeldOutlivesTheWindow) {
   EXPECT_EQ(Get(message, "Subject").Str(), "Quarterly report 1");
   EXPECT_EQ(Put(control_, "Folder", SHORT{2}).hr, S_OK);
   EXPECT_EQ(Get(control_, "Folder").Long(), 2);
+  // Every member that would change the store answers FALSE and changes nothing.
+  const auto before = store::TreeSnapshot(fixture_.root());
+  for (auto refused :
+       {Call(folders_, "CreateFolder", "New", 0), Call(folders_, "RenameFolder", "Other", 1),
+        Call(folders_, "MoveFolder", 1, 0), Call(folders_, "DeleteFolder", 1),
+        Call(folders_, "CopyMessage", 1, 1), Call(folders_, "MoveMessage", 1, 1),
+        Call(folders_, "CreateMessage", 0, "w", "x", "y", "z"), Call(folders_, "CompactAll", 0),
+        Call(messages_, "DeleteMessage", 0)})
+    EXPECT_EQ(refused.Bool(), false);
+  EXPECT_EQ(store::TreeSnapshot(fixture_.root()), before);
 
   TearDown();
   EXPECT_EQ(folders->Next(1, &v, &n), S_FALSE);
