@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The control hosted in this process over a Maildir, on Qt's offscreen
 // platform: window creation and destruction, the Folder property, drawing,
-// its dialogs, and what clients still holding its collections see afterwards.
+// its dialogs, the collections' enumerators, and what clients still holding
+// its collections see afterwards.
 #include "control/mailquarry_ctrl.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <QDialog>
 #include <cstdlib>
 
+#include "control/collection_enum.h"
 #include "control/guids.h"
 #include "control/prop_page.h"
 #include "platform/com/testing/automation_client.h"
@@ -134,6 +136,77 @@ TEST_F(ControlTest, DesignModeShowsABlackBoxWithTheRedCaptionInTheMiddle) {
   ASSERT_EQ(Start(run), S_OK);
   EXPECT_TRUE(run.Paint().Calls().empty());
   EXPECT_EQ(run.WindowRect(), ui::Rect::FromSize(10, 10, 1, 1));
+}
+
+// The folder names the next Next(count) delivers, with its result and count.
+std::vector<std::string> Take(IEnumVARIANT* e, ULONG count, HRESULT* hr, ULONG* fetched) {
+  std::vector<VARIANT> cells(count);
+  for (VARIANT& slot : cells) slot.vt = VT_I4;  // not yet emptied
+  *hr = e->Next(count, cells.data(), fetched);
+  std::vector<std::string> names;
+  for (VARIANT& slot : cells) {
+    names.push_back(slot.vt == VT_DISPATCH && slot.pdispVal ? Get(slot.pdispVal, "Name").Str()
+                                                            : "<" + std::to_string(slot.vt) + ">");
+    VariantClear(&slot);
+  }
+  return names;
+}
+
+// What a client fetching several members at a time meets; walking the lists
+// is the end-to-end tests'.
+TEST_F(ControlTest, EnumeratorsCountAsTheInterfaceSays) {
+  using Names = std::vector<std::string>;
+  ui::ControlHost host(true);
+  ASSERT_EQ(Start(host), S_OK);
+  auto Enum = [&](const char* collection) {
+    com::ComPtr<IEnumVARIANT> e;
+    if (auto unknown = Get(Collection(host, collection), "_NewEnum").Unknown()) {
+      EXPECT_EQ(unknown.As(&e), S_OK);
+    }
+    return e;
+  };
+  HRESULT hr;
+  ULONG n = 7;
+  EXPECT_EQ(Take(Enum("Messages").Get(), 1, &hr, &n), Names{"<0>"});  // no folder read yet
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(n, 0u);
+
+  auto e = Enum("Folders");
+  EXPECT_EQ(Take(e.Get(), 3, &hr, &n), (Names{"Inbox", "A", "A1"}));
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(n, 3u);
+  EXPECT_EQ(Take(e.Get(), 2, &hr, &n), (Names{"B", "<0>"}));  // short: S_FALSE, rest emptied
+  EXPECT_EQ(hr, S_FALSE);
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(e->Reset(), S_OK);
+  EXPECT_EQ(e->Skip(1), S_OK);
+  // Without a count only one member at a time; a refused call changes nothing.
+  VARIANT cells[2];
+  cells[0].vt = cells[1].vt = VT_I4;
+  EXPECT_EQ(e->Next(2, cells, nullptr), E_INVALIDARG);
+  EXPECT_EQ(cells[0].vt, VT_I4);
+  EXPECT_EQ(e->Next(1, nullptr, &n), E_POINTER);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, nullptr), Names{"A"});
+  EXPECT_EQ(e->Skip(5), S_FALSE);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"<0>"});
+
+  EXPECT_EQ(e->Reset(), S_OK);
+  EXPECT_EQ(e->Skip(1), S_OK);
+  com::ComPtr<IEnumVARIANT> copy;
+  ASSERT_EQ(e->Clone(copy.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_NE(copy.Get(), e.Get());
+  EXPECT_EQ(Take(copy.Get(), 2, &hr, &n), (Names{"A", "A1"}));
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"A"});  // each moves on its own
+
+  CCollectionEnum::FailAllocationsForTesting(1);
+  IEnumVARIANT* failed = e.Get();  // anything but null
+  EXPECT_EQ(e->Clone(&failed), E_OUTOFMEMORY);
+  EXPECT_EQ(failed, nullptr);
+  EXPECT_EQ(Take(e.Get(), 1, &hr, &n), Names{"A1"});  // unchanged by the failure
+  CCollectionEnum::FailAllocationsForTesting(2);
+  EXPECT_FALSE(Enum("Folders"));
+  EXPECT_FALSE(Enum("Folders"));
+  EXPECT_TRUE(Enum("Folders"));
 }
 
 // The dialogs' mechanics (modal, OK as default) are the platform's tests;

@@ -120,6 +120,12 @@ TEST_F(ControlE2E, ReadsTheFolderTreeAndTheMessagesOfTheSelectedFolder) {
     EXPECT_EQ(Get(messages_, "Count").Long(), 0) << outside;
     EXPECT_EQ(Get(control_, "Folder").Long(), outside);
   }
+  // A folder the list does not hold yet is selected by its id.
+  fixture_.AddMessage({"C"}, MaildirFixture::Message("f@example.org", "g@x.org", "new"));
+  const STOREFOLDERID late = store::IdOf(store::OpenStore().Get(), "C");
+  ASSERT_GE(late, 4u);
+  ASSERT_EQ(Put(control_, "Folder", static_cast<SHORT>(late)).hr, S_OK);
+  EXPECT_EQ(Get(messages_, "Count").Long(), 1);
 }
 
 TEST_F(ControlE2E, WithoutAStoreEveryCountIsZero) {
