@@ -37,29 +37,6 @@ using testing::MailWithAttachment;
 constexpr DISPID kExtract = mq::dispid::messages::kExtractAttachment;
 constexpr DISPID kSave = mq::dispid::messages::kSave2eml;
 
-// The first folder and all messages are chosen, Exit is the default; the
-// drop-down's texts are the profile test's.
-TEST_F(MailsiftTest, StartsOnTheFirstFolderWithAllMessagesAndNoTextCut) {
-  CMailsiftDlg& dialog = Open();
-  EXPECT_EQ(Folders()->currentIndex(), 0);
-  EXPECT_TRUE(Radio(kIdAllMessages)->isChecked());
-  EXPECT_TRUE(static_cast<QPushButton*>(dialog.Item(kIdExit))->isDefault());
-  // No text is cut, and a button's keeps clear of its frame.
-  for (auto* button : dialog.findChildren<QAbstractButton*>()) {
-    const int text = button->fontMetrics().horizontalAdvance(button->text());
-    if (auto* radio = qobject_cast<QRadioButton*>(button)) {
-      QStyleOptionButton option;
-      option.initFrom(radio);
-      EXPECT_LE(
-          text,
-          radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio).width())
-          << radio->text().toStdString();
-    } else {
-      EXPECT_LE(text + 6, button->width()) << button->text().toStdString();
-    }
-  }
-}
-
 // The folders in the control's order, indented below their parents, with
 // their counts; a profile's accounts read as accounts, without counts.
 TEST_F(MailsiftTest, TheDropDownShowsFoldersIndentedAndAccountsWithoutCounts) {
@@ -184,14 +161,32 @@ TEST_F(MailsiftTest, AboutBoxProgressDialogAndAMissingControl) {
   EXPECT_TRUE(registry_->Regsvr("Mailquarry.ocx"));
 }
 
-// Each click goes to the dialog's window at the child's place, so it lands
-// where a person's click lands.
-TEST_F(MailsiftTest, AClickOnEachChildDoesItsWork) {
+// The dialog starts on the first folder and all messages, Exit the default,
+// no text cut. Each click goes to the dialog's window at the child's place,
+// so it lands where a person's click lands.
+TEST_F(MailsiftTest, StartsOnTheFirstFolderAndAClickOnEachChildDoesItsWork) {
   Add({}, {MailWithAttachment("Clicked", "a.bin", "x")});
   Open();
   dialog_->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
   EXPECT_THAT(ui::testing::CoveredChildren(dialog_.get()), IsEmpty());
+  EXPECT_EQ(Folders()->currentIndex(), 0);
+  EXPECT_TRUE(Radio(kIdAllMessages)->isChecked());
+  EXPECT_TRUE(static_cast<QPushButton*>(dialog_->Item(kIdExit))->isDefault());
+  // A button's text keeps clear of its frame.
+  for (auto* button : dialog_->findChildren<QAbstractButton*>()) {
+    const int text = button->fontMetrics().horizontalAdvance(button->text());
+    if (auto* radio = qobject_cast<QRadioButton*>(button)) {
+      QStyleOptionButton option;
+      option.initFrom(radio);
+      EXPECT_LE(
+          text,
+          radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio).width())
+          << radio->text().toStdString();
+    } else {
+      EXPECT_LE(text + 6, button->width()) << button->text().toStdString();
+    }
+  }
 
   const std::string eml = NewDir("eml");
   prompts_.directories.push_back(QString::fromStdString(eml));
