@@ -28,6 +28,9 @@ namespace fs = std::filesystem;
 using testing::MailWithAttachment;
 using testing::Tree;
 
+// Longer than any buffer an address might pass through.
+const std::string kLongAddress = std::string(588, 'l') + "@example.org";
+
 struct Result {
   int status = -1;
   std::string out, err;
@@ -35,13 +38,14 @@ struct Result {
 
 class CommandLineTest : public testing::MailsiftTest {
  protected:
-  // Inbox with names that repeat, an empty subject and one holding '/';
-  // Work > Projects and Home > Projects; two contacts, one without address.
+  // Inbox with names that repeat, an empty subject, one holding '/' and a
+  // long return address; Work > Projects and Home > Projects; two contacts,
+  // one without address.
   void MakeStore() {
     Add({},
         {MailWithAttachment("Weekly report", "invoice.pdf", "1"),
          MailWithAttachment("Weekly report", "invoice.pdf", "2"),
-         MailWithAttachment("", "invoice.pdf", "3", "b@example.org"),
+         MailWithAttachment("", "invoice.pdf", "3", kLongAddress),
          MailWithAttachment("a/b", "x.txt", "4"), MailWithAttachment("Plan", "plan.txt", "5", "")});
     Add({"Work"}, {MailWithAttachment("W", "w.txt", "w")});
     Add({"Work", "Projects"},
@@ -97,6 +101,10 @@ class CommandLineTest : public testing::MailsiftTest {
   int stdoutFd_ = -1;
 };
 
+// Each command, run twice into directories whose names hold '(' (a second
+// run replaces its files), writes what the dialog's command writes, and
+// nothing beside its target; a subject holding '/' writes nothing into the
+// directory it names.
 TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
   MakeStore();
   using D = CMailsiftDlg;
@@ -117,33 +125,45 @@ TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
       {{"return-addresses", "--folder-index", "0"}, &D::OnExportEmailText, 0, kIdAllMessages, true},
       {{"contacts"}, &D::OnExportAddressBook, 0, kIdAllMessages, true},
   };
+  std::set<std::string> made = {"book", "stdout", "stderr"};
   int n = 0;
   for (const Case& c : cases) {
-    const std::string cli = out_ + "/cli" + std::to_string(n);
-    const std::string dialog = out_ + "/dialog" + std::to_string(n++);
-    fs::create_directory(cli);
-    fs::create_directory(dialog);
+    const std::string cli = out_ + "/cli (" + std::to_string(n) + ")";
+    const std::string dialog = out_ + "/dialog (" + std::to_string(n++) + ")";
+    for (const std::string& dir : {cli, dialog}) {
+      made.insert(fs::path(dir).filename());
+      fs::create_directory(dir);
+      fs::create_directory(dir + "/a");
+    }
     // Text exports append: both start from the same line already there.
     const std::string name = c.intoFile ? "/list.txt" : "";
     if (c.intoFile)
       for (const std::string& dir : {cli, dialog}) std::ofstream(dir + name) << "kept\r\n";
     std::vector<std::string> args = c.args;
     args.push_back(cli + name);
-    const Result r = Mailsift(args);
-    EXPECT_EQ(r.status, c.args[0] == "eml" && c.folder == 0 ? 1 : 0) << c.args[0] << r.err;
-    Open();
-    Choose(c.folder, c.rangeId);
-    Run(c.command, dialog + name, c.intoFile);
-    EXPECT_EQ(Tree(cli), Tree(dialog)) << c.args[0];
-    if (r.status == 0) {
-      EXPECT_EQ(LastMessage().find("could not"), std::string::npos) << c.args[0];
+    Result r;
+    for (int run = 0; run < (c.intoFile ? 1 : 2); ++run) {
+      r = Mailsift(args);
+      Open();
+      Choose(c.folder, c.rangeId);
+      Run(c.command, dialog + name, c.intoFile);
     }
-    EXPECT_GT(Tree(cli).size(), 0u);
+    EXPECT_EQ(r.status, c.args[0] == "eml" && c.folder == 0 ? 1 : 0) << c.args[0] << r.err;
+    EXPECT_EQ(Tree(cli), Tree(dialog)) << c.args[0];
+    EXPECT_EQ(prompts_.messages.back().icon,
+              r.status ? ui::UserPrompts::Icon::kWarning : ui::UserPrompts::Icon::kInformation);
+    EXPECT_TRUE(fs::is_empty(cli + "/a"));
+    EXPECT_GT(Tree(cli).size(), 1u);
   }
-  // The text files by content, so that "the same" is also right.
-  EXPECT_EQ(mqtest::ReadFile(out_ + "/cli4/list.txt"),
-            "kept\r\na@example.org\r\na@example.org\r\nb@example.org\r\na@example.org\r\n");
-  EXPECT_EQ(mqtest::ReadFile(out_ + "/cli5/list.txt"), "kept\r\nann@example.org\r\n\r\n");
+  EXPECT_EQ(testing::Entries(out_), made);
+  // The files by name and content, so that "the same" is also right.
+  EXPECT_EQ(testing::Entries(out_ + "/cli (0)"),
+            (std::set<std::string>{"a", "invoice.pdf", "invoice (2).pdf", "invoice (3).pdf",
+                                   "x.txt", "plan.txt"}));
+  EXPECT_EQ(mqtest::ReadFile(out_ + "/cli (0)/invoice (3).pdf"), "3");
+  EXPECT_EQ(mqtest::ReadFile(out_ + "/cli (4)/list.txt"),
+            "kept\r\na@example.org\r\na@example.org\r\n" + kLongAddress + "\r\na@example.org\r\n");
+  EXPECT_EQ(mqtest::ReadFile(out_ + "/cli (5)/list.txt"), "kept\r\nann@example.org\r\n\r\n");
 }
 
 TEST_F(CommandLineTest, SummaryVerboseQuietAndFailures) {

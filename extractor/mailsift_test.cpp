@@ -29,7 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using D = CMailsiftDlg;
 using mqtest::ScopedEnv;
-using store::testing::MaildirFixture;
 using testing::Entries;
 using ::testing::IsEmpty;
 using testing::MailsiftTest;
@@ -37,29 +36,6 @@ using testing::MailWithAttachment;
 
 constexpr DISPID kExtract = mq::dispid::messages::kExtractAttachment;
 constexpr DISPID kSave = mq::dispid::messages::kSave2eml;
-
-// The first folder and all messages are chosen, Exit is the default; the
-// drop-down's texts are the profile test's.
-TEST_F(MailsiftTest, StartsOnTheFirstFolderWithAllMessagesAndNoTextCut) {
-  CMailsiftDlg& dialog = Open();
-  EXPECT_EQ(Folders()->currentIndex(), 0);
-  EXPECT_TRUE(Radio(kIdAllMessages)->isChecked());
-  EXPECT_TRUE(static_cast<QPushButton*>(dialog.Item(kIdExit))->isDefault());
-  // No text is cut, and a button's keeps clear of its frame.
-  for (auto* button : dialog.findChildren<QAbstractButton*>()) {
-    const int text = button->fontMetrics().horizontalAdvance(button->text());
-    if (auto* radio = qobject_cast<QRadioButton*>(button)) {
-      QStyleOptionButton option;
-      option.initFrom(radio);
-      EXPECT_LE(
-          text,
-          radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio).width())
-          << radio->text().toStdString();
-    } else {
-      EXPECT_LE(text + 6, button->width()) << button->text().toStdString();
-    }
-  }
-}
 
 // The folders in the control's order, indented below their parents, with
 // their counts; a profile's accounts read as accounts, without counts.
@@ -93,61 +69,11 @@ TEST_F(MailsiftTest, AnEmptyStoreListsNoFolderAndStillCompletes) {
   EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kInformation);
 }
 
-// An address of any length is written whole (appending is the command
-// line's test's); a file that cannot be opened ends the command with an
-// error naming it and why.
-TEST_F(MailsiftTest, TextExportsKeepLongAddressesWholeAndSayWhyAFileCannotOpen) {
-  const std::string longAddress = std::string(588, 'l') + "@example.org";
-  Add({}, {"Return-Path: <" + longAddress + ">\r\nSubject: 3\r\n\r\n.\r\n"});
-  Open();
-  Run(&D::OnExportEmailText, out_ + "/addresses.txt", true);
-  EXPECT_EQ(mqtest::ReadFile(out_ + "/addresses.txt"), longAddress + "\r\n");
-  Run(&D::OnExportAddressBook, out_ + "/contacts.txt", true);
-  EXPECT_EQ(LastMessage(),
-            "Export address book email to text file completed\n0 addresses appended to " + out_ +
-                "/contacts.txt.");
-
-  Run(&D::OnExportEmailText, out_ + "/missing/dir/x.txt", true);
-  EXPECT_EQ(LastMessage(), "Cannot open \"" + out_ +
-                               "/missing/dir/x.txt\" for appending: no such file or directory");
-  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kError);
-}
-
-// Names repeated in one command are numbered and a second run replaces the
-// files; subjects naming another place fail alone and are counted, and a
-// '(' in the directory's name moves nothing out of it.
-TEST_F(MailsiftTest, SameNamesAreKeptAndSubjectsNamingOtherPlacesFailAlone) {
-  Add({}, {MailWithAttachment("Weekly report", "invoice.pdf", "1"),
-           MailWithAttachment("Weekly report", "invoice.pdf", "2"),
-           MailWithAttachment("", "report (final).pdf", "3"),
-           MailWithAttachment("", "invoice.pdf", "4"), MaildirFixture::Message("a@x", "b@x", "a/b"),
-           MaildirFixture::Message("a@x", "b@x", "../escape")});
-  Open();
-  const std::string att = NewDir("att (old)");
-  const std::string eml = NewDir("eml");
-  fs::create_directory(eml + "/a");
-  for (int run = 0; run < 2; ++run) {
-    Run(&D::OnExportAttachments, att);
-    Run(&D::OnExportEml, eml);
-  }
-  EXPECT_EQ(Entries(att), (std::set<std::string>{"invoice.pdf", "invoice (2).pdf",
-                                                 "invoice (3).pdf", "report (final).pdf"}));
-  EXPECT_EQ(mqtest::ReadFile(att + "/invoice (3).pdf"), "4");
-  EXPECT_EQ(Entries(eml), (std::set<std::string>{"a", "Weekly report.eml", "Weekly report (2).eml",
-                                                 ".eml", " (2).eml"}));
-  EXPECT_NE(mqtest::ReadFile(eml + "/Weekly report (2).eml").find("\r\n2\r\n"), std::string::npos);
-  EXPECT_TRUE(fs::is_empty(eml + "/a"));
-  EXPECT_EQ(Entries(out_), (std::set<std::string>{"book", "att (old)", "eml"}));
-  EXPECT_EQ(LastMessage(), "Export to eml completed\n4 .eml files written into " + eml +
-                               ", 2 could not be written (the first: \"a/b.eml\": the subject "
-                               "names another directory).");
-  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kWarning);
-}
-
 // A call failing in the middle of the loop ends the command with a message,
-// keeping the files written and no private directory; a cancel stops after
-// the current message and says where. (A reference to the control's
-// collections kept past a command is a leak LeakSanitizer reports.)
+// keeping the files written and no private directory; so does a file that
+// cannot be opened, named with why; a cancel stops after the current message
+// and says where. (A reference to the control's collections kept past a
+// command is a leak LeakSanitizer reports.)
 TEST_F(MailsiftTest, AFailedCallOrACancelStopsTheCommandAndSaysWhere) {
   std::vector<std::string> mails;
   for (int i = 0; i < 5; ++i)
@@ -166,6 +92,10 @@ TEST_F(MailsiftTest, AFailedCallOrACancelStopsTheCommandAndSaysWhere) {
   fail_ = {kExtract, 2};
   Run(&D::OnExportAttachments, failing);
   EXPECT_EQ(Entries(failing).size(), 3u);
+  Run(&D::OnExportEmailText, out_ + "/missing/dir/x.txt", true);
+  EXPECT_EQ(LastMessage(), "Cannot open \"" + out_ +
+                               "/missing/dir/x.txt\" for appending: no such file or directory");
+  EXPECT_EQ(prompts_.messages.back().icon, ui::UserPrompts::Icon::kError);
 
   fail_ = {};
   cancelAt_ = 3;
@@ -231,14 +161,32 @@ TEST_F(MailsiftTest, AboutBoxProgressDialogAndAMissingControl) {
   EXPECT_TRUE(registry_->Regsvr("Mailquarry.ocx"));
 }
 
-// Each click goes to the dialog's window at the child's place, so it lands
-// where a person's click lands.
-TEST_F(MailsiftTest, AClickOnEachChildDoesItsWork) {
+// The dialog starts on the first folder and all messages, Exit the default,
+// no text cut. Each click goes to the dialog's window at the child's place,
+// so it lands where a person's click lands.
+TEST_F(MailsiftTest, StartsOnTheFirstFolderAndAClickOnEachChildDoesItsWork) {
   Add({}, {MailWithAttachment("Clicked", "a.bin", "x")});
   Open();
   dialog_->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
   EXPECT_THAT(ui::testing::CoveredChildren(dialog_.get()), IsEmpty());
+  EXPECT_EQ(Folders()->currentIndex(), 0);
+  EXPECT_TRUE(Radio(kIdAllMessages)->isChecked());
+  EXPECT_TRUE(static_cast<QPushButton*>(dialog_->Item(kIdExit))->isDefault());
+  // A button's text keeps clear of its frame.
+  for (auto* button : dialog_->findChildren<QAbstractButton*>()) {
+    const int text = button->fontMetrics().horizontalAdvance(button->text());
+    if (auto* radio = qobject_cast<QRadioButton*>(button)) {
+      QStyleOptionButton option;
+      option.initFrom(radio);
+      EXPECT_LE(
+          text,
+          radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio).width())
+          << radio->text().toStdString();
+    } else {
+      EXPECT_LE(text + 6, button->width()) << button->text().toStdString();
+    }
+  }
 
   const std::string eml = NewDir("eml");
   prompts_.directories.push_back(QString::fromStdString(eml));

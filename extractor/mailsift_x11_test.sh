@@ -8,9 +8,10 @@
 # on "Exit". The .eml files must be the Inbox's messages byte for byte, the
 # text file in the documents directory, the exit status 0.
 # With "stores", MAILDIR is unset and the home holds Evolution's and KMail's
-# local folders and a mail spool: the drop-down lists them as one tree, and
-# Evolution's folder "Projects", picked in it by real clicks and keys, is
-# exported as .eml files (the rest is left to the run without it).
+# local folders and a mail spool: the drop-down lists them as one tree (in
+# the order the store's test checks), and Evolution's folder "Projects",
+# picked in it by real clicks and keys, is exported as .eml files (the rest
+# is left to the run without it).
 #   mailsift_x11_test.sh BIN_DIR [stores]   (77, skipped, when no X server starts here)
 # Without a window manager windows take the keyboard as they appear and
 # xdotool's windowactivate does not work: none is used.
@@ -106,12 +107,6 @@ fi
 for module in MailStore.so AddressBook.so Mailquarry.ocx; do
   "$bin/regsvr" "$bin/$module" >/dev/null || fail "regsvr $module failed"
 done
-
-if [ "$mode" = stores ]; then
-  tree=$("$bin/Mailsift" folders --paths 2>&1) || fail "mailsift folders failed: $tree"
-  want=$'Inbox\nEvolution: On This Computer\nEvolution: On This Computer/Projects\nKMail: Local Folders\nKMail: Local Folders/Inbox\nMail spool\nMail spool/Inbox'
-  [ "$tree" = "$want" ] || fail "mailsift folders lists: $tree"
-fi
 
 (cd "$work/cwd" && exec "$bin/Mailsift") >"$work/mailsift.log" 2>&1 &
 mailsift_pid=$!
@@ -263,19 +258,12 @@ if [ "$mode" = stores ]; then
 fi
 
 # The attachments the options chose: what the command line writes with the
-# same two options, fewer than without them (the letterhead's two images are
-# embedded), and no two files with the same bytes.
+# same two options (which files those are is the in-process options test's).
 "$bin/mailsift" attachments --quiet --skip-embedded --skip-duplicates "$work/cli" ||
   fail "the command line failed"
-"$bin/mailsift" attachments --quiet "$work/plain" || fail "the command line failed"
 tree() { (cd "$1" && find . -type f -exec sha256sum {} + | sort -k2); }
-[ "$(tree "$work/attachments")" = "$(tree "$work/cli")" ] ||
+[ -n "$(tree "$work/attachments")" ] && [ "$(tree "$work/attachments")" = "$(tree "$work/cli")" ] ||
   fail "the dialog's attachments differ from the command line's: $(ls "$work/attachments")"
-chosen=$(find "$work/attachments" -type f | wc -l)
-all=$(find "$work/plain" -type f | wc -l)
-[ "$chosen" -gt 0 ] && [ "$chosen" -le $((all - 2)) ] ||
-  fail "embedded images or duplicates were written: $chosen files of $all"
-[ -z "$(tree "$work/attachments" | cut -d' ' -f1 | sort | uniq -d)" ] || fail "a duplicate was written"
 echo "PASS: $(echo "$exported" | wc -l) .eml files and $(wc -l <"$HOME/Documents/senders.txt")" \
   "return addresses exported through clicks, typing and Enter;" \
-  "$chosen of $all attachments with embedded images and duplicates left out"
+  "$(find "$work/attachments" -type f | wc -l) attachments with embedded images and duplicates left out"

@@ -106,16 +106,10 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
   void SetUp() override {
     RequireRegisteredModules();
     fixture_.UseAsMailDir();
-    char dir[] = "/tmp/mailsift-test-XXXXXX";
-    out_ = mkdtemp(dir);
     std::filesystem::create_directory(out_ + "/book");
     setenv("MAILQUARRY_ADDRESSBOOK", (out_ + "/book").c_str(), 1);
   }
-  void TearDown() override {
-    dialog_.reset();
-    std::error_code ec;
-    if (!out_.empty()) std::filesystem::remove_all(out_, ec);
-  }
+  void TearDown() override { dialog_.reset(); }
 
   // Adds `mails` to `folder`, each delivered a minute after the one before.
   void Add(const store::testing::FolderPath& folder, const std::vector<std::string>& mails) {
@@ -176,7 +170,8 @@ class MailsiftTest : public mqtest::RegisteredModulesTest {
 
   store::testing::MaildirFixture fixture_;
   int added_ = 0;
-  std::string out_;
+  mqtest::TempDir scratch_;
+  const std::string out_ = scratch_.path();  // the test's own directory
   ui::ScriptedUserPrompts prompts_;
   FailCall fail_;
   std::unique_ptr<CMailsiftDlg> dialog_;
