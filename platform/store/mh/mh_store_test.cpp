@@ -19,12 +19,6 @@ std::string Mail(const std::string& subject) {
          "@example.org>\n\nHello.\n";
 }
 
-std::string Marks(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
-  std::string s = testing::Le32(2);
-  for (auto [n, flags] : entries) s += testing::Le32(n) + testing::Le32(flags);
-  return s;
-}
-
 class MhStoreTest : public ::testing::Test {
  protected:
   void Write(const std::string& rel, const std::string& bytes) {
@@ -39,7 +33,7 @@ class MhStoreTest : public ::testing::Test {
 TEST_F(MhStoreTest, FollowsTheProgramsChangesAndNestedFolders) {
   Write("inbox/1", Mail("a"));
   Write("inbox/2", Mail("b"));
-  Write("inbox/.sylpheed_mark", Marks({{1, 0}, {2, 2}}));
+  Write("inbox/.sylpheed_mark", testing::ClawsMarks({{1, 0}, {2, 2}}));
   Write("lists/dev/7", Mail("deep"));
   Write("lists/dev/.mh_sequences", "unseen: 7\n");
   auto ns = OpenStore();
@@ -50,7 +44,7 @@ TEST_F(MhStoreTest, FollowsTheProgramsChangesAndNestedFolders) {
   // The program reads b, deletes a (its file goes) and a new message comes in.
   unlink((root_ + "/inbox/1").c_str());
   Write("inbox/3", Mail("c"));
-  Write("inbox/.sylpheed_mark", Marks({{2, 0}}));
+  Write("inbox/.sylpheed_mark", testing::ClawsMarks({{2, 0}}));
   auto inbox = OpenByName(ns.Get(), "Inbox");
   auto now = Messages(inbox.Get());
   ASSERT_EQ(now.size(), 2u);
