@@ -73,10 +73,12 @@ std::string MakeMaildirPlusPlus(const std::string& base) {
   return FillMaildirs(root, root, root + "/.Work");
 }
 
+// With a stray numbered file and sequence file, still a Maildir tree.
 std::string MakeNested(const std::string& base) {
   std::string root = base + "/mail";
-  return FillMaildirs(root, testing::AddNestedFolder(root, "INBOX"),
-                      testing::AddNestedFolder(root, "Work"));
+  testing::WriteFile(testing::AddNestedFolder(root, "Work") + "/1", Text("stray", 9));
+  testing::WriteFile(root + "/Work/.mh_sequences", "unseen: 1\n");
+  return FillMaildirs(root, testing::AddNestedFolder(root, "INBOX"), root + "/Work");
 }
 
 std::vector<std::string> MboxWork() {

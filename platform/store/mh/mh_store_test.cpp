@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// MH mailboxes through the store: what the test over every layout does not
-// show. The store follows the mail program's changes (new, removed and
-// re-marked messages), and a directory of MH folders is never taken for a
-// Maildir tree.
+// MH mailboxes through the store, beyond what the test over every layout
+// shows: the store follows the mail program's changes (new, removed and
+// re-marked messages).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -55,16 +54,6 @@ TEST_F(MhStoreTest, FollowsTheProgramsChangesAndNestedFolders) {
   EXPECT_GT(now[1].id, first[1].id);
   EXPECT_EQ(ReadStream(inbox.Get(), now[1].id), Mail("c"));
   EXPECT_NE(DescribeStore(LocateStore()).find("MH mailbox"), std::string::npos);
-}
-
-// A Maildir tree with a stray numbered file and sequence file stays a
-// Maildir tree.
-TEST_F(MhStoreTest, IsToldApartFromAMaildirTree) {
-  testing::AddNestedFolder(root_, "INBOX");
-  testing::AddNestedFolder(root_, "Work");
-  Write("Work/1", Mail("stray"));
-  Write("Work/.mh_sequences", "unseen: 1\n");
-  EXPECT_EQ(DescribeStore(LocateStore()), "Mail store: the Maildir " + root_);
 }
 
 }  // namespace
