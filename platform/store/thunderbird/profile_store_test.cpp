@@ -100,24 +100,6 @@ TEST_F(ProfileStoreTest, ACompactionNeverShowsHalfAFolder) {
   EXPECT_EQ(after[0].id, ids[0].id);
 }
 
-TEST_F(ProfileStoreTest, AnAccountKeptOutsideTheProfileIsReadThere) {
-  // The per-message account moved to a directory of the user's choice: only
-  // the absolute directory pref names it.
-  std::string elsewhere = fx_.home() + "/Mail elsewhere";
-  ASSERT_EQ(rename(fx_.perMessageAccount().c_str(), elsewhere.c_str()), 0);
-  std::string prefs = ThunderbirdFixture::kPrefs;
-  std::string rel =
-      "user_pref(\"mail.server.server3.directory-rel\", \"[ProfD]Mail/pop.example.org\");";
-  prefs.replace(prefs.find(rel), rel.size(),
-                "user_pref(\"mail.server.server3.directory\", \"" + elsewhere + "\");");
-  fx_.WriteProfileFile("prefs.js", prefs);
-  auto before = TreeSnapshot(fx_.home());
-  auto ns = OpenStore();
-  auto rows = Listing(ns.Get(), true);
-  EXPECT_NE(std::find(rows.begin(), rows.end(), "    Receipts | Receipt 42"), rows.end());
-  EXPECT_EQ(TreeSnapshot(fx_.home()), before);
-}
-
 TEST(StoreLocation, WhereTheMailIs) {
   testing::ThunderbirdFixture fx;
   testing::ThunderbirdFixture empty(testing::ProfilesLocation::kSnap);  // a home without mail
