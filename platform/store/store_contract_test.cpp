@@ -81,25 +81,26 @@ std::string MakeNested(const std::string& base) {
   return FillMaildirs(root, testing::AddNestedFolder(root, "INBOX"), root + "/Work");
 }
 
-std::vector<std::string> MboxWork() {
-  return {Text("one", 1, "Status: RO\n"), Text("two", 2), Text("three", 3)};
-}
-
-std::string MakeMboxDirectory(const std::string& base) {
-  std::string root = base + "/mail";
-  testing::MakeDirs(root);
-  testing::WriteFile(root + "/Inbox", testing::MboxText({Text("in", 0)}));
-  testing::WriteFile(root + "/Work", testing::MboxText(MboxWork()));
+// The Inbox's and Work's mbox files at `inbox` and `work` below `root`.
+std::string MboxFiles(const std::string& root, const std::string& inbox, const std::string& work) {
+  const std::vector<std::string> texts[] = {
+      {Text("in", 0)}, {Text("one", 1, "Status: RO\n"), Text("two", 2), Text("three", 3)}};
+  for (int i = 0; i < 2; ++i) {
+    const std::string path = root + "/" + (i == 0 ? inbox : work);
+    testing::MakeDirs(path.substr(0, path.rfind('/')));
+    testing::WriteFile(path, testing::MboxText(texts[i]));
+  }
   return root;
 }
 
+std::string MakeMboxDirectory(const std::string& base) {
+  return MboxFiles(base + "/mail", "Inbox", "Work");
+}
+
 std::string MakeProfile(const std::string& base) {
-  std::string root = base + "/profile";
-  std::string local = root + "/Mail/Local Folders";
-  testing::MakeDirs(local);
+  std::string root =
+      MboxFiles(base + "/profile", "Mail/Local Folders/Inbox", "Mail/Local Folders/Work");
   testing::WriteFile(root + "/prefs.js", testing::kLocalFoldersPrefs);
-  testing::WriteFile(local + "/Inbox", testing::MboxText({Text("in", 0)}));
-  testing::WriteFile(local + "/Work", testing::MboxText(MboxWork()));
   return root;
 }
 
@@ -177,12 +178,8 @@ std::string MakeAppleMail(const std::string& base) {
 }
 
 std::string MakeAppleExport(const std::string& base) {
-  std::string root = base + "/Exported";
-  testing::MakeDirs(root + "/Inbox.mbox");
-  testing::MakeDirs(root + "/Work.mbox");
-  testing::WriteFile(root + "/Inbox.mbox/mbox", testing::MboxText({Text("in", 0)}));
+  std::string root = MboxFiles(base + "/Exported", "Inbox.mbox/mbox", "Work.mbox/mbox");
   testing::WriteFile(root + "/Inbox.mbox/Info.plist", "<plist/>");
-  testing::WriteFile(root + "/Work.mbox/mbox", testing::MboxText(MboxWork()));
   return root;
 }
 
