@@ -26,7 +26,6 @@ namespace store {
 namespace {
 
 using com::ComPtr;
-using testing::Le32;
 
 // The text of a message as stored, with `extra` header lines.
 std::string Text(const std::string& subject, int second, const std::string& extra = "") {
@@ -37,19 +36,6 @@ std::string Text(const std::string& subject, int second, const std::string& extr
 }
 
 const std::vector<std::string> kSubjects = {"one", "two", "three"};
-
-// An mbox file of `texts`, each after an envelope line, its "From " lines quoted.
-std::string Mbox(const std::vector<std::string>& texts) {
-  std::string out;
-  for (const std::string& t : texts) {
-    out += "From ann@example.org Sat Jan  1 00:00:00 2000\n";
-    std::string quoted = t;
-    for (std::size_t at = 0; (at = quoted.find("\nFrom ", at)) != std::string::npos; at += 2)
-      quoted.insert(at + 1, ">");
-    out += quoted + "\n";
-  }
-  return out;
-}
 
 struct Shape {
   const char* name;
@@ -87,41 +73,44 @@ std::string MakeMaildirPlusPlus(const std::string& base) {
   return FillMaildirs(root, root, root + "/.Work");
 }
 
+// With a stray numbered file and sequence file, still a Maildir tree.
 std::string MakeNested(const std::string& base) {
   std::string root = base + "/mail";
-  return FillMaildirs(root, testing::AddNestedFolder(root, "INBOX"),
-                      testing::AddNestedFolder(root, "Work"));
+  testing::WriteFile(testing::AddNestedFolder(root, "Work") + "/1", Text("stray", 9));
+  testing::WriteFile(root + "/Work/.mh_sequences", "unseen: 1\n");
+  return FillMaildirs(root, testing::AddNestedFolder(root, "INBOX"), root + "/Work");
 }
 
-std::vector<std::string> MboxWork() {
-  return {Text("one", 1, "Status: RO\n"), Text("two", 2), Text("three", 3)};
-}
-
-std::string MakeMboxDirectory(const std::string& base) {
-  std::string root = base + "/mail";
-  testing::MakeDirs(root);
-  testing::WriteFile(root + "/Inbox", Mbox({Text("in", 0)}));
-  testing::WriteFile(root + "/Work", Mbox(MboxWork()));
+// The Inbox's and Work's mbox files at `inbox` and `work` below `root`.
+std::string MboxFiles(const std::string& root, const std::string& inbox, const std::string& work) {
+  const std::vector<std::string> texts[] = {
+      {Text("in", 0)}, {Text("one", 1, "Status: RO\n"), Text("two", 2), Text("three", 3)}};
+  for (int i = 0; i < 2; ++i) {
+    const std::string path = root + "/" + (i == 0 ? inbox : work);
+    testing::MakeDirs(path.substr(0, path.rfind('/')));
+    testing::WriteFile(path, testing::MboxText(texts[i]));
+  }
   return root;
 }
 
+std::string MakeMboxDirectory(const std::string& base) {
+  return MboxFiles(base + "/mail", "Inbox", "Work");
+}
+
 std::string MakeProfile(const std::string& base) {
-  std::string root = base + "/profile";
-  std::string local = root + "/Mail/Local Folders";
-  testing::MakeDirs(local);
+  std::string root =
+      MboxFiles(base + "/profile", "Mail/Local Folders/Inbox", "Mail/Local Folders/Work");
   testing::WriteFile(root + "/prefs.js", testing::kLocalFoldersPrefs);
-  testing::WriteFile(local + "/Inbox", Mbox({Text("in", 0)}));
-  testing::WriteFile(local + "/Work", Mbox(MboxWork()));
   return root;
 }
 
 // A Takeout archive: every message in one file, the folders its labels.
 std::string MakeTakeout(const std::string& base) {
   std::string file = base + "/All mail Including Spam and Trash.mbox";
-  testing::WriteFile(file, Mbox({Text("in", 0, "X-Gmail-Labels: Inbox,Unread\n"),
-                                 Text("one", 1, "X-Gmail-Labels: Work,Opened\n"),
-                                 Text("two", 2, "X-Gmail-Labels: Work,Unread\n"),
-                                 Text("three", 3, "X-Gmail-Labels: Work,Unread\n")}));
+  testing::WriteFile(file, testing::MboxText({Text("in", 0, "X-Gmail-Labels: Inbox,Unread\n"),
+                                              Text("one", 1, "X-Gmail-Labels: Work,Opened\n"),
+                                              Text("two", 2, "X-Gmail-Labels: Work,Unread\n"),
+                                              Text("three", 3, "X-Gmail-Labels: Work,Unread\n")}));
   return file;
 }
 
@@ -132,8 +121,7 @@ std::string MakeClawsMh(const std::string& base) {
   std::string root = FillNumbered(base + "/Mail", base + "/Mail/inbox", base + "/Mail/Work");
   testing::WriteFile(root + "/inbox/.claws_cache", "cache");
   testing::WriteFile(root + "/Work/4", Text("gone", 4));
-  testing::WriteFile(root + "/Work/.claws_mark",
-                     Le32(2) + Le32(1) + Le32(0) + Le32(2) + Le32(3) + Le32(4) + Le32(8));
+  testing::WriteFile(root + "/Work/.claws_mark", testing::ClawsMarks({{1, 0}, {2, 3}, {4, 8}}));
   return root;
 }
 
@@ -190,12 +178,8 @@ std::string MakeAppleMail(const std::string& base) {
 }
 
 std::string MakeAppleExport(const std::string& base) {
-  std::string root = base + "/Exported";
-  testing::MakeDirs(root + "/Inbox.mbox");
-  testing::MakeDirs(root + "/Work.mbox");
-  testing::WriteFile(root + "/Inbox.mbox/mbox", Mbox({Text("in", 0)}));
+  std::string root = MboxFiles(base + "/Exported", "Inbox.mbox/mbox", "Work.mbox/mbox");
   testing::WriteFile(root + "/Inbox.mbox/Info.plist", "<plist/>");
-  testing::WriteFile(root + "/Work.mbox/mbox", Mbox(MboxWork()));
   return root;
 }
 
@@ -211,25 +195,13 @@ std::string MakeGeary(const std::string& base) {
   std::string sql =
       std::string(testing::kGearyTables) +
       "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL), (2, 'Work', NULL), (3, NULL, 2);";
-  auto add = [&](int id, int folder, const std::string& text, const char* flags, int remove) {
-    std::size_t cut = text.find("\n\n") + 1;
-    char* h = sqlite3_mprintf("%Q", text.substr(0, cut).c_str());
-    char* b = sqlite3_mprintf("%Q", text.substr(cut).c_str());
-    sql += "INSERT INTO MessageTable VALUES (" + std::to_string(id) + ", " + h + ", " + b + ", '" +
-           flags +
-           "');INSERT INTO MessageLocationTable(message_id, folder_id, ordering,"
-           " remove_marker) VALUES (" +
-           std::to_string(id) + ", " + std::to_string(folder) + ", " + std::to_string(100 - id) +
-           ", " + std::to_string(remove) + ");";
-    sqlite3_free(h);
-    sqlite3_free(b);
-  };
-  add(50, 1, Text("in", 0), "", 0);
-  add(9, 2, Text("one", 1), "\\Seen \\Flagged", 0);
-  add(8, 2, Text("two", 2), "\\Answered", 0);
-  add(7, 2, Text("three", 3), "", 0);
-  add(6, 2, Text("removed", 4), "", 1);
-  add(5, 2, Text("deleted", 5), "\\Deleted \\Seen", 0);
+  using testing::GearyMessageSql;
+  sql += GearyMessageSql(50, 1, 50, Text("in", 0), "") +
+         GearyMessageSql(9, 2, 91, Text("one", 1), "\\Seen \\Flagged") +
+         GearyMessageSql(8, 2, 92, Text("two", 2), "\\Answered") +
+         GearyMessageSql(7, 2, 93, Text("three", 3), "") +
+         GearyMessageSql(6, 2, 94, Text("removed", 4), "", true) +
+         GearyMessageSql(5, 2, 95, Text("deleted", 5), "\\Deleted \\Seen");
   sql +=
       "INSERT INTO MessageTable(id, header) VALUES (4, 'Subject: not fetched\n\n');"
       "INSERT INTO MessageLocationTable(message_id, folder_id, ordering) VALUES (4, 2, 0);";

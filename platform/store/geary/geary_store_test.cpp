@@ -21,11 +21,9 @@ void Exec(sqlite3* db, const std::string& sql) {
 }
 
 std::string Insert(int id) {
-  std::string n = std::to_string(id);
-  return "INSERT INTO MessageTable VALUES (" + n + ", 'Subject: m" + n + "\nMessage-ID: <" + n +
-         "@x>\n\n', 'body\n', '\\Seen');"
-         "INSERT INTO MessageLocationTable(message_id, folder_id, ordering) VALUES (" +
-         n + ", 1, " + n + ");";
+  const std::string n = std::to_string(id);
+  return testing::GearyMessageSql(
+      id, 1, id, "Subject: m" + n + "\nMessage-ID: <" + n + "@x>\n\nbody\n", "\\Seen");
 }
 
 class GearyWriterTest : public ::testing::TestWithParam<const char*> {

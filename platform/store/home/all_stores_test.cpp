@@ -81,18 +81,6 @@ TEST_F(AllStoresTest, OneTreeInTheDocumentedOrder) {
             }));
 }
 
-// Without ~/Maildir the profile's default account's Inbox stands first.
-TEST_F(AllStoresTest, WithoutAMaildirTheProfilesInboxComesFirst) {
-  testing::HomeStores which;
-  which.maildir = false;
-  which.kmail = which.claws = which.geary = which.evolutionImap = false;
-  testing::WriteHomeStores(home_, which);
-  auto names = Names(OpenStore().Get());
-  EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Thunderbird: Local Folders",
-                                             "Evolution: On This Computer", "Inbox",
-                                             "Projects.2025", "Mail spool", "Inbox"}));
-}
-
 TEST_F(AllStoresTest, IdsOutlastReopeningAndStoresComingAndGoing) {
   testing::HomeStores which;
   which.kmail = false;

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// MH mailboxes through the store: what the test over every layout does not
-// show. The store follows the mail program's changes (new, removed and
-// re-marked messages), and a directory of MH folders is never taken for a
-// Maildir tree.
+// MH mailboxes through the store, beyond what the test over every layout
+// shows: the store follows the mail program's changes (new, removed and
+// re-marked messages).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -19,12 +18,6 @@ std::string Mail(const std::string& subject) {
          "@example.org>\n\nHello.\n";
 }
 
-std::string Marks(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
-  std::string s = testing::Le32(2);
-  for (auto [n, flags] : entries) s += testing::Le32(n) + testing::Le32(flags);
-  return s;
-}
-
 class MhStoreTest : public ::testing::Test {
  protected:
   void Write(const std::string& rel, const std::string& bytes) {
@@ -39,7 +32,7 @@ class MhStoreTest : public ::testing::Test {
 TEST_F(MhStoreTest, FollowsTheProgramsChangesAndNestedFolders) {
   Write("inbox/1", Mail("a"));
   Write("inbox/2", Mail("b"));
-  Write("inbox/.sylpheed_mark", Marks({{1, 0}, {2, 2}}));
+  Write("inbox/.sylpheed_mark", testing::ClawsMarks({{1, 0}, {2, 2}}));
   Write("lists/dev/7", Mail("deep"));
   Write("lists/dev/.mh_sequences", "unseen: 7\n");
   auto ns = OpenStore();
@@ -50,7 +43,7 @@ TEST_F(MhStoreTest, FollowsTheProgramsChangesAndNestedFolders) {
   // The program reads b, deletes a (its file goes) and a new message comes in.
   unlink((root_ + "/inbox/1").c_str());
   Write("inbox/3", Mail("c"));
-  Write("inbox/.sylpheed_mark", Marks({{2, 0}}));
+  Write("inbox/.sylpheed_mark", testing::ClawsMarks({{2, 0}}));
   auto inbox = OpenByName(ns.Get(), "Inbox");
   auto now = Messages(inbox.Get());
   ASSERT_EQ(now.size(), 2u);
@@ -61,16 +54,6 @@ TEST_F(MhStoreTest, FollowsTheProgramsChangesAndNestedFolders) {
   EXPECT_GT(now[1].id, first[1].id);
   EXPECT_EQ(ReadStream(inbox.Get(), now[1].id), Mail("c"));
   EXPECT_NE(DescribeStore(LocateStore()).find("MH mailbox"), std::string::npos);
-}
-
-// A Maildir tree with a stray numbered file and sequence file stays a
-// Maildir tree.
-TEST_F(MhStoreTest, IsToldApartFromAMaildirTree) {
-  testing::AddNestedFolder(root_, "INBOX");
-  testing::AddNestedFolder(root_, "Work");
-  Write("Work/1", Mail("stray"));
-  Write("Work/.mh_sequences", "unseen: 1\n");
-  EXPECT_EQ(DescribeStore(LocateStore()), "Mail store: the Maildir " + root_);
 }
 
 }  // namespace

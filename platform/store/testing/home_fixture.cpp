@@ -29,25 +29,54 @@ void MaildirFolder(const std::string& dir, const std::string& label, int count) 
 }
 
 std::string Mbox(const std::string& label, int count) {
-  std::string out;
+  std::vector<std::string> texts;
   for (int i = 0; i < count; ++i)
-    out += "From ann@example.org Sat Jan  1 00:00:00 2000\n" +
-           std::string(i == 0 ? "Status: RO\n" : "") +
-           Mail(label + " " + std::to_string(i + 1), i) + "\n";
-  return out;
+    texts.push_back(std::string(i == 0 ? "Status: RO\n" : "") +
+                    Mail(label + " " + std::to_string(i + 1), i));
+  return MboxText(texts);
 }
 
 void MhFolder(const std::string& dir, const std::string& label, int count) {
   MakeDirs(dir);
-  std::string marks = Le32(2);
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> marks;
   for (int i = 0; i < count; ++i) {
     WriteFile(dir + "/" + std::to_string(i + 1), Mail(label + " " + std::to_string(i + 1), i));
-    marks += Le32(static_cast<std::uint32_t>(i + 1)) + Le32(i == 0 ? 0 : 3);
+    marks.emplace_back(i + 1, i == 0 ? 0 : 3);
   }
-  WriteFile(dir + "/.claws_mark", marks);
+  WriteFile(dir + "/.claws_mark", ClawsMarks(marks));
 }
 
 }  // namespace
+
+std::string MboxText(const std::vector<std::string>& texts) {
+  std::string out;
+  for (std::string text : texts) {
+    for (std::size_t at = 0; (at = text.find("\nFrom ", at)) != std::string::npos; at += 2)
+      text.insert(at + 1, ">");
+    out += "From ann@example.org Sat Jan  1 00:00:00 2000\n" + text + "\n";
+  }
+  return out;
+}
+
+std::string ClawsMarks(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
+  std::string s = Le32(2);
+  for (auto [n, flags] : entries) s += Le32(n) + Le32(flags);
+  return s;
+}
+
+std::string GearyMessageSql(int id, int folder, int ordering, const std::string& text,
+                            const char* flags, bool removed) {
+  const std::size_t cut = text.find("\n\n") + 1;
+  char* rows = sqlite3_mprintf(
+      "INSERT INTO MessageTable VALUES (%d, %Q, %Q, %Q);"
+      "INSERT INTO MessageLocationTable(message_id, folder_id, ordering, remove_marker)"
+      " VALUES (%d, %d, %d, %d);",
+      id, text.substr(0, cut).c_str(), text.substr(cut).c_str(), flags, id, folder, ordering,
+      removed ? 1 : 0);
+  std::string out = rows;
+  sqlite3_free(rows);
+  return out;
+}
 
 std::string WriteHomeStores(const std::string& home, const HomeStores& which, int perFolder) {
   if (which.maildir) {
@@ -115,17 +144,9 @@ std::string WriteHomeStores(const std::string& home, const HomeStores& which, in
     sqlite3_open((account + "/geary.db").c_str(), &db);
     std::string sql = std::string("PRAGMA journal_mode=WAL;") + kGearyTables +
                       "INSERT INTO FolderTable VALUES (1, 'INBOX', NULL);BEGIN;";
-    for (int i = 0; i < perFolder; ++i) {
-      std::string text = Mail("Geary Inbox " + std::to_string(i + 1), i);
-      std::size_t cut = text.find("\n\n") + 1;
-      char* row = sqlite3_mprintf(
-          "INSERT INTO MessageTable VALUES (%d, %Q, %Q, %Q);"
-          "INSERT INTO MessageLocationTable VALUES (%d, %d, 1, %d, 0);",
-          i + 1, text.substr(0, cut).c_str(), text.substr(cut).c_str(), i == 0 ? "\\Seen" : "",
-          i + 1, i + 1, i + 1);
-      sql += row;
-      sqlite3_free(row);
-    }
+    for (int i = 0; i < perFolder; ++i)
+      sql += GearyMessageSql(i + 1, 1, i + 1, Mail("Geary Inbox " + std::to_string(i + 1), i),
+                             i == 0 ? "\\Seen" : "");
     sqlite3_exec(db, (sql + "COMMIT;").c_str(), nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }

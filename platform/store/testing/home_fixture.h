@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace store::testing {
 
@@ -37,6 +39,15 @@ inline const char kGearyTables[] =
     "CREATE TABLE MessageTable (id INTEGER PRIMARY KEY, header TEXT, body TEXT, flags TEXT);"
     "CREATE TABLE MessageLocationTable (id INTEGER PRIMARY KEY, message_id INTEGER,"
     " folder_id INTEGER, ordering INTEGER, remove_marker INTEGER DEFAULT 0);";
+
+// An mbox file of `texts`, each after an envelope line, its "From " lines quoted.
+std::string MboxText(const std::vector<std::string>& texts);
+// Claws Mail's .claws_mark: its version, then (message number, flags) pairs.
+std::string ClawsMarks(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries);
+// The rows of a message in Geary's database, its text split into header and
+// body at the empty line.
+std::string GearyMessageSql(int id, int folder, int ordering, const std::string& text,
+                            const char* flags, bool removed = false);
 
 struct HomeStores {
   bool maildir = true, thunderbird = true, evolution = true, evolutionImap = true, kmail = true,
