@@ -39,7 +39,6 @@ TEST(WabWrite, CreateThenReopenGivesTheContactBack) {
     withEmpty.push_back({PR_HOME_TELEPHONE_NUMBER, ""});
     withEmpty.push_back({PR_COMPANY_NAME, "not UTF-8 \xff"});  // refused: the card stays valid
     ASSERT_EQ(book.Create(withEmpty, &entryId), S_OK);
-    EXPECT_FALSE(entryId.empty());
   }
   std::vector<fs::path> files(fs::directory_iterator(dir.path()), {});
   ASSERT_EQ(files.size(), 1u);
