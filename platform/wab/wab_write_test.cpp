@@ -23,8 +23,9 @@ const char kLast[] =
 const std::string kMulti = std::string(kFirst) + "\r\n" + kMiddle + kLast;
 
 // Every field's way into a card and back is the dialog test's
-// (WabDialogs.NewEntrySavesEveryFieldOnOkAndNothingOnCancel); here, the file a
-// new contact gets, texts a card must escape, and text it cannot hold.
+// (WabDialogs.NewEntrySavesEveryFieldOnOkAndNothingOnCancelAndDetailsShowsThem);
+// here, the file a new contact gets, texts a card must escape, and text it
+// cannot hold.
 TEST(WabWrite, CreateThenReopenGivesTheContactBack) {
   TempDir dir;
   std::string entryId;
