@@ -170,28 +170,6 @@ TEST_F(FoundBooks, EntryIdsStayFromRunToRunAndWhenABookAppears) {
   for (const auto& [name, id] : before) EXPECT_EQ(after[name], id) << name;
 }
 
-// The owner edits one card: it reads anew, the unchanged one as before.
-TEST_F(FoundBooks, AnEditedCardReadsAnewInAReadOfTheChangedDatabase) {
-  auto emailOf = [](const std::string& name) {
-    for (const Row& row : Book("").ReadAll())
-      if (row.name == name && row.props.count(PROP_ID(PR_EMAIL_ADDRESS)))
-        return row.props.at(PROP_ID(PR_EMAIL_ADDRESS));
-    return std::string("(none)");
-  };
-  EXPECT_EQ(emailOf("Dave"), "dave@example.org");
-  WriteThunderbirdBook(
-      profile + "/abook-1.sqlite",
-      {{"dave", {{"DisplayName", "Dave"}, {"PrimaryEmail", "d@example.net"}}},
-       ThunderbirdVCardCard("v", Card("v", "Vera", "EMAIL:v@example.org\r\n"), "", "")});
-  EXPECT_EQ(emailOf("Dave"), "d@example.net");
-  WriteThunderbirdBook(
-      profile + "/abook-1.sqlite",
-      {Plain("dave", "Dave"),
-       ThunderbirdVCardCard("v", Card("v", "Vera", "EMAIL:w@example.org\r\n"), "", "")});
-  EXPECT_EQ(emailOf("Dave"), "dave@example.org");
-  EXPECT_EQ(emailOf("Vera"), "w@example.org");
-}
-
 TEST_F(FoundBooks, DeletesInReadOnlyBooksAreRefusedAndNewContactsGoToOurs) {
   auto files = FilesUnder(home.path());
   Book book("");

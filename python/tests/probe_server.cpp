@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // A server module for the Python client's tests: an object that echoes any
-// value and keeps exact UTF-16 text, and a control whose window leaves a
-// marker file while it exists. (Enumeration is tried on the real control.)
+// value, and a control whose window leaves a marker file while it exists.
+// (The runtime's sample counter answers the typed members; enumeration is
+// tried on the real control.)
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -41,19 +41,7 @@ const com::tlb::Library& Library() {
         kIProbe,
         TYPEFLAG_FDISPATCHABLE,
         "",
-        {{1, "Echo", MemberKind::Method, {VT_VARIANT}, {{"Value", {VT_VARIANT}}}},
-         {2, "Text", MemberKind::PropertyGetPut, {VT_BSTR}},
-         {3, "Small", MemberKind::PropertyGetPut, {VT_I2}},
-         {5,
-          "Raise",
-          MemberKind::Method,
-          {VT_EMPTY},
-          {{"scode", {VT_I4}}, {"strDescription", {VT_BSTR}}}},
-         {6,
-          "Join",
-          MemberKind::Method,
-          {VT_BSTR},
-          {{"strText", {VT_BSTR}}, {"iCount", {VT_I2}}, {"bUpper", {VT_BOOL}}}}}},
+        {{1, "Echo", MemberKind::Method, {VT_VARIANT}, {{"Value", {VT_VARIANT}}}}}},
        {TKIND_DISPATCH,
         "_DGauge",
         kDGauge,
@@ -85,35 +73,10 @@ class CProbe : public com::DispatchObject<CProbe> {
     VariantCopyInd(&copy, &value);
     return copy;
   }
-  std::u16string Text() { return text_; }
-  void SetText(const std::u16string& text) { text_ = text; }
-  SHORT Small() { return small_; }
-  void SetSmall(SHORT value) { small_ = value; }
-  void Raise(LONG scode, const std::string& description) {
-    throw com::AutomationError{scode, description, "Probe"};
-  }
-  std::string Join(const std::string& text, SHORT count, SHORT upper) {
-    std::string result;
-    for (SHORT i = 0; i < count; ++i) result += text;
-    if (upper)
-      for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return result;
-  }
   static const com::Bindings<CProbe>& GetBindings() {
-    static const auto bindings = com::Bindings<CProbe>()
-                                     .Method<&CProbe::Echo>(1)
-                                     .Get<&CProbe::Text>(2)
-                                     .Put<&CProbe::SetText>(2)
-                                     .Get<&CProbe::Small>(3)
-                                     .Put<&CProbe::SetSmall>(3)
-                                     .Method<&CProbe::Raise>(5)
-                                     .Method<&CProbe::Join>(6);
+    static const auto bindings = com::Bindings<CProbe>().Method<&CProbe::Echo>(1);
     return bindings;
   }
-
- private:
-  std::u16string text_;
-  SHORT small_ = 0;
 };
 
 // Its window leaves a file in $MQ_PYTEST_MARKERS (when set) while it exists,
