@@ -25,6 +25,7 @@ TEST_F(HeadlessHostTest, DesignModeCreatesPaintsAndDestroys) {
   ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
   ASSERT_TRUE(host.Dispatch());
   EXPECT_EQ(ctrl->value, 7) << "attaching initialises to defaults";
+  EXPECT_EQ(host.Create(test::kTestCtrlClsid), E_UNEXPECTED) << "a host holds one control";
 
   const Rect rect = Rect::FromSize(10, 20, 100, 50);
   EXPECT_EQ(host.Activate(nullptr, {5, 5, 4, 4}), E_INVALIDARG);

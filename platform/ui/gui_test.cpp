@@ -34,7 +34,7 @@ class GuiTest : public ::testing::Test {
   std::vector<std::string> log;
 };
 
-// Painting is the module's test (ui_host_activation_test) and the control's.
+// Painting is the control's test (its design mode, rendered in a dialog).
 TEST_F(GuiTest, WindowSitsInItsParentAndGoesWithItAndTheHookRuns) {
   auto dialog = std::make_unique<QWidget>();
   ControlHost host(true);
