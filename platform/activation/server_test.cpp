@@ -37,8 +37,8 @@ std::string ModulePath() {
   return fs::canonical(Bin("sample_server.so")).string();
 }
 
-bool ModuleLoaded() {
-  void* handle = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+bool ModuleLoaded(const std::string& path = ModulePath()) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
   if (handle) dlclose(handle);
   return handle != nullptr;
 }
@@ -184,9 +184,14 @@ TEST_F(Server, SystemRegistrationServesWhenTheUsersModuleIsGone) {
   ASSERT_EQ(reg::GetString(reg::Root::ClassesRoot, server_key, "", &text), S_OK);
   EXPECT_EQ(text, (build / "sample_server.so").string());
   EXPECT_EQ(ReadFile(system_), system_text);
+  // While the user's build is there, it serves.
+  com::ComPtr<IDispatch> counter;
+  ASSERT_EQ(com::CreateInstance(kCounterClsid, &counter), S_OK);
+  EXPECT_TRUE(ModuleLoaded(build / "sample_server.so"));
+  counter.Reset();
+  CoFreeUnusedLibraries();
 
   fs::remove_all(build);
-  com::ComPtr<IDispatch> counter;
   ASSERT_EQ(com::CreateInstance(kCounterClsid, &counter), S_OK);
   EXPECT_TRUE(ModuleLoaded());
   com::ComPtr<ITypeLib> lib;

@@ -218,30 +218,6 @@ TEST_F(Registry, UsersFileLiesOverTheSystemsAndWritesGoToTheUsersOnly) {
   EXPECT_EQ(ReadFile(system_), system_text);
 }
 
-// A module path of the user's whose file is gone gives way to the system's;
-// a working one of the user's, or a stale one with nothing beneath, stays.
-TEST_F(Registry, StaleUserFilePathFallsBackToTheSystemsSilently) {
-  const std::string key = "CLSID\\{A}\\InprocServer32";
-  const std::string installed = dir_ + "/installed.so", built = dir_ + "/build/a.so";
-  WriteFile(installed, "");
-  fs::create_directories(dir_ + "/etc/mailquarry");
-  WriteFile(system_,
-            "mailquarry-registry 1\n[HKEY_CLASSES_ROOT\\" + key + "]\n@=\"" + installed + "\"\n");
-  ASSERT_EQ(Edit().SetString(Root::ClassesRoot, key, "", built).Commit(), S_OK);
-  auto file_path = [&] { return String(Root::ClassesRoot, key, "", reg::GetFilePath); };
-  EXPECT_EQ(file_path(), installed);
-  EXPECT_EQ(reg::LastError(), "");
-  EXPECT_EQ(String(Root::ClassesRoot, key, ""), built);  // plain reads are unchanged
-
-  fs::create_directories(dir_ + "/build");
-  WriteFile(built, "");
-  EXPECT_EQ(file_path(), built);
-
-  fs::remove(built);
-  fs::remove(system_);
-  EXPECT_EQ(file_path(), built);
-}
-
 // The system file is the first one found along $XDG_CONFIG_DIRS (absolute
 // entries only), else the place under the first entry where one is made.
 // A damaged one is reported by every read.
