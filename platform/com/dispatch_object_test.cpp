@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The dispatch engine over the sample counter, called in this process.
+// The dispatch engine over the sample counter, called in this process. The
+// calls a late-bound client makes across the sample module (names, positional
+// arguments, argument errors by position, exceptions) are the Python client's
+// test (python/tests/test_dispatch.py); here, what it cannot reach.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,8 +19,6 @@ constexpr WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT, kCall =
 
 TEST(DispatchObject, NamesAreFoundCaseInsensitivelyWithParameters) {
   auto t = com::MakeObject<CCounter>();
-  EXPECT_EQ(mqtest::DispId(t.Get(), "cOuNt"), 1);
-  EXPECT_EQ(mqtest::DispId(t.Get(), "Missing"), DISPID_UNKNOWN);
   LPOLESTR names[] = {const_cast<LPOLESTR>(u"label"), const_cast<LPOLESTR>(u"STRPREFIX"),
                       const_cast<LPOLESTR>(u"nope")};
   DISPID ids[3] = {};
@@ -44,8 +45,6 @@ TEST(DispatchObject, GetsPutsAndMethodsWithCoercion) {
   EXPECT_EQ(enabled.value.vt, VT_BOOL);
   EXPECT_EQ(enabled.value.boolVal, VARIANT_TRUE);
   // A property get with an argument, which reaches the member as it came.
-  EXPECT_EQ(Invoke(t.Get(), "Item", kGet, {com::Variant::I4(1)}).Object().Get(),
-            static_cast<IDispatch*>(t.Get()));
   auto none = Invoke(t.Get(), "Item", kGet, {com::Variant::Str("k")});
   EXPECT_EQ(none.value.vt, VT_DISPATCH);
   EXPECT_EQ(none.value.pdispVal, nullptr);
@@ -60,9 +59,7 @@ TEST(DispatchObject, GetsPutsAndMethodsWithCoercion) {
   nul.vt = VT_BSTR;
   nul.bstrVal = SysAllocStringLen(u"a\0b", 3);
   EXPECT_EQ(SysStringLen(Invoke(t.Get(), "Echo", kCall, {nul}).value.bstrVal), 3u);
-  // Positional arguments come last-first in DISPPARAMS; named ones by position.
-  EXPECT_EQ(Invoke(t.Get(), "Label", kCall, {com::Variant::I2(7), com::Variant::Str("#")}).Str(),
-            "#7");
+  // Named arguments by their position.
   std::vector<com::Variant> args{com::Variant::Str("#"), com::Variant::I2(7)};  // prefix, index
   DISPID named[] = {1, 0};
   DISPPARAMS params{args.data(), named, 2, 2};
@@ -88,11 +85,8 @@ TEST(DispatchObject, RefusesWithTheStandardErrors) {
       {"Add", kPut, {one}, DISP_E_MEMBERNOTFOUND},
       {"Count", kCall, {}, DISP_E_MEMBERNOTFOUND},
       {"Add", kGet, {one, one}, DISP_E_MEMBERNOTFOUND},
-      {"Add", kCall, {}, DISP_E_BADPARAMCOUNT},
       {"Add", kCall, {one, one}, DISP_E_BADPARAMCOUNT},
       {"Label", kCall, {missing, text}, DISP_E_PARAMNOTOPTIONAL, 1},
-      {"Label", kCall, {text, text}, DISP_E_TYPEMISMATCH, 1},
-      {"Label", kCall, {com::Variant::I4(40000), text}, DISP_E_OVERFLOW, 1},
       {"Label", kCall, {one, com::Variant::Dispatch(nullptr)}, DISP_E_TYPEMISMATCH, 0},
       {"Enabled", kPut, {com::Variant::Str("maybe")}, DISP_E_TYPEMISMATCH, 0},
   };
@@ -107,11 +101,6 @@ TEST(DispatchObject, RefusesWithTheStandardErrors) {
   EXPECT_EQ(setOnly.hr, DISP_E_EXCEPTION);
   EXPECT_EQ(setOnly.scode, CTL_E_SETNOTSUPPORTED);
   EXPECT_EQ(setOnly.description, "Set not supported");
-  auto fail = Invoke(t.Get(), "Fail", kCall, {});
-  EXPECT_EQ(fail.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(fail.scode, E_INVALIDARG);
-  EXPECT_EQ(fail.description, "The counter refuses");
-  EXPECT_EQ(fail.value.vt, VT_EMPTY);
 
   // Without the named DISPID_PROPERTYPUT, an unknown DISPID, without EXCEPINFO.
   com::Variant value = com::Variant::I4(1);

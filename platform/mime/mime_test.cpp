@@ -277,13 +277,12 @@ TEST_F(MimeTest, EachShapeOfMessageListsItsPartsNamedAndDecodedExactly) {
 // A name from a message becomes one plain file name, or nothing: no
 // directories, no control characters, no invalid UTF-8, no direction marks
 // that show a different extension, no more than the file system takes.
+// (Paths and backslashes cut to their last part: the control's
+// ExtractAttachment, end to end, where a name leaving the directory shows.)
 TEST(MimeNames, HostileNamesBecomePlainFileNames) {
   using mime::detail::SanitizeFileName;
   const std::string longName = std::string(300, 'x') + ".pdf";
   const std::pair<std::string, std::string> cases[] = {
-      {"../../etc/passwd", "passwd"},
-      {"/tmp/x", "x"},
-      {"a\\b.txt", "b.txt"},
       {"ev\x01il\r\n\x7f.txt", "evil.txt"},
       {"inv\xff\xfe"
        "alid.txt",

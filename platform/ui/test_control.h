@@ -34,7 +34,6 @@ inline constexpr const char* kTestCaption = "Test Control";
 class TestCtrl : public Control<TestCtrl, BareDispatch> {
  public:
   explicit TestCtrl(std::vector<std::string>* log) : log_(log) {}
-  TestCtrl() : log_(&ownLog_) {}  // made by class id: a log of its own
 
   SHORT value = 0;
   bool failCreate = false;
@@ -72,7 +71,6 @@ class TestCtrl : public Control<TestCtrl, BareDispatch> {
   std::string UserTypeName() const override { return kTestCaption; }
 
  private:
-  std::vector<std::string> ownLog_;
   std::vector<std::string>* log_;
 };
 

@@ -64,16 +64,6 @@ com::Variant Arg(const com::ComPtr<IDispatch>& v) {
   return com::Variant::Dispatch(v.Get());
 }
 
-DISPID DispId(IDispatch* object, std::string_view name) {
-  if (!object) return DISPID_UNKNOWN;
-  std::u16string wide = com::Utf8ToUtf16(name);
-  LPOLESTR names[] = {wide.data()};
-  DISPID id = DISPID_UNKNOWN;
-  if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
-    return DISPID_UNKNOWN;
-  return id;
-}
-
 Result Invoke(IDispatch* object, std::string_view name, WORD flags,
               std::vector<com::Variant> args) {
   Result result;

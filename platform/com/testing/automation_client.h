@@ -49,10 +49,6 @@ inline com::Variant Arg(com::Variant v) {
   return v;
 }
 
-// DISPID of `name` (case-insensitive, as GetIDsOfNames compares), or
-// DISPID_UNKNOWN when the object does not know it.
-DISPID DispId(IDispatch* object, std::string_view name);
-
 // Invokes `name` with `flags`; `args` in natural (left-to-right) order.
 Result Invoke(IDispatch* object, std::string_view name, WORD flags, std::vector<com::Variant> args);
 
