@@ -122,6 +122,65 @@ TEST(MessageList, AMessageWithoutSummaryTextsReadsAsEmptyTexts) {
   EXPECT_EQ(messages[1].subject, "hi");
 }
 
+// A folder whose message list fails at a given request (from 0), as a store
+// loaded by class id may; only the list is asked of it.
+class FailingList final : public com::Object<IStoreFolder> {
+ public:
+  int failAt = -1;
+  int open = 0;  // lists handed out and not closed
+
+  HRESULT GetFirstMessage(DWORD, DWORD, MESSAGEID, MESSAGEPROPS* props, HENUMSTORE* out) override {
+    *out = new int(0);
+    ++open;
+    return Next(*out, props);
+  }
+  HRESULT GetNextMessage(HENUMSTORE handle, DWORD, MESSAGEPROPS* props) override {
+    return Next(handle, props);
+  }
+  HRESULT GetMessageClose(HENUMSTORE handle) override {
+    --open;
+    delete static_cast<int*>(handle);
+    return S_OK;
+  }
+  HRESULT FreeMessageProps(MESSAGEPROPS*) override { return S_OK; }
+  HRESULT GetMessageProps(MESSAGEID, DWORD, MESSAGEPROPS*) override { return E_NOTIMPL; }
+  HRESULT GetFolderProps(DWORD, FOLDERPROPS*) override { return E_NOTIMPL; }
+  HRESULT DeleteMessages(MESSAGEIDLIST*, DWORD, IProgressNotify*) override { return E_NOTIMPL; }
+  HRESULT SetLanguage(DWORD, DWORD, MESSAGEIDLIST*) override { return E_NOTIMPL; }
+  HRESULT MarkMessagesAsRead(BOOL, DWORD, MESSAGEIDLIST*) override { return E_NOTIMPL; }
+  HRESULT SetFlags(MESSAGEIDLIST*, DWORD, DWORD, DWORD*) override { return E_NOTIMPL; }
+  HRESULT OpenMessage(MESSAGEID, REFIID, void**) override { return E_NOTIMPL; }
+  HRESULT SaveMessage(REFIID, void*, DWORD, MESSAGEID*) override { return E_NOTIMPL; }
+  HRESULT BatchLock(DWORD, HBATCHLOCK*) override { return E_NOTIMPL; }
+  HRESULT BatchFlush(DWORD, HBATCHLOCK) override { return E_NOTIMPL; }
+  HRESULT BatchUnlock(DWORD, HBATCHLOCK) override { return E_NOTIMPL; }
+  HRESULT CreateStream(HBATCHLOCK, DWORD, IStream**, MESSAGEID*) override { return E_NOTIMPL; }
+  HRESULT CommitStream(HBATCHLOCK, DWORD, DWORD, IStream*, MESSAGEID, IMimeMessage*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT RegisterNotification(DWORD, HWND) override { return E_NOTIMPL; }
+  HRESULT UnregisterNotification(DWORD, HWND) override { return E_NOTIMPL; }
+
+ private:
+  HRESULT Next(HENUMSTORE handle, MESSAGEPROPS* props) {
+    int& request = *static_cast<int*>(handle);
+    if (request == failAt) return E_FAIL;
+    if (request == 3) return S_FALSE;
+    props->dwMessageId = static_cast<MESSAGEID>(++request);
+    return S_OK;
+  }
+};
+
+// A failure part-way keeps the messages read before it and closes the list.
+TEST(MessageList, AFailurePartWayKeepsWhatWasReadAndClosesTheList) {
+  auto folder = com::MakeObject<FailingList>();
+  for (const auto& [failAt, read] : {std::pair{-1, 3u}, {2, 2u}, {0, 0u}}) {
+    folder->failAt = failAt;
+    EXPECT_EQ(ReadMessages(*folder).size(), read) << failAt;
+    EXPECT_EQ(folder->open, 0) << failAt;
+  }
+}
+
 FILETIME Ticks(ULONGLONG ticks) {
   return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
