@@ -67,10 +67,6 @@ class CAddressBookConnection {
   // Gives a buffer of the address book back (null is allowed).
   void FreeBuffer(void* buffer);
 
-  // The selected entry, for tests.
-  const BYTE* SelectedEntry() const { return selected_.get(); }
-  ULONG SelectedLength() const { return selectedLength_; }
-
  private:
   struct LibraryCloser {
     void operator()(void* handle) const { dlclose(handle); }
