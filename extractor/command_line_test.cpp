@@ -104,7 +104,8 @@ class CommandLineTest : public testing::MailsiftTest {
 // Each command, run twice into directories whose names hold '(' (a second
 // run replaces its files), writes what the dialog's command writes, and
 // nothing beside its target; a subject holding '/' writes nothing into the
-// directory it names.
+// directory it names. An option that leaves every file in (--set-times) takes
+// the options' export, which must write what the dialog's plain command writes.
 TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
   MakeStore();
   using D = CMailsiftDlg;
@@ -114,13 +115,13 @@ TEST_F(CommandLineTest, EachCommandWritesWhatTheDialogsCommandWrites) {
     int folder, rangeId;
     bool intoFile;
   } cases[] = {
-      {{"attachments"}, &D::OnExportAttachments, 0, kIdAllMessages, false},
+      {{"attachments", "--set-times"}, &D::OnExportAttachments, 0, kIdAllMessages, false},
       {{"attachments", "--folder", "Work/Projects", "--first", "500"},
        &D::OnExportAttachments,
        4,
        kIdFirst500,
        false},
-      {{"eml", "--folder", "Inbox"}, &D::OnExportEml, 0, kIdAllMessages, false},
+      {{"eml", "--folder", "Inbox", "--set-times"}, &D::OnExportEml, 0, kIdAllMessages, false},
       {{"eml", "--folder-index", "2", "--first", "1000"}, &D::OnExportEml, 2, kIdFirst1000, false},
       {{"return-addresses", "--folder-index", "0"}, &D::OnExportEmailText, 0, kIdAllMessages, true},
       {{"contacts"}, &D::OnExportAddressBook, 0, kIdAllMessages, true},

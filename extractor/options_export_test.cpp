@@ -195,23 +195,6 @@ TEST_F(OptionsExportTest, EachOptionWritesTheFilesItShould) {
   }
 }
 
-// An option that leaves every file in (here --set-times) writes the same
-// bytes under the same names as the export without options.
-TEST_F(OptionsExportTest, AnOptionThatFiltersNothingWritesWhatTheDefaultWrites) {
-  MakeStore();
-  NoProgress progress;
-  for (int folder : {0, Position("Work")})
-    for (auto [kind, plainExport] : {std::pair{MessageExport::kAttachments, &ExportAttachments},
-                                     {MessageExport::kEml, &ExportEml}}) {
-      const std::string n = std::to_string(folder) + std::to_string(int(kind));
-      const std::string plain = NewDir("plain" + n), with = NewDir("with" + n);
-      plainExport(dialog_->Control(), SelectFolder(dialog_->Control(), folder, kAllMessages), plain,
-                  progress);
-      Export(with, With({{"--set-times", nullptr}}), kind, folder);
-      EXPECT_EQ(Tree(with), Tree(plain));
-    }
-}
-
 TEST_F(OptionsExportTest, TheReportSaysWhatHappenedToEachAttachment) {
   MakeStore();
   const std::string dir = NewDir("r");
