@@ -295,7 +295,6 @@ TEST_F(OptionsExportTest, NewOnlyExportsWhatIsNewAndSurvivesARenamedFolder) {
   EXPECT_EQ(first.written, 9);
   EXPECT_TRUE(first.notices.empty());  // no record yet is no damaged record
   const Files before = Tree(dir);
-  const std::string record = mqtest::ReadFile(dir + "/.mailsift-exported");
 
   ExportOutcome second = Export(dir, o);
   EXPECT_EQ(second.written, 0);
@@ -325,7 +324,6 @@ TEST_F(OptionsExportTest, NewOnlyExportsWhatIsNewAndSurvivesARenamedFolder) {
   ASSERT_EQ(damaged.notices.size(), 1u);
   EXPECT_THAT(damaged.notices[0], ::testing::HasSubstr("damaged at line 2"));
   EXPECT_EQ(mqtest::ReadFile(dir + "/.mailsift-exported"), "mailsift-exported 1\nm\tzz\n");
-  EXPECT_NE(record, "");
 }
 
 TEST_F(OptionsExportTest, EmlAndReturnAddressesOverSeveralFolders) {
