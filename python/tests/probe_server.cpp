@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// A server module for the Python client's tests: an object that echoes any
-// value, and a control whose window leaves a marker file while it exists.
-// (The runtime's sample counter answers the typed members; enumeration is
-// tried on the real control.)
+// A server module for the Python client's tests: a control that echoes any
+// value and whose window leaves a marker file while it exists. (The runtime's
+// sample counter answers the typed members and is the object that is no
+// control; enumeration is tried on the real control.)
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,9 +19,7 @@ namespace {
 using com::tlb::MemberKind;
 
 constexpr GUID kLibId = com::Guid("{A009E69B-88E7-4A55-9EAC-719C68D884BE}");
-constexpr IID kIProbe = com::Guid("{DF4C4845-A62A-4DA6-91F4-857EBB2248F4}");
 constexpr IID kDGauge = com::Guid("{585861A8-32AD-4985-B6C0-7E2AC8FA63ED}");
-constexpr CLSID kProbeClsid = com::Guid("{A4CBC818-3EA5-4612-B314-1FAA9F116BE4}");
 constexpr CLSID kGaugeClsid = com::Guid("{393B2FE0-2569-4465-AA8D-3FEF7628F960}");
 
 const com::tlb::Library& Library() {
@@ -37,24 +35,12 @@ const com::tlb::Library& Library() {
       "",
       {},
       {{TKIND_DISPATCH,
-        "IProbe",
-        kIProbe,
-        TYPEFLAG_FDISPATCHABLE,
-        "",
-        {{1, "Echo", MemberKind::Method, {VT_VARIANT}, {{"Value", {VT_VARIANT}}}}}},
-       {TKIND_DISPATCH,
         "_DGauge",
         kDGauge,
         TYPEFLAG_FDISPATCHABLE,
         "",
-        {{1, "WindowOpen", MemberKind::PropertyGet, {VT_BOOL}}}},
-       {TKIND_COCLASS,
-        "Probe",
-        kProbeClsid,
-        TYPEFLAG_FCANCREATE,
-        "",
-        {},
-        {{"IProbe", IMPLTYPEFLAG_FDEFAULT}}},
+        {{1, "WindowOpen", MemberKind::PropertyGet, {VT_BOOL}},
+         {2, "Echo", MemberKind::Method, {VT_VARIANT}, {{"Value", {VT_VARIANT}}}}}},
        {TKIND_COCLASS,
         "Gauge",
         kGaugeClsid,
@@ -65,28 +51,20 @@ const com::tlb::Library& Library() {
   return library;
 }
 
-class CProbe : public com::DispatchObject<CProbe> {
- public:
-  CProbe() : DispatchObject(Library(), kIProbe) {}
-  com::Variant Echo(const VARIANT& value) {
-    com::Variant copy;
-    VariantCopyInd(&copy, &value);
-    return copy;
-  }
-  static const com::Bindings<CProbe>& GetBindings() {
-    static const auto bindings = com::Bindings<CProbe>().Method<&CProbe::Echo>(1);
-    return bindings;
-  }
-};
-
 // Its window leaves a file in $MQ_PYTEST_MARKERS (when set) while it exists,
 // as a control's temporary files would.
 class CGauge : public ui::Control<CGauge> {
  public:
   CGauge() : Control(Library(), kDGauge) {}
   SHORT WindowOpen() { return HasWindow() ? VARIANT_TRUE : VARIANT_FALSE; }
+  com::Variant Echo(const VARIANT& value) {
+    com::Variant copy;
+    VariantCopyInd(&copy, &value);
+    return copy;
+  }
   static const com::Bindings<CGauge>& GetBindings() {
-    static const auto bindings = com::Bindings<CGauge>().Get<&CGauge::WindowOpen>(1);
+    static const auto bindings =
+        com::Bindings<CGauge>().Get<&CGauge::WindowOpen>(1).Method<&CGauge::Echo>(2);
     return bindings;
   }
 
@@ -109,14 +87,6 @@ class CGauge : public ui::Control<CGauge> {
   std::string marker_;
 };
 
-const com::ServerClass& ProbeClass() {
-  static const com::ServerClass c{.clsid = kProbeClsid,
-                                  .userTypeName = "Probe",
-                                  .progId = "MqPyTest.Probe.1",
-                                  .typeLib = kLibId,
-                                  .version = "1.0"};
-  return c;
-}
 const com::ServerClass& GaugeClass() {
   static const com::ServerClass c{.clsid = kGaugeClsid,
                                   .userTypeName = "Gauge",
@@ -136,8 +106,7 @@ COM_EXPORT const com::tlb::Library* MqGetTypeLibrary() {
 
 COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   return com::GetClassObject(clsid, riid, ppv,
-                             {{kProbeClsid, &com::ClassFactory<CProbe>::Instance()},
-                              {kGaugeClsid, &com::ClassFactory<CGauge>::Instance()}});
+                             {{kGaugeClsid, &com::ClassFactory<CGauge>::Instance()}});
 }
 
 COM_EXPORT HRESULT DllCanUnloadNow() {
@@ -146,13 +115,11 @@ COM_EXPORT HRESULT DllCanUnloadNow() {
 
 COM_EXPORT HRESULT DllRegisterServer() {
   HRESULT hr = com::RegisterTypeLibrary(Library());
-  if (SUCCEEDED(hr)) hr = com::RegisterServerClass(ProbeClass());
   if (SUCCEEDED(hr)) hr = com::RegisterServerClass(GaugeClass());
   return hr;
 }
 
 COM_EXPORT HRESULT DllUnregisterServer() {
   com::UnregisterServerClass(GaugeClass());
-  com::UnregisterServerClass(ProbeClass());
   return com::UnregisterTypeLibrary(kLibId, 1, 0);
 }

@@ -14,7 +14,7 @@ E_NOINTERFACE = 0x80004002
 
 @pytest.fixture(autouse=True)
 def gauge_module():
-    require("mq_pytest_server.so", why="the test server is missing")
+    require("mq_pytest_server.so", "sample_server.so", why="the test servers are missing")
 
 
 def test_window_lives_until_close_with_block_or_collection(markers):
@@ -29,7 +29,7 @@ def test_window_lives_until_close_with_block_or_collection(markers):
     with pytest.raises(RuntimeError, match="closed"):
         gauge.WindowOpen
     with pytest.raises(mailquarry.AutomationError) as error:  # a plain object is no control
-        mailquarry.Control("MqPyTest.Probe.1")
+        mailquarry.Control("Sample.Counter.1")
     assert error.value.hresult == E_NOINTERFACE
 
     # The end of a with block and collection destroy it too.

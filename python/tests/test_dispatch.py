@@ -26,7 +26,7 @@ def counter():
 @pytest.fixture
 def probe():
     require("mq_pytest_server.so", why="the test server is missing")
-    return mailquarry.Dispatch("MqPyTest.Probe.1")
+    return mailquarry.Dispatch("MqPyTest.Gauge.1")  # its Echo
 
 
 def test_properties_methods_and_indexed_properties(counter, probe):

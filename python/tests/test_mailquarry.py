@@ -83,7 +83,7 @@ def test_script_ending_without_close(store, markers, tmp_path, monkeypatch):
         import mailquarry
         gauge = mailquarry.Control("MqPyTest.Gauge.1")
         ctypes.pythonapi.Py_IncRef(ctypes.py_object(mailquarry.Control("MqPyTest.Gauge.1")))
-        probe = mailquarry.Dispatch("MqPyTest.Probe.1")
+        probe = mailquarry.Dispatch("MqPyTest.Gauge.1")
         mq = mailquarry.Control("{PROGID}")
         mq.Folder = 0
         messages = mq.Messages
