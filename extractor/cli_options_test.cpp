@@ -200,16 +200,11 @@ TEST(UniqueNames, LaterFilesOfANameGetANumberBeforeTheExtension) {
 }
 
 TEST(FolderChoice, TreesLeaveJunkOutAndNameDirectoriesSafely) {
-  const auto folder = [](const char* name, int depth) {
-    StoreFolder f;
-    f.name = name;
-    f.depth = depth;
-    return f;
-  };
+  // Names and depths; the directories come from the names.
   const std::vector<StoreFolder> folders = {
-      folder("Inbox", 0), folder("Work", 0),         folder("..", 1),  folder("Junk", 1),
-      folder("Old", 2),   folder("a/b", 1),          folder("a_b", 1), folder("Trash", 0),
-      folder("Sent", 0),  folder("Deleted Items", 0)};
+      {"Inbox", "", 0}, {"Work", "", 0},         {"..", "", 1},  {"Junk", "", 1},
+      {"Old", "", 2},   {"a/b", "", 1},          {"a_b", "", 1}, {"Trash", "", 0},
+      {"Sent", "", 0},  {"Deleted Items", "", 0}};
   auto directories = [&](int start, ExportOptions o) {
     std::vector<std::string> dirs;
     for (const ChosenFolder& c : ChooseFolders(folders, start, o))
