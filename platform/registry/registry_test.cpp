@@ -50,10 +50,9 @@ using reg::Root;
 class Registry : public ::testing::Test {
  protected:
   // What a read gives: the text, or the error's code in angle brackets.
-  std::string String(Root root, const std::string& key, const std::string& name,
-                     decltype(&reg::GetString) get = reg::GetString) {
+  std::string String(Root root, const std::string& key, const std::string& name) {
     std::string out;
-    HRESULT hr = get(root, key, name, &out);
+    HRESULT hr = reg::GetString(root, key, name, &out);
     return hr == S_OK ? out : "<" + com::HResultToString(hr) + ">";
   }
 
