@@ -57,7 +57,7 @@ class ControlTest : public ::testing::Test {
   store::testing::MaildirFixture maildir;
 };
 
-TEST_F(ControlTest, SelectsFoldersAndTellsADesignHostOnly) {
+TEST_F(ControlTest, SelectsFoldersTellsADesignHostOnlyAndOffersItsPageAndAboutBox) {
   ui::ControlHost run(true);
   ASSERT_EQ(Start(run), S_OK);
   auto folders = Collection(run, "Folders");
@@ -72,13 +72,20 @@ TEST_F(ControlTest, SelectsFoldersAndTellsADesignHostOnly) {
   EXPECT_EQ(Put(design.Dispatch(), "Folder", SHORT{1}).hr, S_OK);
   EXPECT_EQ(design.ChangedProperties(), std::vector<DISPID>{2});
 
-  // What containers read of the class.
+  // What containers read of the class, and its dialogs (their mechanics,
+  // modal with OK as default, are the platform's tests).
   std::vector<CLSID> pages;
   ASSERT_EQ(run.Control()->GetPropertyPages(&pages), S_OK);
   EXPECT_EQ(pages, std::vector<CLSID>{CLSID_MailquarryPropPage});
   DWORD status = 0;
   ASSERT_EQ(run.Control()->GetMiscStatus(&status), S_OK);
   EXPECT_EQ(status, 0x20191u);
+  QWidget parent;
+  EXPECT_NE(com::MakeObject<CMailquarryPropPage>()->CreatePage(&parent), nullptr);
+  bool shown = false;
+  ui::testing::HandleNextModal([&](QDialog*) { shown = true; });
+  EXPECT_EQ(mqtest::Call(run.Dispatch(), "AboutBox").hr, S_OK);
+  EXPECT_TRUE(shown);
 }
 
 TEST_F(ControlTest, HeldReferencesStaySafeAfterTheWindowGoesAndAfterTheControlGoes) {
@@ -207,20 +214,6 @@ TEST_F(ControlTest, EnumeratorsCountAsTheInterfaceSays) {
   EXPECT_FALSE(Enum("Folders"));
   EXPECT_FALSE(Enum("Folders"));
   EXPECT_TRUE(Enum("Folders"));
-}
-
-// The dialogs' mechanics (modal, OK as default) are the platform's tests;
-// their texts are the control's own strings.
-TEST_F(ControlTest, AboutBoxShowsModallyAndThePropertyPageIsMade) {
-  ui::ControlHost host(true);
-  ASSERT_EQ(Start(host), S_OK);
-  bool shown = false;
-  ui::testing::HandleNextModal([&](QDialog*) { shown = true; });
-  EXPECT_EQ(mqtest::Call(host.Dispatch(), "AboutBox").hr, S_OK);
-  EXPECT_TRUE(shown);
-
-  QWidget parent;
-  EXPECT_NE(com::MakeObject<CMailquarryPropPage>()->CreatePage(&parent), nullptr);
 }
 
 }  // namespace

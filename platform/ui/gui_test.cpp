@@ -69,21 +69,9 @@ TEST_F(GuiTest, AboutBoxIsSizedInDialogUnitsAndClosesWithAClickOnOk) {
   EXPECT_FALSE(about->isVisible());
 }
 
-class PagedCtrl : public TestCtrl {
- public:
-  using TestCtrl::TestCtrl;
-
- protected:
-  QWidget* CreatePropertyPage(const CLSID& clsid, QWidget* parent) override {
-    if (!(clsid == test::kTestPageClsid)) return nullptr;
-    return new PropertyPageWidget("General", "nothing to set", 250, 62, parent);
-  }
-};
-
 TEST_F(GuiTest, PropertiesVerbShowsThePagesModallyAndOkTakesAClick) {
   ControlHost host(false);
-  auto ctrl = com::MakeObject<PagedCtrl>(&log);
-  ASSERT_EQ(host.Attach(ctrl->Identity()), S_OK);
+  ASSERT_EQ(host.Attach(MakeCtrl()->Identity()), S_OK);
   QStringList tabs;
   QString caption;
   std::vector<std::string> covered{"the sheet was not shown"};

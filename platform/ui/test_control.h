@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // A small control for the tests of the hosting machinery: it logs its hooks,
-// draws a black box with a red caption in design mode, shrinks away in run
-// mode, and persists one property.
+// persists one property and has one property page. (Drawing is the real
+// control's test.)
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "platform/ui/control.h"
+#include "platform/ui/dialogs.h"
 
 namespace ui::test {
 
@@ -52,22 +53,16 @@ class TestCtrl : public Control<TestCtrl, BareDispatch> {
   void OnDestroy() override {
     log_->push_back(HasWindow() ? "destroy, window exists" : "destroy, window gone");
   }
-  void OnDraw(Painter& painter, const Rect& bounds) override {
-    if (AmbientUserMode()) {
-      ResizeWindow(1, 1);
-      return;
-    }
-    painter.SetBackgroundMode(BackgroundMode::kTransparent);
-    painter.FillSolidRect(bounds, Rgb(0, 0, 0));
-    painter.SetTextColor(Rgb(255, 0, 0));
-    painter.DrawCenteredText(kTestCaption, bounds);
-  }
   void DoPropExchange(PropExchange& px) override {
     ExchangeVersion(px, MakeVersion(1, 0));
     Control::DoPropExchange(px);
     px.Exchange("Value", value, SHORT{7});
   }
   std::vector<CLSID> GetPropertyPageIds() override { return {kTestPageClsid}; }
+  QWidget* CreatePropertyPage(const CLSID& clsid, QWidget* parent) override {
+    if (!(clsid == kTestPageClsid)) return nullptr;
+    return new PropertyPageWidget("General", "nothing to set", 250, 62, parent);
+  }
   std::string UserTypeName() const override { return kTestCaption; }
 
  private:

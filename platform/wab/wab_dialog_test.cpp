@@ -39,10 +39,6 @@ HRESULT RunDetails(Book& book, const std::string& entryId) {
                           nullptr, nullptr, 0);
 }
 
-QPushButton* Button(QDialog* dialog, QDialogButtonBox::StandardButton which) {
-  return dialog->findChild<QDialogButtonBox*>()->button(which);
-}
-
 // Runs first, before any QApplication exists.
 TEST(WabDialogs, WithoutAGuiNothingIsShownOrSaved) {
   ASSERT_EQ(QApplication::instance(), nullptr);
@@ -113,7 +109,7 @@ TEST(WabDialogs, NewEntrySavesEveryFieldOnOkAndNothingOnCancelAndDetailsShowsThe
         edit->setText(QString(field) + " value");
       }
     }
-    ui::testing::Click(Button(dialog, QDialogButtonBox::Ok));
+    ui::testing::Click(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok));
   });
   ASSERT_EQ(RunNewEntry(book, &id), S_OK);
   EXPECT_THAT(covered, IsEmpty());
@@ -134,7 +130,7 @@ TEST(WabDialogs, NewEntrySavesEveryFieldOnOkAndNothingOnCancelAndDetailsShowsThe
     EXPECT_EQ(dialog->findChild<QLineEdit*>("field_3a18")->text(), "department value");
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
     covered = ui::testing::CoveredChildren(dialog);
-    ui::testing::Click(Button(dialog, QDialogButtonBox::Close));
+    ui::testing::Click(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close));
     closed = !dialog->isVisible();
   });
   EXPECT_EQ(RunDetails(book, id), S_OK);
