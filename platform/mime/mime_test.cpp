@@ -34,11 +34,9 @@ std::string Base64(const std::string& bytes, bool wrap = true) {
   return out;
 }
 
-std::string AllBytes() {
+std::string AllBytes() {  // every byte value, three times
   std::string bytes;
-  for (int round = 0; round < 3; ++round) {
-    for (int c = 0; c < 256; ++c) bytes += static_cast<char>(c);
-  }
+  for (int i = 0; i < 3 * 256; ++i) bytes += static_cast<char>(i % 256);
   return bytes;
 }
 

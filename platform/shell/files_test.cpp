@@ -32,7 +32,7 @@ class Files : public ::testing::Test {
   const std::string path_ = dir_ + "/file";
 };
 
-TEST_F(Files, AFailedReplaceOrCreateLeavesTheOldFileAndNoTemporary) {
+TEST_F(Files, AFailedOrRefusedWriteLeavesTheOldFileAndNoTemporary) {
   const std::string big(100000, 'n');
   for (int error : {ENOSPC, EDQUOT, EACCES}) {
     if (error == EACCES && geteuid() == 0) continue;  // root writes anywhere
@@ -55,12 +55,9 @@ TEST_F(Files, AFailedReplaceOrCreateLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(files::WriteAll(fd.get(), "b"), ENOSPC);
   EXPECT_EQ(files::WriteAll(fd.get(), "c"), ENOSPC);
   files::ClearWriteFailure();
-  // A fixed temporary name a killed writer left, and the mode asked: the
-  // registry's tests (a writer killed at any moment; a private file, and a
-  // system file every user reads).
-}
 
-TEST_F(Files, NothingIsReplacedWhereReplacingIsNotAsked) {
+  // Nothing is replaced where replacing is not asked. (A fixed temporary name
+  // a killed writer left, and the mode asked: the registry's tests.)
   WriteFile(path_, "old");
   WriteFile(dir_ + "/other", "other");
   EXPECT_EQ(files::CreateFileWhole(path_, "new", 0600), EEXIST);

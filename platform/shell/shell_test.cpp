@@ -124,18 +124,14 @@ TEST_F(OpenDocument, PassesThePathAsOneArgumentWithoutAShellAndLeavesNoChild) {
   EXPECT_EQ(errno, ECHILD);
 }
 
-TEST_F(OpenDocument, FailsWhenThereIsNoXdgOpen) {
-  ScopedEnv path("PATH", (dir_ + "/nothing-here").c_str());
+// No xdg-open, one that cannot run, and (waited for) one that finds no viewer
+// are failures; one that ends well, or a viewer that runs on, is not.
+TEST_F(OpenDocument, SaysWhenThereIsNoXdgOpenOrItFindsNoViewer) {
+  ScopedEnv nowhere("PATH", (dir_ + "/nothing-here").c_str());
   EXPECT_EQ(shell::OpenDocument("/x"), HRESULT_FROM_WIN32_FILE_NOT_FOUND);
   chmod((dir_ + "/bin/xdg-open").c_str(), 0644);  // there, but not runnable
-  ScopedEnv path2("PATH", (dir_ + "/bin").c_str());
-  EXPECT_EQ(shell::OpenDocument("/x"), E_ACCESSDENIED);
-}
-
-// Waited for, an xdg-open that finds no viewer is a failure; one that ends
-// well, or a viewer that runs on, is not.
-TEST_F(OpenDocument, WaitedForSaysWhenXdgOpenFindsNoViewer) {
   ScopedEnv path("PATH", (dir_ + "/bin").c_str());
+  EXPECT_EQ(shell::OpenDocument("/x"), E_ACCESSDENIED);
   for (const auto& [script, expected] :
        {std::pair{"exit 3", shell::kNoViewer}, {"exit 0", S_OK}, {"exec /bin/sleep 2", S_OK}}) {
     mqtest::WriteFile(dir_ + "/bin/xdg-open", std::string("#!/bin/sh\n") + script + "\n");
@@ -145,7 +141,7 @@ TEST_F(OpenDocument, WaitedForSaysWhenXdgOpenFindsNoViewer) {
 }
 
 // Writing over a longer file and a NUL byte in the data: Save2eml, end to end.
-TEST_F(Shell, WriterNeverFollowsALink) {
+TEST_F(Shell, WriterNeverFollowsALinkAndReportsWriteFailures) {
   shell::FileWriter writer;
   // A link at the target, even to a file we may write, is refused untouched.
   const std::string victim = dir_ + "/victim";
@@ -166,14 +162,12 @@ TEST_F(Shell, WriterNeverFollowsALink) {
   EXPECT_EQ(writer.Open(dir_ + std::string("/victim\0.eml", 12)), E_INVALIDARG);
   EXPECT_EQ(shell::DeleteFile(dir_ + std::string("/victim\0.eml", 12)), E_INVALIDARG);
   EXPECT_EQ(ReadFile(victim), "precious");
-}
 
-TEST_F(Shell, WriterReportsAWriteFailureAndKeepsReportingIt) {
-  // A file-size limit makes writes fail as a full disk would.
+  // A file-size limit makes writes fail as a full disk would: the failure is
+  // reported and keeps being reported.
   const std::string file = dir_ + "/limited.txt";
   {
     mqtest::FileSizeLimit limit(10);
-    shell::FileWriter writer;
     ASSERT_EQ(writer.Open(file), S_OK);
     EXPECT_EQ(writer.Write("12345"), S_OK);
     EXPECT_EQ(writer.Write("6789012345"), kFileTooLarge);
@@ -183,7 +177,6 @@ TEST_F(Shell, WriterReportsAWriteFailureAndKeepsReportingIt) {
   }
   EXPECT_FALSE(fs::exists(file));
 
-  shell::FileWriter writer;
   umask(022);
   const std::string fresh = dir_ + "/new.txt";
   ASSERT_EQ(writer.Open(fresh), S_OK);

@@ -130,7 +130,6 @@ TEST_F(LayoutTest, FolderWritesStayNested) {
   ASSERT_EQ(ns->CreateFolder(FOLDERID_ROOT, "Archive 2024", 0, &archive), S_OK);
   EXPECT_TRUE(maildir::IsMaildir(root + "/Archive 2024"));
   EXPECT_FALSE(Exists(root + "/Archive 2024/maildirfolder"));
-  EXPECT_FALSE(Exists(root + "/.Archive 2024"));
   ASSERT_EQ(ns->CreateFolder(before["Work"], "Ünï [x]", 0, &uni), S_OK);
   EXPECT_TRUE(maildir::IsMaildir(root + "/Work/Ünï [x]"));
   ASSERT_EQ(ns->CreateFolder(before["Inbox"], "Kept", 0, &underInbox), S_OK);
@@ -144,7 +143,6 @@ TEST_F(LayoutTest, FolderWritesStayNested) {
 
   // Rename and move carry the folders below; ids stay.
   ASSERT_EQ(ns->RenameFolder(before["Work"], 0, "Job"), S_OK);
-  EXPECT_FALSE(Exists(root + "/Work"));
   EXPECT_TRUE(maildir::IsMaildir(root + "/Job/Sub"));
   EXPECT_EQ(ns->MoveFolder(before["Work"], before["Sub"], 0), E_INVALIDARG);
   ASSERT_EQ(ns->MoveFolder(before["Sub"], archive, 0), S_OK);
@@ -165,11 +163,11 @@ TEST_F(LayoutTest, FolderWritesStayNested) {
   EXPECT_TRUE(maildir::IsMaildir(root + "/Lists/dev"));
 
   EXPECT_EQ(ns->DeleteFolder(archive, 0), S_OK);
-  EXPECT_FALSE(Exists(root + "/Archive 2024"));
   auto after = Shape(ns.Get());
   EXPECT_EQ(after, (std::vector<std::string>{"Inbox:0/0", "-Kept:0/0", "Job:0/0", "-Ünï [x]:0/0",
                                              "Lists:1/0", "-dev:0/0"}));
-  // Only the store's own entries at the root, no Maildir++ names anywhere.
+  // Only the store's own entries at the root: no Maildir++ names, nothing left
+  // where a folder was renamed or deleted.
   EXPECT_EQ(FilesIn(root), (std::vector<std::string>{
                                "INBOX", "Job", "Lists", "mailquarry-index.sqlite",
                                "mailquarry-index.sqlite-shm", "mailquarry-index.sqlite-wal"}));

@@ -34,11 +34,6 @@ std::string Entry(const std::string& mail, const std::string& envelope = kTb) {
   return envelope + mail + "\n";
 }
 
-std::string ToCrLf(std::string s) {
-  for (std::size_t i = 0; (i = s.find('\n', i)) != std::string::npos; i += 2) s.insert(i, 1, '\r');
-  return s;
-}
-
 class MboxStoreTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directory(mail_); }
@@ -48,9 +43,6 @@ class MboxStoreTest : public ::testing::Test {
     fs::path p = fs::path(mail_) / rel;
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-  }
-  void Append(const std::string& rel, const std::string& bytes) {
-    std::ofstream(fs::path(mail_) / rel, std::ios::binary | std::ios::app) << bytes;
   }
 
   mqtest::TempDir dir_;
@@ -106,7 +98,11 @@ TEST_F(MboxStoreTest, MessagesReadTheirSliceUnquotedInBothLineEnds) {
   const std::string plain = Mail("plain", "Status: RO\n", "body\n\nFrom the top, again\n");
   for (bool crlf : {false, true}) {
     SCOPED_TRACE(crlf ? "CR LF" : "LF");
-    auto le = [&](const std::string& s) { return crlf ? ToCrLf(s) : s; };
+    auto le = [&](std::string s) {
+      for (std::size_t i = 0; crlf && (i = s.find('\n', i)) != std::string::npos; i += 2)
+        s.insert(i, 1, '\r');
+      return s;
+    };
     Write("box", le(Entry(quoted, kTakeout) + Entry(files) + Entry(plain)));
     auto ns = OpenStore();
     auto box = OpenByName(ns.Get(), "box");
@@ -147,7 +143,8 @@ TEST_F(MboxStoreTest, IdsFollowTheMessagesThroughAppendsCompactionAndRemovals) {
   ASSERT_EQ(ids["dup"].size(), 2u);
 
   // (a) new mail appended.
-  Append("Inbox", Entry(Mail("d")) + Entry(Mail("dup")));
+  std::ofstream(mail_ + "/Inbox", std::ios::binary | std::ios::app)
+      << Entry(Mail("d")) + Entry(Mail("dup"));
   auto now = idsBySubject(ns.Get());
   ASSERT_EQ(now["dup"].size(), 3u);
   ASSERT_EQ(now["d"].size(), 1u);
