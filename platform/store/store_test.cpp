@@ -48,11 +48,11 @@ TEST_F(StoreTest, SummariesAsCallersSeeThem) {
   EXPECT_EQ(msgs[2].subject, "deep");
   EXPECT_EQ(msgs[2].from, "Deep");
   EXPECT_EQ(msgs[0].normalSubject, "ée");
-  EXPECT_EQ(msgs[0].sent, disk::UnixToTicks(1141567629));
+  EXPECT_EQ(msgs[0].sent, 127860412290000000LL);  // 2006-03-05 14:07:09 UTC
   EXPECT_TRUE(msgs[0].hasMessageId);
   const Msg& bare = msgs[1];
   EXPECT_FALSE(bare.hasSubject || bare.hasFrom || bare.hasTo || bare.hasMessageId);
-  EXPECT_EQ(bare.sent, disk::UnixToTicks(1700000100));  // no Date: the delivery time
+  EXPECT_EQ(bare.sent, 133444737000000000LL);  // no Date: delivered 2023-11-14 22:15:00 UTC
 
   MESSAGEPROPS mp{};
   mp.cbSize = MESSAGEPROPS_SIZE;

@@ -245,8 +245,8 @@ TEST_F(LayoutTest, AnEarlierIndexKeepsItsIdsThroughUidRenames) {
   EXPECT_EQ(Ids(ns.Get()), before);
   auto msgs = Messages(OpenById(ns.Get(), before.at("Inbox")).Get());
   ASSERT_EQ(msgs.size(), 3u);
-  EXPECT_EQ(msgs[0].received, disk::UnixToTicks(1700000001));
-  EXPECT_EQ(msgs[2].received, disk::UnixToTicks(1700000003));
+  EXPECT_EQ(msgs[0].received, 133444736010000000LL);  // 2023-11-14 22:13:21 UTC
+  EXPECT_EQ(msgs[2].received, 133444736030000000LL);  // 2023-11-14 22:13:23 UTC
   EXPECT_TRUE(msgs[1].flags & MSG_FLAG_READ);
 }
 
@@ -287,7 +287,7 @@ TEST_F(LayoutTest, CopiesAndMovesLoseTheUidKeepTheTimeAndFlagChangesKeepOtherLet
   ASSERT_EQ(inWork.size(), 4u);
   EXPECT_EQ(inWork[2].flags & 0x3F, readFlagged);
   EXPECT_EQ(inWork[3].flags & 0x3F, MSG_FLAG_FLAGGED);
-  EXPECT_EQ(inWork[3].received, disk::UnixToTicks(1600000000));
+  EXPECT_EQ(inWork[3].received, 132444736000000000LL);  // 2020-09-13 12:26:40 UTC
   EXPECT_EQ(ReadStream(work.Get(), inWork[3].id), Mail("flagged"));
   id = inWork[3].id;
   EXPECT_EQ(work->DeleteMessages(&one, 0, nullptr), S_OK);

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/store/engine/disk.h"
 #include "platform/store/mbox/layout.h"
 #include "platform/store/testing/store_test_util.h"
 
@@ -110,8 +109,8 @@ TEST_F(MboxStoreTest, MessagesReadTheirSliceUnquotedInBothLineEnds) {
     ASSERT_EQ(msgs.size(), 3u);
     const std::string unquoted = le(Mail("Re: quoted", "", "From the start\n>From two\nFrom x\n"));
     EXPECT_EQ(msgs[0].size, unquoted.size());
-    EXPECT_EQ(msgs[0].received, disk::UnixToTicks(1474064811));  // the envelope's date
-    EXPECT_EQ(msgs[2].received, disk::UnixToTicks(978307200));
+    EXPECT_EQ(msgs[0].received, 131185384110000000LL);  // the envelope's date: 2016-09-16 22:26:51
+    EXPECT_EQ(msgs[2].received, 126227808000000000LL);  // 2001-01-01 00:00:00 UTC
     EXPECT_EQ(ReadStream(box.Get(), msgs[0].id), unquoted);
     EXPECT_EQ(ReadStream(box.Get(), msgs[2].id), le(plain));
     // Parsed, from the slice as well; the last message is one text part.
