@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace mqtest {
 
@@ -23,7 +24,7 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 // Replaces a file's content with `bytes`.
-inline void WriteFile(const std::string& path, const std::string& bytes) {
+inline void WriteFile(const std::string& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 

@@ -5,9 +5,9 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <string_view>
+
+#include "platform/testing/scratch.h"
 
 namespace store::testing {
 
@@ -24,8 +24,6 @@ inline std::string AddNestedFolder(const std::string& root, const std::string& r
   return dir;
 }
 
-inline void WriteFile(const std::string& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using mqtest::WriteFile;
 
 }  // namespace store::testing
