@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <map>
 
@@ -185,23 +184,13 @@ FILETIME Ticks(ULONGLONG ticks) {
   return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
-// A UTC calendar time as a FILETIME (100-ns ticks since 1601).
-FILETIME Utc(int year, int month, int day, int hour, int minute, int second, int ms = 0) {
-  using namespace std::chrono;
-  const sys_days date{std::chrono::year(year) / month / day};
-  const sys_days epoch1601{std::chrono::year(1601) / 1 / 1};
-  const auto since =
-      (date - epoch1601) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(ms);
-  return Ticks(static_cast<ULONGLONG>(duration_cast<microseconds>(since).count()) * 10);
-}
-
 TEST(TimeText, TwoDigitFieldsAndAMarkForTimesTheAutomationDateCannotHold) {
   const std::string invalid = "-1/-1/-1 -1:-1:-1";
   const std::pair<FILETIME, std::string> cases[] = {
-      {Utc(2006, 3, 5, 14, 7, 9, 999), "2006/03/05 14:07:09"},  // ms dropped, not rounded
-      {Utc(9999, 12, 31, 23, 59, 59), "9999/12/31 23:59:59"},
-      {Ticks(0), "1601/01/01 00:00:00"},  // the start of the store's calendar
-      {Utc(10000, 1, 1, 0, 0, 0), invalid},
+      {Ticks(127860412299990000), "2006/03/05 14:07:09"},  // .999 s dropped, not rounded
+      {Ticks(2650467743990000000), "9999/12/31 23:59:59"},
+      {Ticks(0), "1601/01/01 00:00:00"},      // the start of the store's calendar
+      {Ticks(2650467744000000000), invalid},  // 10000/01/01 00:00:00
       {Ticks(1ull << 63), invalid}};
   for (const auto& [time, text] : cases) EXPECT_EQ(TimeText(time), text);
 }
